@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <istream>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "sdts/module_reader.h"
+
+namespace marlwood {
+
+// A typed line keeps at most this many characters; up to kLineDiscard more are thrown away.
+inline constexpr std::size_t kLineKeep = 39;
+inline constexpr std::size_t kLineDiscard = 100;
+
+struct ModulePaths {
+    std::string module_prefix;
+    std::string cel0_path, ldef_path, spdm_path, ddsh_path, iref_path;
+};
+
+// The one failure test of a stream, right after it is opened.
+inline bool streamFailed(const std::ios& stream) {
+    return stream.fail();
+}
+inline bool streamFailed(const ModuleReader& stream) {
+    return !stream.isOpen() || stream.failed();
+}
+
+// Prints the banner and waits for a key.
+void showBanner(std::istream& in, std::ostream& out);
+
+// Reads one line into `slot`, keeping at most 39 characters; CR LF ends a line like LF. False
+// at the end of input, when not a single character was left to read.
+bool readLine(std::istream& in, std::string& slot);
+
+// Asks for the prefix until all five modules open (each tried with the lower-case suffix, then
+// the upper-case one that USGS transfers use). Nothing at the end of input.
+std::optional<ModulePaths> askModulePrefix(std::istream& in, std::ostream& out,
+                                           ModuleReader& input_stream);
+
+// Asks for the height scale until a whole number that fits the file's 16 bits is typed.
+// Nothing at the end of input.
+std::optional<std::int32_t> askHeightScale(std::istream& in, std::ostream& out);
+
+// Asks for the output file until it opens for writing. False at the end of input.
+bool askOutputFile(std::istream& in, std::ostream& out, std::ofstream& output_stream,
+                   std::string& ter_path);
+
+}  // namespace marlwood

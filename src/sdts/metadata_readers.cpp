@@ -1,0 +1,162 @@
+#include "sdts/metadata_readers.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace marlwood {
+
+namespace {
+
+constexpr char kLeaderMessageSpdm[] = "Not a legitimate 7.5' spdm file or serious problems";
+constexpr char kLeaderMessageIref[] = "Not a legitimate 7.5' iref file or serious problems";
+
+// The row count of a USGS LDEF module always starts here: its descriptive record and the
+// subfields before NROW have fixed lengths.
+constexpr std::int32_t kLdefRowCountOffset = 267;
+// Subfields before the cell format in DDSH, and before the spacing (XHRS) in IREF.
+constexpr int kDdshSubfieldsBeforeFormat = 6;
+constexpr int kIrefSubfieldsBeforeSpacing = 10;
+// The leader walk stops after the base address, on byte 17 of the first data record.
+constexpr std::int32_t kAfterBaseAddress = 17;
+// SPDM: the last directory entry's position ends three bytes before the field area.
+constexpr std::int32_t kSpdmPositionBack = 3;
+constexpr std::int32_t kSpdmPositionWidth = 3;
+constexpr std::size_t kCoordinateChars = 18;
+
+bool openModule(ModuleReader& in, const std::string& path, std::ostream& console) {
+    if (in.open(path)) return true;
+    console << "**Cannot read " << path << ": it does not open**\n" << std::flush;
+    return false;
+}
+
+void closeModule(ModuleReader& in, const std::string& path, std::ostream& console) {
+    if (in.failed()) {
+        console << "**" << path << " ends too soon; what was not found is taken as 0**\n"
+                << std::flush;
+    }
+    in.close();
+}
+
+// Checks the descriptive and first data record leaders and leaves the reader on byte 17 of the
+// first data record. Returns the base address, or -1 when the module did not open.
+std::int32_t walkToFirstDataRecord(ModuleReader& in, const std::string& path,
+                                   const char* leader_message, std::ostream& console) {
+    if (!openModule(in, path, console)) return -1;
+    const std::int32_t ddr_length = in.readDecimal(kLengthWidth);
+    in.skipBytes(1);
+    char leader_id = static_cast<char>(in.readByte());
+    if (leader_id != 'L') console << leader_message << '\n' << std::flush;
+    in.close();
+    if (!openModule(in, path, console)) return -1;
+    in.skipBytes(ddr_length);
+    in.readDecimal(kLengthWidth);
+    in.skipBytes(1);
+    leader_id = static_cast<char>(in.readByte());
+    if (leader_id != 'D') console << leader_message << '\n' << std::flush;
+    in.skipBytes(kLeaderBaseOffset - kLeaderIdOffset - 1);
+    return in.readDecimal(kLengthWidth);
+}
+
+}  // namespace
+
+ValueType readValueType(ModuleReader& in, const std::string& ddsh_path, std::ostream& console) {
+    const std::int32_t base_address =
+        walkToFirstDataRecord(in, ddsh_path, kLeaderMessageSpdm, console);
+    if (base_address < 0) return 0;
+    in.skipBytes(base_address - kAfterBaseAddress);
+    in.skipPast(kFieldTerminator);
+    for (int i = 0; i < kDdshSubfieldsBeforeFormat; ++i) in.skipPast(kUnitTerminator);
+    in.readByte();
+    const auto value_type = static_cast<ValueType>(in.readByte());
+    closeModule(in, ddsh_path, console);
+    return value_type;
+}
+
+GridSize readGridSize(ModuleReader& in, const std::string& ldef_path, std::ostream& console) {
+    GridSize size;
+    if (openModule(in, ldef_path, console)) {
+        in.skipBytes(kLdefRowCountOffset);
+        size.rows = in.readUnitInteger();
+        size.columns = in.readUnitInteger();
+        closeModule(in, ldef_path, console);
+    }
+    size.min_rows_cols = (size.columns > size.rows ? size.rows : size.columns) - 1;
+    console << "min_rows_cols is:  " << size.min_rows_cols << '\n' << std::flush;
+    return size;
+}
+
+GridSpacing readGridSpacing(ModuleReader& in, const std::string& iref_path, std::ostream& console) {
+    const std::int32_t base_address =
+        walkToFirstDataRecord(in, iref_path, kLeaderMessageIref, console);
+    if (base_address < 0) return kNoSpacing;
+    in.skipBytes(base_address - kAfterBaseAddress);
+    in.skipPast(kFieldTerminator);
+    for (int i = 0; i < kIrefSubfieldsBeforeSpacing; ++i) in.skipPast(kUnitTerminator);
+    const std::uint8_t spacing = in.readByte();
+    GridSpacing grid_spacing = kNoSpacing;
+    if (spacing == '1') {
+        console << "\nDetected 10m file type.  \n" << std::flush;
+        grid_spacing = kSpacing10m;
+    } else if (spacing == '3') {
+        console << "\nDetected 30m file type.  \n" << std::flush;
+        grid_spacing = kSpacing30m;
+    } else {
+        console << "error reading grid spacing\n" << std::flush;
+    }
+    closeModule(in, iref_path, console);
+    return grid_spacing;
+}
+
+float parseCoordinate(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    // from_chars reads no locale; starting only at a digit or point keeps out the infinities,
+    // NaNs and second signs that it would take but that are no coordinate.
+    double value = 0.0;
+    const char* first = text.data() + i;
+    const char* last = text.data() + text.size();
+    if (first < last && ((*first >= '0' && *first <= '9') || *first == '.')) {
+        if (std::from_chars(first, last, value, std::chars_format::general).ec != std::errc{}) {
+            value = 0.0;
+        }
+    }
+    return static_cast<float>(negative ? -value : value);
+}
+
+Corners readCorners(ModuleReader& in, const std::string& spdm_path, std::ostream& console) {
+    Corners corners;
+    const std::int32_t base_address =
+        walkToFirstDataRecord(in, spdm_path, kLeaderMessageSpdm, console);
+    if (base_address < 0) return corners;
+    in.skipBytes(base_address - kAfterBaseAddress - kSpdmPositionBack);
+    const std::int32_t field_position = in.readDecimal(kSpdmPositionWidth);
+    in.skipBytes(field_position - 1);
+    in.skipBytes(1);
+
+    struct Named {
+        const char* name;
+        float* value;
+    };
+    const Named coordinates[] = {
+        {"sw_cornerx", &corners.sw_cornerx}, {"sw_cornery", &corners.sw_cornery},
+        {"nw_cornerx", &corners.nw_cornerx}, {"nw_cornery", &corners.nw_cornery},
+        {"ne_cornerx", &corners.ne_cornerx}, {"ne_cornery", &corners.ne_cornery},
+        {"se_cornerx", &corners.se_cornerx}, {"se_cornery", &corners.se_cornery},
+    };
+    std::string text;
+    for (std::size_t k = 0; k < std::size(coordinates); ++k) {
+        const bool last = k + 1 == std::size(coordinates);
+        in.readTextUntil(last ? kFieldTerminator : kUnitTerminator, kCoordinateChars, text);
+        *coordinates[k].value = parseCoordinate(text);
+        char line[96];
+        std::snprintf(line, sizeof line, "%s is:  %f\n", coordinates[k].name,
+                      static_cast<double>(*coordinates[k].value));
+        console << line << std::flush;
+    }
+    closeModule(in, spdm_path, console);
+    return corners;
+}
+
+}  // namespace marlwood

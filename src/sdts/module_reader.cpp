@@ -1,0 +1,131 @@
+#include "sdts/module_reader.h"
+
+#include <algorithm>
+
+namespace marlwood {
+
+namespace {
+constexpr std::size_t kBlockSize = 64 * 1024;
+
+bool isSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+}  // namespace
+
+std::int32_t parseDecimal(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && isSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    std::int64_t value = 0;
+    // The cap only matters for callers that pass longer texts than the readers ever keep.
+    for (; i < text.size() && isDigit(text[i]) && value < 100000000; ++i) {
+        value = value * 10 + (text[i] - '0');
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+ModuleReader::ModuleReader() = default;
+ModuleReader::~ModuleReader() = default;
+
+bool ModuleReader::open(const std::string& path) {
+    if (open_) return false;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    // Our own block buffer does the buffering; a second one in stdio would only copy.
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    file_.reset(f);
+    buffer_.resize(kBlockSize);
+    pos_ = end_ = 0;
+    open_ = true;
+    failed_ = false;
+    // Read the first block now, so that something that opens but cannot be read (a directory)
+    // counts as a failed open.
+    end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_.get());
+    if (std::ferror(file_.get())) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+void ModuleReader::openBytes(std::string_view bytes) {
+    close();
+    buffer_.assign(bytes.begin(), bytes.end());
+    pos_ = 0;
+    end_ = buffer_.size();
+    open_ = true;
+}
+
+void ModuleReader::close() {
+    file_.reset();
+    pos_ = end_ = 0;
+    open_ = false;
+    failed_ = false;
+}
+
+std::uint8_t ModuleReader::refill() {
+    if (!failed_ && file_ && !std::feof(file_.get()) && !std::ferror(file_.get())) {
+        end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_.get());
+        pos_ = 0;
+        if (end_ > 0) return buffer_[pos_++];
+    }
+    pos_ = end_ = 0;
+    failed_ = true;
+    return 0;
+}
+
+void ModuleReader::skipBytes(std::int32_t n) {
+    auto left = static_cast<std::size_t>(std::max<std::int32_t>(n, 0));
+    while (left > 0 && !failed_) {
+        if (pos_ == end_) {
+            refill();
+            --left;
+            continue;
+        }
+        std::size_t step = std::min(left, end_ - pos_);
+        pos_ += step;
+        left -= step;
+    }
+}
+
+std::int32_t ModuleReader::readDecimal(std::int32_t width) {
+    if (width < 1 || width > kMaxNumberChars) return 0;
+    char text[kMaxNumberChars];
+    for (std::int32_t i = 0; i < width; ++i) text[i] = static_cast<char>(readByte());
+    return parseDecimal(std::string_view(text, static_cast<std::size_t>(width)));
+}
+
+std::int32_t ModuleReader::readUnitInteger() {
+    std::string text;
+    readTextUntil(kUnitTerminator, kMaxNumberChars, text);
+    return parseDecimal(text);
+}
+
+void ModuleReader::skipPast(std::uint8_t terminator) {
+    while (readByte() != terminator && !failed_) {
+    }
+}
+
+void ModuleReader::readTextUntil(std::uint8_t terminator, std::size_t limit, std::string& text) {
+    text.clear();
+    for (;;) {
+        std::uint8_t byte = readByte();
+        if (byte == terminator || failed_) return;
+        if (text.size() < limit) text.push_back(static_cast<char>(byte));
+    }
+}
+
+std::int32_t openCel0AtFirstRecord(ModuleReader& input_stream, const std::string& cel0_path) {
+    if (!input_stream.open(cel0_path)) return 0;
+    std::int32_t ddr_length = input_stream.readDecimal(kLengthWidth);
+    input_stream.close();
+    if (!input_stream.open(cel0_path)) return 0;
+    input_stream.skipBytes(ddr_length);
+    return ddr_length;
+}
+
+}  // namespace marlwood

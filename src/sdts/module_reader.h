@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace marlwood {
+
+// Bytes of the ISO 8211 subset the readers rely on.
+inline constexpr std::uint8_t kFieldTerminator = 0x1E;
+inline constexpr std::uint8_t kUnitTerminator = 0x1F;
+inline constexpr int kLeaderSize = 24;
+inline constexpr int kLeaderIdOffset = 6;
+inline constexpr int kLeaderBaseOffset = 12;
+inline constexpr int kLeaderEntryMapOffset = 20;
+inline constexpr int kLengthWidth = 5;  // record length and base address: five digits
+// Fixed-width numbers and unit-terminated integers keep at most this many characters.
+inline constexpr std::int32_t kMaxNumberChars = 7;
+
+// Leading decimal integer of a text, the way the module numbers have always been read: white
+// space skipped, an optional sign, then digits up to the first non-digit. No digits give 0; the
+// text never holds more than seven characters, so nothing overflows.
+std::int32_t parseDecimal(std::string_view text);
+
+// The one way any module byte is read: a forward-only reader over a file, filled in large blocks.
+// It never seeks; going back means close and open again. Reading past the end of the data (or a
+// read error) makes it fail for good until it is closed: every later read yields 0, and every loop
+// that waits for a terminator also stops on `failed()`.
+class ModuleReader {
+  public:
+    ModuleReader();
+    ~ModuleReader();
+    ModuleReader(const ModuleReader&) = delete;
+    ModuleReader& operator=(const ModuleReader&) = delete;
+
+    // Opens `path` for reading in binary mode (never creates it). False when it does not open or
+    // cannot be read at all (a directory, say).
+    bool open(const std::string& path);
+    // Reads from memory instead of a file; for tests and the fuzzers.
+    void openBytes(std::string_view bytes);
+    // Closes and clears the failed state; closing a closed reader does nothing.
+    void close();
+
+    bool isOpen() const { return open_; }
+    bool failed() const { return failed_; }
+
+    // Next byte, advancing by one; 0 (and the failed state) once the data has ended.
+    std::uint8_t readByte() {
+        if (pos_ < end_) return buffer_[pos_++];
+        return refill();
+    }
+    // Reads and discards n bytes; n <= 0 reads nothing.
+    void skipBytes(std::int32_t n);
+    // Reads exactly `width` bytes and gives the decimal number at their start. A width outside
+    // 1..7 reads nothing and gives 0.
+    std::int32_t readDecimal(std::int32_t width);
+    // Reads up to and including the next unit terminator and gives the decimal number at the
+    // start of the text before it (only its first seven characters count).
+    std::int32_t readUnitInteger();
+    // Reads until the byte just read is `terminator` (at least one byte), or the data ends.
+    void skipPast(std::uint8_t terminator);
+    // Reads until the byte just read is `terminator`, keeping at most `limit` of the bytes before
+    // it in `text`.
+    void readTextUntil(std::uint8_t terminator, std::size_t limit, std::string& text);
+
+  private:
+    std::uint8_t refill();
+
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> file_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t pos_ = 0;
+    std::size_t end_ = 0;
+    bool open_ = false;
+    bool failed_ = false;
+};
+
+// The module's data descriptive record is skipped by its own record length, after which the reader
+// stands on byte 0 of the first data record. Returns that length (0 when the module did not open).
+std::int32_t openCel0AtFirstRecord(ModuleReader& input_stream, const std::string& cel0_path);
+
+}  // namespace marlwood

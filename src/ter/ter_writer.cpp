@@ -1,0 +1,69 @@
+#include "ter/ter_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "grid/height_scaling.h"
+
+namespace marlwood {
+
+namespace {
+
+constexpr std::size_t kBlockSize = 64 * 1024;
+constexpr char kEndMarker[] = {'E', 'O', 'F', ' '};
+
+void putChunk(std::uint8_t* to, const char (&tag)[5], std::int32_t value) {
+    std::memcpy(to, tag, 4);
+    putLe16(to + 4, value);
+    to[6] = 0;
+    to[7] = 0;
+}
+
+void write(std::ostream& out, const std::uint8_t* bytes, std::size_t count) {
+    out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(count));
+}
+
+}  // namespace
+
+std::array<std::uint8_t, kTerHeaderSize> terHeader(std::int32_t rows, std::int32_t columns,
+                                                   std::int32_t height_scale,
+                                                   std::int32_t min_rows_cols) {
+    std::array<std::uint8_t, kTerHeaderSize> header{};
+    std::memcpy(header.data(), "TERRAGENTERRAIN ", 16);
+    putChunk(header.data() + 16, "SIZE", min_rows_cols);
+    putChunk(header.data() + 24, "XPTS", columns);
+    putChunk(header.data() + 32, "YPTS", rows);
+    putChunk(header.data() + 40, "ALTW", height_scale);  // HeightScale, then BaseHeight 0
+    return header;
+}
+
+void writeTerHeader(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
+                    std::int32_t height_scale, std::int32_t min_rows_cols) {
+    const auto header = terHeader(rows, columns, height_scale, min_rows_cols);
+    write(output_stream, header.data(), header.size());
+}
+
+void writeTerBody(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
+                  const ElevationGrid& scaled_grid) {
+    const std::size_t row_bytes = 2 * static_cast<std::size_t>(std::max(columns, 0));
+    std::vector<std::uint8_t> block(std::max(kBlockSize, row_bytes));
+    std::size_t used = 0;
+    for (std::int32_t y = 0; y < rows; ++y) {
+        if (used + row_bytes > block.size()) {
+            write(output_stream, block.data(), used);
+            used = 0;
+        }
+        const std::int32_t* row = scaled_grid[static_cast<std::size_t>(y)];
+        std::uint8_t* to = block.data() + used;
+        for (std::int32_t x = 0; x < columns; ++x, to += 2) {
+            const std::int32_t v = row[x];
+            putLe16(to, v == kVoidMarker ? 0 : v);
+        }
+        used += row_bytes;
+    }
+    write(output_stream, block.data(), used);
+    output_stream.write(kEndMarker, sizeof kEndMarker);
+}
+
+}  // namespace marlwood

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ostream>
+
+#include "grid/elevation_grid.h"
+
+namespace marlwood {
+
+inline constexpr std::size_t kTerHeaderSize = 48;
+
+// Low 16 bits of v, little-endian; higher bits are dropped.
+inline void putLe16(std::uint8_t* to, std::int32_t v) {
+    to[0] = static_cast<std::uint8_t>(v & 0xFF);
+    to[1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
+}
+
+// "TERRAGEN" "TERRAIN " and the chunks SIZE, XPTS, YPTS and ALTW (HeightScale, BaseHeight 0).
+std::array<std::uint8_t, kTerHeaderSize> terHeader(std::int32_t rows, std::int32_t columns,
+                                                   std::int32_t height_scale,
+                                                   std::int32_t min_rows_cols);
+
+void writeTerHeader(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
+                    std::int32_t height_scale, std::int32_t min_rows_cols);
+
+// The heights row by row, 16-bit little-endian, a void marker as 0, then "EOF ".
+void writeTerBody(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
+                  const ElevationGrid& scaled_grid);
+
+}  // namespace marlwood
