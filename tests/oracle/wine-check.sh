@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# wine-check.sh <marlwood.exe> <linux marlwood>
+#
+# Converts the real DULUTH, MN transfer with the Windows build (under wine) and with the Linux
+# build, from the same scripted input, and requires identical .ter bytes, identical transcripts
+# and exit status 0 from both. The Windows console writes CR LF line ends: every CR LF of the
+# Windows transcript is turned into LF before the comparison; nothing else is changed, so a
+# stray CR still counts as a difference.
+#
+# Under CI=true a missing wine or a missing ../shared folder is a failure; elsewhere the check is
+# skipped with a message.
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 <path/to/marlwood.exe> <path/to/linux/marlwood>" >&2
+  exit 2
+fi
+exe=$(realpath "$1")
+linux=$(realpath "$2")
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+shared=${MARLWOOD_SHARED_DIR:-$repo/../shared}
+duluth=$shared/data/usgs-sdts/7172-duluth-mn
+
+skip_or_fail() {
+  if [ "${CI:-}" = true ]; then
+    echo "wine-check: FAILED: $*" >&2
+    exit 1
+  fi
+  echo "wine-check: SKIPPED: $*"
+  exit 0
+}
+
+for binary in "$exe" "$linux"; do
+  [ -x "$binary" ] || { echo "wine-check: FAILED: no program at $binary" >&2; exit 1; }
+done
+[ -f "$duluth/7172cel0.ddf" ] || skip_or_fail "the real USGS transfer is missing: $duluth"
+
+# Debian's wine64 package installs its loader outside PATH; the wine package adds /usr/bin/wine.
+wine=""
+for candidate in wine wine64 /usr/lib/wine/wine64; do
+  if command -v "$candidate" >/dev/null 2>&1; then
+    wine=$(command -v "$candidate")
+    break
+  fi
+done
+[ -n "$wine" ] || skip_or_fail "wine is not installed (Debian package wine64)"
+wineserver=""
+for candidate in wineserver wineserver64 /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
+  if command -v "$candidate" >/dev/null 2>&1; then
+    wineserver=$(command -v "$candidate")
+    break
+  fi
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/mwwine.XXXXXX")
+export WINEPREFIX=$work/prefix WINEDEBUG=-all
+# No Mono or Gecko installer when the throwaway prefix is created.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+cleanup() {
+  if [ -n "$wineserver" ] && [ -d "$WINEPREFIX" ]; then
+    "$wineserver" -k >/dev/null 2>&1 || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Both programs run in the same directory and are typed the same short relative paths, so the
+# transcripts can be compared whole.
+mkdir "$work/linux" "$work/windows"
+for side in linux windows; do ln -s "$duluth" "$work/$side/d"; done
+
+status=0
+# session <name> <input>: runs both builds on the input and compares what they produced.
+session() {
+  local name=$1 input=$2
+  local lin=$work/linux win=$work/windows rc_lin=0 rc_win=0
+  (cd "$lin" && printf '%s' "$input" | "$linux" >"$name.txt" 2>"$name.err") || rc_lin=$?
+  # The first start creates the prefix and takes a while.
+  (cd "$win" && printf '%s' "$input" | timeout 600 "$wine" "$exe" >"$name.raw" 2>"$name.err") ||
+    rc_win=$?
+  perl -pe 's/\r\n/\n/g' "$win/$name.raw" >"$win/$name.txt"
+
+  local ok=1
+  if [ "$rc_lin" -ne 0 ] || [ "$rc_win" -ne 0 ]; then
+    echo "wine-check: $name: exit status linux $rc_lin, windows $rc_win (0 expected)" >&2
+    ok=0
+  fi
+  if ! cmp -s "$lin/$name.txt" "$win/$name.txt"; then
+    echo "wine-check: $name: the transcripts differ (after CR LF -> LF):" >&2
+    diff "$lin/$name.txt" "$win/$name.txt" >&2 || true
+    ok=0
+  fi
+  if [ ! -s "$lin/$name.ter" ] || [ ! -s "$win/$name.ter" ]; then
+    echo "wine-check: $name: a .ter file is missing or empty" >&2
+    ok=0
+  elif ! cmp "$lin/$name.ter" "$win/$name.ter" >&2; then
+    echo "wine-check: $name: the .ter files differ" >&2
+    ok=0
+  fi
+  if [ "$ok" = 1 ]; then
+    echo "wine-check: $name: same transcript ($(wc -l <"$lin/$name.txt") lines)," \
+      "same .ter ($(wc -c <"$lin/$name.ter") bytes), exit status 0"
+  else
+    status=1
+  fi
+}
+
+echo "wine-check: $wine $exe against $linux on $duluth"
+# Banner key, prefix, height scale, output file, closing key.
+session duluth $'kd/7172\n30\nduluth.ter\nk'
+# The retry loops too: a prefix that does not open, a height scale that is no number, an output
+# file in a directory that does not exist.
+session retries $'kd/7999\nd/7172\nthirty\n30\nnodir/retries.ter\nretries.ter\nk'
+
+if [ "$status" -ne 0 ]; then
+  echo "wine-check: FAILED" >&2
+else
+  echo "wine-check: the Windows build under wine matches the Linux build"
+fi
+exit "$status"
