@@ -1,0 +1,211 @@
+#include "oracle_support.h"
+
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+#include "sdts/metadata_readers.h"
+#include "sdts/module_reader.h"
+
+namespace marlwood::oracle {
+
+namespace {
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+
+// Runs a shell command and gives its standard output; the exit status goes to `status`.
+std::string capture(const std::string& command, int& status) {
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) throw std::runtime_error("cannot run: " + command);
+    std::string out;
+    char buffer[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    const int raw = ::pclose(pipe);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return out;
+}
+
+// No .aux.xml files next to the data.
+constexpr char kGdalQuiet[] = " --config GDAL_PAM_ENABLED NO ";
+
+}  // namespace
+
+bool gdalAvailable() {
+    static const bool available = std::system("gdalinfo --version >/dev/null 2>&1") == 0 &&
+                                  std::system("gdal_translate --version >/dev/null 2>&1") == 0;
+    return available;
+}
+
+Raster gdalRead(const std::filesystem::path& path) {
+    Raster raster;
+    int status = 0;
+    const std::string info =
+        capture(std::string("gdalinfo") + kGdalQuiet + quoted(path.string()) + " 2>&1", status);
+    if (status != 0) throw std::runtime_error("GDAL refuses " + path.string() + ":\n" + info);
+    const auto size_at = info.find("Size is ");
+    if (size_at == std::string::npos ||
+        std::sscanf(info.c_str() + size_at, "Size is %d, %d", &raster.width, &raster.height) != 2) {
+        throw std::runtime_error("no size in gdalinfo output:\n" + info);
+    }
+    const auto type_at = info.find("Type=");
+    if (type_at != std::string::npos) {
+        const auto end = info.find_first_of(", \n", type_at);
+        raster.type = info.substr(type_at + 5, end - type_at - 5);
+    }
+
+    const std::string xyz = capture(std::string("gdal_translate -q") + kGdalQuiet + "-of XYZ " +
+                                        quoted(path.string()) + " /vsistdout/",
+                                    status);
+    if (status != 0) throw std::runtime_error("gdal_translate fails on " + path.string());
+
+    // One "x y value" line per cell, line by line, x growing along a line.
+    const auto cells =
+        static_cast<std::size_t>(raster.width) * static_cast<std::size_t>(raster.height);
+    raster.values.reserve(cells);
+    raster.line_y.reserve(static_cast<std::size_t>(raster.height));
+    const char* p = xyz.c_str();
+    double previous_x = 0;
+    for (std::size_t i = 0; i < cells; ++i) {
+        char* end = nullptr;
+        const double x = std::strtod(p, &end);
+        if (end == p) throw std::runtime_error("XYZ output ends after " + std::to_string(i));
+        p = end;
+        const double y = std::strtod(p, &end);
+        p = end;
+        const double v = std::strtod(p, &end);
+        if (end == p) throw std::runtime_error("XYZ line " + std::to_string(i) + " is short");
+        p = end;
+        const std::size_t column = i % static_cast<std::size_t>(raster.width);
+        if (column == 0) {
+            raster.line_y.push_back(y);
+        } else if (y != raster.line_y.back() || x <= previous_x) {
+            throw std::runtime_error("XYZ output is not line by line at cell " + std::to_string(i));
+        }
+        previous_x = x;
+        raster.values.push_back(v);
+    }
+    while (*p == ' ' || *p == '\n' || *p == '\r') ++p;
+    if (*p != '\0') throw std::runtime_error("XYZ output has more cells than gdalinfo says");
+    return raster;
+}
+
+TempDir::TempDir() {
+    // Short on purpose: the program keeps only 39 characters of a typed line.
+    char name[] = "/tmp/mwoXXXXXX";
+    if (::mkdtemp(name) == nullptr) {
+        throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+    }
+    path_ = name;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+ProgramRun runMarlwood(const std::filesystem::path& dir, const std::string& input) {
+    {
+        std::ofstream in(dir / "session.in", std::ios::binary);
+        in << input;
+    }
+    ProgramRun run;
+    const std::string command = "cd " + quoted(dir.string()) + " && " + quoted(MARLWOOD_BINARY) +
+                                " <session.in >session.out 2>session.err";
+    const int raw = std::system(command.c_str());
+    run.exit_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.transcript = readFileBytes(dir / "session.out");
+    return run;
+}
+
+std::string readFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Decoded decodeWithOurReaders(const std::string& prefix) {
+    Decoded d;
+    ModuleReader in;
+    std::ostringstream console;
+    d.value_type = readValueType(in, prefix + "ddsh.ddf", console);
+    const GridSize size = readGridSize(in, prefix + "ldef.ddf", console);
+    d.rows = size.rows;
+    d.columns = size.columns;
+    d.grid_spacing = readGridSpacing(in, prefix + "iref.ddf", console);
+    d.cells.assign(static_cast<std::size_t>(d.rows) * static_cast<std::size_t>(d.columns),
+                   INT32_MIN);
+    openCel0AtFirstRecord(in, prefix + "cel0.ddf");
+    for (std::int32_t row = 0; row < d.rows; ++row) {
+        decodeRow(in, d.value_type, d.cells.data() + static_cast<std::size_t>(row) * d.columns,
+                  d.columns, d.state, console);
+    }
+    in.close();
+    d.console = console.str();
+    return d;
+}
+
+ExpectedColormap::ExpectedColormap(std::int32_t max, std::int32_t min)
+    : max_elevation(max), min_elevation(min) {
+    if (max == min) return;  // every valid cell then scales to 0
+    const double q = 32000.0 / static_cast<double>(max - min);
+    slope = static_cast<float>(q);
+    intercept = static_cast<float>(32000.0 - static_cast<double>(max) * q);
+}
+
+std::int32_t ExpectedColormap::height(std::int32_t raw) const {
+    if (raw <= -1000) return 0;
+    return static_cast<std::int32_t>(
+        std::trunc(static_cast<double>(raw) * double{slope} + double{intercept}));
+}
+
+std::string ExpectedColormap::printed() const {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "elevrange is:  %d\n\nColormap slope value: %.5f\nColormap intercept value: "
+                  "%.5f\n",
+                  max_elevation - min_elevation, double{slope}, double{intercept});
+    return text;
+}
+
+Extremes validExtremes(const std::vector<std::int32_t>& raw) {
+    Extremes e;
+    for (std::int32_t v : raw) {
+        if (v <= -1000) continue;
+        if (v > e.max_elevation) e.max_elevation = v;
+        if (v < e.min_elevation) e.min_elevation = v;
+    }
+    return e;
+}
+
+std::string expectedTerHeader(std::int32_t rows, std::int32_t columns, std::int32_t height_scale) {
+    const auto chunk = [](const char* tag, std::int32_t value) {
+        std::string bytes(tag);
+        bytes += static_cast<char>(value & 0xFF);
+        bytes += static_cast<char>((value >> 8) & 0xFF);
+        bytes += std::string(2, '\0');
+        return bytes;
+    };
+    const std::int32_t size = (rows < columns ? rows : columns) - 1;
+    return std::string("TERRAGENTERRAIN ") + chunk("SIZE", size) + chunk("XPTS", columns) +
+           chunk("YPTS", rows) + chunk("ALTW", height_scale);
+}
+
+}  // namespace marlwood::oracle
