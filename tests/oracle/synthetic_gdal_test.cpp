@@ -43,7 +43,7 @@ double floatBits(std::uint32_t bits) {
 // fractions (truncated toward zero, not rounded), values beyond 16 bits (only the low 16 bits
 // remain: 40000 becomes -25536, a void; 66036 becomes 500) and values whose bytes are the ISO 8211
 // terminators.
-std::vector<double> specialValues(CellFormat format) {
+std::vector<double> edgeCaseValues(CellFormat format) {
     if (format == CellFormat::Bi16) {
         return {kVoidElevation,   kFillElevation,   -1001, -1000, -999, -12, 0, 1,
                 7710 /* 1E 1E */, 7967 /* 1F 1F */, 1999};
@@ -67,7 +67,7 @@ std::vector<double> specialValues(CellFormat format) {
 }
 
 // Hills with fill in two corners (a quad's trapezoid inside its grid), a few voids inside, and
-// the special values along the second row and the second-to-last row.
+// the edge-case values along the second row and the second-to-last row.
 std::vector<double> terrain(const SyntheticCase& c) {
     const bool fractions = c.format == CellFormat::Bfp32;
     std::vector<double> e(static_cast<std::size_t>(c.rows) * static_cast<std::size_t>(c.columns));
@@ -83,11 +83,11 @@ std::vector<double> terrain(const SyntheticCase& c) {
             e[static_cast<std::size_t>(r) * c.columns + col] = v;
         }
     }
-    const std::vector<double> special = specialValues(c.format);
+    const std::vector<double> edge_cases = edgeCaseValues(c.format);
     for (int r : {1, c.rows - 2}) {
-        for (std::size_t k = 0; k < special.size() && k + 1 < static_cast<std::size_t>(c.columns);
-             ++k) {
-            e[static_cast<std::size_t>(r) * c.columns + k + 1] = special[k];
+        for (std::size_t k = 0;
+             k < edge_cases.size() && k + 1 < static_cast<std::size_t>(c.columns); ++k) {
+            e[static_cast<std::size_t>(r) * c.columns + k + 1] = edge_cases[k];
         }
     }
     return e;
