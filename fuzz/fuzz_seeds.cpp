@@ -1,0 +1,150 @@
+// fuzz_seeds <conversion dir> <decode-row dir>: writes the seed corpora, one file per seed, from
+// the test-transfer writer and (when it is there) the real DULUTH transfer.
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "fuzz_input.h"
+#include "sdts_writer.h"
+
+namespace fs = std::filesystem;
+namespace ts = marlwood::testsupport;
+
+namespace {
+
+void writeSeed(const fs::path& dir, const std::string& name, const std::string& bytes) {
+    std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        std::fprintf(stderr, "fuzz_seeds: cannot write %s\n", (dir / name).c_str());
+        std::exit(1);
+    }
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Small grids fuzz fastest; each has voids and a slope so that the extremes and the scaling move.
+ts::Transfer transfer(int rows, int columns, ts::CellFormat format, ts::Cel0Layout layout,
+                      int spacing_m) {
+    ts::Transfer t;
+    t.rows = rows;
+    t.columns = columns;
+    t.format = format;
+    t.layout = layout;
+    t.spacing_m = spacing_m;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) {
+            const bool edge = c == 0 && r % 2 == 0;
+            t.elevations.push_back(edge ? ts::kVoidElevation : 600.0 + 13.5 * r - 7.25 * c);
+        }
+    }
+    return t;
+}
+
+struct Seed {
+    std::string name;
+    char value_type;
+    int columns;
+    ts::ModuleSet modules;  // by lower-case suffix, as the writer gives them
+};
+
+std::string decodeSeed(const Seed& seed) {
+    std::string bytes;
+    bytes += seed.value_type == 'I' ? '\0' : '\1';  // selector % 3: 0 is BI16, 1 is BFP32
+    bytes += static_cast<char>((seed.columns >> 8) & 0xFF);
+    bytes += static_cast<char>(seed.columns & 0xFF);
+    return bytes + seed.modules.at("cel0.ddf");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: fuzz_seeds <conversion dir> <decode-row dir>\n");
+        return 2;
+    }
+    const fs::path conversion_dir = argv[1];
+    const fs::path decode_dir = argv[2];
+    fs::create_directories(conversion_dir);
+    fs::create_directories(decode_dir);
+
+    std::vector<Seed> seeds;
+    const struct {
+        const char* name;
+        int rows, columns;
+        ts::CellFormat format;
+        ts::Cel0Layout layout;
+        int spacing_m;
+    } synthetic[] = {
+        {"bi16-d-30m", 6, 5, ts::CellFormat::Bi16, ts::Cel0Layout::AllD, 30},
+        {"bi16-r-10m", 5, 7, ts::CellFormat::Bi16, ts::Cel0Layout::RThenLeaderless, 10},
+        {"bfp32-r-10m", 7, 6, ts::CellFormat::Bfp32, ts::Cel0Layout::RThenLeaderless, 10},
+        {"bfp32-d-30m", 4, 4, ts::CellFormat::Bfp32, ts::Cel0Layout::AllD, 30},
+        {"bi16-1x1", 1, 1, ts::CellFormat::Bi16, ts::Cel0Layout::RThenLeaderless, 30},
+    };
+    for (const auto& s : synthetic) {
+        seeds.push_back(
+            {s.name, s.format == ts::CellFormat::Bi16 ? 'I' : 'F', s.columns,
+             ts::buildModules(transfer(s.rows, s.columns, s.format, s.layout, s.spacing_m))});
+    }
+
+    // The fuzzers take inputs of at most 64 KiB and grids of at most 65536 cells, so the real
+    // transfer goes in as its first rows: once with LDEF saying so (a whole conversion), once with
+    // LDEF promising more rows than CEL0 holds (a short module). Its CEL0: descriptive record 188
+    // bytes, the 'R' record 727, then 675 for each further row.
+    const fs::path duluth = fs::path(MARLWOOD_SHARED_DIR) / "data/usgs-sdts/7172-duluth-mn";
+    if (fs::is_directory(duluth)) {
+        Seed seed{"duluth-60-rows", 'I', 323, {}};
+        for (const auto suffix : marlwood::fuzz::kModuleSuffixes) {
+            const std::string name(suffix);
+            seed.modules[name] = readFile(duluth / ("7172" + name));
+        }
+        std::string& ldef = seed.modules["ldef.ddf"];
+        std::string& cel0 = seed.modules["cel0.ddf"];
+        constexpr std::size_t kRowCount = 267;
+        if (ldef.compare(kRowCount, 4, "467\x1f") != 0 || cel0.size() != 188 + 727 + 466 * 675) {
+            std::fprintf(stderr, "fuzz_seeds: %s is not the transfer expected\n", duluth.c_str());
+            return 1;
+        }
+        ldef.replace(kRowCount, 3, "060");
+        cel0.resize(188 + 727 + 59 * 675);
+        seeds.push_back(seed);
+        seed.name = "duluth-short";
+        ldef.replace(kRowCount, 3, "080");
+        cel0.resize(188 + 727 + 19 * 675);
+        seeds.push_back(seed);
+    } else {
+        const char* ci = std::getenv("CI");
+        if (ci != nullptr && std::string(ci) == "true") {
+            std::fprintf(stderr, "fuzz_seeds: the DULUTH transfer is missing: %s\n",
+                         duluth.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "fuzz_seeds: no DULUTH transfer at %s; synthetic seeds only\n",
+                     duluth.c_str());
+    }
+
+    int n = 0;
+    for (const Seed& seed : seeds) {
+        std::array<std::string, marlwood::fuzz::kPieceCount> pieces;
+        // Mostly a good answer, so the whole conversion runs; one negative, one refused.
+        pieces[0] = n == 1 ? "-5" : n == 2 ? "x 40" : "30";
+        ++n;
+        for (std::size_t i = 0; i < marlwood::fuzz::kModuleSuffixes.size(); ++i) {
+            pieces[i + 1] = seed.modules.at(std::string(marlwood::fuzz::kModuleSuffixes[i]));
+        }
+        writeSeed(conversion_dir, seed.name, marlwood::fuzz::joinInput(pieces));
+        writeSeed(decode_dir, seed.name, decodeSeed(seed));
+    }
+    std::printf("fuzz_seeds: %zu seeds each in %s and %s\n", seeds.size(), conversion_dir.c_str(),
+                decode_dir.c_str());
+    return 0;
+}

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds the fuzz preset and runs each libFuzzer target for a bounded time from seeds written at
+# run time. Fails on any report (crash, sanitizer finding, broken promise, leak, timeout, OOM);
+# the input that caused it is kept under build/fuzz/findings/.
+#   FUZZ_SECONDS  time per target (default: 60 when CI=true, else 10)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${FUZZ_SECONDS:-10}
+if [ -z "${FUZZ_SECONDS:-}" ] && [ "${CI:-}" = true ]; then seconds=60; fi
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j 2
+bin=build/fuzz
+findings=$PWD/build/fuzz/findings
+
+# The conversion target writes modules on every run: keep them in memory when possible, and the
+# directory short, as typed paths keep only 39 characters.
+base=/tmp
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then base=/dev/shm; fi
+work=$(mktemp -d "$base/mwfz.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$findings"
+
+"$bin/fuzz_seeds" "$work/seeds/conversion" "$work/seeds/decode_row"
+
+status=0
+for target in conversion decode_row; do
+  printf '\n---- fuzz_%s for %s s\n' "$target" "$seconds"
+  mkdir -p "$work/corpus/$target"
+  log=$work/$target.log
+  if TMPDIR=$work "$bin/fuzz_$target" \
+      -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+      -dict="fuzz/$target.dict" -print_final_stats=1 \
+      -artifact_prefix="$findings/$target-" \
+      "$work/corpus/$target" "$work/seeds/$target" >"$log" 2>&1; then
+    grep -E '^#[0-9]+[[:space:]]+DONE|^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' \
+      "$log" || true
+  else
+    status=1
+    tail -n 60 "$log"
+    printf '**fuzz_%s reported a finding; the input is in %s**\n' "$target" "$findings"
+  fi
+done
+exit "$status"
