@@ -1,0 +1,470 @@
+// The catalogue of damaged modules: each case spoils one module of a small, sound transfer in one
+// way and states what the conversion must then do.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "hostile_support.h"
+
+namespace marlwood::hostile {
+namespace {
+
+constexpr int kRows = 12;
+constexpr int kColumns = 9;
+
+// The sound transfer: BI16, one 'R' record then records without leader, as USGS delivers them.
+ts::Transfer soundTransfer() {
+    return smallTransfer(kRows, kColumns, ts::CellFormat::Bi16, ts::Cel0Layout::RThenLeaderless);
+}
+
+struct Result {
+    int status = -1;
+    std::string transcript;
+    bool wrote = false;
+    std::string ter;
+    std::string prefix;
+};
+
+// Converts a transfer from its own scratch directory with the usual answers.
+Result convertModules(const ts::ModuleSet& modules) {
+    ScratchDir dir;
+    Result result;
+    result.prefix = dir / "7018";
+    ts::writeModules(result.prefix, modules);
+    const Outcome outcome = convert(result.prefix, dir / "o.ter");
+    result.status = outcome.status;
+    result.transcript = outcome.transcript;
+    result.wrote = std::filesystem::exists(dir / "o.ter");
+    result.ter = readFile(dir / "o.ter");
+    return result;
+}
+
+const std::string& soundTer() {
+    static const std::string ter = convertModules(ts::buildModules(soundTransfer())).ter;
+    return ter;
+}
+
+std::size_t descriptiveRecordLength(const std::string& module) {
+    return static_cast<std::size_t>(std::stoi(module.substr(0, 5)));
+}
+
+// Leader bytes of a module's first data record.
+void setFirstRecordBytes(std::string& module, std::size_t at, const std::string& bytes) {
+    module.replace(descriptiveRecordLength(module) + at, bytes.size(), bytes);
+}
+
+// LDEF: the row count text starts at byte 267, the column count follows its unit terminator.
+void setGridSize(ts::ModuleSet& modules, const std::string& rows, const std::string& columns) {
+    std::string& ldef = modules["ldef.ddf"];
+    const std::size_t rows_end = ldef.find(ts::kUnitTerminator, 267);
+    const std::size_t columns_end = ldef.find(ts::kUnitTerminator, rows_end + 1);
+    ASSERT_EQ(ldef.substr(267, columns_end - 267),
+              "12\x1f"
+              "9");
+    ldef.replace(267, columns_end - 267, rows + ts::kUnitTerminator + columns);
+}
+
+void replaceOnce(std::string& module, const std::string& from, const std::string& to) {
+    const std::size_t at = module.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    module.replace(at, from.size(), to);
+}
+
+std::string cornerLine(const char* name, double value) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%s is:  %f\n", name,
+                  static_cast<double>(static_cast<float>(value)));
+    return line;
+}
+
+// What a case's .ter file must be.
+enum class Ter {
+    None,      // no file: the conversion was abandoned
+    Same,      // byte for byte the sound transfer's: the damage cannot touch the heights
+    AllVoid,   // full size, every height 0: no value was decoded
+    FullSize,  // full size; which heights survive the damage is not the point
+    Empty,     // a 0-row or 0-column grid: the header and "EOF " alone
+    Tall,      // the 65535 x 9 grid
+};
+
+struct Case {
+    const char* name;
+    std::function<void(ts::ModuleSet&)> damage;
+    int status;
+    Ter ter;
+    // Lines the transcript must hold, once each ("serious error" at least once); "{cel0}",
+    // "{ldef}", "{spdm}", "{ddsh}" and "{iref}" stand for the module paths.
+    std::vector<std::string> lines;
+};
+
+std::string withPaths(std::string line, const std::string& prefix) {
+    for (const char* module : {"cel0", "ldef", "spdm", "ddsh", "iref"}) {
+        const std::string mark = std::string("{") + module + "}";
+        for (auto at = line.find(mark); at != line.npos; at = line.find(mark)) {
+            line.replace(at, mark.size(), prefix + module + ".ddf");
+        }
+    }
+    return line;
+}
+
+const std::string kTooBig = "; a .ter file holds 0 to 65535 rows and columns**\n";
+
+std::string abandonedGrid(const std::string& shape) {
+    return "**Conversion abandoned: {ldef} gives a grid of " + shape + kTooBig;
+}
+
+std::string endsTooSoon(const std::string& module) {
+    return "**{" + module + "} ends too soon; what was not found is taken as 0**\n";
+}
+
+const std::vector<Case>& catalogue() {
+    static const std::vector<Case> cases = {
+        // ---- LDEF sizes
+        {"LdefRowsHuge",
+         [](auto& m) { setGridSize(m, "9999999", "9"); },
+         1,
+         Ter::None,
+         {abandonedGrid("9999999 x 9")}},
+        {"LdefRowsLongerThanSevenDigits",
+         [](auto& m) { setGridSize(m, "123456789012", "9"); },
+         1,
+         Ter::None,
+         {abandonedGrid("1234567 x 9")}},
+        {"LdefColumnsHuge",
+         [](auto& m) { setGridSize(m, "12", "4000000"); },
+         1,
+         Ter::None,
+         {abandonedGrid("12 x 4000000")}},
+        {"LdefRowsNegative",
+         [](auto& m) { setGridSize(m, "-12", "9"); },
+         1,
+         Ter::None,
+         {abandonedGrid("-12 x 9")}},
+        {"LdefColumnsNegative",
+         [](auto& m) { setGridSize(m, "12", "-1"); },
+         1,
+         Ter::None,
+         {abandonedGrid("12 x -1")}},
+        {"LdefRows65536",
+         [](auto& m) { setGridSize(m, "65536", "9"); },
+         1,
+         Ter::None,
+         {abandonedGrid("65536 x 9")}},
+        {"LdefColumns65536",
+         [](auto& m) { setGridSize(m, "12", "65536"); },
+         1,
+         Ter::None,
+         {abandonedGrid("12 x 65536")}},
+        {"LdefRows65535",
+         [](auto& m) { setGridSize(m, "65535", "9"); },
+         0,
+         Ter::Tall,
+         {"min_rows_cols is:  8\n",
+          "**{cel0} ended after 12 of 65535 rows; the missing rows are void**\n"}},
+        {"LdefRowsZero",
+         [](auto& m) { setGridSize(m, "0", "9"); },
+         0,
+         Ter::Empty,
+         {"min_rows_cols is:  -1\n"}},
+        {"LdefColumnsZero",
+         [](auto& m) { setGridSize(m, "12", "0"); },
+         0,
+         Ter::Empty,
+         {"min_rows_cols is:  -1\n"}},
+        {"LdefNonNumeric",
+         [](auto& m) { setGridSize(m, "twelve", "nine"); },
+         0,
+         Ter::Empty,
+         {"min_rows_cols is:  -1\n"}},
+        {"LdefDigitsAfterLetters",
+         [](auto& m) { setGridSize(m, "x12", "9"); },
+         0,
+         Ter::Empty,
+         {"min_rows_cols is:  -1\n"}},
+
+        // ---- DDSH, IREF
+        // No value is decoded with a type the decoder does not know; records without leader
+        // say so.
+        {"DdshUnknownType",
+         [](auto& m) { replaceOnce(m["ddsh.ddf"], "BI16", "BX16"); },
+         0,
+         Ter::AllVoid,
+         {"serious error\n"}},
+        {"DdshTypeMissing",
+         [](auto& m) {
+             replaceOnce(m["ddsh.ddf"],
+                         "\x1f"
+                         "BI16\x1f",
+                         "\x1f\x1f");
+         },
+         0,
+         Ter::AllVoid,
+         {"serious error\n"}},
+        {"IrefUnknownSpacing",
+         [](auto& m) {
+             replaceOnce(m["iref.ddf"],
+                         "\x1f"
+                         "30.00",
+                         "\x1f"
+                         "20.00");
+         },
+         0,
+         Ter::Same,
+         {"error reading grid spacing\n"}},
+        {"IrefSpacingEmpty",
+         [](auto& m) {
+             replaceOnce(m["iref.ddf"],
+                         "\x1f"
+                         "30.00000000\x1f",
+                         "\x1f\x1f");
+         },
+         0,
+         Ter::Same,
+         {"error reading grid spacing\n"}},
+
+        // ---- SPDM
+        // Only the first 18 characters of a coordinate count; the rest is read to its
+        // terminator, so the next coordinate is found where it is.
+        {"SpdmCoordinateOf1000Characters",
+         [](auto& m) {
+             replaceOnce(m["spdm.ddf"], "455212.37000000\x1f",
+                         "455212.37000000000e9" + std::string(980, '0') + "\x1f");
+         },
+         0,
+         Ter::Same,
+         {cornerLine("sw_cornerx", 455212.37), cornerLine("sw_cornery", 5003187.92),
+          cornerLine("se_cornery", 5003276.33)}},
+        // The values field at position 0: the coordinates are read from one byte into it.
+        {"SpdmFieldPositionZero",
+         [](auto& m) {
+             std::string& spdm = m["spdm.ddf"];
+             const std::string coordinates = spdm.substr(spdm.find("455212.37"));
+             spdm = spdm.substr(0, descriptiveRecordLength(spdm)) +
+                    ts::dataRecord('D', {{"DMSA", coordinates}}, 0, 2);
+         },
+         0,
+         Ter::Same,
+         {cornerLine("sw_cornerx", 55212.37), cornerLine("sw_cornery", 5003187.92),
+          cornerLine("se_cornery", 5003276.33)}},
+
+        // ---- 'R' entry map: widths readDecimal does not take read nothing and give 0
+        {"RLengthWidth0",
+         [](auto& m) { setFirstRecordBytes(m["cel0.ddf"], 20, "0"); },
+         0,
+         Ter::AllVoid,
+         {"data_elements is:  0\n"}},
+        {"RLengthWidth9",
+         [](auto& m) { setFirstRecordBytes(m["cel0.ddf"], 20, "9"); },
+         0,
+         Ter::AllVoid,
+         {"data_elements is:  0\n"}},
+        {"RLengthWidthBlank",
+         [](auto& m) { setFirstRecordBytes(m["cel0.ddf"], 20, " "); },
+         0,
+         Ter::AllVoid,
+         {"data_elements is:  0\n"}},
+        {"RPositionWidth0",
+         [](auto& m) { setFirstRecordBytes(m["cel0.ddf"], 21, "0"); },
+         0,
+         Ter::FullSize,
+         {"data_elements is:  4\n"}},
+        {"RPositionWidth9",
+         [](auto& m) { setFirstRecordBytes(m["cel0.ddf"], 21, "9"); },
+         0,
+         Ter::FullSize,
+         {"data_elements is:  4\n"}},
+
+        // ---- Base addresses below the readers' fixed offsets: the first skip reads nothing
+        // and the walk goes on from there. DDSH and IREF then still meet the same subfields;
+        // SPDM reads its coordinates from elsewhere, which only changes what is printed.
+        {"DdshBaseAddress10",
+         [](auto& m) { setFirstRecordBytes(m["ddsh.ddf"], 12, "00010"); },
+         0,
+         Ter::Same,
+         {}},
+        {"IrefBaseAddress16",
+         [](auto& m) { setFirstRecordBytes(m["iref.ddf"], 12, "00016"); },
+         0,
+         Ter::Same,
+         {"\nDetected 30m file type.  \n"}},
+        {"SpdmBaseAddress19",
+         [](auto& m) { setFirstRecordBytes(m["spdm.ddf"], 12, "00019"); },
+         0,
+         Ter::Same,
+         {}},
+        {"SpdmBaseAddress0",
+         [](auto& m) { setFirstRecordBytes(m["spdm.ddf"], 12, "00000"); },
+         0,
+         Ter::Same,
+         {}},
+        {"Cel0RBaseAddress3",
+         [](auto& m) { setFirstRecordBytes(m["cel0.ddf"], 12, "00003"); },
+         0,
+         Ter::FullSize,
+         {}},
+
+        // ---- Zero-byte modules: each reader says so and goes on with 0
+        {"Cel0ZeroBytes",
+         [](auto& m) { m["cel0.ddf"].clear(); },
+         0,
+         Ter::AllVoid,
+         {"**{cel0} ended after 0 of 12 rows; the missing rows are void**\n"}},
+        {"LdefZeroBytes",
+         [](auto& m) { m["ldef.ddf"].clear(); },
+         0,
+         Ter::Empty,
+         {endsTooSoon("ldef"), "min_rows_cols is:  -1\n"}},
+        {"SpdmZeroBytes",
+         [](auto& m) { m["spdm.ddf"].clear(); },
+         0,
+         Ter::Same,
+         {endsTooSoon("spdm"), "sw_cornerx is:  0.000000\n", "se_cornery is:  0.000000\n"}},
+        {"DdshZeroBytes",
+         [](auto& m) { m["ddsh.ddf"].clear(); },
+         0,
+         Ter::AllVoid,
+         {endsTooSoon("ddsh"), "serious error\n"}},
+        {"IrefZeroBytes",
+         [](auto& m) { m["iref.ddf"].clear(); },
+         0,
+         Ter::Same,
+         {endsTooSoon("iref"), "error reading grid spacing\n"}},
+    };
+    return cases;
+}
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DamagedModule : public testing::TestWithParam<Case> {};
+
+TEST_P(DamagedModule, EndsWithTheDecidedOutcome) {
+    const Case& c = GetParam();
+    ts::ModuleSet modules = ts::buildModules(soundTransfer());
+    c.damage(modules);
+    if (HasFatalFailure()) return;
+    const Result result = convertModules(modules);
+
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_TRUE(endsWith(result.transcript, kClosing));
+    for (const std::string& line : c.lines) {
+        const std::size_t n = count(result.transcript, withPaths(line, result.prefix));
+        // One line per record without leader; every other line comes once.
+        if (line == "serious error\n") {
+            EXPECT_GE(n, 1u) << "missing: " << line;
+        } else {
+            EXPECT_EQ(n, 1u) << "once: " << line;
+        }
+    }
+    const std::size_t full = terSize(kRows, kColumns);
+    switch (c.ter) {
+        case Ter::None:
+            EXPECT_FALSE(result.wrote);
+            EXPECT_EQ(count(result.transcript, "Input the name of the output .ter file"), 0u);
+            break;
+        case Ter::Same:
+            EXPECT_TRUE(result.ter == soundTer()) << "the heights changed";
+            break;
+        case Ter::AllVoid:
+            ASSERT_EQ(result.ter.size(), full);
+            EXPECT_EQ(result.ter.find_first_not_of('\0', 48), full - 4) << "a height was decoded";
+            break;
+        case Ter::FullSize:
+            EXPECT_EQ(result.ter.size(), full);
+            break;
+        case Ter::Empty:
+            EXPECT_EQ(result.ter.size(), terSize(0, 0));
+            break;
+        case Ter::Tall:
+            EXPECT_EQ(result.ter.size(), terSize(65535, kColumns));
+            break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, DamagedModule, testing::ValuesIn(catalogue()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Records holding more values than LDEF's column count: the extra values are read and dropped,
+// so every record still starts where it should. Columns 5 to 8 repeat columns 0 to 3, so the
+// extremes are those of the first five columns and the file must equal that of the narrow grid.
+TEST(DamagedCel0, RecordsLongerThanTheRow) {
+    const struct {
+        ts::CellFormat format;
+        ts::Cel0Layout layout;
+    } shapes[] = {{ts::CellFormat::Bi16, ts::Cel0Layout::AllD},
+                  {ts::CellFormat::Bi16, ts::Cel0Layout::RThenLeaderless},
+                  {ts::CellFormat::Bfp32, ts::Cel0Layout::AllD},
+                  {ts::CellFormat::Bfp32, ts::Cel0Layout::RThenLeaderless}};
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(std::string(shape.format == ts::CellFormat::Bi16 ? "BI16 " : "BFP32 ") +
+                     (shape.layout == ts::Cel0Layout::AllD ? "'D'" : "'R' then leaderless"));
+        const ts::Transfer narrow = smallTransfer(kRows, 5, shape.format, shape.layout, 10);
+        ts::Transfer wide = narrow;
+        wide.columns = kColumns;
+        wide.elevations.clear();
+        for (int r = 0; r < kRows; ++r) {
+            for (int c = 0; c < kColumns; ++c) {
+                wide.elevations.push_back(
+                    narrow.elevations[static_cast<std::size_t>(r * 5 + c % 5)]);
+            }
+        }
+        ts::ModuleSet modules = ts::buildModules(wide);
+        modules["ldef.ddf"] = ts::buildModules(narrow).at("ldef.ddf");
+        const Result result = convertModules(modules);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(count(result.transcript, " ended after "), 0u) << "a record was misread";
+        EXPECT_TRUE(result.ter == convertModules(ts::buildModules(narrow)).ter);
+    }
+}
+
+// Records without leader before any 'D' or 'R' record have no value count to reuse: they read no
+// values, so every cell stays void. 300 is 01 2C in BI16 and 43 96 00 00 in BFP32: no byte of the
+// module can pass for a 'D' or 'R' leader, however the scan drifts.
+TEST(DamagedCel0, LeaderlessRecordsBeforeAnyLeader) {
+    for (const ts::CellFormat format : {ts::CellFormat::Bi16, ts::CellFormat::Bfp32}) {
+        SCOPED_TRACE(format == ts::CellFormat::Bi16 ? "BI16" : "BFP32");
+        ts::Transfer t = smallTransfer(kRows, kColumns, format, ts::Cel0Layout::RThenLeaderless);
+        t.elevations.assign(t.elevations.size(), 300.0);
+        ts::ModuleSet modules = ts::buildModules(t);
+        std::string cel0 = ts::cel0DescriptiveRecord(t);
+        for (int row = 0; row < kRows; ++row) cel0 += ts::fieldArea(ts::cel0Fields(t, row));
+        ASSERT_EQ(cel0.find_first_of("DR", ts::cel0DescriptiveRecord(t).size()), std::string::npos);
+        modules["cel0.ddf"] = cel0;
+        const Result result = convertModules(modules);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(count(result.transcript, "data_elements is:"), 0u);
+        ASSERT_EQ(result.ter.size(), terSize(kRows, kColumns));
+        EXPECT_EQ(result.ter.find_first_not_of('\0', 48), result.ter.size() - 4)
+            << "a value was read";
+    }
+}
+
+// A module path that names a directory opens but cannot be read: the prefix prompt says it
+// cannot open it and asks again; a sound prefix then converts as usual.
+TEST(DamagedTransfer, ModuleIsADirectory) {
+    ScratchDir sound;
+    ts::writeModules(sound / "7018", ts::buildModules(soundTransfer()));
+    for (const char* suffix : {"cel0.ddf", "ldef.ddf", "spdm.ddf", "ddsh.ddf", "iref.ddf"}) {
+        SCOPED_TRACE(suffix);
+        ScratchDir dir;
+        const std::string prefix = dir / "7018";
+        ts::writeModules(prefix, ts::buildModules(soundTransfer()));
+        std::filesystem::remove(prefix + suffix);
+        std::filesystem::create_directory(prefix + suffix);
+        const Outcome outcome =
+            converse(prefix + "\n" + (sound / "7018") + "\n30\n" + (dir / "o.ter") + "\nk");
+        EXPECT_EQ(count(outcome.transcript,
+                        "**Cannot open" + prefix + suffix + "**\nPlease try again.\n"),
+                  1u);
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_TRUE(readFile(dir / "o.ter") == soundTer());
+    }
+}
+
+}  // namespace
+}  // namespace marlwood::hostile

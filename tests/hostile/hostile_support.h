@@ -1,0 +1,135 @@
+// What the hostile-input tests share: a scratch directory with a short name, in-process
+// conversions, and small file helpers.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "converter/dem_converter.h"
+#include "sdts_writer.h"
+
+namespace marlwood::hostile {
+
+namespace ts = marlwood::testsupport;
+
+// The whole file in one read (the sweeps read thousands of them); empty when it is missing.
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    std::string bytes(static_cast<std::size_t>(in.tellg()), '\0');
+    in.seekg(0);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+}
+
+inline void writeFile(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    ASSERT_TRUE(out) << "cannot write " << path;
+}
+
+// A short path whatever TMPDIR says, as typed paths keep only 39 characters; in memory when the
+// machine offers it, since the sweeps write thousands of modules and .ter files.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        const bool shm = access("/dev/shm", W_OK | X_OK) == 0;
+        std::string name = shm ? "/dev/shm/mwhXXXXXX" : "/tmp/mwhXXXXXX";
+        if (mkdtemp(name.data()) != nullptr) path_ = name;
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
+    // Entries left in the directory, for "no file was created" checks.
+    std::size_t entries() const {
+        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(path_),
+                                                      std::filesystem::directory_iterator()));
+    }
+
+  private:
+    std::string path_;
+};
+
+struct Outcome {
+    int status = -1;
+    std::string transcript;
+};
+
+// One whole session in process: the banner key, then `typed` as the rest of standard input.
+inline Outcome converse(const std::string& typed) {
+    std::istringstream in("k" + typed);
+    std::ostringstream out;
+    Outcome outcome;
+    {
+        DemConverter converter(in, out);
+        outcome.status = converter.exitStatus();
+    }
+    outcome.transcript = out.str();
+    return outcome;
+}
+
+// The usual answers: the prefix, the height scale, the output file and the closing key.
+inline Outcome convert(const std::string& prefix, const std::string& output,
+                       const std::string& scale = "30") {
+    return converse(prefix + "\n" + scale + "\n" + output + "\nk");
+}
+
+inline std::size_t count(std::string_view text, std::string_view needle) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(needle); at != text.npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+}
+
+// Header, two bytes a cell, "EOF ".
+constexpr std::size_t terSize(std::size_t rows, std::size_t columns) {
+    return 48 + 2 * rows * columns + 4;
+}
+
+inline std::string shortModuleLine(const std::string& cel0_path, int decoded, int rows) {
+    return "**" + cel0_path + " ended after " + std::to_string(decoded) + " of " +
+           std::to_string(rows) + " rows; the missing rows are void**\n";
+}
+
+inline const std::string kAbandonedLine = "**Conversion abandoned: the input ended**\n";
+inline const std::string kClosing = "Press any key to continue\nDone\n";
+
+inline bool endsWith(std::string_view text, std::string_view tail) {
+    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+// A small transfer with a slope, a ridge and void cells on its west edge, as real quads have.
+inline ts::Transfer smallTransfer(int rows, int columns, ts::CellFormat format,
+                                  ts::Cel0Layout layout, int spacing_m = 30) {
+    ts::Transfer t;
+    t.rows = rows;
+    t.columns = columns;
+    t.format = format;
+    t.layout = layout;
+    t.spacing_m = spacing_m;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) {
+            const bool edge = c == 0 && r % 3 == 0;
+            t.elevations.push_back(edge ? ts::kVoidElevation : 250.0 + 7.0 * r + 3.0 * (c % 11));
+        }
+    }
+    return t;
+}
+
+}  // namespace marlwood::hostile
