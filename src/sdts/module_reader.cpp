@@ -1,6 +1,7 @@
 #include "sdts/module_reader.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace marlwood {
 
@@ -33,6 +34,11 @@ ModuleReader::~ModuleReader() = default;
 
 bool ModuleReader::open(const std::string& path) {
     if (open_) return false;
+    // Only a regular file can be a module. A named pipe would hold the open until a writer came,
+    // and a device such as /dev/zero never ends, so no terminator loop would; an unpacked archive
+    // can hold either, also behind a link.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return false;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) return false;
     // Our own block buffer does the buffering; a second one in stdio would only copy.
