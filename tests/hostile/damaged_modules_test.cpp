@@ -1,7 +1,10 @@
 // The catalogue of damaged modules: each case spoils one module of a small, sound transfer in one
 // way and states what the conversion must then do.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
@@ -463,6 +466,61 @@ TEST(DamagedTransfer, ModuleIsADirectory) {
                   1u);
         EXPECT_EQ(outcome.status, 0);
         EXPECT_TRUE(readFile(dir / "o.ter") == soundTer());
+    }
+}
+
+// Module paths that are no regular file: a named pipe (opening it would wait for a writer that
+// never comes) and a link to /dev/zero (endless bytes, none of them a terminator). A transfer
+// unpacked from an archive can hold either. They must be refused like a missing module, not
+// waited on. The conversion runs in a child process with a deadline, so a hang fails the test
+// instead of stalling the suite.
+TEST(DamagedTransfer, ModuleIsNoRegularFile) {
+    ScratchDir sound;
+    ts::writeModules(sound / "7018", ts::buildModules(soundTransfer()));
+    const struct {
+        const char* what;
+        std::function<bool(const std::string&)> make;
+    } kinds[] = {
+        {"a named pipe", [](const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; }},
+        {"a link to /dev/zero",
+         [](const std::string& path) { return symlink("/dev/zero", path.c_str()) == 0; }},
+    };
+    for (const auto& kind : kinds) {
+        for (const char* suffix : {"cel0.ddf", "ldef.ddf", "spdm.ddf", "ddsh.ddf", "iref.ddf"}) {
+            SCOPED_TRACE(std::string(suffix) + " is " + kind.what);
+            ScratchDir dir;
+            const std::string prefix = dir / "7018";
+            ts::writeModules(prefix, ts::buildModules(soundTransfer()));
+            std::filesystem::remove(prefix + suffix);
+            ASSERT_TRUE(kind.make(prefix + suffix));
+            const std::string typed =
+                prefix + "\n" + (sound / "7018") + "\n30\n" + (dir / "o.ter") + "\nk";
+            const std::string refused = "**Cannot open" + prefix + suffix + "**\n";
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                const Outcome outcome = converse(typed);
+                _exit((count(outcome.transcript, refused) == 1) + 2 * (outcome.status == 0) +
+                      4 * (readFile(dir / "o.ter") == soundTer()));
+            }
+            int wait_status = 0;
+            pid_t done = 0;
+            for (int tenths = 0; tenths < 50 && done == 0; ++tenths) {
+                done = waitpid(child, &wait_status, WNOHANG);
+                if (done == 0) usleep(100000);
+            }
+            if (done == 0) {
+                kill(child, SIGKILL);
+                waitpid(child, &wait_status, 0);
+                ADD_FAILURE() << "the conversion still ran after 5 s";
+                continue;
+            }
+            ASSERT_TRUE(WIFEXITED(wait_status));
+            const int verdict = WEXITSTATUS(wait_status);
+            EXPECT_TRUE(verdict & 1) << "no \"Cannot open\" line";
+            EXPECT_TRUE(verdict & 2) << "exit status not 0";
+            EXPECT_TRUE(verdict & 4) << "the sound prefix did not convert as usual";
+        }
     }
 }
 
