@@ -1,0 +1,274 @@
+// Benchmarks of the whole conversion and of its hot stages, on full-size synthetic quads.
+//
+// The transfers are generated once per run into a fresh temporary directory (short path: a typed
+// prefix keeps only 39 characters) and removed at exit. Rates are per wall-clock second (the
+// stages read and write files): "cells/s" counts DEM cells, bytes/s the bytes the stage reads
+// plus the bytes it writes, so the whole conversion can be set against plain file copying.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "bench_transfer.h"
+#include "converter/dem_converter.h"
+#include "grid/elevation_grid.h"
+#include "grid/height_scaling.h"
+#include "sdts/module_reader.h"
+#include "sdts/record_decoder.h"
+#include "ter/ter_writer.h"
+
+namespace {
+
+using marlwood::bench::Quad;
+
+constexpr std::int32_t kHeightScale = 30;
+
+class BenchDir {
+  public:
+    BenchDir() {
+        char name[] = "/tmp/mwbXXXXXX";
+        if (mkdtemp(name) != nullptr) path_ = name;
+    }
+    ~BenchDir() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    BenchDir(const BenchDir&) = delete;
+    BenchDir& operator=(const BenchDir&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// One quad on disk, with what the stage benchmarks start from.
+struct QuadFixture {
+    std::string prefix;    // e.g. /tmp/mwbAbc123/1010
+    std::string ter_path;  // where the whole conversion writes
+    std::int32_t rows = 0;
+    std::int32_t columns = 0;
+    marlwood::ValueType value_type = 0;
+    std::int64_t module_bytes = 0;  // the five modules the conversion reads
+    std::int64_t cel0_bytes = 0;
+    std::int64_t ter_bytes = 0;
+    std::vector<std::int32_t> raw;  // decoded cells, row-major, as the raw grid holds them
+    std::int32_t max_elevation = 0;
+    std::int32_t min_elevation = 0;
+
+    std::int64_t cells() const { return std::int64_t{rows} * columns; }
+};
+
+BenchDir& benchDir() {
+    static BenchDir dir;
+    return dir;
+}
+
+std::int64_t fileSize(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return error ? -1 : static_cast<std::int64_t>(size);
+}
+
+// Each timed write makes a new file, as a user's conversion does: overwriting the last one would
+// also time the wait for its pages still being written back.
+void removeFile(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+}
+
+void decodeModule(const QuadFixture& f, marlwood::ModuleReader& reader,
+                  marlwood::ElevationGrid& grid, marlwood::DecoderState& decoder,
+                  std::ostream& console) {
+    marlwood::openCel0AtFirstRecord(reader, f.prefix + "cel0.ddf");
+    for (std::int32_t r = 0; r < f.rows; ++r) {
+        marlwood::decodeRow(reader, f.value_type, grid[static_cast<std::size_t>(r)], f.columns,
+                            decoder, console);
+    }
+    reader.close();
+}
+
+const QuadFixture& fixture(Quad quad) {
+    static std::map<Quad, std::unique_ptr<QuadFixture>> fixtures;
+    auto& slot = fixtures[quad];
+    if (slot) return *slot;
+
+    const bool ten = quad == Quad::Bfp32At10m;
+    const std::string file_id = ten ? "1010" : "3030";
+    auto f = std::make_unique<QuadFixture>();
+    f->prefix = benchDir().path() + "/" + file_id;
+    f->ter_path = benchDir().path() + "/" + file_id + ".ter";
+    const auto q = marlwood::bench::makeQuadTransfer(quad, file_id);
+    marlwood::testsupport::writeModules(f->prefix, marlwood::testsupport::buildModules(q.transfer));
+    f->rows = q.transfer.rows;
+    f->columns = q.transfer.columns;
+    f->value_type = ten ? marlwood::kBfp32 : marlwood::kBi16;
+    for (const char* suffix : {"cel0.ddf", "ldef.ddf", "spdm.ddf", "ddsh.ddf", "iref.ddf"}) {
+        f->module_bytes += fileSize(f->prefix + suffix);
+    }
+    f->cel0_bytes = fileSize(f->prefix + "cel0.ddf");
+    f->ter_bytes = static_cast<std::int64_t>(marlwood::kTerHeaderSize) + 2 * f->cells() + 4;
+
+    marlwood::ElevationGrid grid;
+    marlwood::allocateRows(grid, f->rows, f->columns);
+    marlwood::ModuleReader reader;
+    marlwood::DecoderState decoder;
+    std::ostringstream console;
+    decodeModule(*f, reader, grid, decoder, console);
+    f->raw.reserve(static_cast<std::size_t>(f->cells()));
+    for (std::int32_t r = 0; r < f->rows; ++r) {
+        const std::int32_t* row = grid[static_cast<std::size_t>(r)];
+        f->raw.insert(f->raw.end(), row, row + f->columns);
+    }
+    marlwood::releaseGrid(grid, f->rows);
+    f->max_elevation = decoder.max_elevation;
+    f->min_elevation = decoder.min_elevation;
+    slot = std::move(f);
+    return *slot;
+}
+
+void setRates(benchmark::State& state, const QuadFixture& f, std::int64_t bytes_per_pass) {
+    state.counters["cells/s"] = benchmark::Counter(static_cast<double>(f.cells()),
+                                                   benchmark::Counter::kIsIterationInvariantRate);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * bytes_per_pass);
+}
+
+// The whole run, as a user drives it: banner key, prefix, height scale, output file, closing key.
+void BM_Conversion(benchmark::State& state, Quad quad) {
+    const QuadFixture& f = fixture(quad);
+    const std::string answers =
+        "k" + f.prefix + "\n" + std::to_string(kHeightScale) + "\n" + f.ter_path + "\nk";
+    for (auto _ : state) {
+        state.PauseTiming();
+        removeFile(f.ter_path);
+        state.ResumeTiming();
+        std::istringstream in(answers);
+        std::ostringstream console;
+        int status = 0;
+        {
+            marlwood::DemConverter converter(in, console);
+            status = converter.exitStatus();
+        }
+        if (status != 0 || fileSize(f.ter_path) != f.ter_bytes) {
+            state.SkipWithError("the conversion did not write the whole .ter file");
+            break;
+        }
+    }
+    setRates(state, f, f.module_bytes + f.ter_bytes);
+}
+
+void BM_DecodeCel0(benchmark::State& state, Quad quad) {
+    const QuadFixture& f = fixture(quad);
+    marlwood::ElevationGrid grid;
+    marlwood::allocateRows(grid, f.rows, f.columns);
+    marlwood::ModuleReader reader;
+    std::ostringstream console;
+    for (auto _ : state) {
+        marlwood::DecoderState decoder;
+        decodeModule(f, reader, grid, decoder, console);
+        console.str({});
+        benchmark::DoNotOptimize(decoder.max_elevation);
+        benchmark::ClobberMemory();
+    }
+    marlwood::releaseGrid(grid, f.rows);
+    setRates(state, f, f.cel0_bytes);
+}
+
+// Includes what scaleAndFlip does besides the arithmetic: releasing the raw grid and creating
+// and filling the scratch grid.
+void BM_ScaleAndFlip(benchmark::State& state, Quad quad) {
+    const QuadFixture& f = fixture(quad);
+    std::ostringstream console;
+    const marlwood::Colormap colormap =
+        marlwood::computeColormap(f.max_elevation, f.min_elevation, console);
+    marlwood::ElevationGrid raw, scaled, scratch;
+    for (auto _ : state) {
+        state.PauseTiming();
+        marlwood::allocateRows(raw, f.rows, f.columns);
+        marlwood::allocateRows(scaled, f.rows, f.columns);
+        for (std::int32_t r = 0; r < f.rows; ++r) {
+            const auto* from = f.raw.data() + static_cast<std::size_t>(r) * f.columns;
+            std::copy(from, from + f.columns, raw[static_cast<std::size_t>(r)]);
+        }
+        state.ResumeTiming();
+        marlwood::scaleAndFlip(raw, scaled, scratch, f.rows, f.columns, colormap.colormap_slope,
+                               colormap.colormap_intercept);
+        benchmark::ClobberMemory();
+        state.PauseTiming();
+        marlwood::releaseGrid(scratch, f.rows);
+        marlwood::releaseGrid(scaled, f.rows);
+        state.ResumeTiming();
+    }
+    // The raw grid read, the scaled grid written, and the scaled grid copied into scratch.
+    setRates(state, f, 16 * f.cells());
+}
+
+// Header and body into a new file, as the conversion writes it.
+void BM_WriteTerBody(benchmark::State& state, Quad quad) {
+    const QuadFixture& f = fixture(quad);
+    std::ostringstream console;
+    const marlwood::Colormap colormap =
+        marlwood::computeColormap(f.max_elevation, f.min_elevation, console);
+    marlwood::ElevationGrid scaled;
+    marlwood::allocateRows(scaled, f.rows, f.columns);
+    for (std::int32_t r = 0; r < f.rows; ++r) {
+        const auto* from = f.raw.data() + static_cast<std::size_t>(f.rows - 1 - r) * f.columns;
+        std::int32_t* to = scaled[static_cast<std::size_t>(r)];
+        for (std::int32_t c = 0; c < f.columns; ++c) {
+            to[c] = marlwood::scaleElevation(from[c], colormap.colormap_slope,
+                                             colormap.colormap_intercept);
+        }
+    }
+    const std::string path = benchDir().path() + "/body.ter";
+    for (auto _ : state) {
+        state.PauseTiming();
+        removeFile(path);
+        state.ResumeTiming();
+        std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
+        marlwood::writeTerHeader(out, f.rows, f.columns, kHeightScale,
+                                 std::min(f.rows, f.columns) - 1);
+        marlwood::writeTerBody(out, f.rows, f.columns, scaled);
+        out.close();
+        if (!out) {
+            state.SkipWithError("cannot write the .ter file");
+            break;
+        }
+    }
+    marlwood::releaseGrid(scaled, f.rows);
+    setRates(state, f, f.ter_bytes);
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(BM_Conversion, bfp32_10m, Quad::Bfp32At10m)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Conversion, bi16_30m, Quad::Bi16At30m)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_DecodeCel0, bfp32_10m, Quad::Bfp32At10m)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_DecodeCel0, bi16_30m, Quad::Bi16At30m)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_ScaleAndFlip, bfp32_10m, Quad::Bfp32At10m)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_ScaleAndFlip, bi16_30m, Quad::Bi16At30m)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_WriteTerBody, bfp32_10m, Quad::Bfp32At10m)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_WriteTerBody, bi16_30m, Quad::Bi16At30m)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
