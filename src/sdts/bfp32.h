@@ -23,10 +23,24 @@ constexpr std::int32_t bfp32Exponent(std::uint32_t pattern) {
     return static_cast<std::int32_t>((pattern >> 23) & 0xFFu) - 127;
 }
 
-std::int16_t bfp32ToElevation(std::uint32_t pattern);
+// Defined here, and without branches, so the decoder's per-cell loop can inline it.
+constexpr std::int16_t bfp32ToElevation(std::uint32_t pattern) {
+    // Exponent 0..38: value = (2^23 + fraction) * 2^(exponent - 23), and with the significand
+    // moved up 15 bits its whole part is one right shift by 38 - exponent, exact in 64 bits.
+    // Magnitudes below 1 truncate to 0; from 2^39 on the low 16 bits of the whole part are 0
+    // (up to 2^63) or the truncation saturates to -2^63, whose low 16 bits are 0 as well;
+    // exponent 128 (infinities and NaN codes elsewhere) lies in that range too. A negative
+    // exponent wraps to a large unsigned one and joins them.
+    const auto exponent = static_cast<std::uint32_t>(bfp32Exponent(pattern));
+    const std::uint64_t significand = (pattern & 0x7FFFFFu) | 0x800000u;
+    std::uint64_t magnitude = (significand << 15) >> ((38u - exponent) & 63u);
+    if (exponent > 38u) magnitude = 0;
+    if (bfp32Sign(pattern) != 0) magnitude = ~magnitude + 1;  // two's complement, low bits kept
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(magnitude & 0xFFFFu));
+}
 
-inline std::int16_t bfp32ToElevation(std::uint8_t first, std::uint8_t second, std::uint8_t third,
-                                     std::uint8_t fourth) {
+constexpr std::int16_t bfp32ToElevation(std::uint8_t first, std::uint8_t second, std::uint8_t third,
+                                        std::uint8_t fourth) {
     return bfp32ToElevation(bfp32Pattern(first, second, third, fourth));
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,11 @@ class ModuleReader {
         if (pos_ < end_) return buffer_[pos_++];
         return refill();
     }
+    // The bytes already read ahead, from the current position on; valid until the next read.
+    // Lets a decoder take whole values straight from the block, then `advance` past them.
+    std::span<const std::uint8_t> buffered() const { return {buffer_.data() + pos_, end_ - pos_}; }
+    // Moves past n bytes of `buffered()`; n must not exceed its size.
+    void advance(std::size_t n) { pos_ += n; }
     // Reads and discards n bytes; n <= 0 reads nothing.
     void skipBytes(std::int32_t n);
     // Reads exactly `width` bytes and gives the decimal number at their start. A width outside

@@ -21,28 +21,60 @@ void noteElevation(std::int32_t v, DecoderState& state) {
     if (v >= state.max_elevation) state.max_elevation = v;
 }
 
+std::int32_t decodeValue(ValueType value_type, const std::uint8_t* bytes) {
+    if (value_type == kBi16) {
+        return static_cast<std::int16_t>(static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]));
+    }
+    return bfp32ToElevation(bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+// Decodes `count` whole values from `bytes` into `to` (when not null) and notes them.
+template <ValueType kType>
+void decodeRun(const std::uint8_t* bytes, std::int32_t count, std::int32_t* to,
+               DecoderState& state) {
+    constexpr std::size_t kSize = kType == kBi16 ? 2 : 4;
+    std::int32_t lowest = state.min_elevation;
+    std::int32_t highest = state.max_elevation;
+    for (std::int32_t i = 0; i < count; ++i, bytes += kSize) {
+        const std::int32_t v = decodeValue(kType, bytes);
+        if (to != nullptr) to[i] = v;
+        if (isValidElevation(v)) {
+            lowest = std::min(lowest, v);
+            highest = std::max(highest, v);
+        }
+    }
+    state.min_elevation = lowest;
+    state.max_elevation = highest;
+}
+
 // Reads `count` values into row cells 0..count-1 (those beyond `columns` are dropped).
 bool readValues(ModuleReader& in, ValueType value_type, std::int32_t count, std::int32_t* row,
                 std::int32_t columns, DecoderState& state) {
     if (in.failed()) return false;
     const std::int32_t kept = std::min(count, columns);
-    for (std::int32_t i = 0; i < count; ++i) {
-        std::int16_t current_value;
-        if (value_type == kBi16) {
-            const std::uint8_t bi16_high = in.readByte();
-            const std::uint8_t bi16_low = in.readByte();
-            current_value =
-                static_cast<std::int16_t>(static_cast<std::uint16_t>((bi16_high << 8) | bi16_low));
-        } else {
-            const std::uint8_t bfp_byte1 = in.readByte();
-            const std::uint8_t bfp_byte2 = in.readByte();
-            const std::uint8_t bfp_byte3 = in.readByte();
-            const std::uint8_t bfp_byte4 = in.readByte();
-            current_value = bfp32ToElevation(bfp_byte1, bfp_byte2, bfp_byte3, bfp_byte4);
-        }
+    const std::size_t size = value_type == kBi16 ? 2 : 4;
+    std::int32_t i = 0;
+    while (i < count) {
+        // The values that lie whole in the reader's block are decoded straight from it.
+        const auto block = in.buffered();
+        const auto whole = static_cast<std::int32_t>(
+            std::min<std::size_t>(static_cast<std::size_t>(count - i), block.size() / size));
+        const std::int32_t stored = std::clamp(kept - i, 0, whole);
+        const auto decode = value_type == kBi16 ? decodeRun<kBi16> : decodeRun<kBfp32>;
+        if (stored > 0) decode(block.data(), stored, row + i, state);
+        if (whole > stored) decode(block.data() + stored * size, whole - stored, nullptr, state);
+        in.advance(static_cast<std::size_t>(whole) * size);
+        i += whole;
+        if (i == count) break;
+
+        // A value split across two blocks (or cut short by the end of the data), byte by byte.
+        std::uint8_t bytes[4];
+        for (std::size_t k = 0; k < size; ++k) bytes[k] = in.readByte();
         if (in.failed()) return false;
+        const std::int32_t current_value = decodeValue(value_type, bytes);
         if (i < kept) row[i] = current_value;
         noteElevation(current_value, state);
+        ++i;
     }
     return true;
 }
