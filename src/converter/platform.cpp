@@ -1,5 +1,6 @@
 #include "converter/platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -8,8 +9,13 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/mman.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
+
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+#define MARLWOOD_HEAP_PREFAULT 1
 #endif
 
 namespace marlwood {
@@ -61,6 +67,27 @@ std::uint64_t physicalMemoryBytes() {
     const long page_size = sysconf(_SC_PAGE_SIZE);
     if (pages <= 0 || page_size <= 0) return 0;
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+#endif
+}
+
+HeapPrefault::HeapPrefault(std::size_t bytes_to_come) : to_come_(bytes_to_come) {
+#ifdef MARLWOOD_HEAP_PREFAULT
+    break_ = reinterpret_cast<std::uintptr_t>(sbrk(0));
+#endif
+}
+
+void HeapPrefault::allocated([[maybe_unused]] const void* end, std::size_t used) {
+    to_come_ -= std::min(used, to_come_);
+#ifdef MARLWOOD_HEAP_PREFAULT
+    const auto now = reinterpret_cast<std::uintptr_t>(sbrk(0));
+    if (now == break_) return;
+    break_ = now;
+    // The heap grew for this block: what lies between its end and the new break is where the
+    // next blocks go. A failed call (an older kernel) only leaves the faults as they were.
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto from = (reinterpret_cast<std::uintptr_t>(end) + page - 1) & ~(page - 1);
+    const auto to = std::min(now, from + to_come_) & ~(page - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
 #endif
 }
 

@@ -9,8 +9,11 @@ namespace marlwood {
 bool allocateRows(ElevationGrid& grid, std::int32_t last_row, std::int32_t columns) {
     try {
         grid.row_table_.resize(static_cast<std::size_t>(last_row) + 1);
+        const std::size_t row_bytes = static_cast<std::size_t>(columns) * sizeof(std::int32_t);
+        HeapPrefault prefault(grid.row_table_.size() * row_bytes);
         for (auto& row : grid.row_table_) {
             row.reset(new std::int32_t[static_cast<std::size_t>(columns)]);
+            prefault.allocated(row.get() + columns, row_bytes);
         }
     } catch (const std::bad_alloc&) {
         grid.row_table_.clear();
