@@ -40,7 +40,8 @@ inline std::string joinInput(const std::array<std::string, kPieceCount>& pieces)
     return input;
 }
 
-// The decodeRow target: a value-type selector, two bytes of column count, then a CEL0 module.
-inline constexpr std::size_t kDecodeHeaderSize = 3;
+// The decodeRow target: a value-type selector, two bytes of column count, a lead byte (the
+// records begin 2 x lead bytes before a block boundary), then a CEL0 module.
+inline constexpr std::size_t kDecodeHeaderSize = 4;
 
 }  // namespace marlwood::fuzz

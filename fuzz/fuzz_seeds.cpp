@@ -61,6 +61,7 @@ std::string decodeSeed(const Seed& seed) {
     bytes += seed.value_type == 'I' ? '\0' : '\1';  // selector % 3: 0 is BI16, 1 is BFP32
     bytes += static_cast<char>((seed.columns >> 8) & 0xFF);
     bytes += static_cast<char>(seed.columns & 0xFF);
+    bytes += static_cast<char>(seed.name.size());  // some lead, different for each seed
     return bytes + seed.modules.at("cel0.ddf");
 }
 
