@@ -24,13 +24,17 @@ struct Sweep {
     std::vector<std::size_t> values_end;  // one past each row's last value byte
 };
 
-// Every cut of the sweep: boundaries and two bytes either side, the first bytes, and 300 offsets
+// Every cut of the sweep: record boundaries and two bytes either side; the same around every
+// multiple of 8 KiB, where a buffered reader changes blocks; the first bytes; and 300 offsets
 // drawn with a fixed seed so that a failure can be run again.
 std::vector<std::size_t> cutsOf(const Sweep& sweep) {
     const std::size_t size = sweep.modules.at("cel0.ddf").size();
     std::set<std::size_t> cuts;
     for (const std::size_t b : sweep.boundaries) {
         for (std::size_t c = b >= 2 ? b - 2 : 0; c <= b + 2; ++c) cuts.insert(c);
+    }
+    for (std::size_t block = 8192; block < size; block += 8192) {
+        for (std::size_t c = block - 2; c <= block + 2; ++c) cuts.insert(c);
     }
     for (std::size_t c = 1; c <= 8; ++c) cuts.insert(c);
     std::mt19937 random(20010830);
@@ -113,7 +117,7 @@ TEST(TruncationSweep, RealDuluthBi16RThenLeaderless) {
 
 TEST(TruncationSweep, SyntheticBfp32RThenLeaderless) {
     const ts::Transfer transfer =
-        smallTransfer(120, 90, ts::CellFormat::Bfp32, ts::Cel0Layout::RThenLeaderless, 10);
+        smallTransfer(200, 90, ts::CellFormat::Bfp32, ts::Cel0Layout::RThenLeaderless, 10);
     Sweep sweep;
     sweep.modules = ts::buildModules(transfer);
     sweep.rows = transfer.rows;
@@ -135,6 +139,7 @@ TEST(TruncationSweep, SyntheticBfp32RThenLeaderless) {
         sweep.values_end.push_back(end - 1);
     }
     ASSERT_EQ(cel0[sweep.values_end.back()], ts::kFieldTerminator);
+    ASSERT_GT(cel0.size(), 65536u) << "the module should span several blocks of any reader";
     runSweep(sweep);
 }
 
