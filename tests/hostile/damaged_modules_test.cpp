@@ -241,6 +241,12 @@ const std::vector<Case>& catalogue() {
          Ter::Same,
          {cornerLine("sw_cornerx", 455212.37), cornerLine("sw_cornery", 5003187.92),
           cornerLine("se_cornery", 5003276.33)}},
+        // Beyond the float range the nearest float is the infinity of that sign.
+        {"SpdmCoordinateBeyondFloatRange",
+         [](auto& m) { replaceOnce(m["spdm.ddf"], "455212.37000000\x1f", "-1e39\x1f"); },
+         0,
+         Ter::Same,
+         {"sw_cornerx is:  -inf\n", cornerLine("sw_cornery", 5003187.92)}},
         // The values field at position 0: the coordinates are read from one byte into it.
         {"SpdmFieldPositionZero",
          [](auto& m) {
