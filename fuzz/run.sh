@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs each libFuzzer target for a bounded time from seeds written at
 # run time. Fails on any report (crash, sanitizer finding, broken promise, leak, timeout, OOM);
-# the input that caused it is kept under build/fuzz/findings/.
+# the input that caused it is kept under build/fuzz/findings/ (give that file to the target to
+# replay it).
 #   FUZZ_SECONDS  time per target (default: 60 when CI=true, else 10)
 set -euo pipefail
 cd "$(dirname "$0")/.."
