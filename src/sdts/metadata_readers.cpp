@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <limits>
 
 namespace marlwood {
 
@@ -122,6 +123,10 @@ float parseCoordinate(const std::string& text) {
             value = 0.0;
         }
     }
+    // Beyond the float range the nearest float is an infinity; say so rather than leave the
+    // conversion undefined. The bound is halfway between the largest float and 2^128.
+    constexpr double kFloatOverflow = 0x1.ffffffp127;
+    if (value >= kFloatOverflow) value = std::numeric_limits<double>::infinity();
     return static_cast<float>(negative ? -value : value);
 }
 
