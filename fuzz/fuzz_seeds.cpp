@@ -10,6 +10,7 @@
 #include <string>
 
 #include "fuzz_input.h"
+#include "quad_terrain.h"
 #include "sdts_writer.h"
 
 namespace fs = std::filesystem;
@@ -29,24 +30,6 @@ void writeSeed(const fs::path& dir, const std::string& name, const std::string& 
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Small grids fuzz fastest; each has voids and a slope so that the extremes and the scaling move.
-ts::Transfer transfer(int rows, int columns, ts::CellFormat format, ts::Cel0Layout layout,
-                      int spacing_m) {
-    ts::Transfer t;
-    t.rows = rows;
-    t.columns = columns;
-    t.format = format;
-    t.layout = layout;
-    t.spacing_m = spacing_m;
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            const bool edge = c == 0 && r % 2 == 0;
-            t.elevations.push_back(edge ? ts::kVoidElevation : 600.0 + 13.5 * r - 7.25 * c);
-        }
-    }
-    return t;
 }
 
 struct Seed {
@@ -92,9 +75,9 @@ int main(int argc, char** argv) {
         {"bi16-1x1", 1, 1, ts::CellFormat::Bi16, ts::Cel0Layout::RThenLeaderless, 30},
     };
     for (const auto& s : synthetic) {
-        seeds.push_back(
-            {s.name, s.format == ts::CellFormat::Bi16 ? 'I' : 'F', s.columns,
-             ts::buildModules(transfer(s.rows, s.columns, s.format, s.layout, s.spacing_m))});
+        seeds.push_back({s.name, s.format == ts::CellFormat::Bi16 ? 'I' : 'F', s.columns,
+                         ts::buildModules(ts::smallTransfer(s.rows, s.columns, s.format, s.layout,
+                                                            s.spacing_m))});
     }
 
     // The fuzzers take inputs of at most 64 KiB and grids of at most 65536 cells, so the real

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "converter/dem_converter.h"
+#include "quad_terrain.h"
 #include "sdts_writer.h"
 
 namespace marlwood::hostile {
@@ -114,22 +115,6 @@ inline bool endsWith(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
-// A small transfer with a slope, a ridge and void cells on its west edge, as real quads have.
-inline ts::Transfer smallTransfer(int rows, int columns, ts::CellFormat format,
-                                  ts::Cel0Layout layout, int spacing_m = 30) {
-    ts::Transfer t;
-    t.rows = rows;
-    t.columns = columns;
-    t.format = format;
-    t.layout = layout;
-    t.spacing_m = spacing_m;
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            const bool edge = c == 0 && r % 3 == 0;
-            t.elevations.push_back(edge ? ts::kVoidElevation : 250.0 + 7.0 * r + 3.0 * (c % 11));
-        }
-    }
-    return t;
-}
+using testsupport::smallTransfer;
 
 }  // namespace marlwood::hostile
