@@ -96,7 +96,7 @@ TEST(ModuleReader, EndOfDataFailsAndEveryLoopStops) {
 class ModuleFile : public ::testing::Test {
   protected:
     std::filesystem::path path_ =
-        std::filesystem::temp_directory_path() /
+        std::filesystem::path("/tmp") /
         ("mw_reader_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".ddf");
     void write(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
     void TearDown() override { std::filesystem::remove(path_); }
@@ -125,7 +125,7 @@ TEST_F(ModuleFile, OpenNeverCreatesAndRefusesDirectories) {
     ModuleReader reader;
     EXPECT_FALSE(reader.open(path_.string()));
     EXPECT_FALSE(std::filesystem::exists(path_));
-    EXPECT_FALSE(reader.open(std::filesystem::temp_directory_path().string()));
+    EXPECT_FALSE(reader.open(std::filesystem::path("/tmp").string()));
     write("");
     EXPECT_TRUE(reader.open(path_.string()));   // an empty module opens; reading it fails
     EXPECT_FALSE(reader.open(path_.string()));  // already open

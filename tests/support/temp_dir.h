@@ -7,15 +7,14 @@
 
 namespace marlwood::testsupport {
 
-// A fresh directory under the system's temporary folder with a short name (typed paths keep only
-// 39 characters), removed with everything in it at the end of the test.
+// A fresh directory with a short path, removed with everything in it at the end of the test.
+// Typed paths keep only 39 characters, so it lives in /tmp whatever TMPDIR says.
 class TempDir {
   public:
     TempDir() {
         std::random_device seed;
         for (;;) {
-            path_ = std::filesystem::temp_directory_path() /
-                    ("mw" + std::to_string(seed() % 1000000000u));
+            path_ = std::filesystem::path("/tmp") / ("mw" + std::to_string(seed() % 1000000000u));
             if (std::filesystem::create_directory(path_)) break;
         }
     }
