@@ -5,7 +5,7 @@
 #include <limits>
 #include <string_view>
 
-#include "converter/platform.h"
+#include "platform/platform.h"
 
 namespace marlwood {
 
@@ -63,12 +63,19 @@ void showBanner(std::istream& in, std::ostream& out) {
            "\t*                                               *\n"
            "\t*                                               *\n"
            "\t*************************************************\n\n"
-           "  Press any key to continue"
+           "  Press any key to continue\n"
         << std::flush;
     waitForKey(in);
 }
 
-bool readLine(std::istream& in, std::string& slot) {
+void closingStep(std::istream& in, std::ostream& out) {
+    out << "Press any key to continue\n" << std::flush;
+    waitForKey(in);
+    out << "Done\n" << std::flush;
+}
+
+namespace {
+bool takeLine(std::istream& in, std::string& slot) {
     slot.clear();
     int c = in.get();
     if (c == Traits::eof()) return false;
@@ -91,6 +98,14 @@ bool readLine(std::istream& in, std::string& slot) {
         if (discarded + 1 < kLineDiscard) c = in.get();
     }
     return true;
+}
+}  // namespace
+
+bool readLine(std::istream& in, std::string& slot) {
+    const bool read = takeLine(in, slot);
+    // The slot holds NUL-terminated text: a typed NUL ends it, as it ends every path made from it.
+    if (const auto nul = slot.find('\0'); nul != std::string::npos) slot.resize(nul);
+    return read;
 }
 
 std::optional<ModulePaths> askModulePrefix(std::istream& in, std::ostream& out,

@@ -31,8 +31,11 @@ inline bool streamFailed(const ModuleReader& stream) {
 // Prints the banner and waits for a key.
 void showBanner(std::istream& in, std::ostream& out);
 
-// Reads one line into `slot`, keeping at most 39 characters; CR LF ends a line like LF. False
-// at the end of input, when not a single character was left to read.
+// Prints "Press any key to continue", waits for a key and prints "Done".
+void closingStep(std::istream& in, std::ostream& out);
+
+// Reads one line into `slot`, keeping at most 39 characters; CR LF ends a line like LF, and the
+// text ends at a NUL. False at the end of input, when not a single character was left to read.
 bool readLine(std::istream& in, std::string& slot);
 
 // Asks for the prefix until all five modules open (each tried with the lower-case suffix, then

@@ -7,9 +7,7 @@
 #include <string>
 
 #include "grid/elevation_grid.h"
-#include "sdts/metadata_readers.h"
-#include "sdts/module_reader.h"
-#include "sdts/record_decoder.h"
+#include "pipeline/stages.h"
 
 namespace marlwood {
 
@@ -25,15 +23,14 @@ class DemConverter {
 
     // 0 after a complete conversion (also when a stage reported bad data and went on); 1 when
     // the conversion was abandoned or the output file could not be written completely.
-    int exitStatus() const { return exit_status_; }
+    int exitStatus() const { return exit_status; }
 
   private:
     void run();
-    bool decodeElevations();
     void abandon(const std::string& reason);
 
-    std::istream& console_in_;
-    std::ostream& console_out_;
+    std::istream& console_in;
+    std::ostream& console_out;
 
     ElevationGrid raw_grid;
     ElevationGrid scaled_grid;
@@ -44,7 +41,6 @@ class DemConverter {
     std::int32_t ddr_length = 0;
     std::int32_t rows = 0;
     std::int32_t columns = 0;
-    std::int32_t current_row = 0;
     DecoderState decoder;  // values_per_record, max_elevation 0, min_elevation 9000
     std::int32_t elevrange = 0;
     Corners corners;
@@ -55,7 +51,7 @@ class DemConverter {
     ModuleReader input_stream;
     std::ofstream output_stream;
 
-    int exit_status_ = 0;
+    int exit_status = 0;
 };
 
 }  // namespace marlwood

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "converter/platform.h"
+#include "platform/platform.h"
 
 namespace marlwood {
 
@@ -32,15 +32,15 @@ void releaseGrid(ElevationGrid& grid, std::int32_t last_row) {
     grid.row_table_.shrink_to_fit();
 }
 
-bool gridsFitInMemory(std::int32_t rows, std::int32_t columns, int grid_count) {
+bool gridsFitInMemory(std::int32_t rows, std::int32_t columns, int grid_count,
+                      std::uint64_t available_bytes) {
     const std::uint64_t cells =
         (static_cast<std::uint64_t>(rows) + 1) * static_cast<std::uint64_t>(columns);
     const std::uint64_t bytes =
         cells * sizeof(std::int32_t) * static_cast<std::uint64_t>(grid_count);
-    const std::uint64_t physical = physicalMemoryBytes();
     // Memory that is promised but not there would end the process when first touched (Linux
-    // overcommits), so ask the machine first; 0 means it could not tell.
-    return physical == 0 || bytes <= physical;
+    // overcommits), so the caller asks the machine first.
+    return available_bytes == 0 || bytes <= available_bytes;
 }
 
 }  // namespace marlwood

@@ -4,17 +4,9 @@
 #include <memory>
 #include <vector>
 
+#include "common/dem_types.h"
+
 namespace marlwood {
-
-// USGS no-data value; raw cells start with it, so a cell that no record fills stays void.
-inline constexpr std::int32_t kNoData = -32767;
-
-// Elevations above -1000 are valid: only they set the colormap's range, and everything else is
-// void in the output.
-inline constexpr std::int32_t kVoidThreshold = -1000;
-constexpr bool isValidElevation(std::int32_t v) {
-    return v > kVoidThreshold;
-}
 
 // A table of row slots 0..rows, each its own array of `columns` cells. The DEM fills slots
 // 0..rows-1; slot `rows` is a spare that is allocated and released with the others and never
@@ -39,11 +31,10 @@ bool allocateRows(ElevationGrid& grid, std::int32_t last_row, std::int32_t colum
 // Releases rows 0..last_row in order, then the table; an empty grid stays as it is.
 void releaseGrid(ElevationGrid& grid, std::int32_t last_row);
 
-// Largest row or column count a .ter file can carry.
-inline constexpr std::int32_t kMaxGridSide = 65535;
-
-// True when two grids of this size fit the machine's memory. Rows and columns must already lie
-// within 0..kMaxGridSide.
-bool gridsFitInMemory(std::int32_t rows, std::int32_t columns, int grid_count);
+// True when `grid_count` grids of this size (rows + 1 slots of `columns` cells each) fit in
+// `available_bytes`; 0 available means the machine could not tell, and anything goes. Rows and
+// columns must not be negative.
+bool gridsFitInMemory(std::int32_t rows, std::int32_t columns, int grid_count,
+                      std::uint64_t available_bytes);
 
 }  // namespace marlwood

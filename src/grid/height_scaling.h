@@ -8,7 +8,6 @@
 namespace marlwood {
 
 inline constexpr double kColormapTop = 32000.0;
-inline constexpr std::int32_t kVoidMarker = 65535;
 
 struct Colormap {
     std::int32_t elevrange = 0;

@@ -24,15 +24,15 @@ constexpr std::int32_t kSpdmPositionBack = 3;
 constexpr std::int32_t kSpdmPositionWidth = 3;
 constexpr std::size_t kCoordinateChars = 18;
 
-bool openModule(ModuleReader& in, const std::string& path, std::ostream& console) {
+bool openModule(ModuleReader& in, const ModuleSource& path, std::ostream& console) {
     if (in.open(path)) return true;
-    console << "**Cannot read " << path << ": it does not open**\n" << std::flush;
+    console << "**Cannot read " << path.name << ": it does not open**\n" << std::flush;
     return false;
 }
 
-void closeModule(ModuleReader& in, const std::string& path, std::ostream& console) {
+void closeModule(ModuleReader& in, const ModuleSource& path, std::ostream& console) {
     if (in.failed()) {
-        console << "**" << path << " ends too soon; what was not found is taken as 0**\n"
+        console << "**" << path.name << " ends too soon; what was not found is taken as 0**\n"
                 << std::flush;
     }
     in.close();
@@ -40,7 +40,7 @@ void closeModule(ModuleReader& in, const std::string& path, std::ostream& consol
 
 // Checks the descriptive and first data record leaders and leaves the reader on byte 17 of the
 // first data record. Returns the base address, or -1 when the module did not open.
-std::int32_t walkToFirstDataRecord(ModuleReader& in, const std::string& path,
+std::int32_t walkToFirstDataRecord(ModuleReader& in, const ModuleSource& path,
                                    const char* leader_message, std::ostream& console) {
     if (!openModule(in, path, console)) return -1;
     const std::int32_t ddr_length = in.readDecimal(kLengthWidth);
@@ -60,7 +60,7 @@ std::int32_t walkToFirstDataRecord(ModuleReader& in, const std::string& path,
 
 }  // namespace
 
-ValueType readValueType(ModuleReader& in, const std::string& ddsh_path, std::ostream& console) {
+ValueType readValueType(ModuleReader& in, const ModuleSource& ddsh_path, std::ostream& console) {
     const std::int32_t base_address =
         walkToFirstDataRecord(in, ddsh_path, kLeaderMessageSpdm, console);
     if (base_address < 0) return 0;
@@ -73,7 +73,7 @@ ValueType readValueType(ModuleReader& in, const std::string& ddsh_path, std::ost
     return value_type;
 }
 
-GridSize readGridSize(ModuleReader& in, const std::string& ldef_path, std::ostream& console) {
+GridSize readGridSize(ModuleReader& in, const ModuleSource& ldef_path, std::ostream& console) {
     GridSize size;
     if (openModule(in, ldef_path, console)) {
         in.skipBytes(kLdefRowCountOffset);
@@ -86,7 +86,8 @@ GridSize readGridSize(ModuleReader& in, const std::string& ldef_path, std::ostre
     return size;
 }
 
-GridSpacing readGridSpacing(ModuleReader& in, const std::string& iref_path, std::ostream& console) {
+GridSpacing readGridSpacing(ModuleReader& in, const ModuleSource& iref_path,
+                            std::ostream& console) {
     const std::int32_t base_address =
         walkToFirstDataRecord(in, iref_path, kLeaderMessageIref, console);
     if (base_address < 0) return kNoSpacing;
@@ -130,7 +131,7 @@ float parseCoordinate(const std::string& text) {
     return static_cast<float>(negative ? -value : value);
 }
 
-Corners readCorners(ModuleReader& in, const std::string& spdm_path, std::ostream& console) {
+Corners readCorners(ModuleReader& in, const ModuleSource& spdm_path, std::ostream& console) {
     Corners corners;
     const std::int32_t base_address =
         walkToFirstDataRecord(in, spdm_path, kLeaderMessageSpdm, console);

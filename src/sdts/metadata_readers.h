@@ -4,16 +4,10 @@
 #include <ostream>
 #include <string>
 
+#include "common/dem_types.h"
 #include "sdts/module_reader.h"
-#include "sdts/record_decoder.h"
 
 namespace marlwood {
-
-// Grid spacing class: 1 for a 10 m posting, 3 for 30 m, kNoSpacing when IREF says neither.
-using GridSpacing = std::int32_t;
-inline constexpr GridSpacing kSpacing10m = 1;
-inline constexpr GridSpacing kSpacing30m = 3;
-inline constexpr GridSpacing kNoSpacing = 0;
 
 struct GridSize {
     std::int32_t rows = 0;
@@ -31,16 +25,16 @@ struct Corners {
 // walk does is reported in one line; what was not found reads as 0 and the conversion goes on.
 
 // DDSH: 'I' or 'F' (returned as found).
-ValueType readValueType(ModuleReader& input_stream, const std::string& ddsh_path,
+ValueType readValueType(ModuleReader& input_stream, const ModuleSource& ddsh_path,
                         std::ostream& console);
 // LDEF: the row and column counts.
-GridSize readGridSize(ModuleReader& input_stream, const std::string& ldef_path,
+GridSize readGridSize(ModuleReader& input_stream, const ModuleSource& ldef_path,
                       std::ostream& console);
 // IREF: the posting.
-GridSpacing readGridSpacing(ModuleReader& input_stream, const std::string& iref_path,
+GridSpacing readGridSpacing(ModuleReader& input_stream, const ModuleSource& iref_path,
                             std::ostream& console);
 // SPDM: the eight corner coordinates, each held and printed as the nearest 32-bit float.
-Corners readCorners(ModuleReader& input_stream, const std::string& spdm_path,
+Corners readCorners(ModuleReader& input_stream, const ModuleSource& spdm_path,
                     std::ostream& console);
 
 // The coordinate text conversion: a decimal floating-point number at the start of `text`, 0 when

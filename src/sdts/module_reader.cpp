@@ -32,8 +32,18 @@ std::int32_t parseDecimal(std::string_view text) {
 ModuleReader::ModuleReader() = default;
 ModuleReader::~ModuleReader() = default;
 
-bool ModuleReader::open(const std::string& path) {
+bool ModuleReader::open(const ModuleSource& module) {
     if (open_) return false;
+    if (module.bytes) {
+        held_ = module.bytes;
+        data_ = reinterpret_cast<const std::uint8_t*>(held_->data());
+        pos_ = 0;
+        end_ = held_->size();
+        open_ = true;
+        failed_ = false;
+        return true;
+    }
+    const std::string& path = module.name;
     // Only a regular file can be a module. A named pipe would hold the open until a writer came,
     // and a device such as /dev/zero never ends, so no terminator loop would; an unpacked archive
     // can hold either, also behind a link.
@@ -45,6 +55,7 @@ bool ModuleReader::open(const std::string& path) {
     std::setvbuf(f, nullptr, _IONBF, 0);
     file_.reset(f);
     buffer_.resize(kBlockSize);
+    data_ = buffer_.data();
     pos_ = end_ = 0;
     open_ = true;
     failed_ = false;
@@ -61,6 +72,7 @@ bool ModuleReader::open(const std::string& path) {
 void ModuleReader::openBytes(std::string_view bytes) {
     close();
     buffer_.assign(bytes.begin(), bytes.end());
+    data_ = buffer_.data();
     pos_ = 0;
     end_ = buffer_.size();
     open_ = true;
@@ -68,6 +80,8 @@ void ModuleReader::openBytes(std::string_view bytes) {
 
 void ModuleReader::close() {
     file_.reset();
+    held_.reset();
+    data_ = buffer_.data();
     pos_ = end_ = 0;
     open_ = false;
     failed_ = false;
@@ -125,7 +139,7 @@ void ModuleReader::readTextUntil(std::uint8_t terminator, std::size_t limit, std
     }
 }
 
-std::int32_t openCel0AtFirstRecord(ModuleReader& input_stream, const std::string& cel0_path) {
+std::int32_t openCel0AtFirstRecord(ModuleReader& input_stream, const ModuleSource& cel0_path) {
     if (!input_stream.open(cel0_path)) return 0;
     std::int32_t ddr_length = input_stream.readDecimal(kLengthWidth);
     input_stream.close();

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace marlwood {
@@ -26,6 +27,19 @@ inline constexpr std::int32_t kMaxNumberChars = 7;
 // text never holds more than seven characters, so nothing overflows.
 std::int32_t parseDecimal(std::string_view text);
 
+// Where a module's bytes are: a file, or bytes already in memory (a member read out of an
+// archive). `name` is what reports call it: the path, or the archive and the member.
+struct ModuleSource {
+    ModuleSource() = default;
+    ModuleSource(std::string path) : name(std::move(path)) {}  // NOLINT: a path is a source
+    ModuleSource(const char* path) : name(path) {}             // NOLINT
+    ModuleSource(std::string display_name, std::shared_ptr<const std::string> contents)
+        : name(std::move(display_name)), bytes(std::move(contents)) {}
+
+    std::string name;
+    std::shared_ptr<const std::string> bytes;  // null: read the file `name`
+};
+
 // The one way any module byte is read: a forward-only reader over a file, filled in large blocks.
 // It never seeks; going back means close and open again. Reading past the end of the data (or a
 // read error) makes it fail for good until it is closed: every later read yields 0, and every loop
@@ -37,9 +51,10 @@ class ModuleReader {
     ModuleReader(const ModuleReader&) = delete;
     ModuleReader& operator=(const ModuleReader&) = delete;
 
-    // Opens `path` for reading in binary mode (never creates it). False when it does not open or
-    // cannot be read at all (a directory, say).
-    bool open(const std::string& path);
+    // Opens a module file for reading in binary mode (never creates it), or the bytes of a module
+    // held in memory (read in place, not copied). False when it does not open or cannot be read
+    // at all (a directory, say).
+    bool open(const ModuleSource& module);
     // Reads from memory instead of a file; for tests and the fuzzers.
     void openBytes(std::string_view bytes);
     // Closes and clears the failed state; closing a closed reader does nothing.
@@ -50,12 +65,12 @@ class ModuleReader {
 
     // Next byte, advancing by one; 0 (and the failed state) once the data has ended.
     std::uint8_t readByte() {
-        if (pos_ < end_) return buffer_[pos_++];
+        if (pos_ < end_) return data_[pos_++];
         return refill();
     }
     // The bytes already read ahead, from the current position on; valid until the next read.
     // Lets a decoder take whole values straight from the block, then `advance` past them.
-    std::span<const std::uint8_t> buffered() const { return {buffer_.data() + pos_, end_ - pos_}; }
+    std::span<const std::uint8_t> buffered() const { return {data_ + pos_, end_ - pos_}; }
     // Moves past n bytes of `buffered()`; n must not exceed its size.
     void advance(std::size_t n) { pos_ += n; }
     // Reads and discards n bytes; n <= 0 reads nothing.
@@ -80,6 +95,8 @@ class ModuleReader {
     };
     std::unique_ptr<std::FILE, FileCloser> file_;
     std::vector<std::uint8_t> buffer_;
+    std::shared_ptr<const std::string> held_;  // in-memory module bytes, kept alive while open
+    const std::uint8_t* data_ = nullptr;       // buffer_ or the held bytes
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
     bool open_ = false;
@@ -88,6 +105,6 @@ class ModuleReader {
 
 // The module's data descriptive record is skipped by its own record length, after which the reader
 // stands on byte 0 of the first data record. Returns that length (0 when the module did not open).
-std::int32_t openCel0AtFirstRecord(ModuleReader& input_stream, const std::string& cel0_path);
+std::int32_t openCel0AtFirstRecord(ModuleReader& input_stream, const ModuleSource& cel0_path);
 
 }  // namespace marlwood

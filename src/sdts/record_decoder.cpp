@@ -156,4 +156,24 @@ bool decodeRow(ModuleReader& in, ValueType value_type, std::int32_t* row, std::i
     return true;
 }
 
+std::int32_t decodeCel0Rows(ModuleReader& input_stream, ValueType value_type, std::int32_t rows,
+                            std::int32_t columns,
+                            const std::function<std::int32_t*(std::int32_t)>& row_at,
+                            DecoderState& state, std::ostream& console,
+                            const std::string& cel0_name) {
+    std::int32_t decoded = 0;
+    for (std::int32_t current_row = 0; current_row < rows; ++current_row) {
+        if (decodeRow(input_stream, value_type, row_at(current_row), columns, state, console)) {
+            ++decoded;
+        }
+        if (input_stream.failed()) break;
+    }
+    if (decoded < rows) {
+        console << "**" << cel0_name << " ended after " << decoded << " of " << rows
+                << " rows; the missing rows are void**\n"
+                << std::flush;
+    }
+    return decoded;
+}
+
 }  // namespace marlwood

@@ -1,17 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
+#include <string>
 
-#include "grid/elevation_grid.h"
+#include "common/dem_types.h"
 #include "sdts/module_reader.h"
 
 namespace marlwood {
-
-// 'I' for BI16 (two-byte big-endian integers), 'F' for BFP32; any other byte may come from DDSH.
-using ValueType = char;
-inline constexpr ValueType kBi16 = 'I';
-inline constexpr ValueType kBfp32 = 'F';
 
 // What the decoder carries from one CEL0 record to the next, besides the stream position.
 struct DecoderState {
@@ -26,5 +23,15 @@ struct DecoderState {
 // dropped). Returns false when the data ended before all the record's values were read.
 bool decodeRow(ModuleReader& input_stream, ValueType value_type, std::int32_t* row,
                std::int32_t columns, DecoderState& state, std::ostream& console);
+
+// Decodes the CEL0 data records that follow the reader's position, one per row, into rows
+// 0..rows-1; `row_at(i)` gives row i's `columns` cells. It stops as soon as the data ends, reports
+// that in one line naming `cel0_name`, and leaves the rows not reached as they were. Returns the
+// number of rows decoded whole.
+std::int32_t decodeCel0Rows(ModuleReader& input_stream, ValueType value_type, std::int32_t rows,
+                            std::int32_t columns,
+                            const std::function<std::int32_t*(std::int32_t)>& row_at,
+                            DecoderState& state, std::ostream& console,
+                            const std::string& cel0_name);
 
 }  // namespace marlwood

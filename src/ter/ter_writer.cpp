@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "grid/height_scaling.h"
+#include "common/dem_types.h"
 
 namespace marlwood {
 

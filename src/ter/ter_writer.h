@@ -10,6 +10,9 @@ namespace marlwood {
 
 inline constexpr std::size_t kTerHeaderSize = 48;
 
+// Largest row or column count a .ter file can carry: its size fields have 16 bits.
+inline constexpr std::int32_t kMaxTerSide = 65535;
+
 // Low 16 bits of v, little-endian; higher bits are dropped.
 inline void putLe16(std::uint8_t* to, std::int32_t v) {
     to[0] = static_cast<std::uint8_t>(v & 0xFF);

@@ -22,7 +22,7 @@ TEST(Banner, ByteForByteThenOneKey) {
     for (std::size_t start = 0, end; (end = out.str().find('\n', start)) != std::string::npos;
          start = end + 1) {
         const std::string line = out.str().substr(start, end - start);
-        if (!line.empty()) {
+        if (line.find('*') != std::string::npos) {
             EXPECT_EQ(line.size() - line.find('*'), 49u) << line;
         }
     }

@@ -22,7 +22,7 @@ inline const char kBanner[] =
     "\t*                                               *\n"
     "\t*************************************************\n"
     "\n"
-    "  Press any key to continue";
+    "  Press any key to continue\n";
 
 inline const char kPrefixPrompt[] =
     "\n\nInput the first four digits of the SDTS module.\n\n"

@@ -23,12 +23,24 @@ TEST(ElevationGrid, HasASpareRowAndSeparateRows) {
 }
 
 TEST(ElevationGrid, SizesThatCannotBeHad) {
-    ElevationGrid grid;
-    EXPECT_TRUE(gridsFitInMemory(1391, 1087, 2));
-    EXPECT_TRUE(gridsFitInMemory(0, 0, 2));
-    // 65535 x 65535 cells in two grids are 34 GB: more than any machine this runs on, and Linux
-    // would promise them and kill the process when they are touched.
-    EXPECT_FALSE(gridsFitInMemory(kMaxGridSide, kMaxGridSide, 2));
+    struct Case {
+        std::int32_t rows, columns;
+        std::uint64_t available;
+        bool fits;
+    };
+    // Two grids of 3 x 4 take (3 + 1) x 4 cells x 4 bytes x 2 = 128 bytes.
+    const Case cases[] = {
+        {3, 4, 128, true},
+        {3, 4, 127, false},
+        {0, 0, 1, true},
+        {1391, 1087, 24ull << 30, true},     // a 10 m quad on a 24 GiB machine
+        {56000, 56000, 20ull << 30, false},  // 25 GB on a machine with 20 GiB free
+        {65535, 65535, 0, true},             // the machine could not tell
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(gridsFitInMemory(c.rows, c.columns, 2, c.available), c.fits)
+            << c.rows << " x " << c.columns << " in " << c.available;
+    }
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
-#include "converter/platform.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <utility>
 
 #ifdef _WIN32
 #include <conio.h>
@@ -56,17 +61,61 @@ void waitForKey(std::istream& in) {
     in.get();
 }
 
-std::uint64_t physicalMemoryBytes() {
+std::uint64_t memAvailableBytes(const std::string& meminfo) {
+    std::istringstream lines(meminfo);
+    std::string key;
+    std::uint64_t kib = 0;
+    while (lines >> key) {
+        if (key == "MemAvailable:" && (lines >> kib)) return kib * 1024;
+        lines.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    return 0;
+}
+
+std::uint64_t cgroupRoomBytes(const std::string& limit, const std::string& usage) {
+    std::uint64_t limit_bytes = 0;
+    std::uint64_t usage_bytes = 0;
+    // "max" (no limit) and anything else that is not a number leave the limit unknown.
+    if (!(std::istringstream(limit) >> limit_bytes) || limit_bytes == 0) return 0;
+    std::istringstream(usage) >> usage_bytes;
+    return usage_bytes < limit_bytes ? limit_bytes - usage_bytes : 1;
+}
+
+#ifndef _WIN32
+namespace {
+std::string readSmallFile(const char* path) {
+    std::ifstream in(path);
+    std::string text;
+    std::getline(in, text, '\0');
+    return text;
+}
+}  // namespace
+#endif
+
+std::uint64_t availableMemoryBytes() {
 #ifdef _WIN32
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
     if (GlobalMemoryStatusEx(&status) == 0) return 0;
-    return status.ullTotalPhys;
+    return status.ullAvailPhys;
 #else
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long page_size = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page_size <= 0) return 0;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+    std::uint64_t room = memAvailableBytes(readSmallFile("/proc/meminfo"));
+    if (room == 0) {
+        const long pages = sysconf(_SC_AVPHYS_PAGES);
+        const long page_size = sysconf(_SC_PAGE_SIZE);
+        if (pages > 0 && page_size > 0) {
+            room = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+        }
+    }
+    // A container's memory limit ends the process as surely as the machine's (cgroup v2, then v1).
+    for (const auto& [limit, usage] :
+         {std::pair{"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory.current"},
+          std::pair{"/sys/fs/cgroup/memory/memory.limit_in_bytes",
+                    "/sys/fs/cgroup/memory/memory.usage_in_bytes"}}) {
+        const std::uint64_t cgroup = cgroupRoomBytes(readSmallFile(limit), readSmallFile(usage));
+        if (cgroup != 0 && (room == 0 || cgroup < room)) room = cgroup;
+    }
+    return room;
 #endif
 }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <istream>
+#include <string>
 
 namespace marlwood {
 
@@ -11,8 +12,16 @@ namespace marlwood {
 // without echo. At the end of input it returns at once.
 void waitForKey(std::istream& in);
 
-// The machine's physical memory in bytes, 0 when it cannot be told.
-std::uint64_t physicalMemoryBytes();
+// The memory this process can still take without being killed for it, in bytes: the machine's
+// available memory (Linux: MemAvailable), or a container's limit less its usage when that is
+// smaller. 0 when it cannot be told.
+std::uint64_t availableMemoryBytes();
+
+// MemAvailable of a /proc/meminfo text, in bytes; 0 when it is not there.
+std::uint64_t memAvailableBytes(const std::string& meminfo);
+// Room left under a cgroup memory limit, from the texts of its limit and usage files; 0 when
+// there is no limit ("max", or no number), at least 1 when the limit is reached.
+std::uint64_t cgroupRoomBytes(const std::string& limit, const std::string& usage);
 
 // Grid rows are allocated one by one, and every page of fresh heap they take costs a page fault
 // when first touched: on a virtual machine about a microsecond, a sixth of a 10 m conversion.

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+// The few values every subsystem agrees on: how cells are encoded, the posting classes, and what
+// counts as data.
+namespace marlwood {
+
+// 'I' for BI16 (two-byte big-endian integers), 'F' for BFP32; any other byte may come from DDSH.
+using ValueType = char;
+inline constexpr ValueType kBi16 = 'I';
+inline constexpr ValueType kBfp32 = 'F';
+
+// Grid spacing class: 1 for a 10 m posting, 3 for 30 m, kNoSpacing when IREF says neither.
+using GridSpacing = std::int32_t;
+inline constexpr GridSpacing kSpacing10m = 1;
+inline constexpr GridSpacing kSpacing30m = 3;
+inline constexpr GridSpacing kNoSpacing = 0;
+
+// USGS no-data value; raw cells start with it, so a cell that no record fills stays void.
+inline constexpr std::int32_t kNoData = -32767;
+
+// Elevations above -1000 are valid: only they set the colormap's range, and everything else is
+// void in the output.
+inline constexpr std::int32_t kVoidThreshold = -1000;
+constexpr bool isValidElevation(std::int32_t v) {
+    return v > kVoidThreshold;
+}
+
+// A void cell in the scaled grid; written to the file as height 0.
+inline constexpr std::int32_t kVoidMarker = 65535;
+
+}  // namespace marlwood
