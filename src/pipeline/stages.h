@@ -15,11 +15,6 @@
 // for its lines; none knows who called it or asks anything.
 namespace marlwood {
 
-// The five modules a conversion reads.
-struct TransferModules {
-    ModuleSource cel0, ldef, spdm, ddsh, iref;
-};
-
 struct TransferMetadata {
     ValueType value_type = 0;
     GridSize size;

@@ -40,6 +40,11 @@ struct ModuleSource {
     std::shared_ptr<const std::string> bytes;  // null: read the file `name`
 };
 
+// The five modules a conversion reads.
+struct TransferModules {
+    ModuleSource cel0, ldef, spdm, ddsh, iref;
+};
+
 // The one way any module byte is read: a forward-only reader over a file, filled in large blocks.
 // It never seeks; going back means close and open again. Reading past the end of the data (or a
 // read error) makes it fail for good until it is closed: every later read yields 0, and every loop
