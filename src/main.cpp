@@ -1,10 +1,17 @@
 #include <exception>
 #include <iostream>
+#include <string>
+#include <vector>
 
+#include "cli/batch.h"
 #include "converter/console_dialogue.h"
 #include "converter/dem_converter.h"
+#include "platform/platform.h"
 
-int main() {
+namespace {
+
+// No arguments: the interactive dialogue, exactly as it has always been.
+int runDialogue() {
     int status = 0;
     try {
         marlwood::DemConverter converter(std::cin, std::cout);
@@ -16,4 +23,17 @@ int main() {
         status = 1;
     }
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc <= 1) return runDialogue();
+    try {
+        return marlwood::runCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout,
+                                        std::cerr, marlwood::standardErrorIsTerminal());
+    } catch (const std::exception& error) {
+        std::cerr << "marlwood: " << error.what() << '\n';
+        return 1;
+    }
 }

@@ -46,13 +46,17 @@ bool allocateGrids(ElevationGrid& raw_grid, ElevationGrid& scaled_grid, const Gr
     return true;
 }
 
-std::int32_t decodeElevations(ModuleReader& input_stream, const ModuleSource& cel0,
-                              const TransferMetadata& metadata, ElevationGrid& raw_grid,
-                              DecoderState& decoder, std::ostream& console) {
+void openCel0(ModuleReader& input_stream, const ModuleSource& cel0, std::ostream& console) {
     openCel0AtFirstRecord(input_stream, cel0);
     if (!input_stream.isOpen()) {
         console << "**Cannot read " << cel0.name << ": it does not open**\n" << std::flush;
     }
+}
+
+std::int32_t decodeElevations(ModuleReader& input_stream, const ModuleSource& cel0,
+                              const TransferMetadata& metadata, ElevationGrid& raw_grid,
+                              DecoderState& decoder, std::ostream& console) {
+    openCel0(input_stream, cel0, console);
     console << "\n" << std::flush << "computing.....\n" << std::flush;
     if (metadata.grid_spacing == kSpacing10m) {
         console << "\n"

@@ -37,6 +37,10 @@ std::string noMemoryProblem(const GridSize& size);
 // memory cannot be had.
 bool allocateGrids(ElevationGrid& raw_grid, ElevationGrid& scaled_grid, const GridSize& size);
 
+// Opens CEL0 at its first data record; a module that does not open is reported in one line and
+// then reads as empty.
+void openCel0(ModuleReader& input_stream, const ModuleSource& cel0, std::ostream& console);
+
 // Opens CEL0 at its first data record, decodes one record per row into the raw grid, closes it
 // and prints the extremes. Returns the number of rows decoded whole.
 std::int32_t decodeElevations(ModuleReader& input_stream, const ModuleSource& cel0,

@@ -38,6 +38,14 @@ bool isConsoleKeyboard(const std::istream& in) {
 
 }  // namespace
 
+bool standardErrorIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
 void waitForKey(std::istream& in) {
     if (isConsoleKeyboard(in)) {
 #ifdef _WIN32

@@ -12,6 +12,9 @@ namespace marlwood {
 // without echo. At the end of input it returns at once.
 void waitForKey(std::istream& in);
 
+// True when standard error is a terminal (where a progress line makes sense).
+bool standardErrorIsTerminal();
+
 // The memory this process can still take without being killed for it, in bytes: the machine's
 // available memory (Linux: MemAvailable), or a container's limit less its usage when that is
 // smaller. 0 when it cannot be told.

@@ -1,0 +1,264 @@
+#include "cli/batch.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "pipeline/conversion.h"
+#include "source/transfer_source.h"
+
+namespace marlwood {
+
+namespace {
+
+constexpr char kVersion[] = "marlwood 1.1";
+
+// What one source came to; filled by its job, printed in source order.
+struct Outcome {
+    bool done = false;
+    bool converted = false;
+    std::string stage_lines;  // everything the stages printed
+    std::string report;       // the report line, when converted
+    std::vector<std::string> problems;
+};
+
+std::string postingText(GridSpacing spacing) {
+    if (spacing == kSpacing10m) return "10 m";
+    if (spacing == kSpacing30m) return "30 m";
+    return "posting unknown";
+}
+
+std::string valueTypeText(ValueType type) {
+    if (type == kBi16) return "BI16";
+    if (type == kBfp32) return "BFP32";
+    return "value type unknown";
+}
+
+// The stages mark a problem by starting its line with "**"; those lines are the source's
+// warnings, the rest are what -v shows.
+void collectWarnings(const std::string& stage_lines, std::vector<std::string>& problems) {
+    std::istringstream lines(stage_lines);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.size() >= 4 && line.rfind("**", 0) == 0 && line.ends_with("**")) {
+            problems.push_back(line.substr(2, line.size() - 4));
+        }
+    }
+}
+
+std::string outputPathFor(const Options& options, const Transfer& transfer) {
+    if (!options.output_file.empty()) return options.output_file;
+    const std::filesystem::path dir = options.output_dir.empty() ? "." : options.output_dir;
+    return (dir / (transfer.output_stem + ".ter")).string();
+}
+
+class Batch {
+  public:
+    Batch(const Options& options, std::ostream& out, std::ostream& err, bool err_is_terminal)
+        : options_(options),
+          out_(out),
+          err_(err),
+          progress_(err_is_terminal && options.sources.size() > 1),
+          outcomes_(options.sources.size()) {}
+
+    int run() {
+        if (options_.common_range) {
+            runJobs([this](std::size_t i) { findExtremes(i); });
+            if (!have_range_) {
+                flushAll();
+                return 1;
+            }
+        }
+        runJobs([this](std::size_t i) { convert(i); });
+        flushAll();
+        return std::all_of(outcomes_.begin(), outcomes_.end(),
+                           [](const Outcome& o) { return o.converted; })
+                   ? 0
+                   : 1;
+    }
+
+  private:
+    void runJobs(const std::function<void(std::size_t)>& job) {
+        std::atomic<std::size_t> next{0};
+        auto worker = [&] {
+            for (std::size_t i; (i = next++) < outcomes_.size();) job(i);
+        };
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        const std::size_t count =
+            std::min<std::size_t>(options_.jobs == 0 ? cores : options_.jobs, outcomes_.size());
+        std::vector<std::thread> threads;
+        for (std::size_t t = 1; t < count; ++t) threads.emplace_back(worker);
+        worker();
+        for (auto& thread : threads) thread.join();
+    }
+
+    // Finds the source's transfer; nothing (and the problem noted) when it cannot be had.
+    std::optional<Transfer> find(std::size_t i) {
+        FoundTransfer found = findTransfer(options_.sources[i]);
+        if (!found.transfer) fail(i, found.error);
+        return std::move(found.transfer);
+    }
+
+    void findExtremes(std::size_t i) {
+        const auto transfer = find(i);
+        if (!transfer) return;
+        std::ostringstream console;
+        std::string problem;
+        const auto extremes = readExtremes(transfer->modules, console, problem);
+        std::lock_guard lock(mutex_);
+        if (!extremes) {
+            outcomes_[i].problems.push_back(problem);
+            outcomes_[i].done = true;
+            return;
+        }
+        range_ = have_range_ ? unionOf(range_, *extremes) : *extremes;
+        have_range_ = true;
+    }
+
+    void convert(std::size_t i) {
+        {
+            std::lock_guard lock(mutex_);
+            if (outcomes_[i].done) return;  // refused in the first pass
+        }
+        const auto transfer = find(i);
+        if (!transfer) return;
+        const std::string output = outputPathFor(options_, *transfer);
+        if (const std::string clash = claimOutput(i, output); !clash.empty()) {
+            return fail(i, clash);
+        }
+        std::ostringstream console;
+        ConversionSettings settings;
+        settings.height_scale = options_.height_scale;
+        if (options_.common_range) settings.common_range = range_;
+        const ConversionResult result =
+            convertTransfer(transfer->modules, settings, output, console);
+
+        Outcome outcome;
+        outcome.done = true;
+        outcome.converted = result.converted;
+        outcome.stage_lines = console.str();
+        collectWarnings(outcome.stage_lines, outcome.problems);
+        if (!result.converted) {
+            outcome.problems.push_back(result.problem);
+        } else {
+            const auto& m = result.metadata;
+            std::ostringstream line;
+            line << options_.sources[i] << ": " << m.size.rows << " x " << m.size.columns << ", "
+                 << postingText(m.grid_spacing) << ", " << valueTypeText(m.value_type) << ", ";
+            if (result.void_cells == static_cast<std::int64_t>(m.size.rows) * m.size.columns) {
+                line << "no valid elevation";
+            } else {
+                line << "elevations " << result.extremes.min_elevation << ".."
+                     << result.extremes.max_elevation;
+            }
+            line << ", " << result.void_cells << " void -> " << output;
+            outcome.report = line.str();
+        }
+        std::lock_guard lock(mutex_);
+        outcomes_[i] = std::move(outcome);
+        flushReady();
+    }
+
+    // Two sources must not write one file, and an existing file stays unless -f.
+    std::string claimOutput(std::size_t i, const std::string& output) {
+        std::lock_guard lock(mutex_);
+        std::error_code error;
+        auto key = std::filesystem::weakly_canonical(output, error).string();
+        if (error) key = output;
+        if (const auto it = claimed_.find(key); it != claimed_.end()) {
+            return "writes " + output + " like " + options_.sources[it->second] +
+                   "; give it its own -d";
+        }
+        claimed_[key] = i;
+        if (!options_.force && std::filesystem::exists(output, error)) {
+            return output + " exists; -f replaces it";
+        }
+        return {};
+    }
+
+    void fail(std::size_t i, const std::string& problem) {
+        std::lock_guard lock(mutex_);
+        outcomes_[i].problems.push_back(problem);
+        outcomes_[i].done = true;
+        flushReady();
+    }
+
+    // Prints the outcomes that are done, in source order, up to the first that is not.
+    void flushReady() {
+        for (; flushed_ < outcomes_.size() && outcomes_[flushed_].done; ++flushed_) {
+            print(outcomes_[flushed_], options_.sources[flushed_]);
+        }
+        if (progress_) {
+            std::size_t done = 0;
+            for (const Outcome& o : outcomes_) done += o.done ? 1 : 0;
+            err_ << "\r" << done << " of " << outcomes_.size() << " sources" << std::flush;
+            if (done == outcomes_.size()) err_ << "\r\033[K" << std::flush;
+        }
+    }
+
+    void flushAll() {
+        std::lock_guard lock(mutex_);
+        for (Outcome& o : outcomes_) o.done = true;
+        flushReady();
+    }
+
+    void print(const Outcome& outcome, const std::string& source) {
+        if (progress_) err_ << "\r\033[K";
+        if (options_.verbose && !outcome.stage_lines.empty()) out_ << outcome.stage_lines;
+        for (const std::string& problem : outcome.problems) {
+            err_ << "marlwood: " << source << ": " << problem << '\n';
+        }
+        if (!options_.quiet && !outcome.report.empty()) out_ << outcome.report << '\n';
+        out_ << std::flush;
+        err_ << std::flush;
+    }
+
+    const Options& options_;
+    std::ostream& out_;
+    std::ostream& err_;
+    const bool progress_;
+    std::mutex mutex_;
+    std::vector<Outcome> outcomes_;
+    std::size_t flushed_ = 0;
+    std::map<std::string, std::size_t> claimed_;
+    Extremes range_;
+    bool have_range_ = false;
+};
+
+}  // namespace
+
+int runBatch(const Options& options, std::ostream& out, std::ostream& err, bool err_is_terminal) {
+    if (!options.output_dir.empty()) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(options.output_dir, error)) {
+            err << "marlwood: " << options.output_dir << " is not a directory\n" << std::flush;
+            return 1;
+        }
+    }
+    return Batch(options, out, err, err_is_terminal).run();
+}
+
+int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                   bool err_is_terminal) {
+    const ParsedOptions parsed = parseOptions(arguments);
+    if (!parsed.options) {
+        err << "marlwood: " << parsed.usage_error << "\nTry 'marlwood --help'.\n" << std::flush;
+        return 2;
+    }
+    if (parsed.options->help) {
+        out << helpText() << std::flush;
+        return 0;
+    }
+    if (parsed.options->version) {
+        out << kVersion << '\n' << std::flush;
+        return 0;
+    }
+    return runBatch(*parsed.options, out, err, err_is_terminal);
+}
+
+}  // namespace marlwood

@@ -1,0 +1,68 @@
+#include "cli/options.h"
+
+#include <gtest/gtest.h>
+
+namespace marlwood {
+namespace {
+
+TEST(Options, ParsedOrRefused) {
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* error;  // empty: accepted
+        std::vector<std::string> sources{};
+        std::int32_t height_scale = 30;
+        std::string output_file{}, output_dir{};
+        unsigned jobs = 0;
+        bool force = false, common_range = false;
+    };
+    const Case cases[] = {
+        {{"a"}, "", {"a"}, 30, "", "", 0, false, false},
+        {{"-s", "60", "a", "b"}, "", {"a", "b"}, 60, "", "", 0, false, false},
+        {{"-s-5", "a"}, "", {"a"}, -5, "", "", 0, false, false},
+        {{"--height-scale=32767", "a"}, "", {"a"}, 32767, "", "", 0, false, false},
+        {{"--height-scale", "-32768", "a"}, "", {"a"}, -32768, "", "", 0, false, false},
+        {{"-o", "x.ter", "a"}, "", {"a"}, 30, "x.ter", "", 0, false, false},
+        {{"-fd", "out", "-j2", "a", "b"}, "", {"a", "b"}, 30, "", "out", 2, true, false},
+        {{"--common-range", "--jobs=1", "a", "b"}, "", {"a", "b"}, 30, "", "", 1, false, true},
+        {{"--", "-a", "b"}, "", {"-a", "b"}, 30, "", "", 0, false, false},
+        {{"-"}, "", {"-"}, 30, "", "", 0, false, false},
+        {{}, "no SOURCE given"},
+        {{"-s", "32768", "a"},
+         "the height scale is a whole number from -32768 to 32767, not '32768'"},
+        {{"-s", "3x", "a"}, "the height scale is a whole number from -32768 to 32767, not '3x'"},
+        {{"-s"}, "option '-s' needs a value"},
+        {{"--output"}, "option '--output' needs a value"},
+        {{"-j", "0", "a"}, "jobs is a whole number from 1 to 1024, not '0'"},
+        {{"-x", "a"}, "unknown option '-x'"},
+        {{"--frobnicate", "a"}, "unknown option '--frobnicate'"},
+        {{"--force=yes", "a"}, "option '--force' takes no value"},
+        {{"-o", "x.ter", "a", "b"}, "-o names the output of one SOURCE; with several, use -d"},
+        {{"-o", "x.ter", "-d", "out", "a"}, "-o and -d do not go together"},
+        {{"-q", "-v", "a"}, "-q and -v do not go together"},
+    };
+    for (const Case& c : cases) {
+        const ParsedOptions parsed = parseOptions(c.arguments);
+        const std::string what = ::testing::PrintToString(c.arguments);
+        if (*c.error != '\0') {
+            EXPECT_FALSE(parsed.options) << what;
+            EXPECT_EQ(parsed.usage_error, c.error) << what;
+            continue;
+        }
+        ASSERT_TRUE(parsed.options) << what << ": " << parsed.usage_error;
+        const Options& o = *parsed.options;
+        EXPECT_EQ(o.sources, c.sources) << what;
+        EXPECT_EQ(o.height_scale, c.height_scale) << what;
+        EXPECT_EQ(o.output_file, c.output_file) << what;
+        EXPECT_EQ(o.output_dir, c.output_dir) << what;
+        EXPECT_EQ(o.jobs, c.jobs) << what;
+        EXPECT_EQ(o.force, c.force) << what;
+        EXPECT_EQ(o.common_range, c.common_range) << what;
+    }
+    // --help and --version stand without a source.
+    EXPECT_TRUE(parseOptions({"--help"}).options->help);
+    EXPECT_TRUE(parseOptions({"-h"}).options->help);
+    EXPECT_TRUE(parseOptions({"--version"}).options->version);
+}
+
+}  // namespace
+}  // namespace marlwood
