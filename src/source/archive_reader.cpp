@@ -103,7 +103,10 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
         }
         const char* raw_name = archive_entry_pathname(entry);
         const std::string_view name = raw_name != nullptr ? raw_name : "";
-        const std::string member = printable(name);
+        // "./7172CEL0.DDF", as tar writes names given as ".", is shown as "7172CEL0.DDF".
+        std::string_view shown = name;
+        while (shown.starts_with("./")) shown.remove_prefix(2);
+        const std::string member = printable(shown);
         if (stepsUp(name)) return failure("member " + member + " has \"..\" in its name");
         const bool size_known = archive_entry_size_is_set(entry) != 0;
         const auto declared = static_cast<std::uint64_t>(archive_entry_size(entry));

@@ -306,7 +306,7 @@ TEST(ArchiveSource, MadeByTar) {
     ASSERT_EQ(std::system(("tar -czf " + archive + " -C " + (dir / "in") + " .").c_str()), 0);
     const FoundTransfer found = findTransfer(archive);
     ASSERT_TRUE(found.transfer) << found.error;
-    EXPECT_EQ(found.transfer->modules.cel0.name, archive + ":./7018CEL0.DDF");
+    EXPECT_EQ(found.transfer->modules.cel0.name, archive + ":7018CEL0.DDF");
     expectModuleBytes(found.transfer->modules, smallSet());
 
     // The stages read modules held in memory as they read files.
