@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <system_error>
 #include <vector>
 
 #include "source/module_names.h"
@@ -194,7 +195,14 @@ FoundTransfer findTransfer(const std::string& source) {
         return failure("no transfer named: give a module prefix, a directory or an archive");
     std::error_code error;
     const fs::file_status status = fs::status(source, error);
-    if (fs::is_directory(status)) return fromDirectory(source);
+    if (fs::is_directory(status)) {
+        // A name the narrow strings cannot hold (Windows) throws from path::string().
+        try {
+            return fromDirectory(source);
+        } catch (const std::system_error& e) {
+            return failure("cannot list the directory: " + printable(e.what()));
+        }
+    }
     if (hasArchiveExtension(source)) {
         if (!archivesSupported()) return failure(std::string(kNoArchivesLine));
         if (!fs::exists(status)) return failure("no such archive");
