@@ -1,6 +1,7 @@
-// fuzz_seeds <conversion dir> <decode-row dir>: writes the seed corpora, one file per seed, from
-// the test-transfer writer and (when it is there) the real DULUTH transfer.
+// fuzz_seeds <conversion dir> <decode-row dir> <archive dir>: writes the seed corpora, one file
+// per seed, from the test-transfer writer and (when it is there) the real DULUTH transfer.
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <iterator>
 #include <string>
 
+#include "archive_maker.h"
 #include "fuzz_input.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
@@ -51,14 +53,16 @@ std::string decodeSeed(const Seed& seed) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: fuzz_seeds <conversion dir> <decode-row dir>\n");
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: fuzz_seeds <conversion dir> <decode-row dir> <archive dir>\n");
         return 2;
     }
     const fs::path conversion_dir = argv[1];
     const fs::path decode_dir = argv[2];
+    const fs::path archive_dir = argv[3];
     fs::create_directories(conversion_dir);
     fs::create_directories(decode_dir);
+    fs::create_directories(archive_dir);
 
     std::vector<Seed> seeds;
     const struct {
@@ -128,7 +132,26 @@ int main(int argc, char** argv) {
         writeSeed(conversion_dir, seed.name, marlwood::fuzz::joinInput(pieces));
         writeSeed(decode_dir, seed.name, decodeSeed(seed));
     }
-    std::printf("fuzz_seeds: %zu seeds each in %s and %s\n", seeds.size(), conversion_dir.c_str(),
-                decode_dir.c_str());
+    // Archives of the small synthetic transfers (the real one is larger than an input may be):
+    // plain tar, so mutations meet tar headers directly, and gzipped, with names in either case,
+    // in a folder, and with gzipped members.
+    int archives = 0;
+    for (const Seed& seed : seeds) {
+        if (seed.name.starts_with("duluth")) continue;
+        std::vector<ts::TarMember> plain, upper, gzipped;
+        for (const auto& [suffix, bytes] : seed.modules) {
+            std::string upper_suffix = suffix;
+            for (char& c : upper_suffix) c = static_cast<char>(std::toupper(c));
+            plain.push_back({"7018" + suffix, bytes});
+            upper.push_back({"1107834/7018" + upper_suffix, bytes});
+            gzipped.push_back({"7018" + upper_suffix + ".GZ", ts::gzip(bytes)});
+        }
+        const std::string pick[] = {ts::tarArchive(plain), ts::gzip(ts::tarArchive(upper)),
+                                    ts::tarArchive(gzipped)};
+        writeSeed(archive_dir, seed.name + ".tar", pick[archives % 3]);
+        ++archives;
+    }
+    std::printf("fuzz_seeds: %zu seeds each in %s and %s, %d in %s\n", seeds.size(),
+                conversion_dir.c_str(), decode_dir.c_str(), archives, archive_dir.c_str());
     return 0;
 }

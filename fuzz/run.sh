@@ -23,10 +23,10 @@ work=$(mktemp -d "$base/mwfz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$findings"
 
-"$bin/fuzz_seeds" "$work/seeds/conversion" "$work/seeds/decode_row"
+"$bin/fuzz_seeds" "$work/seeds/conversion" "$work/seeds/decode_row" "$work/seeds/archive"
 
 status=0
-for target in conversion decode_row; do
+for target in conversion decode_row archive; do
   printf '\n---- fuzz_%s for %s s\n' "$target" "$seconds"
   mkdir -p "$work/corpus/$target"
   log=$work/$target.log

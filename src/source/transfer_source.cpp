@@ -1,13 +1,215 @@
 #include "source/transfer_source.h"
+
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <system_error>
+#include <vector>
+
+#include "source/module_names.h"
+
 namespace marlwood {
+
+namespace fs = std::filesystem;
+using namespace source_detail;
+
+namespace source_detail {
+
+namespace {
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+bool endsWithNoCase(std::string_view text, std::string_view lower_end) {
+    if (text.size() < lower_end.size()) return false;
+    text.remove_prefix(text.size() - lower_end.size());
+    return std::equal(text.begin(), text.end(), lower_end.begin(),
+                      [](char a, char b) { return lower(a) == b; });
+}
+}  // namespace
+
+std::optional<ModuleName> matchModuleName(std::string_view base_name, bool allow_gz) {
+    bool gzipped = false;
+    if (allow_gz && endsWithNoCase(base_name, ".gz")) {
+        base_name.remove_suffix(3);
+        gzipped = true;
+    }
+    for (std::size_t kind = 0; kind < kModuleKinds.size(); ++kind) {
+        const std::string_view suffix = kModuleKinds[kind].suffix;
+        if (endsWithNoCase(base_name, suffix)) {
+            return ModuleName{
+                kind, std::string(base_name.substr(0, base_name.size() - suffix.size())), gzipped};
+        }
+    }
+    return std::nullopt;
+}
+
+std::string_view baseName(std::string_view path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool hasArchiveExtension(std::string_view name) {
+    return endsWithNoCase(name, ".tar.gz") || endsWithNoCase(name, ".tgz") ||
+           endsWithNoCase(name, ".tar");
+}
+
+std::string printable(std::string_view text) {
+    constexpr std::size_t kLongest = 120;
+    std::string shown;
+    for (const char c : text.substr(0, kLongest)) {
+        const auto byte = static_cast<unsigned char>(c);
+        shown.push_back(byte < 0x20 || byte == 0x7F ? '?' : c);
+    }
+    if (text.size() > kLongest) shown += "...";
+    return shown;
+}
+
+std::string archiveStem(std::string_view archive_name, const std::string& fallback) {
+    const std::string_view name = baseName(archive_name);
+    std::string stem(name.substr(0, name.find('.')));
+    return stem.empty() ? fallback : stem;
+}
+
+}  // namespace source_detail
+
+namespace {
+
+// The same test the dialogue makes: the module opens and its first block can be read.
+bool opensAsModule(const std::string& path) {
+    ModuleReader reader;
+    return reader.open(path) && !reader.failed();
+}
+
+// Why `path` is not a module, when something of that name exists; nothing when it does not.
+std::optional<std::string> whyNotAModule(const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (!fs::exists(status)) return std::nullopt;
+    if (!fs::is_regular_file(status))
+        return "cannot open module " + printable(path) + ": not a regular file";
+    return "cannot open module " + printable(path) + ": not readable";
+}
+
+std::string lastComponent(const std::string& path) {
+    std::string name = fs::path(path).filename().string();
+    return name == "." || name == ".." ? std::string() : name;
+}
+
+// Modules named "cel0.ddf" and so on, without prefix: the directory's own name is the stem.
+std::string directoryName(const std::string& directory) {
+    std::error_code error;
+    fs::path path = fs::absolute(directory, error).lexically_normal();
+    if (!path.has_filename()) path = path.parent_path();
+    const std::string name = lastComponent(path.string());
+    return name.empty() ? "transfer" : name;
+}
+
+FoundTransfer fromPrefix(const std::string& prefix) {
+    Transfer transfer{prefix, lastComponent(prefix), {}};
+    if (transfer.output_stem.empty()) transfer.output_stem = "transfer";
+    for (const ModuleKind& kind : kModuleKinds) {
+        const std::string lower = prefix + std::string(kind.suffix);
+        const std::string upper = prefix + std::string(kind.upper_suffix);
+        if (opensAsModule(lower)) {
+            transfer.modules.*kind.slot = lower;
+        } else if (opensAsModule(upper)) {
+            transfer.modules.*kind.slot = upper;
+        } else {
+            if (auto why = whyNotAModule(lower)) return failure(*why);
+            if (auto why = whyNotAModule(upper)) return failure(*why);
+            return failure("no module " + printable(lower) + " (nor " + printable(upper) + ")");
+        }
+    }
+    return FoundTransfer{std::move(transfer), {}};
+}
+
+FoundTransfer fromDirectory(const std::string& directory) {
+    // Prefix -> the names found for each module, sorted, so any choice is the same on every run.
+    std::map<std::string, std::array<std::vector<std::string>, kModuleKinds.size()>> by_prefix;
+    std::vector<std::string> archives;
+    std::error_code error;
+    for (fs::directory_iterator it(directory, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (auto module = matchModuleName(name, false)) {
+            by_prefix[module->prefix][module->kind].push_back(name);
+        } else if (hasArchiveExtension(name)) {
+            archives.push_back(name);
+        }
+    }
+    if (error) return failure("cannot list the directory: " + error.message());
+    if (by_prefix.empty()) {
+        std::string line = "holds no SDTS DEM modules (no file named like NNNNcel0.ddf)";
+        if (!archives.empty()) {
+            std::sort(archives.begin(), archives.end());
+            line += "; to read an archive, give its path: " + printable(archives.front());
+        }
+        return failure(line);
+    }
+    if (by_prefix.size() > 1) {
+        constexpr std::size_t kNamed = 8;
+        std::string line = "holds modules of several transfers:";
+        std::size_t named = 0;
+        for (const auto& [prefix, names] : by_prefix) {
+            if (named++ == kNamed) {
+                line += " ...";
+                break;
+            }
+            line += " " + (prefix.empty() ? std::string("(no prefix)") : printable(prefix));
+        }
+        return failure(line + "; give the directory followed by one of these prefixes");
+    }
+
+    auto& [prefix, names] = *by_prefix.begin();
+    Transfer transfer{directory, prefix, {}};
+    if (transfer.output_stem.empty()) transfer.output_stem = directoryName(directory);
+    for (std::size_t i = 0; i < kModuleKinds.size(); ++i) {
+        const ModuleKind& kind = kModuleKinds[i];
+        std::vector<std::string>& found = names[i];
+        if (found.empty()) {
+            return failure("holds no module " + printable(prefix + std::string(kind.suffix)) +
+                           " (in either case)");
+        }
+        // Two names that differ only in case: the lower-case one, then the upper-case one.
+        std::sort(found.begin(), found.end());
+        std::string chosen = found.front();
+        for (const std::string_view suffix : {kind.upper_suffix, kind.suffix}) {
+            if (std::find(found.begin(), found.end(), prefix + std::string(suffix)) !=
+                found.end()) {
+                chosen = prefix + std::string(suffix);
+            }
+        }
+        const std::string path = (fs::path(directory) / chosen).string();
+        if (!opensAsModule(path)) {
+            return failure(whyNotAModule(path).value_or("cannot open module " + printable(path)));
+        }
+        transfer.modules.*kind.slot = path;
+    }
+    return FoundTransfer{std::move(transfer), {}};
+}
+
+}  // namespace
+
 FoundTransfer findTransfer(const std::string& source) {
-    Transfer t; t.source = source; t.output_stem = std::filesystem::path(source).filename().string();
-    auto mod = [&](const char* lo, const char* up) { std::string p = source + lo; if (!std::filesystem::exists(p)) p = source + up; return ModuleSource(p); };
-    t.modules = {mod("cel0.ddf","CEL0.DDF"), mod("ldef.ddf","LDEF.DDF"), mod("spdm.ddf","SPDM.DDF"), mod("ddsh.ddf","DDSH.DDF"), mod("iref.ddf","IREF.DDF")};
-    if (!std::filesystem::exists(t.modules.cel0.name)) return {std::nullopt, "no " + t.modules.cel0.name};
-    return {t, {}};
+    if (source.empty())
+        return failure("no transfer named: give a module prefix, a directory or an archive");
+    std::error_code error;
+    const fs::file_status status = fs::status(source, error);
+    if (fs::is_directory(status)) {
+        // A name the narrow strings cannot hold (Windows) throws from path::string().
+        try {
+            return fromDirectory(source);
+        } catch (const std::system_error& e) {
+            return failure("cannot list the directory: " + printable(e.what()));
+        }
+    }
+    if (hasArchiveExtension(source)) {
+        if (!archivesSupported()) return failure(std::string(kNoArchivesLine));
+        if (!fs::exists(status)) return failure("no such archive");
+        if (!fs::is_regular_file(status)) return failure("the archive is not a regular file");
+        return readArchiveFile(source);
+    }
+    return fromPrefix(source);
 }
-FoundTransfer readArchiveTransfer(const std::string&, std::string_view) { return {}; }
-bool archivesSupported() { return false; }
-}
+
+}  // namespace marlwood

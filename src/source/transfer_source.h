@@ -1,19 +1,49 @@
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
 #include "sdts/module_reader.h"
+
+// Turns what the user names on the command line into the five modules of one transfer.
 namespace marlwood {
+
 struct Transfer {
-    std::string source;
-    std::string output_stem;
-    TransferModules modules;
+    std::string source;       // the SOURCE as given
+    std::string output_stem;  // the .ter file's name without ".ter": an archive's file name up to
+                              // its first '.', else the module prefix's last path component
+    TransferModules modules;  // file paths, or (archives) in-memory bytes named "ARCHIVE:MEMBER"
 };
+
 struct FoundTransfer {
     std::optional<Transfer> transfer;
-    std::string error;
+    std::string error;  // when no transfer: what is wrong, one line, without the source's name
 };
+
+// What an archive may hold before it is refused. A real 7.5' quad's CEL0 is a few MiB and its
+// metadata modules a few KiB; a transfer is about twenty files.
+inline constexpr std::uint64_t kMaxMetadataModuleBytes = std::uint64_t{1} << 20;
+inline constexpr std::uint64_t kMaxCel0ModuleBytes = std::uint64_t{512} << 20;
+inline constexpr std::size_t kMaxArchiveMembers = 200;
+
+// A SOURCE is one of:
+//  - a module prefix as typed in the dialogue ("/data/7172" -> /data/7172cel0.ddf, ...), each
+//    module tried with the lower-case suffix, then the upper-case one ("CEL0.DDF");
+//  - a directory holding the modules of one transfer, found by name in either case;
+//  - a USGS archive (.tar.gz, .tgz, .tar, any case), read in place: nothing is unpacked to disk.
+//    Members that are themselves gzipped (...CEL0.DDF.GZ) are read too.
+// All five modules must be found, and module files must open as regular files.
 FoundTransfer findTransfer(const std::string& source);
+
+// The archive reader on bytes already in memory (tests, the fuzzer). `display_name` stands for
+// the archive in module names and gives the output stem.
 FoundTransfer readArchiveTransfer(const std::string& display_name, std::string_view bytes);
+
+// False in a build without libarchive (the Windows build): archives are then refused with a line
+// saying to unpack them first.
 bool archivesSupported();
-}
+
+}  // namespace marlwood

@@ -1,0 +1,65 @@
+// An archive as a download would hand it over: whatever the bytes, the reader gives the five
+// modules of one transfer, each within its bound and read through to its end, or one line
+// saying why not.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "sdts/module_reader.h"
+#include "source/transfer_source.h"
+
+namespace {
+
+constexpr std::string_view kName = "1107834.DEM.SDTS.TAR.GZ";
+
+[[noreturn]] void broken(const std::string& what) {
+    std::fprintf(stderr, "broken promise: %s\n", what.c_str());
+    std::abort();
+}
+
+// Reads a module through with a ModuleReader, as the stages do; returns how many bytes it gave.
+std::size_t readThrough(const marlwood::ModuleSource& module) {
+    marlwood::ModuleReader reader;
+    if (!reader.open(module)) broken("a module found does not open: " + module.name);
+    std::size_t read = 0;
+    for (;;) {
+        read += reader.buffered().size();
+        reader.advance(reader.buffered().size());
+        reader.readByte();
+        if (reader.failed()) return read;
+        ++read;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const marlwood::FoundTransfer found = marlwood::readArchiveTransfer(
+        std::string(kName), std::string_view(reinterpret_cast<const char*>(data), size));
+    if (!found.transfer) {
+        if (found.error.empty() || found.error.find('\n') != std::string::npos) {
+            broken("no transfer, and not one line saying why: \"" + found.error + "\"");
+        }
+        return 0;
+    }
+    if (!found.error.empty()) broken("a transfer and an error: " + found.error);
+    if (found.transfer->output_stem != "1107834") broken("stem " + found.transfer->output_stem);
+    const marlwood::TransferModules& m = found.transfer->modules;
+    const struct {
+        const marlwood::ModuleSource& module;
+        std::uint64_t bound;
+    } modules[] = {
+        {m.cel0, marlwood::kMaxCel0ModuleBytes},     {m.ldef, marlwood::kMaxMetadataModuleBytes},
+        {m.spdm, marlwood::kMaxMetadataModuleBytes}, {m.ddsh, marlwood::kMaxMetadataModuleBytes},
+        {m.iref, marlwood::kMaxMetadataModuleBytes},
+    };
+    for (const auto& [module, bound] : modules) {
+        if (!module.bytes) broken("a module without bytes: " + module.name);
+        if (module.name.rfind(std::string(kName) + ":", 0) != 0) broken("name " + module.name);
+        if (module.bytes->size() > bound) broken("a module over its bound: " + module.name);
+        if (readThrough(module) != module.bytes->size()) broken("read short: " + module.name);
+    }
+    return 0;
+}

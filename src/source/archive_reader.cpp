@@ -1,0 +1,207 @@
+// The archive reader (libarchive): a USGS .tar.gz read in place. An archive is hostile input like
+// any module: only the five modules are kept, each within a bound checked against the member's
+// declared size and again while reading, and anything odd ends the reading with one line.
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "source/module_names.h"
+#include "source/transfer_source.h"
+
+namespace marlwood {
+
+using namespace source_detail;
+
+namespace {
+
+constexpr std::size_t kBlockSize = 64 * 1024;
+
+struct ArchiveFree {
+    void operator()(archive* a) const { archive_read_free(a); }
+};
+using ArchivePtr = std::unique_ptr<archive, ArchiveFree>;
+
+std::string errorOf(archive* a) {
+    const char* text = archive_error_string(a);
+    return printable(text != nullptr ? text : "unknown error");
+}
+
+std::string mebibytes(std::uint64_t bytes) {
+    return std::to_string(bytes >> 20) + " MiB";
+}
+
+// A name that steps up a directory: never a path we would use, and no USGS archive holds one.
+bool stepsUp(std::string_view name) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = name.find_first_of("/\\", start);
+        if (name.substr(start, end - start) == "..") return true;
+        if (end == std::string_view::npos) return false;
+        start = end + 1;
+    }
+}
+
+// Reads the current entry's data into `out`. An error line (without the member's name) when the
+// data is damaged or holds more than `bound` bytes; empty when all went well.
+std::string readData(archive* a, std::uint64_t bound, std::string_view label, std::string& out) {
+    std::array<char, kBlockSize> block;
+    for (;;) {
+        const la_ssize_t n = archive_read_data(a, block.data(), block.size());
+        if (n == 0) return {};
+        if (n < 0) return "cannot be read: " + errorOf(a);
+        if (out.size() + static_cast<std::uint64_t>(n) > bound) {
+            return "holds more than " + mebibytes(bound) + ", the most allowed for " +
+                   std::string(label);
+        }
+        out.append(block.data(), static_cast<std::size_t>(n));
+    }
+}
+
+// A member that is itself gzipped, unpacked within the same bound.
+std::string gunzip(const std::string& compressed, std::uint64_t bound, std::string_view label,
+                   std::string& out) {
+    ArchivePtr a(archive_read_new());
+    if (!a) return "cannot be unpacked: out of memory";
+    archive_read_support_filter_gzip(a.get());
+    archive_read_support_format_raw(a.get());
+    archive_entry* entry = nullptr;
+    if (archive_read_open_memory(a.get(), compressed.data(), compressed.size()) != ARCHIVE_OK ||
+        archive_read_next_header(a.get(), &entry) != ARCHIVE_OK) {
+        return "is not gzip data: " + errorOf(a.get());
+    }
+    if (archive_filter_code(a.get(), 0) != ARCHIVE_FILTER_GZIP) return "is not gzip data";
+    return readData(a.get(), bound, label, out);
+}
+
+struct FoundModule {
+    std::string member;  // as shown in messages and module names
+    std::string prefix;
+};
+
+// Reads the headers of an opened archive through to its end.
+FoundTransfer readOpened(archive* a, const std::string& display_name) {
+    std::array<std::optional<FoundModule>, kModuleKinds.size()> found;
+    TransferModules modules;
+    const FoundModule* first = nullptr;  // the first module found gives the transfer's prefix
+    std::size_t members = 0;
+    for (;;) {
+        archive_entry* entry = nullptr;
+        const int status = archive_read_next_header(a, &entry);
+        if (status == ARCHIVE_EOF) break;
+        if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
+            return failure("damaged archive: " + errorOf(a));
+        }
+        if (++members > kMaxArchiveMembers) {
+            return failure("holds more than " + std::to_string(kMaxArchiveMembers) +
+                           " members; a DEM transfer has about 20");
+        }
+        const char* raw_name = archive_entry_pathname(entry);
+        const std::string_view name = raw_name != nullptr ? raw_name : "";
+        // "./7172CEL0.DDF", as tar writes names given as ".", is shown as "7172CEL0.DDF".
+        std::string_view shown = name;
+        while (shown.starts_with("./")) shown.remove_prefix(2);
+        const std::string member = printable(shown);
+        if (stepsUp(name)) return failure("member " + member + " has \"..\" in its name");
+        const bool size_known = archive_entry_size_is_set(entry) != 0;
+        const auto declared = static_cast<std::uint64_t>(archive_entry_size(entry));
+        if (size_known && declared > kMaxCel0ModuleBytes) {
+            return failure("member " + member + " declares " + std::to_string(declared) +
+                           " bytes, more than any module may hold (" +
+                           mebibytes(kMaxCel0ModuleBytes) + ")");
+        }
+        // Links and directories are no modules, whatever their name; other members are skipped
+        // by the next header read, their data never read.
+        if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry) != nullptr) {
+            continue;
+        }
+        std::optional<ModuleName> module = matchModuleName(baseName(name), true);
+        if (!module) continue;
+        const ModuleKind& kind = kModuleKinds[module->kind];
+        if (first != nullptr && module->prefix != first->prefix) {
+            return failure("holds modules of two transfers: " + first->member + " and " + member);
+        }
+        if (found[module->kind]) {
+            return failure("holds the " + std::string(kind.label) +
+                           " module twice: " + found[module->kind]->member + " and " + member);
+        }
+        if (size_known && declared > kind.max_bytes) {
+            return failure("member " + member + " declares " + std::to_string(declared) +
+                           " bytes, more than the " + mebibytes(kind.max_bytes) + " allowed for " +
+                           std::string(kind.label));
+        }
+        std::string bytes;
+        bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(declared, 8u << 20)));
+        std::string problem = readData(a, kind.max_bytes, kind.label, bytes);
+        if (problem.empty() && module->gzipped) {
+            std::string unpacked;
+            problem = gunzip(bytes, kind.max_bytes, kind.label, unpacked);
+            bytes = std::move(unpacked);
+        }
+        if (!problem.empty()) return failure("member " + member + " " + problem);
+        found[module->kind] = FoundModule{member, module->prefix};
+        if (first == nullptr) first = &*found[module->kind];
+        modules.*kind.slot = ModuleSource(display_name + ":" + member,
+                                          std::make_shared<const std::string>(std::move(bytes)));
+    }
+    if (first == nullptr) {
+        return failure("holds no SDTS DEM modules (no member named like NNNNcel0.ddf)");
+    }
+    for (std::size_t i = 0; i < kModuleKinds.size(); ++i) {
+        if (!found[i]) {
+            return failure("holds no member " + printable(first->prefix) +
+                           std::string(kModuleKinds[i].suffix) + " (in either case)");
+        }
+    }
+    Transfer transfer{display_name,
+                      archiveStem(display_name, first->prefix.empty() ? "transfer" : first->prefix),
+                      std::move(modules)};
+    return FoundTransfer{std::move(transfer), {}};
+}
+
+// A reader of tar archives, plain or gzipped; nothing else is tried on hostile bytes.
+ArchivePtr newReader() {
+    ArchivePtr a(archive_read_new());
+    if (a) {
+        archive_read_support_filter_gzip(a.get());
+        archive_read_support_format_tar(a.get());
+    }
+    return a;
+}
+
+}  // namespace
+
+bool archivesSupported() {
+    return true;
+}
+
+FoundTransfer readArchiveTransfer(const std::string& display_name, std::string_view bytes) {
+    ArchivePtr a = newReader();
+    if (!a) return failure("cannot read the archive: out of memory");
+    if (archive_read_open_memory(a.get(), bytes.data(), bytes.size()) != ARCHIVE_OK) {
+        return failure("damaged archive: " + errorOf(a.get()));
+    }
+    return readOpened(a.get(), display_name);
+}
+
+namespace source_detail {
+FoundTransfer readArchiveFile(const std::string& path) {
+    // Opened here, so that a file that cannot be read is told apart from one that is no archive.
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                               &std::fclose);
+    if (!file) return failure("cannot read the archive: " + printable(std::strerror(errno)));
+    ArchivePtr a = newReader();
+    if (!a) return failure("cannot read the archive: out of memory");
+    if (archive_read_open_FILE(a.get(), file.get()) != ARCHIVE_OK) {
+        return failure("damaged archive: " + errorOf(a.get()));
+    }
+    return readOpened(a.get(), path);
+}
+}  // namespace source_detail
+
+}  // namespace marlwood

@@ -1,0 +1,22 @@
+// The build without libarchive (the Windows build): archives are refused with a line that says
+// what to do instead; module prefixes and directories work as everywhere.
+#include "source/module_names.h"
+#include "source/transfer_source.h"
+
+namespace marlwood {
+
+bool archivesSupported() {
+    return false;
+}
+
+FoundTransfer readArchiveTransfer(const std::string&, std::string_view) {
+    return source_detail::failure(std::string(source_detail::kNoArchivesLine));
+}
+
+namespace source_detail {
+FoundTransfer readArchiveFile(const std::string&) {
+    return failure(std::string(kNoArchivesLine));
+}
+}  // namespace source_detail
+
+}  // namespace marlwood

@@ -1,0 +1,68 @@
+// What the source readers share: the five modules' names and how a file or member name is judged.
+// Internal to src/source.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "sdts/module_reader.h"
+#include "source/transfer_source.h"
+
+namespace marlwood::source_detail {
+
+struct ModuleKind {
+    std::string_view suffix;        // "cel0.ddf"
+    std::string_view upper_suffix;  // "CEL0.DDF", as USGS names them
+    std::string_view label;         // "CEL0", for messages
+    ModuleSource TransferModules::*slot;
+    std::uint64_t max_bytes;  // the most an archive member of this module may hold
+};
+
+// In the order the errors name them: the first missing one is reported.
+inline constexpr std::array<ModuleKind, 5> kModuleKinds{{
+    {"cel0.ddf", "CEL0.DDF", "CEL0", &TransferModules::cel0, kMaxCel0ModuleBytes},
+    {"ldef.ddf", "LDEF.DDF", "LDEF", &TransferModules::ldef, kMaxMetadataModuleBytes},
+    {"spdm.ddf", "SPDM.DDF", "SPDM", &TransferModules::spdm, kMaxMetadataModuleBytes},
+    {"ddsh.ddf", "DDSH.DDF", "DDSH", &TransferModules::ddsh, kMaxMetadataModuleBytes},
+    {"iref.ddf", "IREF.DDF", "IREF", &TransferModules::iref, kMaxMetadataModuleBytes},
+}};
+
+struct ModuleName {
+    std::size_t kind;    // index into kModuleKinds
+    std::string prefix;  // the name before the suffix, as written
+    bool gzipped;        // the name ends in ".gz" after the suffix
+};
+
+// Whether a base name is one of the five modules: its end matches a suffix in any case (and
+// ".gz" after it when `allow_gz`). Nothing otherwise.
+std::optional<ModuleName> matchModuleName(std::string_view base_name, bool allow_gz);
+
+// The part of a path after its last '/' or '\\'.
+std::string_view baseName(std::string_view path);
+
+// Whether a name ends in .tar.gz, .tgz or .tar, in any case.
+bool hasArchiveExtension(std::string_view name);
+
+// Text fit for a one-line message: control bytes become '?', and a long text is cut (names come
+// from archives and directories, which may hold anything).
+std::string printable(std::string_view text);
+
+// The output stem of an archive: its file name up to the first '.'; `fallback` when that is empty.
+std::string archiveStem(std::string_view archive_name, const std::string& fallback);
+
+// Reads the archive file `path` (a regular file); in the build without libarchive, refuses it.
+FoundTransfer readArchiveFile(const std::string& path);
+
+inline FoundTransfer failure(std::string error) {
+    return FoundTransfer{std::nullopt, std::move(error)};
+}
+
+// The line of a build that cannot read archives.
+inline constexpr std::string_view kNoArchivesLine =
+    "this build reads module prefixes and directories only, not archives: unpack the archive "
+    "first and give its directory";
+
+}  // namespace marlwood::source_detail

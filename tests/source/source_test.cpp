@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+
+#include "pipeline/stages.h"
+#include "quad_terrain.h"
+#include "sdts_writer.h"
+#include "source/transfer_source.h"
+#include "temp_dir.h"
+#if MARLWOOD_TEST_ARCHIVES
+#include "source/archive_maker.h"
+#endif
+
+namespace marlwood {
+namespace {
+
+namespace fs = std::filesystem;
+namespace ts = testsupport;
+
+// The five modules as (TransferModules slot, lower-case suffix).
+const std::pair<ModuleSource TransferModules::*, std::string> kSlots[] = {
+    {&TransferModules::cel0, "cel0.ddf"}, {&TransferModules::ldef, "ldef.ddf"},
+    {&TransferModules::spdm, "spdm.ddf"}, {&TransferModules::ddsh, "ddsh.ddf"},
+    {&TransferModules::iref, "iref.ddf"},
+};
+
+const ts::ModuleSet& smallSet() {
+    static const ts::ModuleSet set = ts::buildModules(
+        ts::smallTransfer(6, 5, ts::CellFormat::Bi16, ts::Cel0Layout::RThenLeaderless));
+    return set;
+}
+
+// Every module reads, through a ModuleReader, exactly the bytes that were written or packed.
+void expectModuleBytes(const TransferModules& modules, const ts::ModuleSet& set) {
+    for (const auto& [slot, suffix] : kSlots) {
+        ModuleReader reader;
+        ASSERT_TRUE(reader.open(modules.*slot)) << (modules.*slot).name;
+        std::string read;
+        for (std::uint8_t byte = reader.readByte(); !reader.failed(); byte = reader.readByte()) {
+            read.push_back(static_cast<char>(byte));
+        }
+        EXPECT_EQ(read, set.at(suffix)) << (modules.*slot).name;
+    }
+}
+
+// Source of the case: a path inside the test directory ("" is the directory itself, with a
+// trailing slash), or no text at all.
+struct SourceCase {
+    const char* what;
+    std::function<void(const ts::TempDir&)> setup;
+    std::optional<std::string> source;
+    std::string stem;   // empty: an error is expected
+    std::string cel0;   // the CEL0 module's name, relative to the test directory
+    std::string error;  // a part of the error line
+};
+
+void runSourceCases(const std::vector<SourceCase>& cases) {
+    for (const SourceCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        ts::TempDir dir;
+        c.setup(dir);
+        const std::string root = dir.path().string() + "/";
+        const std::string source = c.source ? root + *c.source : "";
+        const FoundTransfer found = findTransfer(source);
+        if (c.stem.empty()) {
+            EXPECT_FALSE(found.transfer);
+            EXPECT_NE(found.error.find(c.error), std::string::npos) << found.error;
+            EXPECT_EQ(found.error.find('\n'), std::string::npos);
+            continue;
+        }
+        ASSERT_TRUE(found.transfer) << found.error;
+        EXPECT_EQ(found.transfer->source, source);
+        EXPECT_EQ(found.transfer->output_stem, c.stem);
+        EXPECT_EQ(found.transfer->modules.cel0.name, root + c.cel0);
+        expectModuleBytes(found.transfer->modules, smallSet());
+    }
+}
+
+const auto kLower = [](const ts::TempDir& d) { ts::writeModules(d / "7018", smallSet()); };
+const auto kUpper = [](const ts::TempDir& d) { ts::writeModules(d / "7018", smallSet(), true); };
+auto withoutFile(std::function<void(const ts::TempDir&)> setup, std::string name) {
+    return [=](const ts::TempDir& d) {
+        setup(d);
+        fs::remove(d / name);
+    };
+}
+
+TEST(SourceFinding, PrefixesAndDirectories) {
+    runSourceCases({
+        {"prefix, lower-case names", kLower, "7018", "7018", "7018cel0.ddf", ""},
+        {"prefix, upper-case names", kUpper, "7018", "7018", "7018CEL0.DDF", ""},
+        {"prefix, both cases: lower first",
+         [](const ts::TempDir& d) {
+             kUpper(d);
+             kLower(d);
+         },
+         "7018", "7018", "7018cel0.ddf", ""},
+        {"directory, lower-case names", kLower, "", "7018", "7018cel0.ddf", ""},
+        {"directory, upper-case names", kUpper, ".", "7018", "./7018CEL0.DDF", ""},
+        {"directory, mixed-case names",
+         [](const ts::TempDir& d) {
+             kLower(d);
+             fs::rename(d / "7018cel0.ddf", d / "7018Cel0.Ddf");
+         },
+         "", "7018", "7018Cel0.Ddf", ""},
+        {"directory named like its prefix",
+         [](const ts::TempDir& d) {
+             fs::create_directory(d / "7172");
+             ts::writeModules(d / "7172/7172", smallSet());
+         },
+         "7172", "7172", "7172/7172cel0.ddf", ""},
+        {"directory of modules without prefix: the directory names the output",
+         [](const ts::TempDir& d) {
+             fs::create_directory(d / "quad");
+             ts::writeModules(d / "quad/", smallSet(), true);
+         },
+         "quad/", "quad", "quad/CEL0.DDF", ""},
+        {"prefix, a module missing", withoutFile(kLower, "7018ldef.ddf"), "7018", "", "",
+         "7018ldef.ddf (nor "},
+        {"prefix, nothing there", kLower, "9999", "", "", "no module "},
+        {"prefix, a module that is a directory",
+         [](const ts::TempDir& d) {
+             kLower(d);
+             fs::remove(d / "7018spdm.ddf");
+             fs::create_directory(d / "7018spdm.ddf");
+         },
+         "7018", "", "", "7018spdm.ddf: not a regular file"},
+        {"directory, a module missing", withoutFile(kUpper, "7018IREF.DDF"), "", "", "",
+         "holds no module 7018iref.ddf (in either case)"},
+        {"directory without modules", [](const ts::TempDir& d) { d.write("notes.txt", "x"); }, "",
+         "", "", "holds no SDTS DEM modules"},
+        {"directory holding an archive",
+         [](const ts::TempDir& d) { d.write("1107834.DEM.SDTS.TAR.GZ", "x"); }, "", "", "",
+         "give its path: 1107834.DEM.SDTS.TAR.GZ"},
+        {"directory holding two transfers",
+         [](const ts::TempDir& d) {
+             kLower(d);
+             ts::writeModules(d / "7172", smallSet(), true);
+         },
+         "", "", "", "several transfers: 7018 7172;"},
+        {"no source", kLower, std::nullopt, "", "", "no transfer named"},
+    });
+}
+
+#if MARLWOOD_TEST_ARCHIVES
+
+// The set's members, named prefix + suffix in a folder, the suffix in upper case when asked.
+std::vector<ts::TarMember> members(const std::string& folder = "", bool upper = false,
+                                   bool gzipped = false) {
+    std::vector<ts::TarMember> list;
+    for (const auto& [suffix, bytes] : smallSet()) {
+        std::string name = suffix + (gzipped ? ".gz" : "");
+        if (upper) {
+            for (char& ch : name)
+                ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        }
+        list.push_back({folder + "7018" + name, gzipped ? ts::gzip(bytes) : bytes});
+    }
+    return list;
+}
+std::vector<ts::TarMember> plus(std::vector<ts::TarMember> list,
+                                const std::vector<ts::TarMember>& more) {
+    list.insert(list.end(), more.begin(), more.end());
+    return list;
+}
+std::vector<ts::TarMember> without(std::vector<ts::TarMember> list, const std::string& name) {
+    std::erase_if(list, [&](const ts::TarMember& m) { return m.name == name; });
+    return list;
+}
+std::string manyMembers(std::size_t count) {
+    std::vector<ts::TarMember> list = members();
+    while (list.size() < count) {
+        std::string name = "f";  // not "f" + to_string: GCC 12 warns wrongly (-Wrestrict)
+        name += std::to_string(list.size());
+        list.push_back({name, ""});
+    }
+    return ts::tarArchive(list);
+}
+
+TEST(ArchiveSource, ModulesComeOutAsPackedOrTheArchiveIsRefused) {
+    const std::string zeros(2 << 20, '\0');
+    // The second header's name changed after its checksum was written: the format is known
+    // from the first header, and the reading stops at the damaged one.
+    std::string bad_checksum = ts::tarArchive(members());
+    bad_checksum[512 + (smallSet().begin()->second.size() + 511) / 512 * 512] ^= 1;
+    const struct {
+        const char* what;
+        std::string name;  // the archive's display name
+        std::string bytes;
+        std::string stem;  // empty: an error is expected
+        std::string cel0;  // the CEL0 member's name
+        std::string error;
+    } cases[] = {
+        {"tar.gz, lower-case names, prefix unlike the archive's digits",
+         "dl/1107834.DEM.SDTS.TAR.GZ", ts::gzip(ts::tarArchive(members())), "1107834",
+         "7018cel0.ddf", ""},
+        {"plain tar, upper-case names in a folder", "7018.tar",
+         ts::tarArchive(members("1107834/", true)), "7018", "1107834/7018CEL0.DDF", ""},
+        {"gzipped members", "q.tgz", ts::gzip(ts::tarArchive(members("", true, true))), "q",
+         "7018CEL0.DDF.GZ", ""},
+        {"links and directories named like modules are no modules", "a.tar",
+         ts::tarArchive(plus({{"7018cel0.ddf", "", '2'}, {"7018ldef.ddf", "", '5'}}, members())),
+         "a", "7018cel0.ddf", ""},
+        {"a module missing", "a.tar", ts::tarArchive(without(members(), "7018ldef.ddf")), "", "",
+         "holds no member 7018ldef.ddf (in either case)"},
+        {"no modules", "a.tar", ts::tarArchive({{"README", "hello"}}), "", "",
+         "holds no SDTS DEM modules"},
+        {"two transfers", "a.tar", ts::tarArchive(plus(members(), {{"7172ldef.ddf", "x"}})), "", "",
+         "holds modules of two transfers: 7018cel0.ddf and 7172ldef.ddf"},
+        {"a module twice", "a.tar",
+         ts::tarArchive(plus(members(), {{"x/7018CEL0.DDF.GZ", ts::gzip("x")}})), "", "",
+         "holds the CEL0 module twice: 7018cel0.ddf and x/7018CEL0.DDF.GZ"},
+        {"a name stepping up", "a.tar",
+         ts::tarArchive(plus({{"a/../7018cel0.ddf", "x"}}, members())), "", "",
+         "member a/../7018cel0.ddf has \"..\" in its name"},
+        {"a metadata module declared over its bound", "a.tar",
+         ts::tarArchive(plus({{"7018ldef.ddf", "", '0', (1u << 20) + 1}}, members())), "", "",
+         "member 7018ldef.ddf declares 1048577 bytes, more than the 1 MiB allowed for LDEF"},
+        {"a 4 GiB member", "a.tar", ts::tarArchive({{"big.bin", "", '0', std::uint64_t{4} << 30}}),
+         "", "",
+         "member big.bin declares 4294967296 bytes, more than any module may hold (512 MiB)"},
+        {"a gzipped member unpacking over its bound", "a.tar",
+         ts::tarArchive(
+             plus(without(members(), "7018ldef.ddf"), {{"7018ldef.ddf.gz", ts::gzip(zeros)}})),
+         "", "", "member 7018ldef.ddf.gz holds more than 1 MiB, the most allowed for LDEF"},
+        {"a .gz member that is not gzipped", "a.tar",
+         ts::tarArchive({{"7018cel0.ddf.gz", smallSet().at("cel0.ddf")}}), "", "",
+         "member 7018cel0.ddf.gz is not gzip data"},
+        {"too many members", "a.tar", manyMembers(201), "", "", "holds more than 200 members"},
+        {"as many members as allowed", "a.tar", manyMembers(200), "a", "7018cel0.ddf", ""},
+        {"garbage", "a.tar.gz", std::string(5000, 'x'), "", "", "damaged archive: "},
+        {"a damaged header", "a.tar", bad_checksum, "", "", "damaged archive: "},
+        {"gzip of something that is no tar", "a.tgz", ts::gzip("no archive here"), "", "",
+         "damaged archive: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const FoundTransfer found = readArchiveTransfer(c.name, c.bytes);
+        if (c.stem.empty()) {
+            EXPECT_FALSE(found.transfer);
+            EXPECT_NE(found.error.find(c.error), std::string::npos) << found.error;
+            continue;
+        }
+        ASSERT_TRUE(found.transfer) << found.error;
+        EXPECT_EQ(found.transfer->source, c.name);
+        EXPECT_EQ(found.transfer->output_stem, c.stem);
+        EXPECT_EQ(found.transfer->modules.cel0.name, c.name + ":" + c.cel0);
+        expectModuleBytes(found.transfer->modules, smallSet());
+    }
+}
+
+// Cut anywhere, an archive is refused or (cut only in its closing blocks) gives the modules
+// exactly; never a module with other bytes.
+TEST(ArchiveSource, CutArchivesNeverGiveOtherBytes) {
+    const std::string tar = ts::tarArchive(members("", false, true));
+    for (const std::string& whole : {tar, ts::gzip(tar)}) {
+        std::size_t refused = 0;
+        for (std::size_t cut = 0; cut < whole.size(); cut += 61) {
+            const FoundTransfer found = readArchiveTransfer("a.tar", whole.substr(0, cut));
+            if (found.transfer) {
+                expectModuleBytes(found.transfer->modules, smallSet());
+            } else {
+                EXPECT_FALSE(found.error.empty());
+                ++refused;
+            }
+        }
+        EXPECT_GT(refused, whole.size() / 61 / 2);
+    }
+}
+
+TEST(ArchiveSource, FilesOnDisk) {
+    runSourceCases({
+        {"tar.gz, upper-case extension",
+         [](const ts::TempDir& d) {
+             d.write("1107834.DEM.SDTS.TAR.GZ", ts::gzip(ts::tarArchive(members())));
+         },
+         "1107834.DEM.SDTS.TAR.GZ", "1107834", "1107834.DEM.SDTS.TAR.GZ:7018cel0.ddf", ""},
+        {".tgz",
+         [](const ts::TempDir& d) { d.write("x.TGZ", ts::gzip(ts::tarArchive(members()))); },
+         "x.TGZ", "x", "x.TGZ:7018cel0.ddf", ""},
+        {"a directory named like an archive is a directory",
+         [](const ts::TempDir& d) {
+             fs::create_directory(d / "d.tar");
+             ts::writeModules(d / "d.tar/7018", smallSet());
+         },
+         "d.tar", "7018", "d.tar/7018cel0.ddf", ""},
+        {"no such archive", kLower, "7018.tar.gz", "", "", "no such archive"},
+        {"a named pipe", [](const ts::TempDir& d) { mkfifo((d / "p.tar").c_str(), 0600); }, "p.tar",
+         "", "", "not a regular file"},
+        {"a damaged archive file", [](const ts::TempDir& d) { d.write("z.tgz", "garbage"); },
+         "z.tgz", "", "", "damaged archive"},
+    });
+}
+
+// The archive as tar and gzip make it, as USGS archives were made.
+TEST(ArchiveSource, MadeByTar) {
+    if (std::system("tar --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no tar here";
+    ts::TempDir dir;
+    fs::create_directory(dir / "in");
+    ts::writeModules(dir / "in/7018", smallSet(), true);
+    const std::string archive = dir / "1107834.DEM.SDTS.TAR.GZ";
+    ASSERT_EQ(std::system(("tar -czf " + archive + " -C " + (dir / "in") + " .").c_str()), 0);
+    const FoundTransfer found = findTransfer(archive);
+    ASSERT_TRUE(found.transfer) << found.error;
+    EXPECT_EQ(found.transfer->modules.cel0.name, archive + ":7018CEL0.DDF");
+    expectModuleBytes(found.transfer->modules, smallSet());
+
+    // The stages read modules held in memory as they read files.
+    std::ostringstream console;
+    ModuleReader reader;
+    const TransferMetadata metadata = readMetadata(reader, found.transfer->modules, console);
+    EXPECT_EQ(metadata.size.rows, 6);
+    EXPECT_EQ(metadata.size.columns, 5);
+}
+
+#else
+
+TEST(ArchiveSource, RefusedInABuildWithoutLibarchive) {
+    EXPECT_FALSE(archivesSupported());
+    for (const std::string source : {"x.tar.gz", "/no/such/1107834.DEM.SDTS.TGZ"}) {
+        const FoundTransfer found = findTransfer(source);
+        EXPECT_FALSE(found.transfer);
+        EXPECT_NE(found.error.find("unpack the archive first"), std::string::npos);
+    }
+}
+
+#endif
+
+}  // namespace
+}  // namespace marlwood
