@@ -5,7 +5,6 @@
 // stages read and write files): "cells/s" counts DEM cells, bytes/s the bytes the stage reads
 // plus the bytes it writes, so the whole conversion can be set against plain file copying.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -24,6 +23,7 @@
 #include "grid/height_scaling.h"
 #include "sdts/module_reader.h"
 #include "sdts/record_decoder.h"
+#include "temp_dir.h"
 #include "ter/ter_writer.h"
 
 namespace {
@@ -31,24 +31,6 @@ namespace {
 using marlwood::bench::Quad;
 
 constexpr std::int32_t kHeightScale = 30;
-
-class BenchDir {
-  public:
-    BenchDir() {
-        char name[] = "/tmp/mwbXXXXXX";
-        if (mkdtemp(name) != nullptr) path_ = name;
-    }
-    ~BenchDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    BenchDir(const BenchDir&) = delete;
-    BenchDir& operator=(const BenchDir&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 // One quad on disk, with what the stage benchmarks start from.
 struct QuadFixture {
@@ -67,8 +49,9 @@ struct QuadFixture {
     std::int64_t cells() const { return std::int64_t{rows} * columns; }
 };
 
-BenchDir& benchDir() {
-    static BenchDir dir;
+// On disk, where a user's conversion reads and writes.
+const marlwood::testsupport::TempDir& benchDir() {
+    static const marlwood::testsupport::TempDir dir;
     return dir;
 }
 
@@ -104,8 +87,8 @@ const QuadFixture& fixture(Quad quad) {
     const bool ten = quad == Quad::Bfp32At10m;
     const std::string file_id = ten ? "1010" : "3030";
     auto f = std::make_unique<QuadFixture>();
-    f->prefix = benchDir().path() + "/" + file_id;
-    f->ter_path = benchDir().path() + "/" + file_id + ".ter";
+    f->prefix = benchDir() / file_id;
+    f->ter_path = benchDir() / (file_id + ".ter");
     const auto q = marlwood::bench::makeQuadTransfer(quad, file_id);
     marlwood::testsupport::writeModules(f->prefix, marlwood::testsupport::buildModules(q.transfer));
     f->rows = q.transfer.rows;
@@ -227,7 +210,7 @@ void BM_WriteTerBody(benchmark::State& state, Quad quad) {
                                              colormap.colormap_intercept);
         }
     }
-    const std::string path = benchDir().path() + "/body.ter";
+    const std::string path = benchDir() / "body.ter";
     for (auto _ : state) {
         state.PauseTiming();
         removeFile(path);

@@ -5,10 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "files.h"
 #include "fuzz_input.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
@@ -17,20 +16,6 @@ namespace fs = std::filesystem;
 namespace ts = marlwood::testsupport;
 
 namespace {
-
-void writeSeed(const fs::path& dir, const std::string& name, const std::string& bytes) {
-    std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        std::fprintf(stderr, "fuzz_seeds: cannot write %s\n", (dir / name).c_str());
-        std::exit(1);
-    }
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 struct Seed {
     std::string name;
@@ -89,7 +74,7 @@ int main(int argc, char** argv) {
         Seed seed{"duluth-60-rows", 'I', 323, {}};
         for (const auto suffix : marlwood::fuzz::kModuleSuffixes) {
             const std::string name(suffix);
-            seed.modules[name] = readFile(duluth / ("7172" + name));
+            seed.modules[name] = ts::readFile(duluth / ("7172" + name));
         }
         std::string& ldef = seed.modules["ldef.ddf"];
         std::string& cel0 = seed.modules["cel0.ddf"];
@@ -125,8 +110,8 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < marlwood::fuzz::kModuleSuffixes.size(); ++i) {
             pieces[i + 1] = seed.modules.at(std::string(marlwood::fuzz::kModuleSuffixes[i]));
         }
-        writeSeed(conversion_dir, seed.name, marlwood::fuzz::joinInput(pieces));
-        writeSeed(decode_dir, seed.name, decodeSeed(seed));
+        ts::writeFile(conversion_dir / seed.name, marlwood::fuzz::joinInput(pieces));
+        ts::writeFile(decode_dir / seed.name, decodeSeed(seed));
     }
     std::printf("fuzz_seeds: %zu seeds each in %s and %s\n", seeds.size(), conversion_dir.c_str(),
                 decode_dir.c_str());

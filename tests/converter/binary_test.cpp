@@ -5,6 +5,7 @@
 #include <string>
 
 #include "converter/transcript.h"
+#include "files.h"
 #include "sdts_writer.h"
 #include "temp_dir.h"
 
@@ -34,14 +35,14 @@ TEST(Binary, ScriptedThroughAPipe) {
     ts::TempDir dir;
     ts::writeModules(dir / "7018", ts::buildModules(smallTransfer()));
     // A wrong prefix first; keys are plain input characters.
-    dir.write("input", std::string("k") + (dir / "7019") + "\n" + (dir / "7018") + "\nx\n30\n" +
-                           (dir / "out.ter") + "\nk");
+    ts::writeFile(dir / "input", std::string("k") + (dir / "7019") + "\n" + (dir / "7018") +
+                                     "\nx\n30\n" + (dir / "out.ter") + "\nk");
     const std::string command = std::string("'") + MARLWOOD_BINARY + "' < '" + (dir / "input") +
                                 "' > '" + (dir / "transcript") + "'";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    const std::string transcript = dir.read("transcript");
+    const std::string transcript = ts::readFile(dir / "transcript");
     const std::string expected_start =
         std::string(kBanner) + kPrefixPrompt + "**Cannot open" + (dir / "7019") +
         "cel0.ddf**\nPlease try again.\n\n" + kPrefixPrompt +
@@ -56,7 +57,7 @@ TEST(Binary, ScriptedThroughAPipe) {
         std::string(kOutputPrompt) + "Press any key to continue\nDone\n";
     ASSERT_GE(transcript.size(), expected_end.size());
     EXPECT_EQ(transcript.substr(transcript.size() - expected_end.size()), expected_end);
-    EXPECT_EQ(dir.read("out.ter").size(), 52u + 2 * 20);
+    EXPECT_EQ(ts::readFile(dir / "out.ter").size(), 52u + 2 * 20);
 
     // Standard input closed at once: abandoned, exit status 1, no hang.
     const std::string closed = std::string("'") + MARLWOOD_BINARY + "' < /dev/null > /dev/null";
@@ -146,7 +147,7 @@ TEST(Binary, SingleKeysOnATerminal) {
     terminal.type("z");
     ASSERT_TRUE(terminal.waitFor("Done\r\n"));
     EXPECT_EQ(terminal.exitStatus(), 0);
-    EXPECT_EQ(dir.read("out.ter").size(), 52u + 2 * 20);
+    EXPECT_EQ(ts::readFile(dir / "out.ter").size(), 52u + 2 * 20);
 }
 #endif
 

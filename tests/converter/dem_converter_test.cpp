@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "converter/transcript.h"
+#include "files.h"
 #include "sdts_writer.h"
 #include "temp_dir.h"
 
@@ -155,7 +156,7 @@ TEST(DemConverter, WholeConversions) {
         const Expected expected = expectedFor(c.transfer, prefix, out, c.height_scale);
         EXPECT_EQ(run.transcript, expected.transcript) << c.name;
         EXPECT_EQ(run.status, 0) << c.name;
-        EXPECT_EQ(dir.read("out.ter"), expected.file) << c.name;
+        EXPECT_EQ(ts::readFile(out), expected.file) << c.name;
     }
 }
 
@@ -216,7 +217,7 @@ TEST_F(Abandoned, ShortCel0IsReportedAndTheRestIsVoid) {
                                   "rows are void**\n"),
               std::string::npos)
         << run.transcript;
-    const std::string file = dir_.read("out.ter");
+    const std::string file = ts::readFile(out_);
     ASSERT_EQ(file.size(), 52u + 2 * 5 * 6);
     EXPECT_EQ(file.substr(48, 2 * 6), std::string(12, '\0'));      // row 4, now first, is void
     EXPECT_NE(file.substr(48 + 12, 2 * 4), std::string(8, '\0'));  // row 3 kept what it had

@@ -28,7 +28,7 @@ class Console : public testing::Test {
     // Files in the directory besides the modules.
     std::size_t created() const { return dir.entries() - modules; }
 
-    ScratchDir dir;
+    ts::TempDir dir{ts::TempDir::InMemory};
     const std::string prefix = dir / "7018";
     const std::string output = dir / "o.ter";
     std::size_t modules = 0;
@@ -125,7 +125,7 @@ TEST_F(Console, ThousandCharacterHeightScaleLines) {
 
 TEST_F(Console, ThousandCharacterOutputLine) {
     // The file is named by the first 39 characters; the rest of the line is never a name.
-    const std::string line = dir.path() + "/" + std::string(999 - dir.path().size(), 'a');
+    const std::string line = dir / std::string(999 - dir.path().string().size(), 'a');
     const Outcome outcome = converse(prefix + "\n30\n" + line + "\nk");
     EXPECT_EQ(outcome.status, 0);
     EXPECT_TRUE(readFile(line.substr(0, 39)) == sound_ter);
@@ -136,7 +136,7 @@ TEST_F(Console, ThousandCharacterOutputLine) {
 // reported and gives status 1.
 
 TEST_F(Console, OutputThatDoesNotOpen) {
-    ScratchDir other;
+    ts::TempDir other{ts::TempDir::InMemory};
     writeFile(other / "f", "a file, not a directory");
     std::filesystem::create_directory(other / "d");
     for (const std::string& bad : {other / "f/o.ter", other / "d", other / "none/o.ter"}) {
@@ -150,7 +150,7 @@ TEST_F(Console, OutputThatDoesNotOpen) {
 
 TEST_F(Console, OutputInAReadOnlyDirectory) {
     namespace fs = std::filesystem;
-    ScratchDir other;
+    ts::TempDir other{ts::TempDir::InMemory};
     fs::permissions(other.path(), fs::perms::owner_read | fs::perms::owner_exec |
                                       fs::perms::group_read | fs::perms::group_exec |
                                       fs::perms::others_read | fs::perms::others_exec);

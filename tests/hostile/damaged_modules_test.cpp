@@ -34,7 +34,7 @@ struct Result {
 
 // Converts a transfer from its own scratch directory with the usual answers.
 Result convertModules(const ts::ModuleSet& modules) {
-    ScratchDir dir;
+    ts::TempDir dir{ts::TempDir::InMemory};
     Result result;
     result.prefix = dir / "7018";
     ts::writeModules(result.prefix, modules);
@@ -456,11 +456,11 @@ TEST(DamagedCel0, LeaderlessRecordsBeforeAnyLeader) {
 // A module path that names a directory opens but cannot be read: the prefix prompt says it
 // cannot open it and asks again; a sound prefix then converts as usual.
 TEST(DamagedTransfer, ModuleIsADirectory) {
-    ScratchDir sound;
+    ts::TempDir sound{ts::TempDir::InMemory};
     ts::writeModules(sound / "7018", ts::buildModules(soundTransfer()));
     for (const char* suffix : {"cel0.ddf", "ldef.ddf", "spdm.ddf", "ddsh.ddf", "iref.ddf"}) {
         SCOPED_TRACE(suffix);
-        ScratchDir dir;
+        ts::TempDir dir{ts::TempDir::InMemory};
         const std::string prefix = dir / "7018";
         ts::writeModules(prefix, ts::buildModules(soundTransfer()));
         std::filesystem::remove(prefix + suffix);
@@ -481,7 +481,7 @@ TEST(DamagedTransfer, ModuleIsADirectory) {
 // waited on. The conversion runs in a child process with a deadline, so a hang fails the test
 // instead of stalling the suite.
 TEST(DamagedTransfer, ModuleIsNoRegularFile) {
-    ScratchDir sound;
+    ts::TempDir sound{ts::TempDir::InMemory};
     ts::writeModules(sound / "7018", ts::buildModules(soundTransfer()));
     const struct {
         const char* what;
@@ -494,7 +494,7 @@ TEST(DamagedTransfer, ModuleIsNoRegularFile) {
     for (const auto& kind : kinds) {
         for (const char* suffix : {"cel0.ddf", "ldef.ddf", "spdm.ddf", "ddsh.ddf", "iref.ddf"}) {
             SCOPED_TRACE(std::string(suffix) + " is " + kind.what);
-            ScratchDir dir;
+            ts::TempDir dir{ts::TempDir::InMemory};
             const std::string prefix = dir / "7018";
             ts::writeModules(prefix, ts::buildModules(soundTransfer()));
             std::filesystem::remove(prefix + suffix);

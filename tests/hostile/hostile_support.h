@@ -16,57 +16,17 @@
 #include <string_view>
 
 #include "converter/dem_converter.h"
+#include "files.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
+#include "temp_dir.h"
 
 namespace marlwood::hostile {
 
 namespace ts = marlwood::testsupport;
 
-// The whole file in one read (the sweeps read thousands of them); empty when it is missing.
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return {};
-    std::string bytes(static_cast<std::size_t>(in.tellg()), '\0');
-    in.seekg(0);
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return bytes;
-}
-
-inline void writeFile(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    ASSERT_TRUE(out) << "cannot write " << path;
-}
-
-// A short path whatever TMPDIR says, as typed paths keep only 39 characters; in memory when the
-// machine offers it, since the sweeps write thousands of modules and .ter files.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        const bool shm = access("/dev/shm", W_OK | X_OK) == 0;
-        std::string name = shm ? "/dev/shm/mwhXXXXXX" : "/tmp/mwhXXXXXX";
-        if (mkdtemp(name.data()) != nullptr) path_ = name;
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
-    // Entries left in the directory, for "no file was created" checks.
-    std::size_t entries() const {
-        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(path_),
-                                                      std::filesystem::directory_iterator()));
-    }
-
-  private:
-    std::string path_;
-};
+using testsupport::readFile;
+using testsupport::writeFile;
 
 struct Outcome {
     int status = -1;

@@ -49,7 +49,7 @@ std::vector<std::size_t> cutsOf(const Sweep& sweep) {
 
 // Runs every cut in one scratch directory; the other four modules are written once.
 void runSweep(const Sweep& sweep) {
-    ScratchDir dir;
+    ts::TempDir dir{ts::TempDir::InMemory};
     const std::string prefix = dir / "7172";
     const std::string cel0_path = prefix + "cel0.ddf";
     const std::string output = dir / "o.ter";
@@ -95,7 +95,7 @@ TEST(TruncationSweep, RealDuluthBi16RThenLeaderless) {
     const std::filesystem::path duluth = shared / "7172-duluth-mn";
     Sweep sweep;
     for (const char* suffix : {"cel0.ddf", "ldef.ddf", "spdm.ddf", "ddsh.ddf", "iref.ddf"}) {
-        sweep.modules[suffix] = readFile((duluth / (std::string("7172") + suffix)).string());
+        sweep.modules[suffix] = readFile(duluth / (std::string("7172") + suffix));
     }
     sweep.rows = 467;
     sweep.columns = 323;

@@ -108,20 +108,6 @@ Raster gdalRead(const std::filesystem::path& path) {
     return raster;
 }
 
-TempDir::TempDir() {
-    // Short on purpose: the program keeps only 39 characters of a typed line.
-    char name[] = "/tmp/mwoXXXXXX";
-    if (::mkdtemp(name) == nullptr) {
-        throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-    }
-    path_ = name;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 ProgramRun runMarlwood(const std::filesystem::path& dir, const std::string& input) {
     {
         std::ofstream in(dir / "session.in", std::ios::binary);
@@ -132,13 +118,8 @@ ProgramRun runMarlwood(const std::filesystem::path& dir, const std::string& inpu
                                 " <session.in >session.out 2>session.err";
     const int raw = std::system(command.c_str());
     run.exit_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.transcript = readFileBytes(dir / "session.out");
+    run.transcript = readFile(dir / "session.out");
     return run;
-}
-
-std::string readFileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 Decoded decodeWithOurReaders(const std::string& prefix) {

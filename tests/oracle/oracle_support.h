@@ -11,9 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "sdts/record_decoder.h"
+#include "temp_dir.h"
 
 namespace marlwood::oracle {
+
+using testsupport::readFile;
+using testsupport::TempDir;
 
 // True when gdalinfo and gdal_translate run.
 bool gdalAvailable();
@@ -46,19 +51,6 @@ struct Raster {
 // Throws std::runtime_error when GDAL refuses the file or its output is not what is expected.
 Raster gdalRead(const std::filesystem::path& path);
 
-// A fresh directory under /tmp with a short name, removed with everything in it at the end.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
 struct ProgramRun {
     int exit_status = -1;
     std::string transcript;
@@ -66,8 +58,6 @@ struct ProgramRun {
 
 // Runs the built marlwood in `dir` with `input` on a pipe; typed paths may be relative to `dir`.
 ProgramRun runMarlwood(const std::filesystem::path& dir, const std::string& input);
-
-std::string readFileBytes(const std::filesystem::path& path);
 
 // What our in-process readers make of a transfer: the metadata and every decoded cell.
 struct Decoded {

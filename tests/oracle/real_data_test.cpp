@@ -100,7 +100,7 @@ TEST(DuluthAgainstGdal, BinaryWritesTheColormapOfGdalsValues) {
         << run.transcript;
 
     const fs::path ter = tmp.path() / "duluth.ter";
-    const std::string bytes = readFileBytes(ter);
+    const std::string bytes = readFile(ter);
     ASSERT_EQ(bytes.size(), 52u + 2u * 323u * 467u);
     EXPECT_EQ(bytes.substr(0, 48), expectedTerHeader(467, 323, 30));
     EXPECT_EQ(bytes.substr(bytes.size() - 4), "EOF ");

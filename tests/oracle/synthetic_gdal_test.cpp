@@ -183,7 +183,7 @@ TEST_P(SyntheticAgainstGdal, DecoderAndTerFileAgreeWithGdal) {
         << run.transcript;
 
     const fs::path ter = tmp.path() / "out.ter";
-    const std::string bytes = readFileBytes(ter);
+    const std::string bytes = readFile(ter);
     ASSERT_EQ(bytes.size(), 52u + 2u * static_cast<std::size_t>(c.rows * c.columns));
     EXPECT_EQ(bytes.substr(0, 48), expectedTerHeader(c.rows, c.columns, 30));
     const Raster terrain_read = gdalRead(ter);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "files.h"
 #include "sdts_writer.h"
 #include "shared_data.h"
 #include "temp_dir.h"
@@ -25,7 +26,7 @@ class MetadataReaders : public ::testing::Test {
     std::string module(const std::string& suffix, Edit edit, ts::Transfer t = defaultTransfer()) {
         std::string bytes = ts::buildModules(t).at(suffix);
         edit(bytes);
-        dir_.write(suffix, bytes);
+        ts::writeFile(dir_ / suffix, bytes);
         return dir_ / suffix;
     }
     std::string module(const std::string& suffix, ts::Transfer t = defaultTransfer()) {

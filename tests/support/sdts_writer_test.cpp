@@ -6,12 +6,10 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 
+#include "files.h"
 #include "shared_data.h"
 
 namespace marlwood::testsupport {
@@ -200,11 +198,6 @@ TEST(SdtsWriterTest, MaxColumnsIsTheWidestGridThatBuilds) {
         EXPECT_LE(number(cel0, number(cel0, 0, 5), 5), 99999);
         EXPECT_THROW(buildModules(grid(1, widest + 1, c.format, c.layout)), std::invalid_argument);
     }
-}
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The synthetic modules for a grid shaped like a real USGS transfer are that transfer's bytes.
