@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "bench_transfer.h"
-#include "converter/dem_converter.h"
+#include "conversation.h"
 #include "grid/elevation_grid.h"
 #include "grid/height_scaling.h"
 #include "sdts/module_reader.h"
@@ -128,18 +128,12 @@ void setRates(benchmark::State& state, const QuadFixture& f, std::int64_t bytes_
 void BM_Conversion(benchmark::State& state, Quad quad) {
     const QuadFixture& f = fixture(quad);
     const std::string answers =
-        "k" + f.prefix + "\n" + std::to_string(kHeightScale) + "\n" + f.ter_path + "\nk";
+        marlwood::testsupport::answers(f.prefix, f.ter_path, std::to_string(kHeightScale));
     for (auto _ : state) {
         state.PauseTiming();
         removeFile(f.ter_path);
         state.ResumeTiming();
-        std::istringstream in(answers);
-        std::ostringstream console;
-        int status = 0;
-        {
-            marlwood::DemConverter converter(in, console);
-            status = converter.exitStatus();
-        }
+        const int status = marlwood::testsupport::converse(answers).status;
         if (status != 0 || fileSize(f.ter_path) != f.ter_bytes) {
             state.SkipWithError("the conversion did not write the whole .ter file");
             break;

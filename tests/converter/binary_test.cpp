@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "converter/transcript.h"
 #include "files.h"
 #include "sdts_writer.h"
 #include "temp_dir.h"
+#include "transcript.h"
 
 #ifndef _WIN32
 #include <poll.h>
@@ -53,8 +53,7 @@ TEST(Binary, ScriptedThroughAPipe) {
         "data_elements is:  2\n\ncomputing.....\n\n\nmax_elevation is:  290\n"
         "min_elevation is:  100\n\n";
     EXPECT_EQ(transcript.substr(0, expected_start.size()), expected_start);
-    const std::string expected_end =
-        std::string(kOutputPrompt) + "Press any key to continue\nDone\n";
+    const std::string expected_end = std::string(kOutputPrompt) + kClosing;
     ASSERT_GE(transcript.size(), expected_end.size());
     EXPECT_EQ(transcript.substr(transcript.size() - expected_end.size()), expected_end);
     EXPECT_EQ(ts::readFile(dir / "out.ter").size(), 52u + 2 * 20);

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <sstream>
 
-#include "converter/transcript.h"
 #include "files.h"
 #include "temp_dir.h"
+#include "transcript.h"
 
 namespace marlwood {
 namespace {

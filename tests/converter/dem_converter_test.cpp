@@ -7,31 +7,16 @@
 #include <filesystem>
 #include <sstream>
 
-#include "converter/transcript.h"
+#include "conversation.h"
 #include "files.h"
 #include "sdts_writer.h"
 #include "temp_dir.h"
+#include "transcript.h"
 
 namespace marlwood {
 namespace {
 
 namespace ts = testsupport;
-
-struct Outcome {
-    std::string transcript;
-    int status;
-};
-
-Outcome convert(const std::string& input) {
-    std::istringstream in(input);
-    std::ostringstream out;
-    int status;
-    {
-        DemConverter converter(in, out);
-        status = converter.exitStatus();
-    }
-    return {out.str(), status};
-}
 
 std::string printf1(const char* format, double value) {
     char text[128];
@@ -85,8 +70,7 @@ Expected expectedFor(const ts::Transfer& t, const std::string& prefix, const std
     const float intercept = static_cast<float>(32000.0 - static_cast<double>(max) * q);
     s += "\nelevrange is:  " + std::to_string(max - min) + "\n" +
          printf1("\nColormap slope value: %.5f\n", slope) +
-         printf1("Colormap intercept value: %.5f\n\n", intercept) + kOutputPrompt +
-         "Press any key to continue\nDone\n";
+         printf1("Colormap intercept value: %.5f\n\n", intercept) + kOutputPrompt + kClosing;
 
     auto le16 = [](long v) {
         return std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
@@ -151,8 +135,8 @@ TEST(DemConverter, WholeConversions) {
         const std::string prefix = dir / "7018";
         ts::writeModules(prefix, ts::buildModules(c.transfer));
         const std::string out = dir / "out.ter";
-        const Outcome run =
-            convert("k" + prefix + "\n" + std::to_string(c.height_scale) + "\n" + out + "\nk");
+        const ts::Outcome run =
+            ts::converse(ts::answers(prefix, out, std::to_string(c.height_scale)));
         const Expected expected = expectedFor(c.transfer, prefix, out, c.height_scale);
         EXPECT_EQ(run.transcript, expected.transcript) << c.name;
         EXPECT_EQ(run.status, 0) << c.name;
@@ -167,8 +151,6 @@ class Abandoned : public ::testing::Test {
     std::string out_ = dir_ / "out.ter";
     ts::Transfer transfer_ =
         terrain(5, 6, ts::CellFormat::Bi16, ts::Cel0Layout::RThenLeaderless, 30);
-    static constexpr char kEnding[] =
-        "\n**Conversion abandoned: the input ended**\nPress any key to continue\nDone\n";
 };
 
 TEST_F(Abandoned, EndOfInputAtEveryPrompt) {
@@ -176,10 +158,9 @@ TEST_F(Abandoned, EndOfInputAtEveryPrompt) {
     for (const std::string& input :
          {std::string(""), std::string("k"), "k" + prefix_ + "\n", "k" + prefix_ + "\n30\n",
           "k" + prefix_ + "\n30\n/nonexistent/x\n"}) {
-        const Outcome run = convert(input);
+        const ts::Outcome run = ts::converse(input);
         EXPECT_EQ(run.status, 1) << input;
-        ASSERT_GE(run.transcript.size(), sizeof kEnding - 1);
-        EXPECT_EQ(run.transcript.substr(run.transcript.size() - (sizeof kEnding - 1)), kEnding)
+        EXPECT_TRUE(ts::endsWith(run.transcript, "\n" + std::string(kAbandoned) + kClosing))
             << input;
         EXPECT_FALSE(std::filesystem::exists(out_));
     }
@@ -191,7 +172,7 @@ TEST_F(Abandoned, GridSizesATerFileCannotHold) {
         std::string& ldef = modules.at("ldef.ddf");
         ldef.replace(267, 1, rows);  // the row count "5" becomes this
         ts::writeModules(prefix_, modules);
-        const Outcome run = convert("k" + prefix_ + "\n30\n" + out_ + "\nk");
+        const ts::Outcome run = ts::converse(ts::answers(prefix_, out_));
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(
             run.transcript.find("**Conversion abandoned: " + prefix_ + "ldef.ddf gives a grid of " +
@@ -210,7 +191,7 @@ TEST_F(Abandoned, ShortCel0IsReportedAndTheRestIsVoid) {
     std::string& cel0 = modules.at("cel0.ddf");
     cel0.resize(cel0.size() - (8 + 20 + 12 + 1) - 5);  // the last record and a bit
     ts::writeModules(prefix_, modules);
-    const Outcome run = convert("k" + prefix_ + "\n30\n" + out_ + "\nk");
+    const ts::Outcome run = ts::converse(ts::answers(prefix_, out_));
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.transcript.find("**" + prefix_ +
                                   "cel0.ddf ended after 3 of 5 rows; the missing "
@@ -226,10 +207,10 @@ TEST_F(Abandoned, ShortCel0IsReportedAndTheRestIsVoid) {
 TEST_F(Abandoned, AWriteThatFailsIsNotDone) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
     ts::writeModules(prefix_, ts::buildModules(transfer_));
-    const Outcome run = convert("k" + prefix_ + "\n30\n/dev/full\nk");
+    const ts::Outcome run = ts::converse(ts::answers(prefix_, "/dev/full"));
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.transcript.find("**Cannot write /dev/full: the file is incomplete**\n"
-                                  "Press any key to continue\nDone\n"),
+    EXPECT_NE(run.transcript.find("**Cannot write /dev/full: the file is incomplete**\n" +
+                                  std::string(kClosing)),
               std::string::npos)
         << run.transcript;
 }

@@ -61,16 +61,10 @@ TEST_F(Console, EndOfInputAtEveryPrompt) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.where);
-        std::istringstream in(c.input);
-        std::ostringstream out;
-        int status = -1;
-        {
-            DemConverter converter(in, out);
-            status = converter.exitStatus();
-        }
-        EXPECT_EQ(status, 1);
-        EXPECT_EQ(count(out.str(), kAbandonedLine), 1u);
-        EXPECT_TRUE(endsWith(out.str(), kAbandonedLine + kClosing));
+        const Outcome outcome = ts::converse(c.input);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(count(outcome.transcript, kAbandoned), 1u);
+        EXPECT_TRUE(endsWith(outcome.transcript, std::string(kAbandoned) + kClosing));
         EXPECT_EQ(created(), 0u);
     }
 }
@@ -78,7 +72,7 @@ TEST_F(Console, EndOfInputAtEveryPrompt) {
 TEST_F(Console, EndOfInputAtTheClosingKey) {
     for (const std::string& typed :
          {prefix + "\n30\n" + output + "\n", prefix + "\n30\n" + output}) {
-        const Outcome outcome = converse(typed);
+        const Outcome outcome = ts::converse("k" + typed);
         EXPECT_EQ(outcome.status, 0);
         EXPECT_TRUE(endsWith(outcome.transcript, kClosing));
         EXPECT_TRUE(readFile(output) == sound_ter);
@@ -91,8 +85,7 @@ TEST_F(Console, EndOfInputAtTheClosingKey) {
 TEST_F(Console, ThousandCharacterPrefixLine) {
     // 1,000 = 7 x 139 + 27: seven reads of 39 kept characters, one of the last 27, each a failed
     // open, then the sound prefix.
-    const Outcome outcome =
-        converse(std::string(1000, 'x') + "\n" + prefix + "\n30\n" + output + "\nk");
+    const Outcome outcome = convert(std::string(1000, 'x') + "\n" + prefix, output);
     EXPECT_EQ(count(outcome.transcript, kCannotOpen), 8u);
     EXPECT_EQ(count(outcome.transcript, kCannotOpen + std::string(39, 'x') + "cel0.ddf**"), 7u);
     EXPECT_EQ(count(outcome.transcript, kCannotOpen + std::string(27, 'x') + "cel0.ddf**"), 1u);
@@ -114,7 +107,7 @@ TEST_F(Console, ThousandCharacterHeightScaleLines) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Outcome outcome = converse(prefix + "\n" + c.answers + output + "\nk");
+        const Outcome outcome = ts::converse("k" + prefix + "\n" + c.answers + output + "\nk");
         EXPECT_EQ(count(outcome.transcript, kScaleRefused), c.refused);
         EXPECT_EQ(count(outcome.transcript, c.echo), 1u);
         EXPECT_EQ(outcome.status, 0);
@@ -126,7 +119,7 @@ TEST_F(Console, ThousandCharacterHeightScaleLines) {
 TEST_F(Console, ThousandCharacterOutputLine) {
     // The file is named by the first 39 characters; the rest of the line is never a name.
     const std::string line = dir / std::string(999 - dir.path().string().size(), 'a');
-    const Outcome outcome = converse(prefix + "\n30\n" + line + "\nk");
+    const Outcome outcome = convert(prefix, line);
     EXPECT_EQ(outcome.status, 0);
     EXPECT_TRUE(readFile(line.substr(0, 39)) == sound_ter);
     EXPECT_EQ(created(), 1u);
@@ -141,7 +134,7 @@ TEST_F(Console, OutputThatDoesNotOpen) {
     std::filesystem::create_directory(other / "d");
     for (const std::string& bad : {other / "f/o.ter", other / "d", other / "none/o.ter"}) {
         SCOPED_TRACE(bad);
-        const Outcome outcome = converse(prefix + "\n30\n" + bad + "\n" + output + "\nk");
+        const Outcome outcome = ts::converse("k" + prefix + "\n30\n" + bad + "\n" + output + "\nk");
         EXPECT_EQ(count(outcome.transcript, kCannotOpen + bad + "**\nPlease try again.\n"), 1u);
         EXPECT_EQ(outcome.status, 0);
         EXPECT_TRUE(readFile(output) == sound_ter);
@@ -163,7 +156,7 @@ TEST_F(Console, OutputInAReadOnlyDirectory) {
     };
     int verdict = 0;
     if (geteuid() != 0) {
-        verdict = judge(converse(typed));
+        verdict = judge(ts::converse("k" + typed));
     } else {
         // Root writes into any directory whatever its mode (and CI runs as root): the
         // conversion runs in a child that has become nobody, in a directory nobody may use.
@@ -172,7 +165,7 @@ TEST_F(Console, OutputInAReadOnlyDirectory) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             if (setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
-            _exit(judge(converse(typed)));
+            _exit(judge(ts::converse("k" + typed)));
         }
         int wait_status = 0;
         ASSERT_EQ(waitpid(child, &wait_status, 0), child);

@@ -465,8 +465,8 @@ TEST(DamagedTransfer, ModuleIsADirectory) {
         ts::writeModules(prefix, ts::buildModules(soundTransfer()));
         std::filesystem::remove(prefix + suffix);
         std::filesystem::create_directory(prefix + suffix);
-        const Outcome outcome =
-            converse(prefix + "\n" + (sound / "7018") + "\n30\n" + (dir / "o.ter") + "\nk");
+        const Outcome outcome = ts::converse("k" + prefix + "\n" + (sound / "7018") + "\n30\n" +
+                                             (dir / "o.ter") + "\nk");
         EXPECT_EQ(count(outcome.transcript,
                         "**Cannot open" + prefix + suffix + "**\nPlease try again.\n"),
                   1u);
@@ -505,7 +505,7 @@ TEST(DamagedTransfer, ModuleIsNoRegularFile) {
             const pid_t child = fork();
             ASSERT_GE(child, 0);
             if (child == 0) {
-                const Outcome outcome = converse(typed);
+                const Outcome outcome = ts::converse("k" + typed);
                 _exit((count(outcome.transcript, refused) == 1) + 2 * (outcome.status == 0) +
                       4 * (readFile(dir / "o.ter") == soundTer()));
             }
