@@ -2,13 +2,9 @@
 
 #include <sys/wait.h>
 
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -106,20 +102,6 @@ Raster gdalRead(const std::filesystem::path& path) {
     while (*p == ' ' || *p == '\n' || *p == '\r') ++p;
     if (*p != '\0') throw std::runtime_error("XYZ output has more cells than gdalinfo says");
     return raster;
-}
-
-ProgramRun runMarlwood(const std::filesystem::path& dir, const std::string& input) {
-    {
-        std::ofstream in(dir / "session.in", std::ios::binary);
-        in << input;
-    }
-    ProgramRun run;
-    const std::string command = "cd " + quoted(dir.string()) + " && " + quoted(MARLWOOD_BINARY) +
-                                " <session.in >session.out 2>session.err";
-    const int raw = std::system(command.c_str());
-    run.exit_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.transcript = readFile(dir / "session.out");
-    return run;
 }
 
 Decoded decodeWithOurReaders(const std::string& prefix) {

@@ -1,6 +1,5 @@
 // Helpers for the tests that hold marlwood against readers we did not write: GDAL run as a
-// black-box command-line tool, the built program run through a pipe, and our own SDTS readers
-// run in-process.
+// black-box command-line tool, and our own SDTS readers run in-process.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,12 +11,15 @@
 #include <vector>
 
 #include "files.h"
+#include "program.h"
 #include "sdts/record_decoder.h"
 #include "temp_dir.h"
 
 namespace marlwood::oracle {
 
+using testsupport::Outcome;
 using testsupport::readFile;
+using testsupport::runProgram;
 using testsupport::TempDir;
 
 // True when gdalinfo and gdal_translate run.
@@ -50,14 +52,6 @@ struct Raster {
 // Opens `path` with GDAL (gdalinfo for size and type, gdal_translate -of XYZ for the values).
 // Throws std::runtime_error when GDAL refuses the file or its output is not what is expected.
 Raster gdalRead(const std::filesystem::path& path);
-
-struct ProgramRun {
-    int exit_status = -1;
-    std::string transcript;
-};
-
-// Runs the built marlwood in `dir` with `input` on a pipe; typed paths may be relative to `dir`.
-ProgramRun runMarlwood(const std::filesystem::path& dir, const std::string& input);
 
 // What our in-process readers make of a transfer: the metadata and every decoded cell.
 struct Decoded {

@@ -86,8 +86,8 @@ TEST(DuluthAgainstGdal, BinaryWritesTheColormapOfGdalsValues) {
 
     TempDir tmp;
     fs::create_directory_symlink(dir, tmp.path() / "d");
-    const ProgramRun run = runMarlwood(tmp.path(), "kd/7172\n30\nduluth.ter\nk");
-    EXPECT_EQ(run.exit_status, 0) << run.transcript;
+    const Outcome run = runProgram(tmp.path(), "kd/7172\n30\nduluth.ter\nk");
+    EXPECT_EQ(run.status, 0) << run.transcript;
     EXPECT_NE(run.transcript.find("min_rows_cols is:  322\n"), std::string::npos);
     EXPECT_NE(run.transcript.find("Detected 30m file type.  \n"), std::string::npos);
     EXPECT_NE(run.transcript.find("data_elements is:  161\n"), std::string::npos);

@@ -169,8 +169,8 @@ TEST_P(SyntheticAgainstGdal, DecoderAndTerFileAgreeWithGdal) {
     EXPECT_EQ(ours.state.min_elevation, extremes.min_elevation);
 
     // The built program end to end, and GDAL reading the .ter file it wrote.
-    const ProgramRun run = runMarlwood(tmp.path(), "k./" + t.file_id + "\n30\nout.ter\nk");
-    EXPECT_EQ(run.exit_status, 0) << run.transcript;
+    const Outcome run = runProgram(tmp.path(), "k./" + t.file_id + "\n30\nout.ter\nk");
+    EXPECT_EQ(run.status, 0) << run.transcript;
     EXPECT_NE(run.transcript.find("\nmax_elevation is:  " + std::to_string(extremes.max_elevation) +
                                   "\nmin_elevation is:  " + std::to_string(extremes.min_elevation) +
                                   "\n"),
