@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "conversation.h"
+#include "expected_output.h"
 #include "files.h"
 #include "sdts_writer.h"
 #include "temp_dir.h"
@@ -18,30 +19,17 @@ namespace {
 
 namespace ts = testsupport;
 
-std::string printf1(const char* format, double value) {
-    char text[128];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
 // What a user should see and get for a transfer, worked out from the elevations the test put in.
 struct Expected {
     std::string transcript;
     std::string file;
 };
 
-Expected expectedFor(const ts::Transfer& t, const std::string& prefix, const std::string& out,
-                     int height_scale) {
-    // The elevation each cell holds once decoded: BI16 integers, BFP32 truncated toward zero.
-    std::vector<long> cells;
-    for (double e : t.elevations) cells.push_back(std::lround(std::trunc(e)));
-    long max = 0, min = 9000;
-    for (long v : cells) {
-        if (v > -1000) {
-            max = std::max(max, v);
-            min = std::min(min, v);
-        }
-    }
+Expected expectedFor(const ts::Transfer& t, int height_scale) {
+    std::vector<std::int32_t> raw;
+    for (double e : t.elevations) raw.push_back(ts::storedElevation(t.format, e));
+    const ts::Extremes extremes = ts::validExtremes(raw);
+    const ts::ExpectedColormap colormap(extremes.max_elevation, extremes.min_elevation);
     const bool ten = t.spacing_m == 10;
     std::string s = std::string(kBanner) + kPrefixPrompt +
                     "Input the elevation scale factor (try 30)....  integer is:  " +
@@ -57,38 +45,27 @@ Expected expectedFor(const ts::Transfer& t, const std::string& prefix, const std
         const int bytes = (t.format == ts::CellFormat::Bi16 ? 2 : 4) * t.columns;
         s += "data_elements is:  " + std::to_string(bytes / 2 / 2) + "\n\ncomputing.....\n\n";
     }
-    s += "\nmax_elevation is:  " + std::to_string(max) +
-         "\nmin_elevation is:  " + std::to_string(min) + "\n\n";
+    s += "\nmax_elevation is:  " + std::to_string(extremes.max_elevation) +
+         "\nmin_elevation is:  " + std::to_string(extremes.min_elevation) + "\n\n";
     const char* names[] = {"sw_cornerx", "sw_cornery", "nw_cornerx", "nw_cornery",
                            "ne_cornerx", "ne_cornery", "se_cornerx", "se_cornery"};
     for (int k = 0; k < 8; ++k) {
-        s += std::string(names[k]) +
-             " is:  " + printf1("%f\n", static_cast<double>(static_cast<float>(t.corners[k])));
+        char line[96];
+        std::snprintf(line, sizeof line, "%s is:  %f\n", names[k],
+                      static_cast<double>(static_cast<float>(t.corners[k])));
+        s += line;
     }
-    const double q = 32000.0 / static_cast<double>(max - min);
-    const float slope = static_cast<float>(q);
-    const float intercept = static_cast<float>(32000.0 - static_cast<double>(max) * q);
-    s += "\nelevrange is:  " + std::to_string(max - min) + "\n" +
-         printf1("\nColormap slope value: %.5f\n", slope) +
-         printf1("Colormap intercept value: %.5f\n\n", intercept) + kOutputPrompt + kClosing;
+    s += "\n";
+    s += colormap.printed() + "\n" + kOutputPrompt + kClosing;
 
-    auto le16 = [](long v) {
-        return std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
-    };
-    std::string file = "TERRAGENTERRAIN SIZE" + le16(std::min(t.rows, t.columns) - 1) +
-                       std::string(2, '\0') + "XPTS" + le16(t.columns) + std::string(2, '\0') +
-                       "YPTS" + le16(t.rows) + std::string(2, '\0') + "ALTW" + le16(height_scale) +
-                       std::string(2, '\0');
+    std::string file = ts::expectedTerHeader(t.rows, t.columns, height_scale);
     for (int r = t.rows - 1; r >= 0; --r) {  // the file starts with the last record
         for (int c = 0; c < t.columns; ++c) {
-            const long v = cells[static_cast<std::size_t>(r * t.columns + c)];
-            file += le16(v > -1000 ? static_cast<long>(v * static_cast<double>(slope) +
-                                                       static_cast<double>(intercept))
-                                   : 0);
+            const std::int32_t h =
+                colormap.height(raw[static_cast<std::size_t>(r * t.columns + c)]);
+            file += {static_cast<char>(h & 0xFF), static_cast<char>((h >> 8) & 0xFF)};
         }
     }
-    (void)prefix;
-    (void)out;
     return {s, file + "EOF "};
 }
 
@@ -137,7 +114,7 @@ TEST(DemConverter, WholeConversions) {
         const std::string out = dir / "out.ter";
         const ts::Outcome run =
             ts::converse(ts::answers(prefix, out, std::to_string(c.height_scale)));
-        const Expected expected = expectedFor(c.transfer, prefix, out, c.height_scale);
+        const Expected expected = expectedFor(c.transfer, c.height_scale);
         EXPECT_EQ(run.transcript, expected.transcript) << c.name;
         EXPECT_EQ(run.status, 0) << c.name;
         EXPECT_EQ(ts::readFile(out), expected.file) << c.name;
@@ -199,7 +176,7 @@ TEST_F(Abandoned, ShortCel0IsReportedAndTheRestIsVoid) {
               std::string::npos)
         << run.transcript;
     const std::string file = ts::readFile(out_);
-    ASSERT_EQ(file.size(), 52u + 2 * 5 * 6);
+    ASSERT_EQ(file.size(), ts::terSize(5, 6));
     EXPECT_EQ(file.substr(48, 2 * 6), std::string(12, '\0'));      // row 4, now first, is void
     EXPECT_NE(file.substr(48 + 12, 2 * 4), std::string(8, '\0'));  // row 3 kept what it had
 }

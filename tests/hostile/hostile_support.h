@@ -7,6 +7,7 @@
 #include <string>
 
 #include "conversation.h"
+#include "expected_output.h"
 #include "files.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
@@ -21,16 +22,12 @@ using ts::count;
 using ts::endsWith;
 using ts::Outcome;
 using ts::readFile;
+using ts::terSize;
 using ts::writeFile;
 
 // The usual answers after the banner key.
 inline Outcome convert(const std::string& prefix, const std::string& output) {
     return ts::converse(ts::answers(prefix, output));
-}
-
-// Header, two bytes a cell, "EOF ".
-constexpr std::size_t terSize(std::size_t rows, std::size_t columns) {
-    return 48 + 2 * rows * columns + 4;
 }
 
 inline std::string shortModuleLine(const std::string& cel0_path, int decoded, int rows) {

@@ -101,7 +101,7 @@ TEST(DuluthAgainstGdal, BinaryWritesTheColormapOfGdalsValues) {
 
     const fs::path ter = tmp.path() / "duluth.ter";
     const std::string bytes = readFile(ter);
-    ASSERT_EQ(bytes.size(), 52u + 2u * 323u * 467u);
+    ASSERT_EQ(bytes.size(), terSize(467, 323));
     EXPECT_EQ(bytes.substr(0, 48), expectedTerHeader(467, 323, 30));
     EXPECT_EQ(bytes.substr(bytes.size() - 4), "EOF ");
 

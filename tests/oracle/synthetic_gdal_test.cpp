@@ -20,11 +20,6 @@ namespace marlwood::oracle {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::Cel0Layout;
-using testsupport::CellFormat;
-using testsupport::kFillElevation;
-using testsupport::kVoidElevation;
-using testsupport::Transfer;
 
 struct SyntheticCase {
     const char* name;
@@ -99,14 +94,6 @@ double asStored(CellFormat format, double elevation) {
                                       : static_cast<double>(static_cast<float>(elevation));
 }
 
-// Our raw elevation for a value GDAL read: BI16 as it is; BFP32 truncated toward zero, then its
-// low 16 bits as a signed number. (Every value used here lies far below 2^63.)
-std::int32_t ourElevation(CellFormat format, double gdal_value) {
-    if (format == CellFormat::Bi16) return static_cast<std::int32_t>(gdal_value);
-    const auto whole = static_cast<std::int64_t>(std::trunc(gdal_value));
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(whole & 0xFFFF));
-}
-
 const SyntheticCase kCases[] = {
     {"Bi16_D_30m", CellFormat::Bi16, Cel0Layout::AllD, 30, 23, 31},
     {"Bi16_D_widest", CellFormat::Bi16, Cel0Layout::AllD, 30, 12, 499},
@@ -136,7 +123,7 @@ TEST_P(SyntheticAgainstGdal, DecoderAndTerFileAgreeWithGdal) {
     t.spacing_m = c.spacing_m;
     t.elevations = terrain(c);
     TempDir tmp;
-    testsupport::writeModules((tmp.path() / t.file_id).string(), testsupport::buildModules(t));
+    writeModules(tmp / t.file_id, buildModules(t));
 
     // GDAL reads back what the writer was asked to store, north up.
     const Raster sdts = gdalRead(tmp.path() / (t.file_id + "catd.ddf"));
@@ -155,7 +142,7 @@ TEST_P(SyntheticAgainstGdal, DecoderAndTerFileAgreeWithGdal) {
     ASSERT_EQ(ours.columns, c.columns);
     std::vector<std::int32_t> raw;
     raw.reserve(sdts.values.size());
-    for (double v : sdts.values) raw.push_back(ourElevation(c.format, v));
+    for (double v : sdts.values) raw.push_back(storedElevation(c.format, v));
     int mismatches = 0;
     for (std::size_t i = 0; i < raw.size(); ++i) {
         if (ours.cells[i] != raw[i] && ++mismatches <= 10) {
@@ -184,7 +171,7 @@ TEST_P(SyntheticAgainstGdal, DecoderAndTerFileAgreeWithGdal) {
 
     const fs::path ter = tmp.path() / "out.ter";
     const std::string bytes = readFile(ter);
-    ASSERT_EQ(bytes.size(), 52u + 2u * static_cast<std::size_t>(c.rows * c.columns));
+    ASSERT_EQ(bytes.size(), terSize(c.rows, c.columns));
     EXPECT_EQ(bytes.substr(0, 48), expectedTerHeader(c.rows, c.columns, 30));
     const Raster terrain_read = gdalRead(ter);
     ASSERT_EQ(terrain_read.width, c.columns);
