@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
     };
     for (const auto& s : synthetic) {
         seeds.push_back({s.name, s.format == ts::CellFormat::Bi16 ? 'I' : 'F', s.columns,
-                         ts::buildModules(ts::smallTransfer(s.rows, s.columns, s.format, s.layout,
-                                                            s.spacing_m))});
+                         ts::buildModules(ts::makeQuad(s.rows, s.columns, s.format, s.spacing_m,
+                                                       "7018", s.layout))});
     }
 
     // The fuzzers take inputs of at most 64 KiB and grids of at most 65536 cells, so the real

@@ -6,6 +6,7 @@
 #include "expected_output.h"
 #include "files.h"
 #include "program.h"
+#include "quad_terrain.h"
 #include "sdts_writer.h"
 #include "temp_dir.h"
 #include "transcript.h"
@@ -15,18 +16,12 @@ namespace {
 
 namespace ts = testsupport;
 
-ts::Transfer smallTransfer() {
-    ts::Transfer t;
-    t.rows = 4;
-    t.columns = 5;
-    for (int i = 0; i < 20; ++i) t.elevations.push_back(100 + i * 10);
-    t.layout = ts::Cel0Layout::RThenLeaderless;
-    return t;
-}
+const ts::Transfer kQuad = ts::makeQuad(4, 5, ts::CellFormat::Bi16);
 
 TEST(Binary, ScriptedThroughAPipe) {
     ts::TempDir dir;
-    ts::writeModules(dir / "7018", ts::buildModules(smallTransfer()));
+    ts::writeModules(dir / "7018", ts::buildModules(kQuad));
+    const ts::Extremes extremes = ts::validExtremes(ts::storedElevations(kQuad));
     // A wrong prefix first; keys are plain input characters.
     const ts::Outcome run =
         ts::runProgram(dir.path(), std::string("k") + (dir / "7019") + "\n" + (dir / "7018") +
@@ -39,8 +34,9 @@ TEST(Binary, ScriptedThroughAPipe) {
         "Please type a whole number from -32768 to 32767.\n"
         "Input the elevation scale factor (try 30)....  integer is:  30\n"
         "min_rows_cols is:  3\n\nDetected 30m file type.  \n\ncomputing.....\n"
-        "data_elements is:  2\n\ncomputing.....\n\n\nmax_elevation is:  290\n"
-        "min_elevation is:  100\n\n";
+        "data_elements is:  2\n\ncomputing.....\n\n\nmax_elevation is:  " +
+        std::to_string(extremes.max_elevation) +
+        "\nmin_elevation is:  " + std::to_string(extremes.min_elevation) + "\n\n";
     EXPECT_EQ(run.transcript.substr(0, expected_start.size()), expected_start);
     EXPECT_TRUE(ts::endsWith(run.transcript, std::string(kOutputPrompt) + kClosing))
         << run.transcript;
@@ -52,7 +48,7 @@ TEST(Binary, ScriptedThroughAPipe) {
 
 TEST(Binary, SingleKeysOnATerminal) {
     ts::TempDir dir;
-    ts::writeModules(dir / "7018", ts::buildModules(smallTransfer()));
+    ts::writeModules(dir / "7018", ts::buildModules(kQuad));
     ts::Program terminal(dir.path(), ts::Program::Terminal);
     ASSERT_TRUE(terminal.started());
     ASSERT_TRUE(terminal.waitFor("  Press any key to continue"));

@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <sstream>
 
 #include "conversation.h"
 #include "expected_output.h"
 #include "files.h"
+#include "quad_terrain.h"
 #include "sdts_writer.h"
 #include "temp_dir.h"
 #include "transcript.h"
@@ -26,8 +25,7 @@ struct Expected {
 };
 
 Expected expectedFor(const ts::Transfer& t, int height_scale) {
-    std::vector<std::int32_t> raw;
-    for (double e : t.elevations) raw.push_back(ts::storedElevation(t.format, e));
+    const std::vector<std::int32_t> raw = ts::storedElevations(t);
     const ts::Extremes extremes = ts::validExtremes(raw);
     const ts::ExpectedColormap colormap(extremes.max_elevation, extremes.min_elevation);
     const bool ten = t.spacing_m == 10;
@@ -69,29 +67,15 @@ Expected expectedFor(const ts::Transfer& t, int height_scale) {
     return {s, file + "EOF "};
 }
 
+// The quad with a void, a -1000 (no data too, whatever it would scale to) and a valid elevation
+// below sea level in its middle row; the fill at its edges is the rest of the no data.
 ts::Transfer terrain(int rows, int columns, ts::CellFormat format, ts::Cel0Layout layout,
                      int spacing) {
-    ts::Transfer t;
-    t.rows = rows;
-    t.columns = columns;
-    t.format = format;
-    t.layout = layout;
-    t.spacing_m = spacing;
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            double e = 250.0 + 40.0 * std::sin(r * 0.7) * std::cos(c * 0.3) + r * 5 - c * 2;
-            if (format == ts::CellFormat::Bfp32) {
-                e += 0.625;  // fractions the decoder must truncate
-            } else {
-                e = std::round(e);
-            }
-            if (c == 0 && r % 2 == 0) e = ts::kFillElevation;  // quad edge
-            if (r == 3 && c == 4) e = ts::kVoidElevation;
-            if (r == 4 && c == 4) e = -1000;  // no data too, whatever it scales to
-            if (r == 5 && c == 1) e = -12;    // below sea level, still valid
-            t.elevations.push_back(e);
-        }
-    }
+    ts::Transfer t = ts::makeQuad(rows, columns, format, spacing, "7018", layout);
+    double* middle = &t.elevations[static_cast<std::size_t>(rows / 2 * columns)];
+    middle[1] = ts::kVoidElevation;
+    middle[2] = -1000;
+    middle[3] = -12.75;  // BFP32 truncates it toward zero, BI16 holds -13
     return t;
 }
 

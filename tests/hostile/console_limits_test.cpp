@@ -16,8 +16,7 @@ namespace {
 class Console : public testing::Test {
   protected:
     void SetUp() override {
-        ts::writeModules(prefix, ts::buildModules(smallTransfer(10, 8, ts::CellFormat::Bi16,
-                                                                ts::Cel0Layout::RThenLeaderless)));
+        ts::writeModules(prefix, ts::buildModules(ts::makeQuad(10, 8, ts::CellFormat::Bi16)));
         modules = dir.entries();
         const Outcome sound = convert(prefix, output);
         ASSERT_EQ(sound.status, 0);

@@ -21,7 +21,7 @@ constexpr int kColumns = 9;
 
 // The sound transfer: BI16, one 'R' record then records without leader, as USGS delivers them.
 ts::Transfer soundTransfer() {
-    return smallTransfer(kRows, kColumns, ts::CellFormat::Bi16, ts::Cel0Layout::RThenLeaderless);
+    return ts::makeQuad(kRows, kColumns, ts::CellFormat::Bi16);
 }
 
 struct Result {
@@ -412,7 +412,7 @@ TEST(DamagedCel0, RecordsLongerThanTheRow) {
     for (const auto& shape : shapes) {
         SCOPED_TRACE(std::string(shape.format == ts::CellFormat::Bi16 ? "BI16 " : "BFP32 ") +
                      (shape.layout == ts::Cel0Layout::AllD ? "'D'" : "'R' then leaderless"));
-        const ts::Transfer narrow = smallTransfer(kRows, 5, shape.format, shape.layout, 10);
+        const ts::Transfer narrow = ts::makeQuad(kRows, 5, shape.format, 10, "7018", shape.layout);
         ts::Transfer wide = narrow;
         wide.columns = kColumns;
         wide.elevations.clear();
@@ -437,7 +437,7 @@ TEST(DamagedCel0, RecordsLongerThanTheRow) {
 TEST(DamagedCel0, LeaderlessRecordsBeforeAnyLeader) {
     for (const ts::CellFormat format : {ts::CellFormat::Bi16, ts::CellFormat::Bfp32}) {
         SCOPED_TRACE(format == ts::CellFormat::Bi16 ? "BI16" : "BFP32");
-        ts::Transfer t = smallTransfer(kRows, kColumns, format, ts::Cel0Layout::RThenLeaderless);
+        ts::Transfer t = ts::makeQuad(kRows, kColumns, format);
         t.elevations.assign(t.elevations.size(), 300.0);
         ts::ModuleSet modules = ts::buildModules(t);
         std::string cel0 = ts::cel0DescriptiveRecord(t);

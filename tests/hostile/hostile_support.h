@@ -35,6 +35,4 @@ inline std::string shortModuleLine(const std::string& cel0_path, int decoded, in
            std::to_string(rows) + " rows; the missing rows are void**\n";
 }
 
-using testsupport::smallTransfer;
-
 }  // namespace marlwood::hostile

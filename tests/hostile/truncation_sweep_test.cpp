@@ -116,8 +116,7 @@ TEST(TruncationSweep, RealDuluthBi16RThenLeaderless) {
 }
 
 TEST(TruncationSweep, SyntheticBfp32RThenLeaderless) {
-    const ts::Transfer transfer =
-        smallTransfer(200, 90, ts::CellFormat::Bfp32, ts::Cel0Layout::RThenLeaderless, 10);
+    const ts::Transfer transfer = ts::makeQuad(200, 90, ts::CellFormat::Bfp32, 10);
     Sweep sweep;
     sweep.modules = ts::buildModules(transfer);
     sweep.rows = transfer.rows;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "oracle_support.h"
+#include "quad_terrain.h"
 #include "sdts/metadata_readers.h"
 #include "sdts_writer.h"
 
@@ -61,31 +62,17 @@ std::vector<double> edgeCaseValues(CellFormat format) {
             1.0e-30};
 }
 
-// Hills with fill in two corners (a quad's trapezoid inside its grid), a few voids inside, and
-// the edge-case values along the second row and the second-to-last row.
-std::vector<double> terrain(const SyntheticCase& c) {
-    const bool fractions = c.format == CellFormat::Bfp32;
-    std::vector<double> e(static_cast<std::size_t>(c.rows) * static_cast<std::size_t>(c.columns));
-    for (int r = 0; r < c.rows; ++r) {
-        for (int col = 0; col < c.columns; ++col) {
-            double v =
-                900.0 + 250.0 * std::sin(r * 0.21) * std::cos(col * 0.17) + 3.0 * r - 2.0 * col;
-            v = std::floor(v);
-            if (fractions) v += ((r * 7 + col * 3) % 10) / 10.0;
-            if (col < (c.rows - r) / 6) v = kFillElevation;
-            if (c.columns - 1 - col < r / 7) v = kFillElevation;
-            if ((r * 13 + col * 7) % 97 == 0) v = kVoidElevation;
-            e[static_cast<std::size_t>(r) * c.columns + col] = v;
-        }
-    }
+// The quad with the edge-case values along its second row and its second-to-last row.
+Transfer terrain(const SyntheticCase& c) {
+    Transfer t = makeQuad(c.rows, c.columns, c.format, c.spacing_m, "7018", c.layout);
     const std::vector<double> edge_cases = edgeCaseValues(c.format);
     for (int r : {1, c.rows - 2}) {
         for (std::size_t k = 0;
              k < edge_cases.size() && k + 1 < static_cast<std::size_t>(c.columns); ++k) {
-            e[static_cast<std::size_t>(r) * c.columns + k + 1] = edge_cases[k];
+            t.elevations[static_cast<std::size_t>(r) * c.columns + k + 1] = edge_cases[k];
         }
     }
-    return e;
+    return t;
 }
 
 // What the writer was asked to store, as GDAL must read it back.
@@ -115,13 +102,7 @@ class SyntheticAgainstGdal : public ::testing::TestWithParam<SyntheticCase> {};
 TEST_P(SyntheticAgainstGdal, DecoderAndTerFileAgreeWithGdal) {
     MARLWOOD_REQUIRE_GDAL();
     const SyntheticCase& c = GetParam();
-    Transfer t;
-    t.rows = c.rows;
-    t.columns = c.columns;
-    t.format = c.format;
-    t.layout = c.layout;
-    t.spacing_m = c.spacing_m;
-    t.elevations = terrain(c);
+    const Transfer t = terrain(c);
     TempDir tmp;
     writeModules(tmp / t.file_id, buildModules(t));
 

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "files.h"
+#include "quad_terrain.h"
 #include "sdts_writer.h"
 #include "shared_data.h"
 #include "temp_dir.h"
@@ -33,13 +34,7 @@ class MetadataReaders : public ::testing::Test {
         return module(
             suffix, [](std::string&) {}, t);
     }
-    static ts::Transfer defaultTransfer() {
-        ts::Transfer t;
-        t.rows = 2;
-        t.columns = 3;
-        t.elevations = {1, 2, 3, 4, 5, 6};
-        return t;
-    }
+    static ts::Transfer defaultTransfer() { return ts::makeQuad(2, 3, ts::CellFormat::Bi16); }
     static std::string::size_type firstDataRecord(const std::string& bytes) {
         return static_cast<std::string::size_type>(parseDecimal(bytes.substr(0, 5)));
     }
@@ -64,10 +59,8 @@ TEST_F(MetadataReaders, GridSizeFromLdef) {
         int rows, columns, min_rows_cols;
     } cases[] = {{401, 381, 380}, {381, 401, 380}, {50, 50, 49}, {0, 7, -1}};
     for (const auto& c : cases) {
-        ts::Transfer t = defaultTransfer();
-        t.rows = c.rows == 0 ? 1 : c.rows;
-        t.columns = c.columns;
-        t.elevations.assign(static_cast<std::size_t>(t.rows * c.columns), 1.0);
+        const ts::Transfer t =
+            ts::makeQuad(c.rows == 0 ? 1 : c.rows, c.columns, ts::CellFormat::Bi16);
         std::ostringstream console;
         const auto path = module(
             "ldef.ddf",

@@ -21,6 +21,13 @@ inline std::int32_t storedElevation(CellFormat format, double value) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(whole & 0xFFFF));
 }
 
+// Every cell of a transfer as the decoder stores it, row-major.
+inline std::vector<std::int32_t> storedElevations(const Transfer& t) {
+    std::vector<std::int32_t> raw;
+    for (const double e : t.elevations) raw.push_back(storedElevation(t.format, e));
+    return raw;
+}
+
 // Extremes over the valid values (those above -1000), as the program prints them: the maximum
 // starts at 0 and the minimum at 9000.
 struct Extremes {

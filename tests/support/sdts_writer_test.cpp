@@ -10,6 +10,7 @@
 #include <string>
 
 #include "files.h"
+#include "quad_terrain.h"
 #include "shared_data.h"
 
 namespace marlwood::testsupport {
@@ -36,13 +37,7 @@ std::string afterSubfields(const std::string& module, int subfields) {
 }
 
 Transfer grid(int rows, int columns, CellFormat format, Cel0Layout layout) {
-    Transfer t;
-    t.rows = rows;
-    t.columns = columns;
-    t.format = format;
-    t.layout = layout;
-    for (int i = 0; i < rows * columns; ++i) t.elevations.push_back(-40.0 + 7.25 * (i % 1000));
-    return t;
+    return makeQuad(rows, columns, format, 30, "7018", layout);
 }
 
 TEST(SdtsWriterTest, MetadataSitsWhereTheProgramLooks) {
