@@ -20,13 +20,6 @@ TEST(Banner, ByteForByteThenOneKey) {
     showBanner(in, out);
     EXPECT_EQ(out.str(), kBanner);
     EXPECT_EQ(in.get(), 'b');  // exactly one key consumed
-    for (std::size_t start = 0, end; (end = out.str().find('\n', start)) != std::string::npos;
-         start = end + 1) {
-        const std::string line = out.str().substr(start, end - start);
-        if (!line.empty()) {
-            EXPECT_EQ(line.size() - line.find('*'), 49u) << line;
-        }
-    }
 }
 
 TEST(ReadLine, KeepsThirtyNineDiscardsAHundred) {

@@ -121,9 +121,6 @@ TEST(DuluthAgainstGdal, BinaryWritesTheColormapOfGdalsValues) {
         }
     }
     EXPECT_EQ(mismatches, 0) << "of " << raw.size() << " cells";
-    // The valid range lands on 0..32000 (the float slope and intercept lose the top by one).
-    EXPECT_EQ(colormap.height(602), 0);
-    EXPECT_EQ(colormap.height(1472), 31999);
 }
 
 // The metadata readers on both real transfers. The expected values are those written in the
