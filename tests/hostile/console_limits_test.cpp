@@ -1,7 +1,6 @@
 // The console under abuse: 1,000-character lines and the end of input at every prompt, and output
 // files that cannot be opened or written.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -160,16 +159,11 @@ TEST_F(Console, OutputInAReadOnlyDirectory) {
         // Root writes into any directory whatever its mode (and CI runs as root): the
         // conversion runs in a child that has become nobody, in a directory nobody may use.
         fs::permissions(dir.path(), fs::perms::all);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
-            _exit(judge(ts::converse("k" + typed)));
-        }
-        int wait_status = 0;
-        ASSERT_EQ(waitpid(child, &wait_status, 0), child);
-        ASSERT_TRUE(WIFEXITED(wait_status));
-        verdict = WEXITSTATUS(wait_status);
+        verdict = exitStatusInChild([&] {
+            if (setgid(65534) != 0 || setuid(65534) != 0) return 100;
+            return judge(ts::converse("k" + typed));
+        });
+        ASSERT_GE(verdict, 0) << "the conversion did not end by itself";
         if (verdict == 100) GTEST_SKIP() << "running as root and cannot become nobody";
     }
     EXPECT_TRUE(verdict & 1) << "no \"Cannot open\" line for " << bad;

@@ -1,9 +1,7 @@
 // The catalogue of damaged modules: each case spoils one module of a small, sound transfer in one
 // way and states what the conversion must then do.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -502,27 +500,16 @@ TEST(DamagedTransfer, ModuleIsNoRegularFile) {
             const std::string typed =
                 prefix + "\n" + (sound / "7018") + "\n30\n" + (dir / "o.ter") + "\nk";
             const std::string refused = "**Cannot open" + prefix + suffix + "**\n";
-            const pid_t child = fork();
-            ASSERT_GE(child, 0);
-            if (child == 0) {
+            const int verdict = exitStatusInChild([&] {
                 const Outcome outcome = ts::converse("k" + typed);
-                _exit((count(outcome.transcript, refused) == 1) + 2 * (outcome.status == 0) +
-                      4 * (readFile(dir / "o.ter") == soundTer()));
-            }
-            int wait_status = 0;
-            pid_t done = 0;
-            for (int tenths = 0; tenths < 50 && done == 0; ++tenths) {
-                done = waitpid(child, &wait_status, WNOHANG);
-                if (done == 0) usleep(100000);
-            }
-            if (done == 0) {
-                kill(child, SIGKILL);
-                waitpid(child, &wait_status, 0);
-                ADD_FAILURE() << "the conversion still ran after 5 s";
+                return (count(outcome.transcript, refused) == 1) + 2 * (outcome.status == 0) +
+                       4 * (readFile(dir / "o.ter") == soundTer());
+            });
+            if (verdict < 0) {
+                ADD_FAILURE() << (verdict == -1 ? "the conversion still ran after 5 s"
+                                                : "the conversion did not end by itself");
                 continue;
             }
-            ASSERT_TRUE(WIFEXITED(wait_status));
-            const int verdict = WEXITSTATUS(wait_status);
             EXPECT_TRUE(verdict & 1) << "no \"Cannot open\" line";
             EXPECT_TRUE(verdict & 2) << "exit status not 0";
             EXPECT_TRUE(verdict & 4) << "the sound prefix did not convert as usual";
