@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "conversation.h"
@@ -45,14 +44,7 @@ Expected expectedFor(const ts::Transfer& t, int height_scale) {
     }
     s += "\nmax_elevation is:  " + std::to_string(extremes.max_elevation) +
          "\nmin_elevation is:  " + std::to_string(extremes.min_elevation) + "\n\n";
-    const char* names[] = {"sw_cornerx", "sw_cornery", "nw_cornerx", "nw_cornery",
-                           "ne_cornerx", "ne_cornery", "se_cornerx", "se_cornery"};
-    for (int k = 0; k < 8; ++k) {
-        char line[96];
-        std::snprintf(line, sizeof line, "%s is:  %f\n", names[k],
-                      static_cast<double>(static_cast<float>(t.corners[k])));
-        s += line;
-    }
+    for (int k = 0; k < 8; ++k) s += ts::cornerLine(ts::kCornerNames[k], t.corners[k]);
     s += "\n";
     s += colormap.printed() + "\n" + kOutputPrompt + kClosing;
 

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -73,13 +72,6 @@ void replaceOnce(std::string& module, const std::string& from, const std::string
     const std::size_t at = module.find(from);
     ASSERT_NE(at, std::string::npos) << from;
     module.replace(at, from.size(), to);
-}
-
-std::string cornerLine(const char* name, double value) {
-    char line[96];
-    std::snprintf(line, sizeof line, "%s is:  %f\n", name,
-                  static_cast<double>(static_cast<float>(value)));
-    return line;
 }
 
 // What a case's .ter file must be.

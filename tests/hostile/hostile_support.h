@@ -22,6 +22,7 @@ namespace marlwood::hostile {
 
 namespace ts = marlwood::testsupport;
 
+using ts::cornerLine;
 using ts::count;
 using ts::endsWith;
 using ts::Outcome;

@@ -189,14 +189,10 @@ TEST_P(RealMetadata, ReadersFindWhatTheModulesSay) {
     const float got[8] = {corners.sw_cornerx, corners.sw_cornery, corners.nw_cornerx,
                           corners.nw_cornery, corners.ne_cornerx, corners.ne_cornery,
                           corners.se_cornerx, corners.se_cornery};
-    const char* names[8] = {"sw_cornerx", "sw_cornery", "nw_cornerx", "nw_cornery",
-                            "ne_cornerx", "ne_cornery", "se_cornerx", "se_cornery"};
     std::string lines;
     for (int k = 0; k < 8; ++k) {
-        EXPECT_EQ(got[k], c.corners[k]) << names[k];
-        char line[80];
-        std::snprintf(line, sizeof line, "%s is:  %f\n", names[k], double{c.corners[k]});
-        lines += line;
+        EXPECT_EQ(got[k], c.corners[k]) << kCornerNames[k];
+        lines += cornerLine(kCornerNames[k], c.corners[k]);
     }
     EXPECT_EQ(console.str(), lines);
     EXPECT_FALSE(in.isOpen());

@@ -76,6 +76,19 @@ struct ExpectedColormap {
     float intercept = 0;
 };
 
+// The corners in the order the program prints them (and Transfer::corners holds them).
+inline constexpr const char* kCornerNames[8] = {"sw_cornerx", "sw_cornery", "nw_cornerx",
+                                                "nw_cornery", "ne_cornerx", "ne_cornery",
+                                                "se_cornerx", "se_cornery"};
+
+// The line printed for a corner: its coordinate as the nearest float.
+inline std::string cornerLine(const char* name, double value) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%s is:  %f\n", name,
+                  static_cast<double>(static_cast<float>(value)));
+    return line;
+}
+
 // The 48 header bytes of a .ter file, from the Terragen format's layout.
 inline std::string expectedTerHeader(std::int32_t rows, std::int32_t columns,
                                      std::int32_t height_scale) {
