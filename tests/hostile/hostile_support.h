@@ -1,7 +1,6 @@
 // What the hostile-input tests share besides tests/support.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
