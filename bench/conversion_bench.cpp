@@ -34,7 +34,7 @@ constexpr std::int32_t kHeightScale = 30;
 
 // One quad on disk, with what the stage benchmarks start from.
 struct QuadFixture {
-    std::string prefix;    // e.g. /tmp/mwbAbc123/1010
+    std::string prefix;    // e.g. /tmp/mwAbc123/1010
     std::string ter_path;  // where the whole conversion writes
     std::int32_t rows = 0;
     std::int32_t columns = 0;
