@@ -5,7 +5,6 @@
 // stages read and write files): "cells/s" counts DEM cells, bytes/s the bytes the stage reads
 // plus the bytes it writes, so the whole conversion can be set against plain file copying.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -19,11 +18,12 @@
 #include <vector>
 
 #include "bench_transfer.h"
-#include "converter/dem_converter.h"
+#include "conversation.h"
 #include "grid/elevation_grid.h"
 #include "grid/height_scaling.h"
 #include "sdts/module_reader.h"
 #include "sdts/record_decoder.h"
+#include "temp_dir.h"
 #include "ter/ter_writer.h"
 
 namespace {
@@ -32,27 +32,9 @@ using marlwood::bench::Quad;
 
 constexpr std::int32_t kHeightScale = 30;
 
-class BenchDir {
-  public:
-    BenchDir() {
-        char name[] = "/tmp/mwbXXXXXX";
-        if (mkdtemp(name) != nullptr) path_ = name;
-    }
-    ~BenchDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    BenchDir(const BenchDir&) = delete;
-    BenchDir& operator=(const BenchDir&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
 // One quad on disk, with what the stage benchmarks start from.
 struct QuadFixture {
-    std::string prefix;    // e.g. /tmp/mwbAbc123/1010
+    std::string prefix;    // e.g. /tmp/mwAbc123/1010
     std::string ter_path;  // where the whole conversion writes
     std::int32_t rows = 0;
     std::int32_t columns = 0;
@@ -67,8 +49,9 @@ struct QuadFixture {
     std::int64_t cells() const { return std::int64_t{rows} * columns; }
 };
 
-BenchDir& benchDir() {
-    static BenchDir dir;
+// On disk, where a user's conversion reads and writes.
+const marlwood::testsupport::TempDir& benchDir() {
+    static const marlwood::testsupport::TempDir dir;
     return dir;
 }
 
@@ -104,8 +87,8 @@ const QuadFixture& fixture(Quad quad) {
     const bool ten = quad == Quad::Bfp32At10m;
     const std::string file_id = ten ? "1010" : "3030";
     auto f = std::make_unique<QuadFixture>();
-    f->prefix = benchDir().path() + "/" + file_id;
-    f->ter_path = benchDir().path() + "/" + file_id + ".ter";
+    f->prefix = benchDir() / file_id;
+    f->ter_path = benchDir() / (file_id + ".ter");
     const auto q = marlwood::bench::makeQuadTransfer(quad, file_id);
     marlwood::testsupport::writeModules(f->prefix, marlwood::testsupport::buildModules(q.transfer));
     f->rows = q.transfer.rows;
@@ -145,18 +128,12 @@ void setRates(benchmark::State& state, const QuadFixture& f, std::int64_t bytes_
 void BM_Conversion(benchmark::State& state, Quad quad) {
     const QuadFixture& f = fixture(quad);
     const std::string answers =
-        "k" + f.prefix + "\n" + std::to_string(kHeightScale) + "\n" + f.ter_path + "\nk";
+        marlwood::testsupport::answers(f.prefix, f.ter_path, std::to_string(kHeightScale));
     for (auto _ : state) {
         state.PauseTiming();
         removeFile(f.ter_path);
         state.ResumeTiming();
-        std::istringstream in(answers);
-        std::ostringstream console;
-        int status = 0;
-        {
-            marlwood::DemConverter converter(in, console);
-            status = converter.exitStatus();
-        }
+        const int status = marlwood::testsupport::converse(answers).status;
         if (status != 0 || fileSize(f.ter_path) != f.ter_bytes) {
             state.SkipWithError("the conversion did not write the whole .ter file");
             break;
@@ -227,7 +204,7 @@ void BM_WriteTerBody(benchmark::State& state, Quad quad) {
                                              colormap.colormap_intercept);
         }
     }
-    const std::string path = benchDir().path() + "/body.ter";
+    const std::string path = benchDir() / "body.ter";
     for (auto _ : state) {
         state.PauseTiming();
         removeFile(path);

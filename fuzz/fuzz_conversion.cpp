@@ -11,15 +11,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 
-#include "converter/dem_converter.h"
+// Test support, header-only: the fuzz targets link the core library alone.
+#include "../tests/support/conversation.h"
+#include "../tests/support/files.h"
+#include "../tests/support/transcript.h"
 #include "fuzz_input.h"
 #include "sdts/metadata_readers.h"
 
 namespace {
+
+namespace ts = marlwood::testsupport;
 
 // Larger grids are legal but only measure the machine's memory and patience; the sweep and the
 // catalogue in tests/hostile run the real sizes.
@@ -38,15 +42,6 @@ void removeDirectory() {
     std::fprintf(stderr, "broken promise: %s\n--- transcript ---\n%s\n", what.c_str(),
                  transcript.c_str());
     std::abort();
-}
-
-void writeFile(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        std::perror(path.c_str());
-        std::abort();
-    }
 }
 
 std::uint16_t le16(const std::string& bytes, std::size_t at) {
@@ -76,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto pieces =
         marlwood::fuzz::splitInput(std::string_view(reinterpret_cast<const char*>(data), size));
     for (std::size_t i = 0; i < marlwood::fuzz::kModuleSuffixes.size(); ++i) {
-        writeFile(g_prefix + std::string(marlwood::fuzz::kModuleSuffixes[i]), pieces[i + 1]);
+        ts::writeFile(g_prefix + std::string(marlwood::fuzz::kModuleSuffixes[i]), pieces[i + 1]);
     }
     {
         marlwood::ModuleReader reader;
@@ -88,17 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // One line for the height scale: a line end inside it would let the input name other files.
     std::string_view scale = pieces[0];
     scale = scale.substr(0, scale.find('\n'));
-    std::istringstream in("k" + g_prefix + "\n" + std::string(scale) + "\n" + g_output + "\nk");
-    std::ostringstream out;
-    int status = -1;
-    {
-        marlwood::DemConverter converter(in, out);
-        status = converter.exitStatus();
-    }
-    const std::string transcript = out.str();
-    const std::string closing = "Press any key to continue\nDone\n";
-    if (transcript.size() < closing.size() ||
-        transcript.compare(transcript.size() - closing.size(), closing.size(), closing) != 0) {
+    const auto [status, transcript] =
+        ts::converse(ts::answers(g_prefix, g_output, std::string(scale)));
+    if (!ts::endsWith(transcript, marlwood::kClosing)) {
         broken("the closing step did not run last", transcript);
     }
 
@@ -110,11 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (status != 0) broken("exit status " + std::to_string(status), transcript);
     if (!written) broken("status 0 without an output file", transcript);
-    std::ifstream file(g_output, std::ios::binary | std::ios::ate);
-    std::string ter(static_cast<std::size_t>(file.tellg()), '\0');
-    file.seekg(0);
-    file.read(ter.data(), static_cast<std::streamsize>(ter.size()));
-    file.close();
+    const std::string ter = ts::readFile(g_output);
     std::filesystem::remove(g_output, missing);
     if (ter.size() < 52 || ter.compare(0, 16, "TERRAGENTERRAIN ") != 0 ||
         ter.compare(ter.size() - 4, 4, "EOF ") != 0) {

@@ -6,11 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "archive_maker.h"
+#include "files.h"
 #include "fuzz_input.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
@@ -19,20 +18,6 @@ namespace fs = std::filesystem;
 namespace ts = marlwood::testsupport;
 
 namespace {
-
-void writeSeed(const fs::path& dir, const std::string& name, const std::string& bytes) {
-    std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        std::fprintf(stderr, "fuzz_seeds: cannot write %s\n", (dir / name).c_str());
-        std::exit(1);
-    }
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 struct Seed {
     std::string name;
@@ -80,8 +65,8 @@ int main(int argc, char** argv) {
     };
     for (const auto& s : synthetic) {
         seeds.push_back({s.name, s.format == ts::CellFormat::Bi16 ? 'I' : 'F', s.columns,
-                         ts::buildModules(ts::smallTransfer(s.rows, s.columns, s.format, s.layout,
-                                                            s.spacing_m))});
+                         ts::buildModules(ts::makeQuad(s.rows, s.columns, s.format, s.spacing_m,
+                                                       "7018", s.layout))});
     }
 
     // The fuzzers take inputs of at most 64 KiB and grids of at most 65536 cells, so the real
@@ -93,7 +78,7 @@ int main(int argc, char** argv) {
         Seed seed{"duluth-60-rows", 'I', 323, {}};
         for (const auto suffix : marlwood::fuzz::kModuleSuffixes) {
             const std::string name(suffix);
-            seed.modules[name] = readFile(duluth / ("7172" + name));
+            seed.modules[name] = ts::readFile(duluth / ("7172" + name));
         }
         std::string& ldef = seed.modules["ldef.ddf"];
         std::string& cel0 = seed.modules["cel0.ddf"];
@@ -129,8 +114,8 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < marlwood::fuzz::kModuleSuffixes.size(); ++i) {
             pieces[i + 1] = seed.modules.at(std::string(marlwood::fuzz::kModuleSuffixes[i]));
         }
-        writeSeed(conversion_dir, seed.name, marlwood::fuzz::joinInput(pieces));
-        writeSeed(decode_dir, seed.name, decodeSeed(seed));
+        ts::writeFile(conversion_dir / seed.name, marlwood::fuzz::joinInput(pieces));
+        ts::writeFile(decode_dir / seed.name, decodeSeed(seed));
     }
     // Archives of the small synthetic transfers (the real one is larger than an input may be):
     // plain tar, so mutations meet tar headers directly, and gzipped, with names in either case,
@@ -148,7 +133,7 @@ int main(int argc, char** argv) {
         }
         const std::string pick[] = {ts::tarArchive(plain), ts::gzip(ts::tarArchive(upper)),
                                     ts::tarArchive(gzipped)};
-        writeSeed(archive_dir, seed.name + ".tar", pick[archives % 3]);
+        ts::writeFile(archive_dir / (seed.name + ".tar"), pick[archives % 3]);
         ++archives;
     }
     std::printf("fuzz_seeds: %zu seeds each in %s and %s, %d in %s\n", seeds.size(),

@@ -2,41 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <sstream>
 
-#include "converter/transcript.h"
+#include "conversation.h"
+#include "expected_output.h"
+#include "files.h"
+#include "quad_terrain.h"
 #include "sdts_writer.h"
 #include "temp_dir.h"
+#include "transcript.h"
 
 namespace marlwood {
 namespace {
 
 namespace ts = testsupport;
-
-struct Outcome {
-    std::string transcript;
-    int status;
-};
-
-Outcome convert(const std::string& input) {
-    std::istringstream in(input);
-    std::ostringstream out;
-    int status;
-    {
-        DemConverter converter(in, out);
-        status = converter.exitStatus();
-    }
-    return {out.str(), status};
-}
-
-std::string printf1(const char* format, double value) {
-    char text[128];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
 
 // What a user should see and get for a transfer, worked out from the elevations the test put in.
 struct Expected {
@@ -44,18 +23,10 @@ struct Expected {
     std::string file;
 };
 
-Expected expectedFor(const ts::Transfer& t, const std::string& prefix, const std::string& out,
-                     int height_scale) {
-    // The elevation each cell holds once decoded: BI16 integers, BFP32 truncated toward zero.
-    std::vector<long> cells;
-    for (double e : t.elevations) cells.push_back(std::lround(std::trunc(e)));
-    long max = 0, min = 9000;
-    for (long v : cells) {
-        if (v > -1000) {
-            max = std::max(max, v);
-            min = std::min(min, v);
-        }
-    }
+Expected expectedFor(const ts::Transfer& t, int height_scale) {
+    const std::vector<std::int32_t> raw = ts::storedElevations(t);
+    const ts::Extremes extremes = ts::validExtremes(raw);
+    const ts::ExpectedColormap colormap(extremes.max_elevation, extremes.min_elevation);
     const bool ten = t.spacing_m == 10;
     std::string s = std::string(kBanner) + kPrefixPrompt +
                     "Input the elevation scale factor (try 30)....  integer is:  " +
@@ -71,65 +42,32 @@ Expected expectedFor(const ts::Transfer& t, const std::string& prefix, const std
         const int bytes = (t.format == ts::CellFormat::Bi16 ? 2 : 4) * t.columns;
         s += "data_elements is:  " + std::to_string(bytes / 2 / 2) + "\n\ncomputing.....\n\n";
     }
-    s += "\nmax_elevation is:  " + std::to_string(max) +
-         "\nmin_elevation is:  " + std::to_string(min) + "\n\n";
-    const char* names[] = {"sw_cornerx", "sw_cornery", "nw_cornerx", "nw_cornery",
-                           "ne_cornerx", "ne_cornery", "se_cornerx", "se_cornery"};
-    for (int k = 0; k < 8; ++k) {
-        s += std::string(names[k]) +
-             " is:  " + printf1("%f\n", static_cast<double>(static_cast<float>(t.corners[k])));
-    }
-    const double q = 32000.0 / static_cast<double>(max - min);
-    const float slope = static_cast<float>(q);
-    const float intercept = static_cast<float>(32000.0 - static_cast<double>(max) * q);
-    s += "\nelevrange is:  " + std::to_string(max - min) + "\n" +
-         printf1("\nColormap slope value: %.5f\n", slope) +
-         printf1("Colormap intercept value: %.5f\n\n", intercept) + kOutputPrompt +
-         "Press any key to continue\nDone\n";
+    s += "\nmax_elevation is:  " + std::to_string(extremes.max_elevation) +
+         "\nmin_elevation is:  " + std::to_string(extremes.min_elevation) + "\n\n";
+    for (int k = 0; k < 8; ++k) s += ts::cornerLine(ts::kCornerNames[k], t.corners[k]);
+    s += "\n";
+    s += colormap.printed() + "\n" + kOutputPrompt + kClosing;
 
-    auto le16 = [](long v) {
-        return std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
-    };
-    std::string file = "TERRAGENTERRAIN SIZE" + le16(std::min(t.rows, t.columns) - 1) +
-                       std::string(2, '\0') + "XPTS" + le16(t.columns) + std::string(2, '\0') +
-                       "YPTS" + le16(t.rows) + std::string(2, '\0') + "ALTW" + le16(height_scale) +
-                       std::string(2, '\0');
+    std::string file = ts::expectedTerHeader(t.rows, t.columns, height_scale);
     for (int r = t.rows - 1; r >= 0; --r) {  // the file starts with the last record
         for (int c = 0; c < t.columns; ++c) {
-            const long v = cells[static_cast<std::size_t>(r * t.columns + c)];
-            file += le16(v > -1000 ? static_cast<long>(v * static_cast<double>(slope) +
-                                                       static_cast<double>(intercept))
-                                   : 0);
+            const std::int32_t h =
+                colormap.height(raw[static_cast<std::size_t>(r * t.columns + c)]);
+            file += {static_cast<char>(h & 0xFF), static_cast<char>((h >> 8) & 0xFF)};
         }
     }
-    (void)prefix;
-    (void)out;
     return {s, file + "EOF "};
 }
 
+// The quad with a void, a -1000 (no data too, whatever it would scale to) and a valid elevation
+// below sea level in its middle row; the fill at its edges is the rest of the no data.
 ts::Transfer terrain(int rows, int columns, ts::CellFormat format, ts::Cel0Layout layout,
                      int spacing) {
-    ts::Transfer t;
-    t.rows = rows;
-    t.columns = columns;
-    t.format = format;
-    t.layout = layout;
-    t.spacing_m = spacing;
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            double e = 250.0 + 40.0 * std::sin(r * 0.7) * std::cos(c * 0.3) + r * 5 - c * 2;
-            if (format == ts::CellFormat::Bfp32) {
-                e += 0.625;  // fractions the decoder must truncate
-            } else {
-                e = std::round(e);
-            }
-            if (c == 0 && r % 2 == 0) e = ts::kFillElevation;  // quad edge
-            if (r == 3 && c == 4) e = ts::kVoidElevation;
-            if (r == 4 && c == 4) e = -1000;  // no data too, whatever it scales to
-            if (r == 5 && c == 1) e = -12;    // below sea level, still valid
-            t.elevations.push_back(e);
-        }
-    }
+    ts::Transfer t = ts::makeQuad(rows, columns, format, spacing, "7018", layout);
+    double* middle = &t.elevations[static_cast<std::size_t>(rows / 2 * columns)];
+    middle[1] = ts::kVoidElevation;
+    middle[2] = -1000;
+    middle[3] = -12.75;  // BFP32 truncates it toward zero, BI16 holds -13
     return t;
 }
 
@@ -150,12 +88,12 @@ TEST(DemConverter, WholeConversions) {
         const std::string prefix = dir / "7018";
         ts::writeModules(prefix, ts::buildModules(c.transfer));
         const std::string out = dir / "out.ter";
-        const Outcome run =
-            convert("k" + prefix + "\n" + std::to_string(c.height_scale) + "\n" + out + "\nk");
-        const Expected expected = expectedFor(c.transfer, prefix, out, c.height_scale);
+        const ts::Outcome run =
+            ts::converse(ts::answers(prefix, out, std::to_string(c.height_scale)));
+        const Expected expected = expectedFor(c.transfer, c.height_scale);
         EXPECT_EQ(run.transcript, expected.transcript) << c.name;
         EXPECT_EQ(run.status, 0) << c.name;
-        EXPECT_EQ(dir.read("out.ter"), expected.file) << c.name;
+        EXPECT_EQ(ts::readFile(out), expected.file) << c.name;
     }
 }
 
@@ -166,8 +104,6 @@ class Abandoned : public ::testing::Test {
     std::string out_ = dir_ / "out.ter";
     ts::Transfer transfer_ =
         terrain(5, 6, ts::CellFormat::Bi16, ts::Cel0Layout::RThenLeaderless, 30);
-    static constexpr char kEnding[] =
-        "\n**Conversion abandoned: the input ended**\nPress any key to continue\nDone\n";
 };
 
 TEST_F(Abandoned, EndOfInputAtEveryPrompt) {
@@ -175,10 +111,9 @@ TEST_F(Abandoned, EndOfInputAtEveryPrompt) {
     for (const std::string& input :
          {std::string(""), std::string("k"), "k" + prefix_ + "\n", "k" + prefix_ + "\n30\n",
           "k" + prefix_ + "\n30\n/nonexistent/x\n"}) {
-        const Outcome run = convert(input);
+        const ts::Outcome run = ts::converse(input);
         EXPECT_EQ(run.status, 1) << input;
-        ASSERT_GE(run.transcript.size(), sizeof kEnding - 1);
-        EXPECT_EQ(run.transcript.substr(run.transcript.size() - (sizeof kEnding - 1)), kEnding)
+        EXPECT_TRUE(ts::endsWith(run.transcript, "\n" + std::string(kAbandoned) + kClosing))
             << input;
         EXPECT_FALSE(std::filesystem::exists(out_));
     }
@@ -190,7 +125,7 @@ TEST_F(Abandoned, GridSizesATerFileCannotHold) {
         std::string& ldef = modules.at("ldef.ddf");
         ldef.replace(267, 1, rows);  // the row count "5" becomes this
         ts::writeModules(prefix_, modules);
-        const Outcome run = convert("k" + prefix_ + "\n30\n" + out_ + "\nk");
+        const ts::Outcome run = ts::converse(ts::answers(prefix_, out_));
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(
             run.transcript.find("**Conversion abandoned: " + prefix_ + "ldef.ddf gives a grid of " +
@@ -209,15 +144,15 @@ TEST_F(Abandoned, ShortCel0IsReportedAndTheRestIsVoid) {
     std::string& cel0 = modules.at("cel0.ddf");
     cel0.resize(cel0.size() - (8 + 20 + 12 + 1) - 5);  // the last record and a bit
     ts::writeModules(prefix_, modules);
-    const Outcome run = convert("k" + prefix_ + "\n30\n" + out_ + "\nk");
+    const ts::Outcome run = ts::converse(ts::answers(prefix_, out_));
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.transcript.find("**" + prefix_ +
                                   "cel0.ddf ended after 3 of 5 rows; the missing "
                                   "rows are void**\n"),
               std::string::npos)
         << run.transcript;
-    const std::string file = dir_.read("out.ter");
-    ASSERT_EQ(file.size(), 52u + 2 * 5 * 6);
+    const std::string file = ts::readFile(out_);
+    ASSERT_EQ(file.size(), ts::terSize(5, 6));
     EXPECT_EQ(file.substr(48, 2 * 6), std::string(12, '\0'));      // row 4, now first, is void
     EXPECT_NE(file.substr(48 + 12, 2 * 4), std::string(8, '\0'));  // row 3 kept what it had
 }
@@ -225,10 +160,10 @@ TEST_F(Abandoned, ShortCel0IsReportedAndTheRestIsVoid) {
 TEST_F(Abandoned, AWriteThatFailsIsNotDone) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
     ts::writeModules(prefix_, ts::buildModules(transfer_));
-    const Outcome run = convert("k" + prefix_ + "\n30\n/dev/full\nk");
+    const ts::Outcome run = ts::converse(ts::answers(prefix_, "/dev/full"));
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.transcript.find("**Cannot write /dev/full: the file is incomplete**\n"
-                                  "Press any key to continue\nDone\n"),
+    EXPECT_NE(run.transcript.find("**Cannot write /dev/full: the file is incomplete**\n" +
+                                  std::string(kClosing)),
               std::string::npos)
         << run.transcript;
 }

@@ -1,7 +1,6 @@
 // The console under abuse: 1,000-character lines and the end of input at every prompt, and output
 // files that cannot be opened or written.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -16,8 +15,7 @@ namespace {
 class Console : public testing::Test {
   protected:
     void SetUp() override {
-        ts::writeModules(prefix, ts::buildModules(smallTransfer(10, 8, ts::CellFormat::Bi16,
-                                                                ts::Cel0Layout::RThenLeaderless)));
+        ts::writeModules(prefix, ts::buildModules(ts::makeQuad(10, 8, ts::CellFormat::Bi16)));
         modules = dir.entries();
         const Outcome sound = convert(prefix, output);
         ASSERT_EQ(sound.status, 0);
@@ -28,7 +26,7 @@ class Console : public testing::Test {
     // Files in the directory besides the modules.
     std::size_t created() const { return dir.entries() - modules; }
 
-    ScratchDir dir;
+    ts::TempDir dir{ts::TempDir::InMemory};
     const std::string prefix = dir / "7018";
     const std::string output = dir / "o.ter";
     std::size_t modules = 0;
@@ -61,16 +59,10 @@ TEST_F(Console, EndOfInputAtEveryPrompt) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.where);
-        std::istringstream in(c.input);
-        std::ostringstream out;
-        int status = -1;
-        {
-            DemConverter converter(in, out);
-            status = converter.exitStatus();
-        }
-        EXPECT_EQ(status, 1);
-        EXPECT_EQ(count(out.str(), kAbandonedLine), 1u);
-        EXPECT_TRUE(endsWith(out.str(), kAbandonedLine + kClosing));
+        const Outcome outcome = ts::converse(c.input);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(count(outcome.transcript, kAbandoned), 1u);
+        EXPECT_TRUE(endsWith(outcome.transcript, std::string(kAbandoned) + kClosing));
         EXPECT_EQ(created(), 0u);
     }
 }
@@ -78,7 +70,7 @@ TEST_F(Console, EndOfInputAtEveryPrompt) {
 TEST_F(Console, EndOfInputAtTheClosingKey) {
     for (const std::string& typed :
          {prefix + "\n30\n" + output + "\n", prefix + "\n30\n" + output}) {
-        const Outcome outcome = converse(typed);
+        const Outcome outcome = ts::converse("k" + typed);
         EXPECT_EQ(outcome.status, 0);
         EXPECT_TRUE(endsWith(outcome.transcript, kClosing));
         EXPECT_TRUE(readFile(output) == sound_ter);
@@ -91,8 +83,7 @@ TEST_F(Console, EndOfInputAtTheClosingKey) {
 TEST_F(Console, ThousandCharacterPrefixLine) {
     // 1,000 = 7 x 139 + 27: seven reads of 39 kept characters, one of the last 27, each a failed
     // open, then the sound prefix.
-    const Outcome outcome =
-        converse(std::string(1000, 'x') + "\n" + prefix + "\n30\n" + output + "\nk");
+    const Outcome outcome = convert(std::string(1000, 'x') + "\n" + prefix, output);
     EXPECT_EQ(count(outcome.transcript, kCannotOpen), 8u);
     EXPECT_EQ(count(outcome.transcript, kCannotOpen + std::string(39, 'x') + "cel0.ddf**"), 7u);
     EXPECT_EQ(count(outcome.transcript, kCannotOpen + std::string(27, 'x') + "cel0.ddf**"), 1u);
@@ -114,7 +105,7 @@ TEST_F(Console, ThousandCharacterHeightScaleLines) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Outcome outcome = converse(prefix + "\n" + c.answers + output + "\nk");
+        const Outcome outcome = ts::converse("k" + prefix + "\n" + c.answers + output + "\nk");
         EXPECT_EQ(count(outcome.transcript, kScaleRefused), c.refused);
         EXPECT_EQ(count(outcome.transcript, c.echo), 1u);
         EXPECT_EQ(outcome.status, 0);
@@ -125,8 +116,8 @@ TEST_F(Console, ThousandCharacterHeightScaleLines) {
 
 TEST_F(Console, ThousandCharacterOutputLine) {
     // The file is named by the first 39 characters; the rest of the line is never a name.
-    const std::string line = dir.path() + "/" + std::string(999 - dir.path().size(), 'a');
-    const Outcome outcome = converse(prefix + "\n30\n" + line + "\nk");
+    const std::string line = dir / std::string(999 - dir.path().string().size(), 'a');
+    const Outcome outcome = convert(prefix, line);
     EXPECT_EQ(outcome.status, 0);
     EXPECT_TRUE(readFile(line.substr(0, 39)) == sound_ter);
     EXPECT_EQ(created(), 1u);
@@ -136,12 +127,12 @@ TEST_F(Console, ThousandCharacterOutputLine) {
 // reported and gives status 1.
 
 TEST_F(Console, OutputThatDoesNotOpen) {
-    ScratchDir other;
+    ts::TempDir other{ts::TempDir::InMemory};
     writeFile(other / "f", "a file, not a directory");
     std::filesystem::create_directory(other / "d");
     for (const std::string& bad : {other / "f/o.ter", other / "d", other / "none/o.ter"}) {
         SCOPED_TRACE(bad);
-        const Outcome outcome = converse(prefix + "\n30\n" + bad + "\n" + output + "\nk");
+        const Outcome outcome = ts::converse("k" + prefix + "\n30\n" + bad + "\n" + output + "\nk");
         EXPECT_EQ(count(outcome.transcript, kCannotOpen + bad + "**\nPlease try again.\n"), 1u);
         EXPECT_EQ(outcome.status, 0);
         EXPECT_TRUE(readFile(output) == sound_ter);
@@ -150,7 +141,7 @@ TEST_F(Console, OutputThatDoesNotOpen) {
 
 TEST_F(Console, OutputInAReadOnlyDirectory) {
     namespace fs = std::filesystem;
-    ScratchDir other;
+    ts::TempDir other{ts::TempDir::InMemory};
     fs::permissions(other.path(), fs::perms::owner_read | fs::perms::owner_exec |
                                       fs::perms::group_read | fs::perms::group_exec |
                                       fs::perms::others_read | fs::perms::others_exec);
@@ -163,21 +154,16 @@ TEST_F(Console, OutputInAReadOnlyDirectory) {
     };
     int verdict = 0;
     if (geteuid() != 0) {
-        verdict = judge(converse(typed));
+        verdict = judge(ts::converse("k" + typed));
     } else {
         // Root writes into any directory whatever its mode (and CI runs as root): the
         // conversion runs in a child that has become nobody, in a directory nobody may use.
         fs::permissions(dir.path(), fs::perms::all);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
-            _exit(judge(converse(typed)));
-        }
-        int wait_status = 0;
-        ASSERT_EQ(waitpid(child, &wait_status, 0), child);
-        ASSERT_TRUE(WIFEXITED(wait_status));
-        verdict = WEXITSTATUS(wait_status);
+        verdict = exitStatusInChild([&] {
+            if (setgid(65534) != 0 || setuid(65534) != 0) return 100;
+            return judge(ts::converse("k" + typed));
+        });
+        ASSERT_GE(verdict, 0) << "the conversion did not end by itself";
         if (verdict == 100) GTEST_SKIP() << "running as root and cannot become nobody";
     }
     EXPECT_TRUE(verdict & 1) << "no \"Cannot open\" line for " << bad;

@@ -1,12 +1,9 @@
 // The catalogue of damaged modules: each case spoils one module of a small, sound transfer in one
 // way and states what the conversion must then do.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,7 +18,7 @@ constexpr int kColumns = 9;
 
 // The sound transfer: BI16, one 'R' record then records without leader, as USGS delivers them.
 ts::Transfer soundTransfer() {
-    return smallTransfer(kRows, kColumns, ts::CellFormat::Bi16, ts::Cel0Layout::RThenLeaderless);
+    return ts::makeQuad(kRows, kColumns, ts::CellFormat::Bi16);
 }
 
 struct Result {
@@ -34,7 +31,7 @@ struct Result {
 
 // Converts a transfer from its own scratch directory with the usual answers.
 Result convertModules(const ts::ModuleSet& modules) {
-    ScratchDir dir;
+    ts::TempDir dir{ts::TempDir::InMemory};
     Result result;
     result.prefix = dir / "7018";
     ts::writeModules(result.prefix, modules);
@@ -75,13 +72,6 @@ void replaceOnce(std::string& module, const std::string& from, const std::string
     const std::size_t at = module.find(from);
     ASSERT_NE(at, std::string::npos) << from;
     module.replace(at, from.size(), to);
-}
-
-std::string cornerLine(const char* name, double value) {
-    char line[96];
-    std::snprintf(line, sizeof line, "%s is:  %f\n", name,
-                  static_cast<double>(static_cast<float>(value)));
-    return line;
 }
 
 // What a case's .ter file must be.
@@ -412,7 +402,7 @@ TEST(DamagedCel0, RecordsLongerThanTheRow) {
     for (const auto& shape : shapes) {
         SCOPED_TRACE(std::string(shape.format == ts::CellFormat::Bi16 ? "BI16 " : "BFP32 ") +
                      (shape.layout == ts::Cel0Layout::AllD ? "'D'" : "'R' then leaderless"));
-        const ts::Transfer narrow = smallTransfer(kRows, 5, shape.format, shape.layout, 10);
+        const ts::Transfer narrow = ts::makeQuad(kRows, 5, shape.format, 10, "7018", shape.layout);
         ts::Transfer wide = narrow;
         wide.columns = kColumns;
         wide.elevations.clear();
@@ -437,7 +427,7 @@ TEST(DamagedCel0, RecordsLongerThanTheRow) {
 TEST(DamagedCel0, LeaderlessRecordsBeforeAnyLeader) {
     for (const ts::CellFormat format : {ts::CellFormat::Bi16, ts::CellFormat::Bfp32}) {
         SCOPED_TRACE(format == ts::CellFormat::Bi16 ? "BI16" : "BFP32");
-        ts::Transfer t = smallTransfer(kRows, kColumns, format, ts::Cel0Layout::RThenLeaderless);
+        ts::Transfer t = ts::makeQuad(kRows, kColumns, format);
         t.elevations.assign(t.elevations.size(), 300.0);
         ts::ModuleSet modules = ts::buildModules(t);
         std::string cel0 = ts::cel0DescriptiveRecord(t);
@@ -456,17 +446,17 @@ TEST(DamagedCel0, LeaderlessRecordsBeforeAnyLeader) {
 // A module path that names a directory opens but cannot be read: the prefix prompt says it
 // cannot open it and asks again; a sound prefix then converts as usual.
 TEST(DamagedTransfer, ModuleIsADirectory) {
-    ScratchDir sound;
+    ts::TempDir sound{ts::TempDir::InMemory};
     ts::writeModules(sound / "7018", ts::buildModules(soundTransfer()));
     for (const char* suffix : {"cel0.ddf", "ldef.ddf", "spdm.ddf", "ddsh.ddf", "iref.ddf"}) {
         SCOPED_TRACE(suffix);
-        ScratchDir dir;
+        ts::TempDir dir{ts::TempDir::InMemory};
         const std::string prefix = dir / "7018";
         ts::writeModules(prefix, ts::buildModules(soundTransfer()));
         std::filesystem::remove(prefix + suffix);
         std::filesystem::create_directory(prefix + suffix);
-        const Outcome outcome =
-            converse(prefix + "\n" + (sound / "7018") + "\n30\n" + (dir / "o.ter") + "\nk");
+        const Outcome outcome = ts::converse("k" + prefix + "\n" + (sound / "7018") + "\n30\n" +
+                                             (dir / "o.ter") + "\nk");
         EXPECT_EQ(count(outcome.transcript,
                         "**Cannot open" + prefix + suffix + "**\nPlease try again.\n"),
                   1u);
@@ -481,7 +471,7 @@ TEST(DamagedTransfer, ModuleIsADirectory) {
 // waited on. The conversion runs in a child process with a deadline, so a hang fails the test
 // instead of stalling the suite.
 TEST(DamagedTransfer, ModuleIsNoRegularFile) {
-    ScratchDir sound;
+    ts::TempDir sound{ts::TempDir::InMemory};
     ts::writeModules(sound / "7018", ts::buildModules(soundTransfer()));
     const struct {
         const char* what;
@@ -494,7 +484,7 @@ TEST(DamagedTransfer, ModuleIsNoRegularFile) {
     for (const auto& kind : kinds) {
         for (const char* suffix : {"cel0.ddf", "ldef.ddf", "spdm.ddf", "ddsh.ddf", "iref.ddf"}) {
             SCOPED_TRACE(std::string(suffix) + " is " + kind.what);
-            ScratchDir dir;
+            ts::TempDir dir{ts::TempDir::InMemory};
             const std::string prefix = dir / "7018";
             ts::writeModules(prefix, ts::buildModules(soundTransfer()));
             std::filesystem::remove(prefix + suffix);
@@ -502,27 +492,16 @@ TEST(DamagedTransfer, ModuleIsNoRegularFile) {
             const std::string typed =
                 prefix + "\n" + (sound / "7018") + "\n30\n" + (dir / "o.ter") + "\nk";
             const std::string refused = "**Cannot open" + prefix + suffix + "**\n";
-            const pid_t child = fork();
-            ASSERT_GE(child, 0);
-            if (child == 0) {
-                const Outcome outcome = converse(typed);
-                _exit((count(outcome.transcript, refused) == 1) + 2 * (outcome.status == 0) +
-                      4 * (readFile(dir / "o.ter") == soundTer()));
-            }
-            int wait_status = 0;
-            pid_t done = 0;
-            for (int tenths = 0; tenths < 50 && done == 0; ++tenths) {
-                done = waitpid(child, &wait_status, WNOHANG);
-                if (done == 0) usleep(100000);
-            }
-            if (done == 0) {
-                kill(child, SIGKILL);
-                waitpid(child, &wait_status, 0);
-                ADD_FAILURE() << "the conversion still ran after 5 s";
+            const int verdict = exitStatusInChild([&] {
+                const Outcome outcome = ts::converse("k" + typed);
+                return (count(outcome.transcript, refused) == 1) + 2 * (outcome.status == 0) +
+                       4 * (readFile(dir / "o.ter") == soundTer());
+            });
+            if (verdict < 0) {
+                ADD_FAILURE() << (verdict == -1 ? "the conversion still ran after 5 s"
+                                                : "the conversion did not end by itself");
                 continue;
             }
-            ASSERT_TRUE(WIFEXITED(wait_status));
-            const int verdict = WEXITSTATUS(wait_status);
             EXPECT_TRUE(verdict & 1) << "no \"Cannot open\" line";
             EXPECT_TRUE(verdict & 2) << "exit status not 0";
             EXPECT_TRUE(verdict & 4) << "the sound prefix did not convert as usual";

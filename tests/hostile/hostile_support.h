@@ -1,120 +1,63 @@
-// What the hostile-input tests share: a scratch directory with a short name, in-process
-// conversions, and small file helpers.
+// What the hostile-input tests share besides tests/support.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstddef>
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <functional>
 #include <string>
-#include <string_view>
 
-#include "converter/dem_converter.h"
+#include "conversation.h"
+#include "expected_output.h"
+#include "files.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
+#include "temp_dir.h"
+#include "transcript.h"
 
 namespace marlwood::hostile {
 
 namespace ts = marlwood::testsupport;
 
-// The whole file in one read (the sweeps read thousands of them); empty when it is missing.
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return {};
-    std::string bytes(static_cast<std::size_t>(in.tellg()), '\0');
-    in.seekg(0);
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return bytes;
+using ts::cornerLine;
+using ts::count;
+using ts::endsWith;
+using ts::Outcome;
+using ts::readFile;
+using ts::terSize;
+using ts::writeFile;
+
+// The usual answers after the banner key.
+inline Outcome convert(const std::string& prefix, const std::string& output) {
+    return ts::converse(ts::answers(prefix, output));
 }
 
-inline void writeFile(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    ASSERT_TRUE(out) << "cannot write " << path;
-}
-
-// A short path whatever TMPDIR says, as typed paths keep only 39 characters; in memory when the
-// machine offers it, since the sweeps write thousands of modules and .ter files.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        const bool shm = access("/dev/shm", W_OK | X_OK) == 0;
-        std::string name = shm ? "/dev/shm/mwhXXXXXX" : "/tmp/mwhXXXXXX";
-        if (mkdtemp(name.data()) != nullptr) path_ = name;
+// Runs `body` in a child process with a deadline, so that a hang fails the test instead of
+// stalling the suite. Gives what `body` returned (0 to 255), -1 when the child still ran after
+// `seconds` (it is then killed), -2 when it did not start or did not exit by itself.
+inline int exitStatusInChild(const std::function<int()>& body, int seconds = 5) {
+    const pid_t child = fork();
+    if (child < 0) return -2;
+    if (child == 0) _exit(body());
+    int status = 0;
+    pid_t done = 0;
+    for (int tenths = 0; tenths < 10 * seconds && done == 0; ++tenths) {
+        done = waitpid(child, &status, WNOHANG);
+        if (done == 0) usleep(100000);
     }
-    ~ScratchDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    if (done == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        return -1;
     }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
-    // Entries left in the directory, for "no file was created" checks.
-    std::size_t entries() const {
-        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(path_),
-                                                      std::filesystem::directory_iterator()));
-    }
-
-  private:
-    std::string path_;
-};
-
-struct Outcome {
-    int status = -1;
-    std::string transcript;
-};
-
-// One whole session in process: the banner key, then `typed` as the rest of standard input.
-inline Outcome converse(const std::string& typed) {
-    std::istringstream in("k" + typed);
-    std::ostringstream out;
-    Outcome outcome;
-    {
-        DemConverter converter(in, out);
-        outcome.status = converter.exitStatus();
-    }
-    outcome.transcript = out.str();
-    return outcome;
-}
-
-// The usual answers: the prefix, the height scale, the output file and the closing key.
-inline Outcome convert(const std::string& prefix, const std::string& output,
-                       const std::string& scale = "30") {
-    return converse(prefix + "\n" + scale + "\n" + output + "\nk");
-}
-
-inline std::size_t count(std::string_view text, std::string_view needle) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(needle); at != text.npos; at = text.find(needle, at + 1)) ++n;
-    return n;
-}
-
-// Header, two bytes a cell, "EOF ".
-constexpr std::size_t terSize(std::size_t rows, std::size_t columns) {
-    return 48 + 2 * rows * columns + 4;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
 }
 
 inline std::string shortModuleLine(const std::string& cel0_path, int decoded, int rows) {
     return "**" + cel0_path + " ended after " + std::to_string(decoded) + " of " +
            std::to_string(rows) + " rows; the missing rows are void**\n";
 }
-
-inline const std::string kAbandonedLine = "**Conversion abandoned: the input ended**\n";
-inline const std::string kClosing = "Press any key to continue\nDone\n";
-
-inline bool endsWith(std::string_view text, std::string_view tail) {
-    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
-using testsupport::smallTransfer;
 
 }  // namespace marlwood::hostile

@@ -2,13 +2,9 @@
 
 #include <sys/wait.h>
 
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -108,39 +104,6 @@ Raster gdalRead(const std::filesystem::path& path) {
     return raster;
 }
 
-TempDir::TempDir() {
-    // Short on purpose: the program keeps only 39 characters of a typed line.
-    char name[] = "/tmp/mwoXXXXXX";
-    if (::mkdtemp(name) == nullptr) {
-        throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-    }
-    path_ = name;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-ProgramRun runMarlwood(const std::filesystem::path& dir, const std::string& input) {
-    {
-        std::ofstream in(dir / "session.in", std::ios::binary);
-        in << input;
-    }
-    ProgramRun run;
-    const std::string command = "cd " + quoted(dir.string()) + " && " + quoted(MARLWOOD_BINARY) +
-                                " <session.in >session.out 2>session.err";
-    const int raw = std::system(command.c_str());
-    run.exit_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.transcript = readFileBytes(dir / "session.out");
-    return run;
-}
-
-std::string readFileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 Decoded decodeWithOurReaders(const std::string& prefix) {
     Decoded d;
     ModuleReader in;
@@ -160,52 +123,6 @@ Decoded decodeWithOurReaders(const std::string& prefix) {
     in.close();
     d.console = console.str();
     return d;
-}
-
-ExpectedColormap::ExpectedColormap(std::int32_t max, std::int32_t min)
-    : max_elevation(max), min_elevation(min) {
-    if (max == min) return;  // every valid cell then scales to 0
-    const double q = 32000.0 / static_cast<double>(max - min);
-    slope = static_cast<float>(q);
-    intercept = static_cast<float>(32000.0 - static_cast<double>(max) * q);
-}
-
-std::int32_t ExpectedColormap::height(std::int32_t raw) const {
-    if (raw <= -1000) return 0;
-    return static_cast<std::int32_t>(
-        std::trunc(static_cast<double>(raw) * double{slope} + double{intercept}));
-}
-
-std::string ExpectedColormap::printed() const {
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "elevrange is:  %d\n\nColormap slope value: %.5f\nColormap intercept value: "
-                  "%.5f\n",
-                  max_elevation - min_elevation, double{slope}, double{intercept});
-    return text;
-}
-
-Extremes validExtremes(const std::vector<std::int32_t>& raw) {
-    Extremes e;
-    for (std::int32_t v : raw) {
-        if (v <= -1000) continue;
-        if (v > e.max_elevation) e.max_elevation = v;
-        if (v < e.min_elevation) e.min_elevation = v;
-    }
-    return e;
-}
-
-std::string expectedTerHeader(std::int32_t rows, std::int32_t columns, std::int32_t height_scale) {
-    const auto chunk = [](const char* tag, std::int32_t value) {
-        std::string bytes(tag);
-        bytes += static_cast<char>(value & 0xFF);
-        bytes += static_cast<char>((value >> 8) & 0xFF);
-        bytes += std::string(2, '\0');
-        return bytes;
-    };
-    const std::int32_t size = (rows < columns ? rows : columns) - 1;
-    return std::string("TERRAGENTERRAIN ") + chunk("SIZE", size) + chunk("XPTS", columns) +
-           chunk("YPTS", rows) + chunk("ALTW", height_scale);
 }
 
 }  // namespace marlwood::oracle

@@ -1,6 +1,5 @@
 // Helpers for the tests that hold marlwood against readers we did not write: GDAL run as a
-// black-box command-line tool, the built program run through a pipe, and our own SDTS readers
-// run in-process.
+// black-box command-line tool, and our own SDTS readers run in-process.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,9 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "expected_output.h"
+#include "files.h"
+#include "program.h"
 #include "sdts/record_decoder.h"
+#include "temp_dir.h"
 
 namespace marlwood::oracle {
+
+// The shared test support, without its namespace.
+using namespace testsupport;
 
 // True when gdalinfo and gdal_translate run.
 bool gdalAvailable();
@@ -46,29 +52,6 @@ struct Raster {
 // Throws std::runtime_error when GDAL refuses the file or its output is not what is expected.
 Raster gdalRead(const std::filesystem::path& path);
 
-// A fresh directory under /tmp with a short name, removed with everything in it at the end.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
-struct ProgramRun {
-    int exit_status = -1;
-    std::string transcript;
-};
-
-// Runs the built marlwood in `dir` with `input` on a pipe; typed paths may be relative to `dir`.
-ProgramRun runMarlwood(const std::filesystem::path& dir, const std::string& input);
-
-std::string readFileBytes(const std::filesystem::path& path);
-
 // What our in-process readers make of a transfer: the metadata and every decoded cell.
 struct Decoded {
     ValueType value_type = 0;
@@ -82,32 +65,5 @@ struct Decoded {
 
 // `prefix` is the directory and the four digits, as typed at the prompt.
 Decoded decodeWithOurReaders(const std::string& prefix);
-
-// The colormap that maps min to 0 and max to about 32000, written out here from its definition:
-// q = 32000 / (max - min) in double, slope = float(q), intercept = float(32000 - max * q), and a
-// height is v * slope + intercept in double, truncated toward zero. Raw values of -1000 and
-// below are no data and are written as 0.
-struct ExpectedColormap {
-    ExpectedColormap(std::int32_t max_elevation, std::int32_t min_elevation);
-    std::int32_t height(std::int32_t raw) const;
-    // The lines the program prints for it.
-    std::string printed() const;
-
-    std::int32_t max_elevation;
-    std::int32_t min_elevation;
-    float slope = 0;
-    float intercept = 0;
-};
-
-// Extremes over the valid values (those above -1000), as the program prints them: the maximum
-// starts at 0 and the minimum at 9000.
-struct Extremes {
-    std::int32_t max_elevation = 0;
-    std::int32_t min_elevation = 9000;
-};
-Extremes validExtremes(const std::vector<std::int32_t>& raw);
-
-// The 48 header bytes of a .ter file, from the Terragen format's layout.
-std::string expectedTerHeader(std::int32_t rows, std::int32_t columns, std::int32_t height_scale);
 
 }  // namespace marlwood::oracle

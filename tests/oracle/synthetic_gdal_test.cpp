@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "oracle_support.h"
+#include "quad_terrain.h"
 #include "sdts/metadata_readers.h"
 #include "sdts_writer.h"
 
@@ -20,11 +21,6 @@ namespace marlwood::oracle {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::Cel0Layout;
-using testsupport::CellFormat;
-using testsupport::kFillElevation;
-using testsupport::kVoidElevation;
-using testsupport::Transfer;
 
 struct SyntheticCase {
     const char* name;
@@ -66,45 +62,23 @@ std::vector<double> edgeCaseValues(CellFormat format) {
             1.0e-30};
 }
 
-// Hills with fill in two corners (a quad's trapezoid inside its grid), a few voids inside, and
-// the edge-case values along the second row and the second-to-last row.
-std::vector<double> terrain(const SyntheticCase& c) {
-    const bool fractions = c.format == CellFormat::Bfp32;
-    std::vector<double> e(static_cast<std::size_t>(c.rows) * static_cast<std::size_t>(c.columns));
-    for (int r = 0; r < c.rows; ++r) {
-        for (int col = 0; col < c.columns; ++col) {
-            double v =
-                900.0 + 250.0 * std::sin(r * 0.21) * std::cos(col * 0.17) + 3.0 * r - 2.0 * col;
-            v = std::floor(v);
-            if (fractions) v += ((r * 7 + col * 3) % 10) / 10.0;
-            if (col < (c.rows - r) / 6) v = kFillElevation;
-            if (c.columns - 1 - col < r / 7) v = kFillElevation;
-            if ((r * 13 + col * 7) % 97 == 0) v = kVoidElevation;
-            e[static_cast<std::size_t>(r) * c.columns + col] = v;
-        }
-    }
+// The quad with the edge-case values along its second row and its second-to-last row.
+Transfer terrain(const SyntheticCase& c) {
+    Transfer t = makeQuad(c.rows, c.columns, c.format, c.spacing_m, "7018", c.layout);
     const std::vector<double> edge_cases = edgeCaseValues(c.format);
     for (int r : {1, c.rows - 2}) {
         for (std::size_t k = 0;
              k < edge_cases.size() && k + 1 < static_cast<std::size_t>(c.columns); ++k) {
-            e[static_cast<std::size_t>(r) * c.columns + k + 1] = edge_cases[k];
+            t.elevations[static_cast<std::size_t>(r) * c.columns + k + 1] = edge_cases[k];
         }
     }
-    return e;
+    return t;
 }
 
 // What the writer was asked to store, as GDAL must read it back.
 double asStored(CellFormat format, double elevation) {
     return format == CellFormat::Bi16 ? static_cast<double>(std::lround(elevation))
                                       : static_cast<double>(static_cast<float>(elevation));
-}
-
-// Our raw elevation for a value GDAL read: BI16 as it is; BFP32 truncated toward zero, then its
-// low 16 bits as a signed number. (Every value used here lies far below 2^63.)
-std::int32_t ourElevation(CellFormat format, double gdal_value) {
-    if (format == CellFormat::Bi16) return static_cast<std::int32_t>(gdal_value);
-    const auto whole = static_cast<std::int64_t>(std::trunc(gdal_value));
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(whole & 0xFFFF));
 }
 
 const SyntheticCase kCases[] = {
@@ -128,15 +102,9 @@ class SyntheticAgainstGdal : public ::testing::TestWithParam<SyntheticCase> {};
 TEST_P(SyntheticAgainstGdal, DecoderAndTerFileAgreeWithGdal) {
     MARLWOOD_REQUIRE_GDAL();
     const SyntheticCase& c = GetParam();
-    Transfer t;
-    t.rows = c.rows;
-    t.columns = c.columns;
-    t.format = c.format;
-    t.layout = c.layout;
-    t.spacing_m = c.spacing_m;
-    t.elevations = terrain(c);
+    const Transfer t = terrain(c);
     TempDir tmp;
-    testsupport::writeModules((tmp.path() / t.file_id).string(), testsupport::buildModules(t));
+    writeModules(tmp / t.file_id, buildModules(t));
 
     // GDAL reads back what the writer was asked to store, north up.
     const Raster sdts = gdalRead(tmp.path() / (t.file_id + "catd.ddf"));
@@ -155,7 +123,7 @@ TEST_P(SyntheticAgainstGdal, DecoderAndTerFileAgreeWithGdal) {
     ASSERT_EQ(ours.columns, c.columns);
     std::vector<std::int32_t> raw;
     raw.reserve(sdts.values.size());
-    for (double v : sdts.values) raw.push_back(ourElevation(c.format, v));
+    for (double v : sdts.values) raw.push_back(storedElevation(c.format, v));
     int mismatches = 0;
     for (std::size_t i = 0; i < raw.size(); ++i) {
         if (ours.cells[i] != raw[i] && ++mismatches <= 10) {
@@ -169,8 +137,8 @@ TEST_P(SyntheticAgainstGdal, DecoderAndTerFileAgreeWithGdal) {
     EXPECT_EQ(ours.state.min_elevation, extremes.min_elevation);
 
     // The built program end to end, and GDAL reading the .ter file it wrote.
-    const ProgramRun run = runMarlwood(tmp.path(), "k./" + t.file_id + "\n30\nout.ter\nk");
-    EXPECT_EQ(run.exit_status, 0) << run.transcript;
+    const Outcome run = runProgram(tmp.path(), "k./" + t.file_id + "\n30\nout.ter\nk");
+    EXPECT_EQ(run.status, 0) << run.transcript;
     EXPECT_NE(run.transcript.find("\nmax_elevation is:  " + std::to_string(extremes.max_elevation) +
                                   "\nmin_elevation is:  " + std::to_string(extremes.min_elevation) +
                                   "\n"),
@@ -183,8 +151,8 @@ TEST_P(SyntheticAgainstGdal, DecoderAndTerFileAgreeWithGdal) {
         << run.transcript;
 
     const fs::path ter = tmp.path() / "out.ter";
-    const std::string bytes = readFileBytes(ter);
-    ASSERT_EQ(bytes.size(), 52u + 2u * static_cast<std::size_t>(c.rows * c.columns));
+    const std::string bytes = readFile(ter);
+    ASSERT_EQ(bytes.size(), terSize(c.rows, c.columns));
     EXPECT_EQ(bytes.substr(0, 48), expectedTerHeader(c.rows, c.columns, 30));
     const Raster terrain_read = gdalRead(ter);
     ASSERT_EQ(terrain_read.width, c.columns);

@@ -55,13 +55,11 @@ TEST(Bfp32, KnownPatterns) {
 // Every sign and exponent field, each with fractions that probe every bit position, both ends
 // and a spread of others: over 8 million patterns checked against the reference.
 TEST(Bfp32, AgreesWithTheReferenceOverEveryExponent) {
-    std::uint64_t checked = 0;
     for (std::uint32_t top = 0; top < 512; ++top) {  // sign and exponent field
         const std::uint32_t high = top << 23;
         auto check = [&](std::uint32_t fraction) {
             const std::uint32_t p = high | (fraction & 0x7FFFFF);
             ASSERT_EQ(bfp32ToElevation(p), referenceElevation(p)) << std::hex << p;
-            ++checked;
         };
         for (int bit = 0; bit < 23; ++bit) {
             check(1u << bit);
@@ -70,7 +68,6 @@ TEST(Bfp32, AgreesWithTheReferenceOverEveryExponent) {
         }
         for (std::uint32_t f = 0; f < (1u << 23); f += 509) check(f);
     }
-    EXPECT_GT(checked, 8'000'000u);
 }
 
 }  // namespace

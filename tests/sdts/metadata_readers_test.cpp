@@ -5,6 +5,8 @@
 #include <cmath>
 #include <sstream>
 
+#include "files.h"
+#include "quad_terrain.h"
 #include "sdts_writer.h"
 #include "shared_data.h"
 #include "temp_dir.h"
@@ -25,20 +27,14 @@ class MetadataReaders : public ::testing::Test {
     std::string module(const std::string& suffix, Edit edit, ts::Transfer t = defaultTransfer()) {
         std::string bytes = ts::buildModules(t).at(suffix);
         edit(bytes);
-        dir_.write(suffix, bytes);
+        ts::writeFile(dir_ / suffix, bytes);
         return dir_ / suffix;
     }
     std::string module(const std::string& suffix, ts::Transfer t = defaultTransfer()) {
         return module(
             suffix, [](std::string&) {}, t);
     }
-    static ts::Transfer defaultTransfer() {
-        ts::Transfer t;
-        t.rows = 2;
-        t.columns = 3;
-        t.elevations = {1, 2, 3, 4, 5, 6};
-        return t;
-    }
+    static ts::Transfer defaultTransfer() { return ts::makeQuad(2, 3, ts::CellFormat::Bi16); }
     static std::string::size_type firstDataRecord(const std::string& bytes) {
         return static_cast<std::string::size_type>(parseDecimal(bytes.substr(0, 5)));
     }
@@ -63,10 +59,8 @@ TEST_F(MetadataReaders, GridSizeFromLdef) {
         int rows, columns, min_rows_cols;
     } cases[] = {{401, 381, 380}, {381, 401, 380}, {50, 50, 49}, {0, 7, -1}};
     for (const auto& c : cases) {
-        ts::Transfer t = defaultTransfer();
-        t.rows = c.rows == 0 ? 1 : c.rows;
-        t.columns = c.columns;
-        t.elevations.assign(static_cast<std::size_t>(t.rows * c.columns), 1.0);
+        const ts::Transfer t =
+            ts::makeQuad(c.rows == 0 ? 1 : c.rows, c.columns, ts::CellFormat::Bi16);
         std::ostringstream console;
         const auto path = module(
             "ldef.ddf",

@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
+
+#include "files.h"
+#include "temp_dir.h"
 
 namespace marlwood {
 namespace {
@@ -93,13 +95,12 @@ TEST(ModuleReader, EndOfDataFailsAndEveryLoopStops) {
     EXPECT_TRUE(reader.failed());
 }
 
+// Each test has a directory of its own, so runs side by side never share a file.
 class ModuleFile : public ::testing::Test {
   protected:
-    std::filesystem::path path_ =
-        std::filesystem::path("/tmp") /
-        ("mw_reader_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".ddf");
-    void write(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
-    void TearDown() override { std::filesystem::remove(path_); }
+    testsupport::TempDir dir_;
+    std::filesystem::path path_ = dir_ / "m.ddf";
+    void write(const std::string& bytes) { testsupport::writeFile(path_, bytes); }
 };
 
 // Blocks are refilled across their boundary: a file several blocks long reads back whole.
@@ -125,7 +126,7 @@ TEST_F(ModuleFile, OpenNeverCreatesAndRefusesDirectories) {
     ModuleReader reader;
     EXPECT_FALSE(reader.open(path_.string()));
     EXPECT_FALSE(std::filesystem::exists(path_));
-    EXPECT_FALSE(reader.open(std::filesystem::path("/tmp").string()));
+    EXPECT_FALSE(reader.open(dir_.path().string()));
     write("");
     EXPECT_TRUE(reader.open(path_.string()));   // an empty module opens; reading it fails
     EXPECT_FALSE(reader.open(path_.string()));  // already open

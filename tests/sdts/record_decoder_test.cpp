@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "expected_output.h"
+#include "quad_terrain.h"
 #include "sdts_writer.h"
 
 namespace marlwood {
@@ -247,16 +249,9 @@ TEST(DecodeRow, EndOfDataInsideARecord) {
 TEST(DecodeRow, WholeModulesFromTheWriter) {
     for (auto layout : {ts::Cel0Layout::AllD, ts::Cel0Layout::RThenLeaderless}) {
         for (auto format : {ts::CellFormat::Bi16, ts::CellFormat::Bfp32}) {
-            ts::Transfer t;
-            t.rows = 7;
-            t.columns = 11;
-            t.format = format;
-            t.layout = layout;
             // BFP32 values carry fractions that the decoder must truncate.
-            const double fraction = format == ts::CellFormat::Bfp32 ? 0.75 : 0.0;
-            for (int i = 0; i < t.rows * t.columns; ++i) {
-                t.elevations.push_back(i % 13 == 5 ? -32767.0 : 100.0 + i * 3 + fraction);
-            }
+            const ts::Transfer t = ts::makeQuad(9, 11, format, 30, "7018", layout);
+            const std::vector<std::int32_t> expected = ts::storedElevations(t);
             const ValueType type = format == ts::CellFormat::Bi16 ? kBi16 : kBfp32;
             ModuleReader reader;
             reader.openBytes(ts::buildModules(t).at("cel0.ddf"));
@@ -267,13 +262,13 @@ TEST(DecodeRow, WholeModulesFromTheWriter) {
             for (int r = 0; r < t.rows; ++r) {
                 ASSERT_TRUE(decodeRow(reader, type, row.data(), t.columns, state, console));
                 for (int c = 0; c < t.columns; ++c) {
-                    const int i = r * t.columns + c;
-                    const std::int32_t expected = i % 13 == 5 ? -32767 : 100 + i * 3;
-                    ASSERT_EQ(row[static_cast<std::size_t>(c)], expected) << r << "," << c;
+                    ASSERT_EQ(row[static_cast<std::size_t>(c)],
+                              expected[static_cast<std::size_t>(r * t.columns + c)])
+                        << r << "," << c;
                 }
             }
-            EXPECT_EQ(state.min_elevation, 100);
-            EXPECT_EQ(state.max_elevation, 100 + 76 * 3);
+            EXPECT_EQ(state.min_elevation, ts::validExtremes(expected).min_elevation);
+            EXPECT_EQ(state.max_elevation, ts::validExtremes(expected).max_elevation);
             const std::string announce =
                 layout == ts::Cel0Layout::RThenLeaderless
                     ? "data_elements is:  " + std::to_string(type == kBi16 ? 5 : 11) +

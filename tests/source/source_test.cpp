@@ -6,6 +6,7 @@
 #include <functional>
 #include <sstream>
 
+#include "files.h"
 #include "pipeline/stages.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
@@ -29,8 +30,7 @@ const std::pair<ModuleSource TransferModules::*, std::string> kSlots[] = {
 };
 
 const ts::ModuleSet& smallSet() {
-    static const ts::ModuleSet set = ts::buildModules(
-        ts::smallTransfer(6, 5, ts::CellFormat::Bi16, ts::Cel0Layout::RThenLeaderless));
+    static const ts::ModuleSet set = ts::buildModules(ts::makeQuad(6, 5, ts::CellFormat::Bi16));
     return set;
 }
 
@@ -131,11 +131,12 @@ TEST(SourceFinding, PrefixesAndDirectories) {
          "7018", "", "", "7018spdm.ddf: not a regular file"},
         {"directory, a module missing", withoutFile(kUpper, "7018IREF.DDF"), "", "", "",
          "holds no module 7018iref.ddf (in either case)"},
-        {"directory without modules", [](const ts::TempDir& d) { d.write("notes.txt", "x"); }, "",
-         "", "", "holds no SDTS DEM modules"},
+        {"directory without modules",
+         [](const ts::TempDir& d) { ts::writeFile(d.path() / "notes.txt", "x"); }, "", "", "",
+         "holds no SDTS DEM modules"},
         {"directory holding an archive",
-         [](const ts::TempDir& d) { d.write("1107834.DEM.SDTS.TAR.GZ", "x"); }, "", "", "",
-         "give its path: 1107834.DEM.SDTS.TAR.GZ"},
+         [](const ts::TempDir& d) { ts::writeFile(d.path() / "1107834.DEM.SDTS.TAR.GZ", "x"); }, "",
+         "", "", "give its path: 1107834.DEM.SDTS.TAR.GZ"},
         {"directory holding two transfers",
          [](const ts::TempDir& d) {
              kLower(d);
@@ -276,11 +277,14 @@ TEST(ArchiveSource, FilesOnDisk) {
     runSourceCases({
         {"tar.gz, upper-case extension",
          [](const ts::TempDir& d) {
-             d.write("1107834.DEM.SDTS.TAR.GZ", ts::gzip(ts::tarArchive(members())));
+             ts::writeFile(d.path() / "1107834.DEM.SDTS.TAR.GZ",
+                           ts::gzip(ts::tarArchive(members())));
          },
          "1107834.DEM.SDTS.TAR.GZ", "1107834", "1107834.DEM.SDTS.TAR.GZ:7018cel0.ddf", ""},
         {".tgz",
-         [](const ts::TempDir& d) { d.write("x.TGZ", ts::gzip(ts::tarArchive(members()))); },
+         [](const ts::TempDir& d) {
+             ts::writeFile(d.path() / "x.TGZ", ts::gzip(ts::tarArchive(members())));
+         },
          "x.TGZ", "x", "x.TGZ:7018cel0.ddf", ""},
         {"a directory named like an archive is a directory",
          [](const ts::TempDir& d) {
@@ -291,8 +295,9 @@ TEST(ArchiveSource, FilesOnDisk) {
         {"no such archive", kLower, "7018.tar.gz", "", "", "no such archive"},
         {"a named pipe", [](const ts::TempDir& d) { mkfifo((d / "p.tar").c_str(), 0600); }, "p.tar",
          "", "", "not a regular file"},
-        {"a damaged archive file", [](const ts::TempDir& d) { d.write("z.tgz", "garbage"); },
-         "z.tgz", "", "", "damaged archive"},
+        {"a damaged archive file",
+         [](const ts::TempDir& d) { ts::writeFile(d.path() / "z.tgz", "garbage"); }, "z.tgz", "",
+         "", "damaged archive"},
     });
 }
 

@@ -66,17 +66,17 @@ bool insideQuad(double u, double v) {
 }  // namespace
 
 Transfer makeQuad(int rows, int columns, CellFormat format, int spacing_m,
-                  const std::string& file_id) {
+                  const std::string& file_id, Cel0Layout layout) {
     Transfer t;
     t.rows = rows;
     t.columns = columns;
     t.format = format;
-    t.layout = Cel0Layout::RThenLeaderless;
+    t.layout = layout;
     t.spacing_m = spacing_m;
     t.file_id = file_id;
     const int void_row = rows * 3 / 5;
     const int void_column = columns / 4;
-    const int void_size = std::max(3, rows / 100);
+    const int void_size = std::max(rows / 100, std::min(3, rows / 8));
     t.elevations.reserve(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
     for (int row = 0; row < rows; ++row) {
         const double v = 1.0 - static_cast<double>(row) / std::max(rows - 1, 1);  // row 0: north
@@ -91,22 +91,6 @@ Transfer makeQuad(int rows, int columns, CellFormat format, int spacing_m,
                 z = kVoidElevation;
             }
             t.elevations.push_back(z);
-        }
-    }
-    return t;
-}
-
-Transfer smallTransfer(int rows, int columns, CellFormat format, Cel0Layout layout, int spacing_m) {
-    Transfer t;
-    t.rows = rows;
-    t.columns = columns;
-    t.format = format;
-    t.layout = layout;
-    t.spacing_m = spacing_m;
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            const bool edge = c == 0 && r % 3 == 0;
-            t.elevations.push_back(edge ? kVoidElevation : 250.0 + 7.0 * r + 3.0 * (c % 11));
         }
     }
     return t;

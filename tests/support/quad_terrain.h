@@ -1,5 +1,5 @@
-// Synthetic transfers with terrain: realistic quads for the bundled sample and the benchmarks,
-// small ones for damage and fuzz tests.
+// The one terrain of synthetic transfers, at every size: the bundled sample, the benchmarks, the
+// tests and the fuzz seeds.
 #pragma once
 
 #include <string>
@@ -8,16 +8,13 @@
 
 namespace marlwood::testsupport {
 
-// A quad of the given size laid out as USGS delivered them (one 'R' record, then records without
-// leader): hills, a river valley winding into a flat lake, roughness down to a few cells, fill
-// outside the quad's slightly rotated trapezoid and a small void patch inside it. BI16 holds whole
-// metres, BFP32 keeps the fractions. Fixed arithmetic only, so every machine gets the same bytes.
-Transfer makeQuad(int rows, int columns, CellFormat format, int spacing_m,
-                  const std::string& file_id);
-
-// A small transfer for damage and fuzz tests: a slope, a ridge every 11 columns and void cells on
-// its west edge.
-Transfer smallTransfer(int rows, int columns, CellFormat format, Cel0Layout layout,
-                       int spacing_m = 30);
+// A quad of the given size: hills, a river valley winding into a flat lake, roughness down to a
+// few cells, fill outside the quad's slightly rotated trapezoid (in a small grid, its edges) and,
+// from 8 rows up, a small void patch inside it. BI16 holds whole metres, BFP32 keeps the
+// fractions. Fixed arithmetic only, so every machine gets the same bytes. The default layout is
+// the one USGS delivered: one 'R' record, then records without leader.
+Transfer makeQuad(int rows, int columns, CellFormat format, int spacing_m = 30,
+                  const std::string& file_id = "7018",
+                  Cel0Layout layout = Cel0Layout::RThenLeaderless);
 
 }  // namespace marlwood::testsupport

@@ -5,9 +5,10 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 #include <utility>
+
+#include "files.h"
 
 namespace marlwood::testsupport {
 namespace {
@@ -403,11 +404,7 @@ void writeModules(const std::string& prefix, const ModuleSet& modules, bool uppe
             std::transform(name.begin(), name.end(), name.begin(),
                            [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         }
-        const std::string path = prefix + name;
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) throw std::runtime_error("sdts_writer: cannot write " + path);
+        writeFile(prefix + name, bytes);
     }
 }
 

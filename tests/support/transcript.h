@@ -35,4 +35,10 @@ inline const char kOutputPrompt[] =
     "Please type in the complete file name including the directory path\n"
     "for example: a:\\outfile.ter\n\n";
 
+// The closing step, the end of every session.
+inline const char kClosing[] = "Press any key to continue\nDone\n";
+
+// The line of a session whose input ended before the answers did.
+inline const char kAbandoned[] = "**Conversion abandoned: the input ended**\n";
+
 }  // namespace marlwood
