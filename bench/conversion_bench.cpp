@@ -71,11 +71,11 @@ void removeFile(const std::string& path) {
 void decodeModule(const QuadFixture& f, marlwood::ModuleReader& reader,
                   marlwood::ElevationGrid& grid, marlwood::DecoderState& decoder,
                   std::ostream& console) {
-    marlwood::openCel0AtFirstRecord(reader, f.prefix + "cel0.ddf");
-    for (std::int32_t r = 0; r < f.rows; ++r) {
-        marlwood::decodeRow(reader, f.value_type, grid[static_cast<std::size_t>(r)], f.columns,
-                            decoder, console);
-    }
+    const std::string cel0 = f.prefix + "cel0.ddf";
+    marlwood::openCel0AtFirstRecord(reader, cel0);
+    marlwood::decodeCel0Rows(
+        reader, f.value_type, f.rows, f.columns,
+        [&](std::int32_t r) { return grid[static_cast<std::size_t>(r)]; }, decoder, console, cel0);
     reader.close();
 }
 

@@ -115,11 +115,14 @@ Decoded decodeWithOurReaders(const std::string& prefix) {
     d.grid_spacing = readGridSpacing(in, prefix + "iref.ddf", console);
     d.cells.assign(static_cast<std::size_t>(d.rows) * static_cast<std::size_t>(d.columns),
                    INT32_MIN);
-    openCel0AtFirstRecord(in, prefix + "cel0.ddf");
-    for (std::int32_t row = 0; row < d.rows; ++row) {
-        decodeRow(in, d.value_type, d.cells.data() + static_cast<std::size_t>(row) * d.columns,
-                  d.columns, d.state, console);
-    }
+    const std::string cel0 = prefix + "cel0.ddf";
+    openCel0AtFirstRecord(in, cel0);
+    decodeCel0Rows(
+        in, d.value_type, d.rows, d.columns,
+        [&](std::int32_t row) {
+            return d.cells.data() + static_cast<std::size_t>(row) * d.columns;
+        },
+        d.state, console, cel0);
     in.close();
     d.console = console.str();
     return d;
