@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "cli/batch.h"
+#include "conversation.h"
+#include "files.h"
+#include "quad_terrain.h"
+#include "sdts_writer.h"
+#include "source/archive_maker.h"
+#include "source/transfer_source.h"
+#include "temp_dir.h"
+
+namespace marlwood {
+namespace {
+
+namespace fs = std::filesystem;
+namespace ts = testsupport;
+
+struct CliRun {
+    int status;
+    std::string out, err;
+};
+
+CliRun commandLine(const std::vector<std::string>& arguments) {
+    std::ostringstream out, err;
+    const int status = runCommandLine(arguments, out, err, false);
+    return {status, out.str(), err.str()};
+}
+
+// What the dialogue writes for the transfer at `prefix` with this height scale.
+std::string dialogueBytes(const ts::TempDir& tmp, const std::string& prefix,
+                          const std::string& scale) {
+    const std::string ter = tmp / "dialogue.ter";
+    const ts::Outcome outcome = ts::converse(ts::answers(prefix, ter, scale));
+    EXPECT_EQ(outcome.status, 0) << outcome.transcript;
+    return ts::readFile(ter);
+}
+
+// The same modules as a module prefix, a directory and a .tar.gz archive give the dialogue's
+// bytes, whatever the case of the module names.
+TEST(CommandLine, EverySourceKindWritesTheDialoguesBytes) {
+    struct Case {
+        ts::Transfer transfer;
+        bool upper_case;
+        const char* scale;
+    };
+    const Case cases[] = {
+        {ts::makeQuad(20, 17, ts::CellFormat::Bi16, 30, "4101"), false, "30"},
+        {ts::makeQuad(24, 19, ts::CellFormat::Bfp32, 10, "7018"), true, "-45"},
+        {ts::makeQuad(9, 12, ts::CellFormat::Bi16, 30, "1234", ts::Cel0Layout::AllD), false, "300"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.transfer.file_id);
+        ts::TempDir tmp;
+        fs::create_directories(tmp.path() / "dir" / "out");
+        const std::string prefix = tmp / ("dir/" + c.transfer.file_id);
+        const ts::ModuleSet modules = ts::buildModules(c.transfer);
+        ts::writeModules(prefix, modules, c.upper_case);
+        std::vector<ts::TarMember> members;
+        for (const auto& [suffix, bytes] : modules) {
+            members.push_back({"1107834/" + c.transfer.file_id + suffix, bytes});
+        }
+        ts::writeFile(tmp.path() / "1107834.DEM.SDTS.TAR.GZ", ts::gzip(ts::tarArchive(members)));
+        const std::string expected = dialogueBytes(tmp, prefix, c.scale);
+        ASSERT_FALSE(expected.empty());
+
+        const CliRun run = commandLine({"-s", c.scale, "-d", tmp / "dir/out", prefix,
+                                        tmp / "1107834.DEM.SDTS.TAR.GZ", "-j", "2"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(ts::count(run.out, "\n"), 2u) << run.out;
+        EXPECT_EQ(ts::readFile(tmp.path() / "dir/out" / (c.transfer.file_id + ".ter")), expected);
+        EXPECT_EQ(ts::readFile(tmp.path() / "dir/out/1107834.ter"), expected);
+        // The directory would be named after the same four digits as the prefix: it goes to -o.
+        EXPECT_EQ(commandLine({"-s", c.scale, "-o", tmp / "d.ter", tmp / "dir"}).status, 0);
+        EXPECT_EQ(ts::readFile(tmp.path() / "d.ter"), expected);
+        EXPECT_NE(run.out.find(prefix + ": " + std::to_string(c.transfer.rows) + " x " +
+                               std::to_string(c.transfer.columns) + ", "),
+                  std::string::npos)
+            << run.out;
+    }
+}
+
+// A source that fails is named on standard error and leaves no file; the others still convert,
+// a damaged module converts as in the dialogue with its warning, and the status says 1.
+TEST(CommandLine, ProblemsAreNamedAndTheRestConverts) {
+    ts::TempDir tmp;
+    const ts::Transfer quad = ts::makeQuad(12, 10, ts::CellFormat::Bi16, 30, "5555");
+    ts::ModuleSet modules = ts::buildModules(quad);
+    ts::writeModules(tmp / "good", modules);
+    modules["spdm.ddf"].resize(40);  // cut inside its descriptive record
+    ts::writeModules(tmp / "cut", modules);
+    ts::writeFile(tmp.path() / "5555.ter", "keep me");  // what the directory would write
+    fs::create_directory(tmp.path() / "taken");
+    ts::writeModules(tmp / "taken/5555", ts::buildModules(quad));
+    const std::string cut_dialogue = dialogueBytes(tmp, tmp / "cut", "30");
+
+    const CliRun run = commandLine(
+        {"-d", tmp.path().string(), tmp / "good", tmp / "missing", tmp / "cut", tmp / "taken"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(fs::exists(tmp.path() / "good.ter"));
+    EXPECT_FALSE(fs::exists(tmp.path() / "missing.ter"));
+    EXPECT_EQ(ts::readFile(tmp.path() / "cut.ter"), cut_dialogue);
+    EXPECT_EQ(ts::readFile(tmp.path() / "5555.ter"), "keep me");
+    EXPECT_NE(run.err.find("marlwood: " + (tmp / "missing") + ": no module"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("marlwood: " + (tmp / "cut") + ": " + (tmp / "cutspdm.ddf") +
+                           " ends too soon"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("5555.ter exists; -f replaces it"), std::string::npos) << run.err;
+    EXPECT_EQ(ts::count(run.out, "\n"), 2u) << run.out;  // good and cut
+    for (const auto& entry : fs::directory_iterator(tmp.path())) {
+        EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
+    }
+}
+
+TEST(CommandLine, UsageHelpAndVersion) {
+    const CliRun usage = commandLine({"-s", "40000", "x"});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_EQ(usage.err,
+              "marlwood: the height scale is a whole number from -32768 to 32767, not '40000'\n"
+              "Try 'marlwood --help'.\n");
+    const CliRun help = commandLine({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--common-range"), std::string::npos);
+    EXPECT_EQ(commandLine({"--version"}).out.rfind("marlwood ", 0), 0u);
+    EXPECT_EQ(commandLine({"-d", "/nonexistent/dir", "x"}).status, 1);
+}
+
+}  // namespace
+}  // namespace marlwood
