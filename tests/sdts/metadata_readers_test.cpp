@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "sdts_writer.h"
-#include "shared_data.h"
 #include "temp_dir.h"
+#include "test_data.h"
 
 namespace marlwood {
 namespace {
@@ -171,7 +171,7 @@ TEST_F(MetadataReaders, MissingAndShortModulesAreReported) {
 }
 
 TEST(MetadataReadersOnUsgsData, DuluthAndBlackForest) {
-    MARLWOOD_REQUIRE_SHARED_DATA(data);
+    MARLWOOD_REQUIRE_USGS_DATA(data);
     ModuleReader reader;
     std::ostringstream console;
     const std::string duluth = (data / "7172-duluth-mn" / "7172").string();

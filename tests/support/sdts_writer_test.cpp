@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "shared_data.h"
+#include "test_data.h"
 
 namespace marlwood::testsupport {
 namespace {
@@ -209,7 +209,7 @@ std::string readFile(const std::filesystem::path& path) {
 
 // The synthetic modules for a grid shaped like a real USGS transfer are that transfer's bytes.
 TEST(SdtsWriterTest, MatchesRealUsgsModules) {
-    MARLWOOD_REQUIRE_SHARED_DATA(data);
+    MARLWOOD_REQUIRE_USGS_DATA(data);
 
     struct Case {
         const char* dir;
