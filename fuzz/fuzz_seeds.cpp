@@ -1,5 +1,5 @@
 // fuzz_seeds <conversion dir> <decode-row dir> <archive dir>: writes the seed corpora, one file
-// per seed, from the test-transfer writer and (when it is there) the real DULUTH transfer.
+// per seed, from the test-transfer writer and the real DULUTH transfer in tests/data/usgs/.
 #include <array>
 #include <cctype>
 #include <cmath>
@@ -73,37 +73,31 @@ int main(int argc, char** argv) {
     // transfer goes in as its first rows: once with LDEF saying so (a whole conversion), once with
     // LDEF promising more rows than CEL0 holds (a short module). Its CEL0: descriptive record 188
     // bytes, the 'R' record 727, then 675 for each further row.
-    const fs::path duluth = fs::path(MARLWOOD_SHARED_DIR) / "data/usgs-sdts/7172-duluth-mn";
-    if (fs::is_directory(duluth)) {
-        Seed seed{"duluth-60-rows", 'I', 323, {}};
-        for (const auto suffix : marlwood::fuzz::kModuleSuffixes) {
-            const std::string name(suffix);
-            seed.modules[name] = ts::readFile(duluth / ("7172" + name));
-        }
-        std::string& ldef = seed.modules["ldef.ddf"];
-        std::string& cel0 = seed.modules["cel0.ddf"];
-        constexpr std::size_t kRowCount = 267;
-        if (ldef.compare(kRowCount, 4, "467\x1f") != 0 || cel0.size() != 188 + 727 + 466 * 675) {
-            std::fprintf(stderr, "fuzz_seeds: %s is not the transfer expected\n", duluth.c_str());
-            return 1;
-        }
-        ldef.replace(kRowCount, 3, "060");
-        cel0.resize(188 + 727 + 59 * 675);
-        seeds.push_back(seed);
-        seed.name = "duluth-short";
-        ldef.replace(kRowCount, 3, "080");
-        cel0.resize(188 + 727 + 19 * 675);
-        seeds.push_back(seed);
-    } else {
-        const char* ci = std::getenv("CI");
-        if (ci != nullptr && std::string(ci) == "true") {
-            std::fprintf(stderr, "fuzz_seeds: the DULUTH transfer is missing: %s\n",
-                         duluth.c_str());
-            return 1;
-        }
-        std::fprintf(stderr, "fuzz_seeds: no DULUTH transfer at %s; synthetic seeds only\n",
-                     duluth.c_str());
+    const fs::path duluth = fs::path(MARLWOOD_TEST_DATA_DIR) / "usgs/7172-duluth-mn";
+    if (!fs::is_directory(duluth)) {
+        std::fprintf(stderr, "fuzz_seeds: the DULUTH transfer is missing: %s\n", duluth.c_str());
+        return 1;
     }
+    Seed real{"duluth-60-rows", 'I', 323, {}};
+    for (const auto suffix : marlwood::fuzz::kModuleSuffixes) {
+        const std::string name(suffix);
+        real.modules[name] = ts::readFile(duluth / ("7172" + name));
+    }
+    std::string& ldef = real.modules["ldef.ddf"];
+    std::string& cel0 = real.modules["cel0.ddf"];
+    constexpr std::size_t kRowCount = 267;
+    if (ldef.size() < kRowCount + 4 || ldef.compare(kRowCount, 4, "467\x1f") != 0 ||
+        cel0.size() != 188 + 727 + 466 * 675) {
+        std::fprintf(stderr, "fuzz_seeds: %s is not the transfer expected\n", duluth.c_str());
+        return 1;
+    }
+    ldef.replace(kRowCount, 3, "060");
+    cel0.resize(188 + 727 + 59 * 675);
+    seeds.push_back(real);
+    real.name = "duluth-short";
+    ldef.replace(kRowCount, 3, "080");
+    cel0.resize(188 + 727 + 19 * 675);
+    seeds.push_back(real);
 
     int n = 0;
     for (const Seed& seed : seeds) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "hostile_support.h"
-#include "shared_data.h"
+#include "test_data.h"
 
 namespace marlwood::hostile {
 namespace {
@@ -88,8 +88,8 @@ void runSweep(const Sweep& sweep) {
 }
 
 TEST(TruncationSweep, RealDuluthBi16RThenLeaderless) {
-    MARLWOOD_REQUIRE_SHARED_DATA(shared);
-    const std::filesystem::path duluth = shared / "7172-duluth-mn";
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    const std::filesystem::path duluth = usgs / "7172-duluth-mn";
     Sweep sweep;
     for (const char* suffix : {"cel0.ddf", "ldef.ddf", "spdm.ddf", "ddsh.ddf", "iref.ddf"}) {
         sweep.modules[suffix] = readFile(duluth / (std::string("7172") + suffix));

@@ -11,7 +11,7 @@
 #include "oracle_support.h"
 #include "sdts/metadata_readers.h"
 #include "sdts/module_reader.h"
-#include "support/shared_data.h"
+#include "support/test_data.h"
 
 namespace marlwood::oracle {
 namespace {
@@ -34,7 +34,7 @@ std::vector<std::int32_t> integerValues(const Raster& raster) {
 // Our readers against GDAL on DULUTH: every cell of the in-process decoder equals GDAL's value,
 // voids and fill included (GDAL keeps -32767 as a value and reports -32766 only as NoData).
 TEST(DuluthAgainstGdal, DecoderGivesGdalsValueInEveryCell) {
-    MARLWOOD_REQUIRE_SHARED_DATA(usgs);
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
     MARLWOOD_REQUIRE_GDAL();
     const fs::path dir = usgs / kDuluth;
     const Raster gdal = gdalRead(dir / "7172catd.ddf");
@@ -76,7 +76,7 @@ TEST(DuluthAgainstGdal, DecoderGivesGdalsValueInEveryCell) {
 // colormap of GDAL's SDTS value at the same line and column. Both GDAL rasters are north up,
 // so this also proves the row order.
 TEST(DuluthAgainstGdal, BinaryWritesTheColormapOfGdalsValues) {
-    MARLWOOD_REQUIRE_SHARED_DATA(usgs);
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
     MARLWOOD_REQUIRE_GDAL();
     const fs::path dir = usgs / kDuluth;
     const Raster sdts = gdalRead(dir / "7172catd.ddf");
@@ -164,7 +164,7 @@ void PrintTo(const MetadataCase& c, std::ostream* os) {
 class RealMetadata : public ::testing::TestWithParam<MetadataCase> {};
 
 TEST_P(RealMetadata, ReadersFindWhatTheModulesSay) {
-    MARLWOOD_REQUIRE_SHARED_DATA(usgs);
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
     const MetadataCase& c = GetParam();
     const std::string prefix = (usgs / c.dir / c.digits).string();
     ModuleReader in;

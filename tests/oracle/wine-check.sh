@@ -7,8 +7,8 @@
 # Windows transcript is turned into LF before the comparison; nothing else is changed, so a
 # stray CR still counts as a difference.
 #
-# Under CI=true a missing wine or a missing ../shared folder is a failure; elsewhere the check is
-# skipped with a message.
+# The transfer comes with the repository (tests/data/usgs/). Under CI=true a missing wine is a
+# failure; elsewhere the check is skipped with a message.
 set -euo pipefail
 
 if [ $# -ne 2 ]; then
@@ -18,8 +18,7 @@ fi
 exe=$(realpath "$1")
 linux=$(realpath "$2")
 repo=$(cd "$(dirname "$0")/../.." && pwd)
-shared=${MARLWOOD_SHARED_DIR:-$repo/../shared}
-duluth=$shared/data/usgs-sdts/7172-duluth-mn
+duluth=$repo/tests/data/usgs/7172-duluth-mn
 
 skip_or_fail() {
   if [ "${CI:-}" = true ]; then
@@ -33,7 +32,10 @@ skip_or_fail() {
 for binary in "$exe" "$linux"; do
   [ -x "$binary" ] || { echo "wine-check: FAILED: no program at $binary" >&2; exit 1; }
 done
-[ -f "$duluth/7172cel0.ddf" ] || skip_or_fail "the real USGS transfer is missing: $duluth"
+if [ ! -f "$duluth/7172cel0.ddf" ]; then
+  echo "wine-check: FAILED: no USGS transfer at $duluth" >&2
+  exit 1
+fi
 
 # Debian's wine64 package installs its loader outside PATH; the wine package adds /usr/bin/wine.
 wine=""

@@ -8,8 +8,8 @@
 #include "files.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
-#include "shared_data.h"
 #include "temp_dir.h"
+#include "test_data.h"
 
 namespace marlwood {
 namespace {
@@ -165,7 +165,7 @@ TEST_F(MetadataReaders, MissingAndShortModulesAreReported) {
 }
 
 TEST(MetadataReadersOnUsgsData, DuluthAndBlackForest) {
-    MARLWOOD_REQUIRE_SHARED_DATA(data);
+    MARLWOOD_REQUIRE_USGS_DATA(data);
     ModuleReader reader;
     std::ostringstream console;
     const std::string duluth = (data / "7172-duluth-mn" / "7172").string();

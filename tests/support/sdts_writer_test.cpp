@@ -12,7 +12,7 @@
 
 #include "files.h"
 #include "quad_terrain.h"
-#include "shared_data.h"
+#include "test_data.h"
 
 namespace marlwood::testsupport {
 namespace {
@@ -202,7 +202,7 @@ TEST(SdtsWriterTest, MaxColumnsIsTheWidestGridThatBuilds) {
 
 // The synthetic modules for a grid shaped like a real USGS transfer are that transfer's bytes.
 TEST(SdtsWriterTest, MatchesRealUsgsModules) {
-    MARLWOOD_REQUIRE_SHARED_DATA(data);
+    MARLWOOD_REQUIRE_USGS_DATA(data);
 
     struct Case {
         const char* dir;
