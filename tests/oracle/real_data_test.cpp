@@ -8,9 +8,13 @@
 #include <sstream>
 #include <string>
 
+#include "cli/batch.h"
+#include "conversation.h"
 #include "oracle_support.h"
+#include "quad_terrain.h"
 #include "sdts/metadata_readers.h"
 #include "sdts/module_reader.h"
+#include "sdts_writer.h"
 #include "support/test_data.h"
 
 namespace marlwood::oracle {
@@ -200,6 +204,90 @@ TEST_P(RealMetadata, ReadersFindWhatTheModulesSay) {
 
 INSTANTIATE_TEST_SUITE_P(UsgsTransfers, RealMetadata, ::testing::ValuesIn(kMetadataCases),
                          [](const auto& info) { return std::string(info.param.digits); });
+
+}  // namespace
+}  // namespace marlwood::oracle
+
+namespace marlwood::oracle {
+namespace {
+
+struct CliRun {
+    int status;
+    std::string out, err;
+};
+
+CliRun commandLine(const std::vector<std::string>& arguments) {
+    std::ostringstream out, err;
+    const int status = runCommandLine(arguments, out, err, false);
+    return {status, out.str(), err.str()};
+}
+
+// DULUTH as a module prefix, as its directory and as a .tar.gz made by tar: the dialogue's bytes.
+TEST(DuluthFromTheCommandLine, EverySourceKindWritesTheDialoguesBytes) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    const fs::path dir = usgs / kDuluth;
+    TempDir tmp;
+    fs::create_directory_symlink(dir, tmp.path() / "d");
+    const Outcome dialogue = converse(answers(tmp / "d/7172", tmp / "dialogue.ter", "75"));
+    ASSERT_EQ(dialogue.status, 0) << dialogue.transcript;
+    const std::string expected = readFile(tmp.path() / "dialogue.ter");
+    const std::string archive = tmp / "1107834.DEM.SDTS.TAR.GZ";
+    ASSERT_EQ(std::system(("tar -czf " + archive + " -C " + dir.string() + " .").c_str()), 0);
+
+    for (const std::string& source : {tmp / "d/7172", tmp / "d", archive}) {
+        SCOPED_TRACE(source);
+        const CliRun run = commandLine({"-f", "-s", "75", "-o", tmp / "cli.ter", source});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, source + ": 467 x 323, 30 m, BI16, elevations 602..1472, 3635 void -> " +
+                               (tmp / "cli.ter") + "\n");
+        EXPECT_EQ(readFile(tmp.path() / "cli.ter"), expected);
+    }
+}
+
+// --common-range over DULUTH and a synthetic neighbour: both files take one colormap, made from
+// the union of the valid elevations GDAL reads in the two transfers.
+TEST(DuluthFromTheCommandLine, CommonRangeGivesNeighboursOneColormap) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    MARLWOOD_REQUIRE_GDAL();
+    TempDir tmp;
+    fs::create_directory(tmp.path() / "n");
+    // Lower and higher than DULUTH's 602..1472, so the union is neither transfer's own range.
+    Transfer neighbour = makeQuad(40, 30, CellFormat::Bi16, 30, "7173");
+    for (double& v : neighbour.elevations) v = v > -1000 ? v * 1.2 : v;
+    writeModules(tmp / "n/7173", buildModules(neighbour));
+
+    const std::string duluth = (usgs / kDuluth / "7172").string();
+    const CliRun run = commandLine(
+        {"--common-range", "-j", "2", "-d", tmp.path().string(), duluth, tmp / "n/7173"});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    const Raster sdts[] = {gdalRead(usgs / kDuluth / "7172catd.ddf"),
+                           gdalRead(tmp.path() / "n/7173catd.ddf")};
+    const std::vector<std::int32_t> raw[] = {integerValues(sdts[0]), integerValues(sdts[1])};
+    const Extremes own[] = {validExtremes(raw[0]), validExtremes(raw[1])};
+    ASSERT_LT(own[1].min_elevation, own[0].min_elevation);
+    ASSERT_GT(own[1].max_elevation, own[0].max_elevation);
+    std::vector<std::int32_t> both = raw[0];
+    both.insert(both.end(), raw[1].begin(), raw[1].end());
+    const Extremes range = validExtremes(both);
+    const ExpectedColormap colormap(range.max_elevation, range.min_elevation);
+
+    const fs::path outputs[] = {tmp.path() / "7172.ter", tmp.path() / "7173.ter"};
+    for (int k = 0; k < 2; ++k) {
+        const Raster terrain = gdalRead(outputs[k]);
+        ASSERT_EQ(terrain.width, sdts[k].width);
+        ASSERT_EQ(terrain.height, sdts[k].height);
+        int mismatches = 0;
+        for (std::size_t i = 0; i < raw[k].size(); ++i) {
+            const auto want = static_cast<std::int16_t>(colormap.height(raw[k][i]) & 0xFFFF);
+            if (terrain.values[i] != want && ++mismatches <= 5) {
+                ADD_FAILURE() << outputs[k] << " cell " << i << ": " << terrain.values[i]
+                              << ", common colormap of GDAL's " << raw[k][i] << " is " << want;
+            }
+        }
+        EXPECT_EQ(mismatches, 0);
+    }
+}
 
 }  // namespace
 }  // namespace marlwood::oracle
