@@ -1,9 +1,6 @@
 // The archive reader (libarchive): a USGS .tar.gz read in place. An archive is hostile input like
 // any module: only the five modules are kept, each within a bound checked against the member's
 // declared size and again while reading, and anything odd ends the reading with one line.
-#include <archive.h>
-#include <archive_entry.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -11,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "source/archive_library.h"
 #include "source/module_names.h"
 #include "source/transfer_source.h"
 
@@ -22,13 +20,19 @@ namespace {
 
 constexpr std::size_t kBlockSize = 64 * 1024;
 
+// Only called once the entry points have made sure the library is there.
+const ArchiveLibrary& la() {
+    std::string unused;
+    return *archiveLibrary(unused);
+}
+
 struct ArchiveFree {
-    void operator()(archive* a) const { archive_read_free(a); }
+    void operator()(archive* a) const { la().read_free(a); }
 };
 using ArchivePtr = std::unique_ptr<archive, ArchiveFree>;
 
 std::string errorOf(archive* a) {
-    const char* text = archive_error_string(a);
+    const char* text = la().error_string(a);
     return printable(text != nullptr ? text : "unknown error");
 }
 
@@ -52,7 +56,7 @@ bool stepsUp(std::string_view name) {
 std::string readData(archive* a, std::uint64_t bound, std::string_view label, std::string& out) {
     std::array<char, kBlockSize> block;
     for (;;) {
-        const la_ssize_t n = archive_read_data(a, block.data(), block.size());
+        const la_ssize_t n = la().read_data(a, block.data(), block.size());
         if (n == 0) return {};
         if (n < 0) return "cannot be read: " + errorOf(a);
         if (out.size() + static_cast<std::uint64_t>(n) > bound) {
@@ -66,16 +70,16 @@ std::string readData(archive* a, std::uint64_t bound, std::string_view label, st
 // A member that is itself gzipped, unpacked within the same bound.
 std::string gunzip(const std::string& compressed, std::uint64_t bound, std::string_view label,
                    std::string& out) {
-    ArchivePtr a(archive_read_new());
+    ArchivePtr a(la().read_new());
     if (!a) return "cannot be unpacked: out of memory";
-    archive_read_support_filter_gzip(a.get());
-    archive_read_support_format_raw(a.get());
+    la().support_filter_gzip(a.get());
+    la().support_format_raw(a.get());
     archive_entry* entry = nullptr;
-    if (archive_read_open_memory(a.get(), compressed.data(), compressed.size()) != ARCHIVE_OK ||
-        archive_read_next_header(a.get(), &entry) != ARCHIVE_OK) {
+    if (la().open_memory(a.get(), compressed.data(), compressed.size()) != ARCHIVE_OK ||
+        la().next_header(a.get(), &entry) != ARCHIVE_OK) {
         return "is not gzip data: " + errorOf(a.get());
     }
-    if (archive_filter_code(a.get(), 0) != ARCHIVE_FILTER_GZIP) return "is not gzip data";
+    if (la().filter_code(a.get(), 0) != ARCHIVE_FILTER_GZIP) return "is not gzip data";
     return readData(a.get(), bound, label, out);
 }
 
@@ -92,7 +96,7 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
     std::size_t members = 0;
     for (;;) {
         archive_entry* entry = nullptr;
-        const int status = archive_read_next_header(a, &entry);
+        const int status = la().next_header(a, &entry);
         if (status == ARCHIVE_EOF) break;
         if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
             return failure("damaged archive: " + errorOf(a));
@@ -101,15 +105,15 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
             return failure("holds more than " + std::to_string(kMaxArchiveMembers) +
                            " members; a DEM transfer has about 20");
         }
-        const char* raw_name = archive_entry_pathname(entry);
+        const char* raw_name = la().entry_pathname(entry);
         const std::string_view name = raw_name != nullptr ? raw_name : "";
         // "./7172CEL0.DDF", as tar writes names given as ".", is shown as "7172CEL0.DDF".
         std::string_view shown = name;
         while (shown.starts_with("./")) shown.remove_prefix(2);
         const std::string member = printable(shown);
         if (stepsUp(name)) return failure("member " + member + " has \"..\" in its name");
-        const bool size_known = archive_entry_size_is_set(entry) != 0;
-        const auto declared = static_cast<std::uint64_t>(archive_entry_size(entry));
+        const bool size_known = la().entry_size_is_set(entry) != 0;
+        const auto declared = static_cast<std::uint64_t>(la().entry_size(entry));
         if (size_known && declared > kMaxCel0ModuleBytes) {
             return failure("member " + member + " declares " + std::to_string(declared) +
                            " bytes, more than any module may hold (" +
@@ -117,7 +121,7 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
         }
         // Links and directories are no modules, whatever their name; other members are skipped
         // by the next header read, their data never read.
-        if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry) != nullptr) {
+        if (la().entry_filetype(entry) != AE_IFREG || la().entry_hardlink(entry) != nullptr) {
             continue;
         }
         std::optional<ModuleName> module = matchModuleName(baseName(name), true);
@@ -166,10 +170,10 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
 
 // A reader of tar archives, plain or gzipped; nothing else is tried on hostile bytes.
 ArchivePtr newReader() {
-    ArchivePtr a(archive_read_new());
+    ArchivePtr a(la().read_new());
     if (a) {
-        archive_read_support_filter_gzip(a.get());
-        archive_read_support_format_tar(a.get());
+        la().support_filter_gzip(a.get());
+        la().support_format_tar(a.get());
     }
     return a;
 }
@@ -177,13 +181,15 @@ ArchivePtr newReader() {
 }  // namespace
 
 bool archivesSupported() {
-    return true;
+    std::string unused;
+    return archiveLibrary(unused) != nullptr;
 }
 
 FoundTransfer readArchiveTransfer(const std::string& display_name, std::string_view bytes) {
+    if (std::string problem; archiveLibrary(problem) == nullptr) return failure(problem);
     ArchivePtr a = newReader();
     if (!a) return failure("cannot read the archive: out of memory");
-    if (archive_read_open_memory(a.get(), bytes.data(), bytes.size()) != ARCHIVE_OK) {
+    if (la().open_memory(a.get(), bytes.data(), bytes.size()) != ARCHIVE_OK) {
         return failure("damaged archive: " + errorOf(a.get()));
     }
     return readOpened(a.get(), display_name);
@@ -191,13 +197,14 @@ FoundTransfer readArchiveTransfer(const std::string& display_name, std::string_v
 
 namespace source_detail {
 FoundTransfer readArchiveFile(const std::string& path) {
+    if (std::string problem; archiveLibrary(problem) == nullptr) return failure(problem);
     // Opened here, so that a file that cannot be read is told apart from one that is no archive.
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                                &std::fclose);
     if (!file) return failure("cannot read the archive: " + printable(std::strerror(errno)));
     ArchivePtr a = newReader();
     if (!a) return failure("cannot read the archive: out of memory");
-    if (archive_read_open_FILE(a.get(), file.get()) != ARCHIVE_OK) {
+    if (la().open_FILE(a.get(), file.get()) != ARCHIVE_OK) {
         return failure("damaged archive: " + errorOf(a.get()));
     }
     return readOpened(a.get(), path);
