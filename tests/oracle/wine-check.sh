@@ -115,6 +115,30 @@ session duluth $'kd/7172\n30\nduluth.ter\nk'
 # file in a directory that does not exist.
 session retries $'kd/7999\nd/7172\nthirty\n30\nnodir/retries.ter\nretries.ter\nk'
 
+# The command line: the prefix and the directory give the dialogue's bytes; an archive is refused
+# by the Windows build (it has no libarchive) with a line saying so and exit status 1.
+(cd "$work/windows" && timeout 600 "$wine" "$exe" -q -s 30 -o cli-prefix.ter d/7172 &&
+  timeout 600 "$wine" "$exe" -q -s 30 -o cli-dir.ter d) >"$work/cli.out" 2>&1 ||
+  { echo "wine-check: the command line failed:" >&2; cat "$work/cli.out" >&2; status=1; }
+for out in cli-prefix cli-dir; do
+  if cmp -s "$work/linux/duluth.ter" "$work/windows/$out.ter"; then
+    echo "wine-check: command line $out: the dialogue's .ter bytes"
+  else
+    echo "wine-check: command line $out: the .ter differs from the dialogue's" >&2
+    status=1
+  fi
+done
+touch "$work/windows/x.tar.gz"
+rc=0
+(cd "$work/windows" && timeout 600 "$wine" "$exe" x.tar.gz) >"$work/archive.out" 2>&1 || rc=$?
+if [ "$rc" -eq 1 ] && grep -q "unpack the archive first" "$work/archive.out"; then
+  echo "wine-check: an archive is refused with a line saying so"
+else
+  echo "wine-check: an archive gave status $rc and:" >&2
+  cat "$work/archive.out" >&2
+  status=1
+fi
+
 if [ "$status" -ne 0 ]; then
   echo "wine-check: FAILED" >&2
 else
