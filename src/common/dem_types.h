@@ -27,6 +27,9 @@ constexpr bool isValidElevation(std::int32_t v) {
     return v > kVoidThreshold;
 }
 
+// True-scale output keeps elevations in hundredths of their unit, so BFP32 decimetres survive.
+inline constexpr std::int32_t kHundredths = 100;
+
 // A void cell in the scaled grid; written to the file as height 0.
 inline constexpr std::int32_t kVoidMarker = 65535;
 

@@ -57,15 +57,17 @@ Colormap computeColormap(std::int32_t max_elevation, std::int32_t min_elevation,
     return map;
 }
 
-bool scaleAndFlip(ElevationGrid& raw_grid, ElevationGrid& scaled_grid, ElevationGrid& scratch_grid,
-                  std::int32_t rows, std::int32_t columns, float colormap_slope,
-                  float colormap_intercept) {
-    // Scaling and row reversal in one sweep: a left-right mirror followed by a half turn leaves
-    // exactly the rows reversed.
+namespace {
+
+// Maps every raw row into the scaled grid with the rows reversed (a left-right mirror followed by
+// a half turn leaves exactly the rows reversed), releases raw, then fills scratch with a copy.
+template <typename MapRow>
+bool mapRowsAndFlip(ElevationGrid& raw_grid, ElevationGrid& scaled_grid,
+                    ElevationGrid& scratch_grid, std::int32_t rows, std::int32_t columns,
+                    const MapRow& map_row) {
     for (std::int32_t i = 0; i < rows; ++i) {
-        const std::int32_t* from = raw_grid[static_cast<std::size_t>(i)];
-        std::int32_t* to = scaled_grid[static_cast<std::size_t>(rows - 1 - i)];
-        scaleRow(from, to, columns, colormap_slope, colormap_intercept);
+        map_row(raw_grid[static_cast<std::size_t>(i)],
+                scaled_grid[static_cast<std::size_t>(rows - 1 - i)]);
     }
     if (!raw_grid.empty()) releaseGrid(raw_grid, rows);
     if (!allocateRows(scratch_grid, rows, columns)) return false;
@@ -74,6 +76,26 @@ bool scaleAndFlip(ElevationGrid& raw_grid, ElevationGrid& scaled_grid, Elevation
         std::copy(from, from + columns, scratch_grid[static_cast<std::size_t>(i)]);
     }
     return true;
+}
+
+}  // namespace
+
+bool scaleAndFlip(ElevationGrid& raw_grid, ElevationGrid& scaled_grid, ElevationGrid& scratch_grid,
+                  std::int32_t rows, std::int32_t columns, float colormap_slope,
+                  float colormap_intercept) {
+    return mapRowsAndFlip(raw_grid, scaled_grid, scratch_grid, rows, columns,
+                          [&](const std::int32_t* from, std::int32_t* to) {
+                              scaleRow(from, to, columns, colormap_slope, colormap_intercept);
+                          });
+}
+
+bool mapAndFlip(ElevationGrid& raw_grid, ElevationGrid& scaled_grid, ElevationGrid& scratch_grid,
+                std::int32_t rows, std::int32_t columns,
+                const std::function<std::int32_t(std::int32_t)>& height_of) {
+    return mapRowsAndFlip(raw_grid, scaled_grid, scratch_grid, rows, columns,
+                          [&](const std::int32_t* from, std::int32_t* to) {
+                              std::transform(from, from + columns, to, height_of);
+                          });
 }
 
 }  // namespace marlwood

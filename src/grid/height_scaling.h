@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 
 #include "grid/elevation_grid.h"
@@ -35,5 +36,10 @@ inline std::int32_t scaleElevation(std::int32_t v, float slope, float intercept)
 bool scaleAndFlip(ElevationGrid& raw_grid, ElevationGrid& scaled_grid, ElevationGrid& scratch_grid,
                   std::int32_t rows, std::int32_t columns, float colormap_slope,
                   float colormap_intercept);
+
+// Like scaleAndFlip, with every cell mapped by `height_of` instead of the colormap.
+bool mapAndFlip(ElevationGrid& raw_grid, ElevationGrid& scaled_grid, ElevationGrid& scratch_grid,
+                std::int32_t rows, std::int32_t columns,
+                const std::function<std::int32_t(std::int32_t)>& height_of);
 
 }  // namespace marlwood

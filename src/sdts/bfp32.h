@@ -1,6 +1,10 @@
 #pragma once
 
+#include <bit>
+#include <cmath>
 #include <cstdint>
+
+#include "common/dem_types.h"
 
 namespace marlwood {
 
@@ -42,6 +46,15 @@ constexpr std::int16_t bfp32ToElevation(std::uint32_t pattern) {
 constexpr std::int16_t bfp32ToElevation(std::uint8_t first, std::uint8_t second, std::uint8_t third,
                                         std::uint8_t fourth) {
     return bfp32ToElevation(bfp32Pattern(first, second, third, fourth));
+}
+
+// The value in hundredths, rounded to the nearest: BFP32 DEMs carry decimetres, which this keeps
+// exactly for elevations held as floats. What is not a number, or lies beyond what 32 bits hold
+// in hundredths, becomes the no-data value in hundredths, which reads as void.
+inline std::int32_t bfp32ToHundredths(std::uint32_t pattern) {
+    const double value = static_cast<double>(std::bit_cast<float>(pattern)) * kHundredths;
+    if (!(value > -2147483000.0 && value < 2147483000.0)) return kNoData * kHundredths;
+    return static_cast<std::int32_t>(std::lround(value));
 }
 
 }  // namespace marlwood

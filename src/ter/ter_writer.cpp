@@ -1,6 +1,7 @@
 #include "ter/ter_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -35,6 +36,25 @@ std::array<std::uint8_t, kTerHeaderSize> terHeader(std::int32_t rows, std::int32
     putChunk(header.data() + 24, "XPTS", columns);
     putChunk(header.data() + 32, "YPTS", rows);
     putChunk(header.data() + 40, "ALTW", height_scale);  // HeightScale, then BaseHeight 0
+    return header;
+}
+
+std::array<std::uint8_t, kTrueScaleHeaderSize> trueScaleHeader(
+    std::int32_t rows, std::int32_t columns, std::int32_t min_rows_cols, float scal_m,
+    std::int32_t height_scale, std::int32_t base_height) {
+    std::array<std::uint8_t, kTrueScaleHeaderSize> header{};
+    const auto plain = terHeader(rows, columns, height_scale, min_rows_cols);
+    std::copy(plain.begin(), plain.begin() + 40, header.begin());
+    std::memcpy(header.data() + 40, "SCAL", 4);
+    const auto bits = std::bit_cast<std::uint32_t>(scal_m);
+    for (int axis = 0; axis < 3; ++axis) {
+        for (int k = 0; k < 4; ++k) {
+            header[static_cast<std::size_t>(44 + 4 * axis + k)] =
+                static_cast<std::uint8_t>((bits >> (8 * k)) & 0xFF);
+        }
+    }
+    putChunk(header.data() + 56, "ALTW", height_scale);
+    putLe16(header.data() + 62, base_height);
     return header;
 }
 

@@ -24,6 +24,13 @@ std::array<std::uint8_t, kTerHeaderSize> terHeader(std::int32_t rows, std::int32
                                                    std::int32_t height_scale,
                                                    std::int32_t min_rows_cols);
 
+// The header of a true-scale file: the same chunks with SCAL (the posting in metres, for x, y and
+// z, as 32-bit little-endian floats) before ALTW, and ALTW's BaseHeight as given.
+inline constexpr std::size_t kTrueScaleHeaderSize = kTerHeaderSize + 16;
+std::array<std::uint8_t, kTrueScaleHeaderSize> trueScaleHeader(
+    std::int32_t rows, std::int32_t columns, std::int32_t min_rows_cols, float scal_m,
+    std::int32_t height_scale, std::int32_t base_height);
+
 void writeTerHeader(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
                     std::int32_t height_scale, std::int32_t min_rows_cols);
 

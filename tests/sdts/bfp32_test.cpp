@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace marlwood {
 namespace {
@@ -67,6 +69,34 @@ TEST(Bfp32, AgreesWithTheReferenceOverEveryExponent) {
             check((1u << bit) - 1);
         }
         for (std::uint32_t f = 0; f < (1u << 23); f += 509) check(f);
+    }
+}
+
+}  // namespace
+}  // namespace marlwood
+
+namespace marlwood {
+namespace {
+
+TEST(Bfp32, HundredthsKeepTheFractions) {
+    const struct {
+        float value;
+        std::int32_t hundredths;
+    } cases[] = {
+        {1234.1f, 123410},
+        {1234.5f, 123450},
+        {-12.25f, -1225},
+        {0.0f, 0},
+        {-32767.0f, -3276700},
+        {9000.9f, 900090},
+        {2e7f, 2000000000},
+        {3e7f, kNoData * kHundredths},  // beyond 32 bits in hundredths
+        {std::numeric_limits<float>::infinity(), kNoData * kHundredths},
+        {std::numeric_limits<float>::quiet_NaN(), kNoData * kHundredths},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(bfp32ToHundredths(std::bit_cast<std::uint32_t>(c.value)), c.hundredths)
+            << c.value;
     }
 }
 
