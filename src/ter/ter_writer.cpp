@@ -65,7 +65,7 @@ void writeTerHeader(std::ostream& output_stream, std::int32_t rows, std::int32_t
 }
 
 void writeTerBody(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
-                  const ElevationGrid& scaled_grid) {
+                  const ElevationGrid& scaled_grid, std::int32_t void_height) {
     const std::size_t row_bytes = 2 * static_cast<std::size_t>(std::max(columns, 0));
     std::vector<std::uint8_t> block(std::max(kBlockSize, row_bytes));
     std::size_t used = 0;
@@ -78,7 +78,7 @@ void writeTerBody(std::ostream& output_stream, std::int32_t rows, std::int32_t c
         std::uint8_t* to = block.data() + used;
         for (std::int32_t x = 0; x < columns; ++x, to += 2) {
             const std::int32_t v = row[x];
-            putLe16(to, v == kVoidMarker ? 0 : v);
+            putLe16(to, v == kVoidMarker ? void_height : v);
         }
         used += row_bytes;
     }

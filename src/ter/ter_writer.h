@@ -34,8 +34,9 @@ std::array<std::uint8_t, kTrueScaleHeaderSize> trueScaleHeader(
 void writeTerHeader(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
                     std::int32_t height_scale, std::int32_t min_rows_cols);
 
-// The heights row by row, 16-bit little-endian, a void marker as 0, then "EOF ".
+// The heights row by row, 16-bit little-endian, a void marker as `void_height` (0, the bottom of
+// the colormap, unless told otherwise), then "EOF ".
 void writeTerBody(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
-                  const ElevationGrid& scaled_grid);
+                  const ElevationGrid& scaled_grid, std::int32_t void_height = 0);
 
 }  // namespace marlwood
