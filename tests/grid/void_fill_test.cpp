@@ -133,23 +133,6 @@ TEST(VoidFill, LeavesNoVoidAndKeepsEveryValidCell) {
         }
         EXPECT_EQ(wrong, 0) << k.name;
     }
-    // Where the nearest valid cells are alike on opposite sides, the fill is on the plane: the
-    // centre of the hole, and inside the checkerboard (its diagonals are all void).
-    Cells hole(9, std::vector<std::int32_t>(9));
-    for (int r = 0; r < 9; ++r) {
-        for (int c = 0; c < 9; ++c)
-            hole[r][c] = (r > 1 && r < 7 && c > 1 && c < 7) ? V : plane(r, c);
-    }
-    fill(hole);
-    EXPECT_EQ(hole[4][4], plane(4, 4));
-    Cells board(7, std::vector<std::int32_t>(7));
-    for (int r = 0; r < 7; ++r) {
-        for (int c = 0; c < 7; ++c) board[r][c] = (r + c) % 2 ? V : plane(r, c);
-    }
-    fill(board);
-    for (int r = 1; r < 6; ++r) {
-        for (int c = 1; c < 6; ++c) EXPECT_EQ(board[r][c], plane(r, c)) << r << "," << c;
-    }
 }
 
 }  // namespace
