@@ -21,6 +21,7 @@
 #include "conversation.h"
 #include "grid/elevation_grid.h"
 #include "grid/height_scaling.h"
+#include "grid/void_fill.h"
 #include "sdts/module_reader.h"
 #include "sdts/record_decoder.h"
 #include "temp_dir.h"
@@ -223,6 +224,47 @@ void BM_WriteTerBody(benchmark::State& state, Quad quad) {
     setRates(state, f, f.ter_bytes);
 }
 
+// The void fill of a full-size quad half void: one hole of half the quad's area in its middle (the
+// nearest valid cells are far), or half its cells void here and there (they are near).
+enum class Voids { Hole, Scattered };
+
+void BM_FillVoids(benchmark::State& state, Voids voids) {
+    const QuadFixture& f = fixture(Quad::Bfp32At10m);
+    std::vector<std::int32_t> cells = f.raw;
+    std::int64_t void_cells = 0;
+    for (std::int32_t r = 0; r < f.rows; ++r) {
+        for (std::int32_t c = 0; c < f.columns; ++c) {
+            const double y = (2.0 * r - f.rows) / f.rows, x = (2.0 * c - f.columns) / f.columns;
+            const std::uint32_t hash = (static_cast<std::uint32_t>(r) * 73856093u) ^
+                                       (static_cast<std::uint32_t>(c) * 19349663u);
+            const bool is_void =
+                voids == Voids::Hole ? x * x + y * y < 0.64 : (hash * 2654435761u) >> 31 == 1;
+            std::int32_t& cell = cells[static_cast<std::size_t>(r) * f.columns + c];
+            if (is_void) cell = marlwood::kNoData;
+            void_cells += !marlwood::isValidElevation(cell);  // the quad's own voids too
+        }
+    }
+    marlwood::ElevationGrid grid;
+    marlwood::allocateRows(grid, f.rows, f.columns);
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (std::int32_t r = 0; r < f.rows; ++r) {
+            const auto* from = cells.data() + static_cast<std::size_t>(r) * f.columns;
+            std::copy(from, from + f.columns, grid[static_cast<std::size_t>(r)]);
+        }
+        state.ResumeTiming();
+        const std::int64_t filled =
+            marlwood::fillVoids(grid, f.rows, f.columns, marlwood::kVoidThreshold);
+        if (filled != void_cells) {
+            state.SkipWithError("voids were left");
+            break;
+        }
+    }
+    marlwood::releaseGrid(grid, f.rows);
+    state.counters["void share"] = static_cast<double>(void_cells) / static_cast<double>(f.cells());
+    setRates(state, f, 4 * f.cells());
+}
+
 }  // namespace
 
 BENCHMARK_CAPTURE(BM_Conversion, bfp32_10m, Quad::Bfp32At10m)
@@ -247,5 +289,11 @@ BENCHMARK_CAPTURE(BM_WriteTerBody, bfp32_10m, Quad::Bfp32At10m)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_WriteTerBody, bi16_30m, Quad::Bi16At30m)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_FillVoids, hole_10m, Voids::Hole)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_FillVoids, scattered_10m, Voids::Scattered)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
