@@ -39,6 +39,7 @@ const std::vector<Flag>& flags() {
              if (!n)
                  return "the height scale is a whole number from -32768 to 32767, not '" + v + "'";
              o.height_scale = static_cast<std::int32_t>(*n);
+             o.height_scale_given = true;
              return {};
          }},
         {'o', "output", true,
@@ -63,6 +64,21 @@ const std::vector<Flag>& flags() {
         {'f', "force", false,
          [](Options& o, const std::string&) {
              o.force = true;
+             return std::string();
+         }},
+        {'\0', "true-scale", false,
+         [](Options& o, const std::string&) {
+             o.true_scale = true;
+             return std::string();
+         }},
+        {'\0', "fill-voids", false,
+         [](Options& o, const std::string&) {
+             o.fill_voids = true;
+             return std::string();
+         }},
+        {'\0', "preview", false,
+         [](Options& o, const std::string&) {
+             o.preview = true;
              return std::string();
          }},
         {'\0', "common-range", false,
@@ -178,6 +194,14 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
         return refuse("-o names the output of one SOURCE; with several, use -d");
     }
     if (options.quiet && options.verbose) return refuse("-q and -v do not go together");
+    if (options.true_scale && options.height_scale_given) {
+        return refuse("--true-scale chooses the height scale itself; leave out -s");
+    }
+    if (options.true_scale && options.common_range) {
+        return refuse(
+            "--true-scale writes true heights, which join by themselves; "
+            "--common-range is for stretched heights");
+    }
     return {options, {}};
 }
 
@@ -197,6 +221,10 @@ Options:
   -j, --jobs N          conversions at once (default: the number of cores)
       --common-range    one colormap for all SOURCEs, from their lowest and highest
                         valid elevation together, so neighbouring quads join
+      --true-scale      true elevations in metres at the posting's scale (SCAL),
+                        decimetres of 10 m quads kept, instead of the stretched 0..32000
+      --fill-voids      fill void cells from the valid cells around them
+      --preview         a PNG picture of each terrain beside its .ter file
   -q, --quiet           no report lines, only problems
   -v, --verbose         each source's stage lines too
   -h, --help            this text

@@ -16,6 +16,10 @@ struct Options {
     bool force = false;
     unsigned jobs = 0;  // 0: as many as the machine has cores
     bool common_range = false;
+    bool true_scale = false;
+    bool fill_voids = false;
+    bool preview = false;
+    bool height_scale_given = false;
     bool quiet = false;
     bool verbose = false;
     bool help = false;

@@ -27,8 +27,8 @@ constexpr bool isValidElevation(std::int32_t v) {
     return v > kVoidThreshold;
 }
 
-// True-scale output keeps elevations in hundredths of their unit, so BFP32 decimetres survive.
-inline constexpr std::int32_t kHundredths = 100;
+// True-scale output keeps elevations in thousandths of their unit, so BFP32 fractions survive.
+inline constexpr std::int32_t kThousandths = 1000;
 
 // A void cell in the scaled grid; written to the file as height 0.
 inline constexpr std::int32_t kVoidMarker = 65535;

@@ -48,12 +48,12 @@ constexpr std::int16_t bfp32ToElevation(std::uint8_t first, std::uint8_t second,
     return bfp32ToElevation(bfp32Pattern(first, second, third, fourth));
 }
 
-// The value in hundredths, rounded to the nearest: BFP32 DEMs carry decimetres, which this keeps
+// The value in thousandths, rounded to the nearest: BFP32 DEMs carry decimetres, which this keeps
 // exactly for elevations held as floats. What is not a number, or lies beyond what 32 bits hold
-// in hundredths, becomes the no-data value in hundredths, which reads as void.
-inline std::int32_t bfp32ToHundredths(std::uint32_t pattern) {
-    const double value = static_cast<double>(std::bit_cast<float>(pattern)) * kHundredths;
-    if (!(value > -2147483000.0 && value < 2147483000.0)) return kNoData * kHundredths;
+// in thousandths, becomes the no-data value in thousandths, which reads as void.
+inline std::int32_t bfp32ToThousandths(std::uint32_t pattern) {
+    const double value = static_cast<double>(std::bit_cast<float>(pattern)) * kThousandths;
+    if (!(value > -2147483000.0 && value < 2147483000.0)) return kNoData * kThousandths;
     return static_cast<std::int32_t>(std::lround(value));
 }
 

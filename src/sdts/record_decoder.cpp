@@ -16,7 +16,7 @@ constexpr std::int32_t kLeaderGapAfterBase =
     kLeaderEntryMapOffset - kLeaderBaseOffset - kLengthWidth;
 
 void noteElevation(std::int32_t v, DecoderState& state) {
-    if (v <= kVoidThreshold * (state.hundredths ? kHundredths : 1)) return;
+    if (v <= kVoidThreshold * (state.thousandths ? kThousandths : 1)) return;
     if (v <= state.min_elevation) state.min_elevation = v;
     if (v >= state.max_elevation) state.max_elevation = v;
 }
@@ -28,26 +28,26 @@ std::int32_t decodeValue(ValueType value_type, const std::uint8_t* bytes) {
     return bfp32ToElevation(bytes[0], bytes[1], bytes[2], bytes[3]);
 }
 
-std::int32_t decodeHundredths(ValueType value_type, const std::uint8_t* bytes) {
-    if (value_type == kBi16) return decodeValue(value_type, bytes) * kHundredths;
-    return bfp32ToHundredths(bfp32Pattern(bytes[0], bytes[1], bytes[2], bytes[3]));
+std::int32_t decodeThousandths(ValueType value_type, const std::uint8_t* bytes) {
+    if (value_type == kBi16) return decodeValue(value_type, bytes) * kThousandths;
+    return bfp32ToThousandths(bfp32Pattern(bytes[0], bytes[1], bytes[2], bytes[3]));
 }
 
-std::int32_t decodeCell(ValueType value_type, const std::uint8_t* bytes, bool hundredths) {
-    return hundredths ? decodeHundredths(value_type, bytes) : decodeValue(value_type, bytes);
+std::int32_t decodeCell(ValueType value_type, const std::uint8_t* bytes, bool thousandths) {
+    return thousandths ? decodeThousandths(value_type, bytes) : decodeValue(value_type, bytes);
 }
 
 // Decodes `count` whole values from `bytes` into `to` (when not null) and notes them.
-template <ValueType kType, bool kKeepHundredths>
+template <ValueType kType, bool kKeepThousandths>
 void decodeRun(const std::uint8_t* bytes, std::int32_t count, std::int32_t* to,
                DecoderState& state) {
     constexpr std::size_t kSize = kType == kBi16 ? 2 : 4;
-    constexpr std::int32_t kValidAbove = kVoidThreshold * (kKeepHundredths ? kHundredths : 1);
+    constexpr std::int32_t kValidAbove = kVoidThreshold * (kKeepThousandths ? kThousandths : 1);
     std::int32_t lowest = state.min_elevation;
     std::int32_t highest = state.max_elevation;
     for (std::int32_t i = 0; i < count; ++i, bytes += kSize) {
         const std::int32_t v =
-            kKeepHundredths ? decodeHundredths(kType, bytes) : decodeValue(kType, bytes);
+            kKeepThousandths ? decodeThousandths(kType, bytes) : decodeValue(kType, bytes);
         if (to != nullptr) to[i] = v;
         if (v > kValidAbove) {
             lowest = std::min(lowest, v);
@@ -72,7 +72,7 @@ bool readValues(ModuleReader& in, ValueType value_type, std::int32_t count, std:
             std::min<std::size_t>(static_cast<std::size_t>(count - i), block.size() / size));
         const std::int32_t stored = std::clamp(kept - i, 0, whole);
         const auto decode =
-            state.hundredths
+            state.thousandths
                 ? (value_type == kBi16 ? decodeRun<kBi16, true> : decodeRun<kBfp32, true>)
                 : (value_type == kBi16 ? decodeRun<kBi16, false> : decodeRun<kBfp32, false>);
         if (stored > 0) decode(block.data(), stored, row + i, state);
@@ -85,7 +85,7 @@ bool readValues(ModuleReader& in, ValueType value_type, std::int32_t count, std:
         std::uint8_t bytes[4];
         for (std::size_t k = 0; k < size; ++k) bytes[k] = in.readByte();
         if (in.failed()) return false;
-        const std::int32_t current_value = decodeCell(value_type, bytes, state.hundredths);
+        const std::int32_t current_value = decodeCell(value_type, bytes, state.thousandths);
         if (i < kept) row[i] = current_value;
         noteElevation(current_value, state);
         ++i;

@@ -17,9 +17,9 @@ struct DecoderState {
     std::int32_t values_per_record = 0;
     std::int32_t max_elevation = 0;
     std::int32_t min_elevation = 9000;
-    // Every value is kept in hundredths of the unit, BFP32 fractions included (true-scale output);
-    // the extremes are then in hundredths too and valid means above -1000 x 100.
-    bool hundredths = false;
+    // Every value is kept in thousandths of the unit, BFP32 fractions included (true-scale output);
+    // the extremes are then in thousandths too and valid means above -1000 x 1000.
+    bool thousandths = false;
 };
 
 // Decodes the next CEL0 data record into `row` (`columns` cells; values beyond them are read and

@@ -78,10 +78,10 @@ TEST(Bfp32, AgreesWithTheReferenceOverEveryExponent) {
 namespace marlwood {
 namespace {
 
-TEST(Bfp32, HundredthsKeepTheFractions) {
+TEST(Bfp32, ThousandthsKeepTheFractions) {
     const struct {
         float value;
-        std::int32_t hundredths;
+        std::int32_t thousandths;
     } cases[] = {
         {1234.1f, 123410},
         {1234.5f, 123450},
@@ -90,12 +90,12 @@ TEST(Bfp32, HundredthsKeepTheFractions) {
         {-32767.0f, -3276700},
         {9000.9f, 900090},
         {2e7f, 2000000000},
-        {3e7f, kNoData * kHundredths},  // beyond 32 bits in hundredths
-        {std::numeric_limits<float>::infinity(), kNoData * kHundredths},
-        {std::numeric_limits<float>::quiet_NaN(), kNoData * kHundredths},
+        {3e7f, kNoData * kThousandths},  // beyond 32 bits in thousandths
+        {std::numeric_limits<float>::infinity(), kNoData * kThousandths},
+        {std::numeric_limits<float>::quiet_NaN(), kNoData * kThousandths},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(bfp32ToHundredths(std::bit_cast<std::uint32_t>(c.value)), c.hundredths)
+        EXPECT_EQ(bfp32ToThousandths(std::bit_cast<std::uint32_t>(c.value)), c.thousandths)
             << c.value;
     }
 }
