@@ -83,14 +83,14 @@ TEST(Bfp32, ThousandthsKeepTheFractions) {
         float value;
         std::int32_t thousandths;
     } cases[] = {
-        {1234.1f, 123410},
-        {1234.5f, 123450},
-        {-12.25f, -1225},
+        {1234.1f, 1234100},
+        {1234.5f, 1234500},
+        {-12.25f, -12250},
         {0.0f, 0},
-        {-32767.0f, -3276700},
-        {9000.9f, 900090},
-        {2e7f, 2000000000},
-        {3e7f, kNoData * kThousandths},  // beyond 32 bits in thousandths
+        {-32767.0f, -32767000},
+        {9000.9f, 9000900},
+        {2e6f, 2000000000},
+        {3e6f, kNoData * kThousandths},  // beyond 32 bits in thousandths
         {std::numeric_limits<float>::infinity(), kNoData * kThousandths},
         {std::numeric_limits<float>::quiet_NaN(), kNoData * kThousandths},
     };
