@@ -9,7 +9,7 @@ namespace marlwood {
 // Fills every void cell of rows 0..rows-1 (each `columns` cells) from the nearest valid cells in
 // the eight directions, weighted by inverse squared distance, rounded to the nearest whole value.
 // A cell is valid when its value is above `void_threshold` (kVoidThreshold = -1000 for whole
-// units; a caller keeping thousandths passes -100000). Valid cells are never changed. Returns the
+// units; a caller keeping thousandths passes -1000000). Valid cells are never changed. Returns the
 // number of cells filled (0 when the grid has no valid cell: nothing is changed).
 //
 // A void cell that sees no valid cell along any of its eight lines is filled in a second round

@@ -39,6 +39,11 @@ TEST(Options, ParsedOrRefused) {
         {{"-o", "x.ter", "a", "b"}, "-o names the output of one SOURCE; with several, use -d"},
         {{"-o", "x.ter", "-d", "out", "a"}, "-o and -d do not go together"},
         {{"-q", "-v", "a"}, "-q and -v do not go together"},
+        {{"--true-scale", "-s", "30", "a"},
+         "--true-scale chooses the height scale itself; leave out -s"},
+        {{"--true-scale", "--common-range", "a", "b"},
+         "--true-scale writes true heights, which join by themselves; --common-range is for "
+         "stretched heights"},
     };
     for (const Case& c : cases) {
         const ParsedOptions parsed = parseOptions(c.arguments);
@@ -58,6 +63,9 @@ TEST(Options, ParsedOrRefused) {
         EXPECT_EQ(o.force, c.force) << what;
         EXPECT_EQ(o.common_range, c.common_range) << what;
     }
+    const auto all = parseOptions({"--true-scale", "--fill-voids", "--preview", "a"}).options;
+    ASSERT_TRUE(all);
+    EXPECT_TRUE(all->true_scale && all->fill_voids && all->preview);
     // --help and --version stand without a source.
     EXPECT_TRUE(parseOptions({"--help"}).options->help);
     EXPECT_TRUE(parseOptions({"-h"}).options->help);
