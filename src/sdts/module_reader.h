@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -107,6 +108,14 @@ class ModuleReader {
     bool open_ = false;
     bool failed_ = false;
 };
+
+// A whole module read into memory through a ModuleReader, for readers that parse it as a whole.
+// No bytes when it does not open or holds more than `limit` bytes; `error` then says which.
+struct WholeModule {
+    std::optional<std::string> bytes;
+    std::string error;
+};
+WholeModule readWholeModule(const ModuleSource& module, std::size_t limit);
 
 // The module's data descriptive record is skipped by its own record length, after which the reader
 // stands on byte 0 of the first data record. Returns that length (0 when the module did not open).
