@@ -41,9 +41,11 @@ struct ModuleSource {
     std::shared_ptr<const std::string> bytes;  // null: read the file `name`
 };
 
-// The five modules a conversion reads.
+// The five modules a conversion reads, and those the georeference reads besides when the transfer
+// holds them (an empty name: absent; initialised so that a list of the five is still complete).
 struct TransferModules {
     ModuleSource cel0, ldef, spdm, ddsh, iref;
+    ModuleSource rsdf{}, xref{}, ddom{};
 };
 
 // The one way any module byte is read: a forward-only reader over a file, filled in large blocks.
