@@ -212,7 +212,12 @@ GeoreferenceResult readGeoreference(const GeoreferenceModules& modules) {
         if (!modules.ddom.name.empty()) readDdom(modules.ddom, g);
         return {std::move(g), {}};
     } catch (const Refusal& refusal) {
-        return {std::nullopt, refusal.line};
+        // Module names come from the user and from archives: the line stays one line.
+        std::string line = refusal.line;
+        for (char& c : line) {
+            if (static_cast<unsigned char>(c) < 0x20) c = '?';
+        }
+        return {std::nullopt, std::move(line)};
     }
 }
 

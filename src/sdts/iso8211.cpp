@@ -28,14 +28,21 @@ Parsed<T> failed(std::string error) {
 }
 
 // Bytes from a module fit for a one-line message: control bytes shown as '?', long texts cut.
-std::string shown(std::string_view bytes) {
+std::string printable(std::string_view bytes) {
     constexpr std::size_t kLongest = 40;
-    std::string text = "\"";
+    std::string text;
     for (const char c : bytes.substr(0, kLongest)) {
         const auto byte = static_cast<unsigned char>(c);
         text.push_back(byte < 0x20 || byte >= 0x7F ? '?' : c);
     }
-    return text + (bytes.size() > kLongest ? "...\"" : "\"");
+    return bytes.size() > kLongest ? text + "..." : text;
+}
+// The same in quotes, for bytes that may be empty or hold spaces.
+std::string shown(std::string_view bytes) {
+    std::string text = "\"";  // not "\"" + printable(): GCC 12 warns wrongly (-Wrestrict)
+    text += printable(bytes);
+    text += '"';
+    return text;
 }
 
 bool isDigit(char c) {
@@ -255,14 +262,15 @@ std::string splitInto(const Field& field, std::string_view stop, std::vector<Sub
             const SubfieldFormat& format = description.formats[i];
             const std::string& label = description.labels[i];
             if (exhausted) {
-                return "field " + description.tag + " ends before its subfield " + label;
+                return "field " + printable(description.tag) + " ends before its subfield " +
+                       printable(label);
             }
             std::string_view bytes;
             if (format.width > 0) {
                 if (format.width > data.size() - pos) {
-                    return "field " + description.tag + ": subfield " + label + " needs " +
-                           std::to_string(format.width) + " bytes, " +
-                           std::to_string(data.size() - pos) + " left";
+                    return "field " + printable(description.tag) + ": subfield " +
+                           printable(label) + " needs " + std::to_string(format.width) +
+                           " bytes, " + std::to_string(data.size() - pos) + " left";
                 }
                 bytes = data.substr(pos, format.width);
                 pos += format.width;
@@ -465,7 +473,7 @@ Parsed<std::vector<Subfield>> splitSubfields(const Field& field) {
 Parsed<Subfield> findSubfield(const Field& field, std::string_view label) {
     const std::vector<std::string>& labels = field.description->labels;
     if (label.empty() || std::find(labels.begin(), labels.end(), label) == labels.end()) {
-        return failed<Subfield>("field " + field.description->tag + " has no subfield " +
+        return failed<Subfield>("field " + printable(field.description->tag) + " has no subfield " +
                                 shown(label));
     }
     std::vector<Subfield> subfields;

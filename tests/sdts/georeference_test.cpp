@@ -245,6 +245,12 @@ TEST(GeoreferenceErrors, NameTheModuleAndWhatIsWrong) {
     }
 }
 
+// Module names come from the command line and from archives; the error stays one line.
+TEST(GeoreferenceErrors, OneLineWhateverTheModuleIsCalled) {
+    const GeoreferenceResult result = readGeoreference({"no\nsuch", "", "", "", "", ""});
+    EXPECT_EQ(result.error, "IREF module no?such: cannot open no?such");
+}
+
 // The origin of a north-up raster from the first cell, for each point INTR may name.
 TEST(GeoreferenceCorner, FromEachIntracellPoint) {
     Georeference g;

@@ -379,6 +379,22 @@ TEST(Iso8211Values, TextAndBinaryNumbers) {
     }
 }
 
+// Found by fuzz_iso8211: labels and tags are bytes of the module, and a control byte among them
+// must not break an error into two lines.
+TEST(Iso8211FuzzFindings, ErrorsAboutOddLabelsStayOneLine) {
+    const std::string module =
+        ts::descriptiveRecord(
+            {{"C\nTD", ts::fieldDescription("1600;&", "N", "MODN!M\nV", "(A,A)")}}) +
+        ts::dataRecord('D', {{"C\nTD", "x\x1e"}});
+    ModuleParser parser(module);
+    Record record;
+    ASSERT_TRUE(parser.next(record)) << parser.error();
+    const Field& field = record.fields.at(0);
+    EXPECT_EQ(splitSubfields(field).error, "field C?TD ends before its subfield M?V");
+    EXPECT_EQ(findSubfield(field, "M\nV").error, "field C?TD ends before its subfield M?V");
+    EXPECT_EQ(findSubfield(field, "\n").error, "field C?TD has no subfield \"?\"");
+}
+
 // ---- Whole modules
 
 struct Walk {
