@@ -1,6 +1,6 @@
 // An archive as a download would hand it over: whatever the bytes, the reader gives the five
-// modules of one transfer, each within its bound and read through to its end, or one line
-// saying why not.
+// modules of one transfer (and those of RSDF, XREF and DDOM it holds), each within its bound and
+// read through to its end, or one line saying why not.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +55,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         {m.spdm, marlwood::kMaxMetadataModuleBytes}, {m.ddsh, marlwood::kMaxMetadataModuleBytes},
         {m.iref, marlwood::kMaxMetadataModuleBytes},
     };
+    // The georeference modules, when the archive holds them, are kept like the others.
+    for (const marlwood::ModuleSource* optional : {&m.rsdf, &m.xref, &m.ddom}) {
+        if (optional->name.empty()) continue;
+        if (!optional->bytes) broken("a module without bytes: " + optional->name);
+        if (optional->name.rfind(std::string(kName) + ":", 0) != 0)
+            broken("name " + optional->name);
+        if (optional->bytes->size() > marlwood::kMaxMetadataModuleBytes) {
+            broken("a module over its bound: " + optional->name);
+        }
+        if (readThrough(*optional) != optional->bytes->size())
+            broken("read short: " + optional->name);
+    }
     for (const auto& [module, bound] : modules) {
         if (!module.bytes) broken("a module without bytes: " + module.name);
         if (module.name.rfind(std::string(kName) + ":", 0) != 0) broken("name " + module.name);

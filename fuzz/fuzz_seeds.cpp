@@ -1,5 +1,6 @@
-// fuzz_seeds <conversion dir> <decode-row dir> <archive dir>: writes the seed corpora, one file
-// per seed, from the test-transfer writer and the real DULUTH transfer in tests/data/usgs/.
+// fuzz_seeds <conversion dir> <decode-row dir> <archive dir> <iso8211 dir>: writes the seed
+// corpora, one file per seed, from the test-transfer writer and the real transfers in
+// tests/data/usgs/.
 #include <array>
 #include <cctype>
 #include <cmath>
@@ -38,16 +39,19 @@ std::string decodeSeed(const Seed& seed) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: fuzz_seeds <conversion dir> <decode-row dir> <archive dir>\n");
+    if (argc != 5) {
+        std::fprintf(stderr,
+                     "usage: fuzz_seeds <conversion dir> <decode-row dir> <archive dir> "
+                     "<iso8211 dir>\n");
         return 2;
     }
     const fs::path conversion_dir = argv[1];
     const fs::path decode_dir = argv[2];
     const fs::path archive_dir = argv[3];
-    fs::create_directories(conversion_dir);
-    fs::create_directories(decode_dir);
-    fs::create_directories(archive_dir);
+    const fs::path iso8211_dir = argv[4];
+    for (const fs::path& dir : {conversion_dir, decode_dir, archive_dir, iso8211_dir}) {
+        fs::create_directories(dir);
+    }
 
     std::vector<Seed> seeds;
     const struct {
@@ -130,7 +134,36 @@ int main(int argc, char** argv) {
         ts::writeFile(archive_dir / (seed.name + ".tar"), pick[archives % 3]);
         ++archives;
     }
-    std::printf("fuzz_seeds: %zu seeds each in %s and %s, %d in %s\n", seeds.size(),
-                conversion_dir.c_str(), decode_dir.c_str(), archives, archive_dir.c_str());
+    // Single modules for the ISO 8211 reader: the georeference modules and a few others of both
+    // real transfers, DULUTH's CEL0 to the end of its fifth row, and the synthetic modules.
+    int modules = 0;
+    const fs::path usgs = fs::path(MARLWOOD_TEST_DATA_DIR) / "usgs";
+    for (const char* file :
+         {"7172-duluth-mn/7172iref.ddf", "7172-duluth-mn/7172rsdf.ddf",
+          "7172-duluth-mn/7172xref.ddf", "7172-duluth-mn/7172ddsh.ddf",
+          "7172-duluth-mn/7172ddom.ddf", "7172-duluth-mn/7172ldef.ddf",
+          "7172-duluth-mn/7172catd.ddf", "7172-duluth-mn/7172iden.ddf",
+          "3814-black-forest-co/3814ddom.ddf", "3814-black-forest-co/3814stat.ddf"}) {
+        const std::string bytes = ts::readFile(usgs / file);
+        if (bytes.empty()) {
+            std::fprintf(stderr, "fuzz_seeds: %s is missing\n", file);
+            return 1;
+        }
+        ts::writeFile(iso8211_dir / fs::path(file).filename(), bytes);
+        ++modules;
+    }
+    ts::writeFile(iso8211_dir / "7172cel0-5-rows.ddf",
+                  ts::readFile(duluth / "7172cel0.ddf").substr(0, 188 + 727 + 4 * 675));
+    ++modules;
+    for (const Seed& seed : seeds) {
+        if (seed.name.starts_with("duluth")) continue;
+        for (const char* suffix : {"iref.ddf", "rsdf.ddf", "xref.ddf", "ddom.ddf", "cel0.ddf"}) {
+            ts::writeFile(iso8211_dir / (seed.name + "-" + suffix), seed.modules.at(suffix));
+            ++modules;
+        }
+    }
+    std::printf("fuzz_seeds: %zu seeds each in %s and %s, %d in %s, %d in %s\n", seeds.size(),
+                conversion_dir.c_str(), decode_dir.c_str(), archives, archive_dir.c_str(), modules,
+                iso8211_dir.c_str());
     return 0;
 }

@@ -23,10 +23,11 @@ work=$(mktemp -d "$base/mwfz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$findings"
 
-"$bin/fuzz_seeds" "$work/seeds/conversion" "$work/seeds/decode_row" "$work/seeds/archive"
+"$bin/fuzz_seeds" "$work/seeds/conversion" "$work/seeds/decode_row" "$work/seeds/archive" \
+  "$work/seeds/iso8211"
 
 status=0
-for target in conversion decode_row archive; do
+for target in conversion decode_row archive iso8211; do
   printf '\n---- fuzz_%s for %s s\n' "$target" "$seconds"
   mkdir -p "$work/corpus/$target"
   log=$work/$target.log

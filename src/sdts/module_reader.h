@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,9 +41,11 @@ struct ModuleSource {
     std::shared_ptr<const std::string> bytes;  // null: read the file `name`
 };
 
-// The five modules a conversion reads.
+// The five modules a conversion reads, and those the georeference reads besides when the transfer
+// holds them (an empty name: absent; initialised so that a list of the five is still complete).
 struct TransferModules {
     ModuleSource cel0, ldef, spdm, ddsh, iref;
+    ModuleSource rsdf{}, xref{}, ddom{};
 };
 
 // The one way any module byte is read: a forward-only reader over a file, filled in large blocks.
@@ -107,6 +110,14 @@ class ModuleReader {
     bool open_ = false;
     bool failed_ = false;
 };
+
+// A whole module read into memory through a ModuleReader, for readers that parse it as a whole.
+// No bytes when it does not open or holds more than `limit` bytes; `error` then says which.
+struct WholeModule {
+    std::optional<std::string> bytes;
+    std::string error;
+};
+WholeModule readWholeModule(const ModuleSource& module, std::size_t limit);
 
 // The module's data descriptive record is skipped by its own record length, after which the reader
 // stands on byte 0 of the first data record. Returns that length (0 when the module did not open).

@@ -1,6 +1,6 @@
 // The archive reader (libarchive): a USGS .tar.gz read in place. An archive is hostile input like
-// any module: only the five modules are kept, each within a bound checked against the member's
-// declared size and again while reading, and anything odd ends the reading with one line.
+// any module: only the modules of one transfer are kept, each within a bound checked against the
+// member's declared size and again while reading, and anything odd ends the reading with one line.
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -127,12 +127,25 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
         std::optional<ModuleName> module = matchModuleName(baseName(name), true);
         if (!module) continue;
         const ModuleKind& kind = kModuleKinds[module->kind];
-        if (first != nullptr && module->prefix != first->prefix) {
+        std::optional<FoundModule>& held = found[module->kind];
+        if (!kind.required) {
+            // Only the required modules name the transfer. An optional one of another transfer
+            // is passed over; before the first required module, one of each kind is held and
+            // dropped at the end if it turns out to belong elsewhere.
+            if (first != nullptr && module->prefix != first->prefix) continue;
+            if (held && held->prefix != module->prefix) {
+                if (first == nullptr) {
+                    return failure("holds modules of two transfers: " + held->member + " and " +
+                                   member);
+                }
+                held.reset();  // held before the transfer was known, and not of it
+            }
+        } else if (first != nullptr && module->prefix != first->prefix) {
             return failure("holds modules of two transfers: " + first->member + " and " + member);
         }
-        if (found[module->kind]) {
+        if (held) {
             return failure("holds the " + std::string(kind.label) +
-                           " module twice: " + found[module->kind]->member + " and " + member);
+                           " module twice: " + held->member + " and " + member);
         }
         if (size_known && declared > kind.max_bytes) {
             return failure("member " + member + " declares " + std::to_string(declared) +
@@ -148,8 +161,8 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
             bytes = std::move(unpacked);
         }
         if (!problem.empty()) return failure("member " + member + " " + problem);
-        found[module->kind] = FoundModule{member, module->prefix};
-        if (first == nullptr) first = &*found[module->kind];
+        held = FoundModule{member, module->prefix};
+        if (first == nullptr && kind.required) first = &*held;
         modules.*kind.slot = ModuleSource(display_name + ":" + member,
                                           std::make_shared<const std::string>(std::move(bytes)));
     }
@@ -157,9 +170,13 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
         return failure("holds no SDTS DEM modules (no member named like NNNNcel0.ddf)");
     }
     for (std::size_t i = 0; i < kModuleKinds.size(); ++i) {
-        if (!found[i]) {
+        const ModuleKind& kind = kModuleKinds[i];
+        if (kind.required && !found[i]) {
             return failure("holds no member " + printable(first->prefix) +
-                           std::string(kModuleKinds[i].suffix) + " (in either case)");
+                           std::string(kind.suffix) + " (in either case)");
+        }
+        if (!kind.required && found[i] && found[i]->prefix != first->prefix) {
+            modules.*kind.slot = ModuleSource();
         }
     }
     Transfer transfer{display_name,

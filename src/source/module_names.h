@@ -1,4 +1,4 @@
-// What the source readers share: the five modules' names and how a file or member name is judged.
+// What the source readers share: the modules' names and how a file or member name is judged.
 // Internal to src/source.
 #pragma once
 
@@ -19,15 +19,19 @@ struct ModuleKind {
     std::string_view label;         // "CEL0", for messages
     ModuleSource TransferModules::*slot;
     std::uint64_t max_bytes;  // the most an archive member of this module may hold
+    bool required;            // else read when present: the georeference modules
 };
 
-// In the order the errors name them: the first missing one is reported.
-inline constexpr std::array<ModuleKind, 5> kModuleKinds{{
-    {"cel0.ddf", "CEL0.DDF", "CEL0", &TransferModules::cel0, kMaxCel0ModuleBytes},
-    {"ldef.ddf", "LDEF.DDF", "LDEF", &TransferModules::ldef, kMaxMetadataModuleBytes},
-    {"spdm.ddf", "SPDM.DDF", "SPDM", &TransferModules::spdm, kMaxMetadataModuleBytes},
-    {"ddsh.ddf", "DDSH.DDF", "DDSH", &TransferModules::ddsh, kMaxMetadataModuleBytes},
-    {"iref.ddf", "IREF.DDF", "IREF", &TransferModules::iref, kMaxMetadataModuleBytes},
+// The required ones first, in the order the errors name them: the first missing one is reported.
+inline constexpr std::array<ModuleKind, 8> kModuleKinds{{
+    {"cel0.ddf", "CEL0.DDF", "CEL0", &TransferModules::cel0, kMaxCel0ModuleBytes, true},
+    {"ldef.ddf", "LDEF.DDF", "LDEF", &TransferModules::ldef, kMaxMetadataModuleBytes, true},
+    {"spdm.ddf", "SPDM.DDF", "SPDM", &TransferModules::spdm, kMaxMetadataModuleBytes, true},
+    {"ddsh.ddf", "DDSH.DDF", "DDSH", &TransferModules::ddsh, kMaxMetadataModuleBytes, true},
+    {"iref.ddf", "IREF.DDF", "IREF", &TransferModules::iref, kMaxMetadataModuleBytes, true},
+    {"rsdf.ddf", "RSDF.DDF", "RSDF", &TransferModules::rsdf, kMaxMetadataModuleBytes, false},
+    {"xref.ddf", "XREF.DDF", "XREF", &TransferModules::xref, kMaxMetadataModuleBytes, false},
+    {"ddom.ddf", "DDOM.DDF", "DDOM", &TransferModules::ddom, kMaxMetadataModuleBytes, false},
 }};
 
 struct ModuleName {
@@ -36,7 +40,7 @@ struct ModuleName {
     bool gzipped;        // the name ends in ".gz" after the suffix
 };
 
-// Whether a base name is one of the five modules: its end matches a suffix in any case (and
+// Whether a base name is one of the modules: its end matches a suffix in any case (and
 // ".gz" after it when `allow_gz`). Nothing otherwise.
 std::optional<ModuleName> matchModuleName(std::string_view base_name, bool allow_gz);
 

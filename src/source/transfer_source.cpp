@@ -114,7 +114,7 @@ FoundTransfer fromPrefix(const std::string& prefix) {
             transfer.modules.*kind.slot = lower;
         } else if (opensAsModule(upper)) {
             transfer.modules.*kind.slot = upper;
-        } else {
+        } else if (kind.required) {
             if (auto why = whyNotAModule(lower)) return failure(*why);
             if (auto why = whyNotAModule(upper)) return failure(*why);
             return failure("no module " + printable(lower) + " (nor " + printable(upper) + ")");
@@ -138,6 +138,13 @@ FoundTransfer fromDirectory(const std::string& directory) {
         }
     }
     if (error) return failure("cannot list the directory: " + error.message());
+    // Only the required modules make a transfer: a prefix with nothing else is not counted.
+    std::erase_if(by_prefix, [](const auto& entry) {
+        for (std::size_t i = 0; i < kModuleKinds.size(); ++i) {
+            if (kModuleKinds[i].required && !entry.second[i].empty()) return false;
+        }
+        return true;
+    });
     if (by_prefix.empty()) {
         std::string line = "holds no SDTS DEM modules (no file named like NNNNcel0.ddf)";
         if (!archives.empty()) {
@@ -167,6 +174,7 @@ FoundTransfer fromDirectory(const std::string& directory) {
         const ModuleKind& kind = kModuleKinds[i];
         std::vector<std::string>& found = names[i];
         if (found.empty()) {
+            if (!kind.required) continue;
             return failure("holds no module " + printable(prefix + std::string(kind.suffix)) +
                            " (in either case)");
         }
@@ -180,7 +188,9 @@ FoundTransfer fromDirectory(const std::string& directory) {
             }
         }
         const std::string path = (fs::path(directory) / chosen).string();
-        if (!opensAsModule(path)) {
+        const bool opens = opensAsModule(path);
+        if (!opens && !kind.required) continue;  // no module: as if absent
+        if (!opens) {
             return failure(whyNotAModule(path).value_or("cannot open module " + printable(path)));
         }
         transfer.modules.*kind.slot = path;

@@ -8,7 +8,7 @@
 
 #include "sdts/module_reader.h"
 
-// Turns what the user names on the command line into the five modules of one transfer.
+// Turns what the user names on the command line into the modules of one transfer.
 namespace marlwood {
 
 struct Transfer {
@@ -35,7 +35,9 @@ inline constexpr std::size_t kMaxArchiveMembers = 200;
 //  - a directory holding the modules of one transfer, found by name in either case;
 //  - a USGS archive (.tar.gz, .tgz, .tar, any case), read in place: nothing is unpacked to disk.
 //    Members that are themselves gzipped (...CEL0.DDF.GZ) are read too.
-// All five modules must be found, and module files must open as regular files.
+// All five modules a conversion reads must be found, and module files must open as regular files.
+// RSDF, XREF and DDOM (the georeference) are found the same way when present, never required:
+// one that is missing or does not open is left out (an empty name).
 FoundTransfer findTransfer(const std::string& source);
 
 // The archive reader on bytes already in memory (tests, the fuzzer). `display_name` stands for

@@ -4,11 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "hostile_support.h"
+#include "sdts/georeference.h"
+#include "test_data.h"
 
 namespace marlwood::hostile {
 namespace {
@@ -507,6 +513,55 @@ TEST(DamagedTransfer, ModuleIsNoRegularFile) {
             EXPECT_TRUE(verdict & 4) << "the sound prefix did not convert as usual";
         }
     }
+}
+
+// The georeference modules of both real transfers with one byte changed, at every byte, to each
+// byte that steers an ISO 8211 reader. Every read must end by itself, with a georeference or with
+// one line naming the module that was changed (the others are sound). In a child process with a
+// deadline, so that a hang fails the test; the child prints the first cases that went wrong.
+TEST(DamagedGeoreference, EveryByteOfEveryModule) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    const int wrong = exitStatusInChild(
+        [&] {
+            int failures = 0;
+            for (const char* prefix : {"7172-duluth-mn/7172", "3814-black-forest-co/3814"}) {
+                const char* labels[] = {"IREF", "LDEF", "RSDF", "XREF", "DDSH", "DDOM"};
+                std::vector<std::string> sound;
+                for (const char* label : labels) {
+                    std::string suffix = label;
+                    for (char& c : suffix) c = static_cast<char>(c - 'A' + 'a');
+                    sound.push_back(readFile(usgs / (prefix + suffix + ".ddf")));
+                }
+                for (std::size_t m = 0; m < sound.size(); ++m) {
+                    for (std::size_t at = 0; at < sound[m].size(); ++at) {
+                        for (const char byte : {'\x1e', '\x1f', '\0', '0', '9', 'R', ' ', '!'}) {
+                            if (sound[m][at] == byte) continue;
+                            std::array<ModuleSource, 6> held;
+                            for (std::size_t i = 0; i < held.size(); ++i) {
+                                std::string bytes = sound[i];
+                                if (i == m) bytes[at] = byte;
+                                held[i] = ModuleSource(labels[i],
+                                                       std::make_shared<const std::string>(bytes));
+                            }
+                            const GeoreferenceResult r = readGeoreference(
+                                {held[0], held[1], held[2], held[3], held[4], held[5]});
+                            const bool fine =
+                                r.georeference
+                                    ? r.error.empty()
+                                    : r.error.rfind(std::string(labels[m]) + " module", 0) == 0 &&
+                                          r.error.find('\n') == std::string::npos;
+                            if (!fine && ++failures <= 5) {
+                                std::fprintf(stderr, "%s%s byte %zu set to %d: \"%s\"\n", prefix,
+                                             labels[m], at, byte, r.error.c_str());
+                            }
+                        }
+                    }
+                }
+            }
+            return std::min(failures, 250);
+        },
+        120);
+    EXPECT_EQ(wrong, 0) << (wrong == -1 ? "still reading after 120 s" : "cases went wrong");
 }
 
 }  // namespace

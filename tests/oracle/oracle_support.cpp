@@ -104,6 +104,23 @@ Raster gdalRead(const std::filesystem::path& path) {
     return raster;
 }
 
+GdalPlacement gdalPlacement(const std::filesystem::path& path) {
+    int status = 0;
+    const std::string info =
+        capture(std::string("gdalinfo") + kGdalQuiet + quoted(path.string()) + " 2>&1", status);
+    if (status != 0) throw std::runtime_error("GDAL refuses " + path.string() + ":\n" + info);
+    GdalPlacement p;
+    const auto origin = info.find("\nOrigin = (");
+    const auto pixel = info.find("\nPixel Size = (");
+    if (origin == std::string::npos || pixel == std::string::npos ||
+        std::sscanf(info.c_str() + origin, "\nOrigin = (%lf,%lf)", &p.origin_x, &p.origin_y) != 2 ||
+        std::sscanf(info.c_str() + pixel, "\nPixel Size = (%lf,%lf)", &p.pixel_width,
+                    &p.pixel_height) != 2) {
+        throw std::runtime_error("no geotransform in gdalinfo output:\n" + info);
+    }
+    return p;
+}
+
 Decoded decodeWithOurReaders(const std::string& prefix) {
     Decoded d;
     ModuleReader in;

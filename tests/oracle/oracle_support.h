@@ -52,6 +52,14 @@ struct Raster {
 // Throws std::runtime_error when GDAL refuses the file or its output is not what is expected.
 Raster gdalRead(const std::filesystem::path& path);
 
+// Where GDAL places a raster: the outer corner of its top-left cell and the pixel size (negative
+// height for north up), from gdalinfo's "Origin" and "Pixel Size" lines. Throws
+// std::runtime_error when GDAL refuses the file or prints no geotransform.
+struct GdalPlacement {
+    double origin_x = 0, origin_y = 0, pixel_width = 0, pixel_height = 0;
+};
+GdalPlacement gdalPlacement(const std::filesystem::path& path);
+
 // What our in-process readers make of a transfer: the metadata and every decoded cell.
 struct Decoded {
     ValueType value_type = 0;

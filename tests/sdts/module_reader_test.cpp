@@ -134,6 +134,26 @@ TEST_F(ModuleFile, OpenNeverCreatesAndRefusesDirectories) {
     EXPECT_TRUE(reader.failed());
 }
 
+// A whole module fits a limit of exactly its size and is refused one byte under it, read from a
+// file across block boundaries or from memory; a module that does not open gives no bytes.
+TEST_F(ModuleFile, ReadWholeModuleWithinItsLimit) {
+    std::string bytes;
+    for (int i = 0; i < 2 * 65536 + 3; ++i) bytes.push_back(static_cast<char>(i * 13 + i / 256));
+    write(bytes);
+    const auto held = std::make_shared<const std::string>(bytes);
+    for (const ModuleSource& source : {ModuleSource(path_.string()), ModuleSource("held", held)}) {
+        const WholeModule exact = readWholeModule(source, bytes.size());
+        EXPECT_TRUE(exact.bytes == bytes) << source.name;
+        EXPECT_EQ(exact.error, "");
+        const WholeModule over = readWholeModule(source, bytes.size() - 1);
+        EXPECT_FALSE(over.bytes);
+        EXPECT_EQ(over.error, source.name + " holds more than 131074 bytes");
+    }
+    EXPECT_EQ(readWholeModule(dir_ / "none.ddf", 10).error, "cannot open " + (dir_ / "none.ddf"));
+    write("");
+    EXPECT_EQ(readWholeModule(path_.string(), 0).bytes, "");
+}
+
 TEST_F(ModuleFile, OpenCel0StandsOnTheFirstDataRecord) {
     std::string bytes = "01234L" + std::string(1228, '.') + "R" + std::string(10, '-');
     write(bytes);

@@ -22,11 +22,13 @@ namespace {
 namespace fs = std::filesystem;
 namespace ts = testsupport;
 
-// The five modules as (TransferModules slot, lower-case suffix).
+// The modules as (TransferModules slot, lower-case suffix): the five required, then the three
+// found when present.
 const std::pair<ModuleSource TransferModules::*, std::string> kSlots[] = {
     {&TransferModules::cel0, "cel0.ddf"}, {&TransferModules::ldef, "ldef.ddf"},
     {&TransferModules::spdm, "spdm.ddf"}, {&TransferModules::ddsh, "ddsh.ddf"},
-    {&TransferModules::iref, "iref.ddf"},
+    {&TransferModules::iref, "iref.ddf"}, {&TransferModules::rsdf, "rsdf.ddf"},
+    {&TransferModules::xref, "xref.ddf"}, {&TransferModules::ddom, "ddom.ddf"},
 };
 
 const ts::ModuleSet& smallSet() {
@@ -34,9 +36,14 @@ const ts::ModuleSet& smallSet() {
     return set;
 }
 
-// Every module reads, through a ModuleReader, exactly the bytes that were written or packed.
+// Every module of the set reads, through a ModuleReader, exactly the bytes that were written or
+// packed; a module the set lacks is absent.
 void expectModuleBytes(const TransferModules& modules, const ts::ModuleSet& set) {
     for (const auto& [slot, suffix] : kSlots) {
+        if (!set.contains(suffix)) {
+            EXPECT_EQ((modules.*slot).name, "") << suffix;
+            continue;
+        }
         ModuleReader reader;
         ASSERT_TRUE(reader.open(modules.*slot)) << (modules.*slot).name;
         std::string read;
@@ -147,6 +154,76 @@ TEST(SourceFinding, PrefixesAndDirectories) {
     });
 }
 
+// The small set without the modules named.
+ts::ModuleSet smallSetWithout(std::initializer_list<const char*> suffixes) {
+    ts::ModuleSet set = smallSet();
+    for (const char* suffix : suffixes) set.erase(suffix);
+    return set;
+}
+
+// RSDF, XREF and DDOM are found like the others when there, and never required: missing, not a
+// module, or of another transfer, they are left out and the rest is found as before.
+TEST(SourceFinding, GeoreferenceModulesWhenPresent) {
+    const struct {
+        const char* what;
+        std::function<void(const ts::TempDir&)> setup;
+        std::string source;
+        ts::ModuleSet expected;  // empty: refused
+        std::string error;
+    } cases[] = {
+        {"prefix, none of them",
+         [](const ts::TempDir& d) {
+             ts::writeModules(d / "7018", smallSetWithout({"rsdf.ddf", "xref.ddf", "ddom.ddf"}));
+         },
+         "7018", smallSetWithout({"rsdf.ddf", "xref.ddf", "ddom.ddf"}), ""},
+        {"prefix, upper-case names, DDOM a directory",
+         [](const ts::TempDir& d) {
+             ts::writeModules(d / "7018", smallSetWithout({"ddom.ddf"}), true);
+             fs::create_directory(d / "7018DDOM.DDF");
+         },
+         "7018", smallSetWithout({"ddom.ddf"}), ""},
+        {"directory, XREF of another transfer beside",
+         [](const ts::TempDir& d) {
+             ts::writeModules(d / "7018", smallSetWithout({"xref.ddf"}));
+             ts::writeFile(d.path() / "7172xref.ddf", smallSet().at("xref.ddf"));
+         },
+         "", smallSetWithout({"xref.ddf"}), ""},
+        {"directory, RSDF in either case",
+         [](const ts::TempDir& d) {
+             kLower(d);
+             ts::writeFile(d.path() / "7018RSDF.DDF", "other bytes");
+         },
+         "", smallSet(), ""},
+        {"directory of nothing but them",
+         [](const ts::TempDir& d) {
+             kLower(d);
+             for (const char* suffix : {"cel0.ddf", "ldef.ddf", "spdm.ddf", "ddsh.ddf", "iref.ddf"})
+                 fs::remove(d / ("7018" + std::string(suffix)));
+         },
+         "",
+         {},
+         "holds no SDTS DEM modules"},
+        {"prefix, a required module missing",
+         withoutFile(kLower, "7018cel0.ddf"),
+         "7018",
+         {},
+         "no module "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ts::TempDir dir;
+        c.setup(dir);
+        const FoundTransfer found = findTransfer(dir.path().string() + "/" + c.source);
+        if (c.expected.empty()) {
+            EXPECT_FALSE(found.transfer);
+            EXPECT_NE(found.error.find(c.error), std::string::npos) << found.error;
+            continue;
+        }
+        ASSERT_TRUE(found.transfer) << found.error;
+        expectModuleBytes(found.transfer->modules, c.expected);
+    }
+}
+
 #if MARLWOOD_TEST_ARCHIVES
 
 // The set's members, named prefix + suffix in a folder, the suffix in upper case when asked.
@@ -251,6 +328,52 @@ TEST(ArchiveSource, ModulesComeOutAsPackedOrTheArchiveIsRefused) {
         EXPECT_EQ(found.transfer->output_stem, c.stem);
         EXPECT_EQ(found.transfer->modules.cel0.name, c.name + ":" + c.cel0);
         expectModuleBytes(found.transfer->modules, smallSet());
+    }
+}
+
+// The georeference modules in archives: kept when they belong to the transfer, whatever the order;
+// one of another transfer is passed over, before or after the required modules.
+TEST(ArchiveSource, GeoreferenceModulesOfTheTransferOnly) {
+    const std::string xref = smallSet().at("xref.ddf");
+    const std::vector<ts::TarMember> no_xref = without(members(), "7018xref.ddf");
+    const struct {
+        const char* what;
+        std::vector<ts::TarMember> members;
+        ts::ModuleSet expected;  // empty: refused
+        std::string error;
+    } cases[] = {
+        {"none of them", without(without(no_xref, "7018rsdf.ddf"), "7018ddom.ddf"),
+         smallSetWithout({"rsdf.ddf", "xref.ddf", "ddom.ddf"}), ""},
+        {"XREF first", plus({{"7018xref.ddf", xref}}, no_xref), smallSet(), ""},
+        {"another transfer's XREF first", plus({{"7172xref.ddf", "x"}}, no_xref),
+         smallSetWithout({"xref.ddf"}), ""},
+        {"another transfer's XREF first, then the transfer's",
+         plus({{"7172xref.ddf", "x"}}, members()), smallSet(), ""},
+        {"another transfer's XREF last", plus(no_xref, {{"7172XREF.DDF", "x"}}),
+         smallSetWithout({"xref.ddf"}), ""},
+        {"XREF twice",
+         plus(members(), {{"a/7018XREF.DDF", xref}}),
+         {},
+         "holds the XREF module twice: 7018xref.ddf and a/7018XREF.DDF"},
+        {"XREF of two other transfers before any other module",
+         plus({{"7172xref.ddf", "x"}, {"3814xref.ddf", "y"}}, members()),
+         {},
+         "holds modules of two transfers: 7172xref.ddf and 3814xref.ddf"},
+        {"DDOM declared over its bound",
+         plus({{"7018ddom.ddf", "", '0', (1u << 20) + 1}}, members()),
+         {},
+         "member 7018ddom.ddf declares 1048577 bytes, more than the 1 MiB allowed for DDOM"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const FoundTransfer found = readArchiveTransfer("a.tar", ts::tarArchive(c.members));
+        if (c.expected.empty()) {
+            EXPECT_FALSE(found.transfer);
+            EXPECT_EQ(found.error, c.error);
+            continue;
+        }
+        ASSERT_TRUE(found.transfer) << found.error;
+        expectModuleBytes(found.transfer->modules, c.expected);
     }
 }
 

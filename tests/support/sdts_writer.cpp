@@ -208,10 +208,54 @@ std::string buildXref(const Transfer& t) {
                                    "MODN!RCID!COMT!RSNM!HDAT!ZONE", "(A,I,4A)")},
          {"VATT",
           fieldDescription("1600;&", "Vertical Attributes", "VDAT!VEM!ATLB!AUTH", "(4A)")}});
-    return ddr + dataRecord('D', {recordIdField(1),
-                                  {"XREF", unitField({"XREF", "1", "Synthetic test transfer", "UTM",
-                                                      "NAS", "15"})},
-                                  {"VATT", unitField({"NGVD", "CELL", "ELEVATION", "USGS/NMD"})}});
+    return ddr +
+           dataRecord('D', {recordIdField(1),
+                            {"XREF", unitField({"XREF", "1", t.xref_comment, t.reference_system,
+                                                t.datum, std::to_string(t.zone)})},
+                            {"VATT", unitField({"NGVD", "CELL", "ELEVATION", "USGS/NMD"})}});
+}
+
+std::string buildDdom(const Transfer& t) {
+    const bool integers = t.format == CellFormat::Bi16;
+    const std::string ddr = moduleDescriptiveRecord(
+        t, "DDOM",
+        {{"DDOM", fieldDescription("1600;&", "Data Dictionary/Domain",
+                                   "MODN!RCID!ATLB!AUTH!ATYP!ADVF!ADMU!RAVA!DVAL!DVDF",
+                                   integers ? "(A,I,6A,I,A)" : "(A,I,6A,R,A)")}});
+    double low = 0;
+    double high = 0;
+    bool any = false;
+    for (const double e : t.elevations) {
+        if (e == t.void_value || e == t.fill_value) continue;
+        low = any ? std::min(low, e) : e;
+        high = any ? std::max(high, e) : e;
+        any = true;
+    }
+    const auto value = [&](double v) {
+        return integers ? std::to_string(std::lround(v)) : decimal8(v);
+    };
+    const struct {
+        std::string unit, kind;
+        double value;
+        const char* description;
+    } domains[] = {
+        {"", "VALUE", static_cast<double>(t.void_value), "Void area in DEM"},
+        {"", "VALUE", static_cast<double>(t.fill_value),
+         "Fill Value used to make the DEM a rectangle"},
+        {t.units, "MIN", t.min_elevation.value_or(low), "Minimum elevation of the DEM"},
+        {t.units, "MAX", t.max_elevation.value_or(high), "Maximum elevation of the DEM"},
+    };
+    std::string module = ddr;
+    int id = 0;
+    for (const auto& d : domains) {
+        ++id;
+        module += dataRecord(
+            'D', {recordIdField(id),
+                  {"DDOM", unitField({"DDOM", std::to_string(id), "ELEVATION", "USGS/NMD",
+                                      integers ? "INTEGER" : "REAL", integers ? "I" : "R", d.unit,
+                                      d.kind, value(d.value), d.description})}});
+    }
+    return module;
 }
 
 std::string buildCatd(const Transfer& t) {
@@ -392,9 +436,10 @@ int maxColumns(CellFormat format, Cel0Layout layout) {
 ModuleSet buildModules(const Transfer& transfer) {
     validate(transfer);
     return {{"catd.ddf", buildCatd(transfer)}, {"cel0.ddf", buildCel0(transfer)},
-            {"ddsh.ddf", buildDdsh(transfer)}, {"iref.ddf", buildIref(transfer)},
-            {"ldef.ddf", buildLdef(transfer)}, {"rsdf.ddf", buildRsdf(transfer)},
-            {"spdm.ddf", buildSpdm(transfer)}, {"xref.ddf", buildXref(transfer)}};
+            {"ddom.ddf", buildDdom(transfer)}, {"ddsh.ddf", buildDdsh(transfer)},
+            {"iref.ddf", buildIref(transfer)}, {"ldef.ddf", buildLdef(transfer)},
+            {"rsdf.ddf", buildRsdf(transfer)}, {"spdm.ddf", buildSpdm(transfer)},
+            {"xref.ddf", buildXref(transfer)}};
 }
 
 void writeModules(const std::string& prefix, const ModuleSet& modules, bool upperCaseNames) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,12 +48,23 @@ struct Transfer {
     // the files with them, so they must match the prefix given to writeModules for GDAL.
     std::string file_id = "7018";
     std::string units = "METERS";  // DDSH UNIT: METERS or FEET
+    // XREF: reference system, zone, horizontal datum as USGS codes it (NAS is NAD27, NAX NAD83),
+    // and the comment USGS writes there (on the vertical datum).
+    std::string reference_system = "UTM";
+    int zone = 15;
+    std::string datum = "NAS";
+    std::string xref_comment = "Synthetic test transfer";
+    // DDOM: the void and fill values, and the elevation range; without a range given, that of the
+    // elevations other than the void and fill values (0 to 0 when there are none).
+    int void_value = kVoidElevation;
+    int fill_value = kFillElevation;
+    std::optional<double> min_elevation, max_elevation;
 };
 
 // Lower-case file suffix ("cel0.ddf") -> module bytes.
 using ModuleSet = std::map<std::string, std::string>;
 
-// Builds cel0, ldef, spdm, ddsh, iref and the catd, rsdf and xref modules GDAL needs.
+// Builds cel0, ldef, spdm, ddsh, iref, the catd, rsdf and xref modules GDAL needs, and ddom.
 // Throws std::invalid_argument for a transfer that cannot be laid out (see maxColumns).
 ModuleSet buildModules(const Transfer& transfer);
 

@@ -213,6 +213,10 @@ TEST(SdtsWriterTest, MatchesRealUsgsModules) {
         const char* units;
         std::array<double, 8> corners;
         bool hasCel0;
+        int zone;
+        const char* datum;
+        const char* shift;  // the vertical datum shift XREF's comment gives
+        std::optional<double> min_elevation, max_elevation;  // DDOM, when there is no CEL0
     };
     const Case cases[] = {
         {"7172-duluth-mn",
@@ -224,7 +228,12 @@ TEST(SdtsWriterTest, MatchesRealUsgsModules) {
          "FEET",
          {566833.988109, 5177536.415092, 566679.311281, 5191426.592606, 576204.860301,
           5191540.360169, 576381.637633, 5177650.213333},
-         true},
+         true,
+         15,
+         "NAS",
+         "0.08",
+         std::nullopt,
+         std::nullopt},
         {"3814-black-forest-co",
          "3814",
          1391,
@@ -234,7 +243,12 @@ TEST(SdtsWriterTest, MatchesRealUsgsModules) {
          "METERS",
          {521647.952807, 4316806.290021, 521609.810973, 4330677.850920, 532414.742954,
           4330715.038098, 532471.956305, 4316843.442831},
-         false},
+         false,
+         13,
+         "NAX",
+         "1.22",
+         2113.0,
+         2348.42},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.dir);
@@ -248,6 +262,14 @@ TEST(SdtsWriterTest, MatchesRealUsgsModules) {
         t.units = c.units;
         t.corners = c.corners;
         t.file_id = c.id;
+        t.zone = c.zone;
+        t.datum = c.datum;
+        t.xref_comment =
+            std::string("National Geodetic Vertical Datum 1929 Vertical Datum Shift = ") + c.shift +
+            "; always add to convert from National Geodetic Vertical Datum 1929 to "
+            "North American Vertical Datum 1988.";
+        t.min_elevation = c.min_elevation;
+        t.max_elevation = c.max_elevation;
         t.elevations.assign(static_cast<std::size_t>(c.rows) * c.columns, 0.0);
         std::string realCel0;
         if (c.hasCel0) {
@@ -263,7 +285,8 @@ TEST(SdtsWriterTest, MatchesRealUsgsModules) {
             }
         }
         const ModuleSet m = buildModules(t);
-        for (const char* suffix : {"ldef.ddf", "ddsh.ddf", "iref.ddf", "spdm.ddf", "rsdf.ddf"}) {
+        for (const char* suffix :
+             {"ldef.ddf", "ddsh.ddf", "iref.ddf", "spdm.ddf", "rsdf.ddf", "xref.ddf", "ddom.ddf"}) {
             EXPECT_EQ(m.at(suffix), readFile(prefix + suffix)) << suffix;
         }
         if (c.hasCel0) {

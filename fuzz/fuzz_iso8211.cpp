@@ -1,0 +1,76 @@
+// Any bytes as one ISO 8211 module, read as the georeference reads its modules: the descriptive
+// record, then every record, every field and every subfield as text, integer and real. Besides
+// what the sanitizers catch, the reader must keep its promises: what it gives lies inside the
+// bytes, it stops, and what it cannot read it says in one line.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sdts/georeference.h"
+#include "sdts/iso8211.h"
+
+namespace {
+
+namespace iso = marlwood::iso8211;
+
+[[noreturn]] void broken(const std::string& what) {
+    std::fprintf(stderr, "broken promise: %s\n", what.c_str());
+    std::abort();
+}
+
+void expectOneLine(const std::string& error, const char* where) {
+    if (error.empty() || error.find('\n') != std::string::npos) {
+        broken(std::string(where) + ": not one line saying why: \"" + error + "\"");
+    }
+}
+
+bool inside(std::string_view part, std::string_view whole) {
+    const auto begin = reinterpret_cast<std::uintptr_t>(whole.data());
+    const auto at = reinterpret_cast<std::uintptr_t>(part.data());
+    return part.empty() ||
+           (at >= begin && part.size() <= whole.size() && at - begin <= whole.size() - part.size());
+}
+
+void readField(const iso::Field& field, std::string_view module) {
+    if (!inside(field.data, module)) broken("a field outside the module");
+    const iso::Parsed<std::vector<iso::Subfield>> subfields = iso::splitSubfields(field);
+    if (!subfields.value) return expectOneLine(subfields.error, "splitSubfields");
+    const std::size_t round = field.description->labels.size();
+    for (std::size_t i = 0; i < subfields.value->size(); ++i) {
+        const iso::Subfield& s = (*subfields.value)[i];
+        if (!inside(s.bytes, field.data)) broken("a subfield outside its field");
+        if (s.format->width > 0 && s.bytes.size() != s.format->width) broken("a width not kept");
+        iso::integerValue(s);
+        iso::realValue(s);
+        if (i < round) {
+            const iso::Parsed<iso::Subfield> found = iso::findSubfield(field, s.label);
+            if (!found.value) broken("a subfield split but not found: " + found.error);
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    iso::ModuleParser parser(bytes);
+    iso::Record record;
+    std::size_t records = 0;
+    while (parser.next(record)) {
+        // Every record takes at least one byte, so the reading ends.
+        if (++records > size) broken("more records than bytes");
+        for (const iso::Field& field : record.fields) readField(field, bytes);
+    }
+    if (!parser.error().empty()) expectOneLine(parser.error(), "ModuleParser");
+
+    // The same bytes as every module of a georeference.
+    const marlwood::ModuleSource module("m.ddf", std::make_shared<const std::string>(bytes));
+    const marlwood::GeoreferenceResult result =
+        marlwood::readGeoreference({module, module, module, module, module, module});
+    if (!result.georeference) expectOneLine(result.error, "readGeoreference");
+    return 0;
+}

@@ -1,0 +1,224 @@
+#include "sdts/georeference.h"
+
+#include <climits>
+#include <cmath>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "sdts/iso8211.h"
+
+namespace marlwood {
+
+namespace {
+
+using iso8211::Subfield;
+using iso8211::SubfieldFormat;
+
+// Ends the read with one line; caught in readGeoreference, never let out.
+struct Refusal {
+    std::string line;
+};
+
+// A subfield copied out of its module, which is gone once the field has been read.
+struct Value {
+    std::string label;
+    SubfieldFormat format;
+    std::string bytes;
+
+    Subfield subfield() const { return Subfield{label, &format, bytes}; }
+};
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    return text;
+}
+
+std::string quoted(std::string_view text) {
+    constexpr std::size_t kLongest = 40;
+    std::string shown = "\"";
+    for (const char c : text.substr(0, kLongest)) {
+        const auto byte = static_cast<unsigned char>(c);
+        shown.push_back(byte < 0x20 || byte >= 0x7F ? '?' : c);
+    }
+    return shown + (text.size() > kLongest ? "...\"" : "\"");
+}
+
+// One field of one record of a module: its subfields found by label.
+class FieldValues {
+  public:
+    FieldValues(std::string where, std::vector<Value> values)
+        : where_(std::move(where)), values_(std::move(values)) {}
+
+    std::string text(std::string_view label) const {
+        const std::string_view text = trimmed(find(label).bytes);
+        if (text.empty()) throw Refusal{where_ + std::string(label) + " is empty"};
+        return std::string(text);
+    }
+    // The text, or nothing when the subfield is empty.
+    std::optional<std::string> optionalText(std::string_view label) const {
+        const std::string_view text = trimmed(find(label).bytes);
+        if (text.empty()) return std::nullopt;
+        return std::string(text);
+    }
+    double real(std::string_view label) const {
+        const Value& value = find(label);
+        const std::optional<double> real = iso8211::realValue(value.subfield());
+        if (!real)
+            throw Refusal{where_ + std::string(label) + " is no number: " + quoted(value.bytes)};
+        return *real;
+    }
+    // A whole number within int32_t, written as an integer or as a real with no fraction.
+    std::int32_t whole(std::string_view label) const {
+        const Value& value = find(label);
+        const std::optional<double> real = iso8211::realValue(value.subfield());
+        if (!real || *real != std::trunc(*real) || *real < INT32_MIN || *real > INT32_MAX) {
+            throw Refusal{where_ + std::string(label) +
+                          " is no whole number: " + quoted(value.bytes)};
+        }
+        return static_cast<std::int32_t>(*real);
+    }
+    const std::string& where() const { return where_; }
+
+  private:
+    const Value& find(std::string_view label) const {
+        for (const Value& value : values_) {
+            if (value.label == label) return value;
+        }
+        throw Refusal{where_ + "no subfield " + std::string(label)};
+    }
+
+    std::string where_;
+    std::vector<Value> values_;
+};
+
+// Field `tag` of every record of a module that holds it, in record order (the first of them when
+// a record holds it twice). `label` names the module in messages.
+std::vector<FieldValues> readFields(std::string_view label, const ModuleSource& module,
+                                    std::string_view tag) {
+    const std::string where = std::string(label) + " module " + module.name + ": ";
+    if (module.name.empty()) throw Refusal{"the transfer has no " + std::string(label) + " module"};
+    const WholeModule whole = readWholeModule(module, kMaxGeoreferenceModuleBytes);
+    if (!whole.bytes) throw Refusal{where + whole.error};
+    iso8211::ModuleParser parser(*whole.bytes);
+    std::vector<FieldValues> fields;
+    iso8211::Record record;
+    while (parser.next(record)) {
+        const iso8211::Field* field = record.find(tag);
+        if (field == nullptr) continue;
+        iso8211::Parsed<std::vector<Subfield>> subfields = iso8211::splitSubfields(*field);
+        if (!subfields.value) throw Refusal{where + subfields.error};
+        std::vector<Value> values;
+        values.reserve(subfields.value->size());
+        for (const Subfield& s : *subfields.value) {
+            values.push_back(Value{std::string(s.label), *s.format, std::string(s.bytes)});
+        }
+        fields.emplace_back(where + "field " + std::string(tag) + ": ", std::move(values));
+    }
+    if (!parser.error().empty()) throw Refusal{where + parser.error()};
+    if (fields.empty()) throw Refusal{where + "no record holds a field " + std::string(tag)};
+    return fields;
+}
+
+FieldValues firstField(std::string_view label, const ModuleSource& module, std::string_view tag) {
+    return std::move(readFields(label, module, tag).front());
+}
+
+bool mentions(std::string_view text, std::string_view lower_word) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower.find(lower_word) != std::string::npos;
+}
+
+void readIref(const ModuleSource& module, Georeference& g) {
+    const FieldValues iref = firstField("IREF", module, "IREF");
+    g.sfax = iref.real("SFAX");
+    g.sfay = iref.real("SFAY");
+    g.xorg = iref.real("XORG");
+    g.yorg = iref.real("YORG");
+    g.xhrs = iref.real("XHRS");
+    g.yhrs = iref.real("YHRS");
+    if (g.sfax == 0 || g.sfay == 0) throw Refusal{iref.where() + "a scale factor of 0"};
+    if (!(g.xhrs > 0 && g.yhrs > 0)) throw Refusal{iref.where() + "a posting that is not positive"};
+}
+
+void readXref(const ModuleSource& module, Georeference& g) {
+    const FieldValues xref = firstField("XREF", module, "XREF");
+    g.rsnm = xref.text("RSNM");
+    g.hdat = xref.text("HDAT");
+    // A system without zones (geographic coordinates) leaves ZONE empty.
+    if (xref.optionalText("ZONE")) g.zone = xref.whole("ZONE");
+}
+
+void readDdsh(const ModuleSource& module, Georeference& g) {
+    const FieldValues ddsh = firstField("DDSH", module, "DDSH");
+    g.unit = ddsh.text("UNIT");
+    if (g.unit != "METERS" && g.unit != "FEET") {
+        throw Refusal{ddsh.where() + "UNIT " + quoted(g.unit) + " is neither METERS nor FEET"};
+    }
+}
+
+// DDOM tells the void and fill values apart only in words: each is a domain record with RAVA
+// "VALUE", described (DVDF) as "Void area in DEM" or "Fill Value used to make the DEM a
+// rectangle" in USGS transfers.
+void readDdom(const ModuleSource& module, Georeference& g) {
+    for (const FieldValues& ddom : readFields("DDOM", module, "DDOM")) {
+        if (ddom.optionalText("RAVA") != "VALUE") continue;
+        const std::string described = ddom.optionalText("DVDF").value_or("");
+        if (!g.void_value && mentions(described, "void")) {
+            g.void_value = ddom.whole("DVAL");
+        } else if (!g.fill_value && mentions(described, "fill")) {
+            g.fill_value = ddom.whole("DVAL");
+        }
+    }
+}
+
+}  // namespace
+
+std::optional<GroundPoint> Georeference::topLeftCorner() const {
+    if (scan_origin != "TL") return std::nullopt;
+    // From the point SADR gives to the cell's top-left corner, in postings.
+    const struct {
+        const char* code;
+        double right, up;
+    } offsets[] = {{"CE", -0.5, 0.5}, {"TL", 0, 0}, {"TR", -1, 0}, {"BL", 0, 1}, {"BR", -1, 1}};
+    for (const auto& offset : offsets) {
+        if (sadr_meaning == offset.code) {
+            const GroundPoint first = firstCell();
+            return GroundPoint{first.x + offset.right * xhrs, first.y + offset.up * yhrs};
+        }
+    }
+    return std::nullopt;
+}
+
+GeoreferenceModules georeferenceModules(const TransferModules& modules) {
+    return {modules.iref, modules.ldef, modules.rsdf, modules.xref, modules.ddsh, modules.ddom};
+}
+
+GeoreferenceResult readGeoreference(const GeoreferenceModules& modules) {
+    try {
+        Georeference g;
+        readIref(modules.iref, g);
+        g.sadr_meaning = firstField("LDEF", modules.ldef, "LDEF").text("INTR");
+        const FieldValues sadr = firstField("RSDF", modules.rsdf, "SADR");
+        g.sadr_x = sadr.real("X");
+        g.sadr_y = sadr.real("Y");
+        g.scan_origin = firstField("RSDF", modules.rsdf, "RSDF").text("SCOR");
+        readXref(modules.xref, g);
+        readDdsh(modules.ddsh, g);
+        if (!modules.ddom.name.empty()) readDdom(modules.ddom, g);
+        return {std::move(g), {}};
+    } catch (const Refusal& refusal) {
+        // Module names come from the user and from archives: the line stays one line.
+        std::string line = refusal.line;
+        for (char& c : line) {
+            if (static_cast<unsigned char>(c) < 0x20) c = '?';
+        }
+        return {std::nullopt, std::move(line)};
+    }
+}
+
+}  // namespace marlwood
