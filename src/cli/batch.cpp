@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <iomanip>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -135,6 +136,9 @@ class Batch {
         ConversionSettings settings;
         settings.height_scale = options_.height_scale;
         if (options_.common_range) settings.common_range = range_;
+        settings.true_scale = options_.true_scale;
+        settings.fill_voids = options_.fill_voids;
+        settings.preview = options_.preview;
         const ConversionResult result =
             convertTransfer(transfer->modules, settings, output, console);
 
@@ -150,13 +154,25 @@ class Batch {
             std::ostringstream line;
             line << options_.sources[i] << ": " << m.size.rows << " x " << m.size.columns << ", "
                  << postingText(m.grid_spacing) << ", " << valueTypeText(m.value_type) << ", ";
-            if (result.void_cells == static_cast<std::int64_t>(m.size.rows) * m.size.columns) {
+            const bool none_valid =
+                result.void_cells == static_cast<std::int64_t>(m.size.rows) * m.size.columns;
+            if (none_valid) {
                 line << "no valid elevation";
+            } else if (result.true_scale) {
+                line << std::fixed << std::setprecision(2) << "elevations " << result.lowest_m
+                     << ".." << result.highest_m << " m";
             } else {
                 line << "elevations " << result.extremes.min_elevation << ".."
                      << result.extremes.max_elevation;
             }
-            line << ", " << result.void_cells << " void -> " << output;
+            line << ", " << result.void_cells << " void";
+            if (options_.fill_voids) line << " (" << result.filled_cells << " filled)";
+            line << " -> " << output;
+            if (result.true_scale) {
+                line << std::setprecision(4) << " (true scale, steps of "
+                     << result.true_scale->stepMetres() << " m)";
+            }
+            if (!result.preview_path.empty()) line << " + " << result.preview_path;
             outcome.report = line.str();
         }
         std::lock_guard lock(mutex_);

@@ -198,6 +198,27 @@ GeoreferenceModules georeferenceModules(const TransferModules& modules) {
     return {modules.iref, modules.ldef, modules.rsdf, modules.xref, modules.ddsh, modules.ddom};
 }
 
+namespace {
+// Module names come from the user and from archives: the line stays one line.
+std::string oneLine(std::string line) {
+    for (char& c : line) {
+        if (static_cast<unsigned char>(c) < 0x20) c = '?';
+    }
+    return line;
+}
+}  // namespace
+
+std::optional<std::string> readElevationUnit(const ModuleSource& ddsh, std::string& problem) {
+    try {
+        Georeference g;
+        readDdsh(ddsh, g);
+        return g.unit;
+    } catch (const Refusal& refusal) {
+        problem = oneLine(refusal.line);
+        return std::nullopt;
+    }
+}
+
 GeoreferenceResult readGeoreference(const GeoreferenceModules& modules) {
     try {
         Georeference g;
@@ -212,12 +233,7 @@ GeoreferenceResult readGeoreference(const GeoreferenceModules& modules) {
         if (!modules.ddom.name.empty()) readDdom(modules.ddom, g);
         return {std::move(g), {}};
     } catch (const Refusal& refusal) {
-        // Module names come from the user and from archives: the line stays one line.
-        std::string line = refusal.line;
-        for (char& c : line) {
-            if (static_cast<unsigned char>(c) < 0x20) c = '?';
-        }
-        return {std::nullopt, std::move(line)};
+        return {std::nullopt, oneLine(refusal.line)};
     }
 }
 

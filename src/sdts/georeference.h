@@ -59,4 +59,8 @@ inline constexpr std::size_t kMaxGeoreferenceModuleBytes = std::size_t{1} << 20;
 
 GeoreferenceResult readGeoreference(const GeoreferenceModules& modules);
 
+// DDSH's elevation unit alone, "METERS" or "FEET" (true heights need nothing else of the
+// georeference); nothing when DDSH does not say, with `problem` saying why.
+std::optional<std::string> readElevationUnit(const ModuleSource& ddsh, std::string& problem);
+
 }  // namespace marlwood

@@ -51,7 +51,7 @@ bool gdalAvailable() {
     return available;
 }
 
-Raster gdalRead(const std::filesystem::path& path) {
+Raster gdalRead(const std::filesystem::path& path, const std::string& translate_options) {
     Raster raster;
     int status = 0;
     const std::string info =
@@ -68,9 +68,10 @@ Raster gdalRead(const std::filesystem::path& path) {
         raster.type = info.substr(type_at + 5, end - type_at - 5);
     }
 
-    const std::string xyz = capture(std::string("gdal_translate -q") + kGdalQuiet + "-of XYZ " +
-                                        quoted(path.string()) + " /vsistdout/",
-                                    status);
+    const std::string xyz =
+        capture(std::string("gdal_translate -q") + kGdalQuiet + "-of XYZ " + translate_options +
+                    " " + quoted(path.string()) + " /vsistdout/",
+                status);
     if (status != 0) throw std::runtime_error("gdal_translate fails on " + path.string());
 
     // One "x y value" line per cell, line by line, x growing along a line.

@@ -48,9 +48,10 @@ struct Raster {
     }
 };
 
-// Opens `path` with GDAL (gdalinfo for size and type, gdal_translate -of XYZ for the values).
+// Opens `path` with GDAL (gdalinfo for size and type, gdal_translate -of XYZ for the values, with
+// `translate_options` such as "-unscale -ot Float32" for a .ter file's heights in metres).
 // Throws std::runtime_error when GDAL refuses the file or its output is not what is expected.
-Raster gdalRead(const std::filesystem::path& path);
+Raster gdalRead(const std::filesystem::path& path, const std::string& translate_options = "");
 
 // Where GDAL places a raster: the outer corner of its top-left cell and the pixel size (negative
 // height for north up), from gdalinfo's "Origin" and "Pixel Size" lines. Throws
