@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pipeline/conversion.h"
+#include "pipeline/merge.h"
 #include "source/transfer_source.h"
 
 namespace marlwood {
@@ -248,7 +249,74 @@ class Batch {
 
 }  // namespace
 
+// --merge: every source found first, then one terrain from them all.
+int runMerge(const Options& options, std::ostream& out, std::ostream& err) {
+    std::vector<MergeSource> sources;
+    bool found_all = true;
+    for (const std::string& source : options.sources) {
+        FoundTransfer found = findTransfer(source);
+        if (!found.transfer) {
+            err << "marlwood: " << source << ": " << found.error << '\n';
+            found_all = false;
+            continue;
+        }
+        sources.push_back({source, std::move(found.transfer->modules)});
+    }
+    if (!found_all) {
+        err << "marlwood: nothing merged\n" << std::flush;
+        return 1;
+    }
+    std::error_code error;
+    if (!options.force && std::filesystem::exists(options.output_file, error)) {
+        err << "marlwood: " << options.output_file << " exists; -f replaces it\n" << std::flush;
+        return 1;
+    }
+    ConversionSettings settings;
+    settings.height_scale = options.height_scale;
+    settings.true_scale = options.true_scale;
+    settings.fill_voids = options.fill_voids;
+    settings.preview = options.preview;
+    std::ostringstream console;
+    const MergeResult merged = mergeTransfers(sources, settings, options.output_file, console);
+    std::vector<std::string> warnings;
+    collectWarnings(console.str(), warnings);
+    if (options.verbose) out << console.str();
+    for (const std::string& warning : warnings) err << "marlwood: " << warning << '\n';
+    const ConversionResult& result = merged.conversion;
+    if (!result.converted) {
+        err << "marlwood: " << result.problem << "\nmarlwood: nothing merged\n" << std::flush;
+        return 1;
+    }
+    if (!options.quiet) {
+        for (const MergePiece& piece : merged.plan->pieces) {
+            out << piece.source << ": " << piece.metadata.size.rows << " x "
+                << piece.metadata.size.columns << " at row " << piece.row_offset << ", column "
+                << piece.column_offset << '\n';
+        }
+        const GridSize& size = merged.plan->size;
+        out << "merged: " << size.rows << " x " << size.columns << ", " << merged.plan->posting_m
+            << " m, ";
+        if (result.true_scale) {
+            out << std::fixed << std::setprecision(2) << "elevations " << result.lowest_m << ".."
+                << result.highest_m << " m" << std::defaultfloat;
+        } else {
+            out << "elevations " << result.extremes.min_elevation << ".."
+                << result.extremes.max_elevation;
+        }
+        out << ", " << result.void_cells << " void";
+        if (options.fill_voids) out << " (" << result.filled_cells << " filled)";
+        out << ", " << merged.outcome.disagreements << " cells where sources disagree -> "
+            << options.output_file;
+        if (!result.preview_path.empty()) out << " + " << result.preview_path;
+        out << '\n';
+    }
+    out << std::flush;
+    err << std::flush;
+    return 0;
+}
+
 int runBatch(const Options& options, std::ostream& out, std::ostream& err, bool err_is_terminal) {
+    if (options.merge) return runMerge(options, out, err);
     if (!options.output_dir.empty()) {
         std::error_code error;
         if (!std::filesystem::is_directory(options.output_dir, error)) {

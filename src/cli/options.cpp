@@ -76,6 +76,11 @@ const std::vector<Flag>& flags() {
              o.fill_voids = true;
              return std::string();
          }},
+        {'\0', "merge", false,
+         [](Options& o, const std::string&) {
+             o.merge = true;
+             return std::string();
+         }},
         {'\0', "preview", false,
          [](Options& o, const std::string&) {
              o.preview = true;
@@ -190,7 +195,13 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
     if (!options.output_file.empty() && !options.output_dir.empty()) {
         return refuse("-o and -d do not go together");
     }
-    if (!options.output_file.empty() && options.sources.size() > 1) {
+    if (options.merge && options.output_file.empty()) {
+        return refuse("--merge writes one terrain: name it with -o");
+    }
+    if (options.merge && options.common_range) {
+        return refuse("--merge makes one colormap anyway; leave out --common-range");
+    }
+    if (!options.merge && !options.output_file.empty() && options.sources.size() > 1) {
         return refuse("-o names the output of one SOURCE; with several, use -d");
     }
     if (options.quiet && options.verbose) return refuse("-q and -v do not go together");
@@ -225,6 +236,8 @@ Options:
                         decimetres of 10 m quads kept, instead of the stretched 0..32000
       --fill-voids      fill void cells from the valid cells around them
       --preview         a PNG picture of each terrain beside its .ter file
+      --merge           one terrain from all SOURCEs (neighbouring quads on one
+                        lattice, placed by their georeference), written to -o
   -q, --quiet           no report lines, only problems
   -v, --verbose         each source's stage lines too
   -h, --help            this text

@@ -19,6 +19,7 @@ struct Options {
     bool true_scale = false;
     bool fill_voids = false;
     bool preview = false;
+    bool merge = false;
     bool height_scale_given = false;
     bool quiet = false;
     bool verbose = false;

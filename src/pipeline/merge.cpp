@@ -1,0 +1,211 @@
+#include "pipeline/merge.h"
+
+#include <cmath>
+#include <limits>
+
+#include "grid/grid_overlay.h"
+#include "ter/ter_writer.h"
+
+namespace marlwood {
+
+namespace {
+
+// How far apart two ground positions may be and still count as one lattice point: real
+// transfers give whole metres, so a thousandth of a posting leaves room for float noise only.
+constexpr double kLatticeTolerance = 1e-3;
+
+std::optional<std::int64_t> wholePostings(double distance, double posting) {
+    const double steps = distance / posting;
+    const double whole = std::round(steps);
+    if (std::abs(steps - whole) > kLatticeTolerance) return std::nullopt;
+    return static_cast<std::int64_t>(whole);
+}
+
+std::string describe(double v) {
+    std::string text = std::to_string(v);
+    text.erase(text.find_last_not_of('0') + 1);
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+MergePlanResult planMerge(const std::vector<MergeSource>& sources, bool converting_units,
+                          std::ostream& console) {
+    MergePlanResult result;
+    if (sources.empty()) {
+        result.error = "nothing to merge";
+        return result;
+    }
+    MergePlan plan;
+    ModuleReader reader;
+    for (const MergeSource& source : sources) {
+        MergePiece piece;
+        piece.source = source.source;
+        piece.modules = source.modules;
+        piece.metadata = readMetadata(reader, source.modules, console);
+        const auto fail = [&](const std::string& what) {
+            result.error = source.source + ": " + what;
+            return result;
+        };
+        if (const auto problem = gridSizeProblem(piece.metadata.size, source.modules.ldef.name)) {
+            return fail(*problem);
+        }
+        const GeoreferenceResult georeference =
+            readGeoreference(georeferenceModules(source.modules));
+        if (!georeference.georeference) return fail(georeference.error);
+        piece.georeference = *georeference.georeference;
+        std::string unit_problem;
+        const auto unit = unitMetres(source.modules.ddsh, unit_problem);
+        if (!unit) return fail(unit_problem);
+        piece.unit_m = *unit;
+        if (!piece.georeference.topLeftCorner()) {
+            return fail("its georeference does not say where the grid's top-left cell lies");
+        }
+        if (!(piece.georeference.xhrs > 0) || piece.georeference.xhrs != piece.georeference.yhrs) {
+            return fail("its posting is " + describe(piece.georeference.xhrs) + " by " +
+                        describe(piece.georeference.yhrs) + "; merging needs square cells");
+        }
+        if (!plan.pieces.empty()) {
+            const MergePiece& first = plan.pieces.front();
+            const Georeference& a = first.georeference;
+            const Georeference& b = piece.georeference;
+            const auto differs = [&](const char* what, const std::string& mine,
+                                     const std::string& theirs) {
+                return fail(std::string(what) + " " + theirs + " differs from " + mine + " of " +
+                            first.source);
+            };
+            if (b.rsnm != a.rsnm) return differs("reference system", a.rsnm, b.rsnm);
+            if (b.zone != a.zone) {
+                return differs("zone", std::to_string(a.zone), std::to_string(b.zone));
+            }
+            if (b.hdat != a.hdat) return differs("datum", a.hdat, b.hdat);
+            if (b.xhrs != a.xhrs) {
+                return differs("posting", describe(a.xhrs) + " m", describe(b.xhrs) + " m");
+            }
+            if (piece.unit_m != first.unit_m && !converting_units) {
+                return fail("its elevations are in " + b.unit + ", those of " + first.source +
+                            " in " + a.unit + "; --true-scale converts them to metres");
+            }
+            const GroundPoint p = *b.topLeftCorner();
+            const GroundPoint q = *a.topLeftCorner();
+            if (!wholePostings(p.x - q.x, a.xhrs) || !wholePostings(q.y - p.y, a.xhrs)) {
+                return fail("its grid is not on the lattice of " + first.source + " (origins " +
+                            describe(p.x - q.x) + " m and " + describe(q.y - p.y) +
+                            " m apart, not whole postings)");
+            }
+        }
+        plan.pieces.push_back(std::move(piece));
+    }
+
+    // The union of the grids, in postings from the first grid's top-left corner.
+    const double posting = plan.pieces.front().georeference.xhrs;
+    const GroundPoint origin = *plan.pieces.front().georeference.topLeftCorner();
+    std::int64_t top = 0, left = 0, bottom = 0, right = 0;
+    bool first = true;
+    for (MergePiece& piece : plan.pieces) {
+        const GroundPoint corner = *piece.georeference.topLeftCorner();
+        const std::int64_t row = *wholePostings(origin.y - corner.y, posting);
+        const std::int64_t column = *wholePostings(corner.x - origin.x, posting);
+        piece.row_offset = static_cast<std::int32_t>(row);
+        piece.column_offset = static_cast<std::int32_t>(column);
+        const std::int64_t end_row = row + piece.metadata.size.rows;
+        const std::int64_t end_column = column + piece.metadata.size.columns;
+        top = first ? row : std::min(top, row);
+        left = first ? column : std::min(left, column);
+        bottom = first ? end_row : std::max(bottom, end_row);
+        right = first ? end_column : std::max(right, end_column);
+        first = false;
+    }
+    for (MergePiece& piece : plan.pieces) {
+        piece.row_offset -= static_cast<std::int32_t>(top);
+        piece.column_offset -= static_cast<std::int32_t>(left);
+    }
+    const std::int64_t rows = bottom - top;
+    const std::int64_t columns = right - left;
+    if (rows > kMaxTerSide || columns > kMaxTerSide) {
+        result.error = "the merged grid would be " + std::to_string(rows) + " x " +
+                       std::to_string(columns) + "; a .ter file holds 0 to 65535 rows and columns";
+        return result;
+    }
+    plan.size = {static_cast<std::int32_t>(rows), static_cast<std::int32_t>(columns),
+                 static_cast<std::int32_t>(std::min(rows, columns) - 1)};
+    plan.top_left = {origin.x + static_cast<double>(left) * posting,
+                     origin.y - static_cast<double>(top) * posting};
+    plan.posting_m = posting;
+    result.plan = std::move(plan);
+    return result;
+}
+
+MergeOutcome decodeMerged(const MergePlan& plan, ElevationGrid& raw_grid, bool thousandths,
+                          std::ostream& console) {
+    MergeOutcome outcome;
+    const std::int32_t scale = thousandths ? kThousandths : 1;
+    const std::int32_t valid_above = kVoidThreshold * scale;
+    ModuleReader reader;
+    bool first = true;
+    for (const MergePiece& piece : plan.pieces) {
+        const GridSize& size = piece.metadata.size;
+        std::vector<std::int32_t> row(static_cast<std::size_t>(size.columns) + 1);
+        DecoderState decoder;
+        decoder.thousandths = thousandths;
+        decoder.min_elevation *= scale;
+        // In thousandths every piece is brought to thousandths of a metre.
+        const double to_metres = thousandths ? piece.unit_m : 1.0;
+        const auto lay_down = [&](std::int32_t r) {
+            if (to_metres != 1.0) {
+                for (std::int32_t& v : row) {
+                    if (v > valid_above) v = static_cast<std::int32_t>(std::lround(v * to_metres));
+                }
+            }
+            std::int32_t* into = raw_grid[static_cast<std::size_t>(piece.row_offset + r)];
+            outcome.disagreements +=
+                overlayRow(row.data(), into + piece.column_offset, size.columns, valid_above);
+        };
+        std::int32_t decoding = -1;
+        openCel0(reader, piece.modules.cel0, console);
+        decodeCel0Rows(
+            reader, piece.metadata.value_type, size.rows, size.columns,
+            [&](std::int32_t r) {
+                // Row r is asked for once row r - 1 is complete.
+                if (decoding >= 0) lay_down(decoding);
+                decoding = r;
+                std::fill(row.begin(), row.end(), kNoData * scale);
+                return row.data();
+            },
+            decoder, console, piece.modules.cel0.name);
+        if (decoding >= 0) lay_down(decoding);
+        reader.close();
+        const Extremes own{decoder.max_elevation / scale, decoder.min_elevation / scale};
+        outcome.extremes = first ? own : unionOf(outcome.extremes, own);
+        first = false;
+    }
+    return outcome;
+}
+
+MergeResult mergeTransfers(const std::vector<MergeSource>& sources,
+                           const ConversionSettings& settings, const std::string& output_path,
+                           std::ostream& console) {
+    MergeResult result;
+    MergePlanResult planned = planMerge(sources, settings.true_scale, console);
+    if (!planned.plan) {
+        result.conversion.problem = planned.error;
+        return result;
+    }
+    const MergePlan& plan = *(result.plan = std::move(planned.plan));
+    ConversionGrids grids;
+    if (!allocateGrids(grids.raw_grid, grids.scaled_grid, plan.size)) {
+        result.conversion.problem = noMemoryProblem(plan.size);
+        return result;
+    }
+    grids.rows = plan.size.rows;
+    DecoderState unused;
+    if (settings.true_scale) keepThousandths(grids.raw_grid, plan.size, unused);
+    result.outcome = decodeMerged(plan, grids.raw_grid, settings.true_scale, console);
+    const FinishInput input{plan.size, result.outcome.extremes,
+                            settings.true_scale ? 1.0 : plan.pieces.front().unit_m, plan.posting_m};
+    result.conversion = finishConversion(grids, input, settings, output_path, console);
+    return result;
+}
+
+}  // namespace marlwood
