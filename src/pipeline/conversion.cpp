@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "grid/void_fill.h"
+#include "platform/whole_file.h"
 #include "preview/preview.h"
 #include "sdts/georeference.h"
 #include "ter/ter_writer.h"
@@ -28,12 +29,6 @@ std::int64_t countVoidCells(const ElevationGrid& raw_grid, std::int32_t rows, st
             std::count_if(row, row + columns, [&](std::int32_t v) { return v <= valid_above; });
     }
     return voids;
-}
-
-std::string temporaryName(const std::string& path) {
-    // Unique among the conversions of this process, and marked as not a finished file.
-    static std::atomic<unsigned> counter{0};
-    return path + ".part" + std::to_string(counter++);
 }
 
 // The lowest and highest valid cell, nothing when none is valid.
@@ -110,31 +105,15 @@ Extremes unionOf(const Extremes& a, const Extremes& b) {
 bool writeTerFile(const std::string& output_path, std::span<const std::uint8_t> header,
                   std::int32_t rows, std::int32_t columns, const ElevationGrid& scaled_grid,
                   std::int32_t void_height, std::string& problem) {
-    const std::string partial = temporaryName(output_path);
-    std::error_code error;
-    {
-        std::ofstream out(partial, std::ios::out | std::ios::binary | std::ios::trunc);
-        if (!out.is_open()) {
-            problem = "cannot create " + partial;
-            return false;
-        }
-        out.write(reinterpret_cast<const char*>(header.data()),
-                  static_cast<std::streamsize>(header.size()));
-        writeTerBody(out, rows, columns, scaled_grid, void_height);
-        out.close();
-        if (out.fail()) {
-            std::filesystem::remove(partial, error);
-            problem = "cannot write " + output_path + ": the disk may be full";
-            return false;
-        }
-    }
-    std::filesystem::rename(partial, output_path, error);
-    if (error) {
-        std::filesystem::remove(partial, error);
-        problem = "cannot write " + output_path;
-        return false;
-    }
-    return true;
+    return writeWholeFile(
+        output_path,
+        [&](std::ostream& out) {
+            out.write(reinterpret_cast<const char*>(header.data()),
+                      static_cast<std::streamsize>(header.size()));
+            writeTerBody(out, rows, columns, scaled_grid, void_height);
+            return true;
+        },
+        problem);
 }
 
 ConversionResult finishConversion(ConversionGrids& grids, const FinishInput& input,

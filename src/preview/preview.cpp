@@ -1,12 +1,10 @@
 #include "preview/preview.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstddef>
-#include <filesystem>
-#include <fstream>
 #include <limits>
+#include <ostream>
 #include <vector>
 
 // The PNG encoder (Debian libstb-dev), compiled here and nowhere else, its functions private to
@@ -15,6 +13,8 @@
 #define STBI_WRITE_NO_STDIO
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
+
+#include "platform/whole_file.h"
 
 namespace marlwood {
 
@@ -158,12 +158,7 @@ std::vector<std::uint8_t> colour(const std::vector<float>& pixels, Size size,
 }
 
 void appendTo(void* context, void* data, int size) {
-    static_cast<std::ofstream*>(context)->write(static_cast<const char*>(data), size);
-}
-
-std::string temporaryName(const std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    return path + ".part" + std::to_string(counter++);
+    static_cast<std::ostream*>(context)->write(static_cast<const char*>(data), size);
 }
 
 }  // namespace
@@ -180,28 +175,13 @@ bool writePreview(const std::string& png_path, const PreviewInput& input, std::s
         rgb = colour(pixels, size, input);
     }  // the elevations go before the encoder takes its memory
 
-    const std::string partial = temporaryName(png_path);
-    std::error_code error;
-    std::ofstream out(partial, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) {
-        problem = "cannot create " + partial;
-        return false;
-    }
-    const int encoded = stbi_write_png_to_func(appendTo, &out, size.width, size.height, 3,
-                                               rgb.data(), size.width * 3);
-    out.close();
-    if (!encoded || out.fail()) {
-        std::filesystem::remove(partial, error);
-        problem = "cannot write " + png_path + (encoded ? ": the disk may be full" : "");
-        return false;
-    }
-    std::filesystem::rename(partial, png_path, error);
-    if (error) {
-        std::filesystem::remove(partial, error);
-        problem = "cannot write " + png_path;
-        return false;
-    }
-    return true;
+    return writeWholeFile(
+        png_path,
+        [&](std::ostream& out) {
+            return stbi_write_png_to_func(appendTo, &out, size.width, size.height, 3, rgb.data(),
+                                          size.width * 3) != 0;
+        },
+        problem);
 }
 
 }  // namespace marlwood
