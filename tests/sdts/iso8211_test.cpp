@@ -617,6 +617,16 @@ TEST(Iso8211Damaged, LengthsThatLie) {
             EXPECT_NE(w.error, "");
         }
     }
+    // A failed read stays failed: the reader never walks on from where it could not read.
+    std::string lying = iref;
+    lying.replace(207, 5, "00150");
+    ModuleParser parser(lying);
+    Record record;
+    EXPECT_FALSE(parser.next(record));
+    const std::string first_error = parser.error();
+    EXPECT_FALSE(parser.next(record));
+    EXPECT_EQ(parser.error(), first_error);
+    EXPECT_TRUE(record.fields.empty());
 }
 
 }  // namespace
