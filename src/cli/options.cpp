@@ -31,6 +31,14 @@ struct Flag {
     std::function<std::string(Options&, const std::string&)> apply;
 };
 
+// An option without a value that turns one switch on.
+std::function<std::string(Options&, const std::string&)> switchOn(bool Options::*option) {
+    return [option](Options& o, const std::string&) {
+        o.*option = true;
+        return std::string();
+    };
+}
+
 const std::vector<Flag>& flags() {
     static const std::vector<Flag> table{
         {'s', "height-scale", true,
@@ -61,56 +69,16 @@ const std::vector<Flag>& flags() {
              o.jobs = static_cast<unsigned>(*n);
              return {};
          }},
-        {'f', "force", false,
-         [](Options& o, const std::string&) {
-             o.force = true;
-             return std::string();
-         }},
-        {'\0', "true-scale", false,
-         [](Options& o, const std::string&) {
-             o.true_scale = true;
-             return std::string();
-         }},
-        {'\0', "fill-voids", false,
-         [](Options& o, const std::string&) {
-             o.fill_voids = true;
-             return std::string();
-         }},
-        {'\0', "merge", false,
-         [](Options& o, const std::string&) {
-             o.merge = true;
-             return std::string();
-         }},
-        {'\0', "preview", false,
-         [](Options& o, const std::string&) {
-             o.preview = true;
-             return std::string();
-         }},
-        {'\0', "common-range", false,
-         [](Options& o, const std::string&) {
-             o.common_range = true;
-             return std::string();
-         }},
-        {'q', "quiet", false,
-         [](Options& o, const std::string&) {
-             o.quiet = true;
-             return std::string();
-         }},
-        {'v', "verbose", false,
-         [](Options& o, const std::string&) {
-             o.verbose = true;
-             return std::string();
-         }},
-        {'h', "help", false,
-         [](Options& o, const std::string&) {
-             o.help = true;
-             return std::string();
-         }},
-        {'\0', "version", false,
-         [](Options& o, const std::string&) {
-             o.version = true;
-             return std::string();
-         }},
+        {'f', "force", false, switchOn(&Options::force)},
+        {'\0', "true-scale", false, switchOn(&Options::true_scale)},
+        {'\0', "fill-voids", false, switchOn(&Options::fill_voids)},
+        {'\0', "merge", false, switchOn(&Options::merge)},
+        {'\0', "preview", false, switchOn(&Options::preview)},
+        {'\0', "common-range", false, switchOn(&Options::common_range)},
+        {'q', "quiet", false, switchOn(&Options::quiet)},
+        {'v', "verbose", false, switchOn(&Options::verbose)},
+        {'h', "help", false, switchOn(&Options::help)},
+        {'\0', "version", false, switchOn(&Options::version)},
     };
     return table;
 }

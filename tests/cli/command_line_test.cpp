@@ -18,17 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 namespace ts = testsupport;
 
-struct CliRun {
-    int status;
-    std::string out, err;
-};
-
-CliRun commandLine(const std::vector<std::string>& arguments) {
-    std::ostringstream out, err;
-    const int status = runCommandLine(arguments, out, err, false);
-    return {status, out.str(), err.str()};
-}
-
 // What the dialogue writes for the transfer at `prefix` with this height scale.
 std::string dialogueBytes(const ts::TempDir& tmp, const std::string& prefix,
                           const std::string& scale) {
@@ -66,15 +55,15 @@ TEST(CommandLine, EverySourceKindWritesTheDialoguesBytes) {
         const std::string expected = dialogueBytes(tmp, prefix, c.scale);
         ASSERT_FALSE(expected.empty());
 
-        const CliRun run = commandLine({"-s", c.scale, "-d", tmp / "dir/out", prefix,
-                                        tmp / "1107834.DEM.SDTS.TAR.GZ", "-j", "2"});
+        const ts::CliRun run = ts::commandLine({"-s", c.scale, "-d", tmp / "dir/out", prefix,
+                                                tmp / "1107834.DEM.SDTS.TAR.GZ", "-j", "2"});
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(ts::count(run.out, "\n"), 2u) << run.out;
         EXPECT_EQ(ts::readFile(tmp.path() / "dir/out" / (c.transfer.file_id + ".ter")), expected);
         EXPECT_EQ(ts::readFile(tmp.path() / "dir/out/1107834.ter"), expected);
         // The directory would be named after the same four digits as the prefix: it goes to -o.
-        EXPECT_EQ(commandLine({"-s", c.scale, "-o", tmp / "d.ter", tmp / "dir"}).status, 0);
+        EXPECT_EQ(ts::commandLine({"-s", c.scale, "-o", tmp / "d.ter", tmp / "dir"}).status, 0);
         EXPECT_EQ(ts::readFile(tmp.path() / "d.ter"), expected);
         EXPECT_NE(run.out.find(prefix + ": " + std::to_string(c.transfer.rows) + " x " +
                                std::to_string(c.transfer.columns) + ", "),
@@ -97,7 +86,7 @@ TEST(CommandLine, ProblemsAreNamedAndTheRestConverts) {
     ts::writeModules(tmp / "taken/5555", ts::buildModules(quad));
     const std::string cut_dialogue = dialogueBytes(tmp, tmp / "cut", "30");
 
-    const CliRun run = commandLine(
+    const ts::CliRun run = ts::commandLine(
         {"-d", tmp.path().string(), tmp / "good", tmp / "missing", tmp / "cut", tmp / "taken"});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(fs::exists(tmp.path() / "good.ter"));
@@ -118,16 +107,16 @@ TEST(CommandLine, ProblemsAreNamedAndTheRestConverts) {
 }
 
 TEST(CommandLine, UsageHelpAndVersion) {
-    const CliRun usage = commandLine({"-s", "40000", "x"});
+    const ts::CliRun usage = ts::commandLine({"-s", "40000", "x"});
     EXPECT_EQ(usage.status, 2);
     EXPECT_EQ(usage.err,
               "marlwood: the height scale is a whole number from -32768 to 32767, not '40000'\n"
               "Try 'marlwood --help'.\n");
-    const CliRun help = commandLine({"--help"});
+    const ts::CliRun help = ts::commandLine({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--common-range"), std::string::npos);
-    EXPECT_EQ(commandLine({"--version"}).out.rfind("marlwood ", 0), 0u);
-    EXPECT_EQ(commandLine({"-d", "/nonexistent/dir", "x"}).status, 1);
+    EXPECT_EQ(ts::commandLine({"--version"}).out.rfind("marlwood ", 0), 0u);
+    EXPECT_EQ(ts::commandLine({"-d", "/nonexistent/dir", "x"}).status, 1);
 }
 
 }  // namespace

@@ -211,17 +211,6 @@ INSTANTIATE_TEST_SUITE_P(UsgsTransfers, RealMetadata, ::testing::ValuesIn(kMetad
 namespace marlwood::oracle {
 namespace {
 
-struct CliRun {
-    int status;
-    std::string out, err;
-};
-
-CliRun commandLine(const std::vector<std::string>& arguments) {
-    std::ostringstream out, err;
-    const int status = runCommandLine(arguments, out, err, false);
-    return {status, out.str(), err.str()};
-}
-
 // DULUTH as a module prefix, as its directory and as a .tar.gz made by tar: the dialogue's bytes.
 TEST(DuluthFromTheCommandLine, EverySourceKindWritesTheDialoguesBytes) {
     MARLWOOD_REQUIRE_USGS_DATA(usgs);

@@ -5,7 +5,9 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "cli/batch.h"
 #include "converter/dem_converter.h"
 
 namespace marlwood::testsupport {
@@ -33,6 +35,17 @@ inline Outcome converse(const std::string& input) {
     }
     outcome.transcript = out.str();
     return outcome;
+}
+
+// One run of the command line in process.
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+inline CliRun commandLine(const std::vector<std::string>& arguments) {
+    std::ostringstream out, err;
+    const int status = runCommandLine(arguments, out, err, false);
+    return {status, out.str(), err.str()};
 }
 
 inline std::size_t count(std::string_view text, std::string_view needle) {
