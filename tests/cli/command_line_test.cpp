@@ -106,6 +106,25 @@ TEST(CommandLine, ProblemsAreNamedAndTheRestConverts) {
     }
 }
 
+// The options that change the file: the report says what was filled and what scale was chosen,
+// and the picture stands beside the terrain.
+TEST(CommandLine, TrueScaleFillAndPreview) {
+    ts::TempDir tmp;
+    ts::writeModules(tmp / "q", ts::buildModules(ts::makeQuad(20, 17, ts::CellFormat::Bfp32, 10)));
+    const ts::CliRun run = ts::commandLine(
+        {"--true-scale", "--fill-voids", "--preview", "-o", tmp / "area.ter", tmp / "q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto voids = run.out.find(" void (");
+    ASSERT_NE(voids, std::string::npos) << run.out;
+    const auto count_start = run.out.rfind(' ', voids - 1) + 1;
+    EXPECT_EQ(run.out.substr(count_start, voids - count_start) + " filled",
+              run.out.substr(voids + 7, run.out.find(')', voids) - voids - 7))
+        << run.out;
+    EXPECT_NE(run.out.find("(true scale, steps of "), std::string::npos) << run.out;
+    EXPECT_EQ(ts::readFile(tmp.path() / "area.ter").substr(40, 4), "SCAL");
+    EXPECT_EQ(ts::readFile(tmp.path() / "area.png").substr(1, 3), "PNG");
+}
+
 TEST(CommandLine, UsageHelpAndVersion) {
     const ts::CliRun usage = ts::commandLine({"-s", "40000", "x"});
     EXPECT_EQ(usage.status, 2);
