@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sdts_writer.h"
@@ -33,20 +34,22 @@ inline bool validElevation(double v) {
 
 // The window's cells as a transfer of their own, named `file_id`.
 inline Transfer cutWindow(const Transfer& whole, const Window& w, const std::string& file_id) {
-    Transfer t = whole;
-    t.rows = w.rows;
-    t.columns = w.columns;
-    t.file_id = file_id;
-    t.elevations.clear();
+    std::vector<double> cells;
+    cells.reserve(static_cast<std::size_t>(w.rows) * static_cast<std::size_t>(w.columns));
     for (int r = 0; r < w.rows; ++r) {
         for (int c = 0; c < w.columns; ++c) {
             double v = whole.elevations[static_cast<std::size_t>(w.row + r) * whole.columns +
                                         static_cast<std::size_t>(w.column + c)];
             if (validElevation(v)) v += w.raise;
             if (w.void_first_column && c == 0 && r % 2 == 0) v = kVoidElevation;
-            t.elevations.push_back(v);
+            cells.push_back(v);
         }
     }
+    Transfer t = whole;
+    t.elevations = std::move(cells);  // the whole terrain's copy goes at once
+    t.rows = w.rows;
+    t.columns = w.columns;
+    t.file_id = file_id;
     shiftByPostings(t, w.row, w.column);
     return t;
 }
