@@ -124,7 +124,7 @@ GdalPlacement gdalPlacement(const std::filesystem::path& path) {
 
 void gdalMosaic(const std::filesystem::path& vrt, const std::vector<std::string>& sources) {
     std::string command = std::string("gdalbuildvrt -q") + kGdalQuiet + quoted(vrt.string());
-    for (const std::string& source : sources) command += " " + quoted(source);
+    for (const std::string& source : sources) command.append(" ").append(quoted(source));
     int status = 0;
     const std::string output = capture(command + " 2>&1", status);
     if (status != 0) throw std::runtime_error("gdalbuildvrt fails:\n" + output);
