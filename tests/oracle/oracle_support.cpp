@@ -122,6 +122,14 @@ GdalPlacement gdalPlacement(const std::filesystem::path& path) {
     return p;
 }
 
+void gdalMosaic(const std::filesystem::path& vrt, const std::vector<std::string>& sources) {
+    std::string command = std::string("gdalbuildvrt -q") + kGdalQuiet + quoted(vrt.string());
+    for (const std::string& source : sources) command.append(" ").append(quoted(source));
+    int status = 0;
+    const std::string output = capture(command + " 2>&1", status);
+    if (status != 0) throw std::runtime_error("gdalbuildvrt fails:\n" + output);
+}
+
 Decoded decodeWithOurReaders(const std::string& prefix) {
     Decoded d;
     ModuleReader in;

@@ -61,6 +61,11 @@ struct GdalPlacement {
 };
 GdalPlacement gdalPlacement(const std::filesystem::path& path);
 
+// GDAL's mosaic of several rasters: gdalbuildvrt writes `vrt` over `sources` (a later source is
+// drawn over an earlier one; only a source's NoData value lets the one below show). Throws
+// std::runtime_error when gdalbuildvrt fails.
+void gdalMosaic(const std::filesystem::path& vrt, const std::vector<std::string>& sources);
+
 // What our in-process readers make of a transfer: the metadata and every decoded cell.
 struct Decoded {
     ValueType value_type = 0;
