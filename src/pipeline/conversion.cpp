@@ -1,10 +1,8 @@
 #include "pipeline/conversion.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <vector>
 

@@ -72,8 +72,10 @@ std::int32_t decodeElevations(ModuleReader& input_stream, const ModuleSource& ce
         [&](std::int32_t row) { return raw_grid[static_cast<std::size_t>(row)]; }, decoder, console,
         cel0.name);
     input_stream.close();
-    console << "\nmax_elevation is:  " << decoder.max_elevation << '\n'
-            << std::flush << "min_elevation is:  " << decoder.min_elevation << '\n'
+    // Values kept in thousandths are shown in whole units, as the dialogue shows them.
+    const std::int32_t per_unit = decoder.thousandths ? kThousandths : 1;
+    console << "\nmax_elevation is:  " << decoder.max_elevation / per_unit << '\n'
+            << std::flush << "min_elevation is:  " << decoder.min_elevation / per_unit << '\n'
             << std::flush << '\n'
             << std::flush;
     return decoded;
