@@ -216,9 +216,12 @@ ConversionResult convertTransfer(const TransferModules& modules, const Conversio
         return result;
     };
     if (const auto problem = gridSizeProblem(size, modules.ldef.name)) return refuse(*problem);
-    // The unit matters to true heights and to the picture's relief; only true scale needs it.
+    // The unit matters to true heights and to the picture's relief only; a plain conversion
+    // does not read DDSH a second time for it.
     std::string unit_problem;
-    const std::optional<double> unit_m = unitMetres(modules.ddsh, unit_problem);
+    const std::optional<double> unit_m = settings.true_scale || settings.preview
+                                             ? unitMetres(modules.ddsh, unit_problem)
+                                             : std::nullopt;
     const double posting_m = postingMetres(metadata.grid_spacing);
     if (settings.true_scale && !unit_m) return refuse("no true scale: " + unit_problem);
     if (settings.true_scale && posting_m == 0) {
