@@ -38,15 +38,14 @@ std::size_t readThrough(const marlwood::ModuleSource& module) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const marlwood::FoundTransfer found = marlwood::readArchiveTransfer(
         std::string(kName), std::string_view(reinterpret_cast<const char*>(data), size));
-    if (!found.transfer) {
-        if (found.error.empty() || found.error.find('\n') != std::string::npos) {
-            broken("no transfer, and not one line saying why: \"" + found.error + "\"");
+    if (!found) {
+        if (found.message().empty() || found.message().find('\n') != std::string::npos) {
+            broken("no transfer, and not one line saying why: \"" + found.message() + "\"");
         }
         return 0;
     }
-    if (!found.error.empty()) broken("a transfer and an error: " + found.error);
-    if (found.transfer->output_stem != "1107834") broken("stem " + found.transfer->output_stem);
-    const marlwood::TransferModules& m = found.transfer->modules;
+    if (found->output_stem != "1107834") broken("stem " + found->output_stem);
+    const marlwood::TransferModules& m = found->modules;
     const struct {
         const marlwood::ModuleSource& module;
         std::uint64_t bound;

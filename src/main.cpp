@@ -1,3 +1,4 @@
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -29,6 +30,11 @@ int runDialogue() {
 
 int main(int argc, char** argv) {
     if (argc <= 1) return runDialogue();
+#ifdef SIGPIPE
+    // A reader that goes away makes the report's writes fail, which the run reports in its exit
+    // status, instead of ending the process in the middle of a conversion without a word.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     try {
         return marlwood::runCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout,
                                         std::cerr, marlwood::standardErrorIsTerminal());

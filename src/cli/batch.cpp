@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
-#include <iomanip>
+#include <functional>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <thread>
-#include <vector>
 
+#include "cli/report.h"
 #include "pipeline/conversion.h"
 #include "pipeline/merge.h"
 #include "source/transfer_source.h"
@@ -19,44 +19,67 @@ namespace marlwood {
 
 namespace {
 
-constexpr char kVersion[] = "marlwood 1.1";
+namespace fs = std::filesystem;
 
 // What one source came to; filled by its job, printed in source order.
 struct Outcome {
     bool done = false;
     bool converted = false;
-    std::string stage_lines;  // everything the stages printed
-    std::string report;       // the report line, when converted
+    std::vector<std::string> stage_lines;  // what -v shows
     std::vector<std::string> problems;
+    std::string report;  // the report line, when converted
 };
 
-std::string postingText(GridSpacing spacing) {
-    if (spacing == kSpacing10m) return "10 m";
-    if (spacing == kSpacing30m) return "30 m";
-    return "posting unknown";
+OutputPaths outputsFor(const Options& options, const Transfer& transfer) {
+    OutputPaths outputs;
+    if (!options.output_file.empty()) {
+        outputs.terrain = options.output_file;
+    } else {
+        const fs::path dir = options.output_dir.empty() ? "." : options.output_dir;
+        outputs.terrain = (dir / (transfer.output_stem + ".ter")).string();
+    }
+    if (options.settings.preview) {
+        outputs.preview = fs::path(outputs.terrain).replace_extension(".png").string();
+    }
+    return outputs;
 }
 
-std::string valueTypeText(ValueType type) {
-    if (type == kBi16) return "BI16";
-    if (type == kBfp32) return "BFP32";
-    return "value type unknown";
+// The files a transfer is read from: its module files, or its archive.
+std::vector<std::string> inputFiles(const std::string& source, const TransferModules& modules) {
+    std::vector<std::string> files{source};
+    for (const ModuleSource* m : {&modules.cel0, &modules.ldef, &modules.spdm, &modules.ddsh,
+                                  &modules.iref, &modules.rsdf, &modules.xref, &modules.ddom}) {
+        if (!m->name.empty() && !m->bytes) files.push_back(m->name);
+    }
+    return files;
 }
 
-// The stages mark a problem by starting its line with "**"; those lines are the source's
-// warnings, the rest are what -v shows.
-void collectWarnings(const std::string& stage_lines, std::vector<std::string>& problems) {
-    std::istringstream lines(stage_lines);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.size() >= 4 && line.rfind("**", 0) == 0 && line.ends_with("**")) {
-            problems.push_back(line.substr(2, line.size() - 4));
+// Why `output` may not be written: an input of the run (whatever -f says: device and inode
+// compared, so links and ".." do not get around it), a directory, or an existing file without -f.
+std::string outputProblem(const std::string& output, bool force,
+                          const std::vector<std::string>& inputs) {
+    std::error_code error;
+    const fs::file_status status = fs::status(output, error);
+    if (!fs::exists(status)) return {};
+    for (const std::string& input : inputs) {
+        if (fs::equivalent(output, input, error)) {
+            return output + " is an input of this run; it is never written over";
         }
     }
+    if (fs::is_directory(status)) return output + " is a directory";
+    if (!force) return output + " exists; -f replaces it";
+    return {};
 }
 
-std::string outputPathFor(const Options& options, const Transfer& transfer) {
-    if (!options.output_file.empty()) return options.output_file;
-    const std::filesystem::path dir = options.output_dir.empty() ? "." : options.output_dir;
-    return (dir / (transfer.output_stem + ".ter")).string();
+// Two outputs of one source that are one file (-o x.png with --preview).
+std::string clashingOutputs(const Options& options) {
+    if (!options.settings.preview || options.output_file.empty()) return {};
+    const fs::path terrain(options.output_file);
+    if (fs::path(terrain).replace_extension(".png") == terrain) {
+        return "--preview writes " + options.output_file +
+               " beside the terrain, which -o names too; give the terrain another name";
+    }
+    return {};
 }
 
 class Batch {
@@ -65,7 +88,7 @@ class Batch {
         : options_(options),
           out_(out),
           err_(err),
-          progress_(err_is_terminal && options.sources.size() > 1),
+          progress_(err_is_terminal && !options.quiet && options.sources.size() > 1),
           outcomes_(options.sources.size()) {}
 
     int run() {
@@ -99,25 +122,13 @@ class Batch {
         for (auto& thread : threads) thread.join();
     }
 
-    // Finds the source's transfer; nothing (and the problem noted) when it cannot be had.
-    std::optional<Transfer> find(std::size_t i) {
-        FoundTransfer found = findTransfer(options_.sources[i]);
-        if (!found.transfer) fail(i, found.error);
-        return std::move(found.transfer);
-    }
-
     void findExtremes(std::size_t i) {
-        const auto transfer = find(i);
-        if (!transfer) return;
-        std::ostringstream console;
-        std::string problem;
-        const auto extremes = readExtremes(transfer->modules, console, problem);
+        FoundTransfer transfer = findTransfer(options_.sources[i]);
+        if (!transfer) return fail(i, transfer.message());
+        NoEvents quiet;
+        const Result<Extremes> extremes = readExtremes(transfer->modules, quiet);
+        if (!extremes) return fail(i, extremes.message());
         std::lock_guard lock(mutex_);
-        if (!extremes) {
-            outcomes_[i].problems.push_back(problem);
-            outcomes_[i].done = true;
-            return;
-        }
         range_ = have_range_ ? unionOf(range_, *extremes) : *extremes;
         have_range_ = true;
     }
@@ -127,73 +138,67 @@ class Batch {
             std::lock_guard lock(mutex_);
             if (outcomes_[i].done) return;  // refused in the first pass
         }
-        const auto transfer = find(i);
-        if (!transfer) return;
-        const std::string output = outputPathFor(options_, *transfer);
-        if (const std::string clash = claimOutput(i, output); !clash.empty()) {
-            return fail(i, clash);
+        FoundTransfer transfer = findTransfer(options_.sources[i]);
+        const OutputPaths outputs = transfer ? outputsFor(options_, *transfer) : OutputPaths{};
+        // Outputs are claimed in the order the sources were given, whatever -j is, so which of
+        // two sources gets a shared name never depends on timing.
+        if (const std::string problem = claimInTurn(i, transfer, outputs); !problem.empty()) {
+            return fail(i, problem);
         }
-        std::ostringstream console;
-        ConversionSettings settings;
-        settings.height_scale = options_.height_scale;
+        ConversionSettings settings = options_.settings;
         if (options_.common_range) settings.common_range = range_;
-        settings.true_scale = options_.true_scale;
-        settings.fill_voids = options_.fill_voids;
-        settings.preview = options_.preview;
-        const ConversionResult result =
-            convertTransfer(transfer->modules, settings, output, console);
+        SourceEvents events;
+        Result<TransferConversion> conversion =
+            convertTransfer(transfer->modules, settings, outputs, events);
 
         Outcome outcome;
         outcome.done = true;
-        outcome.converted = result.converted;
-        outcome.stage_lines = console.str();
-        collectWarnings(outcome.stage_lines, outcome.problems);
-        if (!result.converted) {
-            outcome.problems.push_back(result.problem);
+        outcome.stage_lines = std::move(events.stage_lines);
+        outcome.problems = std::move(events.warnings);
+        if (!conversion) {
+            outcome.problems.push_back(conversion.message());
         } else {
-            const auto& m = result.metadata;
-            std::ostringstream line;
-            line << options_.sources[i] << ": " << m.size.rows << " x " << m.size.columns << ", "
-                 << postingText(m.grid_spacing) << ", " << valueTypeText(m.value_type) << ", ";
-            const bool none_valid =
-                result.void_cells == static_cast<std::int64_t>(m.size.rows) * m.size.columns;
-            if (none_valid) {
-                line << "no valid elevation";
-            } else if (result.true_scale) {
-                line << std::fixed << std::setprecision(2) << "elevations " << result.lowest_m
-                     << ".." << result.highest_m << " m";
-            } else {
-                line << "elevations " << result.extremes.min_elevation << ".."
-                     << result.extremes.max_elevation;
+            outcome.converted = !conversion->summary.preview_problem;
+            if (conversion->summary.preview_problem) {
+                outcome.problems.push_back(conversion->summary.preview_problem->message);
             }
-            line << ", " << result.void_cells << " void";
-            if (options_.fill_voids) line << " (" << result.filled_cells << " filled)";
-            line << " -> " << output;
-            if (result.true_scale) {
-                line << std::setprecision(4) << " (true scale, steps of "
-                     << result.true_scale->stepMetres() << " m)";
-            }
-            if (!result.preview_path.empty()) line << " + " << result.preview_path;
-            outcome.report = line.str();
+            outcome.report = conversionReport(options_.sources[i], *conversion);
         }
         std::lock_guard lock(mutex_);
         outcomes_[i] = std::move(outcome);
         flushReady();
     }
 
-    // Two sources must not write one file, and an existing file stays unless -f.
-    std::string claimOutput(std::size_t i, const std::string& output) {
-        std::lock_guard lock(mutex_);
-        std::error_code error;
-        auto key = std::filesystem::weakly_canonical(output, error).string();
-        if (error) key = output;
-        if (const auto it = claimed_.find(key); it != claimed_.end()) {
-            return "writes " + output + " like " + options_.sources[it->second] +
-                   "; give it its own -d";
+    // Waits until every earlier source has claimed its outputs, then claims this one's: the
+    // problem when the transfer was not found or an output may not be written.
+    std::string claimInTurn(std::size_t i, const FoundTransfer& transfer,
+                            const OutputPaths& outputs) {
+        std::unique_lock lock(mutex_);
+        turn_changed_.wait(lock, [&] { return claimed_upto_ == i; });
+        const std::string problem = claim(i, transfer, outputs);
+        ++claimed_upto_;
+        turn_changed_.notify_all();
+        return problem;
+    }
+
+    std::string claim(std::size_t i, const FoundTransfer& transfer, const OutputPaths& outputs) {
+        if (!transfer) return transfer.message();
+        for (const std::string& file : inputFiles(options_.sources[i], transfer->modules)) {
+            inputs_.push_back(file);
         }
-        claimed_[key] = i;
-        if (!options_.force && std::filesystem::exists(output, error)) {
-            return output + " exists; -f replaces it";
+        for (const std::string& output : {outputs.terrain, outputs.preview}) {
+            if (output.empty()) continue;
+            std::error_code error;
+            auto key = fs::weakly_canonical(output, error).string();
+            if (error) key = output;
+            if (const auto it = claimed_.find(key); it != claimed_.end()) {
+                return "writes " + output + " like " + options_.sources[it->second] +
+                       "; give it its own -d";
+            }
+            if (auto problem = outputProblem(output, options_.force, inputs_); !problem.empty()) {
+                return problem;
+            }
+            claimed_[key] = i;
         }
         return {};
     }
@@ -226,7 +231,10 @@ class Batch {
 
     void print(const Outcome& outcome, const std::string& source) {
         if (progress_) err_ << "\r\033[K";
-        if (options_.verbose && !outcome.stage_lines.empty()) out_ << outcome.stage_lines;
+        if (options_.verbose) {
+            for (const std::string& line : outcome.stage_lines)
+                out_ << source << ": " << line << '\n';
+        }
         for (const std::string& problem : outcome.problems) {
             err_ << "marlwood: " << source << ": " << problem << '\n';
         }
@@ -240,87 +248,81 @@ class Batch {
     std::ostream& err_;
     const bool progress_;
     std::mutex mutex_;
+    std::condition_variable turn_changed_;
+    std::size_t claimed_upto_ = 0;
     std::vector<Outcome> outcomes_;
     std::size_t flushed_ = 0;
     std::map<std::string, std::size_t> claimed_;
+    std::vector<std::string> inputs_;  // every input file of the sources claimed so far
     Extremes range_;
     bool have_range_ = false;
 };
 
-}  // namespace
-
 // --merge: every source found first, then one terrain from them all.
 int runMerge(const Options& options, std::ostream& out, std::ostream& err) {
     std::vector<MergeSource> sources;
+    std::vector<std::string> inputs;
     bool found_all = true;
     for (const std::string& source : options.sources) {
         FoundTransfer found = findTransfer(source);
-        if (!found.transfer) {
-            err << "marlwood: " << source << ": " << found.error << '\n';
+        if (!found) {
+            err << "marlwood: " << source << ": " << found.message() << '\n';
             found_all = false;
             continue;
         }
-        sources.push_back({source, std::move(found.transfer->modules)});
+        for (const std::string& file : inputFiles(source, found->modules)) inputs.push_back(file);
+        sources.push_back({source, std::move(found->modules)});
     }
     if (!found_all) {
         err << "marlwood: nothing merged\n" << std::flush;
         return 1;
     }
-    std::error_code error;
-    if (!options.force && std::filesystem::exists(options.output_file, error)) {
-        err << "marlwood: " << options.output_file << " exists; -f replaces it\n" << std::flush;
-        return 1;
+    OutputPaths outputs{options.output_file, {}};
+    if (options.settings.preview) {
+        outputs.preview = fs::path(outputs.terrain).replace_extension(".png").string();
     }
-    ConversionSettings settings;
-    settings.height_scale = options.height_scale;
-    settings.true_scale = options.true_scale;
-    settings.fill_voids = options.fill_voids;
-    settings.preview = options.preview;
-    std::ostringstream console;
-    const MergeResult merged = mergeTransfers(sources, settings, options.output_file, console);
-    std::vector<std::string> warnings;
-    collectWarnings(console.str(), warnings);
-    if (options.verbose) out << console.str();
-    for (const std::string& warning : warnings) err << "marlwood: " << warning << '\n';
-    const ConversionResult& result = merged.conversion;
-    if (!result.converted) {
-        err << "marlwood: " << result.problem << "\nmarlwood: nothing merged\n" << std::flush;
+    for (const std::string& output : {outputs.terrain, outputs.preview}) {
+        if (output.empty()) continue;
+        if (auto problem = outputProblem(output, options.force, inputs); !problem.empty()) {
+            err << "marlwood: " << problem << "\nmarlwood: nothing merged\n" << std::flush;
+            return 1;
+        }
+    }
+    SourceEvents events;
+    const Result<MergeSummary> merged = mergeTransfers(sources, options.settings, outputs, events);
+    if (options.verbose) {
+        for (const std::string& line : events.stage_lines) out << "merge: " << line << '\n';
+    }
+    for (const std::string& warning : events.warnings) err << "marlwood: " << warning << '\n';
+    if (!merged) {
+        err << "marlwood: " << merged.message() << "\nmarlwood: nothing merged\n" << std::flush;
         return 1;
     }
     if (!options.quiet) {
-        for (const MergePiece& piece : merged.plan->pieces) {
-            out << piece.source << ": " << piece.metadata.size.rows << " x "
-                << piece.metadata.size.columns << " at row " << piece.row_offset << ", column "
-                << piece.column_offset << '\n';
-        }
-        const GridSize& size = merged.plan->size;
-        out << "merged: " << size.rows << " x " << size.columns << ", " << merged.plan->posting_m
-            << " m, ";
-        if (result.true_scale) {
-            out << std::fixed << std::setprecision(2) << "elevations " << result.lowest_m << ".."
-                << result.highest_m << " m" << std::defaultfloat;
-        } else {
-            out << "elevations " << result.extremes.min_elevation << ".."
-                << result.extremes.max_elevation;
-        }
-        out << ", " << result.void_cells << " void";
-        if (options.fill_voids) out << " (" << result.filled_cells << " filled)";
-        out << ", " << merged.outcome.disagreements << " cells where sources disagree -> "
-            << options.output_file;
-        if (!result.preview_path.empty()) out << " + " << result.preview_path;
-        out << '\n';
+        for (const std::string& line : mergeReport(*merged)) out << line << '\n';
+    }
+    int status = 0;
+    if (const auto& problem = merged->conversion.preview_problem) {
+        err << "marlwood: " << problem->message << '\n';
+        status = 1;
     }
     out << std::flush;
     err << std::flush;
-    return 0;
+    return status;
 }
+
+}  // namespace
 
 int runBatch(const Options& options, std::ostream& out, std::ostream& err, bool err_is_terminal) {
     if (options.merge) return runMerge(options, out, err);
     if (!options.output_dir.empty()) {
+        // A folder that is not there yet is made, as batch tools do; its parent must exist.
         std::error_code error;
-        if (!std::filesystem::is_directory(options.output_dir, error)) {
-            err << "marlwood: " << options.output_dir << " is not a directory\n" << std::flush;
+        if (!fs::is_directory(options.output_dir, error) &&
+            !fs::create_directory(options.output_dir, error)) {
+            err << "marlwood: cannot make the directory " << options.output_dir << ": "
+                << (error ? error.message() : "a file of that name is there") << '\n'
+                << std::flush;
             return 1;
         }
     }
@@ -329,20 +331,27 @@ int runBatch(const Options& options, std::ostream& out, std::ostream& err, bool 
 
 int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
                    bool err_is_terminal) {
-    const ParsedOptions parsed = parseOptions(arguments);
-    if (!parsed.options) {
-        err << "marlwood: " << parsed.usage_error << "\nTry 'marlwood --help'.\n" << std::flush;
+    Result<Options> parsed = parseOptions(arguments);
+    std::string usage_error = parsed ? clashingOutputs(*parsed) : parsed.message();
+    if (!usage_error.empty()) {
+        err << "marlwood: " << usage_error << "\nTry 'marlwood --help'.\n" << std::flush;
         return 2;
     }
-    if (parsed.options->help) {
-        out << helpText() << std::flush;
-        return 0;
+    int status = 0;
+    if (parsed->help) {
+        out << helpText();
+    } else if (parsed->version) {
+        out << versionText() << '\n';
+    } else {
+        status = runBatch(*parsed, out, err, err_is_terminal);
     }
-    if (parsed.options->version) {
-        out << kVersion << '\n' << std::flush;
-        return 0;
+    out << std::flush;
+    if (!out) {
+        // A report that did not reach its reader (a full disk, a closed pipe) is a failed run.
+        err << "marlwood: cannot write the report to standard output\n" << std::flush;
+        return 1;
     }
-    return runBatch(*parsed.options, out, err, err_is_terminal);
+    return status;
 }
 
 }  // namespace marlwood

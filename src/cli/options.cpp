@@ -2,8 +2,6 @@
 
 #include <charconv>
 #include <functional>
-#include <limits>
-#include <string_view>
 
 namespace marlwood {
 
@@ -23,87 +21,126 @@ std::optional<std::int64_t> wholeNumber(std::string_view text, std::int64_t low,
     return value;
 }
 
-struct Flag {
-    char short_name;
-    std::string_view long_name;
-    bool takes_value;
-    // Applies the option; the error text when its value is refused.
-    std::function<std::string(Options&, const std::string&)> apply;
+// Applies an option to the options; the error text when its value is refused.
+using Apply = std::function<std::string(Options&, const std::string&)>;
+
+struct Option {
+    OptionDescription description;
+    Apply apply;
 };
 
 // An option without a value that turns one switch on.
-std::function<std::string(Options&, const std::string&)> switchOn(bool Options::*option) {
-    return [option](Options& o, const std::string&) {
-        o.*option = true;
+template <class Member>
+Apply switchOn(Member member) {
+    return [member](Options& o, const std::string&) {
+        std::invoke(member, o) = true;
         return std::string();
     };
 }
 
-const std::vector<Flag>& flags() {
-    static const std::vector<Flag> table{
-        {'s', "height-scale", true,
+// The one table of options: parsing, --help, the manual page and the completion all read it.
+const std::vector<Option>& table() {
+    static const std::vector<Option> options{
+        {{'s', "height-scale", "N", "the file's height scale, -32768 to 32767 (default 30)"},
          [](Options& o, const std::string& v) -> std::string {
              const auto n = wholeNumber(v, -32768, 32767);
              if (!n)
                  return "the height scale is a whole number from -32768 to 32767, not '" + v + "'";
-             o.height_scale = static_cast<std::int32_t>(*n);
+             o.settings.height_scale = static_cast<std::int32_t>(*n);
              o.height_scale_given = true;
              return {};
          }},
-        {'o', "output", true,
+        {{'o', "output", "FILE", "the output file (one SOURCE only)"},
          [](Options& o, const std::string& v) -> std::string {
              if (v.empty()) return "the output file needs a name";
              o.output_file = v;
              return {};
          }},
-        {'d', "output-dir", true,
+        {{'d', "output-dir", "DIR",
+          "where the outputs go, named after their sources (default: here)"},
          [](Options& o, const std::string& v) -> std::string {
              if (v.empty()) return "the output directory needs a name";
              o.output_dir = v;
              return {};
          }},
-        {'j', "jobs", true,
+        {{'f', "force", "", "replace existing output files"}, switchOn(&Options::force)},
+        {{'j', "jobs", "N", "conversions at once (default: the number of cores)"},
          [](Options& o, const std::string& v) -> std::string {
              const auto n = wholeNumber(v, 1, 1024);
              if (!n) return "jobs is a whole number from 1 to 1024, not '" + v + "'";
              o.jobs = static_cast<unsigned>(*n);
              return {};
          }},
-        {'f', "force", false, switchOn(&Options::force)},
-        {'\0', "true-scale", false, switchOn(&Options::true_scale)},
-        {'\0', "fill-voids", false, switchOn(&Options::fill_voids)},
-        {'\0', "merge", false, switchOn(&Options::merge)},
-        {'\0', "preview", false, switchOn(&Options::preview)},
-        {'\0', "common-range", false, switchOn(&Options::common_range)},
-        {'q', "quiet", false, switchOn(&Options::quiet)},
-        {'v', "verbose", false, switchOn(&Options::verbose)},
-        {'h', "help", false, switchOn(&Options::help)},
-        {'\0', "version", false, switchOn(&Options::version)},
+        {{'\0', "common-range", "",
+          "one colormap for all SOURCEs, from their lowest and highest\n"
+          "valid elevation together, so neighbouring quads join"},
+         switchOn(&Options::common_range)},
+        {{'\0', "true-scale", "",
+          "true elevations in metres at the posting's scale (SCAL),\n"
+          "decimals of 10 m quads kept, instead of the stretched 0..32000"},
+         switchOn([](Options& o) -> bool& { return o.settings.true_scale; })},
+        {{'\0', "fill-voids", "", "fill void cells from the valid cells around them"},
+         switchOn([](Options& o) -> bool& { return o.settings.fill_voids; })},
+        {{'\0', "preview", "", "a PNG picture of each terrain beside its .ter file"},
+         switchOn([](Options& o) -> bool& { return o.settings.preview; })},
+        {{'\0', "merge", "",
+          "one terrain from all SOURCEs (neighbouring quads on one\n"
+          "lattice, placed by their georeference), written to -o"},
+         switchOn(&Options::merge)},
+        {{'q', "quiet", "", "no report lines and no progress, only problems"},
+         switchOn(&Options::quiet)},
+        {{'v', "verbose", "", "each source's stage lines too"}, switchOn(&Options::verbose)},
+        {{'h', "help", "", "this text"}, switchOn(&Options::help)},
+        {{'\0', "version", "", "the version"}, switchOn(&Options::version)},
     };
-    return table;
+    return options;
 }
 
-const Flag* findShort(char c) {
-    for (const Flag& f : flags()) {
-        if (f.short_name == c) return &f;
+const Option* findShort(char c) {
+    for (const Option& o : table()) {
+        if (o.description.short_name == c) return &o;
     }
     return nullptr;
 }
 
-const Flag* findLong(std::string_view name) {
-    for (const Flag& f : flags()) {
-        if (f.long_name == name) return &f;
+const Option* findLong(std::string_view name) {
+    for (const Option& o : table()) {
+        if (o.description.long_name == name) return &o;
     }
     return nullptr;
 }
 
-ParsedOptions refuse(std::string text) {
-    return {std::nullopt, std::move(text)};
+// The combinations that make no sense, checked once every option is known.
+std::string combinationProblem(const Options& o) {
+    if (o.sources.empty()) return "no SOURCE given";
+    if (!o.output_file.empty() && !o.output_dir.empty()) return "-o and -d do not go together";
+    if (o.merge && o.output_file.empty()) return "--merge writes one terrain: name it with -o";
+    if (o.merge && o.common_range) {
+        return "--merge makes one colormap anyway; leave out --common-range";
+    }
+    if (!o.merge && !o.output_file.empty() && o.sources.size() > 1) {
+        return "-o names the output of one SOURCE; with several, use -d";
+    }
+    if (o.quiet && o.verbose) return "-q and -v do not go together";
+    if (o.settings.true_scale && o.height_scale_given) {
+        return "--true-scale chooses the height scale itself; leave out -s";
+    }
+    if (o.settings.true_scale && o.common_range) {
+        return "--true-scale writes true heights, which join by themselves; "
+               "--common-range is for stretched heights";
+    }
+    return {};
 }
 
 }  // namespace
 
-ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
+std::vector<OptionDescription> optionDescriptions() {
+    std::vector<OptionDescription> descriptions;
+    for (const Option& o : table()) descriptions.push_back(o.description);
+    return descriptions;
+}
+
+Result<Options> parseOptions(const std::vector<std::string>& arguments) {
     Options options;
     bool only_sources = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -126,94 +163,91 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
             const auto equals = argument.find('=');
             const std::string name =
                 argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-            const Flag* flag = findLong(name);
-            if (flag == nullptr) return refuse("unknown option '--" + name + "'");
+            const Option* option = findLong(name);
+            if (option == nullptr) return failure("unknown option '--" + name + "'");
             std::string value;
-            if (flag->takes_value) {
+            if (!option->description.value.empty()) {
                 const auto v = value_of(
                     equals == std::string::npos ? std::string() : argument.substr(equals + 1),
                     equals != std::string::npos);
-                if (!v) return refuse("option '--" + name + "' needs a value");
+                if (!v) return failure("option '--" + name + "' needs a value");
                 value = *v;
             } else if (equals != std::string::npos) {
-                return refuse("option '--" + name + "' takes no value");
+                return failure("option '--" + name + "' takes no value");
             }
-            if (auto error = flag->apply(options, value); !error.empty()) return refuse(error);
+            if (auto error = option->apply(options, value); !error.empty()) return failure(error);
             continue;
         }
         // Short options, grouped (-fq) or with their value attached (-s30) or following.
         for (std::size_t k = 1; k < argument.size(); ++k) {
-            const Flag* flag = findShort(argument[k]);
-            if (flag == nullptr)
-                return refuse(std::string("unknown option '-") + argument[k] + "'");
+            const Option* option = findShort(argument[k]);
+            if (option == nullptr) {
+                return failure(std::string("unknown option '-") + argument[k] + "'");
+            }
             std::string value;
-            if (flag->takes_value) {
+            if (!option->description.value.empty()) {
                 const bool attached = k + 1 < argument.size();
                 const auto v =
                     value_of(attached ? argument.substr(k + 1) : std::string(), attached);
-                if (!v) return refuse(std::string("option '-") + argument[k] + "' needs a value");
+                if (!v) return failure(std::string("option '-") + argument[k] + "' needs a value");
                 value = *v;
                 k = argument.size();
             }
-            if (auto error = flag->apply(options, value); !error.empty()) return refuse(error);
+            if (auto error = option->apply(options, value); !error.empty()) return failure(error);
         }
     }
-    if (options.help || options.version) return {options, {}};
-    if (options.sources.empty()) return refuse("no SOURCE given");
-    if (!options.output_file.empty() && !options.output_dir.empty()) {
-        return refuse("-o and -d do not go together");
-    }
-    if (options.merge && options.output_file.empty()) {
-        return refuse("--merge writes one terrain: name it with -o");
-    }
-    if (options.merge && options.common_range) {
-        return refuse("--merge makes one colormap anyway; leave out --common-range");
-    }
-    if (!options.merge && !options.output_file.empty() && options.sources.size() > 1) {
-        return refuse("-o names the output of one SOURCE; with several, use -d");
-    }
-    if (options.quiet && options.verbose) return refuse("-q and -v do not go together");
-    if (options.true_scale && options.height_scale_given) {
-        return refuse("--true-scale chooses the height scale itself; leave out -s");
-    }
-    if (options.true_scale && options.common_range) {
-        return refuse(
-            "--true-scale writes true heights, which join by themselves; "
-            "--common-range is for stretched heights");
-    }
-    return {options, {}};
+    if (options.help || options.version) return options;
+    if (auto problem = combinationProblem(options); !problem.empty()) return failure(problem);
+    return options;
 }
 
 std::string helpText() {
-    return R"(Usage: marlwood [OPTIONS] SOURCE...
-       marlwood                (no arguments: the interactive dialogue)
+    std::string text =
+        "Usage: marlwood [OPTIONS] SOURCE...\n"
+        "       marlwood                (no arguments: the interactive dialogue)\n"
+        "\n"
+        "Converts USGS SDTS DEM transfers into Terragen .ter files. A SOURCE is a module prefix\n"
+        "(/data/7172 for /data/7172cel0.ddf ...), a directory holding one transfer, or a USGS\n"
+        "archive (.tar.gz, .tgz or .tar), read in place.\n"
+        "\n"
+        "Options:\n";
+    constexpr std::size_t kHelpColumn = 24;
+    for (const Option& o : table()) {
+        const OptionDescription& d = o.description;
+        // Built by appending: GCC 12 warns (-Wrestrict) on "literal" + string here.
+        std::string left = "  ";
+        if (d.short_name != '\0') {
+            left += '-';
+            left += d.short_name;
+            left += ", ";
+        } else {
+            left += "    ";
+        }
+        left += "--";
+        left += d.long_name;
+        if (!d.value.empty()) {
+            left += ' ';
+            left += d.value;
+        }
+        left.resize(std::max(left.size() + 2, kHelpColumn), ' ');
+        std::string_view help = d.help;
+        for (bool first = true; !help.empty(); first = false) {
+            const std::size_t newline = help.find('\n');
+            text += first ? left : std::string(kHelpColumn, ' ');
+            text += help.substr(0, newline);
+            text += '\n';
+            help.remove_prefix(newline == std::string_view::npos ? help.size() : newline + 1);
+        }
+    }
+    text +=
+        "\n"
+        "One report line per source on standard output, problems on standard error.\n"
+        "Exit status: 0 when every SOURCE converted, 1 when any failed, 2 for a usage error.\n";
+    return text;
+}
 
-Converts USGS SDTS DEM transfers into Terragen .ter files. A SOURCE is a module prefix
-(/data/7172 for /data/7172cel0.ddf ...), a directory holding one transfer, or a USGS
-archive (.tar.gz, .tgz or .tar), read in place.
-
-Options:
-  -s, --height-scale N  the file's height scale, -32768 to 32767 (default 30)
-  -o, --output FILE     the output file (one SOURCE only)
-  -d, --output-dir DIR  where the outputs go, named after their sources (default: here)
-  -f, --force           replace existing output files
-  -j, --jobs N          conversions at once (default: the number of cores)
-      --common-range    one colormap for all SOURCEs, from their lowest and highest
-                        valid elevation together, so neighbouring quads join
-      --true-scale      true elevations in metres at the posting's scale (SCAL),
-                        decimetres of 10 m quads kept, instead of the stretched 0..32000
-      --fill-voids      fill void cells from the valid cells around them
-      --preview         a PNG picture of each terrain beside its .ter file
-      --merge           one terrain from all SOURCEs (neighbouring quads on one
-                        lattice, placed by their georeference), written to -o
-  -q, --quiet           no report lines, only problems
-  -v, --verbose         each source's stage lines too
-  -h, --help            this text
-      --version         the version
-
-One report line per source on standard output, problems on standard error.
-Exit status: 0 when every SOURCE converted, 1 when any failed, 2 for a usage error.
-)";
+std::string versionText() {
+    return std::string("marlwood ") + MARLWOOD_VERSION;
 }
 
 }  // namespace marlwood

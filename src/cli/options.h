@@ -1,24 +1,24 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "common/result.h"
+#include "pipeline/settings.h"
 
 namespace marlwood {
 
-// What the command line asks for.
+// What the command line asks for: the conversion's settings, and how the run goes about it.
 struct Options {
     std::vector<std::string> sources;
-    std::int32_t height_scale = 30;
+    ConversionSettings settings;
     std::string output_file;  // -o: the one source's output
     std::string output_dir;   // -d: where outputs named after their sources go
     bool force = false;
     unsigned jobs = 0;  // 0: as many as the machine has cores
     bool common_range = false;
-    bool true_scale = false;
-    bool fill_voids = false;
-    bool preview = false;
     bool merge = false;
     bool height_scale_given = false;
     bool quiet = false;
@@ -27,15 +27,25 @@ struct Options {
     bool version = false;
 };
 
-struct ParsedOptions {
-    std::optional<Options> options;
-    std::string usage_error;  // when no options: what is wrong
+// One option as --help, the manual page and the shell completion show it.
+struct OptionDescription {
+    char short_name;             // '\0': long name only
+    std::string_view long_name;  // without the leading "--"
+    std::string_view value;      // the value's name ("N", "FILE"), empty when it takes none
+    std::string_view help;       // one or more lines, without the option's name
 };
 
-// Parses the arguments after the program name. --help and --version need no source.
-ParsedOptions parseOptions(const std::vector<std::string>& arguments);
+// Every option, in the order --help lists them.
+std::vector<OptionDescription> optionDescriptions();
+
+// Parses the arguments after the program name. --help and --version need no source; a usage
+// error is the Error.
+Result<Options> parseOptions(const std::vector<std::string>& arguments);
 
 // The text of --help.
 std::string helpText();
+
+// "marlwood VERSION", the version the build was made with.
+std::string versionText();
 
 }  // namespace marlwood

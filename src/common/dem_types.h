@@ -30,7 +30,20 @@ constexpr bool isValidElevation(std::int32_t v) {
 // True-scale output keeps elevations in thousandths of their unit, so BFP32 fractions survive.
 inline constexpr std::int32_t kThousandths = 1000;
 
-// A void cell in the scaled grid; written to the file as height 0.
+// A void cell among the heights of a terrain; written to the file as height 0 (or the floor).
 inline constexpr std::int32_t kVoidMarker = 65535;
+
+// The grid's shape as LDEF gives it; min_rows_cols is the .ter file's SIZE.
+struct GridSize {
+    std::int32_t rows = 0;
+    std::int32_t columns = 0;
+    std::int32_t min_rows_cols = -1;
+};
+
+// SPDM's corner coordinates, each held as the nearest 32-bit float.
+struct Corners {
+    float sw_cornerx = 0, sw_cornery = 0, nw_cornerx = 0, nw_cornery = 0;
+    float ne_cornerx = 0, ne_cornery = 0, se_cornerx = 0, se_cornery = 0;
+};
 
 }  // namespace marlwood

@@ -1,11 +1,11 @@
 #include "converter/console_dialogue.h"
 
-#include <array>
 #include <cctype>
 #include <limits>
 #include <string_view>
 
 #include "platform/platform.h"
+#include "source/transfer_source.h"
 
 namespace marlwood {
 
@@ -15,27 +15,6 @@ using Traits = std::char_traits<char>;
 
 constexpr std::int32_t kMinHeightScale = -32768;
 constexpr std::int32_t kMaxHeightScale = 32767;
-
-struct Module {
-    std::string_view suffix;
-    std::string_view upper_suffix;
-    std::string ModulePaths::*path;
-};
-constexpr std::array<Module, 5> kModules{{
-    {"cel0.ddf", "CEL0.DDF", &ModulePaths::cel0_path},
-    {"ldef.ddf", "LDEF.DDF", &ModulePaths::ldef_path},
-    {"spdm.ddf", "SPDM.DDF", &ModulePaths::spdm_path},
-    {"ddsh.ddf", "DDSH.DDF", &ModulePaths::ddsh_path},
-    {"iref.ddf", "IREF.DDF", &ModulePaths::iref_path},
-}};
-
-// Test-opens one module; the path that opened is what every later stage uses.
-bool testOpen(ModuleReader& input_stream, const std::string& path) {
-    input_stream.open(path);
-    const bool opened = !streamFailed(input_stream);
-    input_stream.close();
-    return opened;
-}
 
 // Throws away the rest of the current line, its newline included.
 void discardLine(std::istream& in) {
@@ -108,8 +87,7 @@ bool readLine(std::istream& in, std::string& slot) {
     return read;
 }
 
-std::optional<ModulePaths> askModulePrefix(std::istream& in, std::ostream& out,
-                                           ModuleReader& input_stream) {
+std::optional<ModulePaths> askModulePrefix(std::istream& in, std::ostream& out) {
     for (;;) {
         out << "\n\nInput the first four digits of the SDTS module.\n\n"
             << std::flush << "\nThat is, the 'xxxx' part of 'xxxxldef.ddf', for example\n"
@@ -118,21 +96,12 @@ std::optional<ModulePaths> askModulePrefix(std::istream& in, std::ostream& out,
             << std::flush;
         ModulePaths paths;
         if (!readLine(in, paths.module_prefix)) return std::nullopt;
-        const std::string* failed_path = nullptr;
-        for (const Module& module : kModules) {
-            std::string& path = paths.*module.path;
-            path = paths.module_prefix + std::string(module.suffix);
-            if (testOpen(input_stream, path)) continue;
-            const std::string upper = paths.module_prefix + std::string(module.upper_suffix);
-            if (testOpen(input_stream, upper)) {
-                path = upper;
-                continue;
-            }
-            failed_path = &path;
-            break;
+        Result<TransferModules> modules = findPrefixModules(paths.module_prefix);
+        if (modules) {
+            paths.modules = std::move(*modules);
+            return paths;
         }
-        if (failed_path == nullptr) return paths;
-        out << "**Cannot open" << *failed_path << "**\n"
+        out << "**Cannot open" << modules.error().subject << "**\n"
             << std::flush << "Please try again.\n\n"
             << std::flush;
     }

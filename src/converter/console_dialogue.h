@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "sdts/module_reader.h"
+#include "source/transfer_source.h"
 
 namespace marlwood {
 
@@ -15,17 +15,15 @@ namespace marlwood {
 inline constexpr std::size_t kLineKeep = 39;
 inline constexpr std::size_t kLineDiscard = 100;
 
+// The prefix as typed, and the modules found at it.
 struct ModulePaths {
     std::string module_prefix;
-    std::string cel0_path, ldef_path, spdm_path, ddsh_path, iref_path;
+    TransferModules modules;
 };
 
 // The one failure test of a stream, right after it is opened.
 inline bool streamFailed(const std::ios& stream) {
     return stream.fail();
-}
-inline bool streamFailed(const ModuleReader& stream) {
-    return !stream.isOpen() || stream.failed();
 }
 
 // Prints the banner and waits for a key.
@@ -40,8 +38,7 @@ bool readLine(std::istream& in, std::string& slot);
 
 // Asks for the prefix until all five modules open (each tried with the lower-case suffix, then
 // the upper-case one that USGS transfers use). Nothing at the end of input.
-std::optional<ModulePaths> askModulePrefix(std::istream& in, std::ostream& out,
-                                           ModuleReader& input_stream);
+std::optional<ModulePaths> askModulePrefix(std::istream& in, std::ostream& out);
 
 // Asks for the height scale until a whole number that fits the file's 16 bits is typed.
 // Nothing at the end of input.

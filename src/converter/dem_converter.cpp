@@ -5,9 +5,8 @@
 #include <new>
 
 #include "converter/console_dialogue.h"
-#include "grid/height_scaling.h"
-#include "platform/platform.h"
-#include "ter/ter_writer.h"
+#include "converter/dialogue_words.h"
+#include "pipeline/writers.h"
 
 namespace marlwood {
 
@@ -25,11 +24,8 @@ DemConverter::DemConverter(std::istream& console_in, std::ostream& console_out)
 }
 
 DemConverter::~DemConverter() {
-    input_stream.close();
     if (output_stream.is_open()) output_stream.close();
-    if (!scratch_grid.empty()) releaseGrid(scratch_grid, rows);
-    if (!scaled_grid.empty()) releaseGrid(scaled_grid, rows);
-    if (!raw_grid.empty()) releaseGrid(raw_grid, rows);  // only when the run was abandoned
+    terrain.reset();
     closingStep(console_in, console_out);
 }
 
@@ -39,53 +35,34 @@ void DemConverter::abandon(const std::string& reason) {
 }
 
 void DemConverter::run() {
-    auto paths = askModulePrefix(console_in, console_out, input_stream);
+    auto paths = askModulePrefix(console_in, console_out);
     if (!paths) return abandon("the input ended");
     module_prefix = paths->module_prefix;
-    cel0_path = paths->cel0_path;
-    ldef_path = paths->ldef_path;
-    spdm_path = paths->spdm_path;
-    ddsh_path = paths->ddsh_path;
-    iref_path = paths->iref_path;
+    modules = paths->modules;
 
     const auto scale = askHeightScale(console_in, console_out);
     if (!scale) return abandon("the input ended");
     height_scale = *scale;
 
-    const TransferMetadata metadata = readMetadata(
-        input_stream, {cel0_path, ldef_path, spdm_path, ddsh_path, iref_path}, console_out);
-    value_type = metadata.value_type;
-    rows = metadata.size.rows;
-    columns = metadata.size.columns;
-    min_rows_cols = metadata.size.min_rows_cols;
-    grid_spacing = metadata.grid_spacing;
-
-    if (const auto problem = gridSizeProblem(metadata.size, ldef_path)) {
-        rows = columns = 0;
-        return abandon(*problem);
-    }
-    if (!allocateGrids(raw_grid, scaled_grid, metadata.size)) {
-        return abandon(noMemoryProblem(metadata.size));
-    }
-    decodeElevations(input_stream, cel0_path, metadata, raw_grid, decoder, console_out);
-
-    corners = readCorners(input_stream, spdm_path, console_out);
-
-    const Colormap colormap =
-        computeColormap(decoder.max_elevation, decoder.min_elevation, console_out);
-    elevrange = colormap.elevrange;
-    colormap_slope = colormap.colormap_slope;
-    colormap_intercept = colormap.colormap_intercept;
-    if (!scaleAndFlip(raw_grid, scaled_grid, scratch_grid, rows, columns, colormap_slope,
-                      colormap_intercept)) {
-        return abandon(noMemoryProblem(metadata.size));
-    }
+    // The same three steps as every conversion: read, prepare, write; this front end words what
+    // they report and asks for the output file between the last two.
+    DialogueWords words(console_out);
+    Result<TransferMetadata> metadata =
+        readTransferMetadata(modules, MetadataReading::Walks, false, words);
+    if (!metadata) return abandon(metadata.message());
+    Result<DecodedGrid> decoded =
+        decodeTransfer(modules, *metadata, MetadataReading::Walks, false, words);
+    if (!decoded) return abandon(decoded.message());
+    ConversionSettings settings;
+    settings.height_scale = height_scale;
+    Result<Terrain> prepared = prepareTerrain(std::move(*decoded), settings, words);
+    if (!prepared) return abandon(prepared.message());
+    terrain = std::move(*prepared);
 
     if (!askOutputFile(console_in, console_out, output_stream, ter_path)) {
         return abandon("the input ended");
     }
-    writeTerHeader(output_stream, rows, columns, height_scale, min_rows_cols);
-    writeTerBody(output_stream, rows, columns, scaled_grid);
+    writeTer(output_stream, *terrain);
     output_stream.close();
     if (streamFailed(output_stream)) {
         console_out << "**Cannot write " << ter_path << ": the file is incomplete**\n"

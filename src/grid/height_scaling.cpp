@@ -1,15 +1,10 @@
 #include "grid/height_scaling.h"
 
-#include <algorithm>
-#include <cstdio>
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace marlwood {
-
-namespace {
 
 // One row of scaleElevation. Where SSE2 is there (every x86-64) four cells go at a time through
 // the same double-precision product, sum and truncation, so the results are the same bits; the
@@ -37,65 +32,15 @@ void scaleRow(const std::int32_t* from, std::int32_t* to, std::int32_t columns, 
     for (; j < columns; ++j) to[j] = scaleElevation(from[j], slope, intercept);
 }
 
-}  // namespace
-
-Colormap computeColormap(std::int32_t max_elevation, std::int32_t min_elevation,
-                         std::ostream& console) {
+Colormap computeColormap(std::int32_t max_elevation, std::int32_t min_elevation) {
     Colormap map;
     map.elevrange = max_elevation - min_elevation;
-    console << "\n" << std::flush << "elevrange is:  " << map.elevrange << '\n' << std::flush;
     if (map.elevrange != 0) {
         const double q = kColormapTop / map.elevrange;
         map.colormap_slope = static_cast<float>(q);
         map.colormap_intercept = static_cast<float>(kColormapTop - max_elevation * q);
     }
-    char text[160];
-    std::snprintf(
-        text, sizeof text, "\nColormap slope value: %.5f\nColormap intercept value: %.5f\n\n",
-        static_cast<double>(map.colormap_slope), static_cast<double>(map.colormap_intercept));
-    console << text << std::flush;
     return map;
-}
-
-namespace {
-
-// Maps every raw row into the scaled grid with the rows reversed (a left-right mirror followed by
-// a half turn leaves exactly the rows reversed), releases raw, then fills scratch with a copy.
-template <typename MapRow>
-bool mapRowsAndFlip(ElevationGrid& raw_grid, ElevationGrid& scaled_grid,
-                    ElevationGrid& scratch_grid, std::int32_t rows, std::int32_t columns,
-                    const MapRow& map_row) {
-    for (std::int32_t i = 0; i < rows; ++i) {
-        map_row(raw_grid[static_cast<std::size_t>(i)],
-                scaled_grid[static_cast<std::size_t>(rows - 1 - i)]);
-    }
-    if (!raw_grid.empty()) releaseGrid(raw_grid, rows);
-    if (!allocateRows(scratch_grid, rows, columns)) return false;
-    for (std::int32_t i = 0; i < rows; ++i) {
-        const std::int32_t* from = scaled_grid[static_cast<std::size_t>(i)];
-        std::copy(from, from + columns, scratch_grid[static_cast<std::size_t>(i)]);
-    }
-    return true;
-}
-
-}  // namespace
-
-bool scaleAndFlip(ElevationGrid& raw_grid, ElevationGrid& scaled_grid, ElevationGrid& scratch_grid,
-                  std::int32_t rows, std::int32_t columns, float colormap_slope,
-                  float colormap_intercept) {
-    return mapRowsAndFlip(raw_grid, scaled_grid, scratch_grid, rows, columns,
-                          [&](const std::int32_t* from, std::int32_t* to) {
-                              scaleRow(from, to, columns, colormap_slope, colormap_intercept);
-                          });
-}
-
-bool mapAndFlip(ElevationGrid& raw_grid, ElevationGrid& scaled_grid, ElevationGrid& scratch_grid,
-                std::int32_t rows, std::int32_t columns,
-                const std::function<std::int32_t(std::int32_t)>& height_of) {
-    return mapRowsAndFlip(raw_grid, scaled_grid, scratch_grid, rows, columns,
-                          [&](const std::int32_t* from, std::int32_t* to) {
-                              std::transform(from, from + columns, to, height_of);
-                          });
 }
 
 }  // namespace marlwood

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "grid/grid_overlay.h"
+#include "sdts/record_decoder.h"
 #include "ter/ter_writer.h"
 
 namespace marlwood {
@@ -30,35 +31,24 @@ std::string describe(double v) {
 
 }  // namespace
 
-MergePlanResult planMerge(const std::vector<MergeSource>& sources, bool converting_units,
-                          std::ostream& console) {
-    MergePlanResult result;
-    if (sources.empty()) {
-        result.error = "nothing to merge";
-        return result;
-    }
+Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool converting_units,
+                            EventSink& events) {
+    if (sources.empty()) return failure("nothing to merge");
     MergePlan plan;
-    ModuleReader reader;
     for (const MergeSource& source : sources) {
         MergePiece piece;
         piece.source = source.source;
         piece.modules = source.modules;
-        piece.metadata = readMetadata(reader, source.modules, console);
-        const auto fail = [&](const std::string& what) {
-            result.error = source.source + ": " + what;
-            return result;
+        const auto fail = [&](const std::string& what) -> Result<MergePlan> {
+            return failure(source.source + ": " + what);
         };
-        if (const auto problem = gridSizeProblem(piece.metadata.size, source.modules.ldef.name)) {
-            return fail(*problem);
-        }
-        const GeoreferenceResult georeference =
-            readGeoreference(georeferenceModules(source.modules));
-        if (!georeference.georeference) return fail(georeference.error);
-        piece.georeference = *georeference.georeference;
-        std::string unit_problem;
-        const auto unit = unitMetres(source.modules.ddsh, unit_problem);
-        if (!unit) return fail(unit_problem);
-        piece.unit_m = *unit;
+        Result<TransferMetadata> metadata =
+            readTransferMetadata(source.modules, MetadataReading::Strict, true, events);
+        if (!metadata) return fail(metadata.message());
+        piece.metadata = std::move(*metadata);
+        piece.georeference = *piece.metadata.georeference;
+        if (!piece.metadata.unit_m) return fail(piece.metadata.unit_problem);
+        piece.unit_m = *piece.metadata.unit_m;
         if (!piece.georeference.topLeftCorner()) {
             return fail("its georeference does not say where the grid's top-left cell lies");
         }
@@ -124,22 +114,23 @@ MergePlanResult planMerge(const std::vector<MergeSource>& sources, bool converti
     const std::int64_t rows = bottom - top;
     const std::int64_t columns = right - left;
     if (rows > kMaxTerSide || columns > kMaxTerSide) {
-        result.error = "the merged grid would be " + std::to_string(rows) + " x " +
-                       std::to_string(columns) + "; a .ter file holds 0 to 65535 rows and columns";
-        return result;
+        return failure("the merged grid would be " + std::to_string(rows) + " x " +
+                       std::to_string(columns) + "; a .ter file holds 0 to 65535 rows and columns");
     }
     plan.size = {static_cast<std::int32_t>(rows), static_cast<std::int32_t>(columns),
                  static_cast<std::int32_t>(std::min(rows, columns) - 1)};
     plan.top_left = {origin.x + static_cast<double>(left) * posting,
                      origin.y - static_cast<double>(top) * posting};
     plan.posting_m = posting;
-    result.plan = std::move(plan);
-    return result;
+    return plan;
 }
 
-MergeOutcome decodeMerged(const MergePlan& plan, ElevationGrid& raw_grid, bool thousandths,
-                          std::ostream& console) {
-    MergeOutcome outcome;
+Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSink& events) {
+    Result<DecodedGrid> decoded = allocateDecodedGrid(plan.size, thousandths);
+    if (!decoded) return decoded.error();
+    MergedGrid merged{std::move(*decoded), 0};
+    ElevationGrid& raw_grid = merged.decoded.grid;
+    Extremes& extremes = merged.decoded.extremes;
     const std::int32_t scale = thousandths ? kThousandths : 1;
     const std::int32_t valid_above = kVoidThreshold * scale;
     ModuleReader reader;
@@ -159,11 +150,12 @@ MergeOutcome decodeMerged(const MergePlan& plan, ElevationGrid& raw_grid, bool t
                 }
             }
             std::int32_t* into = raw_grid[static_cast<std::size_t>(piece.row_offset + r)];
-            outcome.disagreements +=
+            merged.disagreements +=
                 overlayRow(row.data(), into + piece.column_offset, size.columns, valid_above);
         };
         std::int32_t decoding = -1;
-        openCel0(reader, piece.modules.cel0, console);
+        openCel0AtFirstRecord(reader, piece.modules.cel0);
+        if (!reader.isOpen()) events.emit(event::ModuleUnreadable{piece.modules.cel0.name});
         decodeCel0Rows(
             reader, piece.metadata.value_type, size.rows, size.columns,
             [&](std::int32_t r) {
@@ -173,39 +165,30 @@ MergeOutcome decodeMerged(const MergePlan& plan, ElevationGrid& raw_grid, bool t
                 std::fill(row.begin(), row.end(), kNoData * scale);
                 return row.data();
             },
-            decoder, console, piece.modules.cel0.name);
+            decoder, events, piece.modules.cel0.name);
         if (decoding >= 0) lay_down(decoding);
         reader.close();
         const Extremes own{decoder.max_elevation / scale, decoder.min_elevation / scale};
-        outcome.extremes = first ? own : unionOf(outcome.extremes, own);
+        extremes = first ? own : unionOf(extremes, own);
         first = false;
     }
-    return outcome;
+    // In thousandths every piece was brought to metres; otherwise the pieces share one unit.
+    merged.decoded.unit_m = thousandths ? 1.0 : plan.pieces.front().unit_m;
+    merged.decoded.posting_m = plan.posting_m;
+    return merged;
 }
 
-MergeResult mergeTransfers(const std::vector<MergeSource>& sources,
-                           const ConversionSettings& settings, const std::string& output_path,
-                           std::ostream& console) {
-    MergeResult result;
-    MergePlanResult planned = planMerge(sources, settings.true_scale, console);
-    if (!planned.plan) {
-        result.conversion.problem = planned.error;
-        return result;
-    }
-    const MergePlan& plan = *(result.plan = std::move(planned.plan));
-    ConversionGrids grids;
-    if (!allocateGrids(grids.raw_grid, grids.scaled_grid, plan.size)) {
-        result.conversion.problem = noMemoryProblem(plan.size);
-        return result;
-    }
-    grids.rows = plan.size.rows;
-    DecoderState unused;
-    if (settings.true_scale) keepThousandths(grids.raw_grid, plan.size, unused);
-    result.outcome = decodeMerged(plan, grids.raw_grid, settings.true_scale, console);
-    const FinishInput input{plan.size, result.outcome.extremes,
-                            settings.true_scale ? 1.0 : plan.pieces.front().unit_m, plan.posting_m};
-    result.conversion = finishConversion(grids, input, settings, output_path, console);
-    return result;
+Result<MergeSummary> mergeTransfers(const std::vector<MergeSource>& sources,
+                                    const ConversionSettings& settings, const OutputPaths& outputs,
+                                    EventSink& events) {
+    Result<MergePlan> plan = planMerge(sources, settings.true_scale, events);
+    if (!plan) return plan.error();
+    Result<MergedGrid> merged = decodeMerged(*plan, settings.true_scale, events);
+    if (!merged) return merged.error();
+    Result<ConversionSummary> conversion =
+        finishConversion(std::move(merged->decoded), settings, outputs, events);
+    if (!conversion) return conversion.error();
+    return MergeSummary{std::move(*plan), merged->disagreements, std::move(*conversion)};
 }
 
 }  // namespace marlwood

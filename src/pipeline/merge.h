@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
+#include "common/events.h"
+#include "common/result.h"
 #include "pipeline/conversion.h"
+#include "pipeline/transfer.h"
 #include "sdts/georeference.h"
 
 // Several neighbouring transfers as one terrain: each transfer's grid placed on one lattice by
@@ -31,41 +33,36 @@ struct MergePlan {
     double posting_m = 0;
 };
 
-struct MergePlanResult {
-    std::optional<MergePlan> plan;
-    std::string error;  // names the odd source and what differs
-};
-
 struct MergeSource {
     std::string source;
     TransferModules modules;
 };
 
-// Reads every source's metadata and georeference and lays the grids on one lattice. They must
-// share reference system, zone, datum and posting, lie on one lattice (origins a whole number of
-// postings apart) and, unless `converting_units`, one elevation unit.
-MergePlanResult planMerge(const std::vector<MergeSource>& sources, bool converting_units,
-                          std::ostream& console);
+// Reads every source's metadata and georeference (each module once, strictly) and lays the grids
+// on one lattice. They must share reference system, zone, datum and posting, lie on one lattice
+// (origins a whole number of postings apart) and, unless `converting_units`, one elevation unit.
+// The Error names the odd source and what differs.
+Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool converting_units,
+                            EventSink& events);
 
-struct MergeOutcome {
-    Extremes extremes;               // of all pieces together, in whole units
+struct MergedGrid {
+    DecodedGrid decoded;             // extremes of all pieces together, in whole units
     std::int64_t disagreements = 0;  // cells where two valid values differ (the first stays)
 };
 
-// Decodes every piece into `raw_grid` (the plan's size; every cell void first), in the order
+// Decodes every piece into one grid of the plan's size (every cell void first), in the order
 // given: a valid value fills a void one, and where two valid values differ the first stays.
 // `thousandths`: values kept in thousandths of a metre (pieces in feet are converted).
-MergeOutcome decodeMerged(const MergePlan& plan, ElevationGrid& raw_grid, bool thousandths,
-                          std::ostream& console);
+Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSink& events);
 
-// The whole merge: plan, decode, then the stages of one conversion on the merged grid.
-struct MergeResult {
-    std::optional<MergePlan> plan;
-    MergeOutcome outcome;
-    ConversionResult conversion;
+// The whole merge: plan, decode, then the steps of one conversion on the merged grid.
+struct MergeSummary {
+    MergePlan plan;
+    std::int64_t disagreements = 0;
+    ConversionSummary conversion;
 };
-MergeResult mergeTransfers(const std::vector<MergeSource>& sources,
-                           const ConversionSettings& settings, const std::string& output_path,
-                           std::ostream& console);
+Result<MergeSummary> mergeTransfers(const std::vector<MergeSource>& sources,
+                                    const ConversionSettings& settings, const OutputPaths& outputs,
+                                    EventSink& events);
 
 }  // namespace marlwood

@@ -163,10 +163,9 @@ void appendTo(void* context, void* data, int size) {
 
 }  // namespace
 
-bool writePreview(const std::string& png_path, const PreviewInput& input, std::string& problem) {
+Status writePreview(const std::string& png_path, const PreviewInput& input) {
     if (input.rows <= 0 || input.columns <= 0 || !input.metres) {
-        problem = "no preview " + png_path + ": the grid is empty";
-        return false;
+        return failure("no preview " + png_path + ": the grid is empty");
     }
     const Size size = pictureSize(input.rows, input.columns);
     std::vector<std::uint8_t> rgb;
@@ -175,13 +174,17 @@ bool writePreview(const std::string& png_path, const PreviewInput& input, std::s
         rgb = colour(pixels, size, input);
     }  // the elevations go before the encoder takes its memory
 
-    return writeWholeFile(
-        png_path,
-        [&](std::ostream& out) {
-            return stbi_write_png_to_func(appendTo, &out, size.width, size.height, 3, rgb.data(),
-                                          size.width * 3) != 0;
-        },
-        problem);
+    std::string problem;
+    if (!writeWholeFile(
+            png_path,
+            [&](std::ostream& out) {
+                return stbi_write_png_to_func(appendTo, &out, size.width, size.height, 3,
+                                              rgb.data(), size.width * 3) != 0;
+            },
+            problem)) {
+        return failure(problem);
+    }
+    return {};
 }
 
 }  // namespace marlwood

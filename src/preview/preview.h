@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "common/result.h"
+
 // A picture of a written terrain: hillshade tinted by elevation, for a look before opening it.
 namespace marlwood {
 
@@ -21,12 +23,12 @@ inline constexpr std::uint8_t kPreviewVoidColour[3] = {255, 0, 255};
 inline constexpr std::int32_t kPreviewMaxSide = 1024;
 
 // Writes a north-up PNG at most 1024 pixels on its long side (the grid's size when smaller).
-// False, with `problem` saying why, when it cannot be written (nothing half-written is left).
+// An Error when it cannot be written (nothing half-written is left).
 //
 // Each pixel averages the valid cells of its block of the grid and is void when half its cells
 // or more are. Light comes from the north-west, 45 degrees up, on slopes in true metres; the tint
 // runs from green lowlands through brown to white over the pixels' elevation range. The grid is
 // read once, a cell at a time.
-bool writePreview(const std::string& png_path, const PreviewInput& input, std::string& problem);
+Status writePreview(const std::string& png_path, const PreviewInput& input);
 
 }  // namespace marlwood

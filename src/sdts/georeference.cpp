@@ -1,5 +1,6 @@
 #include "sdts/georeference.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <string_view>
@@ -153,11 +154,20 @@ void readXref(const ModuleSource& module, Georeference& g) {
     if (xref.optionalText("ZONE")) g.zone = xref.whole("ZONE");
 }
 
-void readDdsh(const ModuleSource& module, Georeference& g) {
+// DDSH: the cell format (FMT, "BI16" or "BFP32") and the elevation unit.
+ValueType readDdsh(const ModuleSource& module, Georeference& g) {
     const FieldValues ddsh = firstField("DDSH", module, "DDSH");
-    g.unit = ddsh.text("UNIT");
-    if (g.unit != "METERS" && g.unit != "FEET") {
-        throw Refusal{ddsh.where() + "UNIT " + quoted(g.unit) + " is neither METERS nor FEET"};
+    g.unit = ddsh.optionalText("UNIT").value_or("");
+    const std::string format = ddsh.text("FMT");
+    if (format == "BI16") return kBi16;
+    if (format == "BFP32") return kBfp32;
+    throw Refusal{ddsh.where() + "FMT " + quoted(format) + " is neither BI16 nor BFP32"};
+}
+
+void requireKnownUnit(const ModuleSource& module, const std::string& unit) {
+    if (unit != "METERS" && unit != "FEET") {
+        throw Refusal{"DDSH module " + module.name + ": field DDSH: UNIT " + quoted(unit) +
+                      " is neither METERS nor FEET"};
     }
 }
 
@@ -194,10 +204,6 @@ std::optional<GroundPoint> Georeference::topLeftCorner() const {
     return std::nullopt;
 }
 
-GeoreferenceModules georeferenceModules(const TransferModules& modules) {
-    return {modules.iref, modules.ldef, modules.rsdf, modules.xref, modules.ddsh, modules.ddom};
-}
-
 namespace {
 // Module names come from the user and from archives: the line stays one line.
 std::string oneLine(std::string line) {
@@ -208,33 +214,36 @@ std::string oneLine(std::string line) {
 }
 }  // namespace
 
-std::optional<std::string> readElevationUnit(const ModuleSource& ddsh, std::string& problem) {
+Result<TransferDescription> readTransferDescription(const TransferModules& modules, bool placed) {
     try {
-        Georeference g;
-        readDdsh(ddsh, g);
-        return g.unit;
-    } catch (const Refusal& refusal) {
-        problem = oneLine(refusal.line);
-        return std::nullopt;
-    }
-}
-
-GeoreferenceResult readGeoreference(const GeoreferenceModules& modules) {
-    try {
-        Georeference g;
+        TransferDescription d;
+        Georeference& g = d.georeference;
+        d.value_type = readDdsh(modules.ddsh, g);
+        const FieldValues ldef = firstField("LDEF", modules.ldef, "LDEF");
+        d.size.rows = ldef.whole("NROW");
+        d.size.columns = ldef.whole("NCOL");
+        d.size.min_rows_cols = std::min(d.size.rows, d.size.columns) - 1;
+        g.sadr_meaning = ldef.optionalText("INTR").value_or("");
         readIref(modules.iref, g);
-        g.sadr_meaning = firstField("LDEF", modules.ldef, "LDEF").text("INTR");
+        if (!placed) return d;
+        requireKnownUnit(modules.ddsh, g.unit);
+        if (g.sadr_meaning.empty()) g.sadr_meaning = ldef.text("INTR");
         const FieldValues sadr = firstField("RSDF", modules.rsdf, "SADR");
         g.sadr_x = sadr.real("X");
         g.sadr_y = sadr.real("Y");
         g.scan_origin = firstField("RSDF", modules.rsdf, "RSDF").text("SCOR");
         readXref(modules.xref, g);
-        readDdsh(modules.ddsh, g);
         if (!modules.ddom.name.empty()) readDdom(modules.ddom, g);
-        return {std::move(g), {}};
+        return d;
     } catch (const Refusal& refusal) {
-        return {std::nullopt, oneLine(refusal.line)};
+        return failure(oneLine(refusal.line));
     }
+}
+
+Result<Georeference> readGeoreference(const TransferModules& modules) {
+    Result<TransferDescription> description = readTransferDescription(modules, true);
+    if (!description) return description.error();
+    return description->georeference;
 }
 
 }  // namespace marlwood

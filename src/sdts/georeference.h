@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "common/dem_types.h"
+#include "common/result.h"
 #include "sdts/module_reader.h"
 
 namespace marlwood {
@@ -42,25 +44,23 @@ struct Georeference {
     std::optional<GroundPoint> topLeftCorner() const;
 };
 
-struct GeoreferenceResult {
-    std::optional<Georeference> georeference;
-    std::string error;  // when none: which module, and what is missing or wrong there
-};
-
-// The modules a georeference is read from; an empty name means the transfer lacks that module
-// (only DDOM may be absent).
-struct GeoreferenceModules {
-    ModuleSource iref, ldef, rsdf, xref, ddsh, ddom;
-};
-GeoreferenceModules georeferenceModules(const TransferModules& modules);
-
 // The most a georeference module may hold, as an archive allows a metadata module.
 inline constexpr std::size_t kMaxGeoreferenceModuleBytes = std::size_t{1} << 20;
 
-GeoreferenceResult readGeoreference(const GeoreferenceModules& modules);
+// What the command line knows of a transfer before decoding it, each module read once with the
+// ISO 8211 reader, so a damaged one is refused with one line naming it and what is wrong.
+struct TransferDescription {
+    ValueType value_type = 0;  // DDSH's FMT: 'I' for BI16, 'F' for BFP32
+    GridSize size;             // LDEF's NROW and NCOL
+    // IREF always, LDEF's INTR and DDSH's unit as given; RSDF, XREF and DDOM only when placed.
+    Georeference georeference;
+};
 
-// DDSH's elevation unit alone, "METERS" or "FEET" (true heights need nothing else of the
-// georeference); nothing when DDSH does not say, with `problem` saying why.
-std::optional<std::string> readElevationUnit(const ModuleSource& ddsh, std::string& problem);
+// `placed`: the grid's place on the ground is needed too (merging), so RSDF and XREF must be there
+// and the unit must be METERS or FEET.
+Result<TransferDescription> readTransferDescription(const TransferModules& modules, bool placed);
+
+// The georeference alone (every module it needs must be there).
+Result<Georeference> readGeoreference(const TransferModules& modules);
 
 }  // namespace marlwood

@@ -1,15 +1,15 @@
 #include "sdts/metadata_readers.h"
 
 #include <charconv>
-#include <cstdio>
 #include <limits>
 
 namespace marlwood {
 
 namespace {
 
-constexpr char kLeaderMessageSpdm[] = "Not a legitimate 7.5' spdm file or serious problems";
-constexpr char kLeaderMessageIref[] = "Not a legitimate 7.5' iref file or serious problems";
+// Which module a failed leader check is reported as: DDSH's walk reports itself as SPDM's.
+constexpr char kLeaderKindSpdm[] = "spdm";
+constexpr char kLeaderKindIref[] = "iref";
 
 // The row count of a USGS LDEF module always starts here: its descriptive record and the
 // subfields before NROW have fixed lengths.
@@ -24,88 +24,76 @@ constexpr std::int32_t kSpdmPositionBack = 3;
 constexpr std::int32_t kSpdmPositionWidth = 3;
 constexpr std::size_t kCoordinateChars = 18;
 
-bool openModule(ModuleReader& in, const ModuleSource& path, std::ostream& console) {
+bool openModule(ModuleReader& in, const ModuleSource& path, EventSink& events) {
     if (in.open(path)) return true;
-    console << "**Cannot read " << path.name << ": it does not open**\n" << std::flush;
+    events.emit(event::ModuleUnreadable{path.name});
     return false;
 }
 
-void closeModule(ModuleReader& in, const ModuleSource& path, std::ostream& console) {
-    if (in.failed()) {
-        console << "**" << path.name << " ends too soon; what was not found is taken as 0**\n"
-                << std::flush;
-    }
+void closeModule(ModuleReader& in, const ModuleSource& path, EventSink& events) {
+    if (in.failed()) events.emit(event::ModuleEndedEarly{path.name});
     in.close();
 }
 
 // Checks the descriptive and first data record leaders and leaves the reader on byte 17 of the
 // first data record. Returns the base address, or -1 when the module did not open.
 std::int32_t walkToFirstDataRecord(ModuleReader& in, const ModuleSource& path,
-                                   const char* leader_message, std::ostream& console) {
-    if (!openModule(in, path, console)) return -1;
+                                   const char* leader_kind, EventSink& events) {
+    if (!openModule(in, path, events)) return -1;
     const std::int32_t ddr_length = in.readDecimal(kLengthWidth);
     in.skipBytes(1);
     char leader_id = static_cast<char>(in.readByte());
-    if (leader_id != 'L') console << leader_message << '\n' << std::flush;
+    if (leader_id != 'L') events.emit(event::NotLegitimate{leader_kind});
     in.close();
-    if (!openModule(in, path, console)) return -1;
+    if (!openModule(in, path, events)) return -1;
     in.skipBytes(ddr_length);
     in.readDecimal(kLengthWidth);
     in.skipBytes(1);
     leader_id = static_cast<char>(in.readByte());
-    if (leader_id != 'D') console << leader_message << '\n' << std::flush;
+    if (leader_id != 'D') events.emit(event::NotLegitimate{leader_kind});
     in.skipBytes(kLeaderBaseOffset - kLeaderIdOffset - 1);
     return in.readDecimal(kLengthWidth);
 }
 
 }  // namespace
 
-ValueType readValueType(ModuleReader& in, const ModuleSource& ddsh_path, std::ostream& console) {
-    const std::int32_t base_address =
-        walkToFirstDataRecord(in, ddsh_path, kLeaderMessageSpdm, console);
+ValueType readValueType(ModuleReader& in, const ModuleSource& ddsh_path, EventSink& events) {
+    const std::int32_t base_address = walkToFirstDataRecord(in, ddsh_path, kLeaderKindSpdm, events);
     if (base_address < 0) return 0;
     in.skipBytes(base_address - kAfterBaseAddress);
     in.skipPast(kFieldTerminator);
     for (int i = 0; i < kDdshSubfieldsBeforeFormat; ++i) in.skipPast(kUnitTerminator);
     in.readByte();
     const auto value_type = static_cast<ValueType>(in.readByte());
-    closeModule(in, ddsh_path, console);
+    closeModule(in, ddsh_path, events);
     return value_type;
 }
 
-GridSize readGridSize(ModuleReader& in, const ModuleSource& ldef_path, std::ostream& console) {
+GridSize readGridSize(ModuleReader& in, const ModuleSource& ldef_path, EventSink& events) {
     GridSize size;
-    if (openModule(in, ldef_path, console)) {
+    if (openModule(in, ldef_path, events)) {
         in.skipBytes(kLdefRowCountOffset);
         size.rows = in.readUnitInteger();
         size.columns = in.readUnitInteger();
-        closeModule(in, ldef_path, console);
+        closeModule(in, ldef_path, events);
     }
     size.min_rows_cols = (size.columns > size.rows ? size.rows : size.columns) - 1;
-    console << "min_rows_cols is:  " << size.min_rows_cols << '\n' << std::flush;
+    events.emit(event::GridSizeRead{size});
     return size;
 }
 
-GridSpacing readGridSpacing(ModuleReader& in, const ModuleSource& iref_path,
-                            std::ostream& console) {
-    const std::int32_t base_address =
-        walkToFirstDataRecord(in, iref_path, kLeaderMessageIref, console);
+GridSpacing readGridSpacing(ModuleReader& in, const ModuleSource& iref_path, EventSink& events) {
+    const std::int32_t base_address = walkToFirstDataRecord(in, iref_path, kLeaderKindIref, events);
     if (base_address < 0) return kNoSpacing;
     in.skipBytes(base_address - kAfterBaseAddress);
     in.skipPast(kFieldTerminator);
     for (int i = 0; i < kIrefSubfieldsBeforeSpacing; ++i) in.skipPast(kUnitTerminator);
     const std::uint8_t spacing = in.readByte();
-    GridSpacing grid_spacing = kNoSpacing;
-    if (spacing == '1') {
-        console << "\nDetected 10m file type.  \n" << std::flush;
-        grid_spacing = kSpacing10m;
-    } else if (spacing == '3') {
-        console << "\nDetected 30m file type.  \n" << std::flush;
-        grid_spacing = kSpacing30m;
-    } else {
-        console << "error reading grid spacing\n" << std::flush;
-    }
-    closeModule(in, iref_path, console);
+    const GridSpacing grid_spacing = spacing == '1'   ? kSpacing10m
+                                     : spacing == '3' ? kSpacing30m
+                                                      : kNoSpacing;
+    events.emit(event::SpacingRead{grid_spacing});
+    closeModule(in, iref_path, events);
     return grid_spacing;
 }
 
@@ -131,37 +119,27 @@ float parseCoordinate(const std::string& text) {
     return static_cast<float>(negative ? -value : value);
 }
 
-Corners readCorners(ModuleReader& in, const ModuleSource& spdm_path, std::ostream& console) {
+Corners readCorners(ModuleReader& in, const ModuleSource& spdm_path, EventSink& events) {
     Corners corners;
-    const std::int32_t base_address =
-        walkToFirstDataRecord(in, spdm_path, kLeaderMessageSpdm, console);
+    const std::int32_t base_address = walkToFirstDataRecord(in, spdm_path, kLeaderKindSpdm, events);
     if (base_address < 0) return corners;
     in.skipBytes(base_address - kAfterBaseAddress - kSpdmPositionBack);
     const std::int32_t field_position = in.readDecimal(kSpdmPositionWidth);
     in.skipBytes(field_position - 1);
     in.skipBytes(1);
 
-    struct Named {
-        const char* name;
-        float* value;
-    };
-    const Named coordinates[] = {
-        {"sw_cornerx", &corners.sw_cornerx}, {"sw_cornery", &corners.sw_cornery},
-        {"nw_cornerx", &corners.nw_cornerx}, {"nw_cornery", &corners.nw_cornery},
-        {"ne_cornerx", &corners.ne_cornerx}, {"ne_cornery", &corners.ne_cornery},
-        {"se_cornerx", &corners.se_cornerx}, {"se_cornery", &corners.se_cornery},
+    float* const coordinates[] = {
+        &corners.sw_cornerx, &corners.sw_cornery, &corners.nw_cornerx, &corners.nw_cornery,
+        &corners.ne_cornerx, &corners.ne_cornery, &corners.se_cornerx, &corners.se_cornery,
     };
     std::string text;
     for (std::size_t k = 0; k < std::size(coordinates); ++k) {
         const bool last = k + 1 == std::size(coordinates);
         in.readTextUntil(last ? kFieldTerminator : kUnitTerminator, kCoordinateChars, text);
-        *coordinates[k].value = parseCoordinate(text);
-        char line[96];
-        std::snprintf(line, sizeof line, "%s is:  %f\n", coordinates[k].name,
-                      static_cast<double>(*coordinates[k].value));
-        console << line << std::flush;
+        *coordinates[k] = parseCoordinate(text);
     }
-    closeModule(in, spdm_path, console);
+    events.emit(event::CornersRead{corners});
+    closeModule(in, spdm_path, events);
     return corners;
 }
 

@@ -110,7 +110,7 @@ bool readRecordValues(ModuleReader& in, ValueType value_type, std::int32_t* row,
 }  // namespace
 
 bool decodeRow(ModuleReader& in, ValueType value_type, std::int32_t* row, std::int32_t columns,
-               DecoderState& state, std::ostream& console) {
+               DecoderState& state, EventSink& events) {
     in.readDecimal(kLengthWidth);  // record length: records are found by reading, not by length
     in.skipBytes(1);
     const char leader_id = static_cast<char>(in.readByte());
@@ -138,9 +138,7 @@ bool decodeRow(ModuleReader& in, ValueType value_type, std::int32_t* row, std::i
         in.skipBytes(base_address - (length_digits + kLeaderSize + 1));
         const std::int32_t field_length = in.readDecimal(length_digits);
         state.values_per_record = (field_length - 1) / 2;
-        console << "data_elements is:  " << state.values_per_record / 2 << '\n'
-                << std::flush << "\ncomputing.....\n\n"
-                << std::flush;
+        events.emit(event::RecordLeaderRead{state.values_per_record / 2});
         const std::int32_t field_position = in.readDecimal(position_digits);
         in.skipBytes(field_position);
         in.readByte();
@@ -166,26 +164,23 @@ bool decodeRow(ModuleReader& in, ValueType value_type, std::int32_t* row, std::i
         while (byte != kFieldTerminator && !in.failed()) byte = in.readByte();
         return readValues(in, value_type, state.values_per_record, row, columns, state);
     }
-    console << "serious error\n" << std::flush;
+    events.emit(event::UnknownValueType{});
     return true;
 }
 
 std::int32_t decodeCel0Rows(ModuleReader& input_stream, ValueType value_type, std::int32_t rows,
                             std::int32_t columns,
                             const std::function<std::int32_t*(std::int32_t)>& row_at,
-                            DecoderState& state, std::ostream& console,
-                            const std::string& cel0_name) {
+                            DecoderState& state, EventSink& events, const std::string& cel0_name) {
     std::int32_t decoded = 0;
     for (std::int32_t current_row = 0; current_row < rows; ++current_row) {
-        if (decodeRow(input_stream, value_type, row_at(current_row), columns, state, console)) {
+        if (decodeRow(input_stream, value_type, row_at(current_row), columns, state, events)) {
             ++decoded;
         }
         if (input_stream.failed()) break;
     }
     if (decoded < rows) {
-        console << "**" << cel0_name << " ended after " << decoded << " of " << rows
-                << " rows; the missing rows are void**\n"
-                << std::flush;
+        events.emit(event::Cel0EndedEarly{cel0_name, decoded, rows});
     }
     return decoded;
 }

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 #include <functional>
-#include <ostream>
 #include <string>
 
 #include "common/dem_types.h"
+#include "common/events.h"
 #include "sdts/module_reader.h"
 
 namespace marlwood {
@@ -25,16 +25,15 @@ struct DecoderState {
 // Decodes the next CEL0 data record into `row` (`columns` cells; values beyond them are read and
 // dropped). Returns false when the data ended before all the record's values were read.
 bool decodeRow(ModuleReader& input_stream, ValueType value_type, std::int32_t* row,
-               std::int32_t columns, DecoderState& state, std::ostream& console);
+               std::int32_t columns, DecoderState& state, EventSink& events);
 
 // Decodes the CEL0 data records that follow the reader's position, one per row, into rows
 // 0..rows-1; `row_at(i)` gives row i's `columns` cells. It stops as soon as the data ends, reports
-// that in one line naming `cel0_name`, and leaves the rows not reached as they were. Returns the
+// that as an event naming `cel0_name`, and leaves the rows not reached as they were. Returns the
 // number of rows decoded whole.
 std::int32_t decodeCel0Rows(ModuleReader& input_stream, ValueType value_type, std::int32_t rows,
                             std::int32_t columns,
                             const std::function<std::int32_t*(std::int32_t)>& row_at,
-                            DecoderState& state, std::ostream& console,
-                            const std::string& cel0_name);
+                            DecoderState& state, EventSink& events, const std::string& cel0_name);
 
 }  // namespace marlwood

@@ -182,7 +182,7 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
     Transfer transfer{display_name,
                       archiveStem(display_name, first->prefix.empty() ? "transfer" : first->prefix),
                       std::move(modules)};
-    return FoundTransfer{std::move(transfer), {}};
+    return transfer;
 }
 
 // A reader of tar archives, plain or gzipped; nothing else is tried on hostile bytes.

@@ -60,10 +60,6 @@ std::string archiveStem(std::string_view archive_name, const std::string& fallba
 // Reads the archive file `path` (a regular file); in the build without libarchive, refuses it.
 FoundTransfer readArchiveFile(const std::string& path);
 
-inline FoundTransfer failure(std::string error) {
-    return FoundTransfer{std::nullopt, std::move(error)};
-}
-
 // The line of a build that cannot read archives.
 inline constexpr std::string_view kNoArchivesLine =
     "this build reads module prefixes and directories only, not archives: unpack the archive "

@@ -104,23 +104,31 @@ std::string directoryName(const std::string& directory) {
     return name.empty() ? "transfer" : name;
 }
 
+// The module of this kind at `prefix`: the lower-case name, then the upper-case one that USGS
+// transfers use; nothing when neither opens.
+std::optional<std::string> moduleAtPrefix(const std::string& prefix, const ModuleKind& kind) {
+    for (const std::string_view suffix : {kind.suffix, kind.upper_suffix}) {
+        std::string path = prefix + std::string(suffix);
+        if (opensAsModule(path)) return path;
+    }
+    return std::nullopt;
+}
+
 FoundTransfer fromPrefix(const std::string& prefix) {
     Transfer transfer{prefix, lastComponent(prefix), {}};
     if (transfer.output_stem.empty()) transfer.output_stem = "transfer";
     for (const ModuleKind& kind : kModuleKinds) {
         const std::string lower = prefix + std::string(kind.suffix);
         const std::string upper = prefix + std::string(kind.upper_suffix);
-        if (opensAsModule(lower)) {
-            transfer.modules.*kind.slot = lower;
-        } else if (opensAsModule(upper)) {
-            transfer.modules.*kind.slot = upper;
+        if (auto path = moduleAtPrefix(prefix, kind)) {
+            transfer.modules.*kind.slot = std::move(*path);
         } else if (kind.required) {
             if (auto why = whyNotAModule(lower)) return failure(*why);
             if (auto why = whyNotAModule(upper)) return failure(*why);
             return failure("no module " + printable(lower) + " (nor " + printable(upper) + ")");
         }
     }
-    return FoundTransfer{std::move(transfer), {}};
+    return transfer;
 }
 
 FoundTransfer fromDirectory(const std::string& directory) {
@@ -195,10 +203,24 @@ FoundTransfer fromDirectory(const std::string& directory) {
         }
         transfer.modules.*kind.slot = path;
     }
-    return FoundTransfer{std::move(transfer), {}};
+    return transfer;
 }
 
 }  // namespace
+
+Result<TransferModules> findPrefixModules(const std::string& prefix) {
+    TransferModules modules;
+    for (const ModuleKind& kind : kModuleKinds) {
+        if (!kind.required) continue;
+        auto path = moduleAtPrefix(prefix, kind);
+        if (!path) {
+            const std::string lower = prefix + std::string(kind.suffix);
+            return failure("cannot open " + lower, lower);
+        }
+        modules.*kind.slot = std::move(*path);
+    }
+    return modules;
+}
 
 FoundTransfer findTransfer(const std::string& source) {
     if (source.empty())

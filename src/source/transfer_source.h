@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.h"
 #include "sdts/module_reader.h"
 
 // Turns what the user names on the command line into the modules of one transfer.
@@ -18,10 +19,8 @@ struct Transfer {
     TransferModules modules;  // file paths, or (archives) in-memory bytes named "ARCHIVE:MEMBER"
 };
 
-struct FoundTransfer {
-    std::optional<Transfer> transfer;
-    std::string error;  // when no transfer: what is wrong, one line, without the source's name
-};
+// A transfer, or what is wrong in one line without the source's name.
+using FoundTransfer = Result<Transfer>;
 
 // What an archive may hold before it is refused. A real 7.5' quad's CEL0 is a few MiB and its
 // metadata modules a few KiB; a transfer is about twenty files.
@@ -39,6 +38,11 @@ inline constexpr std::size_t kMaxArchiveMembers = 200;
 // RSDF, XREF and DDOM (the georeference) are found the same way when present, never required:
 // one that is missing or does not open is left out (an empty name).
 FoundTransfer findTransfer(const std::string& source);
+
+// The five modules a conversion reads at a module prefix, as the dialogue asks for them: each
+// tried with the lower-case suffix, then the upper-case one. The Error's subject is the lower-case
+// path of the first module that does not open.
+Result<TransferModules> findPrefixModules(const std::string& prefix);
 
 // The archive reader on bytes already in memory (tests, the fuzzer). `display_name` stands for
 // the archive in module names and gives the output stem.

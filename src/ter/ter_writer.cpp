@@ -65,16 +65,18 @@ void writeTerHeader(std::ostream& output_stream, std::int32_t rows, std::int32_t
 }
 
 void writeTerBody(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
-                  const ElevationGrid& scaled_grid, std::int32_t void_height) {
+                  const HeightRows& row_heights, std::int32_t void_height) {
     const std::size_t row_bytes = 2 * static_cast<std::size_t>(std::max(columns, 0));
     std::vector<std::uint8_t> block(std::max(kBlockSize, row_bytes));
+    std::vector<std::int32_t> heights(static_cast<std::size_t>(std::max(columns, 0)) + 1);
     std::size_t used = 0;
     for (std::int32_t y = 0; y < rows; ++y) {
         if (used + row_bytes > block.size()) {
             write(output_stream, block.data(), used);
             used = 0;
         }
-        const std::int32_t* row = scaled_grid[static_cast<std::size_t>(y)];
+        row_heights(y, heights.data());
+        const std::int32_t* row = heights.data();
         std::uint8_t* to = block.data() + used;
         for (std::int32_t x = 0; x < columns; ++x, to += 2) {
             const std::int32_t v = row[x];

@@ -2,9 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <ostream>
-
-#include "grid/elevation_grid.h"
 
 namespace marlwood {
 
@@ -34,9 +33,13 @@ std::array<std::uint8_t, kTrueScaleHeaderSize> trueScaleHeader(
 void writeTerHeader(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
                     std::int32_t height_scale, std::int32_t min_rows_cols);
 
+// Fills `heights` (one row's cells) with row y of the file, the southern row first.
+using HeightRows = std::function<void(std::int32_t y, std::int32_t* heights)>;
+
 // The heights row by row, 16-bit little-endian, a void marker as `void_height` (0, the bottom of
-// the colormap, unless told otherwise), then "EOF ".
+// the colormap, unless told otherwise), then "EOF ". The rows are made as they are written, so no
+// second grid is ever held.
 void writeTerBody(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
-                  const ElevationGrid& scaled_grid, std::int32_t void_height = 0);
+                  const HeightRows& row_heights, std::int32_t void_height = 0);
 
 }  // namespace marlwood

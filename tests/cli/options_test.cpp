@@ -46,30 +46,30 @@ TEST(Options, ParsedOrRefused) {
          "stretched heights"},
     };
     for (const Case& c : cases) {
-        const ParsedOptions parsed = parseOptions(c.arguments);
+        const Result<Options> parsed = parseOptions(c.arguments);
         const std::string what = ::testing::PrintToString(c.arguments);
         if (*c.error != '\0') {
-            EXPECT_FALSE(parsed.options) << what;
-            EXPECT_EQ(parsed.usage_error, c.error) << what;
+            ASSERT_FALSE(parsed) << what;
+            EXPECT_EQ(parsed.message(), c.error) << what;
             continue;
         }
-        ASSERT_TRUE(parsed.options) << what << ": " << parsed.usage_error;
-        const Options& o = *parsed.options;
+        ASSERT_TRUE(parsed) << what << ": " << parsed.message();
+        const Options& o = *parsed;
         EXPECT_EQ(o.sources, c.sources) << what;
-        EXPECT_EQ(o.height_scale, c.height_scale) << what;
+        EXPECT_EQ(o.settings.height_scale, c.height_scale) << what;
         EXPECT_EQ(o.output_file, c.output_file) << what;
         EXPECT_EQ(o.output_dir, c.output_dir) << what;
         EXPECT_EQ(o.jobs, c.jobs) << what;
         EXPECT_EQ(o.force, c.force) << what;
         EXPECT_EQ(o.common_range, c.common_range) << what;
     }
-    const auto all = parseOptions({"--true-scale", "--fill-voids", "--preview", "a"}).options;
+    const auto all = parseOptions({"--true-scale", "--fill-voids", "--preview", "a"});
     ASSERT_TRUE(all);
-    EXPECT_TRUE(all->true_scale && all->fill_voids && all->preview);
+    EXPECT_TRUE(all->settings.true_scale && all->settings.fill_voids && all->settings.preview);
     // --help and --version stand without a source.
-    EXPECT_TRUE(parseOptions({"--help"}).options->help);
-    EXPECT_TRUE(parseOptions({"-h"}).options->help);
-    EXPECT_TRUE(parseOptions({"--version"}).options->version);
+    EXPECT_TRUE(parseOptions({"--help"})->help);
+    EXPECT_TRUE(parseOptions({"-h"})->help);
+    EXPECT_TRUE(parseOptions({"--version"})->version);
 }
 
 }  // namespace

@@ -58,7 +58,6 @@ TEST(ReadLine, KeepsThirtyNineDiscardsAHundred) {
 class ModulePrefix : public ::testing::Test {
   protected:
     ts::TempDir dir_;
-    ModuleReader reader_;
     void touch(const std::string& name) { ts::writeFile(dir_ / name, "x"); }
     void touchAll(const std::string& four, bool upper = false) {
         for (const char* m : {"cel0", "ldef", "spdm", "ddsh", "iref"}) {
@@ -72,9 +71,8 @@ class ModulePrefix : public ::testing::Test {
     std::optional<ModulePaths> ask(const std::string& input, std::string& transcript) {
         std::istringstream in(input);
         std::ostringstream out;
-        auto paths = askModulePrefix(in, out, reader_);
+        auto paths = askModulePrefix(in, out);
         transcript = out.str();
-        EXPECT_FALSE(reader_.isOpen());
         return paths;
     }
 };
@@ -108,11 +106,11 @@ TEST_F(ModulePrefix, RetriesFromCel0AfterAMissingModule) {
     paths = ask(wrong + "\n" + prefix + "\n", transcript);
     ASSERT_TRUE(paths);
     EXPECT_EQ(paths->module_prefix, prefix);
-    EXPECT_EQ(paths->cel0_path, prefix + "cel0.ddf");
-    EXPECT_EQ(paths->ldef_path, prefix + "ldef.ddf");
-    EXPECT_EQ(paths->spdm_path, prefix + "spdm.ddf");
-    EXPECT_EQ(paths->ddsh_path, prefix + "ddsh.ddf");
-    EXPECT_EQ(paths->iref_path, prefix + "iref.ddf");
+    EXPECT_EQ(paths->modules.cel0.name, prefix + "cel0.ddf");
+    EXPECT_EQ(paths->modules.ldef.name, prefix + "ldef.ddf");
+    EXPECT_EQ(paths->modules.spdm.name, prefix + "spdm.ddf");
+    EXPECT_EQ(paths->modules.ddsh.name, prefix + "ddsh.ddf");
+    EXPECT_EQ(paths->modules.iref.name, prefix + "iref.ddf");
 }
 
 TEST_F(ModulePrefix, UpperCaseModuleNames) {
@@ -121,8 +119,8 @@ TEST_F(ModulePrefix, UpperCaseModuleNames) {
     std::string transcript;
     auto paths = ask(prefix + "\n", transcript);
     ASSERT_TRUE(paths);
-    EXPECT_EQ(paths->cel0_path, prefix + "CEL0.DDF");
-    EXPECT_EQ(paths->iref_path, prefix + "IREF.DDF");
+    EXPECT_EQ(paths->modules.cel0.name, prefix + "CEL0.DDF");
+    EXPECT_EQ(paths->modules.iref.name, prefix + "IREF.DDF");
     EXPECT_EQ(transcript, kPrefixPrompt);
 }
 
@@ -138,7 +136,7 @@ TEST_F(ModulePrefix, LongPrefixesAreKeptWhole) {
     std::string transcript;
     auto paths = ask(prefix + "\n", transcript);
     ASSERT_TRUE(paths);
-    EXPECT_EQ(paths->cel0_path.size(), 47u);
+    EXPECT_EQ(paths->modules.cel0.name.size(), 47u);
 }
 
 TEST(HeightScale, TypedValues) {

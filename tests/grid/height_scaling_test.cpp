@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <vector>
+
+#include "dialogue_text.h"
 
 namespace marlwood {
 namespace {
+
+namespace ts = testsupport;
 
 std::string colormapLines(const std::string& elevrange, const std::string& slope,
                           const std::string& intercept) {
@@ -40,8 +43,10 @@ TEST(Colormap, PrintedValuesAndScaledCells) {
         {250, 250, "0", "0.00000", "0.00000", {{250, 0}, {-32767, kVoidMarker}}},
     };
     for (const auto& c : cases) {
-        std::ostringstream console;
-        const Colormap map = computeColormap(c.max, c.min, console);
+        const Colormap map = computeColormap(c.max, c.min);
+        ts::DialogueText console;
+        console.emit(
+            event::ColormapComputed{map.elevrange, map.colormap_slope, map.colormap_intercept});
         EXPECT_EQ(console.str(), colormapLines(c.elevrange, c.slope, c.intercept));
         for (const auto& [raw, scaled] : c.cells) {
             EXPECT_EQ(scaleElevation(raw, map.colormap_slope, map.colormap_intercept), scaled)
@@ -53,15 +58,13 @@ TEST(Colormap, PrintedValuesAndScaledCells) {
 // A raw -1000 took no part in the range, so it is void like every other no-data value rather
 // than a height far below the bottom of the colormap.
 TEST(Colormap, MinusOneThousandIsVoid) {
-    std::ostringstream console;
-    const Colormap map = computeColormap(1100, 100, console);
+    const Colormap map = computeColormap(1100, 100);
     EXPECT_EQ(scaleElevation(-1000, map.colormap_slope, map.colormap_intercept), kVoidMarker);
     EXPECT_EQ(scaleElevation(-999, map.colormap_slope, map.colormap_intercept), -35168);
 }
 
 TEST(Colormap, NeverDecreasesAcrossTheRange) {
-    std::ostringstream console;
-    const Colormap map = computeColormap(4321, 17, console);
+    const Colormap map = computeColormap(4321, 17);
     std::int32_t previous = scaleElevation(17, map.colormap_slope, map.colormap_intercept);
     EXPECT_EQ(previous, 0);
     for (std::int32_t v = 18; v <= 4321; ++v) {
@@ -72,45 +75,18 @@ TEST(Colormap, NeverDecreasesAcrossTheRange) {
     EXPECT_GE(previous, 31999);
 }
 
-struct Grids {
-    ElevationGrid raw, scaled, scratch;
-};
-
-void flip(Grids& g, const std::vector<std::vector<std::int32_t>>& raw) {
-    const auto rows = static_cast<std::int32_t>(raw.size());
-    const auto columns = static_cast<std::int32_t>(raw[0].size());
-    ASSERT_TRUE(allocateRows(g.raw, rows, columns));
-    ASSERT_TRUE(allocateRows(g.scaled, rows, columns));
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        for (std::size_t j = 0; j < raw[i].size(); ++j) g.raw[i][j] = raw[i][j];
-    }
-    // Slope 1 and intercept 0 keep values as they are, so only the order shows.
-    ASSERT_TRUE(scaleAndFlip(g.raw, g.scaled, g.scratch, rows, columns, 1.0f, 0.0f));
-}
-
-std::vector<std::vector<std::int32_t>> cells(const ElevationGrid& grid, std::size_t rows,
-                                             std::size_t columns) {
-    std::vector<std::vector<std::int32_t>> out(rows);
-    for (std::size_t i = 0; i < rows; ++i) out[i].assign(grid[i], grid[i] + columns);
-    return out;
-}
-
-TEST(ScaleAndFlip, ReversesRowsKeepsColumns) {
-    const struct {
-        std::vector<std::vector<std::int32_t>> raw, expected;
-    } cases[] = {
-        {{{1, 2, 3}, {4, -5000, 6}, {7, 8, 9}}, {{7, 8, 9}, {4, kVoidMarker, 6}, {1, 2, 3}}},
-        {{{1, 2, 3, 4}}, {{1, 2, 3, 4}}},
-        {{{1}, {2}, {3}, {4}}, {{4}, {3}, {2}, {1}}},
-    };
-    for (const auto& c : cases) {
-        Grids g;
-        flip(g, c.raw);
-        const std::size_t rows = c.raw.size(), columns = c.raw[0].size();
-        EXPECT_EQ(cells(g.scaled, rows, columns), c.expected);
-        EXPECT_TRUE(g.raw.empty());  // released right after the scaling pass
-        EXPECT_EQ(cells(g.scratch, rows, columns), c.expected);
-        EXPECT_EQ(g.scratch.slots(), rows + 1);
+// The row at a time (four cells at once where the processor can) gives each cell's own value,
+// whatever the row's length and wherever its voids lie.
+TEST(Colormap, RowsScaleAsTheirCells) {
+    const Colormap map = computeColormap(1361, 412);
+    for (std::int32_t columns = 1; columns <= 9; ++columns) {
+        std::vector<std::int32_t> row(static_cast<std::size_t>(columns)), out(row.size());
+        for (std::int32_t j = 0; j < columns; ++j) row[j] = j % 3 == 1 ? kNoData : 412 + 117 * j;
+        scaleRow(row.data(), out.data(), columns, map.colormap_slope, map.colormap_intercept);
+        for (std::int32_t j = 0; j < columns; ++j) {
+            EXPECT_EQ(out[j], scaleElevation(row[j], map.colormap_slope, map.colormap_intercept))
+                << columns << " columns, cell " << j;
+        }
     }
 }
 

@@ -543,16 +543,21 @@ TEST(DamagedGeoreference, EveryByteOfEveryModule) {
                                 held[i] = ModuleSource(labels[i],
                                                        std::make_shared<const std::string>(bytes));
                             }
-                            const GeoreferenceResult r = readGeoreference(
-                                {held[0], held[1], held[2], held[3], held[4], held[5]});
+                            TransferModules t;
+                            t.iref = held[0];
+                            t.ldef = held[1];
+                            t.rsdf = held[2];
+                            t.xref = held[3];
+                            t.ddsh = held[4];
+                            t.ddom = held[5];
+                            const marlwood::Result<Georeference> r = readGeoreference(t);
+                            const std::string error = r ? "" : r.message();
                             const bool fine =
-                                r.georeference
-                                    ? r.error.empty()
-                                    : r.error.rfind(std::string(labels[m]) + " module", 0) == 0 &&
-                                          r.error.find('\n') == std::string::npos;
+                                r || (error.rfind(std::string(labels[m]) + " module", 0) == 0 &&
+                                      error.find('\n') == std::string::npos);
                             if (!fine && ++failures <= 5) {
                                 std::fprintf(stderr, "%s%s byte %zu set to %d: \"%s\"\n", prefix,
-                                             labels[m], at, byte, r.error.c_str());
+                                             labels[m], at, byte, error.c_str());
                             }
                         }
                     }

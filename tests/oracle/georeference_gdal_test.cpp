@@ -15,17 +15,22 @@ namespace marlwood::oracle {
 namespace {
 
 void expectGdalsPlacement(const std::string& prefix) {
-    const GeoreferenceResult ours =
-        readGeoreference({prefix + "iref.ddf", prefix + "ldef.ddf", prefix + "rsdf.ddf",
-                          prefix + "xref.ddf", prefix + "ddsh.ddf", prefix + "ddom.ddf"});
-    ASSERT_TRUE(ours.georeference) << ours.error;
-    const std::optional<GroundPoint> corner = ours.georeference->topLeftCorner();
+    TransferModules modules;
+    modules.iref = prefix + "iref.ddf";
+    modules.ldef = prefix + "ldef.ddf";
+    modules.rsdf = prefix + "rsdf.ddf";
+    modules.xref = prefix + "xref.ddf";
+    modules.ddsh = prefix + "ddsh.ddf";
+    modules.ddom = prefix + "ddom.ddf";
+    const Result<Georeference> ours = readGeoreference(modules);
+    ASSERT_TRUE(ours) << ours.message();
+    const std::optional<GroundPoint> corner = ours->topLeftCorner();
     ASSERT_TRUE(corner);
     const GdalPlacement gdal = gdalPlacement(prefix + "catd.ddf");
     EXPECT_EQ(corner->x, gdal.origin_x);
     EXPECT_EQ(corner->y, gdal.origin_y);
-    EXPECT_EQ(ours.georeference->xhrs, gdal.pixel_width);
-    EXPECT_EQ(-ours.georeference->yhrs, gdal.pixel_height);
+    EXPECT_EQ(ours->xhrs, gdal.pixel_width);
+    EXPECT_EQ(-ours->yhrs, gdal.pixel_height);
 }
 
 // DULUTH: SADR 566700, 5191530 is the centre of the first cell; GDAL's origin is 566685, 5191545.

@@ -111,8 +111,8 @@ TEST(MergeAgainstGdal, MergedGridIsGdalsMosaic) {
         std::vector<std::string> gdal_sources;
         for (const std::string& prefix : set.prefixes) {
             FoundTransfer found = findTransfer(prefix);
-            ASSERT_TRUE(found.transfer) << found.error;
-            sources.push_back({prefix, std::move(found.transfer->modules)});
+            ASSERT_TRUE(found) << found.message();
+            sources.push_back({prefix, std::move(found->modules)});
             gdal_sources.insert(gdal_sources.begin(), prefix + "catd.ddf");
         }
         gdalMosaic(tmp / "mosaic.vrt", gdal_sources);
@@ -121,10 +121,10 @@ TEST(MergeAgainstGdal, MergedGridIsGdalsMosaic) {
 
         for (const bool thousandths : {false, true}) {
             SCOPED_TRACE(thousandths ? "in thousandths of a metre" : "in whole units");
-            std::ostringstream console;
-            const MergePlanResult planned = planMerge(sources, thousandths, console);
-            ASSERT_TRUE(planned.plan) << planned.error;
-            const MergePlan& plan = *planned.plan;
+            NoEvents events;
+            const Result<MergePlan> planned = planMerge(sources, thousandths, events);
+            ASSERT_TRUE(planned) << planned.message();
+            const MergePlan& plan = *planned;
             ASSERT_EQ(plan.size.rows, gdal.height);
             ASSERT_EQ(plan.size.columns, gdal.width);
             EXPECT_EQ(plan.top_left.x, placed.origin_x);
@@ -135,13 +135,9 @@ TEST(MergeAgainstGdal, MergedGridIsGdalsMosaic) {
                 EXPECT_EQ(piece.column_offset, (own.origin_x - placed.origin_x) / own.pixel_width);
             }
 
-            ConversionGrids grids;
-            ASSERT_TRUE(allocateGrids(grids.raw_grid, grids.scaled_grid, plan.size));
-            grids.rows = plan.size.rows;
-            DecoderState unused;
-            if (thousandths) keepThousandths(grids.raw_grid, plan.size, unused);
-            const MergeOutcome outcome = decodeMerged(plan, grids.raw_grid, thousandths, console);
-            EXPECT_EQ(outcome.disagreements, set.disagreements);
+            const Result<MergedGrid> merged = decodeMerged(plan, thousandths, events);
+            ASSERT_TRUE(merged) << merged.message();
+            EXPECT_EQ(merged->disagreements, set.disagreements);
 
             const double scale = thousandths ? 1000 : 1;
             long valid = 0, voids = 0, wrong = 0;
@@ -149,7 +145,7 @@ TEST(MergeAgainstGdal, MergedGridIsGdalsMosaic) {
             for (int r = 0; r < gdal.height; ++r) {
                 for (int col = 0; col < gdal.width; ++col) {
                     const double g = gdal.at(r, col);
-                    const double ours = grids.raw_grid[static_cast<std::size_t>(r)][col];
+                    const double ours = merged->decoded.grid[static_cast<std::size_t>(r)][col];
                     const bool gdal_void = g <= -1000;
                     const double want =
                         thousandths ? std::round(g * 1000 * set.unit_m) : std::trunc(g);

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "dialogue_text.h"
 #include "sdts/metadata_readers.h"
 #include "sdts/module_reader.h"
 
@@ -133,7 +134,7 @@ void gdalMosaic(const std::filesystem::path& vrt, const std::vector<std::string>
 Decoded decodeWithOurReaders(const std::string& prefix) {
     Decoded d;
     ModuleReader in;
-    std::ostringstream console;
+    testsupport::DialogueText console;
     d.value_type = readValueType(in, prefix + "ddsh.ddf", console);
     const GridSize size = readGridSize(in, prefix + "ldef.ddf", console);
     d.rows = size.rows;

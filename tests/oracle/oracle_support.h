@@ -20,6 +20,9 @@ namespace marlwood::oracle {
 
 // The shared test support, without its namespace.
 using namespace testsupport;
+// The test support's own, not the program's types of the same names.
+using testsupport::Extremes;
+using testsupport::Transfer;
 
 // True when gdalinfo and gdal_translate run.
 bool gdalAvailable();

@@ -10,6 +10,7 @@
 
 #include "cli/batch.h"
 #include "conversation.h"
+#include "dialogue_text.h"
 #include "oracle_support.h"
 #include "quad_terrain.h"
 #include "sdts/metadata_readers.h"
@@ -173,7 +174,7 @@ TEST_P(RealMetadata, ReadersFindWhatTheModulesSay) {
     const std::string prefix = (usgs / c.dir / c.digits).string();
     ModuleReader in;
 
-    std::ostringstream console;
+    testsupport::DialogueText console;
     EXPECT_EQ(readValueType(in, prefix + "ddsh.ddf", console), c.value_type);
     EXPECT_EQ(console.str(), "");
 

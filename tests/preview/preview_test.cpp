@@ -34,8 +34,8 @@ struct Picture {
 Picture writeAndRead(const PreviewInput& input) {
     const testsupport::TempDir dir;
     const std::string path = dir / "quad.png";
-    std::string problem;
-    EXPECT_TRUE(writePreview(path, input, problem)) << problem;
+    const Status written = writePreview(path, input);
+    EXPECT_TRUE(written) << written.message();
     Picture picture;
     int channels = 0;
     stbi_uc* data = stbi_load(path.c_str(), &picture.width, &picture.height, &channels, 3);
@@ -135,9 +135,9 @@ TEST(Preview, NothingIsLeftWhenItCannotBeWritten) {
         {dir / "no-heights.png", {10, 10, 30, nullptr}},
     };
     for (const Case& c : cases) {
-        std::string problem;
-        EXPECT_FALSE(writePreview(c.path, c.input, problem)) << c.path;
-        EXPECT_NE(problem.find(c.path), std::string::npos) << problem;
+        const Status written = writePreview(c.path, c.input);
+        ASSERT_FALSE(written) << c.path;
+        EXPECT_NE(written.message().find(c.path), std::string::npos) << written.message();
     }
     EXPECT_EQ(dir.entries(), 0u);
 }

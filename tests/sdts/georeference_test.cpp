@@ -16,9 +16,20 @@ namespace {
 
 namespace ts = testsupport;
 
-GeoreferenceModules modulesAt(const std::string& prefix) {
-    return {prefix + "iref.ddf", prefix + "ldef.ddf", prefix + "rsdf.ddf",
-            prefix + "xref.ddf", prefix + "ddsh.ddf", prefix + "ddom.ddf"};
+// The modules a georeference is read from; the others are left unnamed.
+TransferModules georeferenceModules(std::function<ModuleSource(const char*)> module) {
+    TransferModules modules;
+    modules.iref = module("iref.ddf");
+    modules.ldef = module("ldef.ddf");
+    modules.rsdf = module("rsdf.ddf");
+    modules.xref = module("xref.ddf");
+    modules.ddsh = module("ddsh.ddf");
+    modules.ddom = module("ddom.ddf");
+    return modules;
+}
+
+TransferModules modulesAt(const std::string& prefix) {
+    return georeferenceModules([&](const char* suffix) { return ModuleSource(prefix + suffix); });
 }
 
 // What the two real transfers hold. DULUTH's modules are found through its prefix as the program
@@ -48,15 +59,15 @@ TEST(GeoreferenceRealTransfers, DuluthAndBlackForest) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.prefix);
         const std::string prefix = (usgs / c.prefix).string();
-        GeoreferenceModules modules = modulesAt(prefix);
+        TransferModules modules = modulesAt(prefix);
         if (c.complete) {
             const FoundTransfer found = findTransfer(prefix);
-            ASSERT_TRUE(found.transfer) << found.error;
-            modules = georeferenceModules(found.transfer->modules);
+            ASSERT_TRUE(found) << found.message();
+            modules = found->modules;
         }
-        const GeoreferenceResult result = readGeoreference(modules);
-        ASSERT_TRUE(result.georeference) << result.error;
-        const Georeference& g = *result.georeference;
+        const Result<Georeference> result = readGeoreference(modules);
+        ASSERT_TRUE(result) << result.message();
+        const Georeference& g = *result;
         EXPECT_EQ(g.sfax, 1);
         EXPECT_EQ(g.sfay, 1);
         EXPECT_EQ(g.xorg, 0);
@@ -83,14 +94,12 @@ TEST(GeoreferenceRealTransfers, DuluthAndBlackForest) {
 }
 
 // The writer's modules held in memory, as an archive gives them.
-GeoreferenceModules inMemory(const ts::ModuleSet& set) {
-    const auto held = [&](const char* suffix) {
+TransferModules inMemory(const ts::ModuleSet& set) {
+    return georeferenceModules([&](const char* suffix) {
         if (!set.contains(suffix)) return ModuleSource();
         return ModuleSource(std::string("7018") + suffix,
                             std::make_shared<const std::string>(set.at(suffix)));
-    };
-    return {held("iref.ddf"), held("ldef.ddf"), held("rsdf.ddf"),
-            held("xref.ddf"), held("ddsh.ddf"), held("ddom.ddf")};
+    });
 }
 
 using Change = std::function<void(ts::Transfer&)>;
@@ -109,7 +118,7 @@ Edit replaced(const std::string& suffix, const std::string& from, const std::str
     };
 }
 
-GeoreferenceResult readWritten(const Change& change, const Edit& edit) {
+Result<Georeference> readWritten(const Change& change, const Edit& edit) {
     ts::Transfer t = ts::makeQuad(4, 3, ts::CellFormat::Bi16);
     change(t);
     ts::ModuleSet set = ts::buildModules(t);
@@ -162,9 +171,9 @@ TEST(GeoreferenceSynthetic, WhatTheWriterWritesReadsBack) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const GeoreferenceResult result = readWritten(c.change, c.edit);
-        ASSERT_TRUE(result.georeference) << result.error;
-        const Georeference& g = *result.georeference;
+        const Result<Georeference> result = readWritten(c.change, c.edit);
+        ASSERT_TRUE(result) << result.message();
+        const Georeference& g = *result;
         EXPECT_EQ(g.xhrs, c.posting);
         EXPECT_EQ(g.yhrs, c.posting);
         EXPECT_EQ(g.sadr_x, c.sadr_x);
@@ -239,16 +248,19 @@ TEST(GeoreferenceErrors, NameTheModuleAndWhatIsWrong) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const GeoreferenceResult result = readWritten(c.change, c.edit);
-        EXPECT_FALSE(result.georeference);
-        EXPECT_EQ(result.error, c.error);
+        const Result<Georeference> result = readWritten(c.change, c.edit);
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.message(), c.error);
     }
 }
 
 // Module names come from the command line and from archives; the error stays one line.
 TEST(GeoreferenceErrors, OneLineWhateverTheModuleIsCalled) {
-    const GeoreferenceResult result = readGeoreference({"no\nsuch", "", "", "", "", ""});
-    EXPECT_EQ(result.error, "IREF module no?such: cannot open no?such");
+    TransferModules modules;
+    modules.ddsh = "no\nsuch";
+    const Result<Georeference> result = readGeoreference(modules);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.message(), "DDSH module no?such: cannot open no?such");
 }
 
 // The origin of a north-up raster from the first cell, for each point INTR may name.

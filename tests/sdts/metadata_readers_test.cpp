@@ -5,6 +5,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "dialogue_text.h"
 #include "files.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
@@ -20,7 +21,7 @@ class MetadataReaders : public ::testing::Test {
   protected:
     ts::TempDir dir_;
     ModuleReader reader_;
-    std::ostringstream console_;
+    ts::DialogueText console_;
 
     // The module `suffix` of a default transfer, edited, written to a file; returns its path.
     template <typename Edit>
@@ -61,7 +62,7 @@ TEST_F(MetadataReaders, GridSizeFromLdef) {
     for (const auto& c : cases) {
         const ts::Transfer t =
             ts::makeQuad(c.rows == 0 ? 1 : c.rows, c.columns, ts::CellFormat::Bi16);
-        std::ostringstream console;
+        ts::DialogueText console;
         const auto path = module(
             "ldef.ddf",
             [&](std::string& b) {
@@ -167,7 +168,7 @@ TEST_F(MetadataReaders, MissingAndShortModulesAreReported) {
 TEST(MetadataReadersOnUsgsData, DuluthAndBlackForest) {
     MARLWOOD_REQUIRE_USGS_DATA(data);
     ModuleReader reader;
-    std::ostringstream console;
+    ts::DialogueText console;
     const std::string duluth = (data / "7172-duluth-mn" / "7172").string();
     EXPECT_EQ(readValueType(reader, duluth + "ddsh.ddf", console), 'I');
     const GridSize size = readGridSize(reader, duluth + "ldef.ddf", console);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogue_text.h"
 #include "expected_output.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
@@ -47,7 +48,7 @@ Decoded decode(const std::string& bytes, ValueType type, int columns, DecoderSta
     reader.openBytes(bytes);
     Decoded d{std::vector<std::int32_t>(static_cast<std::size_t>(columns), kNoData), false, "", 0,
               state};
-    std::ostringstream console;
+    ts::DialogueText console;
     d.complete = decodeRow(reader, type, d.row.data(), columns, d.state, console);
     d.console = console.str();
     d.next_byte = reader.readByte();
@@ -193,7 +194,7 @@ TEST(DecodeRow, LeaderlessRecordsInBothFormats) {
         ModuleReader reader;
         reader.openBytes(module);
         DecoderState state;
-        std::ostringstream console;
+        ts::DialogueText console;
         std::vector<std::int32_t> row(columns);
         ASSERT_TRUE(decodeRow(reader, type, row.data(), columns, state, console));
         EXPECT_EQ(row, (std::vector<std::int32_t>{1, 2, 3}));
@@ -257,7 +258,7 @@ TEST(DecodeRow, WholeModulesFromTheWriter) {
             reader.openBytes(ts::buildModules(t).at("cel0.ddf"));
             reader.skipBytes(reader.readDecimal(5) - 5);
             DecoderState state;
-            std::ostringstream console;
+            ts::DialogueText console;
             std::vector<std::int32_t> row(static_cast<std::size_t>(t.columns));
             for (int r = 0; r < t.rows; ++r) {
                 ASSERT_TRUE(decodeRow(reader, type, row.data(), t.columns, state, console));

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "files.h"
-#include "pipeline/stages.h"
+#include "pipeline/transfer.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
 #include "source/transfer_source.h"
@@ -74,16 +74,16 @@ void runSourceCases(const std::vector<SourceCase>& cases) {
         const std::string source = c.source ? root + *c.source : "";
         const FoundTransfer found = findTransfer(source);
         if (c.stem.empty()) {
-            EXPECT_FALSE(found.transfer);
-            EXPECT_NE(found.error.find(c.error), std::string::npos) << found.error;
-            EXPECT_EQ(found.error.find('\n'), std::string::npos);
+            ASSERT_FALSE(found);
+            EXPECT_NE(found.message().find(c.error), std::string::npos) << found.message();
+            EXPECT_EQ(found.message().find('\n'), std::string::npos);
             continue;
         }
-        ASSERT_TRUE(found.transfer) << found.error;
-        EXPECT_EQ(found.transfer->source, source);
-        EXPECT_EQ(found.transfer->output_stem, c.stem);
-        EXPECT_EQ(found.transfer->modules.cel0.name, root + c.cel0);
-        expectModuleBytes(found.transfer->modules, smallSet());
+        ASSERT_TRUE(found) << found.message();
+        EXPECT_EQ(found->source, source);
+        EXPECT_EQ(found->output_stem, c.stem);
+        EXPECT_EQ(found->modules.cel0.name, root + c.cel0);
+        expectModuleBytes(found->modules, smallSet());
     }
 }
 
@@ -215,12 +215,12 @@ TEST(SourceFinding, GeoreferenceModulesWhenPresent) {
         c.setup(dir);
         const FoundTransfer found = findTransfer(dir.path().string() + "/" + c.source);
         if (c.expected.empty()) {
-            EXPECT_FALSE(found.transfer);
-            EXPECT_NE(found.error.find(c.error), std::string::npos) << found.error;
+            ASSERT_FALSE(found);
+            EXPECT_NE(found.message().find(c.error), std::string::npos) << found.message();
             continue;
         }
-        ASSERT_TRUE(found.transfer) << found.error;
-        expectModuleBytes(found.transfer->modules, c.expected);
+        ASSERT_TRUE(found) << found.message();
+        expectModuleBytes(found->modules, c.expected);
     }
 }
 
@@ -319,15 +319,15 @@ TEST(ArchiveSource, ModulesComeOutAsPackedOrTheArchiveIsRefused) {
         SCOPED_TRACE(c.what);
         const FoundTransfer found = readArchiveTransfer(c.name, c.bytes);
         if (c.stem.empty()) {
-            EXPECT_FALSE(found.transfer);
-            EXPECT_NE(found.error.find(c.error), std::string::npos) << found.error;
+            ASSERT_FALSE(found);
+            EXPECT_NE(found.message().find(c.error), std::string::npos) << found.message();
             continue;
         }
-        ASSERT_TRUE(found.transfer) << found.error;
-        EXPECT_EQ(found.transfer->source, c.name);
-        EXPECT_EQ(found.transfer->output_stem, c.stem);
-        EXPECT_EQ(found.transfer->modules.cel0.name, c.name + ":" + c.cel0);
-        expectModuleBytes(found.transfer->modules, smallSet());
+        ASSERT_TRUE(found) << found.message();
+        EXPECT_EQ(found->source, c.name);
+        EXPECT_EQ(found->output_stem, c.stem);
+        EXPECT_EQ(found->modules.cel0.name, c.name + ":" + c.cel0);
+        expectModuleBytes(found->modules, smallSet());
     }
 }
 
@@ -368,12 +368,12 @@ TEST(ArchiveSource, GeoreferenceModulesOfTheTransferOnly) {
         SCOPED_TRACE(c.what);
         const FoundTransfer found = readArchiveTransfer("a.tar", ts::tarArchive(c.members));
         if (c.expected.empty()) {
-            EXPECT_FALSE(found.transfer);
-            EXPECT_EQ(found.error, c.error);
+            ASSERT_FALSE(found);
+            EXPECT_EQ(found.message(), c.error);
             continue;
         }
-        ASSERT_TRUE(found.transfer) << found.error;
-        expectModuleBytes(found.transfer->modules, c.expected);
+        ASSERT_TRUE(found) << found.message();
+        expectModuleBytes(found->modules, c.expected);
     }
 }
 
@@ -385,10 +385,10 @@ TEST(ArchiveSource, CutArchivesNeverGiveOtherBytes) {
         std::size_t refused = 0;
         for (std::size_t cut = 0; cut < whole.size(); cut += 61) {
             const FoundTransfer found = readArchiveTransfer("a.tar", whole.substr(0, cut));
-            if (found.transfer) {
-                expectModuleBytes(found.transfer->modules, smallSet());
+            if (found) {
+                expectModuleBytes(found->modules, smallSet());
             } else {
-                EXPECT_FALSE(found.error.empty());
+                EXPECT_FALSE(found.message().empty());
                 ++refused;
             }
         }
@@ -433,16 +433,19 @@ TEST(ArchiveSource, MadeByTar) {
     const std::string archive = dir / "1107834.DEM.SDTS.TAR.GZ";
     ASSERT_EQ(std::system(("tar -czf " + archive + " -C " + (dir / "in") + " .").c_str()), 0);
     const FoundTransfer found = findTransfer(archive);
-    ASSERT_TRUE(found.transfer) << found.error;
-    EXPECT_EQ(found.transfer->modules.cel0.name, archive + ":7018CEL0.DDF");
-    expectModuleBytes(found.transfer->modules, smallSet());
+    ASSERT_TRUE(found) << found.message();
+    EXPECT_EQ(found->modules.cel0.name, archive + ":7018CEL0.DDF");
+    expectModuleBytes(found->modules, smallSet());
 
-    // The stages read modules held in memory as they read files.
-    std::ostringstream console;
-    ModuleReader reader;
-    const TransferMetadata metadata = readMetadata(reader, found.transfer->modules, console);
-    EXPECT_EQ(metadata.size.rows, 6);
-    EXPECT_EQ(metadata.size.columns, 5);
+    // The walks and the strict reader both read modules held in memory as they read files.
+    for (const MetadataReading reading : {MetadataReading::Walks, MetadataReading::Strict}) {
+        NoEvents events;
+        const Result<TransferMetadata> metadata =
+            readTransferMetadata(found->modules, reading, false, events);
+        ASSERT_TRUE(metadata) << metadata.message();
+        EXPECT_EQ(metadata->size.rows, 6);
+        EXPECT_EQ(metadata->size.columns, 5);
+    }
 }
 
 #else
@@ -451,8 +454,8 @@ TEST(ArchiveSource, RefusedInABuildWithoutLibarchive) {
     EXPECT_FALSE(archivesSupported());
     for (const std::string source : {"x.tar.gz", "/no/such/1107834.DEM.SDTS.TGZ"}) {
         const FoundTransfer found = findTransfer(source);
-        EXPECT_FALSE(found.transfer);
-        EXPECT_NE(found.error.find("unpack the archive first"), std::string::npos);
+        ASSERT_FALSE(found);
+        EXPECT_NE(found.message().find("unpack the archive first"), std::string::npos);
     }
 }
 

@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <vector>
 
-#include "grid/height_scaling.h"
+#include "common/dem_types.h"
 
 namespace marlwood {
 namespace {
@@ -15,15 +16,12 @@ std::vector<std::uint8_t> bytesOf(const std::string& s) {
 }
 
 TEST(TerWriter, TheSmallFileByteForByte) {
-    ElevationGrid grid;
-    ASSERT_TRUE(allocateRows(grid, 2, 3));
     const std::int32_t values[2][3] = {{0, 16000, 32000}, {kVoidMarker, 1, 256}};
-    for (std::size_t i = 0; i < 2; ++i) {
-        for (std::size_t j = 0; j < 3; ++j) grid[i][j] = values[i][j];
-    }
     std::ostringstream out;
     writeTerHeader(out, 2, 3, 30, 1);
-    writeTerBody(out, 2, 3, grid);
+    writeTerBody(out, 2, 3, [&](std::int32_t y, std::int32_t* heights) {
+        std::copy(values[y], values[y] + 3, heights);
+    });
     const std::vector<std::uint8_t> expected = {
         0x54, 0x45, 0x52, 0x52, 0x41, 0x47, 0x45, 0x4E, 0x54, 0x45, 0x52, 0x52, 0x41,
         0x49, 0x4E, 0x20, 0x53, 0x49, 0x5A, 0x45, 0x01, 0x00, 0x00, 0x00, 0x58, 0x50,
@@ -56,16 +54,13 @@ TEST(TerWriter, SixteenBitFields) {
 // Bodies larger than one output block come out whole, row by row, ending in "EOF ".
 TEST(TerWriter, LargeBodiesAndVoidRows) {
     const std::int32_t rows = 300, columns = 257;
-    ElevationGrid grid;
-    ASSERT_TRUE(allocateRows(grid, rows, columns));
-    for (std::int32_t i = 0; i < rows; ++i) {
-        for (std::int32_t j = 0; j < columns; ++j) {
-            grid[static_cast<std::size_t>(i)][j] = i == rows - 1 ? kVoidMarker : i * 100 + j;
-        }
-    }
     std::ostringstream out;
     writeTerHeader(out, rows, columns, 30, columns - 1);
-    writeTerBody(out, rows, columns, grid);
+    writeTerBody(out, rows, columns, [&](std::int32_t i, std::int32_t* heights) {
+        for (std::int32_t j = 0; j < columns; ++j) {
+            heights[j] = i == rows - 1 ? kVoidMarker : i * 100 + j;
+        }
+    });
     const std::string file = out.str();
     ASSERT_EQ(file.size(), 52u + 2u * rows * columns);
     for (std::int32_t i = 0; i < rows - 1; ++i) {

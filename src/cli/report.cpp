@@ -1,0 +1,130 @@
+#include "cli/report.h"
+
+#include <iomanip>
+#include <sstream>
+
+namespace marlwood {
+
+namespace {
+
+std::string number(double v) {
+    std::ostringstream text;
+    text << v;
+    return text.str();
+}
+
+std::string postingText(double posting_m) {
+    return posting_m > 0 ? number(posting_m) + " m" : "posting unknown";
+}
+
+std::string valueTypeText(ValueType type) {
+    if (type == kBi16) return "BI16";
+    if (type == kBfp32) return "BFP32";
+    return "value type unknown";
+}
+
+std::string plural(std::int64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// What every report says of a written terrain: its elevations, its voids and where it went.
+// `between` comes before the arrow (a merge's disagreements).
+std::string terrainText(const ConversionSummary& s, const std::string& between) {
+    std::ostringstream line;
+    const bool none_valid = s.void_cells == static_cast<std::int64_t>(s.size.rows) * s.size.columns;
+    if (none_valid) {
+        line << "no valid elevation";
+    } else if (s.true_scale) {
+        line << std::fixed << std::setprecision(2) << "elevations " << s.lowest_m << ".."
+             << s.highest_m << " m" << std::defaultfloat;
+    } else {
+        line << "elevations " << s.extremes.min_elevation << ".." << s.extremes.max_elevation;
+    }
+    line << ", " << s.void_cells << " void";
+    if (s.filled_cells) line << " (" << *s.filled_cells << " filled)";
+    line << between << " -> " << s.terrain_path;
+    if (s.true_scale) {
+        line << std::setprecision(4) << " (true scale, steps of " << s.true_scale->stepMetres()
+             << " m)";
+    }
+    if (!s.preview_path.empty()) line << " + " << s.preview_path;
+    return line.str();
+}
+
+struct Words {
+    SourceEvents& to;
+
+    void line(std::string text) { to.stage_lines.push_back(std::move(text)); }
+    void warn(std::string text) { to.warnings.push_back(std::move(text)); }
+
+    void operator()(const event::ModuleUnreadable& e) { warn("cannot read " + e.module); }
+    void operator()(const event::ModuleEndedEarly& e) {
+        warn(e.module + " ends too soon; what was not found is taken as 0");
+    }
+    void operator()(const event::NotLegitimate& e) {
+        warn("the " + e.kind + " module's leader is not what it should be");
+    }
+    void operator()(const event::GridSizeRead& e) {
+        line("grid " + std::to_string(e.size.rows) + " x " + std::to_string(e.size.columns));
+    }
+    void operator()(const event::SpacingRead&) {}
+    void operator()(const event::DecodingStarted&) {}
+    void operator()(const event::RecordLeaderRead& e) {
+        line("a record leader: " + std::to_string(e.data_elements) + " values a record");
+    }
+    void operator()(const event::UnknownValueType&) {
+        warn("a CEL0 record of a value type that is neither BI16 nor BFP32");
+    }
+    void operator()(const event::Cel0EndedEarly& e) {
+        warn(e.module + " ended after " + std::to_string(e.decoded_rows) + " of " +
+             std::to_string(e.rows) + " rows; the missing rows are void");
+    }
+    void operator()(const event::ExtremesFound& e) {
+        line("elevations " + std::to_string(e.min_elevation) + ".." +
+             std::to_string(e.max_elevation));
+    }
+    void operator()(const event::CornersRead&) {}
+    void operator()(const event::ColormapComputed& e) {
+        line("colormap: range " + std::to_string(e.elevrange) + ", slope " + number(e.slope) +
+             ", intercept " + number(e.intercept));
+    }
+    void operator()(const event::TrueScaleChosen& e) {
+        line("true scale: " + number(e.lowest_m) + " m to " + number(e.highest_m) + " m, SCAL " +
+             number(e.scal_m) + ", HeightScale " + std::to_string(e.height_scale) +
+             ", BaseHeight " + std::to_string(e.base_height) + ", a step of " + number(e.step_m) +
+             " m");
+    }
+    void operator()(const event::Warning& e) { warn(e.text); }
+};
+
+}  // namespace
+
+void SourceEvents::emit(const Event& event) {
+    std::visit(Words{*this}, event);
+}
+
+std::string conversionReport(const std::string& source, const TransferConversion& conversion) {
+    const TransferMetadata& m = conversion.metadata;
+    return source + ": " + std::to_string(m.size.rows) + " x " + std::to_string(m.size.columns) +
+           ", " + postingText(m.posting_m) + ", " + valueTypeText(m.value_type) + ", " +
+           terrainText(conversion.summary, "");
+}
+
+std::vector<std::string> mergeReport(const MergeSummary& merge) {
+    std::vector<std::string> lines;
+    for (const MergePiece& piece : merge.plan.pieces) {
+        lines.push_back(piece.source + ": " + std::to_string(piece.metadata.size.rows) + " x " +
+                        std::to_string(piece.metadata.size.columns) + " at row " +
+                        std::to_string(piece.row_offset) + ", column " +
+                        std::to_string(piece.column_offset));
+    }
+    const GridSize& size = merge.plan.size;
+    lines.push_back("merged: " + std::to_string(size.rows) + " x " + std::to_string(size.columns) +
+                    ", " + postingText(merge.plan.posting_m) + ", " +
+                    terrainText(merge.conversion, ", " +
+                                                      plural(merge.disagreements, "cell", "cells") +
+                                                      " where sources disagree"));
+    return lines;
+}
+
+}  // namespace marlwood

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+#include "common/dem_types.h"
+
+// What the stages of a conversion report as they go, as typed events. A stage never prints: each
+// front end words the events its own way (the dialogue byte for byte as it always has; the
+// command line as its -v lines and warnings).
+namespace marlwood {
+
+namespace event {
+
+// A module that does not open; what it would have given reads as 0.
+struct ModuleUnreadable {
+    std::string module;
+};
+// A metadata module that ended before its value was found.
+struct ModuleEndedEarly {
+    std::string module;
+};
+// A leader walk that did not find the leader it expects; `kind` "spdm" or "iref" names the line.
+struct NotLegitimate {
+    std::string kind;
+};
+struct GridSizeRead {
+    GridSize size;
+};
+struct SpacingRead {
+    GridSpacing spacing;
+};
+// CEL0 is open and its records are about to be decoded.
+struct DecodingStarted {
+    GridSpacing spacing;
+};
+// A CEL0 record with its own leader ('R') gave the number of values per record.
+struct RecordLeaderRead {
+    std::int32_t data_elements;
+};
+// A CEL0 record whose value type is neither BI16 nor BFP32.
+struct UnknownValueType {};
+struct Cel0EndedEarly {
+    std::string module;
+    std::int32_t decoded_rows, rows;
+};
+// The extremes of the valid elevations, in whole units of the transfer.
+struct ExtremesFound {
+    std::int32_t max_elevation, min_elevation;
+};
+struct CornersRead {
+    Corners corners;
+};
+struct ColormapComputed {
+    std::int32_t elevrange;
+    float slope, intercept;
+};
+struct TrueScaleChosen {
+    double lowest_m, highest_m, scal_m, step_m;
+    std::int32_t height_scale, base_height;
+};
+// A problem that does not stop the conversion, in one line.
+struct Warning {
+    std::string text;
+};
+
+}  // namespace event
+
+using Event = std::variant<event::ModuleUnreadable, event::ModuleEndedEarly, event::NotLegitimate,
+                           event::GridSizeRead, event::SpacingRead, event::DecodingStarted,
+                           event::RecordLeaderRead, event::UnknownValueType, event::Cel0EndedEarly,
+                           event::ExtremesFound, event::CornersRead, event::ColormapComputed,
+                           event::TrueScaleChosen, event::Warning>;
+
+// Where a stage's events go; the front end that called the stage decides what they become.
+class EventSink {
+  public:
+    virtual ~EventSink() = default;
+    virtual void emit(const Event& event) = 0;
+};
+
+// A sink that drops everything (a first pass that only wants values).
+class NoEvents final : public EventSink {
+  public:
+    void emit(const Event&) override {}
+};
+
+}  // namespace marlwood

@@ -1,0 +1,119 @@
+#include "pipeline/terrain.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+#include "grid/void_fill.h"
+
+namespace marlwood {
+
+namespace {
+
+std::int32_t validAbove(const DecodedGrid& decoded) {
+    return kVoidThreshold * (decoded.thousandths ? kThousandths : 1);
+}
+
+std::int64_t countVoidCells(const DecodedGrid& decoded) {
+    const std::int32_t valid_above = validAbove(decoded);
+    std::int64_t voids = 0;
+    for (std::int32_t i = 0; i < decoded.size.rows; ++i) {
+        const std::int32_t* row = decoded.grid[static_cast<std::size_t>(i)];
+        voids += std::count_if(row, row + decoded.size.columns,
+                               [&](std::int32_t v) { return v <= valid_above; });
+    }
+    return voids;
+}
+
+// The lowest and highest valid cell, nothing when none is valid.
+std::optional<std::pair<std::int32_t, std::int32_t>> validRange(const DecodedGrid& decoded) {
+    const std::int32_t valid_above = validAbove(decoded);
+    std::int32_t lowest = std::numeric_limits<std::int32_t>::max();
+    std::int32_t highest = std::numeric_limits<std::int32_t>::min();
+    for (std::int32_t i = 0; i < decoded.size.rows; ++i) {
+        const std::int32_t* row = decoded.grid[static_cast<std::size_t>(i)];
+        for (std::int32_t j = 0; j < decoded.size.columns; ++j) {
+            if (row[j] <= valid_above) continue;
+            lowest = std::min(lowest, row[j]);
+            highest = std::max(highest, row[j]);
+        }
+    }
+    if (lowest > highest) return std::nullopt;
+    return std::pair{lowest, highest};
+}
+
+}  // namespace
+
+std::int32_t Terrain::height(std::int32_t cell) const {
+    if (!true_scale)
+        return scaleElevation(cell, colormap.colormap_slope, colormap.colormap_intercept);
+    if (cell <= validAbove(decoded)) return kVoidMarker;
+    return true_scale->height(cell * decoded.unit_m / kThousandths);
+}
+
+void Terrain::rowHeights(std::int32_t row, std::int32_t* heights) const {
+    const std::int32_t* cells = decoded.grid[static_cast<std::size_t>(row)];
+    if (!true_scale) {
+        scaleRow(cells, heights, decoded.size.columns, colormap.colormap_slope,
+                 colormap.colormap_intercept);
+        return;
+    }
+    for (std::int32_t j = 0; j < decoded.size.columns; ++j) heights[j] = height(cells[j]);
+}
+
+std::int32_t Terrain::voidHeight() const {
+    // Voids lie on the floor of the terrain: 0 is the bottom of the colormap.
+    return true_scale ? true_scale->height(lowest_m) : 0;
+}
+
+double Terrain::metres(std::int32_t h) const {
+    if (true_scale) return true_scale->metres(h);
+    // The colormap undone, in the transfer's unit.
+    if (colormap.colormap_slope == 0) return range.min_elevation * decoded.unit_m;
+    return (h - static_cast<double>(colormap.colormap_intercept)) / colormap.colormap_slope *
+           decoded.unit_m;
+}
+
+Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& settings,
+                               EventSink& events) {
+    Terrain terrain;
+    terrain.decoded = std::move(decoded);
+    terrain.height_scale = settings.height_scale;
+    DecodedGrid& grid = terrain.decoded;
+    terrain.void_cells = countVoidCells(grid);
+    if (settings.fill_voids) {
+        terrain.filled_cells = 0;
+        if (terrain.void_cells > 0) {
+            terrain.filled_cells =
+                fillVoids(grid.grid, grid.size.rows, grid.size.columns, validAbove(grid));
+            if (*terrain.filled_cells == 0) {
+                events.emit(
+                    event::Warning{"no valid elevation to fill the voids from; they stay void"});
+            }
+        }
+    }
+    if (!grid.thousandths) {
+        terrain.range = settings.common_range.value_or(grid.extremes);
+        terrain.colormap =
+            computeColormap(terrain.range.max_elevation, terrain.range.min_elevation);
+        events.emit(event::ColormapComputed{terrain.colormap.elevrange,
+                                            terrain.colormap.colormap_slope,
+                                            terrain.colormap.colormap_intercept});
+        return terrain;
+    }
+    const double metres_per_thousandth = grid.unit_m / kThousandths;
+    const auto range = validRange(grid);
+    terrain.lowest_m = range ? range->first * metres_per_thousandth : 0;
+    terrain.highest_m = range ? range->second * metres_per_thousandth : 0;
+    terrain.true_scale = chooseTrueScale(terrain.lowest_m, terrain.highest_m, grid.posting_m);
+    if (!terrain.true_scale) {
+        return failure("no true scale: elevations from " + std::to_string(terrain.lowest_m) +
+                       " to " + std::to_string(terrain.highest_m) + " m do not fit 16-bit heights");
+    }
+    const TrueScale& scale = *terrain.true_scale;
+    events.emit(event::TrueScaleChosen{terrain.lowest_m, terrain.highest_m, scale.scal_m,
+                                       scale.stepMetres(), scale.height_scale, scale.base_height});
+    return terrain;
+}
+
+}  // namespace marlwood

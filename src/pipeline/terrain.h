@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "common/events.h"
+#include "common/result.h"
+#include "grid/height_scaling.h"
+#include "pipeline/settings.h"
+#include "pipeline/transfer.h"
+#include "ter/true_scale.h"
+
+// The second step: a decoded grid prepared as a terrain (voids counted and filled, the heights
+// chosen), ready for any writer. The heights are made from the grid as a writer asks for them, so
+// a conversion holds one grid, never a second.
+namespace marlwood {
+
+struct Terrain {
+    DecodedGrid decoded;
+    std::int32_t height_scale = 30;            // the stretched heights' HeightScale
+    std::int64_t void_cells = 0;               // before any filling
+    std::optional<std::int64_t> filled_cells;  // when filling was asked for
+    // Stretched heights: the colormap and the extremes it was made from.
+    Colormap colormap;
+    Extremes range;
+    // True heights: how they are held, and the lowest and highest elevation in metres.
+    std::optional<TrueScale> true_scale;
+    double lowest_m = 0, highest_m = 0;
+
+    const GridSize& size() const { return decoded.size; }
+    // The height of one cell, or the void marker.
+    std::int32_t height(std::int32_t cell) const;
+    // The heights of grid row `row` (row 0 the northern one) into `heights`.
+    void rowHeights(std::int32_t row, std::int32_t* heights) const;
+    // Where a void lies in the file: the floor of the terrain.
+    std::int32_t voidHeight() const;
+    // The elevation in metres a height stands for.
+    double metres(std::int32_t height) const;
+};
+
+// Counts the voids, fills them when asked, and chooses the heights: the colormap (from the
+// common range when one is given) or the true scale. An Error when true heights do not fit.
+Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& settings,
+                               EventSink& events);
+
+}  // namespace marlwood

@@ -1,0 +1,148 @@
+#include "pipeline/transfer.h"
+
+#include <algorithm>
+
+#include "platform/platform.h"
+#include "sdts/metadata_readers.h"
+#include "sdts/record_decoder.h"
+#include "ter/ter_writer.h"
+
+namespace marlwood {
+
+namespace {
+
+constexpr double kFootMetres = 0.3048;
+
+Result<TransferMetadata> readWalks(const TransferModules& modules, EventSink& events) {
+    TransferMetadata metadata;
+    ModuleReader input_stream;
+    metadata.value_type = readValueType(input_stream, modules.ddsh, events);
+    metadata.size = readGridSize(input_stream, modules.ldef, events);
+    metadata.grid_spacing = readGridSpacing(input_stream, modules.iref, events);
+    metadata.posting_m = postingMetres(metadata.grid_spacing);
+    return metadata;
+}
+
+Result<TransferMetadata> readStrict(const TransferModules& modules, bool placed,
+                                    EventSink& events) {
+    Result<TransferDescription> description = readTransferDescription(modules, placed);
+    if (!description) return description.error();
+    TransferMetadata metadata;
+    metadata.value_type = description->value_type;
+    metadata.size = description->size;
+    const Georeference& g = description->georeference;
+    metadata.posting_m = g.xhrs;
+    metadata.grid_spacing = g.xhrs == 10 ? kSpacing10m : g.xhrs == 30 ? kSpacing30m : kNoSpacing;
+    metadata.unit_m = unitMetres(g.unit);
+    if (!metadata.unit_m) {
+        metadata.unit_problem =
+            modules.ddsh.name + " gives the unit \"" + g.unit + "\", neither METERS nor FEET";
+    }
+    if (placed) metadata.georeference = g;
+    events.emit(event::GridSizeRead{metadata.size});
+    events.emit(event::SpacingRead{metadata.grid_spacing});
+    return metadata;
+}
+
+// Opens CEL0 at its first data record; a module that does not open is reported and then reads
+// as empty.
+void openCel0(ModuleReader& input_stream, const ModuleSource& cel0, EventSink& events) {
+    openCel0AtFirstRecord(input_stream, cel0);
+    if (!input_stream.isOpen()) events.emit(event::ModuleUnreadable{cel0.name});
+}
+
+}  // namespace
+
+std::optional<double> unitMetres(const std::string& unit) {
+    if (unit == "METERS" || unit == "METRES") return 1.0;
+    if (unit == "FEET") return kFootMetres;
+    return std::nullopt;
+}
+
+double postingMetres(GridSpacing spacing) {
+    return spacing == kSpacing10m ? 10.0 : spacing == kSpacing30m ? 30.0 : 0.0;
+}
+
+std::optional<std::string> gridSizeProblem(const GridSize& size, const std::string& ldef_name) {
+    if (size.rows >= 0 && size.rows <= kMaxTerSide && size.columns >= 0 &&
+        size.columns <= kMaxTerSide) {
+        return std::nullopt;
+    }
+    return ldef_name + " gives a grid of " + std::to_string(size.rows) + " x " +
+           std::to_string(size.columns) + "; a .ter file holds 0 to 65535 rows and columns";
+}
+
+std::string noMemoryProblem(const GridSize& size) {
+    return "not enough memory for a grid of " + std::to_string(size.rows) + " x " +
+           std::to_string(size.columns);
+}
+
+Result<TransferMetadata> readTransferMetadata(const TransferModules& modules,
+                                              MetadataReading reading, bool placed,
+                                              EventSink& events) {
+    Result<TransferMetadata> metadata = reading == MetadataReading::Walks
+                                            ? readWalks(modules, events)
+                                            : readStrict(modules, placed, events);
+    if (!metadata) return metadata;
+    if (auto problem = gridSizeProblem(metadata->size, modules.ldef.name)) {
+        return failure(*problem);
+    }
+    return metadata;
+}
+
+Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths) {
+    DecodedGrid decoded;
+    decoded.size = size;
+    decoded.thousandths = thousandths;
+    if (!gridsFitInMemory(size.rows, size.columns, 1, availableMemoryBytes()) ||
+        !allocateRows(decoded.grid, size.rows, size.columns)) {
+        return failure(noMemoryProblem(size));
+    }
+    const std::int32_t no_data = kNoData * (thousandths ? kThousandths : 1);
+    for (std::int32_t i = 0; i < size.rows; ++i) {
+        std::int32_t* row = decoded.grid[static_cast<std::size_t>(i)];
+        std::fill(row, row + size.columns, no_data);
+    }
+    return decoded;
+}
+
+Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const TransferMetadata& metadata,
+                                   MetadataReading reading, bool thousandths, EventSink& events) {
+    Result<DecodedGrid> decoded = allocateDecodedGrid(metadata.size, thousandths);
+    if (!decoded) return decoded;
+    ModuleReader input_stream;
+    openCel0(input_stream, modules.cel0, events);
+    events.emit(event::DecodingStarted{metadata.grid_spacing});
+    DecoderState decoder;
+    decoder.thousandths = thousandths;
+    const std::int32_t per_unit = thousandths ? kThousandths : 1;
+    decoder.min_elevation *= per_unit;
+    ElevationGrid& grid = decoded->grid;
+    decodeCel0Rows(
+        input_stream, metadata.value_type, metadata.size.rows, metadata.size.columns,
+        [&](std::int32_t row) { return grid[static_cast<std::size_t>(row)]; }, decoder, events,
+        modules.cel0.name);
+    input_stream.close();
+    decoded->extremes = {decoder.max_elevation / per_unit, decoder.min_elevation / per_unit};
+    events.emit(
+        event::ExtremesFound{decoded->extremes.max_elevation, decoded->extremes.min_elevation});
+    if (reading == MetadataReading::Walks) readCorners(input_stream, modules.spdm, events);
+    decoded->unit_m = metadata.unit_m.value_or(1.0);
+    decoded->posting_m = metadata.posting_m;
+    return decoded;
+}
+
+Extremes decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
+                        EventSink& events) {
+    // Every record goes through the decoder as in a conversion; only the extremes are kept.
+    std::vector<std::int32_t> row(static_cast<std::size_t>(metadata.size.columns) + 1);
+    DecoderState decoder;
+    ModuleReader input_stream;
+    openCel0(input_stream, modules.cel0, events);
+    decodeCel0Rows(
+        input_stream, metadata.value_type, metadata.size.rows, metadata.size.columns,
+        [&](std::int32_t) { return row.data(); }, decoder, events, modules.cel0.name);
+    return Extremes{decoder.max_elevation, decoder.min_elevation};
+}
+
+}  // namespace marlwood

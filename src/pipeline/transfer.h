@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "common/dem_types.h"
+#include "common/events.h"
+#include "common/result.h"
+#include "grid/elevation_grid.h"
+#include "pipeline/settings.h"
+#include "sdts/georeference.h"
+#include "sdts/module_reader.h"
+
+// The first step of a conversion: a transfer read once, its metadata and then its elevations.
+namespace marlwood {
+
+// How a transfer's metadata modules are read.
+enum class MetadataReading {
+    // The fixed walks the dialogue has always made: a damaged module is reported as events and
+    // what was not found reads as 0, so the conversion goes on.
+    Walks,
+    // The ISO 8211 reader: a damaged module refuses the transfer with one line naming it.
+    Strict,
+};
+
+struct TransferMetadata {
+    ValueType value_type = 0;
+    GridSize size;
+    GridSpacing grid_spacing = kNoSpacing;
+    double posting_m = 0;  // metres between cells; 0 when unknown
+    // Metres in one unit of the elevations; nothing when DDSH names no unit marlwood knows
+    // (`unit_problem` says why). Only a strict read learns it.
+    std::optional<double> unit_m;
+    std::string unit_problem;
+    // Where the grid lies, when asked for.
+    std::optional<Georeference> georeference;
+};
+
+// Reads DDSH, LDEF and IREF (and, strictly with `placed`, RSDF, XREF and DDOM). A grid whose size
+// a .ter file cannot hold is refused either way.
+Result<TransferMetadata> readTransferMetadata(const TransferModules& modules,
+                                              MetadataReading reading, bool placed,
+                                              EventSink& events);
+
+// A decoded grid: the first CEL0 record is row 0, the northern row. Cells are in whole units of
+// the transfer or, with `thousandths`, in thousandths of them (true heights keep BFP32 decimals).
+struct DecodedGrid {
+    ElevationGrid grid;
+    GridSize size;
+    Extremes extremes;  // in whole units
+    bool thousandths = false;
+    double unit_m = 1;     // metres in one unit
+    double posting_m = 0;  // metres between cells; 0 when unknown
+};
+
+// The grid of `size`, every cell void, after asking the machine for the memory (thousandths:
+// void kept in thousandths). An Error when it cannot be had.
+Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths);
+
+// Decodes CEL0 into a fresh grid. With the walks, SPDM's corners are read after it, as the
+// dialogue shows them.
+Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const TransferMetadata& metadata,
+                                   MetadataReading reading, bool thousandths, EventSink& events);
+
+// Decodes a transfer only for its extremes, a row at a time, holding no grid.
+Extremes decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
+                        EventSink& events);
+
+// Why a grid of this size cannot be converted, or nothing when it can: a side beyond 16 bits
+// cannot be written to a .ter file (it is the mark of a damaged LDEF).
+std::optional<std::string> gridSizeProblem(const GridSize& size, const std::string& ldef_name);
+
+// The text that abandons a conversion whose grid does not fit in memory.
+std::string noMemoryProblem(const GridSize& size);
+
+// Metres in one unit named by DDSH: METERS (or METRES) or FEET; nothing for any other.
+std::optional<double> unitMetres(const std::string& unit);
+
+// 10 or 30 for the postings the walks know, 0 for any other.
+double postingMetres(GridSpacing spacing);
+
+}  // namespace marlwood

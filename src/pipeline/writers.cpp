@@ -1,0 +1,62 @@
+#include "pipeline/writers.h"
+
+#include <limits>
+#include <vector>
+
+#include "platform/whole_file.h"
+#include "preview/preview.h"
+#include "ter/ter_writer.h"
+
+namespace marlwood {
+
+void writeTer(std::ostream& out, const Terrain& terrain) {
+    const GridSize& size = terrain.size();
+    const auto write = [&out](const auto& header) {
+        out.write(reinterpret_cast<const char*>(header.data()),
+                  static_cast<std::streamsize>(header.size()));
+    };
+    if (const auto& scale = terrain.true_scale) {
+        write(trueScaleHeader(size.rows, size.columns, size.min_rows_cols,
+                              static_cast<float>(scale->scal_m), scale->height_scale,
+                              scale->base_height));
+    } else {
+        write(terHeader(size.rows, size.columns, terrain.height_scale, size.min_rows_cols));
+    }
+    // The file holds the southern row first: the grid's rows in reverse.
+    writeTerBody(
+        out, size.rows, size.columns,
+        [&](std::int32_t y, std::int32_t* heights) {
+            terrain.rowHeights(size.rows - 1 - y, heights);
+        },
+        terrain.voidHeight());
+}
+
+Status writeTerFile(const std::string& path, const Terrain& terrain) {
+    std::string problem;
+    if (!writeWholeFile(
+            path,
+            [&](std::ostream& out) {
+                writeTer(out, terrain);
+                return true;
+            },
+            problem)) {
+        return failure(problem);
+    }
+    return {};
+}
+
+Status writePreviewFile(const std::string& png_path, const Terrain& terrain) {
+    // Each height read back as metres, as a reader of the file would see it.
+    PreviewInput input;
+    input.rows = terrain.size().rows;
+    input.columns = terrain.size().columns;
+    input.posting_m = terrain.decoded.posting_m > 0 ? terrain.decoded.posting_m : 30.0;
+    input.metres = [&](std::int32_t row, std::int32_t column) {
+        const std::int32_t h =
+            terrain.height(terrain.decoded.grid[static_cast<std::size_t>(row)][column]);
+        return h == kVoidMarker ? std::numeric_limits<double>::quiet_NaN() : terrain.metres(h);
+    };
+    return writePreview(png_path, input);
+}
+
+}  // namespace marlwood

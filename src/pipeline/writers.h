@@ -1,0 +1,22 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "common/result.h"
+#include "pipeline/terrain.h"
+
+// The third step: a prepared terrain written by a writer.
+namespace marlwood {
+
+// The .ter file's bytes, header then heights (the southern row first), to an open stream: the
+// dialogue's own file. The stream's state tells whether every byte went.
+void writeTer(std::ostream& out, const Terrain& terrain);
+
+// The .ter file written whole through a temporary name renamed into place.
+Status writeTerFile(const std::string& path, const Terrain& terrain);
+
+// The PNG picture of the heights as written, north up.
+Status writePreviewFile(const std::string& png_path, const Terrain& terrain);
+
+}  // namespace marlwood
