@@ -12,7 +12,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -20,8 +19,9 @@
 #include "bench_transfer.h"
 #include "conversation.h"
 #include "grid/elevation_grid.h"
-#include "grid/height_scaling.h"
 #include "grid/void_fill.h"
+#include "pipeline/terrain.h"
+#include "pipeline/writers.h"
 #include "sdts/module_reader.h"
 #include "sdts/record_decoder.h"
 #include "temp_dir.h"
@@ -71,12 +71,12 @@ void removeFile(const std::string& path) {
 
 void decodeModule(const QuadFixture& f, marlwood::ModuleReader& reader,
                   marlwood::ElevationGrid& grid, marlwood::DecoderState& decoder,
-                  std::ostream& console) {
+                  marlwood::EventSink& events) {
     const std::string cel0 = f.prefix + "cel0.ddf";
     marlwood::openCel0AtFirstRecord(reader, cel0);
     marlwood::decodeCel0Rows(
         reader, f.value_type, f.rows, f.columns,
-        [&](std::int32_t r) { return grid[static_cast<std::size_t>(r)]; }, decoder, console, cel0);
+        [&](std::int32_t r) { return grid[static_cast<std::size_t>(r)]; }, decoder, events, cel0);
     reader.close();
 }
 
@@ -105,8 +105,8 @@ const QuadFixture& fixture(Quad quad) {
     marlwood::allocateRows(grid, f->rows, f->columns);
     marlwood::ModuleReader reader;
     marlwood::DecoderState decoder;
-    std::ostringstream console;
-    decodeModule(*f, reader, grid, decoder, console);
+    marlwood::NoEvents events;
+    decodeModule(*f, reader, grid, decoder, events);
     f->raw.reserve(static_cast<std::size_t>(f->cells()));
     for (std::int32_t r = 0; r < f->rows; ++r) {
         const std::int32_t* row = grid[static_cast<std::size_t>(r)];
@@ -148,11 +148,10 @@ void BM_DecodeCel0(benchmark::State& state, Quad quad) {
     marlwood::ElevationGrid grid;
     marlwood::allocateRows(grid, f.rows, f.columns);
     marlwood::ModuleReader reader;
-    std::ostringstream console;
+    marlwood::NoEvents events;
     for (auto _ : state) {
         marlwood::DecoderState decoder;
-        decodeModule(f, reader, grid, decoder, console);
-        console.str({});
+        decodeModule(f, reader, grid, decoder, events);
         benchmark::DoNotOptimize(decoder.max_elevation);
         benchmark::ClobberMemory();
     }
@@ -160,68 +159,37 @@ void BM_DecodeCel0(benchmark::State& state, Quad quad) {
     setRates(state, f, f.cel0_bytes);
 }
 
-// Includes what scaleAndFlip does besides the arithmetic: releasing the raw grid and creating
-// and filling the scratch grid.
-void BM_ScaleAndFlip(benchmark::State& state, Quad quad) {
+// The terrain's heights made row by row from the grid (colormap, rows reversed) and written with
+// the header into a new file, as a conversion writes it.
+void BM_WriteTer(benchmark::State& state, Quad quad) {
     const QuadFixture& f = fixture(quad);
-    std::ostringstream console;
-    const marlwood::Colormap colormap =
-        marlwood::computeColormap(f.max_elevation, f.min_elevation, console);
-    marlwood::ElevationGrid raw, scaled, scratch;
-    for (auto _ : state) {
-        state.PauseTiming();
-        marlwood::allocateRows(raw, f.rows, f.columns);
-        marlwood::allocateRows(scaled, f.rows, f.columns);
-        for (std::int32_t r = 0; r < f.rows; ++r) {
-            const auto* from = f.raw.data() + static_cast<std::size_t>(r) * f.columns;
-            std::copy(from, from + f.columns, raw[static_cast<std::size_t>(r)]);
-        }
-        state.ResumeTiming();
-        marlwood::scaleAndFlip(raw, scaled, scratch, f.rows, f.columns, colormap.colormap_slope,
-                               colormap.colormap_intercept);
-        benchmark::ClobberMemory();
-        state.PauseTiming();
-        marlwood::releaseGrid(scratch, f.rows);
-        marlwood::releaseGrid(scaled, f.rows);
-        state.ResumeTiming();
+    auto decoded =
+        marlwood::allocateDecodedGrid({f.rows, f.columns, std::min(f.rows, f.columns) - 1}, false);
+    if (!decoded) {
+        state.SkipWithError(decoded.message().c_str());
+        return;
     }
-    // The raw grid read, the scaled grid written, and the scaled grid copied into scratch.
-    setRates(state, f, 16 * f.cells());
-}
-
-// Header and body into a new file, as the conversion writes it.
-void BM_WriteTerBody(benchmark::State& state, Quad quad) {
-    const QuadFixture& f = fixture(quad);
-    std::ostringstream console;
-    const marlwood::Colormap colormap =
-        marlwood::computeColormap(f.max_elevation, f.min_elevation, console);
-    marlwood::ElevationGrid scaled;
-    marlwood::allocateRows(scaled, f.rows, f.columns);
     for (std::int32_t r = 0; r < f.rows; ++r) {
-        const auto* from = f.raw.data() + static_cast<std::size_t>(f.rows - 1 - r) * f.columns;
-        std::int32_t* to = scaled[static_cast<std::size_t>(r)];
-        for (std::int32_t c = 0; c < f.columns; ++c) {
-            to[c] = marlwood::scaleElevation(from[c], colormap.colormap_slope,
-                                             colormap.colormap_intercept);
-        }
+        const auto* from = f.raw.data() + static_cast<std::size_t>(r) * f.columns;
+        std::copy(from, from + f.columns, decoded->grid[static_cast<std::size_t>(r)]);
     }
+    decoded->extremes = {f.max_elevation, f.min_elevation};
+    marlwood::NoEvents events;
+    const auto terrain = marlwood::prepareTerrain(std::move(*decoded), {}, events);
     const std::string path = benchDir() / "body.ter";
     for (auto _ : state) {
         state.PauseTiming();
         removeFile(path);
         state.ResumeTiming();
         std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-        marlwood::writeTerHeader(out, f.rows, f.columns, kHeightScale,
-                                 std::min(f.rows, f.columns) - 1);
-        marlwood::writeTerBody(out, f.rows, f.columns, scaled);
+        marlwood::writeTer(out, *terrain);
         out.close();
         if (!out) {
             state.SkipWithError("cannot write the .ter file");
             break;
         }
     }
-    marlwood::releaseGrid(scaled, f.rows);
-    setRates(state, f, f.ter_bytes);
+    setRates(state, f, 4 * f.cells() + f.ter_bytes);
 }
 
 // The void fill of a full-size quad half void: one hole of half the quad's area in its middle (the
@@ -279,16 +247,10 @@ BENCHMARK_CAPTURE(BM_DecodeCel0, bfp32_10m, Quad::Bfp32At10m)
 BENCHMARK_CAPTURE(BM_DecodeCel0, bi16_30m, Quad::Bi16At30m)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_ScaleAndFlip, bfp32_10m, Quad::Bfp32At10m)
+BENCHMARK_CAPTURE(BM_WriteTer, bfp32_10m, Quad::Bfp32At10m)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(BM_ScaleAndFlip, bi16_30m, Quad::Bi16At30m)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_WriteTerBody, bfp32_10m, Quad::Bfp32At10m)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_WriteTerBody, bi16_30m, Quad::Bi16At30m)
+BENCHMARK_CAPTURE(BM_WriteTer, bi16_30m, Quad::Bi16At30m)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_FillVoids, hole_10m, Voids::Hole)
