@@ -37,18 +37,18 @@ bool inside(std::string_view part, std::string_view whole) {
 
 void readField(const iso::Field& field, std::string_view module) {
     if (!inside(field.data, module)) broken("a field outside the module");
-    const iso::Parsed<std::vector<iso::Subfield>> subfields = iso::splitSubfields(field);
-    if (!subfields.value) return expectOneLine(subfields.error, "splitSubfields");
+    const iso::Result<std::vector<iso::Subfield>> subfields = iso::splitSubfields(field);
+    if (!subfields) return expectOneLine(subfields.message(), "splitSubfields");
     const std::size_t round = field.description->labels.size();
-    for (std::size_t i = 0; i < subfields.value->size(); ++i) {
-        const iso::Subfield& s = (*subfields.value)[i];
+    for (std::size_t i = 0; i < subfields->size(); ++i) {
+        const iso::Subfield& s = (*subfields)[i];
         if (!inside(s.bytes, field.data)) broken("a subfield outside its field");
         if (s.format->width > 0 && s.bytes.size() != s.format->width) broken("a width not kept");
         iso::integerValue(s);
         iso::realValue(s);
         if (i < round) {
-            const iso::Parsed<iso::Subfield> found = iso::findSubfield(field, s.label);
-            if (!found.value) broken("a subfield split but not found: " + found.error);
+            const iso::Result<iso::Subfield> found = iso::findSubfield(field, s.label);
+            if (!found) broken("a subfield split but not found: " + found.message());
         }
     }
 }
@@ -71,6 +71,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const marlwood::ModuleSource module("m.ddf", std::make_shared<const std::string>(bytes));
     const marlwood::GeoreferenceResult result =
         marlwood::readGeoreference({module, module, module, module, module, module});
-    if (!result.georeference) expectOneLine(result.error, "readGeoreference");
+    if (!result.georeference) expectOneLine(result.message(), "readGeoreference");
     return 0;
 }

@@ -100,19 +100,19 @@ std::vector<FieldValues> readFields(std::string_view label, const ModuleSource& 
                                     std::string_view tag) {
     const std::string where = std::string(label) + " module " + module.name + ": ";
     if (module.name.empty()) throw Refusal{"the transfer has no " + std::string(label) + " module"};
-    const WholeModule whole = readWholeModule(module, kMaxGeoreferenceModuleBytes);
-    if (!whole.bytes) throw Refusal{where + whole.error};
-    iso8211::ModuleParser parser(*whole.bytes);
+    const Result<std::string> whole = readWholeModule(module, kMaxGeoreferenceModuleBytes);
+    if (!whole) throw Refusal{where + whole.message()};
+    iso8211::ModuleParser parser(*whole);
     std::vector<FieldValues> fields;
     iso8211::Record record;
     while (parser.next(record)) {
         const iso8211::Field* field = record.find(tag);
         if (field == nullptr) continue;
-        iso8211::Parsed<std::vector<Subfield>> subfields = iso8211::splitSubfields(*field);
-        if (!subfields.value) throw Refusal{where + subfields.error};
+        Result<std::vector<Subfield>> subfields = iso8211::splitSubfields(*field);
+        if (!subfields) throw Refusal{where + subfields.message()};
         std::vector<Value> values;
-        values.reserve(subfields.value->size());
-        for (const Subfield& s : *subfields.value) {
+        values.reserve(subfields->size());
+        for (const Subfield& s : *subfields) {
             values.push_back(Value{std::string(s.label), *s.format, std::string(s.bytes)});
         }
         fields.emplace_back(where + "field " + std::string(tag) + ": ", std::move(values));

@@ -23,8 +23,8 @@ constexpr std::size_t kMaxRecordBytes = 99999;
 constexpr std::size_t kMaxBinaryBits = 64;
 
 template <typename T>
-Parsed<T> failed(std::string error) {
-    return Parsed<T>{std::nullopt, std::move(error)};
+Result<T> failed(std::string error) {
+    return failure(std::move(error));
 }
 
 // Bytes from a module fit for a one-line message: control bytes shown as '?', long texts cut.
@@ -72,15 +72,15 @@ class FormatParser {
   public:
     explicit FormatParser(std::string_view text) : text_(text) {}
 
-    Parsed<std::vector<SubfieldFormat>> run() {
+    Result<std::vector<SubfieldFormat>> run() {
         std::vector<SubfieldFormat> formats;
-        if (text_.empty()) return {std::move(formats), {}};
+        if (text_.empty()) return std::move(formats);
         if (!group(formats, 1)) return failed<std::vector<SubfieldFormat>>(why());
         if (pos_ != text_.size()) {
             fail(shown(text_.substr(pos_)) + " after the closing parenthesis");
             return failed<std::vector<SubfieldFormat>>(why());
         }
-        return {std::move(formats), {}};
+        return std::move(formats);
     }
 
   private:
@@ -292,11 +292,11 @@ std::string splitInto(const Field& field, std::string_view stop, std::vector<Sub
 
 }  // namespace
 
-Parsed<std::vector<SubfieldFormat>> parseFormatControls(std::string_view text) {
+Result<std::vector<SubfieldFormat>> parseFormatControls(std::string_view text) {
     return FormatParser(text).run();
 }
 
-Parsed<Leader> parseLeader(std::string_view bytes, bool descriptive) {
+Result<Leader> parseLeader(std::string_view bytes, bool descriptive) {
     if (bytes.size() < kLeaderBytes) {
         return failed<Leader>("a leader needs 24 bytes, " + std::to_string(bytes.size()) + " left");
     }
@@ -345,10 +345,10 @@ Parsed<Leader> parseLeader(std::string_view bytes, bool descriptive) {
                               " is outside 25.." + std::to_string(leader.record_length) +
                               ", the record's length");
     }
-    return {leader, {}};
+    return leader;
 }
 
-Parsed<std::vector<DirectoryEntry>> parseDirectory(std::string_view record, const Leader& leader) {
+Result<std::vector<DirectoryEntry>> parseDirectory(std::string_view record, const Leader& leader) {
     using Entries = std::vector<DirectoryEntry>;
     if (leader.base_address < kLeaderBytes + 1 || leader.base_address > record.size()) {
         return failed<Entries>("base address " + std::to_string(leader.base_address) +
@@ -394,10 +394,10 @@ Parsed<std::vector<DirectoryEntry>> parseDirectory(std::string_view record, cons
         entry.position = *position;
         entries.push_back(std::move(entry));
     }
-    return {std::move(entries), {}};
+    return std::move(entries);
 }
 
-Parsed<FieldDescription> parseFieldDescription(std::string tag, std::string_view bytes,
+Result<FieldDescription> parseFieldDescription(std::string tag, std::string_view bytes,
                                                std::size_t field_control_length) {
     const std::string where = "field " + shown(tag) + ": ";
     if (bytes.empty() || bytes.back() != kFieldTerminator) {
@@ -445,15 +445,15 @@ Parsed<FieldDescription> parseFieldDescription(std::string tag, std::string_view
             labels.remove_prefix(end + 1);
         }
     }
-    Parsed<std::vector<SubfieldFormat>> formats = parseFormatControls(parts[2]);
-    if (!formats.value) return failed<FieldDescription>(where + formats.error);
-    description.formats = std::move(*formats.value);
+    Result<std::vector<SubfieldFormat>> formats = parseFormatControls(parts[2]);
+    if (!formats) return failed<FieldDescription>(where + formats.message());
+    description.formats = std::move(*formats);
     if (description.formats.size() != description.labels.size()) {
         return failed<FieldDescription>(where + std::to_string(description.labels.size()) +
                                         " subfield labels but " +
                                         std::to_string(description.formats.size()) + " formats");
     }
-    return {std::move(description), {}};
+    return std::move(description);
 }
 
 const Field* Record::find(std::string_view tag) const {
@@ -463,14 +463,14 @@ const Field* Record::find(std::string_view tag) const {
     return nullptr;
 }
 
-Parsed<std::vector<Subfield>> splitSubfields(const Field& field) {
+Result<std::vector<Subfield>> splitSubfields(const Field& field) {
     std::vector<Subfield> subfields;
     std::string error = splitInto(field, {}, subfields);
     if (!error.empty()) return failed<std::vector<Subfield>>(std::move(error));
-    return {std::move(subfields), {}};
+    return std::move(subfields);
 }
 
-Parsed<Subfield> findSubfield(const Field& field, std::string_view label) {
+Result<Subfield> findSubfield(const Field& field, std::string_view label) {
     const std::vector<std::string>& labels = field.description->labels;
     if (label.empty() || std::find(labels.begin(), labels.end(), label) == labels.end()) {
         return failed<Subfield>("field " + printable(field.description->tag) + " has no subfield " +
@@ -479,7 +479,7 @@ Parsed<Subfield> findSubfield(const Field& field, std::string_view label) {
     std::vector<Subfield> subfields;
     std::string error = splitInto(field, label, subfields);
     if (!error.empty()) return failed<Subfield>(std::move(error));
-    return {subfields.back(), {}};
+    return subfields.back();
 }
 
 std::optional<std::int64_t> integerValue(const Subfield& subfield) {
@@ -526,37 +526,37 @@ std::optional<double> realValue(const Subfield& subfield) {
 }
 
 ModuleParser::ModuleParser(std::string_view bytes) : bytes_(bytes) {
-    const Parsed<Leader> leader = parseLeader(bytes_, true);
-    if (!leader.value) {
-        fail("descriptive record: " + leader.error);
+    const Result<Leader> leader = parseLeader(bytes_, true);
+    if (!leader) {
+        fail("descriptive record: " + leader.message());
         return;
     }
-    const Leader& ddr = *leader.value;
+    const Leader& ddr = *leader;
     if (ddr.record_length > bytes_.size()) {
         fail("descriptive record: " + std::to_string(ddr.record_length) +
              " bytes long, but the module holds " + std::to_string(bytes_.size()));
         return;
     }
     const std::string_view record = bytes_.substr(0, ddr.record_length);
-    Parsed<std::vector<DirectoryEntry>> entries = parseDirectory(record, ddr);
-    if (!entries.value) {
-        fail("descriptive record: " + entries.error);
+    Result<std::vector<DirectoryEntry>> entries = parseDirectory(record, ddr);
+    if (!entries) {
+        fail("descriptive record: " + entries.message());
         return;
     }
-    for (DirectoryEntry& entry : *entries.value) {
-        Parsed<FieldDescription> description = parseFieldDescription(
+    for (DirectoryEntry& entry : *entries) {
+        Result<FieldDescription> description = parseFieldDescription(
             std::move(entry.tag), record.substr(ddr.base_address + entry.position, entry.length),
             ddr.field_control_length);
-        if (!description.value) {
-            fail("descriptive record: " + description.error);
+        if (!description) {
+            fail("descriptive record: " + description.message());
             return;
         }
-        if (!index_.emplace(description.value->tag, descriptions_.size()).second) {
-            fail("descriptive record: field " + shown(description.value->tag) +
+        if (!index_.emplace(description->tag, descriptions_.size()).second) {
+            fail("descriptive record: field " + shown(description->tag) +
                  " is described twice");
             return;
         }
-        descriptions_.push_back(std::move(*description.value));
+        descriptions_.push_back(std::move(*description));
     }
     pos_ = ddr.record_length;
 }
@@ -585,23 +585,23 @@ bool ModuleParser::next(Record& record) {
         pos_ += repeated_area_;
         return true;
     }
-    const Parsed<Leader> leader = parseLeader(rest, false);
-    if (!leader.value) return fail(where + leader.error);
-    const Leader& l = *leader.value;
+    const Result<Leader> leader = parseLeader(rest, false);
+    if (!leader) return fail(where + leader.message());
+    const Leader& l = *leader;
     if (l.record_length > rest.size()) {
         return fail(where + std::to_string(l.record_length) + " bytes long, " +
                     std::to_string(rest.size()) + " left");
     }
     const std::string_view bytes = rest.substr(0, l.record_length);
-    Parsed<std::vector<DirectoryEntry>> entries = parseDirectory(bytes, l);
-    if (!entries.value) return fail(where + entries.error);
+    Result<std::vector<DirectoryEntry>> entries = parseDirectory(bytes, l);
+    if (!entries) return fail(where + entries.message());
     record.leader_id = l.leader_id;
-    if (!readFields(where, bytes, l.base_address, *entries.value, record)) return false;
+    if (!readFields(where, bytes, l.base_address, *entries, record)) return false;
     if (l.leader_id == 'R') {
         // The records after it are field areas of the same layout, to the end of the module.
         repeated_area_ = l.record_length - l.base_address;
         if (repeated_area_ == 0) return fail(where + "an 'R' record with no fields to repeat");
-        repeated_ = std::move(*entries.value);
+        repeated_ = std::move(*entries);
     }
     pos_ += l.record_length;
     return true;

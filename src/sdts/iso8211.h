@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.h"
+
 namespace marlwood::iso8211 {
 
 inline constexpr char kFieldTerminator = '\x1e';
@@ -27,13 +29,6 @@ inline constexpr std::size_t kLeaderBytes = 24;
 inline constexpr std::size_t kMaxSubfields = 1024;
 // The deepest nesting of parenthesised format groups, so hostile text cannot exhaust the stack.
 inline constexpr std::size_t kMaxFormatDepth = 8;
-
-// A value, or the line that says why there is none.
-template <typename T>
-struct Parsed {
-    std::optional<T> value;
-    std::string error;
-};
 
 // ---- Format controls
 
@@ -52,7 +47,7 @@ struct SubfieldFormat {
 
 // "(A,I,4A,6R)" or "(A(4),3I(5))" or "(B(16))", repeats and nested groups expanded in order.
 // Empty text (fields that hold no subfields) gives no formats.
-Parsed<std::vector<SubfieldFormat>> parseFormatControls(std::string_view text);
+Result<std::vector<SubfieldFormat>> parseFormatControls(std::string_view text);
 
 // ---- Leader and directory
 
@@ -69,7 +64,7 @@ struct Leader {
 // The leader at the start of `bytes`: of the descriptive record when `descriptive`, else of a
 // data record. Checks that its numbers are digits and agree with each other, not that the record
 // fits in `bytes`.
-Parsed<Leader> parseLeader(std::string_view bytes, bool descriptive);
+Result<Leader> parseLeader(std::string_view bytes, bool descriptive);
 
 struct DirectoryEntry {
     std::string tag;
@@ -79,7 +74,7 @@ struct DirectoryEntry {
 
 // The directory of `record` (exactly `leader.record_length` bytes): its entries, each field
 // checked to lie inside the field area.
-Parsed<std::vector<DirectoryEntry>> parseDirectory(std::string_view record, const Leader& leader);
+Result<std::vector<DirectoryEntry>> parseDirectory(std::string_view record, const Leader& leader);
 
 // ---- The descriptive record
 
@@ -93,7 +88,7 @@ struct FieldDescription {
 };
 
 // One field description: `bytes` are the field as the directory gives it.
-Parsed<FieldDescription> parseFieldDescription(std::string tag, std::string_view bytes,
+Result<FieldDescription> parseFieldDescription(std::string tag, std::string_view bytes,
                                                std::size_t field_control_length);
 
 // ---- Data records and subfields
@@ -119,11 +114,11 @@ struct Subfield {
 
 // The subfields of a field in order: one of each label, or for a repeating field as many rounds
 // as the data holds. Bytes after the last subfield of a field that does not repeat are ignored.
-Parsed<std::vector<Subfield>> splitSubfields(const Field& field);
+Result<std::vector<Subfield>> splitSubfields(const Field& field);
 
 // The first subfield `label` of `field`; an error when the field has no such label or its data
 // ends before it.
-Parsed<Subfield> findSubfield(const Field& field, std::string_view label);
+Result<Subfield> findSubfield(const Field& field, std::string_view label);
 
 // Text forms (A, I, R, S, C) as whole numbers, reals or text; binary forms as numbers. Spaces
 // around a number are allowed, nothing else: no value when the bytes are not a number of that kind

@@ -139,9 +139,9 @@ void ModuleReader::readTextUntil(std::uint8_t terminator, std::size_t limit, std
     }
 }
 
-WholeModule readWholeModule(const ModuleSource& module, std::size_t limit) {
+Result<std::string> readWholeModule(const ModuleSource& module, std::size_t limit) {
     ModuleReader reader;
-    if (!reader.open(module)) return {std::nullopt, "cannot open " + module.name};
+    if (!reader.open(module)) return failure("cannot open " + module.name);
     std::string bytes;
     for (;;) {
         const std::span<const std::uint8_t> block = reader.buffered();
@@ -149,11 +149,11 @@ WholeModule readWholeModule(const ModuleSource& module, std::size_t limit) {
         bytes.append(reinterpret_cast<const char*>(block.data()), block.size());
         reader.advance(block.size());
         const std::uint8_t byte = reader.readByte();  // the next block, or the end
-        if (reader.failed()) return {std::move(bytes), {}};
+        if (reader.failed()) return bytes;
         if (bytes.size() == limit) break;
         bytes.push_back(static_cast<char>(byte));
     }
-    return {std::nullopt, module.name + " holds more than " + std::to_string(limit) + " bytes"};
+    return failure(module.name + " holds more than " + std::to_string(limit) + " bytes");
 }
 
 std::int32_t openCel0AtFirstRecord(ModuleReader& input_stream, const ModuleSource& cel0_path) {

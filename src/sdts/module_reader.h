@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/result.h"
+
 namespace marlwood {
 
 // Bytes of the ISO 8211 subset the readers rely on.
@@ -112,12 +114,8 @@ class ModuleReader {
 };
 
 // A whole module read into memory through a ModuleReader, for readers that parse it as a whole.
-// No bytes when it does not open or holds more than `limit` bytes; `error` then says which.
-struct WholeModule {
-    std::optional<std::string> bytes;
-    std::string error;
-};
-WholeModule readWholeModule(const ModuleSource& module, std::size_t limit);
+// An Error when it does not open or holds more than `limit` bytes.
+Result<std::string> readWholeModule(const ModuleSource& module, std::size_t limit);
 
 // The module's data descriptive record is skipped by its own record length, after which the reader
 // stands on byte 0 of the first data record. Returns that length (0 when the module did not open).

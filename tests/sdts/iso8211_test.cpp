@@ -17,6 +17,12 @@
 namespace marlwood::iso8211 {
 namespace {
 
+// The line a failed read gives; empty when it did not fail.
+template <class T>
+std::string errorOf(const Result<T>& result) {
+    return result ? std::string() : result.message();
+}
+
 namespace fs = std::filesystem;
 namespace ts = testsupport;
 using namespace std::string_literals;
@@ -71,14 +77,14 @@ TEST(Iso8211Formats, ExpandRepeatsGroupsAndWidths) {
         {"(3", "the text ends where a format is expected", false},
     };
     for (const auto& c : cases) {
-        const Parsed<std::vector<SubfieldFormat>> parsed = parseFormatControls(c.text);
+        const Result<std::vector<SubfieldFormat>> parsed = parseFormatControls(c.text);
         if (c.ok) {
-            ASSERT_TRUE(parsed.value) << c.text << ": " << parsed.error;
-            EXPECT_EQ(render(*parsed.value), c.expected) << c.text;
+            ASSERT_TRUE(parsed) << c.text << ": " << errorOf(parsed);
+            EXPECT_EQ(render(*parsed), c.expected) << c.text;
         } else {
-            EXPECT_FALSE(parsed.value) << c.text;
-            EXPECT_NE(parsed.error.find(c.expected), std::string::npos)
-                << c.text << ": " << parsed.error;
+            EXPECT_FALSE(parsed) << c.text;
+            EXPECT_NE(errorOf(parsed).find(c.expected), std::string::npos)
+                << c.text << ": " << errorOf(parsed);
         }
     }
 }
@@ -100,8 +106,8 @@ TEST(Iso8211Formats, CapsSubfieldsAndNestingBeforeExpanding) {
         {nine_deep, 0},
     };
     for (const auto& c : cases) {
-        const Parsed<std::vector<SubfieldFormat>> parsed = parseFormatControls(c.text);
-        EXPECT_EQ(parsed.value ? parsed.value->size() : 0, c.count) << c.text << parsed.error;
+        const Result<std::vector<SubfieldFormat>> parsed = parseFormatControls(c.text);
+        EXPECT_EQ(parsed ? parsed->size() : 0, c.count) << c.text << errorOf(parsed);
     }
 }
 
@@ -112,27 +118,27 @@ const std::string kDdrLeader = "002072L 1 0600052   3204";
 const std::string kDataLeader = "00151 D 1   00041   3104";
 
 TEST(Iso8211Leader, ReadsExactlyTwentyFourBytes) {
-    const Parsed<Leader> ddr = parseLeader(kDdrLeader, true);
-    ASSERT_TRUE(ddr.value) << ddr.error;
-    EXPECT_EQ(ddr.value->record_length, 207u);
-    EXPECT_EQ(ddr.value->leader_id, 'L');
-    EXPECT_EQ(ddr.value->field_control_length, 6u);
-    EXPECT_EQ(ddr.value->base_address, 52u);
-    EXPECT_EQ(ddr.value->length_width, 3u);
-    EXPECT_EQ(ddr.value->position_width, 2u);
-    EXPECT_EQ(ddr.value->tag_width, 4u);
+    const Result<Leader> ddr = parseLeader(kDdrLeader, true);
+    ASSERT_TRUE(ddr) << errorOf(ddr);
+    EXPECT_EQ(ddr->record_length, 207u);
+    EXPECT_EQ(ddr->leader_id, 'L');
+    EXPECT_EQ(ddr->field_control_length, 6u);
+    EXPECT_EQ(ddr->base_address, 52u);
+    EXPECT_EQ(ddr->length_width, 3u);
+    EXPECT_EQ(ddr->position_width, 2u);
+    EXPECT_EQ(ddr->tag_width, 4u);
 
-    const Parsed<Leader> data = parseLeader(kDataLeader, false);
-    ASSERT_TRUE(data.value) << data.error;
-    EXPECT_EQ(data.value->record_length, 151u);
-    EXPECT_EQ(data.value->leader_id, 'D');
-    EXPECT_EQ(data.value->base_address, 41u);
-    EXPECT_EQ(data.value->length_width, 3u);
-    EXPECT_EQ(data.value->position_width, 1u);
+    const Result<Leader> data = parseLeader(kDataLeader, false);
+    ASSERT_TRUE(data) << errorOf(data);
+    EXPECT_EQ(data->record_length, 151u);
+    EXPECT_EQ(data->leader_id, 'D');
+    EXPECT_EQ(data->base_address, 41u);
+    EXPECT_EQ(data->length_width, 3u);
+    EXPECT_EQ(data->position_width, 1u);
 
-    const Parsed<Leader> short_one = parseLeader(kDataLeader.substr(0, 23), false);
-    EXPECT_FALSE(short_one.value);
-    EXPECT_EQ(short_one.error, "a leader needs 24 bytes, 23 left");
+    const Result<Leader> short_one = parseLeader(kDataLeader.substr(0, 23), false);
+    EXPECT_FALSE(short_one);
+    EXPECT_EQ(errorOf(short_one), "a leader needs 24 bytes, 23 left");
 }
 
 TEST(Iso8211Leader, RefusesNumbersThatAreNoneOrDisagree) {
@@ -159,9 +165,9 @@ TEST(Iso8211Leader, RefusesNumbersThatAreNoneOrDisagree) {
     for (const auto& c : cases) {
         std::string leader = c.descriptive ? kDdrLeader : kDataLeader;
         leader.replace(c.at, c.bytes.size(), c.bytes);
-        const Parsed<Leader> parsed = parseLeader(leader, c.descriptive);
-        EXPECT_EQ(parsed.error, c.error) << leader;
-        EXPECT_EQ(parsed.value.has_value(), c.error.empty()) << leader;
+        const Result<Leader> parsed = parseLeader(leader, c.descriptive);
+        EXPECT_EQ(errorOf(parsed), c.error) << leader;
+        EXPECT_EQ(parsed.ok(), c.error.empty()) << leader;
     }
 }
 
@@ -175,14 +181,14 @@ std::string twoFieldRecord() {
 
 TEST(Iso8211Directory, FieldsFitTheAreaExactlyOrAreRefused) {
     const std::string record = twoFieldRecord();
-    const Leader leader = *parseLeader(record, false).value;
-    const Parsed<std::vector<DirectoryEntry>> entries = parseDirectory(record, leader);
-    ASSERT_TRUE(entries.value) << entries.error;
-    ASSERT_EQ(entries.value->size(), 2u);
-    EXPECT_EQ((*entries.value)[1].tag, "IREF");
-    EXPECT_EQ((*entries.value)[1].position, 8u);
+    const Leader leader = parseLeader(record, false).value();
+    const Result<std::vector<DirectoryEntry>> entries = parseDirectory(record, leader);
+    ASSERT_TRUE(entries) << errorOf(entries);
+    ASSERT_EQ(entries->size(), 2u);
+    EXPECT_EQ((*entries)[1].tag, "IREF");
+    EXPECT_EQ((*entries)[1].position, 8u);
     // The last field ends exactly at the end of the record.
-    EXPECT_EQ(leader.base_address + 8 + (*entries.value)[1].length, record.size());
+    EXPECT_EQ(leader.base_address + 8 + (*entries)[1].length, record.size());
 
     // Directory "0001" 8 0 then "IREF" 7 8 (one digit each), its terminator at 36.
     ASSERT_EQ(record.substr(24, 13), "000180IREF78\x1e");
@@ -201,11 +207,11 @@ TEST(Iso8211Directory, FieldsFitTheAreaExactlyOrAreRefused) {
     for (const auto& c : cases) {
         std::string damaged = record;
         damaged.replace(c.at, c.bytes.size(), c.bytes);
-        const Parsed<Leader> l = parseLeader(damaged, false);
-        ASSERT_TRUE(l.value) << l.error;
-        const Parsed<std::vector<DirectoryEntry>> parsed = parseDirectory(damaged, *l.value);
-        EXPECT_FALSE(parsed.value);
-        EXPECT_EQ(parsed.error, c.error);
+        const Result<Leader> l = parseLeader(damaged, false);
+        ASSERT_TRUE(l) << errorOf(l);
+        const Result<std::vector<DirectoryEntry>> parsed = parseDirectory(damaged, *l);
+        EXPECT_FALSE(parsed);
+        EXPECT_EQ(errorOf(parsed), c.error);
     }
 }
 
@@ -213,10 +219,10 @@ TEST(Iso8211Directory, FieldsFitTheAreaExactlyOrAreRefused) {
 
 FieldDescription describe(const std::string& tag, const std::string& labels,
                           const std::string& formats) {
-    const Parsed<FieldDescription> parsed =
+    const Result<FieldDescription> parsed =
         parseFieldDescription(tag, ts::fieldDescription("1600;&", "A field", labels, formats), 6);
-    EXPECT_TRUE(parsed.value) << parsed.error;
-    return parsed.value.value_or(FieldDescription{});
+    EXPECT_TRUE(parsed) << errorOf(parsed);
+    return (parsed ? *parsed : FieldDescription{});
 }
 
 TEST(Iso8211Description, ControlsNameLabelsAndFormats) {
@@ -258,15 +264,15 @@ TEST(Iso8211Description, ControlsNameLabelsAndFormats) {
          6, "more than 1024 subfield labels"},
     };
     for (const auto& c : cases) {
-        const Parsed<FieldDescription> parsed = parseFieldDescription("TAGS", c.bytes, c.controls);
-        EXPECT_EQ(parsed.value.has_value(), c.error.empty()) << parsed.error;
-        EXPECT_NE(parsed.error.find(c.error), std::string::npos) << parsed.error;
+        const Result<FieldDescription> parsed = parseFieldDescription("TAGS", c.bytes, c.controls);
+        EXPECT_EQ(parsed.ok(), c.error.empty()) << errorOf(parsed);
+        EXPECT_NE(errorOf(parsed).find(c.error), std::string::npos) << errorOf(parsed);
     }
 }
 
-std::vector<std::string> texts(const Parsed<std::vector<Subfield>>& subfields) {
+std::vector<std::string> texts(const Result<std::vector<Subfield>>& subfields) {
     std::vector<std::string> out;
-    for (const Subfield& s : subfields.value.value_or(std::vector<Subfield>{})) {
+    for (const Subfield& s : (subfields ? *subfields : std::vector<Subfield>{})) {
         out.push_back(std::string(s.label) + "=" + std::string(s.bytes));
     }
     return out;
@@ -274,24 +280,24 @@ std::vector<std::string> texts(const Parsed<std::vector<Subfield>>& subfields) {
 
 TEST(Iso8211Subfields, FixedWidthsFitExactlyOrAreShort) {
     const FieldDescription cell = describe("CELL", "MODN!RCID!ROWI!COLI", "(A(4),3I(5))");
-    const Parsed<std::vector<Subfield>> exact = splitSubfields({&cell, "CEL0000120001200001"});
+    const Result<std::vector<Subfield>> exact = splitSubfields({&cell, "CEL0000120001200001"});
     EXPECT_EQ(texts(exact),
               (std::vector<std::string>{"MODN=CEL0", "RCID=00012", "ROWI=00012", "COLI=00001"}));
-    const Parsed<std::vector<Subfield>> short_one = splitSubfields({&cell, "CEL000012000120000"});
-    EXPECT_FALSE(short_one.value);
-    EXPECT_EQ(short_one.error, "field CELL: subfield COLI needs 5 bytes, 4 left");
+    const Result<std::vector<Subfield>> short_one = splitSubfields({&cell, "CEL000012000120000"});
+    EXPECT_FALSE(short_one);
+    EXPECT_EQ(errorOf(short_one), "field CELL: subfield COLI needs 5 bytes, 4 left");
 
     // A repeating field reads whole rounds to the end of its data.
     const FieldDescription cvls = describe("CVLS", "*ELEVATION", "(B(16))");
     const std::string values("\x02\x5a\xff\x85\x80\x00", 6);
-    const Parsed<std::vector<Subfield>> three = splitSubfields({&cvls, values});
-    ASSERT_TRUE(three.value);
-    ASSERT_EQ(three.value->size(), 3u);
-    EXPECT_EQ(integerValue((*three.value)[0]), 602);
-    EXPECT_EQ(integerValue((*three.value)[1]), -123);
-    EXPECT_EQ(integerValue((*three.value)[2]), -32768);
-    const Parsed<std::vector<Subfield>> odd = splitSubfields({&cvls, values.substr(0, 5)});
-    EXPECT_EQ(odd.error, "field CVLS: subfield ELEVATION needs 2 bytes, 1 left");
+    const Result<std::vector<Subfield>> three = splitSubfields({&cvls, values});
+    ASSERT_TRUE(three);
+    ASSERT_EQ(three->size(), 3u);
+    EXPECT_EQ(integerValue((*three)[0]), 602);
+    EXPECT_EQ(integerValue((*three)[1]), -123);
+    EXPECT_EQ(integerValue((*three)[2]), -32768);
+    const Result<std::vector<Subfield>> odd = splitSubfields({&cvls, values.substr(0, 5)});
+    EXPECT_EQ(errorOf(odd), "field CVLS: subfield ELEVATION needs 2 bytes, 1 left");
 }
 
 TEST(Iso8211Subfields, VariableWidthsEndAtTerminators) {
@@ -319,20 +325,20 @@ TEST(Iso8211Subfields, VariableWidthsEndAtTerminators) {
         {"", {}},
     };
     for (const auto& c : cases) {
-        const Parsed<std::vector<Subfield>> parsed = splitSubfields({&iref, c.data});
+        const Result<std::vector<Subfield>> parsed = splitSubfields({&iref, c.data});
         EXPECT_EQ(texts(parsed), c.expected);
         if (c.expected.empty()) {
-            EXPECT_NE(parsed.error.find("ends before its subfield"), std::string::npos);
+            EXPECT_NE(errorOf(parsed).find("ends before its subfield"), std::string::npos);
         }
     }
     const Field field{&iref,
                       "IREF\x1f"
                       "1\x1f"
                       "30.0"};
-    EXPECT_EQ(findSubfield(field, "RCID").value->bytes, "1");
-    EXPECT_EQ(findSubfield(field, "SFAX").error, "field IREF has no subfield \"SFAX\"");
+    EXPECT_EQ(findSubfield(field, "RCID")->bytes, "1");
+    EXPECT_EQ(errorOf(findSubfield(field, "SFAX")), "field IREF has no subfield \"SFAX\"");
     // Found before the damage after it.
-    EXPECT_EQ(findSubfield({&iref, "IREF"}, "MODN").value->bytes, "IREF");
+    EXPECT_EQ(findSubfield({&iref, "IREF"}, "MODN")->bytes, "IREF");
 }
 
 TEST(Iso8211Values, TextAndBinaryNumbers) {
@@ -371,9 +377,9 @@ TEST(Iso8211Values, TextAndBinaryNumbers) {
         {"(b44)", "\x00\x00\xc0\x7f"s, std::nullopt, std::nullopt},  // a NaN
     };
     for (const auto& c : cases) {
-        const Parsed<std::vector<SubfieldFormat>> format = parseFormatControls(c.format);
-        ASSERT_TRUE(format.value && format.value->size() == 1) << c.format;
-        const Subfield subfield{"V", &format.value->front(), c.bytes};
+        const Result<std::vector<SubfieldFormat>> format = parseFormatControls(c.format);
+        ASSERT_TRUE(format && format->size() == 1) << c.format;
+        const Subfield subfield{"V", &format->front(), c.bytes};
         EXPECT_EQ(integerValue(subfield), c.integer) << c.format << " " << c.bytes;
         EXPECT_EQ(realValue(subfield), c.real) << c.format << " " << c.bytes;
     }
@@ -390,9 +396,9 @@ TEST(Iso8211FuzzFindings, ErrorsAboutOddLabelsStayOneLine) {
     Record record;
     ASSERT_TRUE(parser.next(record)) << parser.error();
     const Field& field = record.fields.at(0);
-    EXPECT_EQ(splitSubfields(field).error, "field C?TD ends before its subfield M?V");
-    EXPECT_EQ(findSubfield(field, "M\nV").error, "field C?TD ends before its subfield M?V");
-    EXPECT_EQ(findSubfield(field, "\n").error, "field C?TD has no subfield \"?\"");
+    EXPECT_EQ(errorOf(splitSubfields(field)), "field C?TD ends before its subfield M?V");
+    EXPECT_EQ(errorOf(findSubfield(field, "M\nV")), "field C?TD ends before its subfield M?V");
+    EXPECT_EQ(errorOf(findSubfield(field, "\n")), "field C?TD has no subfield \"?\"");
 }
 
 // ---- Whole modules
@@ -413,12 +419,12 @@ Walk walk(std::string_view module) {
         ++w.records;
         w.leader_ids += record.leader_id;
         for (const Field& field : record.fields) {
-            const Parsed<std::vector<Subfield>> subfields = splitSubfields(field);
-            if (!subfields.value) {
-                w.error = subfields.error;
+            const Result<std::vector<Subfield>> subfields = splitSubfields(field);
+            if (!subfields) {
+                w.error = errorOf(subfields);
                 return w;
             }
-            w.subfields += subfields.value->size();
+            w.subfields += subfields->size();
         }
     }
     w.error = parser.error();
@@ -481,8 +487,8 @@ TEST(Iso8211RealModules, DuluthCel0RowsAndValues) {
         const Field* cell = record.find("CELL");
         const Field* cvls = record.find("CVLS");
         ASSERT_TRUE(cell && cvls);
-        EXPECT_EQ(integerValue(*findSubfield(*cell, "ROWI").value), row);
-        const std::vector<Subfield> values = *splitSubfields(*cvls).value;
+        EXPECT_EQ(integerValue(findSubfield(*cell, "ROWI").value()), row);
+        const std::vector<Subfield> values = splitSubfields(*cvls).value();
         ASSERT_EQ(values.size(), 323u);
         for (const Subfield& v : values) {
             const std::int64_t elevation = *integerValue(v);
@@ -514,8 +520,8 @@ TEST(Iso8211SyntheticModules, Cel0ValuesReadBackInEveryLayout) {
             std::string leaders;
             while (parser.next(record)) {
                 leaders += record.leader_id;
-                const Parsed<std::vector<Subfield>> values = splitSubfields(*record.find("CVLS"));
-                for (const Subfield& v : values.value.value()) {
+                const Result<std::vector<Subfield>> values = splitSubfields(*record.find("CVLS"));
+                for (const Subfield& v : values.value()) {
                     const float expected = static_cast<float>(t.elevations.at(i++));
                     const std::int64_t bits = *integerValue(v);
                     if (format == ts::CellFormat::Bi16) {

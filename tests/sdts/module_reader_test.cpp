@@ -142,16 +142,16 @@ TEST_F(ModuleFile, ReadWholeModuleWithinItsLimit) {
     write(bytes);
     const auto held = std::make_shared<const std::string>(bytes);
     for (const ModuleSource& source : {ModuleSource(path_.string()), ModuleSource("held", held)}) {
-        const WholeModule exact = readWholeModule(source, bytes.size());
-        EXPECT_TRUE(exact.bytes == bytes) << source.name;
-        EXPECT_EQ(exact.error, "");
-        const WholeModule over = readWholeModule(source, bytes.size() - 1);
-        EXPECT_FALSE(over.bytes);
-        EXPECT_EQ(over.error, source.name + " holds more than 131074 bytes");
+        const Result<std::string> exact = readWholeModule(source, bytes.size());
+        EXPECT_TRUE(exact && *exact == bytes) << source.name;
+        const Result<std::string> over = readWholeModule(source, bytes.size() - 1);
+        ASSERT_FALSE(over);
+        EXPECT_EQ(over.message(), source.name + " holds more than 131074 bytes");
     }
-    EXPECT_EQ(readWholeModule(dir_ / "none.ddf", 10).error, "cannot open " + (dir_ / "none.ddf"));
+    EXPECT_EQ(readWholeModule(dir_ / "none.ddf", 10).message(),
+              "cannot open " + (dir_ / "none.ddf"));
     write("");
-    EXPECT_EQ(readWholeModule(path_.string(), 0).bytes, "");
+    EXPECT_EQ(readWholeModule(path_.string(), 0).value(), "");
 }
 
 TEST_F(ModuleFile, OpenCel0StandsOnTheFirstDataRecord) {
