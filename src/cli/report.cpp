@@ -69,9 +69,7 @@ struct Words {
     }
     void operator()(const event::SpacingRead&) {}
     void operator()(const event::DecodingStarted&) {}
-    void operator()(const event::RecordLeaderRead& e) {
-        line("a record leader: " + std::to_string(e.data_elements) + " values a record");
-    }
+    void operator()(const event::RecordLeaderRead&) {}
     void operator()(const event::UnknownValueType&) {
         warn("a CEL0 record of a value type that is neither BI16 nor BFP32");
     }

@@ -145,5 +145,69 @@ TEST(CommandLine, UsageHelpAndVersion) {
     EXPECT_EQ(ts::commandLine({"-d", "/nonexistent/dir", "x"}).status, 1);
 }
 
+// What a run prints and refuses, by its options: each case names its sources (module prefixes
+// under one directory, each a quad of its own elevations), the options and what it must show.
+TEST(CommandLine, WhatRunsPrintAndRefuse) {
+    ts::TempDir tmp;
+    const auto quad = [&](const std::string& name, int lowest, const char* units = "METERS") {
+        ts::Transfer t = ts::makeQuad(8, 7, ts::CellFormat::Bi16, 30, "5555");
+        for (auto& e : t.elevations) e = e > -1000 ? lowest + static_cast<int>(e) % 100 : e;
+        t.units = units;
+        fs::create_directories(fs::path(tmp / name).parent_path());
+        ts::writeModules(tmp / name, ts::buildModules(t));
+        return tmp / name;
+    };
+    const std::string low = quad("low", 100), high = quad("high", 900);
+    const std::string a = quad("a/5555", 300), b = quad("b/5555", 400);
+    const std::string furlongs = quad("furlongs", 100, "FURLONGS");
+    ts::writeFile(tmp.path() / "kept.ter", "keep me");
+    const struct {
+        std::vector<std::string> arguments;
+        bool terminal;
+        int status;
+        std::vector<std::string> out{}, err{};          // each must be there
+        std::vector<std::string> not_out{}, not_err{};  // each must not
+    } cases[] = {
+        {{"-q", "-d", tmp / "q", low, high}, true, 0, {}, {}, {"low"}, {" of 2 sources"}},
+        {{"-d", tmp / "p", low, high}, true, 0, {low + ": 8 x 7"}, {"\r1 of 2 sources"}, {}, {}},
+        {{"-v", "-d", tmp / "v", low}, false, 0, {low + ": grid 8 x 7", low + ": colormap: "}},
+        // One colormap from both ranges: each source's line shows the union's range.
+        {{"-v", "--common-range", "-d", tmp / "c", low, high},
+         false,
+         0,
+         {low + ": colormap: range 898,", high + ": colormap: range 898,"}},
+        // The first source given gets a shared name, whatever the jobs.
+        {{"-j", "2", "-d", tmp.path(), a, b},
+         false,
+         1,
+         {a + ": "},
+         {b + ": writes " + (tmp / "5555.ter") + " like " + a}},
+        {{"--true-scale", "-d", tmp / "t", furlongs},
+         false,
+         1,
+         {},
+         {"no true scale: " + furlongs + "ddsh.ddf gives the unit \"FURLONGS\""}},
+        {{"--merge", "-o", tmp / "kept.ter", low, high},
+         false,
+         1,
+         {},
+         {"kept.ter exists; -f replaces it", "nothing merged"}},
+        {{"--preview", "-o", tmp / "x.png", low}, false, 2, {}, {"--preview writes"}},
+        {{"-f", "-o", low + "ldef.ddf", low}, false, 1, {}, {"is an input of this run"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.arguments));
+        const ts::CliRun run = ts::commandLine(c.arguments, c.terminal);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        for (const std::string& s : c.out) EXPECT_NE(run.out.find(s), std::string::npos) << run.out;
+        for (const std::string& s : c.err) EXPECT_NE(run.err.find(s), std::string::npos) << run.err;
+        for (const std::string& s : c.not_out) EXPECT_EQ(run.out.find(s), run.out.npos) << run.out;
+        for (const std::string& s : c.not_err) EXPECT_EQ(run.err.find(s), run.err.npos) << run.err;
+    }
+    EXPECT_EQ(ts::readFile(tmp.path() / "kept.ter"), "keep me");
+    EXPECT_FALSE(fs::exists(tmp.path() / "x.png"));
+    EXPECT_GT(fs::file_size(low + "ldef.ddf"), 100u);
+}
+
 }  // namespace
 }  // namespace marlwood

@@ -42,9 +42,9 @@ struct CliRun {
     int status = -1;
     std::string out, err;
 };
-inline CliRun commandLine(const std::vector<std::string>& arguments) {
+inline CliRun commandLine(const std::vector<std::string>& arguments, bool err_is_terminal = false) {
     std::ostringstream out, err;
-    const int status = runCommandLine(arguments, out, err, false);
+    const int status = runCommandLine(arguments, out, err, err_is_terminal);
     return {status, out.str(), err.str()};
 }
 
