@@ -91,6 +91,7 @@ struct FoundModule {
 // Reads the headers of an opened archive through to its end.
 FoundTransfer readOpened(archive* a, const std::string& display_name) {
     std::array<std::optional<FoundModule>, kModuleKinds.size()> found;
+    std::array<std::string, kModuleKinds.size()> linked;  // the first link named like each module
     TransferModules modules;
     const FoundModule* first = nullptr;  // the first module found gives the transfer's prefix
     std::size_t members = 0;
@@ -99,11 +100,11 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
         const int status = la().next_header(a, &entry);
         if (status == ARCHIVE_EOF) break;
         if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
-            return failure("damaged archive: " + errorOf(a));
+            return notFound("damaged archive: " + errorOf(a));
         }
         if (++members > kMaxArchiveMembers) {
-            return failure("holds more than " + std::to_string(kMaxArchiveMembers) +
-                           " members; a DEM transfer has about 20");
+            return notFound("holds more than " + std::to_string(kMaxArchiveMembers) +
+                            " members; a DEM transfer has about 20");
         }
         const char* raw_name = la().entry_pathname(entry);
         const std::string_view name = raw_name != nullptr ? raw_name : "";
@@ -111,20 +112,24 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
         std::string_view shown = name;
         while (shown.starts_with("./")) shown.remove_prefix(2);
         const std::string member = printable(shown);
-        if (stepsUp(name)) return failure("member " + member + " has \"..\" in its name");
+        if (stepsUp(name)) return notFound("member " + member + " has \"..\" in its name");
         const bool size_known = la().entry_size_is_set(entry) != 0;
         const auto declared = static_cast<std::uint64_t>(la().entry_size(entry));
         if (size_known && declared > kMaxCel0ModuleBytes) {
-            return failure("member " + member + " declares " + std::to_string(declared) +
-                           " bytes, more than any module may hold (" +
-                           mebibytes(kMaxCel0ModuleBytes) + ")");
-        }
-        // Links and directories are no modules, whatever their name; other members are skipped
-        // by the next header read, their data never read.
-        if (la().entry_filetype(entry) != AE_IFREG || la().entry_hardlink(entry) != nullptr) {
-            continue;
+            return notFound("member " + member + " declares " + std::to_string(declared) +
+                            " bytes, more than any module may hold (" +
+                            mebibytes(kMaxCel0ModuleBytes) + ")");
         }
         std::optional<ModuleName> module = matchModuleName(baseName(name), true);
+        // Links and directories are no modules, whatever their name; other members are skipped
+        // by the next header read, their data never read. A link named like a module is kept
+        // for the message, should that module be missing.
+        const bool hard_link = la().entry_hardlink(entry) != nullptr;
+        if (la().entry_filetype(entry) != AE_IFREG || hard_link) {
+            const bool link = hard_link || la().entry_filetype(entry) == AE_IFLNK;
+            if (module && link && linked[module->kind].empty()) linked[module->kind] = member;
+            continue;
+        }
         if (!module) continue;
         const ModuleKind& kind = kModuleKinds[module->kind];
         std::optional<FoundModule>& held = found[module->kind];
@@ -135,22 +140,22 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
             if (first != nullptr && module->prefix != first->prefix) continue;
             if (held && held->prefix != module->prefix) {
                 if (first == nullptr) {
-                    return failure("holds modules of two transfers: " + held->member + " and " +
-                                   member);
+                    return notFound("holds modules of two transfers: " + held->member + " and " +
+                                    member);
                 }
                 held.reset();  // held before the transfer was known, and not of it
             }
         } else if (first != nullptr && module->prefix != first->prefix) {
-            return failure("holds modules of two transfers: " + first->member + " and " + member);
+            return notFound("holds modules of two transfers: " + first->member + " and " + member);
         }
         if (held) {
-            return failure("holds the " + std::string(kind.label) +
-                           " module twice: " + held->member + " and " + member);
+            return notFound("holds the " + std::string(kind.label) +
+                            " module twice: " + held->member + " and " + member);
         }
         if (size_known && declared > kind.max_bytes) {
-            return failure("member " + member + " declares " + std::to_string(declared) +
-                           " bytes, more than the " + mebibytes(kind.max_bytes) + " allowed for " +
-                           std::string(kind.label));
+            return notFound("member " + member + " declares " + std::to_string(declared) +
+                            " bytes, more than the " + mebibytes(kind.max_bytes) + " allowed for " +
+                            std::string(kind.label));
         }
         std::string bytes;
         bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(declared, 8u << 20)));
@@ -160,20 +165,26 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
             problem = gunzip(bytes, kind.max_bytes, kind.label, unpacked);
             bytes = std::move(unpacked);
         }
-        if (!problem.empty()) return failure("member " + member + " " + problem);
+        if (!problem.empty()) return notFound("member " + member + " " + problem);
         held = FoundModule{member, module->prefix};
         if (first == nullptr && kind.required) first = &*held;
         modules.*kind.slot = ModuleSource(display_name + ":" + member,
                                           std::make_shared<const std::string>(std::move(bytes)));
     }
+    const auto notFollowed = [&](std::size_t kind) {
+        return linked[kind].empty()
+                   ? std::string()
+                   : "; " + linked[kind] + " is a link, and links in an archive are not followed";
+    };
     if (first == nullptr) {
-        return failure("holds no SDTS DEM modules (no member named like NNNNcel0.ddf)");
+        return notFound("holds no SDTS DEM modules (no member named like NNNNcel0.ddf)" +
+                        notFollowed(0));
     }
     for (std::size_t i = 0; i < kModuleKinds.size(); ++i) {
         const ModuleKind& kind = kModuleKinds[i];
         if (kind.required && !found[i]) {
-            return failure("holds no member " + printable(first->prefix) +
-                           std::string(kind.suffix) + " (in either case)");
+            return notFound("holds no member " + printable(first->prefix) +
+                            std::string(kind.suffix) + " (in either case)" + notFollowed(i));
         }
         if (!kind.required && found[i] && found[i]->prefix != first->prefix) {
             modules.*kind.slot = ModuleSource();
@@ -203,26 +214,26 @@ bool archivesSupported() {
 }
 
 FoundTransfer readArchiveTransfer(const std::string& display_name, std::string_view bytes) {
-    if (std::string problem; archiveLibrary(problem) == nullptr) return failure(problem);
+    if (std::string problem; archiveLibrary(problem) == nullptr) return notFound(problem);
     ArchivePtr a = newReader();
-    if (!a) return failure("cannot read the archive: out of memory");
+    if (!a) return notFound("cannot read the archive: out of memory");
     if (la().open_memory(a.get(), bytes.data(), bytes.size()) != ARCHIVE_OK) {
-        return failure("damaged archive: " + errorOf(a.get()));
+        return notFound("damaged archive: " + errorOf(a.get()));
     }
     return readOpened(a.get(), display_name);
 }
 
 namespace source_detail {
 FoundTransfer readArchiveFile(const std::string& path) {
-    if (std::string problem; archiveLibrary(problem) == nullptr) return failure(problem);
+    if (std::string problem; archiveLibrary(problem) == nullptr) return notFound(problem);
     // Opened here, so that a file that cannot be read is told apart from one that is no archive.
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                                &std::fclose);
-    if (!file) return failure("cannot read the archive: " + printable(std::strerror(errno)));
+    if (!file) return notFound("cannot read the archive: " + printable(std::strerror(errno)));
     ArchivePtr a = newReader();
-    if (!a) return failure("cannot read the archive: out of memory");
+    if (!a) return notFound("cannot read the archive: out of memory");
     if (la().open_FILE(a.get(), file.get()) != ARCHIVE_OK) {
-        return failure("damaged archive: " + errorOf(a.get()));
+        return notFound("damaged archive: " + errorOf(a.get()));
     }
     return readOpened(a.get(), path);
 }

@@ -10,12 +10,12 @@ bool archivesSupported() {
 }
 
 FoundTransfer readArchiveTransfer(const std::string&, std::string_view) {
-    return source_detail::failure(std::string(source_detail::kNoArchivesLine));
+    return source_detail::notFound(std::string(source_detail::kNoArchivesLine));
 }
 
 namespace source_detail {
 FoundTransfer readArchiveFile(const std::string&) {
-    return failure(std::string(kNoArchivesLine));
+    return notFound(std::string(kNoArchivesLine));
 }
 }  // namespace source_detail
 

@@ -60,7 +60,7 @@ std::string archiveStem(std::string_view archive_name, const std::string& fallba
 // Reads the archive file `path` (a regular file); in the build without libarchive, refuses it.
 FoundTransfer readArchiveFile(const std::string& path);
 
-inline FoundTransfer failure(std::string error) {
+inline FoundTransfer notFound(std::string error) {
     return FoundTransfer{std::nullopt, std::move(error)};
 }
 

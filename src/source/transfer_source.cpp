@@ -115,9 +115,17 @@ FoundTransfer fromPrefix(const std::string& prefix) {
         } else if (opensAsModule(upper)) {
             transfer.modules.*kind.slot = upper;
         } else if (kind.required) {
-            if (auto why = whyNotAModule(lower)) return failure(*why);
-            if (auto why = whyNotAModule(upper)) return failure(*why);
-            return failure("no module " + printable(lower) + " (nor " + printable(upper) + ")");
+            if (auto why = whyNotAModule(lower)) return notFound(*why);
+            if (auto why = whyNotAModule(upper)) return notFound(*why);
+            // A file given as the source is most likely an archive renamed.
+            std::error_code error;
+            const std::string read_as =
+                fs::is_regular_file(prefix, error)
+                    ? "is a file, read as a module prefix (an archive is read as one when its name "
+                      "ends in .tar.gz, .tgz or .tar): "
+                    : "";
+            return notFound(read_as + "no module " + printable(lower) + " (nor " +
+                            printable(upper) + ")");
         }
     }
     return FoundTransfer{std::move(transfer), {}};
@@ -137,7 +145,7 @@ FoundTransfer fromDirectory(const std::string& directory) {
             archives.push_back(name);
         }
     }
-    if (error) return failure("cannot list the directory: " + error.message());
+    if (error) return notFound("cannot list the directory: " + error.message());
     // Only the required modules make a transfer: a prefix with nothing else is not counted.
     std::erase_if(by_prefix, [](const auto& entry) {
         for (std::size_t i = 0; i < kModuleKinds.size(); ++i) {
@@ -151,7 +159,7 @@ FoundTransfer fromDirectory(const std::string& directory) {
             std::sort(archives.begin(), archives.end());
             line += "; to read an archive, give its path: " + printable(archives.front());
         }
-        return failure(line);
+        return notFound(line);
     }
     if (by_prefix.size() > 1) {
         constexpr std::size_t kNamed = 8;
@@ -164,7 +172,7 @@ FoundTransfer fromDirectory(const std::string& directory) {
             }
             line += " " + (prefix.empty() ? std::string("(no prefix)") : printable(prefix));
         }
-        return failure(line + "; give the directory followed by one of these prefixes");
+        return notFound(line + "; give the directory followed by one of these prefixes");
     }
 
     auto& [prefix, names] = *by_prefix.begin();
@@ -175,8 +183,8 @@ FoundTransfer fromDirectory(const std::string& directory) {
         std::vector<std::string>& found = names[i];
         if (found.empty()) {
             if (!kind.required) continue;
-            return failure("holds no module " + printable(prefix + std::string(kind.suffix)) +
-                           " (in either case)");
+            return notFound("holds no module " + printable(prefix + std::string(kind.suffix)) +
+                            " (in either case)");
         }
         // Two names that differ only in case: the lower-case one, then the upper-case one.
         std::sort(found.begin(), found.end());
@@ -191,7 +199,7 @@ FoundTransfer fromDirectory(const std::string& directory) {
         const bool opens = opensAsModule(path);
         if (!opens && !kind.required) continue;  // no module: as if absent
         if (!opens) {
-            return failure(whyNotAModule(path).value_or("cannot open module " + printable(path)));
+            return notFound(whyNotAModule(path).value_or("cannot open module " + printable(path)));
         }
         transfer.modules.*kind.slot = path;
     }
@@ -202,7 +210,7 @@ FoundTransfer fromDirectory(const std::string& directory) {
 
 FoundTransfer findTransfer(const std::string& source) {
     if (source.empty())
-        return failure("no transfer named: give a module prefix, a directory or an archive");
+        return notFound("no transfer named: give a module prefix, a directory or an archive");
     std::error_code error;
     const fs::file_status status = fs::status(source, error);
     if (fs::is_directory(status)) {
@@ -210,13 +218,13 @@ FoundTransfer findTransfer(const std::string& source) {
         try {
             return fromDirectory(source);
         } catch (const std::system_error& e) {
-            return failure("cannot list the directory: " + printable(e.what()));
+            return notFound("cannot list the directory: " + printable(e.what()));
         }
     }
     if (hasArchiveExtension(source)) {
-        if (!archivesSupported()) return failure(std::string(kNoArchivesLine));
-        if (!fs::exists(status)) return failure("no such archive");
-        if (!fs::is_regular_file(status)) return failure("the archive is not a regular file");
+        if (!archivesSupported()) return notFound(std::string(kNoArchivesLine));
+        if (!fs::exists(status)) return notFound("no such archive");
+        if (!fs::is_regular_file(status)) return notFound("the archive is not a regular file");
         return readArchiveFile(source);
     }
     return fromPrefix(source);
