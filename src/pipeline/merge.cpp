@@ -79,6 +79,19 @@ std::optional<std::string> standingApart(const std::vector<MergePiece>& pieces,
            " postings from any of them): merging joins neighbours that touch or overlap";
 }
 
+std::uint64_t heldWhileDecoding(const std::vector<MergePiece>& pieces) {
+    std::uint64_t held = 0, largest_deferred = 0;
+    for (const MergePiece& piece : pieces) {
+        const TransferModules& m = piece.modules;
+        for (const ModuleSource* module :
+             {&m.cel0, &m.ldef, &m.spdm, &m.ddsh, &m.iref, &m.rsdf, &m.xref, &m.ddom}) {
+            if (module->bytes) held += module->bytes->size();
+        }
+        if (!m.cel0.bytes) largest_deferred = std::max(largest_deferred, m.cel0.heldBytes());
+    }
+    return held + largest_deferred;
+}
+
 }  // namespace
 
 MergePlanResult planMerge(const std::vector<MergeSource>& sources, bool converting_units,
@@ -189,6 +202,7 @@ MergePlanResult planMerge(const std::vector<MergeSource>& sources, bool converti
     plan.top_left = {origin.x + static_cast<double>(left) * posting,
                      origin.y - static_cast<double>(top) * posting};
     plan.posting_m = posting;
+    plan.held_bytes = heldWhileDecoding(plan.pieces);
     result.plan = std::move(plan);
     return result;
 }

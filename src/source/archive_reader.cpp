@@ -83,13 +83,79 @@ std::string gunzip(const std::string& compressed, std::uint64_t bound, std::stri
     return readData(a.get(), bound, label, out);
 }
 
+// A reader of tar archives, plain or gzipped; nothing else is tried on hostile bytes.
+ArchivePtr newReader() {
+    ArchivePtr a(la().read_new());
+    if (a) {
+        la().support_filter_gzip(a.get());
+        la().support_format_tar(a.get());
+    }
+    return a;
+}
+
+// The current member's bytes, unpacked when it is gzipped, within the bound of its module; the
+// line (without the member's name) when they cannot be had.
+Result<std::string> readMemberBytes(archive* a, const ModuleKind& kind, bool gzipped,
+                                    std::uint64_t declared) {
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(declared, 8u << 20)));
+    std::string problem = readData(a, kind.max_bytes, kind.label, bytes);
+    if (problem.empty() && gzipped) {
+        std::string unpacked;
+        problem = gunzip(bytes, kind.max_bytes, kind.label, unpacked);
+        bytes = std::move(unpacked);
+    }
+    if (!problem.empty()) return failure(problem);
+    return bytes;
+}
+
+// A member read again when its module is opened: the archive is read from its start up to it.
+struct DeferredMember {
+    std::string path;      // the archive file
+    std::size_t index;     // the member's place in the archive, from 1
+    std::string raw_name;  // as its header gives it, to make sure it is the same member
+    std::string shown;     // as messages show it
+    std::size_t kind;
+    bool gzipped;
+    std::uint64_t declared;  // its size in the archive
+};
+
+Result<std::shared_ptr<const std::string>> readDeferred(const DeferredMember& m) {
+    if (std::string problem; archiveLibrary(problem) == nullptr) return failure(problem);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(m.path.c_str(), "rb"),
+                                                               &std::fclose);
+    if (!file) return failure("cannot read " + printable(m.path) + ": " + std::strerror(errno));
+    ArchivePtr a = newReader();
+    if (!a || la().open_FILE(a.get(), file.get()) != ARCHIVE_OK) {
+        return failure("cannot read " + printable(m.path) + " again");
+    }
+    for (std::size_t n = 1; n <= m.index; ++n) {
+        archive_entry* entry = nullptr;
+        const int status = la().next_header(a.get(), &entry);
+        if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
+            return failure("damaged archive " + printable(m.path) + ": " + errorOf(a.get()));
+        }
+        if (n < m.index) continue;
+        const char* name = la().entry_pathname(entry);
+        if (name == nullptr || m.raw_name != name) {
+            return failure(printable(m.path) + " changed since it was first read");
+        }
+    }
+    Result<std::string> bytes =
+        readMemberBytes(a.get(), kModuleKinds[m.kind], m.gzipped, m.declared);
+    if (!bytes) return failure("member " + m.shown + " " + bytes.message());
+    return std::make_shared<const std::string>(std::move(*bytes));
+}
+
 struct FoundModule {
     std::string member;  // as shown in messages and module names
     std::string prefix;
 };
 
-// Reads the headers of an opened archive through to its end.
-FoundTransfer readOpened(archive* a, const std::string& display_name) {
+// Reads the headers of an opened archive through to its end. With `reread_from`, the archive's
+// file, the CEL0 member is read and checked but not kept: it is read again when opened.
+FoundTransfer readOpened(archive* a, const std::string& display_name,
+                         const std::string* reread_from = nullptr) {
     std::array<std::optional<FoundModule>, kModuleKinds.size()> found;
     std::array<std::string, kModuleKinds.size()> linked;  // the first link named like each module
     TransferModules modules;
@@ -157,19 +223,20 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
                             " bytes, more than the " + mebibytes(kind.max_bytes) + " allowed for " +
                             std::string(kind.label));
         }
-        std::string bytes;
-        bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(declared, 8u << 20)));
-        std::string problem = readData(a, kind.max_bytes, kind.label, bytes);
-        if (problem.empty() && module->gzipped) {
-            std::string unpacked;
-            problem = gunzip(bytes, kind.max_bytes, kind.label, unpacked);
-            bytes = std::move(unpacked);
-        }
-        if (!problem.empty()) return notFound("member " + member + " " + problem);
+        Result<std::string> bytes = readMemberBytes(a, kind, module->gzipped, declared);
+        if (!bytes) return notFound("member " + member + " " + bytes.message());
         held = FoundModule{member, module->prefix};
         if (first == nullptr && kind.required) first = &*held;
-        modules.*kind.slot = ModuleSource(display_name + ":" + member,
-                                          std::make_shared<const std::string>(std::move(bytes)));
+        const std::string module_name = display_name + ":" + member;
+        if (reread_from != nullptr && &kind == &kModuleKinds[0]) {
+            const DeferredMember deferred{*reread_from, members,         std::string(name), member,
+                                          module->kind, module->gzipped, declared};
+            modules.*kind.slot = ModuleSource(
+                module_name, [deferred] { return readDeferred(deferred); }, bytes->size());
+        } else {
+            modules.*kind.slot =
+                ModuleSource(module_name, std::make_shared<const std::string>(std::move(*bytes)));
+        }
     }
     const auto notFollowed = [&](std::size_t kind) {
         return linked[kind].empty()
@@ -196,16 +263,6 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
     return FoundTransfer{std::move(transfer), {}};
 }
 
-// A reader of tar archives, plain or gzipped; nothing else is tried on hostile bytes.
-ArchivePtr newReader() {
-    ArchivePtr a(la().read_new());
-    if (a) {
-        la().support_filter_gzip(a.get());
-        la().support_format_tar(a.get());
-    }
-    return a;
-}
-
 }  // namespace
 
 bool archivesSupported() {
@@ -224,7 +281,7 @@ FoundTransfer readArchiveTransfer(const std::string& display_name, std::string_v
 }
 
 namespace source_detail {
-FoundTransfer readArchiveFile(const std::string& path) {
+FoundTransfer readArchiveFile(const std::string& path, Cel0Reading cel0_reading) {
     if (std::string problem; archiveLibrary(problem) == nullptr) return notFound(problem);
     // Opened here, so that a file that cannot be read is told apart from one that is no archive.
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
@@ -235,7 +292,7 @@ FoundTransfer readArchiveFile(const std::string& path) {
     if (la().open_FILE(a.get(), file.get()) != ARCHIVE_OK) {
         return notFound("damaged archive: " + errorOf(a.get()));
     }
-    return readOpened(a.get(), path);
+    return readOpened(a.get(), path, cel0_reading == Cel0Reading::WhenOpened ? &path : nullptr);
 }
 }  // namespace source_detail
 

@@ -208,7 +208,7 @@ FoundTransfer fromDirectory(const std::string& directory) {
 
 }  // namespace
 
-FoundTransfer findTransfer(const std::string& source) {
+FoundTransfer findTransfer(const std::string& source, Cel0Reading cel0_reading) {
     if (source.empty())
         return notFound("no transfer named: give a module prefix, a directory or an archive");
     std::error_code error;
@@ -225,7 +225,7 @@ FoundTransfer findTransfer(const std::string& source) {
         if (!archivesSupported()) return notFound(std::string(kNoArchivesLine));
         if (!fs::exists(status)) return notFound("no such archive");
         if (!fs::is_regular_file(status)) return notFound("the archive is not a regular file");
-        return readArchiveFile(source);
+        return readArchiveFile(source, cel0_reading);
     }
     return fromPrefix(source);
 }

@@ -436,6 +436,31 @@ TEST(ArchiveSource, FilesOnDisk) {
     });
 }
 
+// For a merge, an archive's CEL0 is held only while it is open: it is read again from the archive,
+// which must still hold it where it was.
+TEST(ArchiveSource, Cel0ReadWhenOpened) {
+    const ts::TempDir dir;
+    const std::string path = dir / "q.tar.gz";
+    ts::writeFile(path, ts::gzip(ts::tarArchive(members("", true))));
+    const FoundTransfer found = findTransfer(path, Cel0Reading::WhenOpened);
+    ASSERT_TRUE(found.transfer) << found.error;
+    const ModuleSource& cel0 = found.transfer->modules.cel0;
+    EXPECT_EQ(cel0.name, path + ":7018CEL0.DDF");
+    EXPECT_EQ(cel0.bytes, nullptr);
+    EXPECT_EQ(cel0.heldBytes(), smallSet().at("cel0.ddf").size());
+    EXPECT_NE(found.transfer->modules.ldef.bytes, nullptr);
+    expectModuleBytes(found.transfer->modules, smallSet());
+    ModuleReader deferred, held;
+    EXPECT_EQ(openCel0AtFirstRecord(deferred, cel0),
+              openCel0AtFirstRecord(held, ModuleSource("held", std::make_shared<const std::string>(
+                                                                   smallSet().at("cel0.ddf")))));
+    EXPECT_EQ(deferred.readByte(), held.readByte());
+
+    ts::writeFile(path, ts::gzip(ts::tarArchive(plus({{"README", "x"}}, members("", true)))));
+    ModuleReader changed;
+    EXPECT_FALSE(changed.open(cel0));
+}
+
 // The archive as tar and gzip make it, as USGS archives were made.
 TEST(ArchiveSource, MadeByTar) {
     if (std::system("tar --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no tar here";
