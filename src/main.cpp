@@ -8,6 +8,7 @@
 #include "converter/console_dialogue.h"
 #include "converter/dem_converter.h"
 #include "platform/platform.h"
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
     // status, instead of ending the process in the middle of a conversion without a word.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    // An interrupted batch leaves no temporary file behind.
+    marlwood::installSignalCleanup();
     try {
         return marlwood::runCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout,
                                         std::cerr, marlwood::standardErrorIsTerminal());

@@ -13,6 +13,7 @@
 #include "cli/report.h"
 #include "pipeline/conversion.h"
 #include "pipeline/merge.h"
+#include "platform/whole_file.h"
 #include "source/transfer_source.h"
 
 namespace marlwood {
@@ -55,25 +56,36 @@ std::vector<std::string> inputFiles(const std::string& source, const TransferMod
 }
 
 // Why `output` may not be written: an input of the run (whatever -f says: device and inode
-// compared, so links and ".." do not get around it), a directory, or an existing file without -f.
+// compared, so links and ".." do not get around it), a directory, a link to nothing, or an
+// existing file without -f. A device, a named pipe or standard output is written in place.
 std::string outputProblem(const std::string& output, bool force,
                           const std::vector<std::string>& inputs) {
-    std::error_code error;
-    const fs::file_status status = fs::status(output, error);
-    if (!fs::exists(status)) return {};
-    for (const std::string& input : inputs) {
-        if (fs::equivalent(output, input, error)) {
-            return output + " is an input of this run; it is never written over";
-        }
+    if (output == kStandardOutput) return {};
+    if (const auto input = sameFileAs(output, inputs)) {
+        return output + " is an input of this run (" + inputs[*input] +
+               "); it is never written over";
     }
-    if (fs::is_directory(status)) return output + " is a directory";
-    if (!force) return output + " exists; -f replaces it";
-    return {};
+    switch (outputTarget(output)) {
+        case OutputTarget::Absent:
+        case OutputTarget::InPlace:
+            return {};
+        case OutputTarget::Directory:
+            return output + " is a directory";
+        case OutputTarget::DanglingLink:
+            return output + " is a link to nothing; marlwood does not create its target";
+        case OutputTarget::RegularFile:
+            break;
+    }
+    return force ? std::string() : output + " exists; -f replaces it";
 }
 
-// Two outputs of one source that are one file (-o x.png with --preview).
+// Two outputs of one source that are one file (-o x.png with --preview), or a picture beside
+// standard output.
 std::string clashingOutputs(const Options& options) {
     if (!options.settings.preview || options.output_file.empty()) return {};
+    if (options.output_file == kStandardOutput) {
+        return "--preview writes a picture beside the terrain's file; -o - has none";
+    }
     const fs::path terrain(options.output_file);
     if (fs::path(terrain).replace_extension(".png") == terrain) {
         return "--preview writes " + options.output_file +
@@ -264,7 +276,9 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err) {
     std::vector<std::string> inputs;
     bool found_all = true;
     for (const std::string& source : options.sources) {
-        FoundTransfer found = findTransfer(source);
+        // Each CEL0 is read when its rows are decoded, so that a merge from archives never holds
+        // every source's elevations at once.
+        FoundTransfer found = findTransfer(source, Cel0Reading::WhenOpened);
         if (!found) {
             err << "marlwood: " << source << ": " << found.message() << '\n';
             found_all = false;
@@ -342,6 +356,9 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         out << helpText();
     } else if (parsed->version) {
         out << versionText() << '\n';
+    } else if (parsed->output_file == kStandardOutput) {
+        // The terrain's bytes go to standard output; the report goes beside the problems.
+        status = runBatch(*parsed, err, err, false);
     } else {
         status = runBatch(*parsed, out, err, err_is_terminal);
     }

@@ -1,6 +1,8 @@
 #include "pipeline/merge.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "grid/grid_overlay.h"
@@ -15,18 +17,80 @@ namespace {
 // transfers give whole metres, so a thousandth of a posting leaves room for float noise only.
 constexpr double kLatticeTolerance = 1e-3;
 
+// Sources further apart than this, edge to edge, are not neighbours: neighbours share their edge
+// rows and columns, and a quad cut a little short still counts.
+constexpr std::int64_t kNeighbourGap = 3;
+
+// Far beyond any grid a .ter file holds, and far within what int64_t holds: a distance of more
+// postings than this is no placement (the georeference's bounds keep real ones well below).
+constexpr double kMostPostings = 1e12;
+
 std::optional<std::int64_t> wholePostings(double distance, double posting) {
     const double steps = distance / posting;
+    if (!(std::abs(steps) <= kMostPostings)) return std::nullopt;
     const double whole = std::round(steps);
     if (std::abs(steps - whole) > kLatticeTolerance) return std::nullopt;
     return static_cast<std::int64_t>(whole);
 }
 
+// Ten significant digits at most: a damaged value is not printed in hundreds of digits.
 std::string describe(double v) {
-    std::string text = std::to_string(v);
-    text.erase(text.find_last_not_of('0') + 1);
-    if (!text.empty() && text.back() == '.') text.pop_back();
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10g", v);
     return text;
+}
+
+// A piece's cells on the lattice, in postings from the first piece's top-left corner.
+struct Placement {
+    std::int64_t row, column, end_row, end_column;
+};
+
+bool nearEnough(const Placement& a, const Placement& b) {
+    return a.row < b.end_row + kNeighbourGap && b.row < a.end_row + kNeighbourGap &&
+           a.column < b.end_column + kNeighbourGap && b.column < a.end_column + kNeighbourGap;
+}
+
+// Sources that touch or overlap, directly or through others, make one area. Pieces outside the
+// first piece's area are named, with the area they stand apart from.
+std::optional<std::string> standingApart(const std::vector<MergePiece>& pieces,
+                                         const std::vector<Placement>& placed) {
+    std::vector<bool> joined(pieces.size(), false);
+    joined[0] = true;
+    std::vector<std::size_t> reached{0};
+    for (std::size_t k = 0; k < reached.size(); ++k) {
+        for (std::size_t j = 0; j < pieces.size(); ++j) {
+            if (!joined[j] && nearEnough(placed[reached[k]], placed[j])) {
+                joined[j] = true;
+                reached.push_back(j);
+            }
+        }
+    }
+    constexpr std::size_t kNamed = 8;
+    std::string apart, area;
+    std::size_t apart_count = 0, area_count = 0;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        std::string& list = joined[i] ? area : apart;
+        std::size_t& count = joined[i] ? area_count : apart_count;
+        if (count < kNamed) list += (count == 0 ? "" : ", ") + pieces[i].source;
+        if (count++ == kNamed) list += ", ...";
+    }
+    if (apart_count == 0) return std::nullopt;
+    return apart + (apart_count == 1 ? " stands" : " stand") + " apart from " + area +
+           " (more than " + std::to_string(kNeighbourGap) +
+           " postings from any of them): merging joins neighbours that touch or overlap";
+}
+
+std::uint64_t heldWhileDecoding(const std::vector<MergePiece>& pieces) {
+    std::uint64_t held = 0, largest_deferred = 0;
+    for (const MergePiece& piece : pieces) {
+        const TransferModules& m = piece.modules;
+        for (const ModuleSource* module :
+             {&m.cel0, &m.ldef, &m.spdm, &m.ddsh, &m.iref, &m.rsdf, &m.xref, &m.ddom}) {
+            if (module->bytes) held += module->bytes->size();
+        }
+        if (!m.cel0.bytes) largest_deferred = std::max(largest_deferred, m.cel0.heldBytes());
+    }
+    return held + largest_deferred;
 }
 
 }  // namespace
@@ -88,28 +152,26 @@ Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool conver
         plan.pieces.push_back(std::move(piece));
     }
 
-    // The union of the grids, in postings from the first grid's top-left corner.
+    // The union of the grids, in postings from the first grid's top-left corner; in 64 bits until
+    // the size is known to fit a .ter file.
     const double posting = plan.pieces.front().georeference.xhrs;
     const GroundPoint origin = *plan.pieces.front().georeference.topLeftCorner();
-    std::int64_t top = 0, left = 0, bottom = 0, right = 0;
-    bool first = true;
-    for (MergePiece& piece : plan.pieces) {
+    std::vector<Placement> placed;
+    for (const MergePiece& piece : plan.pieces) {
         const GroundPoint corner = *piece.georeference.topLeftCorner();
         const std::int64_t row = *wholePostings(origin.y - corner.y, posting);
         const std::int64_t column = *wholePostings(corner.x - origin.x, posting);
-        piece.row_offset = static_cast<std::int32_t>(row);
-        piece.column_offset = static_cast<std::int32_t>(column);
-        const std::int64_t end_row = row + piece.metadata.size.rows;
-        const std::int64_t end_column = column + piece.metadata.size.columns;
-        top = first ? row : std::min(top, row);
-        left = first ? column : std::min(left, column);
-        bottom = first ? end_row : std::max(bottom, end_row);
-        right = first ? end_column : std::max(right, end_column);
-        first = false;
+        placed.push_back(
+            {row, column, row + piece.metadata.size.rows, column + piece.metadata.size.columns});
     }
-    for (MergePiece& piece : plan.pieces) {
-        piece.row_offset -= static_cast<std::int32_t>(top);
-        piece.column_offset -= static_cast<std::int32_t>(left);
+    if (auto apart = standingApart(plan.pieces, placed)) return failure(*apart);
+    std::int64_t top = placed[0].row, left = placed[0].column;
+    std::int64_t bottom = placed[0].end_row, right = placed[0].end_column;
+    for (const Placement& p : placed) {
+        top = std::min(top, p.row);
+        left = std::min(left, p.column);
+        bottom = std::max(bottom, p.end_row);
+        right = std::max(right, p.end_column);
     }
     const std::int64_t rows = bottom - top;
     const std::int64_t columns = right - left;
@@ -117,16 +179,21 @@ Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool conver
         return failure("the merged grid would be " + std::to_string(rows) + " x " +
                        std::to_string(columns) + "; a .ter file holds 0 to 65535 rows and columns");
     }
+    for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
+        plan.pieces[i].row_offset = static_cast<std::int32_t>(placed[i].row - top);
+        plan.pieces[i].column_offset = static_cast<std::int32_t>(placed[i].column - left);
+    }
     plan.size = {static_cast<std::int32_t>(rows), static_cast<std::int32_t>(columns),
                  static_cast<std::int32_t>(std::min(rows, columns) - 1)};
     plan.top_left = {origin.x + static_cast<double>(left) * posting,
                      origin.y - static_cast<double>(top) * posting};
     plan.posting_m = posting;
+    plan.held_bytes = heldWhileDecoding(plan.pieces);
     return plan;
 }
 
 Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSink& events) {
-    Result<DecodedGrid> decoded = allocateDecodedGrid(plan.size, thousandths);
+    Result<DecodedGrid> decoded = allocateDecodedGrid(plan.size, thousandths, plan.held_bytes);
     if (!decoded) return decoded.error();
     MergedGrid merged{std::move(*decoded), 0};
     ElevationGrid& raw_grid = merged.decoded.grid;

@@ -31,6 +31,9 @@ struct MergePlan {
     GridSize size;         // of the merged grid
     GroundPoint top_left;  // its outer top-left corner on the ground
     double posting_m = 0;
+    // Module bytes held in memory while the pieces are decoded (archive members; files hold
+    // none): all that is held now, and the largest CEL0 read when it is opened.
+    std::uint64_t held_bytes = 0;
 };
 
 struct MergeSource {

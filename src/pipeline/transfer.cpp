@@ -90,11 +90,17 @@ Result<TransferMetadata> readTransferMetadata(const TransferModules& modules,
     return metadata;
 }
 
-Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths) {
+Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths,
+                                        std::uint64_t also_held) {
     DecodedGrid decoded;
     decoded.size = size;
     decoded.thousandths = thousandths;
-    if (!gridsFitInMemory(size.rows, size.columns, 1, availableMemoryBytes()) ||
+    const std::uint64_t available = availableMemoryBytes();
+    // 0 means the machine could not tell; what is held besides must still leave room.
+    const std::uint64_t room = available == 0          ? 0
+                               : available > also_held ? available - also_held
+                                                       : 1;
+    if (!gridsFitInMemory(size.rows, size.columns, 1, room) ||
         !allocateRows(decoded.grid, size.rows, size.columns)) {
         return failure(noMemoryProblem(size));
     }

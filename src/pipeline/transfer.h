@@ -55,8 +55,10 @@ struct DecodedGrid {
 };
 
 // The grid of `size`, every cell void, after asking the machine for the memory (thousandths:
-// void kept in thousandths). An Error when it cannot be had.
-Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths);
+// void kept in thousandths); `also_held` bytes that will be held beside it count too. An Error
+// when it cannot be had.
+Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths,
+                                        std::uint64_t also_held = 0);
 
 // Decodes CEL0 into a fresh grid. With the walks, SPDM's corners are read after it, as the
 // dialogue shows them.

@@ -32,17 +32,10 @@ void writeTer(std::ostream& out, const Terrain& terrain) {
 }
 
 Status writeTerFile(const std::string& path, const Terrain& terrain) {
-    std::string problem;
-    if (!writeWholeFile(
-            path,
-            [&](std::ostream& out) {
-                writeTer(out, terrain);
-                return true;
-            },
-            problem)) {
-        return failure(problem);
-    }
-    return {};
+    return writeWholeFile(path, [&](std::ostream& out) {
+        writeTer(out, terrain);
+        return true;
+    });
 }
 
 Status writePreviewFile(const std::string& png_path, const Terrain& terrain) {

@@ -1,38 +1,394 @@
 #include "platform/whole_file.h"
 
+#include <array>
 #include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <random>
+#include <streambuf>
+#include <system_error>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace marlwood {
 
-bool writeWholeFile(const std::string& path, const std::function<bool(std::ostream&)>& write,
-                    std::string& problem) {
-    // Unique among the files this process writes at once, and plainly not a finished one.
-    static std::atomic<unsigned> counter{0};
-    const std::string partial = path + ".part" + std::to_string(counter++);
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string reason(int error) {
+    return std::generic_category().message(error);
+}
+
+// Writes to a file descriptor through a buffer of its own and remembers the first error, so that
+// the message can say why (a full disk, a closed pipe) rather than only that it failed.
+class DescriptorBuffer : public std::streambuf {
+  public:
+    explicit DescriptorBuffer(int fd) : fd_(fd) { setp(buffer_.data(), buffer_.data() + size()); }
+    ~DescriptorBuffer() override = default;
+    DescriptorBuffer(const DescriptorBuffer&) = delete;
+    DescriptorBuffer& operator=(const DescriptorBuffer&) = delete;
+
+    int error() const { return error_; }
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (!drain()) return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return drain() ? 0 : -1; }
+
+  private:
+    static constexpr std::size_t kBytes = 64 * 1024;
+    static constexpr std::ptrdiff_t size() { return static_cast<std::ptrdiff_t>(kBytes); }
+
+    bool drain() {
+        const char* from = pbase();
+        while (error_ == 0 && from < pptr()) {
+            const auto left = static_cast<std::size_t>(pptr() - from);
+#ifdef _WIN32
+            const int n = _write(fd_, from, static_cast<unsigned>(left));
+#else
+            const ssize_t n = ::write(fd_, from, left);
+#endif
+            if (n > 0) {
+                from += n;
+            } else if (n == 0) {
+                error_ = EIO;
+            } else if (errno != EINTR) {
+                error_ = errno;
+            }
+        }
+        setp(buffer_.data(), buffer_.data() + size());
+        return error_ == 0;
+    }
+
+    int fd_;
+    int error_ = 0;
+    std::array<char, kBytes> buffer_{};
+};
+
+// Runs the writer on a descriptor; the errno of a failed write, -1 when the writer itself gave
+// up, 0 when all was written.
+int fill(int fd, const FileWriter& write) {
+    DescriptorBuffer buffer(fd);
+    std::ostream out(&buffer);
+    const bool written = write(out);
+    out.flush();
+    if (buffer.error() != 0) return buffer.error();
+    if (!written || !out) return -1;
+    return 0;
+}
+
+Error cannotWrite(const std::string& path, int error) {
+    return failure("cannot write " + path + (error > 0 ? ": " + reason(error) : ""));
+}
+
+// ---- The temporary files in flight, for the signal handler ----
+//
+// A fixed table the handler can walk without locks or allocation: a slot is claimed (Busy),
+// filled, then marked Armed; the handler removes what Armed slots name. Beyond the table's size
+// a file is still written, only not cleaned up on a signal.
+
+#ifdef _WIN32
+constexpr std::size_t kSlotChars = 520;  // a whole path: the handler has no directory handle
+#else
+constexpr std::size_t kSlotChars = 32;  // the name within the directory `dir`
+#endif
+constexpr std::size_t kSlots = 1024;  // the most conversions at once (-j) and then some
+
+enum SlotState : int { Free, Busy, Armed };
+struct Slot {
+    std::atomic<int> state{Free};
+    int dir = -1;
+    std::array<char, kSlotChars> name{};
+};
+std::array<Slot, kSlots> slots;
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots");
+
+class Registration {
+  public:
+    Registration(int dir, const std::string& name) {
+        if (name.size() >= kSlotChars) return;
+        for (Slot& s : slots) {
+            int expected = Free;
+            if (s.state.compare_exchange_strong(expected, Busy)) {
+                s.dir = dir;
+                std::memcpy(s.name.data(), name.c_str(), name.size() + 1);
+                s.state.store(Armed);
+                slot_ = &s;
+                return;
+            }
+        }
+    }
+    ~Registration() {
+        if (slot_ != nullptr) slot_->state.store(Free);
+    }
+    Registration(const Registration&) = delete;
+    Registration& operator=(const Registration&) = delete;
+
+  private:
+    Slot* slot_ = nullptr;
+};
+
+extern "C" void removePartialFiles(int signal_number) {
+    for (Slot& s : slots) {
+        if (s.state.load() != Armed) continue;
+#ifdef _WIN32
+        DeleteFileA(s.name.data());
+#else
+        unlinkat(s.dir, s.name.data(), 0);
+#endif
+    }
+#ifdef _WIN32
+    _exit(128 + signal_number);
+#else
+    // The handler was reset on entry (SA_RESETHAND): the signal, raised again, ends the process
+    // once this returns, so the parent sees how it ended.
+    raise(signal_number);
+#endif
+}
+
+// ---- Temporary names ----
+
+// Short, so that it fits wherever the output's own name fits, and unlike any finished file.
+std::string temporaryName() {
+    static std::atomic<std::uint64_t> state{std::random_device{}()};
+    std::uint64_t z = state.fetch_add(0x9E3779B97F4A7C15ull) + 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string name = "marlwood-";
+    for (int shift = 60; shift >= 28; shift -= 4) name.push_back(kHex[(z >> shift) & 0xF]);
+    return name + ".part";
+}
+
+constexpr int kNameAttempts = 100;
+
+std::string directoryOf(const std::string& path) {
+    const fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+Status writeInPlace(const std::string& path, int fd, const FileWriter& write) {
+    const int error = fill(fd, write);
+    return error == 0 ? Status() : cannotWrite(path, error);
+}
+
+#ifdef _WIN32
+
+Status writeThroughTemporary(const std::string& path, const FileWriter& write) {
+    const std::string dir = directoryOf(path);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::string partial = (fs::path(dir) / temporaryName()).string();
+        Registration registered(-1, partial);
+        // CREATE_NEW never opens what is there; FILE_SHARE_DELETE lets the signal handler remove
+        // the file while it is still open.
+        const HANDLE handle = CreateFileA(partial.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS) continue;
+            const DWORD code = GetLastError();
+            return failure("cannot write " + path + ": " +
+                           std::system_category().message(static_cast<int>(code)));
+        }
+        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+        if (fd < 0) {
+            CloseHandle(handle);
+            DeleteFileA(partial.c_str());
+            return cannotWrite(path, EMFILE);
+        }
+        int error = fill(fd, write);
+        if (_close(fd) != 0 && error == 0) error = errno;
+        if (error == 0 &&
+            MoveFileExA(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+            const DWORD code = GetLastError();
+            DeleteFileA(partial.c_str());
+            return failure("cannot write " + path + ": " +
+                           std::system_category().message(static_cast<int>(code)));
+        }
+        if (error != 0) {
+            DeleteFileA(partial.c_str());
+            return cannotWrite(path, error);
+        }
+        return {};
+    }
+    return cannotWrite(path, EEXIST);
+}
+
+Status writeDevice(const std::string& path, const FileWriter& write) {
+    const int fd = _open(path.c_str(), _O_WRONLY | _O_BINARY);
+    if (fd < 0) return cannotWrite(path, errno);
+    const Status status = writeInPlace(path, fd, write);
+    _close(fd);
+    return status;
+}
+
+#else
+
+Status writeThroughTemporary(const std::string& path, const FileWriter& write) {
+    const std::string dir_path = directoryOf(path);
+    const std::string name = fs::path(path).filename().string();
+#ifdef O_PATH
+    constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // no read right needed
+#else
+    constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+    const int dir = open(dir_path.c_str(), kDirectoryFlags);
+    if (dir < 0) return cannotWrite(path, errno);
+    struct DirCloser {
+        int fd;
+        ~DirCloser() { close(fd); }
+    } dir_closer{dir};
+
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::string partial = temporaryName();
+        Registration registered(dir, partial);  // before it exists: a signal may come at once
+        const int fd = openat(dir, partial.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return cannotWrite(path, errno);
+        }
+        int error = fill(fd, write);
+        if (close(fd) != 0 && error == 0) error = errno;
+        if (error == 0 && renameat(dir, partial.c_str(), dir, name.c_str()) != 0) error = errno;
+        if (error != 0) {
+            unlinkat(dir, partial.c_str(), 0);
+            return cannotWrite(path, error);
+        }
+        return {};
+    }
+    return cannotWrite(path, EEXIST);
+}
+
+Status writeDevice(const std::string& path, const FileWriter& write) {
+    const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return cannotWrite(path, errno);
+    const Status status = writeInPlace(path, fd, write);
+    close(fd);
+    return status;
+}
+
+#endif
+
+}  // namespace
+
+OutputTarget outputTarget(const std::string& path) {
+    if (path == kStandardOutput) return OutputTarget::InPlace;
     std::error_code error;
-    {
-        std::ofstream out(partial, std::ios::out | std::ios::binary | std::ios::trunc);
-        if (!out.is_open()) {
-            problem = "cannot create " + partial;
-            return false;
-        }
-        const bool written = write(out);
-        out.close();
-        if (!written || out.fail()) {
-            std::filesystem::remove(partial, error);
-            problem = "cannot write " + path + (written ? ": the disk may be full" : "");
-            return false;
-        }
+    const fs::file_status status = fs::status(path, error);
+    if (!fs::exists(status)) {
+        return fs::is_symlink(fs::symlink_status(path, error)) ? OutputTarget::DanglingLink
+                                                               : OutputTarget::Absent;
     }
-    std::filesystem::rename(partial, path, error);
-    if (error) {
-        std::filesystem::remove(partial, error);
-        problem = "cannot write " + path + ": " + error.message();
-        return false;
+    if (fs::is_directory(status)) return OutputTarget::Directory;
+    return fs::is_regular_file(status) ? OutputTarget::RegularFile : OutputTarget::InPlace;
+}
+
+Status writeWholeFile(const std::string& path, const FileWriter& write) {
+    if (path == kStandardOutput) {
+        std::cout.flush();  // what the program printed before comes first
+#ifdef _WIN32
+        _setmode(1, _O_BINARY);
+#endif
+        return writeInPlace("standard output", 1, write);
     }
-    return true;
+    std::error_code error;
+    std::string target = path;
+    if (fs::is_symlink(fs::symlink_status(path, error))) {
+        if (!fs::exists(fs::status(path, error))) {
+            return failure("cannot write " + path + ": it is a link to " +
+                           fs::read_symlink(path, error).string() +
+                           ", which does not exist (a link is written through only to a file)");
+        }
+        target = fs::canonical(path, error).string();
+        if (error) return failure("cannot write " + path + ": " + error.message());
+    }
+    const fs::file_status status = fs::status(target, error);
+    if (fs::is_directory(status)) return failure("cannot write " + path + ": it is a directory");
+    const Status written = fs::exists(status) && !fs::is_regular_file(status)
+                               ? writeDevice(target, write)
+                               : writeThroughTemporary(target, write);
+    if (!written && target != path) {
+        return failure(written.message() + " (reached through the link " + path + ")");
+    }
+    return written;
+}
+
+bool writeWholeFile(const std::string& path, const FileWriter& write, std::string& problem) {
+    const Status status = writeWholeFile(path, write);
+    if (!status) problem = status.message();
+    return status.ok();
+}
+
+std::optional<FileIdentity> fileIdentity(const std::string& path) {
+#ifdef _WIN32
+    const HANDLE handle =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    if (!known) return std::nullopt;
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+#else
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev),
+                        static_cast<std::uint64_t>(st.st_ino)};
+#endif
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    const std::optional<FileIdentity> first = fileIdentity(a);
+    return first && first == fileIdentity(b);
+}
+
+std::optional<std::size_t> sameFileAs(const std::string& path,
+                                      std::span<const std::string> inputs) {
+    const std::optional<FileIdentity> output = fileIdentity(path);
+    if (!output) return std::nullopt;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (fileIdentity(inputs[i]) == output) return i;
+    }
+    return std::nullopt;
+}
+
+void installSignalCleanup() {
+#ifdef _WIN32
+    std::signal(SIGINT, removePartialFiles);
+    std::signal(SIGTERM, removePartialFiles);
+#else
+    struct sigaction action {};
+    action.sa_handler = removePartialFiles;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    // Either signal holds the other off while the files are removed.
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+#endif
 }
 
 }  // namespace marlwood

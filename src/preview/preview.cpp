@@ -174,17 +174,10 @@ Status writePreview(const std::string& png_path, const PreviewInput& input) {
         rgb = colour(pixels, size, input);
     }  // the elevations go before the encoder takes its memory
 
-    std::string problem;
-    if (!writeWholeFile(
-            png_path,
-            [&](std::ostream& out) {
-                return stbi_write_png_to_func(appendTo, &out, size.width, size.height, 3,
-                                              rgb.data(), size.width * 3) != 0;
-            },
-            problem)) {
-        return failure(problem);
-    }
-    return {};
+    return writeWholeFile(png_path, [&](std::ostream& out) {
+        return stbi_write_png_to_func(appendTo, &out, size.width, size.height, 3, rgb.data(),
+                                      size.width * 3) != 0;
+    });
 }
 
 }  // namespace marlwood

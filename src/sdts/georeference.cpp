@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -46,6 +47,37 @@ std::string quoted(std::string_view text) {
     return shown + (text.size() > kLongest ? "...\"" : "\"");
 }
 
+// A number as a line shows it: ten significant digits at most, with an exponent where one is
+// due, so 1E300 is not 301 digits and 1E-300 is not 0.
+std::string shown(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10g", v);
+    return text;
+}
+
+// What a georeference value may be: anything beyond is the mark of a damaged module, and is
+// refused before any arithmetic can overflow on it or place a grid half a world away.
+struct Range {
+    double low, high;
+    const char* what;  // "is not ..." / "is outside ..."
+    bool contains(double v) const { return v >= low && v <= high; }  // false for NaN
+};
+// Ground units are metres for UTM; other systems get the bounds of the largest (state plane
+// coordinates in feet).
+constexpr double kMaxCoordinate = 1e8;
+constexpr Range kScaleFactor{1e-9, 1e9, "a positive scale factor (1e-9 to 1e9)"};
+constexpr Range kOrigin{-kMaxCoordinate, kMaxCoordinate, "a ground offset (-1e8 to 1e8)"};
+constexpr Range kPosting{0.1, 1e4, "a posting (0.1 to 10000 ground units)"};
+constexpr Range kInternal{-1e15, 1e15, "an internal coordinate (-1e15 to 1e15)"};
+// Where a quad's first cell may lie: in a UTM zone, or within the bounds above elsewhere.
+struct Extent {
+    Range x, y;
+};
+constexpr Extent kUtmExtent{{0, 1e6, "a UTM easting (0 to 1000000 m)"},
+                            {0, 1e7, "a UTM northing (0 to 10000000 m)"}};
+constexpr Extent kAnyExtent{{-kMaxCoordinate, kMaxCoordinate, "a ground x (-1e8 to 1e8)"},
+                            {-kMaxCoordinate, kMaxCoordinate, "a ground y (-1e8 to 1e8)"}};
+
 // One field of one record of a module: its subfields found by label.
 class FieldValues {
   public:
@@ -69,6 +101,14 @@ class FieldValues {
         if (!real)
             throw Refusal{where_ + std::string(label) + " is no number: " + quoted(value.bytes)};
         return *real;
+    }
+    // A real number within `range`.
+    double realWithin(std::string_view label, const Range& range) const {
+        const double v = real(label);
+        if (!range.contains(v)) {
+            throw Refusal{where_ + std::string(label) + " " + shown(v) + " is not " + range.what};
+        }
+        return v;
     }
     // A whole number within int32_t, written as an integer or as a real with no fraction.
     std::int32_t whole(std::string_view label) const {
@@ -136,14 +176,32 @@ bool mentions(std::string_view text, std::string_view lower_word) {
 
 void readIref(const ModuleSource& module, Georeference& g) {
     const FieldValues iref = firstField("IREF", module, "IREF");
-    g.sfax = iref.real("SFAX");
-    g.sfay = iref.real("SFAY");
-    g.xorg = iref.real("XORG");
-    g.yorg = iref.real("YORG");
-    g.xhrs = iref.real("XHRS");
-    g.yhrs = iref.real("YHRS");
-    if (g.sfax == 0 || g.sfay == 0) throw Refusal{iref.where() + "a scale factor of 0"};
-    if (!(g.xhrs > 0 && g.yhrs > 0)) throw Refusal{iref.where() + "a posting that is not positive"};
+    g.sfax = iref.realWithin("SFAX", kScaleFactor);
+    g.sfay = iref.realWithin("SFAY", kScaleFactor);
+    g.xorg = iref.realWithin("XORG", kOrigin);
+    g.yorg = iref.realWithin("YORG", kOrigin);
+    g.xhrs = iref.realWithin("XHRS", kPosting);
+    g.yhrs = iref.realWithin("YHRS", kPosting);
+}
+
+// The first cell must lie where the reference system has ground: SADR is checked with IREF's
+// scale and offset, once XREF has said which system it is.
+void checkFirstCell(const FieldValues& sadr, const ModuleSource& iref, const Georeference& g) {
+    const Extent* extent = g.rsnm == "UTM" ? &kUtmExtent : &kAnyExtent;
+    const GroundPoint first = g.firstCell();
+    const struct {
+        const char* label;
+        double internal, scale, offset, ground;
+        const Range& range;
+    } axes[] = {{"X", g.sadr_x, g.sfax, g.xorg, first.x, extent->x},
+                {"Y", g.sadr_y, g.sfay, g.yorg, first.y, extent->y}};
+    for (const auto& a : axes) {
+        if (a.range.contains(a.ground)) continue;
+        throw Refusal{sadr.where() + a.label + " " + shown(a.internal) +
+                      " places the first cell at " + shown(a.ground) + " (with SFA" + a.label +
+                      " " + shown(a.scale) + " and " + a.label + "ORG " + shown(a.offset) +
+                      " of IREF module " + iref.name + "), which is not " + a.range.what};
+    }
 }
 
 void readXref(const ModuleSource& module, Georeference& g) {
@@ -229,10 +287,11 @@ Result<TransferDescription> readTransferDescription(const TransferModules& modul
         requireKnownUnit(modules.ddsh, g.unit);
         if (g.sadr_meaning.empty()) g.sadr_meaning = ldef.text("INTR");
         const FieldValues sadr = firstField("RSDF", modules.rsdf, "SADR");
-        g.sadr_x = sadr.real("X");
-        g.sadr_y = sadr.real("Y");
+        g.sadr_x = sadr.realWithin("X", kInternal);
+        g.sadr_y = sadr.realWithin("Y", kInternal);
         g.scan_origin = firstField("RSDF", modules.rsdf, "RSDF").text("SCOR");
         readXref(modules.xref, g);
+        checkFirstCell(sadr, modules.iref, g);
         if (!modules.ddom.name.empty()) readDdom(modules.ddom, g);
         return d;
     } catch (const Refusal& refusal) {

@@ -32,16 +32,22 @@ std::int32_t parseDecimal(std::string_view text) {
 ModuleReader::ModuleReader() = default;
 ModuleReader::~ModuleReader() = default;
 
+bool ModuleReader::openHeld(std::shared_ptr<const std::string> bytes) {
+    held_ = std::move(bytes);
+    data_ = reinterpret_cast<const std::uint8_t*>(held_->data());
+    pos_ = 0;
+    end_ = held_->size();
+    open_ = true;
+    failed_ = false;
+    return true;
+}
+
 bool ModuleReader::open(const ModuleSource& module) {
     if (open_) return false;
-    if (module.bytes) {
-        held_ = module.bytes;
-        data_ = reinterpret_cast<const std::uint8_t*>(held_->data());
-        pos_ = 0;
-        end_ = held_->size();
-        open_ = true;
-        failed_ = false;
-        return true;
+    if (module.bytes) return openHeld(module.bytes);
+    if (module.load) {
+        Result<std::shared_ptr<const std::string>> loaded = module.load();
+        return loaded.ok() && *loaded != nullptr && openHeld(std::move(*loaded));
     }
     const std::string& path = module.name;
     // Only a regular file can be a module. A named pipe would hold the open until a writer came,
@@ -157,10 +163,17 @@ Result<std::string> readWholeModule(const ModuleSource& module, std::size_t limi
 }
 
 std::int32_t openCel0AtFirstRecord(ModuleReader& input_stream, const ModuleSource& cel0_path) {
-    if (!input_stream.open(cel0_path)) return 0;
+    // Bytes read when opened are read once for both opens.
+    ModuleSource cel0 = cel0_path;
+    if (!cel0.bytes && cel0.load) {
+        Result<std::shared_ptr<const std::string>> loaded = cel0.load();
+        if (!loaded) return 0;
+        cel0 = ModuleSource(cel0.name, std::move(*loaded));
+    }
+    if (!input_stream.open(cel0)) return 0;
     std::int32_t ddr_length = input_stream.readDecimal(kLengthWidth);
     input_stream.close();
-    if (!input_stream.open(cel0_path)) return 0;
+    if (!input_stream.open(cel0)) return 0;
     input_stream.skipBytes(ddr_length);
     return ddr_length;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -30,17 +31,29 @@ inline constexpr std::int32_t kMaxNumberChars = 7;
 // text never holds more than seven characters, so nothing overflows.
 std::int32_t parseDecimal(std::string_view text);
 
-// Where a module's bytes are: a file, or bytes already in memory (a member read out of an
-// archive). `name` is what reports call it: the path, or the archive and the member.
+// Gives a module's bytes when the module is opened, or the line saying why it cannot.
+using ModuleLoader = std::function<Result<std::shared_ptr<const std::string>>()>;
+
+// Where a module's bytes are: a file, bytes already in memory (a member read out of an archive),
+// or bytes read when the module is opened (an archive member read again when it is decoded, so
+// that a merge of many archives holds one CEL0 at a time). `name` is what reports call it: the
+// path, or the archive and the member.
 struct ModuleSource {
     ModuleSource() = default;
     ModuleSource(std::string path) : name(std::move(path)) {}  // NOLINT: a path is a source
     ModuleSource(const char* path) : name(path) {}             // NOLINT
     ModuleSource(std::string display_name, std::shared_ptr<const std::string> contents)
         : name(std::move(display_name)), bytes(std::move(contents)) {}
+    ModuleSource(std::string display_name, ModuleLoader loader, std::uint64_t loaded_bytes)
+        : name(std::move(display_name)), load(std::move(loader)), load_bytes(loaded_bytes) {}
+
+    // The bytes held in memory for this module, now or while it is open (a file: none).
+    std::uint64_t heldBytes() const { return bytes ? bytes->size() : load ? load_bytes : 0; }
 
     std::string name;
-    std::shared_ptr<const std::string> bytes;  // null: read the file `name`
+    std::shared_ptr<const std::string> bytes;  // null: `load` them, or read the file `name`
+    ModuleLoader load;
+    std::uint64_t load_bytes = 0;  // what `load` gives, as far as is known beforehand
 };
 
 // The five modules a conversion reads, and those the georeference reads besides when the transfer
@@ -99,6 +112,7 @@ class ModuleReader {
 
   private:
     std::uint8_t refill();
+    bool openHeld(std::shared_ptr<const std::string> bytes);
 
     struct FileCloser {
         void operator()(std::FILE* f) const { std::fclose(f); }

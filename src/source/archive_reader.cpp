@@ -83,14 +83,81 @@ std::string gunzip(const std::string& compressed, std::uint64_t bound, std::stri
     return readData(a.get(), bound, label, out);
 }
 
+// A reader of tar archives, plain or gzipped; nothing else is tried on hostile bytes.
+ArchivePtr newReader() {
+    ArchivePtr a(la().read_new());
+    if (a) {
+        la().support_filter_gzip(a.get());
+        la().support_format_tar(a.get());
+    }
+    return a;
+}
+
+// The current member's bytes, unpacked when it is gzipped, within the bound of its module; the
+// line (without the member's name) when they cannot be had.
+Result<std::string> readMemberBytes(archive* a, const ModuleKind& kind, bool gzipped,
+                                    std::uint64_t declared) {
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(declared, 8u << 20)));
+    std::string problem = readData(a, kind.max_bytes, kind.label, bytes);
+    if (problem.empty() && gzipped) {
+        std::string unpacked;
+        problem = gunzip(bytes, kind.max_bytes, kind.label, unpacked);
+        bytes = std::move(unpacked);
+    }
+    if (!problem.empty()) return failure(problem);
+    return bytes;
+}
+
+// A member read again when its module is opened: the archive is read from its start up to it.
+struct DeferredMember {
+    std::string path;      // the archive file
+    std::size_t index;     // the member's place in the archive, from 1
+    std::string raw_name;  // as its header gives it, to make sure it is the same member
+    std::string shown;     // as messages show it
+    std::size_t kind;
+    bool gzipped;
+    std::uint64_t declared;  // its size in the archive
+};
+
+Result<std::shared_ptr<const std::string>> readDeferred(const DeferredMember& m) {
+    if (std::string problem; archiveLibrary(problem) == nullptr) return failure(problem);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(m.path.c_str(), "rb"),
+                                                               &std::fclose);
+    if (!file) return failure("cannot read " + printable(m.path) + ": " + std::strerror(errno));
+    ArchivePtr a = newReader();
+    if (!a || la().open_FILE(a.get(), file.get()) != ARCHIVE_OK) {
+        return failure("cannot read " + printable(m.path) + " again");
+    }
+    for (std::size_t n = 1; n <= m.index; ++n) {
+        archive_entry* entry = nullptr;
+        const int status = la().next_header(a.get(), &entry);
+        if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
+            return failure("damaged archive " + printable(m.path) + ": " + errorOf(a.get()));
+        }
+        if (n < m.index) continue;
+        const char* name = la().entry_pathname(entry);
+        if (name == nullptr || m.raw_name != name) {
+            return failure(printable(m.path) + " changed since it was first read");
+        }
+    }
+    Result<std::string> bytes =
+        readMemberBytes(a.get(), kModuleKinds[m.kind], m.gzipped, m.declared);
+    if (!bytes) return failure("member " + m.shown + " " + bytes.message());
+    return std::make_shared<const std::string>(std::move(*bytes));
+}
+
 struct FoundModule {
     std::string member;  // as shown in messages and module names
     std::string prefix;
 };
 
-// Reads the headers of an opened archive through to its end.
-FoundTransfer readOpened(archive* a, const std::string& display_name) {
+// Reads the headers of an opened archive through to its end. With `reread_from`, the archive's
+// file, the CEL0 member is read and checked but not kept: it is read again when opened.
+FoundTransfer readOpened(archive* a, const std::string& display_name,
+                         const std::string* reread_from = nullptr) {
     std::array<std::optional<FoundModule>, kModuleKinds.size()> found;
+    std::array<std::string, kModuleKinds.size()> linked;  // the first link named like each module
     TransferModules modules;
     const FoundModule* first = nullptr;  // the first module found gives the transfer's prefix
     std::size_t members = 0;
@@ -103,7 +170,7 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
         }
         if (++members > kMaxArchiveMembers) {
             return failure("holds more than " + std::to_string(kMaxArchiveMembers) +
-                           " members; a DEM transfer has about 20");
+                            " members; a DEM transfer has about 20");
         }
         const char* raw_name = la().entry_pathname(entry);
         const std::string_view name = raw_name != nullptr ? raw_name : "";
@@ -116,15 +183,19 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
         const auto declared = static_cast<std::uint64_t>(la().entry_size(entry));
         if (size_known && declared > kMaxCel0ModuleBytes) {
             return failure("member " + member + " declares " + std::to_string(declared) +
-                           " bytes, more than any module may hold (" +
-                           mebibytes(kMaxCel0ModuleBytes) + ")");
-        }
-        // Links and directories are no modules, whatever their name; other members are skipped
-        // by the next header read, their data never read.
-        if (la().entry_filetype(entry) != AE_IFREG || la().entry_hardlink(entry) != nullptr) {
-            continue;
+                            " bytes, more than any module may hold (" +
+                            mebibytes(kMaxCel0ModuleBytes) + ")");
         }
         std::optional<ModuleName> module = matchModuleName(baseName(name), true);
+        // Links and directories are no modules, whatever their name; other members are skipped
+        // by the next header read, their data never read. A link named like a module is kept
+        // for the message, should that module be missing.
+        const bool hard_link = la().entry_hardlink(entry) != nullptr;
+        if (la().entry_filetype(entry) != AE_IFREG || hard_link) {
+            const bool link = hard_link || la().entry_filetype(entry) == AE_IFLNK;
+            if (module && link && linked[module->kind].empty()) linked[module->kind] = member;
+            continue;
+        }
         if (!module) continue;
         const ModuleKind& kind = kModuleKinds[module->kind];
         std::optional<FoundModule>& held = found[module->kind];
@@ -136,7 +207,7 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
             if (held && held->prefix != module->prefix) {
                 if (first == nullptr) {
                     return failure("holds modules of two transfers: " + held->member + " and " +
-                                   member);
+                                    member);
                 }
                 held.reset();  // held before the transfer was known, and not of it
             }
@@ -145,35 +216,42 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
         }
         if (held) {
             return failure("holds the " + std::string(kind.label) +
-                           " module twice: " + held->member + " and " + member);
+                            " module twice: " + held->member + " and " + member);
         }
         if (size_known && declared > kind.max_bytes) {
             return failure("member " + member + " declares " + std::to_string(declared) +
-                           " bytes, more than the " + mebibytes(kind.max_bytes) + " allowed for " +
-                           std::string(kind.label));
+                            " bytes, more than the " + mebibytes(kind.max_bytes) + " allowed for " +
+                            std::string(kind.label));
         }
-        std::string bytes;
-        bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(declared, 8u << 20)));
-        std::string problem = readData(a, kind.max_bytes, kind.label, bytes);
-        if (problem.empty() && module->gzipped) {
-            std::string unpacked;
-            problem = gunzip(bytes, kind.max_bytes, kind.label, unpacked);
-            bytes = std::move(unpacked);
-        }
-        if (!problem.empty()) return failure("member " + member + " " + problem);
+        Result<std::string> bytes = readMemberBytes(a, kind, module->gzipped, declared);
+        if (!bytes) return failure("member " + member + " " + bytes.message());
         held = FoundModule{member, module->prefix};
         if (first == nullptr && kind.required) first = &*held;
-        modules.*kind.slot = ModuleSource(display_name + ":" + member,
-                                          std::make_shared<const std::string>(std::move(bytes)));
+        const std::string module_name = display_name + ":" + member;
+        if (reread_from != nullptr && &kind == &kModuleKinds[0]) {
+            const DeferredMember deferred{*reread_from, members,         std::string(name), member,
+                                          module->kind, module->gzipped, declared};
+            modules.*kind.slot = ModuleSource(
+                module_name, [deferred] { return readDeferred(deferred); }, bytes->size());
+        } else {
+            modules.*kind.slot =
+                ModuleSource(module_name, std::make_shared<const std::string>(std::move(*bytes)));
+        }
     }
+    const auto notFollowed = [&](std::size_t kind) {
+        return linked[kind].empty()
+                   ? std::string()
+                   : "; " + linked[kind] + " is a link, and links in an archive are not followed";
+    };
     if (first == nullptr) {
-        return failure("holds no SDTS DEM modules (no member named like NNNNcel0.ddf)");
+        return failure("holds no SDTS DEM modules (no member named like NNNNcel0.ddf)" +
+                        notFollowed(0));
     }
     for (std::size_t i = 0; i < kModuleKinds.size(); ++i) {
         const ModuleKind& kind = kModuleKinds[i];
         if (kind.required && !found[i]) {
             return failure("holds no member " + printable(first->prefix) +
-                           std::string(kind.suffix) + " (in either case)");
+                            std::string(kind.suffix) + " (in either case)" + notFollowed(i));
         }
         if (!kind.required && found[i] && found[i]->prefix != first->prefix) {
             modules.*kind.slot = ModuleSource();
@@ -183,16 +261,6 @@ FoundTransfer readOpened(archive* a, const std::string& display_name) {
                       archiveStem(display_name, first->prefix.empty() ? "transfer" : first->prefix),
                       std::move(modules)};
     return transfer;
-}
-
-// A reader of tar archives, plain or gzipped; nothing else is tried on hostile bytes.
-ArchivePtr newReader() {
-    ArchivePtr a(la().read_new());
-    if (a) {
-        la().support_filter_gzip(a.get());
-        la().support_format_tar(a.get());
-    }
-    return a;
 }
 
 }  // namespace
@@ -213,7 +281,7 @@ FoundTransfer readArchiveTransfer(const std::string& display_name, std::string_v
 }
 
 namespace source_detail {
-FoundTransfer readArchiveFile(const std::string& path) {
+FoundTransfer readArchiveFile(const std::string& path, Cel0Reading cel0_reading) {
     if (std::string problem; archiveLibrary(problem) == nullptr) return failure(problem);
     // Opened here, so that a file that cannot be read is told apart from one that is no archive.
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
@@ -224,7 +292,7 @@ FoundTransfer readArchiveFile(const std::string& path) {
     if (la().open_FILE(a.get(), file.get()) != ARCHIVE_OK) {
         return failure("damaged archive: " + errorOf(a.get()));
     }
-    return readOpened(a.get(), path);
+    return readOpened(a.get(), path, cel0_reading == Cel0Reading::WhenOpened ? &path : nullptr);
 }
 }  // namespace source_detail
 

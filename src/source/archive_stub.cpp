@@ -14,7 +14,7 @@ FoundTransfer readArchiveTransfer(const std::string&, std::string_view) {
 }
 
 namespace source_detail {
-FoundTransfer readArchiveFile(const std::string&) {
+FoundTransfer readArchiveFile(const std::string&, Cel0Reading) {
     return failure(std::string(kNoArchivesLine));
 }
 }  // namespace source_detail

@@ -58,7 +58,7 @@ std::string printable(std::string_view text);
 std::string archiveStem(std::string_view archive_name, const std::string& fallback);
 
 // Reads the archive file `path` (a regular file); in the build without libarchive, refuses it.
-FoundTransfer readArchiveFile(const std::string& path);
+FoundTransfer readArchiveFile(const std::string& path, Cel0Reading cel0_reading);
 
 // The line of a build that cannot read archives.
 inline constexpr std::string_view kNoArchivesLine =

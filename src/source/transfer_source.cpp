@@ -125,7 +125,15 @@ FoundTransfer fromPrefix(const std::string& prefix) {
         } else if (kind.required) {
             if (auto why = whyNotAModule(lower)) return failure(*why);
             if (auto why = whyNotAModule(upper)) return failure(*why);
-            return failure("no module " + printable(lower) + " (nor " + printable(upper) + ")");
+            // A file given as the source is most likely an archive renamed.
+            std::error_code error;
+            const std::string read_as =
+                fs::is_regular_file(prefix, error)
+                    ? "is a file, read as a module prefix (an archive is read as one when its name "
+                      "ends in .tar.gz, .tgz or .tar): "
+                    : "";
+            return failure(read_as + "no module " + printable(lower) + " (nor " +
+                            printable(upper) + ")");
         }
     }
     return transfer;
@@ -184,7 +192,7 @@ FoundTransfer fromDirectory(const std::string& directory) {
         if (found.empty()) {
             if (!kind.required) continue;
             return failure("holds no module " + printable(prefix + std::string(kind.suffix)) +
-                           " (in either case)");
+                            " (in either case)");
         }
         // Two names that differ only in case: the lower-case one, then the upper-case one.
         std::sort(found.begin(), found.end());
@@ -222,7 +230,7 @@ Result<TransferModules> findPrefixModules(const std::string& prefix) {
     return modules;
 }
 
-FoundTransfer findTransfer(const std::string& source) {
+FoundTransfer findTransfer(const std::string& source, Cel0Reading cel0_reading) {
     if (source.empty())
         return failure("no transfer named: give a module prefix, a directory or an archive");
     std::error_code error;
@@ -239,7 +247,7 @@ FoundTransfer findTransfer(const std::string& source) {
         if (!archivesSupported()) return failure(std::string(kNoArchivesLine));
         if (!fs::exists(status)) return failure("no such archive");
         if (!fs::is_regular_file(status)) return failure("the archive is not a regular file");
-        return readArchiveFile(source);
+        return readArchiveFile(source, cel0_reading);
     }
     return fromPrefix(source);
 }

@@ -37,7 +37,13 @@ inline constexpr std::size_t kMaxArchiveMembers = 200;
 // All five modules a conversion reads must be found, and module files must open as regular files.
 // RSDF, XREF and DDOM (the georeference) are found the same way when present, never required:
 // one that is missing or does not open is left out (an empty name).
-FoundTransfer findTransfer(const std::string& source);
+//
+// An archive's CEL0 is read with the other modules (`Cel0Reading::WhenFound`), or, for a merge of
+// many archives, only when it is opened (`WhenOpened`): the archive is then read a second time,
+// up to that member, and one source's CEL0 at a time is held.
+enum class Cel0Reading { WhenFound, WhenOpened };
+FoundTransfer findTransfer(const std::string& source,
+                           Cel0Reading cel0_reading = Cel0Reading::WhenFound);
 
 // The five modules a conversion reads at a module prefix, as the dialogue asks for them: each
 // tried with the lower-case suffix, then the upper-case one. The Error's subject is the lower-case

@@ -552,9 +552,9 @@ TEST(DamagedGeoreference, EveryByteOfEveryModule) {
                             t.ddom = held[5];
                             const marlwood::Result<Georeference> r = readGeoreference(t);
                             const std::string error = r ? "" : r.message();
-                            const bool fine =
-                                r || (error.rfind(std::string(labels[m]) + " module", 0) == 0 &&
-                                      error.find('\n') == std::string::npos);
+                            const bool fine = r || (error.find(std::string(labels[m]) +
+                                                               " module") != std::string::npos &&
+                                                    error.find('\n') == std::string::npos);
                             if (!fine && ++failures <= 5) {
                                 std::fprintf(stderr, "%s%s byte %zu set to %d: \"%s\"\n", prefix,
                                              labels[m], at, byte, error.c_str());

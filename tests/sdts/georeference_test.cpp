@@ -210,15 +210,48 @@ TEST(GeoreferenceErrors, NameTheModuleAndWhatIsWrong) {
          "RSDF module 7018rsdf.ddf: 7018rsdf.ddf holds more than 1048576 bytes"},
         {"YHRS no number", kAsWritten, replaced("iref.ddf", "30.00000000\x1e", "3O.00000000\x1e"),
          "IREF module 7018iref.ddf: field IREF: YHRS is no number: \"3O.00000000\""},
+        // Values no quad can have: refused before any arithmetic, the number cut to a readable
+        // length.
         {"posting 0", kAsWritten, replaced("iref.ddf", "30.00000000\x1f", "00.00000000\x1f"),
-         "IREF module 7018iref.ddf: field IREF: a posting that is not positive"},
+         "IREF module 7018iref.ddf: field IREF: XHRS 0 is not a posting (0.1 to 10000 ground "
+         "units)"},
+        {"posting 1E300", kAsWritten, replaced("iref.ddf", "30.00000000\x1f", "1.00000E300\x1f"),
+         "IREF module 7018iref.ddf: field IREF: XHRS 1e+300 is not a posting (0.1 to 10000 "
+         "ground units)"},
+        {"posting 1E-300", kAsWritten, replaced("iref.ddf", "30.00000000\x1e", "1.0000E-300\x1e"),
+         "IREF module 7018iref.ddf: field IREF: YHRS 1e-300 is not a posting (0.1 to 10000 "
+         "ground units)"},
         {"scale 0", kAsWritten,
          replaced("iref.ddf",
                   "R\x1f"
                   "1.000",
                   "R\x1f"
                   "0.000"),
-         "IREF module 7018iref.ddf: field IREF: a scale factor of 0"},
+         "IREF module 7018iref.ddf: field IREF: SFAX 0 is not a positive scale factor (1e-9 to "
+         "1e9)"},
+        {"negative scale", kAsWritten,
+         replaced("iref.ddf",
+                  "R\x1f"
+                  "1.000",
+                  "R\x1f"
+                  "-1.00"),
+         "IREF module 7018iref.ddf: field IREF: SFAX -1 is not a positive scale factor (1e-9 to "
+         "1e9)"},
+        {"offset 1E300", kAsWritten,
+         replaced("iref.ddf",
+                  "0.00000000\x1f"
+                  "3",
+                  "1.0000E300\x1f"
+                  "3"),
+         "IREF module 7018iref.ddf: field IREF: YORG 1e+300 is not a ground offset (-1e8 to "
+         "1e8)"},
+        {"SADR X 1E21", kAsWritten, replaced("rsdf.ddf", "455130.00000000", "1.000000000E+21"),
+         "RSDF module 7018rsdf.ddf: field SADR: X 1e+21 is not an internal coordinate (-1e15 to "
+         "1e15)"},
+        {"SADR Y -1E9", kAsWritten, replaced("rsdf.ddf", "5013390.00000000", "-1000000000.0000"),
+         "RSDF module 7018rsdf.ddf: field SADR: Y -1000000000 places the first cell at "
+         "-1000000000 (with SFAY 1 and YORG 0 of IREF module 7018iref.ddf), which is not a UTM "
+         "northing (0 to 10000000 m)"},
         {"SADR renamed", kAsWritten,
          [](ts::ModuleSet& set) {
              std::string& rsdf = set.at("rsdf.ddf");

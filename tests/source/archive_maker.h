@@ -19,7 +19,7 @@ namespace marlwood::testsupport {
 struct TarMember {
     std::string name;
     std::string bytes;
-    char type = '0';  // '0' file, '5' directory, '2' symbolic link
+    char type = '0';  // '0' file, '5' directory, '2' symbolic link, '1' hard link
     // Written in the header instead of bytes.size(); the data that follows is `bytes` all the same.
     std::optional<std::uint64_t> declared_size = std::nullopt;
 };
@@ -41,7 +41,7 @@ inline std::string tarArchive(const std::vector<TarMember>& members) {
         octal(124, 12, member.declared_size.value_or(member.bytes.size()));
         octal(136, 12, 1000000000);
         header[156] = member.type;
-        if (member.type == '2') header.replace(157, 4, "else");
+        if (member.type == '1' || member.type == '2') header.replace(157, 4, "else");
         header.replace(257, 8,
                        std::string("ustar\0"
                                    "00",

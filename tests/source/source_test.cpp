@@ -129,6 +129,10 @@ TEST(SourceFinding, PrefixesAndDirectories) {
         {"prefix, a module missing", withoutFile(kLower, "7018ldef.ddf"), "7018", "", "",
          "7018ldef.ddf (nor "},
         {"prefix, nothing there", kLower, "9999", "", "", "no module "},
+        {"an archive without extension, read as a prefix",
+         [](const ts::TempDir& d) { ts::writeFile(d.path() / "1107834", "x"); }, "1107834", "", "",
+         "is a file, read as a module prefix (an archive is read as one when its name "
+         "ends in .tar.gz, .tgz or .tar): no module "},
         {"prefix, a module that is a directory",
          [](const ts::TempDir& d) {
              kLower(d);
@@ -285,6 +289,14 @@ TEST(ArchiveSource, ModulesComeOutAsPackedOrTheArchiveIsRefused) {
          "a", "7018cel0.ddf", ""},
         {"a module missing", "a.tar", ts::tarArchive(without(members(), "7018ldef.ddf")), "", "",
          "holds no member 7018ldef.ddf (in either case)"},
+        {"CEL0 a symbolic link", "a.tar",
+         ts::tarArchive(plus({{"x/7018CEL0.DDF", "", '2'}}, without(members(), "7018cel0.ddf"))),
+         "", "",
+         "holds no member 7018cel0.ddf (in either case); x/7018CEL0.DDF is a link, and links in "
+         "an archive are not followed"},
+        {"CEL0 a hard link", "a.tar",
+         ts::tarArchive(plus(without(members(), "7018cel0.ddf"), {{"7018cel0.ddf", "", '1'}})), "",
+         "", "7018cel0.ddf is a link, and links in an archive are not followed"},
         {"no modules", "a.tar", ts::tarArchive({{"README", "hello"}}), "", "",
          "holds no SDTS DEM modules"},
         {"two transfers", "a.tar", ts::tarArchive(plus(members(), {{"7172ldef.ddf", "x"}})), "", "",
@@ -422,6 +434,31 @@ TEST(ArchiveSource, FilesOnDisk) {
          [](const ts::TempDir& d) { ts::writeFile(d.path() / "z.tgz", "garbage"); }, "z.tgz", "",
          "", "damaged archive"},
     });
+}
+
+// For a merge, an archive's CEL0 is held only while it is open: it is read again from the archive,
+// which must still hold it where it was.
+TEST(ArchiveSource, Cel0ReadWhenOpened) {
+    const ts::TempDir dir;
+    const std::string path = dir / "q.tar.gz";
+    ts::writeFile(path, ts::gzip(ts::tarArchive(members("", true))));
+    const FoundTransfer found = findTransfer(path, Cel0Reading::WhenOpened);
+    ASSERT_TRUE(found) << found.message();
+    const ModuleSource& cel0 = found->modules.cel0;
+    EXPECT_EQ(cel0.name, path + ":7018CEL0.DDF");
+    EXPECT_EQ(cel0.bytes, nullptr);
+    EXPECT_EQ(cel0.heldBytes(), smallSet().at("cel0.ddf").size());
+    EXPECT_NE(found->modules.ldef.bytes, nullptr);
+    expectModuleBytes(found->modules, smallSet());
+    ModuleReader deferred, held;
+    EXPECT_EQ(openCel0AtFirstRecord(deferred, cel0),
+              openCel0AtFirstRecord(held, ModuleSource("held", std::make_shared<const std::string>(
+                                                                   smallSet().at("cel0.ddf")))));
+    EXPECT_EQ(deferred.readByte(), held.readByte());
+
+    ts::writeFile(path, ts::gzip(ts::tarArchive(plus({{"README", "x"}}, members("", true)))));
+    ModuleReader changed;
+    EXPECT_FALSE(changed.open(cel0));
 }
 
 // The archive as tar and gzip make it, as USGS archives were made.
