@@ -61,6 +61,11 @@ struct GdalPlacement {
 };
 GdalPlacement gdalPlacement(const std::filesystem::path& path);
 
+// What `gdalinfo` prints for `path`, and the EPSG code `gdalsrsinfo -o epsg` gives its coordinate
+// system (0 when it names none). Throw std::runtime_error when GDAL refuses the file.
+std::string gdalInfo(const std::filesystem::path& path);
+int gdalEpsg(const std::filesystem::path& path);
+
 // GDAL's mosaic of several rasters: gdalbuildvrt writes `vrt` over `sources` (a later source is
 // drawn over an earlier one; only a source's NoData value lets the one below show). Throws
 // std::runtime_error when gdalbuildvrt fails.
