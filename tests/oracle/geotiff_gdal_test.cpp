@@ -49,22 +49,21 @@ TEST(GeoTiffAgainstGdal, PlacementOfTransfers) {
     forest_cel0.file_id = "3814";
     forest_cel0.format = CellFormat::Bfp32;
     writeModules(tmp / "3814", {{"cel0.ddf", cel0DescriptiveRecord(forest_cel0)}});
-    Transfer bi16 = makeQuad(40, 30, CellFormat::Bi16, 30, "3030");
-    bi16.datum = "WGC";
-    bi16.zone = 1;
-    writeModules(tmp / "3030", buildModules(bi16));
-    Transfer bfp32 = makeQuad(40, 30, CellFormat::Bfp32, 10, "1010");
-    bfp32.datum = "WGE";
-    bfp32.zone = 60;
-    writeModules(tmp / "1010", buildModules(bfp32));
+    const auto synthetic = [&](CellFormat format, int posting, const char* id, const char* datum,
+                               int zone) {
+        Transfer t = makeQuad(40, 30, format, posting, id);
+        t.datum = datum, t.zone = zone;
+        writeModules(tmp / id, buildModules(t));
+        return tmp / id;
+    };
     const struct {
         std::string prefix;
         int epsg;  // what the test expects of both
     } cases[] = {
         {(usgs / "7172-duluth-mn/7172").string(), 26715},  // NAD27, feet
         {tmp / "3814", 26913},                             // NAD83, 10 m
-        {tmp / "3030", 32201},                             // WGS 72
-        {tmp / "1010", 32660},                             // WGS 84
+        {synthetic(CellFormat::Bi16, 30, "3030", "WGC", 1), 32201},
+        {synthetic(CellFormat::Bfp32, 10, "1010", "WGE", 60), 32660},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.prefix);
