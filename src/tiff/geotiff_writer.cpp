@@ -27,9 +27,9 @@ constexpr int kDeflateLevel = 3;
 constexpr ttag_t kGdalNoDataTag = 42113;
 constexpr char kNoDataText[] = "-32767";
 static_assert(kGeoTiffNoData == -32767.0f);
-// Classic TIFF addresses 4 GiB; a grid whose cells come near that (deflate may not shrink them)
-// is written as BigTIFF, which GDAL reads but some other readers do not.
-constexpr std::uint64_t kClassicTiffCellBytes = (std::uint64_t{1} << 32) - (std::uint64_t{1} << 28);
+// A TIFF (not BigTIFF) addresses 4 GiB; a grid whose cells come near that (deflate may not shrink
+// them) is written as BigTIFF, which GDAL reads but some other readers do not.
+constexpr std::uint64_t kTiffCellBytes = (std::uint64_t{1} << 32) - (std::uint64_t{1} << 28);
 constexpr unsigned kGeoKeyMax = 0xFFFF;  // GeoKeys hold 16-bit values
 
 // libtiff's and libgeotiff's words about one file: the first error becomes the Error's line;
@@ -150,13 +150,18 @@ bool writeGeoKeys(const TiffLibrary& l, TIFF* tif, int epsg, Messages& messages)
     return ok;
 }
 
+// A row of tiles as the source gives it, and one tile cut from it.
+struct Buffers {
+    std::vector<float> band, tile;
+};
+
 // One row of tiles at a time: kTileSide rows from the source, cut into tiles; the parts of the
 // last tiles beyond the grid are NoData.
-bool writeTiles(const TiffLibrary& l, TIFF* tif, const Grid& g) {
+bool writeTiles(const TiffLibrary& l, TIFF* tif, const Grid& g, Buffers& buffers) {
     const std::size_t columns = g.columns;
     const std::uint32_t across = (g.columns + kTileSide - 1) / kTileSide;
-    std::vector<float> band(columns * kTileSide);
-    std::vector<float> tile(std::size_t{kTileSide} * kTileSide);
+    std::vector<float>& band = buffers.band;
+    std::vector<float>& tile = buffers.tile;
     std::uint32_t tile_index = 0;
     for (std::uint32_t top = 0; top < g.rows; top += kTileSide) {
         for (std::uint32_t r = 0; r < kTileSide; ++r) {
@@ -185,17 +190,20 @@ bool writeTiles(const TiffLibrary& l, TIFF* tif, const Grid& g) {
 
 bool writeTiff(const TiffLibrary& l, const std::string& path, std::ostream& out, const Grid& g,
                Messages& messages) {
+    // Allocated before libtiff holds anything, so running out of memory leaves nothing open.
+    Buffers buffers{std::vector<float>(std::size_t{g.columns} * kTileSide),
+                    std::vector<float>(std::size_t{kTileSide} * kTileSide)};
     TIFFOpenOptions* options = l.options_alloc();
     if (options == nullptr) return false;
     l.options_error_handler(options, onTiffError, &messages);
     l.options_warning_handler(options, onTiffWarning, nullptr);
-    const bool big = std::uint64_t{g.rows} * g.columns * sizeof(float) > kClassicTiffCellBytes;
+    const bool big = std::uint64_t{g.rows} * g.columns * sizeof(float) > kTiffCellBytes;
     TIFF* tif = l.client_open(path.c_str(), big ? "w8" : "w", &out, readNothing, writeBytes, seekTo,
                               closeNothing, sizeOf, mapNothing, unmapNothing, options);
     l.options_free(options);  // the handle keeps its own copy of the handlers
     if (tif == nullptr) return false;
     const bool ok = writeTags(l, tif, g) && writeGeoKeys(l, tif, g.placement.epsg, messages) &&
-                    writeTiles(l, tif, g) && l.flush(tif) == 1;
+                    writeTiles(l, tif, g, buffers) && l.flush(tif) == 1;
     l.close(tif);
     return ok && out.good();
 }

@@ -17,7 +17,8 @@ namespace marlwood {
 inline constexpr float kGeoTiffNoData = -32767.0f;
 
 // Fills `metres` (one row of the grid, `columns` cells west to east) with row `row`'s elevations
-// in metres, void cells as kGeoTiffNoData. Called once per row, row 0 (the north row) first.
+// in metres, void cells as kGeoTiffNoData. Called once per row, row 0 (the north row) first; it
+// must not throw.
 using GeoTiffRowSource = std::function<void(std::int32_t row, std::span<float> metres)>;
 
 // Writes a GeoTIFF of `rows` x `columns` cells to `path`: one Float32 band, the coordinate system
