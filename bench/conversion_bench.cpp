@@ -26,6 +26,7 @@
 #include "sdts/record_decoder.h"
 #include "temp_dir.h"
 #include "ter/ter_writer.h"
+#include "tiff/geotiff_writer.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ struct QuadFixture {
     std::vector<std::int32_t> raw;  // decoded cells, row-major, as the raw grid holds them
     std::int32_t max_elevation = 0;
     std::int32_t min_elevation = 0;
+    std::vector<float> metres;  // the transfer's elevations, voids as the GeoTIFF NoData value
 
     std::int64_t cells() const { return std::int64_t{rows} * columns; }
 };
@@ -99,6 +101,10 @@ const QuadFixture& fixture(Quad quad) {
         f->module_bytes += fileSize(f->prefix + suffix);
     }
     f->cel0_bytes = fileSize(f->prefix + "cel0.ddf");
+    for (const double e : q.transfer.elevations) {
+        f->metres.push_back(e <= marlwood::kVoidThreshold ? marlwood::kGeoTiffNoData
+                                                          : static_cast<float>(e));
+    }
     f->ter_bytes = static_cast<std::int64_t>(marlwood::kTerHeaderSize) + 2 * f->cells() + 4;
 
     marlwood::ElevationGrid grid;
@@ -192,6 +198,31 @@ void BM_WriteTer(benchmark::State& state, Quad quad) {
     setRates(state, f, 4 * f.cells() + f.ter_bytes);
 }
 
+// A GeoTIFF of the quad's elevations into a new file, rows given one at a time from memory as
+// the pipeline gives them; the first pass also loads libtiff and libgeotiff.
+void BM_WriteGeoTiff(benchmark::State& state, Quad quad) {
+    const QuadFixture& f = fixture(quad);
+    const double posting = quad == Quad::Bfp32At10m ? 10 : 30;
+    const marlwood::GridPlacement placement{26913, {521605, posting, 0, 4330715, 0, -posting}};
+    const std::string path = benchDir() / "grid.tif";
+    for (auto _ : state) {
+        state.PauseTiming();
+        removeFile(path);
+        state.ResumeTiming();
+        const marlwood::Status written = marlwood::writeGeoTiff(
+            path, f.rows, f.columns, placement, [&](std::int32_t row, std::span<float> out) {
+                const float* from = f.metres.data() + static_cast<std::size_t>(row) * f.columns;
+                std::copy(from, from + f.columns, out.begin());
+            });
+        if (!written) {
+            state.SkipWithError(written.message().c_str());
+            break;
+        }
+    }
+    state.counters["file bytes"] = static_cast<double>(fileSize(path));
+    setRates(state, f, fileSize(path));
+}
+
 // The void fill of a full-size quad half void: one hole of half the quad's area in its middle (the
 // nearest valid cells are far), or half its cells void here and there (they are near).
 enum class Voids { Hole, Scattered };
@@ -251,6 +282,9 @@ BENCHMARK_CAPTURE(BM_WriteTer, bfp32_10m, Quad::Bfp32At10m)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_WriteTer, bi16_30m, Quad::Bi16At30m)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_WriteGeoTiff, bfp32_10m, Quad::Bfp32At10m)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_FillVoids, hole_10m, Voids::Hole)

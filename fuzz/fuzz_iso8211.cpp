@@ -2,6 +2,7 @@
 // record, then every record, every field and every subfield as text, integer and real. Besides
 // what the sanitizers catch, the reader must keep its promises: what it gives lies inside the
 // bytes, it stops, and what it cannot read it says in one line.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "geo/placement.h"
 #include "sdts/georeference.h"
 #include "sdts/iso8211.h"
 
@@ -69,8 +71,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The same bytes as every module of a georeference.
     const marlwood::ModuleSource module("m.ddf", std::make_shared<const std::string>(bytes));
-    const marlwood::GeoreferenceResult result =
-        marlwood::readGeoreference({module, module, module, module, module, module});
-    if (!result.georeference) expectOneLine(result.message(), "readGeoreference");
+    marlwood::TransferModules modules;
+    for (marlwood::ModuleSource* m : {&modules.cel0, &modules.ldef, &modules.spdm, &modules.ddsh,
+                                      &modules.iref, &modules.rsdf, &modules.xref, &modules.ddom}) {
+        *m = module;
+    }
+    const marlwood::Result<marlwood::Georeference> result = marlwood::readGeoreference(modules);
+    if (!result) {
+        expectOneLine(result.message(), "readGeoreference");
+        return 0;
+    }
+    // Placed, or refused in one line; a placed grid lies at a finite corner.
+    const marlwood::Result<marlwood::GridPlacement> placed = marlwood::placeGrid(*result);
+    if (!placed) {
+        expectOneLine(placed.message(), "placeGrid");
+        return 0;
+    }
+    for (const double v : placed->geotransform) {
+        if (!std::isfinite(v)) broken("a geotransform that is not finite");
+    }
     return 0;
 }

@@ -36,6 +36,36 @@ std::string decodeSeed(const Seed& seed) {
     return bytes + seed.modules.at("cel0.ddf");
 }
 
+// Every field the georeference reads, in one module: the fuzz target reads the same bytes as each
+// of its modules, so only such a module takes it on to placing the grid. DULUTH's values.
+std::string georeferenceInOneModule() {
+    const auto described = [](const char* tag, const char* labels, const char* format) {
+        return ts::Field{tag, ts::fieldDescription("1600;&", tag, labels, format)};
+    };
+    const std::string ddr = ts::descriptiveRecord({
+        {"0000", ts::fieldDescription("0000;&", "GEOREFERENCE", "", "")},
+        {"0001", ts::fieldDescription("0100;&", "DDF RECORD IDENTIFER", "", "")},
+        described("IREF", "MODN!RCID!SFAX!SFAY!XORG!YORG!XHRS!YHRS", "(A,I,6R)"),
+        described("LDEF", "MODN!RCID!INTR", "(A,I,A)"),
+        described("RSDF", "MODN!RCID!SCOR", "(A,I,A)"),
+        described("SADR", "X!Y", "(2R)"),
+        described("XREF", "MODN!RCID!RSNM!HDAT!ZONE", "(A,I,3A)"),
+        described("DDSH", "MODN!RCID!UNIT", "(A,I,A)"),
+        described("DDOM", "MODN!RCID!RAVA!DVDF!DVAL", "(A,I,2A,I)"),
+    });
+    return ddr +
+           ts::dataRecord(
+               'D',
+               {{"0001", std::string("0000001") + ts::kFieldTerminator},
+                {"IREF", ts::unitField({"IREF", "1", "1.0", "1.0", "0.0", "0.0", "30.0", "30.0"})},
+                {"LDEF", ts::unitField({"LDEF", "1", "CE"})},
+                {"RSDF", ts::unitField({"RSDF", "1", "TL"})},
+                {"SADR", ts::unitField({"566700.0", "5191530.0"})},
+                {"XREF", ts::unitField({"XREF", "1", "UTM", "NAS", "15"})},
+                {"DDSH", ts::unitField({"DDSH", "1", "FEET"})},
+                {"DDOM", ts::unitField({"DDOM", "1", "VALUE", "Void area", "-32767"})}});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -152,6 +182,8 @@ int main(int argc, char** argv) {
         ts::writeFile(iso8211_dir / fs::path(file).filename(), bytes);
         ++modules;
     }
+    ts::writeFile(iso8211_dir / "georeference.ddf", georeferenceInOneModule());
+    ++modules;
     ts::writeFile(iso8211_dir / "7172cel0-5-rows.ddf",
                   ts::readFile(duluth / "7172cel0.ddf").substr(0, 188 + 727 + 4 * 675));
     ++modules;

@@ -15,14 +15,7 @@ namespace marlwood::oracle {
 namespace {
 
 void expectGdalsPlacement(const std::string& prefix) {
-    TransferModules modules;
-    modules.iref = prefix + "iref.ddf";
-    modules.ldef = prefix + "ldef.ddf";
-    modules.rsdf = prefix + "rsdf.ddf";
-    modules.xref = prefix + "xref.ddf";
-    modules.ddsh = prefix + "ddsh.ddf";
-    modules.ddom = prefix + "ddom.ddf";
-    const Result<Georeference> ours = readGeoreference(modules);
+    const Result<Georeference> ours = readGeoreference(modulesAt(prefix));
     ASSERT_TRUE(ours) << ours.message();
     const std::optional<GroundPoint> corner = ours->topLeftCorner();
     ASSERT_TRUE(corner);

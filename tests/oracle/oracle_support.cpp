@@ -123,6 +123,26 @@ GdalPlacement gdalPlacement(const std::filesystem::path& path) {
     return p;
 }
 
+std::string gdalInfo(const std::filesystem::path& path) {
+    int status = 0;
+    const std::string info =
+        capture(std::string("gdalinfo") + kGdalQuiet + quoted(path.string()) + " 2>&1", status);
+    if (status != 0) throw std::runtime_error("GDAL refuses " + path.string() + ":\n" + info);
+    return info;
+}
+
+// gdalsrsinfo may print a "Confidence in this match" line first: the code is the token after
+// "EPSG:".
+int gdalEpsg(const std::filesystem::path& path) {
+    int status = 0;
+    const std::string out = capture(
+        std::string("gdalsrsinfo") + kGdalQuiet + "-o epsg " + quoted(path.string()) + " 2>&1",
+        status);
+    if (status != 0) throw std::runtime_error("gdalsrsinfo refuses " + path.string() + ":\n" + out);
+    const auto at = out.find("EPSG:");
+    return at == std::string::npos ? 0 : std::atoi(out.c_str() + at + 5);
+}
+
 void gdalMosaic(const std::filesystem::path& vrt, const std::vector<std::string>& sources) {
     std::string command = std::string("gdalbuildvrt -q") + kGdalQuiet + quoted(vrt.string());
     for (const std::string& source : sources) command.append(" ").append(quoted(source));

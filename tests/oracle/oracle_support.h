@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sdts/module_reader.h"
 #include "expected_output.h"
 #include "files.h"
 #include "program.h"
@@ -23,6 +24,20 @@ using namespace testsupport;
 // The test support's own, not the program's types of the same names.
 using testsupport::Extremes;
 using testsupport::Transfer;
+
+// The modules of the transfer at `prefix`, lower-case names, none required to be there.
+inline TransferModules modulesAt(const std::string& prefix) {
+    TransferModules m;
+    m.cel0 = prefix + "cel0.ddf";
+    m.ldef = prefix + "ldef.ddf";
+    m.spdm = prefix + "spdm.ddf";
+    m.ddsh = prefix + "ddsh.ddf";
+    m.iref = prefix + "iref.ddf";
+    m.rsdf = prefix + "rsdf.ddf";
+    m.xref = prefix + "xref.ddf";
+    m.ddom = prefix + "ddom.ddf";
+    return m;
+}
 
 // True when gdalinfo and gdal_translate run.
 bool gdalAvailable();
@@ -63,6 +78,11 @@ struct GdalPlacement {
     double origin_x = 0, origin_y = 0, pixel_width = 0, pixel_height = 0;
 };
 GdalPlacement gdalPlacement(const std::filesystem::path& path);
+
+// What `gdalinfo` prints for `path`, and the EPSG code `gdalsrsinfo -o epsg` gives its coordinate
+// system (0 when it names none). Throw std::runtime_error when GDAL refuses the file.
+std::string gdalInfo(const std::filesystem::path& path);
+int gdalEpsg(const std::filesystem::path& path);
 
 // GDAL's mosaic of several rasters: gdalbuildvrt writes `vrt` over `sources` (a later source is
 // drawn over an earlier one; only a source's NoData value lets the one below show). Throws

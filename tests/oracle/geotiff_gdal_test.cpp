@@ -1,0 +1,128 @@
+// Where a grid lies and the GeoTIFF that records it, against GDAL: its coordinate system and
+// placement of the SDTS transfers themselves, and its reading of the files writeGeoTiff makes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "geo/placement.h"
+#include "oracle_support.h"
+#include "quad_terrain.h"
+#include "sdts/georeference.h"
+#include "sdts_writer.h"
+#include "support/test_data.h"
+#include "tiff/geotiff_writer.h"
+
+namespace marlwood::oracle {
+namespace {
+
+namespace fs = std::filesystem;
+
+Result<GridPlacement> ourPlacement(const std::string& prefix) {
+    const Result<Georeference> read = readGeoreference(modulesAt(prefix));
+    if (!read) return read.error();
+    return placeGrid(*read);
+}
+
+void expectGdalsPlacement(const fs::path& raster, const GridPlacement& ours) {
+    EXPECT_EQ(gdalEpsg(raster), ours.epsg);
+    const GdalPlacement gdal = gdalPlacement(raster);
+    EXPECT_EQ(
+        (GeoTransform{gdal.origin_x, gdal.pixel_width, 0, gdal.origin_y, 0, gdal.pixel_height}),
+        ours.geotransform);
+}
+
+// The CRS and geotransform of four transfers, as GDAL gives them for the transfer itself.
+// BLACK FOREST comes without its CEL0: a synthetic one of the same name lets GDAL open it.
+TEST(GeoTiffAgainstGdal, PlacementOfTransfers) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    MARLWOOD_REQUIRE_GDAL();
+    TempDir tmp;
+    for (const fs::directory_entry& e : fs::directory_iterator(usgs / "3814-black-forest-co")) {
+        fs::copy(e.path(), tmp.path() / e.path().filename());
+    }
+    Transfer forest_cel0;
+    forest_cel0.file_id = "3814";
+    forest_cel0.format = CellFormat::Bfp32;
+    writeModules(tmp / "3814", {{"cel0.ddf", cel0DescriptiveRecord(forest_cel0)}});
+    const auto synthetic = [&](CellFormat format, int posting, const char* id, const char* datum,
+                               int zone) {
+        Transfer t = makeQuad(40, 30, format, posting, id);
+        t.datum = datum, t.zone = zone;
+        writeModules(tmp / id, buildModules(t));
+        return tmp / id;
+    };
+    const struct {
+        std::string prefix;
+        int epsg;  // what the test expects of both
+    } cases[] = {
+        {(usgs / "7172-duluth-mn/7172").string(), 26715},  // NAD27, feet
+        {tmp / "3814", 26913},                             // NAD83, 10 m
+        {synthetic(CellFormat::Bi16, 30, "3030", "WGC", 1), 32201},
+        {synthetic(CellFormat::Bfp32, 10, "1010", "WGE", 60), 32660},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.prefix);
+        const Result<GridPlacement> ours = ourPlacement(c.prefix);
+        ASSERT_TRUE(ours) << ours.message();
+        EXPECT_EQ(ours->epsg, c.epsg);
+        expectGdalsPlacement(c.prefix + "catd.ddf", *ours);
+    }
+}
+
+// A grid with voids written by writeGeoTiff, read back by GDAL: placement, NoData, the layout
+// asked for, and every cell. 300 x 520 cuts partial tiles at the right and bottom edges.
+TEST(GeoTiffAgainstGdal, WrittenFileReadsBack) {
+    MARLWOOD_REQUIRE_GDAL();
+    const struct {
+        std::int32_t rows, columns;
+        GridPlacement placement;
+    } cases[] = {
+        {300, 520, {26715, {566685, 30, 0, 5191545, 0, -30}}},
+        {3, 5, {32660, {300005.5, 10, 0, 4000005.5, 0, -10}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rows);
+        // Fractions of every size, a void every 7th cell, a void row.
+        const auto metres = [&](std::int32_t row, std::int32_t column) {
+            if ((row * c.columns + column) % 7 == 3 || row == c.rows / 2) return kGeoTiffNoData;
+            return static_cast<float>(std::sin(row * 0.05) * 300 + column * 0.731 - 12.5);
+        };
+        TempDir tmp;
+        const std::string path = tmp / "grid.tif";
+        std::int32_t next_row = 0;
+        const Status written = writeGeoTiff(
+            path, c.rows, c.columns, c.placement, [&](std::int32_t row, std::span<float> out) {
+                EXPECT_EQ(row, next_row++);
+                ASSERT_EQ(out.size(), static_cast<std::size_t>(c.columns));
+                for (std::int32_t x = 0; x < c.columns; ++x) out[x] = metres(row, x);
+            });
+        ASSERT_TRUE(written) << written.message();
+        EXPECT_EQ(next_row, c.rows);
+        EXPECT_EQ(tmp.entries(), 1u);  // no temporary file left beside it
+        expectGdalsPlacement(path, c.placement);
+        const std::string info = gdalInfo(path);
+        for (const char* line : {"NoData Value=-32767\n", "COMPRESSION=DEFLATE\n", "PREDICTOR=3\n",
+                                 "Block=256x256 Type=Float32"}) {
+            EXPECT_NE(info.find(line), std::string::npos) << line << " not in\n" << info;
+        }
+        const Raster raster = gdalRead(path);
+        ASSERT_EQ(raster.width, c.columns);
+        ASSERT_EQ(raster.height, c.rows);
+        int mismatches = 0;
+        for (std::int32_t y = 0; y < c.rows; ++y) {
+            for (std::int32_t x = 0; x < c.columns; ++x) {
+                if (static_cast<float>(raster.at(y, x)) != metres(y, x) && ++mismatches <= 5) {
+                    ADD_FAILURE() << "row " << y << " column " << x << ": GDAL " << raster.at(y, x)
+                                  << ", written " << metres(y, x);
+                }
+            }
+        }
+        EXPECT_EQ(mismatches, 0);
+    }
+}
+
+}  // namespace
+}  // namespace marlwood::oracle
