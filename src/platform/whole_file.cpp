@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 #include <mutex>
+#include <new>
 #include <random>
 #include <streambuf>
 #include <system_error>
@@ -54,9 +55,29 @@ class DescriptorBuffer : public std::streambuf {
     }
     int sync() override { return drain() ? 0 : -1; }
 
+    // Writers that go back to fill in an offset (a TIFF's directory) seek; what is buffered goes
+    // first. A device or pipe that cannot seek says so with -1.
+    pos_type seekoff(off_type offset, std::ios::seekdir dir, std::ios::openmode) override {
+        if (!drain()) return pos_type(off_type(-1));
+        const int whence = dir == std::ios::beg   ? SEEK_SET
+                           : dir == std::ios::cur ? SEEK_CUR
+                                                  : SEEK_END;
+#ifdef _WIN32
+        const auto at = _lseeki64(fd_, offset, whence);
+#else
+        const auto at = ::lseek(fd_, static_cast<off_t>(offset), whence);
+#endif
+        return at < 0 ? pos_type(off_type(-1)) : pos_type(static_cast<off_type>(at));
+    }
+    pos_type seekpos(pos_type position, std::ios::openmode which) override {
+        return seekoff(off_type(position), std::ios::beg, which);
+    }
+
   private:
     static constexpr std::size_t kBytes = 64 * 1024;
-    static constexpr std::ptrdiff_t size() { return static_cast<std::ptrdiff_t>(kBytes); }
+    static constexpr std::ptrdiff_t size() {
+        return static_cast<std::ptrdiff_t>(kBytes);
+    }
 
     bool drain() {
         const char* from = pbase();
@@ -85,11 +106,19 @@ class DescriptorBuffer : public std::streambuf {
 };
 
 // Runs the writer on a descriptor; the errno of a failed write, -1 when the writer itself gave
-// up, 0 when all was written.
+// up, 0 when all was written. A writer that throws fails like a write, so its temporary file is
+// removed like any other.
 int fill(int fd, const FileWriter& write) {
     DescriptorBuffer buffer(fd);
     std::ostream out(&buffer);
-    const bool written = write(out);
+    bool written = false;
+    try {
+        written = write(out);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    } catch (...) {
+        return EIO;
+    }
     out.flush();
     if (buffer.error() != 0) return buffer.error();
     if (!written || !out) return -1;

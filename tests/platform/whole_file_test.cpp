@@ -151,16 +151,26 @@ TEST(WholeFile, NamedPipeAndStandardOutputWrittenInPlace) {
     EXPECT_EQ(readFile(dir / "stdout"), "terrain");
 }
 
+// A writer that gives up, runs out of memory or throws leaves the old file and no other.
 TEST(WholeFile, AFailedWriterLeavesNothing) {
-    const TempDir dir;
-    writeFile(dir / "a.ter", "old");
-    const Status status = writeWholeFile(dir / "a.ter", [](std::ostream& out) {
-        out << "half";
-        return false;
-    });
-    EXPECT_FALSE(status.ok());
-    EXPECT_EQ(readFile(dir / "a.ter"), "old");
-    EXPECT_EQ(dir.entries(), 1u);
+    const FileWriter writers[] = {
+        [](std::ostream& out) { return static_cast<bool>(out << "half") && false; },
+        [](std::ostream& out) -> bool {
+            out << "half";
+            throw std::bad_alloc();
+        },
+        [](std::ostream& out) -> bool {
+            out << "half";
+            throw std::runtime_error("no");
+        },
+    };
+    for (const FileWriter& writer : writers) {
+        const TempDir dir;
+        writeFile(dir / "a.ter", "old");
+        EXPECT_FALSE(writeWholeFile(dir / "a.ter", writer).ok());
+        EXPECT_EQ(readFile(dir / "a.ter"), "old");
+        EXPECT_EQ(dir.entries(), 1u);
+    }
 }
 
 TEST(WholeFile, SameFileThroughLinksAndDotDot) {
