@@ -37,7 +37,8 @@ OutputPaths outputsFor(const Options& options, const Transfer& transfer) {
         outputs.terrain = options.output_file;
     } else {
         const fs::path dir = options.output_dir.empty() ? "." : options.output_dir;
-        outputs.terrain = (dir / (transfer.output_stem + ".ter")).string();
+        const char* extension = options.settings.format == OutputFormat::GeoTiff ? ".tif" : ".ter";
+        outputs.terrain = (dir / (transfer.output_stem + extension)).string();
     }
     if (options.settings.preview) {
         outputs.preview = fs::path(outputs.terrain).replace_extension(".png").string();

@@ -63,6 +63,15 @@ const std::vector<Option>& table() {
              o.output_dir = v;
              return {};
          }},
+        {{'\0', "format", "FORMAT",
+          "ter (Terragen, the default) or tif (a GeoTIFF of Float32 metres placed in\n"
+          "its coordinate system); -o NAME.tif asks for tif too"},
+         [](Options& o, const std::string& v) -> std::string {
+             if (v != "ter" && v != "tif") return "the format is ter or tif, not '" + v + "'";
+             o.settings.format = v == "tif" ? OutputFormat::GeoTiff : OutputFormat::Ter;
+             o.format_given = true;
+             return {};
+         }},
         {{'f', "force", "", "replace existing output files"}, switchOn(&Options::force)},
         {{'j', "jobs", "N", "conversions at once (default: the number of cores)"},
          [](Options& o, const std::string& v) -> std::string {
@@ -110,6 +119,16 @@ const Option* findLong(std::string_view name) {
     return nullptr;
 }
 
+bool endsWithNoCase(std::string_view text, std::string_view lower_end) {
+    if (text.size() < lower_end.size()) return false;
+    for (std::size_t i = 0; i < lower_end.size(); ++i) {
+        char c = text[text.size() - lower_end.size() + i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != lower_end[i]) return false;
+    }
+    return true;
+}
+
 // The combinations that make no sense, checked once every option is known.
 std::string combinationProblem(const Options& o) {
     if (o.sources.empty()) return "no SOURCE given";
@@ -122,6 +141,9 @@ std::string combinationProblem(const Options& o) {
         return "-o names the output of one SOURCE; with several, use -d";
     }
     if (o.quiet && o.verbose) return "-q and -v do not go together";
+    if (o.settings.format == OutputFormat::GeoTiff && (o.height_scale_given || o.common_range)) {
+        return "a GeoTIFF holds elevations in metres; -s and --common-range are for .ter files";
+    }
     if (o.settings.true_scale && o.height_scale_given) {
         return "--true-scale chooses the height scale itself; leave out -s";
     }
@@ -197,6 +219,11 @@ Result<Options> parseOptions(const std::vector<std::string>& arguments) {
         }
     }
     if (options.help || options.version) return options;
+    // -o NAME.tif asks for a GeoTIFF unless --format says otherwise.
+    if (!options.format_given && (endsWithNoCase(options.output_file, ".tif") ||
+                                  endsWithNoCase(options.output_file, ".tiff"))) {
+        options.settings.format = OutputFormat::GeoTiff;
+    }
     if (auto problem = combinationProblem(options); !problem.empty()) return failure(problem);
     return options;
 }

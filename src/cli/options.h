@@ -14,8 +14,9 @@ namespace marlwood {
 struct Options {
     std::vector<std::string> sources;
     ConversionSettings settings;
-    std::string output_file;  // -o: the one source's output
-    std::string output_dir;   // -d: where outputs named after their sources go
+    std::string output_file;    // -o: the one source's output
+    std::string output_dir;     // -d: where outputs named after their sources go
+    bool format_given = false;  // --format; else -o's extension decides
     bool force = false;
     unsigned jobs = 0;  // 0: as many as the machine has cores
     bool common_range = false;

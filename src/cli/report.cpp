@@ -34,7 +34,7 @@ std::string terrainText(const ConversionSummary& s, const std::string& between) 
     const bool none_valid = s.void_cells == static_cast<std::int64_t>(s.size.rows) * s.size.columns;
     if (none_valid) {
         line << "no valid elevation";
-    } else if (s.true_scale) {
+    } else if (s.in_metres) {
         line << std::fixed << std::setprecision(2) << "elevations " << s.lowest_m << ".."
              << s.highest_m << " m" << std::defaultfloat;
     } else {

@@ -19,10 +19,11 @@ Result<ConversionSummary> finishConversion(DecodedGrid decoded, const Conversion
     if (!terrain) return terrain.error();
     summary.void_cells = terrain->void_cells;
     summary.filled_cells = terrain->filled_cells;
-    summary.true_scale = terrain->true_scale;
+    if (settings.true_scale) summary.true_scale = terrain->true_scale;
+    summary.in_metres = terrain->true_scale.has_value();
     summary.lowest_m = terrain->lowest_m;
     summary.highest_m = terrain->highest_m;
-    if (Status written = writeTerFile(outputs.terrain, *terrain); !written) {
+    if (Status written = writeTerrainFile(outputs.terrain, *terrain, settings.format); !written) {
         return written.error();
     }
     summary.terrain_path = outputs.terrain;
@@ -40,13 +41,17 @@ Result<TransferConversion> convertTransfer(const TransferModules& modules,
                                            const ConversionSettings& settings,
                                            const OutputPaths& outputs, EventSink& events) {
     Result<TransferMetadata> metadata =
-        readTransferMetadata(modules, MetadataReading::Strict, false, events);
+        readTransferMetadata(modules, MetadataReading::Strict, settings.needsPlacement(), events);
     if (!metadata) return metadata.error();
-    if (settings.true_scale && !metadata->unit_m) {
-        return failure("no true scale: " + metadata->unit_problem);
+    if (settings.keepsDecimals() && !metadata->unit_m) {
+        return failure((settings.true_scale ? "no true scale: " : "no GeoTIFF: ") +
+                       metadata->unit_problem);
     }
-    Result<DecodedGrid> decoded =
-        decodeTransfer(modules, *metadata, MetadataReading::Strict, settings.true_scale, events);
+    if (settings.needsPlacement() && !metadata->placement) {
+        return failure("no GeoTIFF: " + metadata->placement_problem);
+    }
+    Result<DecodedGrid> decoded = decodeTransfer(modules, *metadata, MetadataReading::Strict,
+                                                 settings.keepsDecimals(), events);
     if (!decoded) return decoded.error();
     Result<ConversionSummary> summary =
         finishConversion(std::move(*decoded), settings, outputs, events);

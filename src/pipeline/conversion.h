@@ -26,7 +26,9 @@ struct ConversionSummary {
     Extremes extremes;  // of the decoded grid, in whole units
     std::int64_t void_cells = 0;
     std::optional<std::int64_t> filled_cells;
-    std::optional<TrueScale> true_scale;
+    std::optional<TrueScale> true_scale;  // how true heights were written
+    // The lowest and highest elevation in metres, when the elevations were kept with decimals.
+    bool in_metres = false;
     double lowest_m = 0, highest_m = 0;
     std::string terrain_path;
     std::string preview_path;              // when a picture was written

@@ -248,10 +248,20 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
 Result<MergeSummary> mergeTransfers(const std::vector<MergeSource>& sources,
                                     const ConversionSettings& settings, const OutputPaths& outputs,
                                     EventSink& events) {
-    Result<MergePlan> plan = planMerge(sources, settings.true_scale, events);
+    Result<MergePlan> plan = planMerge(sources, settings.keepsDecimals(), events);
     if (!plan) return plan.error();
-    Result<MergedGrid> merged = decodeMerged(*plan, settings.true_scale, events);
+    const TransferMetadata& first_metadata = plan->pieces.front().metadata;
+    if (settings.needsPlacement() && !first_metadata.placement) {
+        return failure("no GeoTIFF: " + first_metadata.placement_problem);
+    }
+    Result<MergedGrid> merged = decodeMerged(*plan, settings.keepsDecimals(), events);
     if (!merged) return merged.error();
+    if (const auto& first = first_metadata.placement) {
+        // The merged grid lies where the plan put its corner, in the sources' one system.
+        const double posting = plan->posting_m;
+        merged->decoded.placement = GridPlacement{
+            first->epsg, {plan->top_left.x, posting, 0, plan->top_left.y, 0, -posting}};
+    }
     Result<ConversionSummary> conversion =
         finishConversion(std::move(merged->decoded), settings, outputs, events);
     if (!conversion) return conversion.error();

@@ -14,7 +14,14 @@ struct Extremes {
     std::int32_t min_elevation = 9000;
 };
 
+// What the terrain is written as.
+enum class OutputFormat {
+    Ter,      // a Terragen .ter file
+    GeoTiff,  // a GeoTIFF of Float32 metres placed in its coordinate system
+};
+
 struct ConversionSettings {
+    OutputFormat format = OutputFormat::Ter;
     std::int32_t height_scale = 30;
     // The colormap is made from these extremes instead of the transfer's own, so that several
     // transfers share one.
@@ -24,8 +31,14 @@ struct ConversionSettings {
     bool true_scale = false;
     // Void cells filled from the valid cells around them.
     bool fill_voids = false;
-    // A PNG picture of the terrain beside the .ter file.
+    // A PNG picture of the terrain beside its file.
     bool preview = false;
+
+    // Elevations kept in thousandths of their unit, decimals and all: what true heights and a
+    // GeoTIFF's metres need.
+    bool keepsDecimals() const { return true_scale || format == OutputFormat::GeoTiff; }
+    // The grid's place on the ground is read too.
+    bool needsPlacement() const { return format == OutputFormat::GeoTiff; }
 };
 
 }  // namespace marlwood

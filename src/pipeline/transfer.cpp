@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "geo/placement.h"
 #include "platform/platform.h"
 #include "sdts/metadata_readers.h"
 #include "sdts/record_decoder.h"
@@ -38,7 +39,15 @@ Result<TransferMetadata> readStrict(const TransferModules& modules, bool placed,
         metadata.unit_problem =
             modules.ddsh.name + " gives the unit \"" + g.unit + "\", neither METERS nor FEET";
     }
-    if (placed) metadata.georeference = g;
+    if (placed) {
+        metadata.georeference = g;
+        Result<GridPlacement> placement = placeGrid(g);
+        if (placement) {
+            metadata.placement = *placement;
+        } else {
+            metadata.placement_problem = placement.message();
+        }
+    }
     events.emit(event::GridSizeRead{metadata.size});
     events.emit(event::SpacingRead{metadata.grid_spacing});
     return metadata;
@@ -135,6 +144,7 @@ Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const Transfe
     if (reading == MetadataReading::Walks) readCorners(input_stream, modules.spdm, events);
     decoded->unit_m = metadata.unit_m.value_or(1.0);
     decoded->posting_m = metadata.posting_m;
+    decoded->placement = metadata.placement;
     return decoded;
 }
 

@@ -6,6 +6,7 @@
 
 #include "common/dem_types.h"
 #include "common/events.h"
+#include "common/grid_placement.h"
 #include "common/result.h"
 #include "grid/elevation_grid.h"
 #include "pipeline/settings.h"
@@ -35,6 +36,10 @@ struct TransferMetadata {
     std::string unit_problem;
     // Where the grid lies, when asked for.
     std::optional<Georeference> georeference;
+    // Its coordinate system and geotransform; nothing (`placement_problem` says why) when the
+    // system has no EPSG code marlwood knows, which only a GeoTIFF needs.
+    std::optional<GridPlacement> placement;
+    std::string placement_problem;
 };
 
 // Reads DDSH, LDEF and IREF (and, strictly with `placed`, RSDF, XREF and DDOM). A grid whose size
@@ -52,6 +57,8 @@ struct DecodedGrid {
     bool thousandths = false;
     double unit_m = 1;     // metres in one unit
     double posting_m = 0;  // metres between cells; 0 when unknown
+    // Where the grid lies, when the metadata was read placed.
+    std::optional<GridPlacement> placement;
 };
 
 // The grid of `size`, every cell void, after asking the machine for the memory (thousandths:

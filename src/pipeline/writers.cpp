@@ -6,6 +6,7 @@
 #include "platform/whole_file.h"
 #include "preview/preview.h"
 #include "ter/ter_writer.h"
+#include "tiff/geotiff_writer.h"
 
 namespace marlwood {
 
@@ -36,6 +37,28 @@ Status writeTerFile(const std::string& path, const Terrain& terrain) {
         writeTer(out, terrain);
         return true;
     });
+}
+
+Status writeGeoTiffFile(const std::string& path, const Terrain& terrain) {
+    const DecodedGrid& d = terrain.decoded;
+    if (!d.placement) return failure("no GeoTIFF " + path + ": where the grid lies is not known");
+    const std::int32_t valid_above = kVoidThreshold * (d.thousandths ? kThousandths : 1);
+    const double metres_per_cell_unit = d.unit_m / (d.thousandths ? kThousandths : 1);
+    return writeGeoTiff(path, d.size.rows, d.size.columns, *d.placement,
+                        [&](std::int32_t row, std::span<float> metres) {
+                            const std::int32_t* cells = d.grid[static_cast<std::size_t>(row)];
+                            for (std::size_t j = 0; j < metres.size(); ++j) {
+                                metres[j] =
+                                    cells[j] > valid_above
+                                        ? static_cast<float>(cells[j] * metres_per_cell_unit)
+                                        : kGeoTiffNoData;
+                            }
+                        });
+}
+
+Status writeTerrainFile(const std::string& path, const Terrain& terrain, OutputFormat format) {
+    return format == OutputFormat::GeoTiff ? writeGeoTiffFile(path, terrain)
+                                           : writeTerFile(path, terrain);
 }
 
 Status writePreviewFile(const std::string& png_path, const Terrain& terrain) {

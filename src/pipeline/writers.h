@@ -16,6 +16,13 @@ void writeTer(std::ostream& out, const Terrain& terrain);
 // The .ter file written whole through a temporary name renamed into place.
 Status writeTerFile(const std::string& path, const Terrain& terrain);
 
+// The GeoTIFF: the grid's elevations in metres as Float32, voids as its NoData value, placed
+// where the grid lies.
+Status writeGeoTiffFile(const std::string& path, const Terrain& terrain);
+
+// The terrain's file in the format the settings ask for.
+Status writeTerrainFile(const std::string& path, const Terrain& terrain, OutputFormat format);
+
 // The PNG picture of the heights as written, north up.
 Status writePreviewFile(const std::string& png_path, const Terrain& terrain);
 

@@ -2,12 +2,16 @@
 // placement of the SDTS transfers themselves, and its reading of the files writeGeoTiff makes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/batch.h"
 #include "geo/placement.h"
+#include "neighbours.h"
 #include "oracle_support.h"
 #include "quad_terrain.h"
 #include "sdts/georeference.h"
@@ -122,6 +126,74 @@ TEST(GeoTiffAgainstGdal, WrittenFileReadsBack) {
         }
         EXPECT_EQ(mismatches, 0);
     }
+}
+
+// Converted to GeoTIFF by the command line, a transfer reads back through GDAL in the system, at
+// the place and with the cells GDAL gives the transfer itself (feet as 0.3048 m); merged, two
+// neighbours read back as GDAL's mosaic of them, and the same merge as a .ter file has the size
+// GDAL reads there.
+TEST(GeoTiffAgainstGdal, ConvertedTransfersHoldGdalsCells) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    MARLWOOD_REQUIRE_GDAL();
+    TempDir tmp;
+    writeModules(tmp / "3030", buildModules(makeQuad(60, 50, CellFormat::Bi16, 30, "3030")));
+    writeModules(tmp / "1010", buildModules(makeQuad(70, 60, CellFormat::Bfp32, 10, "1010")));
+    Transfer east = makeQuad(60, 50, CellFormat::Bi16, 30, "3031");
+    shiftByPostings(east, 0, 50);
+    writeModules(tmp / "3031", buildModules(east));
+    gdalMosaic(tmp / "pair.vrt", {tmp / "3030catd.ddf", tmp / "3031catd.ddf"});
+    const struct {
+        std::vector<std::string> sources;
+        fs::path gdal_source;
+        double unit_m, tolerance_m;  // BFP32 decimals are kept to a thousandth of the unit
+    } cases[] = {
+        {{(usgs / "7172-duluth-mn/7172").string()},
+         usgs / "7172-duluth-mn/7172catd.ddf",
+         0.3048,
+         1e-4},
+        {{tmp / "3030"}, tmp / "3030catd.ddf", 1, 1e-4},
+        {{tmp / "1010"}, tmp / "1010catd.ddf", 1, 5e-4},
+        {{"--merge", tmp / "3030", tmp / "3031"}, tmp / "pair.vrt", 1, 1e-4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.gdal_source.string());
+        std::vector<std::string> arguments{"-f", "-o", tmp / "out.tif"};
+        arguments.insert(arguments.end(), c.sources.begin(), c.sources.end());
+        std::ostringstream out, err;
+        ASSERT_EQ(runCommandLine(arguments, out, err, false), 0) << err.str();
+        const Raster sdts = gdalRead(c.gdal_source);
+        const Raster ours = gdalRead(tmp / "out.tif");
+        ASSERT_EQ(ours.width, sdts.width);
+        ASSERT_EQ(ours.height, sdts.height);
+        EXPECT_EQ(ours.type, "Float32");
+        EXPECT_EQ(gdalEpsg(tmp / "out.tif"), gdalEpsg(c.gdal_source));
+        const GdalPlacement want = gdalPlacement(c.gdal_source);
+        const GdalPlacement got = gdalPlacement(tmp / "out.tif");
+        EXPECT_EQ(got.origin_x, want.origin_x);
+        EXPECT_EQ(got.origin_y, want.origin_y);
+        EXPECT_EQ(got.pixel_width, want.pixel_width);
+        double worst = 0;
+        long voids = 0;
+        for (std::size_t i = 0; i < sdts.values.size(); ++i) {
+            if (sdts.values[i] <= -1000) {
+                voids += ours.values[i] == kGeoTiffNoData;
+                continue;
+            }
+            worst = std::max(worst, std::abs(ours.values[i] - sdts.values[i] * c.unit_m));
+        }
+        EXPECT_LE(worst, c.tolerance_m);
+        EXPECT_EQ(voids, std::count_if(sdts.values.begin(), sdts.values.end(),
+                                       [](double v) { return v <= -1000; }));
+    }
+    // The merged .ter's size, read by GDAL.
+    std::ostringstream out, err;
+    ASSERT_EQ(runCommandLine({"--merge", "-o", tmp / "pair.ter", tmp / "3030", tmp / "3031"}, out,
+                             err, false),
+              0)
+        << err.str();
+    const Raster ter = gdalRead(tmp / "pair.ter");
+    EXPECT_EQ(ter.width, 100);
+    EXPECT_EQ(ter.height, 60);
 }
 
 }  // namespace
