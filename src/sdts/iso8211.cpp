@@ -74,13 +74,13 @@ class FormatParser {
 
     Result<std::vector<SubfieldFormat>> run() {
         std::vector<SubfieldFormat> formats;
-        if (text_.empty()) return std::move(formats);
+        if (text_.empty()) return formats;
         if (!group(formats, 1)) return failed<std::vector<SubfieldFormat>>(why());
         if (pos_ != text_.size()) {
             fail(shown(text_.substr(pos_)) + " after the closing parenthesis");
             return failed<std::vector<SubfieldFormat>>(why());
         }
-        return std::move(formats);
+        return formats;
     }
 
   private:
@@ -394,7 +394,7 @@ Result<std::vector<DirectoryEntry>> parseDirectory(std::string_view record, cons
         entry.position = *position;
         entries.push_back(std::move(entry));
     }
-    return std::move(entries);
+    return entries;
 }
 
 Result<FieldDescription> parseFieldDescription(std::string tag, std::string_view bytes,
@@ -453,7 +453,7 @@ Result<FieldDescription> parseFieldDescription(std::string tag, std::string_view
                                         " subfield labels but " +
                                         std::to_string(description.formats.size()) + " formats");
     }
-    return std::move(description);
+    return description;
 }
 
 const Field* Record::find(std::string_view tag) const {
@@ -467,7 +467,7 @@ Result<std::vector<Subfield>> splitSubfields(const Field& field) {
     std::vector<Subfield> subfields;
     std::string error = splitInto(field, {}, subfields);
     if (!error.empty()) return failed<std::vector<Subfield>>(std::move(error));
-    return std::move(subfields);
+    return subfields;
 }
 
 Result<Subfield> findSubfield(const Field& field, std::string_view label) {

@@ -7,9 +7,10 @@
 
 namespace marlwood::source_detail {
 
-// libarchive, loaded the first time an archive is read. A conversion of module files never
-// maps it (with its compression and XML libraries it would add a third to the resident memory
-// of a 10 m conversion), and a machine without it still converts everything but archives.
+// libarchive, loaded the first time an archive is read (archive_library.cpp). A conversion of
+// module files never maps it (with its compression and XML libraries it would add a third to the
+// resident memory of a 10 m conversion), and a machine without it still converts everything but
+// archives. The Windows build links it in instead (archive_static.cpp): one self-contained .exe.
 struct ArchiveLibrary {
     decltype(&::archive_read_new) read_new = nullptr;
     decltype(&::archive_read_free) read_free = nullptr;

@@ -1,22 +1,26 @@
 #!/usr/bin/env bash
-# wine-check.sh <marlwood.exe> <linux marlwood>
+# wine-check.sh <marlwood.exe> <linux marlwood> [marlwood-VERSION-win64.zip]
 #
 # Converts the real DULUTH, MN transfer with the Windows build (under wine) and with the Linux
 # build, from the same scripted input, and requires identical .ter bytes, identical transcripts
 # and exit status 0 from both. The Windows console writes CR LF line ends: every CR LF of the
 # Windows transcript is turned into LF before the comparison; nothing else is changed, so a
-# stray CR still counts as a difference.
+# stray CR still counts as a difference. The command line is run on the transfer as a prefix, a
+# directory and as archives (.tar.gz and .tar). Given the zip, its executable is run from an
+# unpacked copy in a directory whose name has a space.
 #
 # The transfer comes with the repository (tests/data/usgs/). Under CI=true a missing wine is a
 # failure; elsewhere the check is skipped with a message.
 set -euo pipefail
 
-if [ $# -ne 2 ]; then
-  echo "usage: $0 <path/to/marlwood.exe> <path/to/linux/marlwood>" >&2
+if [ $# -lt 2 ] || [ $# -gt 3 ]; then
+  echo "usage: $0 <path/to/marlwood.exe> <path/to/linux/marlwood> [path/to/the.zip]" >&2
   exit 2
 fi
 exe=$(realpath "$1")
 linux=$(realpath "$2")
+zip=""
+if [ $# -eq 3 ]; then zip=$(realpath "$3"); fi
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 duluth=$repo/tests/data/usgs/7172-duluth-mn
 
@@ -115,8 +119,7 @@ session duluth $'kd/7172\n30\nduluth.ter\nk'
 # file in a directory that does not exist.
 session retries $'kd/7999\nd/7172\nthirty\n30\nnodir/retries.ter\nretries.ter\nk'
 
-# The command line: the prefix and the directory give the dialogue's bytes; an archive is refused
-# by the Windows build (it has no libarchive) with a line saying so and exit status 1.
+# The command line: the prefix and the directory give the dialogue's bytes.
 (cd "$work/windows" && timeout 600 "$wine" "$exe" -q -s 30 -o cli-prefix.ter d/7172 &&
   timeout 600 "$wine" "$exe" -q -s 30 -o cli-dir.ter d) >"$work/cli.out" 2>&1 ||
   { echo "wine-check: the command line failed:" >&2; cat "$work/cli.out" >&2; status=1; }
@@ -128,15 +131,71 @@ for out in cli-prefix cli-dir; do
     status=1
   fi
 done
-touch "$work/windows/x.tar.gz"
-rc=0
-(cd "$work/windows" && timeout 600 "$wine" "$exe" x.tar.gz) >"$work/archive.out" 2>&1 || rc=$?
-if [ "$rc" -eq 1 ] && grep -q "unpack the archive first" "$work/archive.out"; then
-  echo "wine-check: an archive is refused with a line saying so"
-else
-  echo "wine-check: an archive gave status $rc and:" >&2
-  cat "$work/archive.out" >&2
-  status=1
+
+# Archives as USGS ships them (upper-case names, gzipped), and a plain .tar, read in place by
+# libarchive linked into the .exe. An archive's output is named after it: 7172.ter.
+mkdir "$work/upper"
+for module in "$duluth"/*.ddf; do
+  name=$(basename "$module")
+  cp "$module" "$work/upper/${name^^}"
+done
+tar -C "$work/upper" -czf "$work/7172.DEM.SDTS.TAR.GZ" .
+tar -C "$duluth" -cf "$work/duluth.tar" .
+for side in linux windows; do
+  ln -s "$work/7172.DEM.SDTS.TAR.GZ" "$work/duluth.tar" "$work/$side/"
+done
+# cli <side> <name> <arguments>...: one run of the command line, its output kept under <name>.
+cli() {
+  local side=$1 name=$2 rc=0
+  shift 2
+  if [ "$side" = linux ]; then
+    (cd "$work/linux" && "$linux" "$@") >"$work/linux/$name.out" 2>&1 || rc=$?
+  else
+    (cd "$work/windows" && timeout 600 "$wine" "$exe" "$@") >"$work/windows/$name.out" 2>&1 ||
+      rc=$?
+  fi
+  if [ "$rc" -ne 0 ]; then
+    echo "wine-check: $side $name: exit status $rc:" >&2
+    cat "$work/$side/$name.out" >&2
+    status=1
+  fi
+}
+# same_ter <what> <linux .ter> <windows .ter>
+same_ter() {
+  if [ -s "$2" ] && cmp -s "$2" "$3"; then
+    echo "wine-check: $1: the Linux build's .ter bytes ($(wc -c <"$2") bytes)"
+  else
+    echo "wine-check: $1: the .ter is missing or differs from the Linux build's" >&2
+    status=1
+  fi
+}
+for side in linux windows; do
+  cli "$side" tgz -q 7172.DEM.SDTS.TAR.GZ
+  cli "$side" tar -q -s 75 -o tar.ter duluth.tar
+done
+same_ter "archive .tar.gz" "$work/linux/7172.ter" "$work/windows/7172.ter"
+same_ter "archive .tar" "$work/linux/tar.ter" "$work/windows/tar.ter"
+
+# The zip as a user gets it: unpacked into a directory with a space in its name, the executable
+# run from there needs nothing beside it.
+if [ -n "$zip" ]; then
+  unpacked="$work/un zipped"
+  mkdir "$unpacked"
+  (cd "$unpacked" && cmake -E tar xf "$zip")
+  stem=$(basename "$zip" .zip)
+  for file in marlwood.exe README.md licences/libarchive.txt licences/zlib.txt; do
+    [ -f "$unpacked/$stem/$file" ] ||
+      { echo "wine-check: the zip lacks $stem/$file" >&2; status=1; }
+  done
+  rc=0
+  (cd "$unpacked" && timeout 600 "$wine" "$unpacked/$stem/marlwood.exe" -q -o "z out.ter" \
+    ../windows/7172.DEM.SDTS.TAR.GZ) >"$work/zip.out" 2>&1 || rc=$?
+  if [ "$rc" -ne 0 ]; then
+    echo "wine-check: the unzipped marlwood.exe: exit status $rc:" >&2
+    cat "$work/zip.out" >&2
+    status=1
+  fi
+  same_ter "unzipped into \"un zipped\"" "$work/linux/7172.ter" "$unpacked/z out.ter"
 fi
 
 if [ "$status" -ne 0 ]; then
