@@ -75,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     {
         marlwood::ModuleReader reader;
-        std::ostringstream sink;
-        const auto size = marlwood::readGridSize(reader, g_prefix + "ldef.ddf", sink);
+        marlwood::NoEvents events;
+        const auto size = marlwood::readGridSize(reader, g_prefix + "ldef.ddf", events);
         if (std::int64_t{size.rows} * size.columns > kMaxCells) return -1;
     }
 

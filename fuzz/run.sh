@@ -2,7 +2,7 @@
 # Builds the fuzz preset and runs each libFuzzer target for a bounded time from seeds written at
 # run time. Fails on any report (crash, sanitizer finding, broken promise, leak, timeout, OOM);
 # the input that caused it is kept under build/fuzz/findings/ (give that file to the target to
-# replay it).
+# replay it; once fixed, copy it to fuzz/regressions/TARGET/, which every run replays first).
 #   FUZZ_SECONDS  time per target (default: 60 when CI=true, else 10)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +27,19 @@ mkdir -p "$findings"
   "$work/seeds/iso8211"
 
 status=0
+# First every input that once found a fault, kept under fuzz/regressions/TARGET/: each must now run
+# clean.
+for target in conversion decode_row archive iso8211; do
+  kept=(fuzz/regressions/"$target"/*)
+  [ -e "${kept[0]}" ] || continue
+  printf '\n---- fuzz_%s replays %s kept inputs\n' "$target" "${#kept[@]}"
+  if ! TMPDIR=$work "$bin/fuzz_$target" "${kept[@]}" >"$work/$target.replay" 2>&1; then
+    status=1
+    tail -n 40 "$work/$target.replay"
+    printf '**fuzz_%s fails on a kept input again**\n' "$target"
+  fi
+done
+
 for target in conversion decode_row archive iso8211; do
   printf '\n---- fuzz_%s for %s s\n' "$target" "$seconds"
   mkdir -p "$work/corpus/$target"

@@ -161,6 +161,7 @@ TEST(CommandLine, WhatRunsPrintAndRefuse) {
     const std::string a = quad("a/5555", 300), b = quad("b/5555", 400);
     const std::string furlongs = quad("furlongs", 100, "FURLONGS");
     ts::writeFile(tmp.path() / "kept.ter", "keep me");
+    ts::writeFile(tmp.path() / "low.png", "my picture");
     const struct {
         std::vector<std::string> arguments;
         bool terminal;
@@ -194,6 +195,11 @@ TEST(CommandLine, WhatRunsPrintAndRefuse) {
          {"kept.ter exists; -f replaces it", "nothing merged"}},
         {{"--preview", "-o", tmp / "x.png", low}, false, 2, {}, {"--preview writes"}},
         {{"-f", "-o", low + "ldef.ddf", low}, false, 1, {}, {"is an input of this run"}},
+        // A device is written in place, and a full one fails the run with the system's reason.
+        {{"-o", "/dev/full", low}, false, 1, {}, {"/dev/full: No space left on device"}},
+        // Every output obeys -f: a picture already there stays.
+        {{"--preview", "-o", tmp / "kept.ter", "-d", tmp / "x", low}, false, 2, {}, {"-o and -d"}},
+        {{"--preview", "-d", tmp.path(), low}, false, 1, {}, {"low.png exists; -f replaces it"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.arguments));
@@ -205,6 +211,13 @@ TEST(CommandLine, WhatRunsPrintAndRefuse) {
         for (const std::string& s : c.not_err) EXPECT_EQ(run.err.find(s), run.err.npos) << run.err;
     }
     EXPECT_EQ(ts::readFile(tmp.path() / "kept.ter"), "keep me");
+    EXPECT_EQ(ts::readFile(tmp.path() / "low.png"), "my picture");
+    EXPECT_FALSE(fs::exists(tmp.path() / "low.ter"));
+    // A report that cannot be written fails the run.
+    std::ostringstream out, err;
+    out.setstate(std::ios::badbit);
+    EXPECT_EQ(runCommandLine({"-d", tmp / "r", low}, out, err, false), 1);
+    EXPECT_NE(err.str().find("cannot write the report"), std::string::npos) << err.str();
     EXPECT_FALSE(fs::exists(tmp.path() / "x.png"));
     EXPECT_GT(fs::file_size(low + "ldef.ddf"), 100u);
 }

@@ -343,6 +343,21 @@ TEST(ArchiveSource, ModulesComeOutAsPackedOrTheArchiveIsRefused) {
     }
 }
 
+// A member of exactly its bound is read, packed or gzipped; one byte more is refused (above).
+TEST(ArchiveSource, MembersOfExactlyTheirBound) {
+    const std::string bound(1u << 20, ' ');
+    for (const bool gzipped : {false, true}) {
+        SCOPED_TRACE(gzipped ? "gzipped" : "packed");
+        const FoundTransfer found = readArchiveTransfer(
+            "a.tar", ts::tarArchive(plus(without(members(), "7018ddom.ddf"),
+                                         {{gzipped ? "7018ddom.ddf.gz" : "7018ddom.ddf",
+                                           gzipped ? ts::gzip(bound) : bound}})));
+        ASSERT_TRUE(found) << found.message();
+        ASSERT_TRUE(found->modules.ddom.bytes);
+        EXPECT_EQ(found->modules.ddom.bytes->size(), bound.size());
+    }
+}
+
 // The georeference modules in archives: kept when they belong to the transfer, whatever the order;
 // one of another transfer is passed over, before or after the required modules.
 TEST(ArchiveSource, GeoreferenceModulesOfTheTransferOnly) {
