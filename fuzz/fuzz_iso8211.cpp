@@ -39,7 +39,7 @@ bool inside(std::string_view part, std::string_view whole) {
 
 void readField(const iso::Field& field, std::string_view module) {
     if (!inside(field.data, module)) broken("a field outside the module");
-    const iso::Result<std::vector<iso::Subfield>> subfields = iso::splitSubfields(field);
+    const marlwood::Result<std::vector<iso::Subfield>> subfields = iso::splitSubfields(field);
     if (!subfields) return expectOneLine(subfields.message(), "splitSubfields");
     const std::size_t round = field.description->labels.size();
     for (std::size_t i = 0; i < subfields->size(); ++i) {
@@ -49,7 +49,7 @@ void readField(const iso::Field& field, std::string_view module) {
         iso::integerValue(s);
         iso::realValue(s);
         if (i < round) {
-            const iso::Result<iso::Subfield> found = iso::findSubfield(field, s.label);
+            const marlwood::Result<iso::Subfield> found = iso::findSubfield(field, s.label);
             if (!found) broken("a subfield split but not found: " + found.message());
         }
     }
