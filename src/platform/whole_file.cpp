@@ -362,12 +362,6 @@ Status writeWholeFile(const std::string& path, const FileWriter& write) {
     return written;
 }
 
-bool writeWholeFile(const std::string& path, const FileWriter& write, std::string& problem) {
-    const Status status = writeWholeFile(path, write);
-    if (!status) problem = status.message();
-    return status.ok();
-}
-
 std::optional<FileIdentity> fileIdentity(const std::string& path) {
 #ifdef _WIN32
     const HANDLE handle =

@@ -29,8 +29,6 @@ using FileWriter = std::function<bool(std::ostream&)>;
 //  - a directory is refused.
 // The error is one line naming `path` and the reason.
 Status writeWholeFile(const std::string& path, const FileWriter& write);
-// The same, with the reason in `problem`.
-bool writeWholeFile(const std::string& path, const FileWriter& write, std::string& problem);
 
 // What an output path names now, for the front ends' checks before anything is written.
 enum class OutputTarget {

@@ -55,12 +55,9 @@ Loaded loadLibrary() {
 
 }  // namespace
 
-const ArchiveLibrary* archiveLibrary(std::string& problem) {
+Result<const ArchiveLibrary*> archiveLibrary() {
     static const Loaded loaded = loadLibrary();  // thread-safe, once
-    if (!loaded.ok) {
-        problem = loaded.problem;
-        return nullptr;
-    }
+    if (!loaded.ok) return failure(loaded.problem);
     return &loaded.library;
 }
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "common/result.h"
+
 namespace marlwood::source_detail {
 
 // libarchive, loaded the first time an archive is read (archive_library.cpp). A conversion of
@@ -30,7 +32,7 @@ struct ArchiveLibrary {
     decltype(&::archive_entry_hardlink) entry_hardlink = nullptr;
 };
 
-// The loaded library, or null when it cannot be had; `problem` then says why.
-const ArchiveLibrary* archiveLibrary(std::string& problem);
+// The loaded library, or why it cannot be had.
+Result<const ArchiveLibrary*> archiveLibrary();
 
 }  // namespace marlwood::source_detail

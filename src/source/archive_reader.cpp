@@ -22,8 +22,7 @@ constexpr std::size_t kBlockSize = 64 * 1024;
 
 // Only called once the entry points have made sure the library is there.
 const ArchiveLibrary& la() {
-    std::string unused;
-    return *archiveLibrary(unused);
+    return **archiveLibrary();
 }
 
 struct ArchiveFree {
@@ -121,7 +120,7 @@ struct DeferredMember {
 };
 
 Result<std::shared_ptr<const std::string>> readDeferred(const DeferredMember& m) {
-    if (std::string problem; archiveLibrary(problem) == nullptr) return failure(problem);
+    if (auto library = archiveLibrary(); !library) return library.error();
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(m.path.c_str(), "rb"),
                                                                &std::fclose);
     if (!file) return failure("cannot read " + printable(m.path) + ": " + std::strerror(errno));
@@ -170,7 +169,7 @@ FoundTransfer readOpened(archive* a, const std::string& display_name,
         }
         if (++members > kMaxArchiveMembers) {
             return failure("holds more than " + std::to_string(kMaxArchiveMembers) +
-                            " members; a DEM transfer has about 20");
+                           " members; a DEM transfer has about 20");
         }
         const char* raw_name = la().entry_pathname(entry);
         const std::string_view name = raw_name != nullptr ? raw_name : "";
@@ -183,8 +182,8 @@ FoundTransfer readOpened(archive* a, const std::string& display_name,
         const auto declared = static_cast<std::uint64_t>(la().entry_size(entry));
         if (size_known && declared > kMaxCel0ModuleBytes) {
             return failure("member " + member + " declares " + std::to_string(declared) +
-                            " bytes, more than any module may hold (" +
-                            mebibytes(kMaxCel0ModuleBytes) + ")");
+                           " bytes, more than any module may hold (" +
+                           mebibytes(kMaxCel0ModuleBytes) + ")");
         }
         std::optional<ModuleName> module = matchModuleName(baseName(name), true);
         // Links and directories are no modules, whatever their name; other members are skipped
@@ -207,7 +206,7 @@ FoundTransfer readOpened(archive* a, const std::string& display_name,
             if (held && held->prefix != module->prefix) {
                 if (first == nullptr) {
                     return failure("holds modules of two transfers: " + held->member + " and " +
-                                    member);
+                                   member);
                 }
                 held.reset();  // held before the transfer was known, and not of it
             }
@@ -216,12 +215,12 @@ FoundTransfer readOpened(archive* a, const std::string& display_name,
         }
         if (held) {
             return failure("holds the " + std::string(kind.label) +
-                            " module twice: " + held->member + " and " + member);
+                           " module twice: " + held->member + " and " + member);
         }
         if (size_known && declared > kind.max_bytes) {
             return failure("member " + member + " declares " + std::to_string(declared) +
-                            " bytes, more than the " + mebibytes(kind.max_bytes) + " allowed for " +
-                            std::string(kind.label));
+                           " bytes, more than the " + mebibytes(kind.max_bytes) + " allowed for " +
+                           std::string(kind.label));
         }
         Result<std::string> bytes = readMemberBytes(a, kind, module->gzipped, declared);
         if (!bytes) return failure("member " + member + " " + bytes.message());
@@ -245,13 +244,13 @@ FoundTransfer readOpened(archive* a, const std::string& display_name,
     };
     if (first == nullptr) {
         return failure("holds no SDTS DEM modules (no member named like NNNNcel0.ddf)" +
-                        notFollowed(0));
+                       notFollowed(0));
     }
     for (std::size_t i = 0; i < kModuleKinds.size(); ++i) {
         const ModuleKind& kind = kModuleKinds[i];
         if (kind.required && !found[i]) {
             return failure("holds no member " + printable(first->prefix) +
-                            std::string(kind.suffix) + " (in either case)" + notFollowed(i));
+                           std::string(kind.suffix) + " (in either case)" + notFollowed(i));
         }
         if (!kind.required && found[i] && found[i]->prefix != first->prefix) {
             modules.*kind.slot = ModuleSource();
@@ -266,12 +265,11 @@ FoundTransfer readOpened(archive* a, const std::string& display_name,
 }  // namespace
 
 bool archivesSupported() {
-    std::string unused;
-    return archiveLibrary(unused) != nullptr;
+    return archiveLibrary().ok();
 }
 
 FoundTransfer readArchiveTransfer(const std::string& display_name, std::string_view bytes) {
-    if (std::string problem; archiveLibrary(problem) == nullptr) return failure(problem);
+    if (auto library = archiveLibrary(); !library) return library.error();
     ArchivePtr a = newReader();
     if (!a) return failure("cannot read the archive: out of memory");
     if (la().open_memory(a.get(), bytes.data(), bytes.size()) != ARCHIVE_OK) {
@@ -282,7 +280,7 @@ FoundTransfer readArchiveTransfer(const std::string& display_name, std::string_v
 
 namespace source_detail {
 FoundTransfer readArchiveFile(const std::string& path, Cel0Reading cel0_reading) {
-    if (std::string problem; archiveLibrary(problem) == nullptr) return failure(problem);
+    if (auto library = archiveLibrary(); !library) return library.error();
     // Opened here, so that a file that cannot be read is told apart from one that is no archive.
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                                &std::fclose);

@@ -4,7 +4,7 @@
 
 namespace marlwood::source_detail {
 
-const ArchiveLibrary* archiveLibrary(std::string&) {
+Result<const ArchiveLibrary*> archiveLibrary() {
     static constexpr ArchiveLibrary library{
         .read_new = &::archive_read_new,
         .read_free = &::archive_read_free,

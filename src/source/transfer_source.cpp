@@ -132,8 +132,8 @@ FoundTransfer fromPrefix(const std::string& prefix) {
                     ? "is a file, read as a module prefix (an archive is read as one when its name "
                       "ends in .tar.gz, .tgz or .tar): "
                     : "";
-            return failure(read_as + "no module " + printable(lower) + " (nor " +
-                            printable(upper) + ")");
+            return failure(read_as + "no module " + printable(lower) + " (nor " + printable(upper) +
+                           ")");
         }
     }
     return transfer;
@@ -192,7 +192,7 @@ FoundTransfer fromDirectory(const std::string& directory) {
         if (found.empty()) {
             if (!kind.required) continue;
             return failure("holds no module " + printable(prefix + std::string(kind.suffix)) +
-                            " (in either case)");
+                           " (in either case)");
         }
         // Two names that differ only in case: the lower-case one, then the upper-case one.
         std::sort(found.begin(), found.end());

@@ -59,8 +59,7 @@ int onTiffWarning(TIFF*, void*, const char*, const char*, std::va_list) {
 // libgeotiff keeps the Messages as the handle's user data.
 void onGeoTiffError(GTIF* gtif, int level, const char* format, ...) {
     if (level != LIBGEOTIFF_ERROR) return;
-    std::string unused;
-    const TiffLibrary* l = tiff_detail::tiffLibrary(unused);  // loaded: this is its callback
+    const TiffLibrary* l = *tiff_detail::tiffLibrary();  // loaded: this is its callback
     std::va_list args;
     va_start(args, format);
     static_cast<Messages*>(l->gtif_user_data(gtif))->add(format, args);
@@ -232,29 +231,26 @@ Status writeGeoTiff(const std::string& path, std::int32_t rows, std::int32_t col
     if (const std::optional<std::string> problem = unwritable(rows, columns, placement)) {
         return failure("cannot write " + path + ": " + *problem);
     }
-    std::string problem;
-    const TiffLibrary* library = tiff_detail::tiffLibrary(problem);
-    if (library == nullptr) return failure("cannot write " + path + ": " + problem);
+    const Result<const TiffLibrary*> loaded = tiff_detail::tiffLibrary();
+    if (!loaded) return failure("cannot write " + path + ": " + loaded.message());
+    const TiffLibrary* library = *loaded;
     const Grid grid{static_cast<std::uint32_t>(rows), static_cast<std::uint32_t>(columns),
                     placement, rows_of_metres};
     Messages messages;
     bool no_memory = false;
-    const bool written = writeWholeFile(
-        path,
-        [&](std::ostream& out) {
-            try {
-                return writeTiff(*library, path, out, grid, messages);
-            } catch (const std::bad_alloc&) {
-                no_memory = true;
-                return false;
-            }
-        },
-        problem);
+    const Status written = writeWholeFile(path, [&](std::ostream& out) {
+        try {
+            return writeTiff(*library, path, out, grid, messages);
+        } catch (const std::bad_alloc&) {
+            no_memory = true;
+            return false;
+        }
+    });
     if (written) return {};
     if (no_memory) return failure("cannot write " + path + ": not enough memory");
     if (!messages.first_error.empty())
         return failure("cannot write " + path + ": " + messages.first_error);
-    return failure(problem);
+    return written;
 }
 
 }  // namespace marlwood

@@ -63,12 +63,9 @@ Loaded loadLibraries() {
 
 }  // namespace
 
-const TiffLibrary* tiffLibrary(std::string& problem) {
+Result<const TiffLibrary*> tiffLibrary() {
     static const Loaded loaded = loadLibraries();  // thread-safe, once
-    if (!loaded.ok) {
-        problem = loaded.problem;
-        return nullptr;
-    }
+    if (!loaded.ok) return failure(loaded.problem);
     return &loaded.library;
 }
 

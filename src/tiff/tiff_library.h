@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "common/result.h"
+
 namespace marlwood::tiff_detail {
 
 // libtiff and libgeotiff, loaded the first time a GeoTIFF is written. A .ter conversion never
@@ -32,6 +34,6 @@ struct TiffLibrary {
 };
 
 // The loaded libraries, or null when they cannot be had; `problem` then says why.
-const TiffLibrary* tiffLibrary(std::string& problem);
+Result<const TiffLibrary*> tiffLibrary();
 
 }  // namespace marlwood::tiff_detail
