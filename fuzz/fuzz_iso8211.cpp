@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "geo/placement.h"
+#include "geo/window.h"
 #include "sdts/georeference.h"
 #include "sdts/iso8211.h"
 
@@ -39,7 +40,7 @@ bool inside(std::string_view part, std::string_view whole) {
 
 void readField(const iso::Field& field, std::string_view module) {
     if (!inside(field.data, module)) broken("a field outside the module");
-    const iso::Result<std::vector<iso::Subfield>> subfields = iso::splitSubfields(field);
+    const marlwood::Result<std::vector<iso::Subfield>> subfields = iso::splitSubfields(field);
     if (!subfields) return expectOneLine(subfields.message(), "splitSubfields");
     const std::size_t round = field.description->labels.size();
     for (std::size_t i = 0; i < subfields->size(); ++i) {
@@ -49,7 +50,7 @@ void readField(const iso::Field& field, std::string_view module) {
         iso::integerValue(s);
         iso::realValue(s);
         if (i < round) {
-            const iso::Result<iso::Subfield> found = iso::findSubfield(field, s.label);
+            const marlwood::Result<iso::Subfield> found = iso::findSubfield(field, s.label);
             if (!found) broken("a subfield split but not found: " + found.message());
         }
     }
@@ -89,6 +90,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const double v : placed->geotransform) {
         if (!std::isfinite(v)) broken("a geotransform that is not finite");
+    }
+    // The placed grid cropped: the window arithmetic takes its values (PROJ takes only the
+    // codes epsgCode gives and degrees the option parser checked, none from these bytes).
+    const marlwood::GroundPoint area[] = {{4.5e5, 5.0e6}, {4.6e5, 5.1e6}};
+    const std::int32_t rows = 1000, columns = 2000;
+    for (const std::optional<marlwood::CellWindow> window :
+         {marlwood::windowHolding(area, placed->geotransform, rows, columns),
+          marlwood::squareWindow(area[0], 3000, placed->geotransform, rows, columns)}) {
+        if (window && !(window->rows > 0 && window->columns > 0 && window->first_row >= 0 &&
+                        window->first_column >= 0 && window->first_row + window->rows <= rows &&
+                        window->first_column + window->columns <= columns)) {
+            broken("a window outside the grid");
+        }
     }
     return 0;
 }
