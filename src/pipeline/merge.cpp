@@ -200,12 +200,10 @@ Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop) {
     if (!window) return failure("the merged area: " + window.message());
     std::vector<MergePiece> kept;
     for (MergePiece& piece : plan.pieces) {
-        piece.row_offset -= window->first_row;
-        piece.column_offset -= window->first_column;
-        const bool touches = piece.row_offset < window->rows &&
-                             piece.row_offset + piece.metadata.size.rows > 0 &&
-                             piece.column_offset < window->columns &&
-                             piece.column_offset + piece.metadata.size.columns > 0;
+        const std::int32_t row = piece.row_offset - window->first_row;
+        const std::int32_t column = piece.column_offset - window->first_column;
+        const bool touches = row < window->rows && row + piece.metadata.size.rows > 0 &&
+                             column < window->columns && column + piece.metadata.size.columns > 0;
         if (touches) kept.push_back(std::move(piece));
     }
     if (kept.empty()) {
@@ -228,6 +226,8 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
     Extremes& extremes = merged.decoded.extremes;
     const std::int32_t scale = thousandths ? kThousandths : 1;
     const std::int32_t valid_above = kVoidThreshold * scale;
+    // Pieces are placed in the merged area; a cropped grid begins at its window.
+    const CellWindow window = plan.window.value_or(CellWindow{});
     ModuleReader reader;
     bool first = true;
     for (const MergePiece& piece : plan.pieces) {
@@ -245,15 +245,15 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
                 }
             }
             // A cropped plan keeps only the cells inside its window.
-            const std::int32_t at = piece.row_offset + r;
+            const std::int32_t at = piece.row_offset - window.first_row + r;
             if (at < 0 || at >= plan.size.rows) return;
-            const std::int32_t first = std::max(0, -piece.column_offset);
-            const std::int32_t end =
-                std::min(size.columns, plan.size.columns - piece.column_offset);
+            const std::int32_t column = piece.column_offset - window.first_column;
+            const std::int32_t first = std::max(0, -column);
+            const std::int32_t end = std::min(size.columns, plan.size.columns - column);
             if (first >= end) return;
             std::int32_t* into = raw_grid[static_cast<std::size_t>(at)];
-            merged.disagreements += overlayRow(
-                row.data() + first, into + piece.column_offset + first, end - first, valid_above);
+            merged.disagreements +=
+                overlayRow(row.data() + first, into + column + first, end - first, valid_above);
         };
         std::int32_t decoding = -1;
         openCel0AtFirstRecord(reader, piece.modules.cel0);

@@ -34,8 +34,8 @@ struct MergePlan {
     // Module bytes held in memory while the pieces are decoded (archive members; files hold
     // none): all that is held now, and the largest CEL0 read when it is opened.
     std::uint64_t held_bytes = 0;
-    // A crop: the window of the merged area that `size` and `top_left` now give; the pieces'
-    // offsets are from its corner (a piece may begin before it), and only pieces it touches stay.
+    // A crop: the window of the merged area that `size` and `top_left` now give. The pieces'
+    // offsets stay those in the merged area; only the pieces the window touches stay.
     std::optional<CellWindow> window;
 };
 
