@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "geo/placement.h"
+#include "geo/window.h"
 #include "sdts/georeference.h"
 #include "sdts/iso8211.h"
 
@@ -89,6 +90,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const double v : placed->geotransform) {
         if (!std::isfinite(v)) broken("a geotransform that is not finite");
+    }
+    // The placed grid cropped: the window arithmetic takes its values (PROJ takes only the
+    // codes epsgCode gives and degrees the option parser checked, none from these bytes).
+    const marlwood::GroundPoint area[] = {{4.5e5, 5.0e6}, {4.6e5, 5.1e6}};
+    const std::int32_t rows = 1000, columns = 2000;
+    for (const std::optional<marlwood::CellWindow> window :
+         {marlwood::windowHolding(area, placed->geotransform, rows, columns),
+          marlwood::squareWindow(area[0], 3000, placed->geotransform, rows, columns)}) {
+        if (window && !(window->rows > 0 && window->columns > 0 && window->first_row >= 0 &&
+                        window->first_column >= 0 && window->first_row + window->rows <= rows &&
+                        window->first_column + window->columns <= columns)) {
+            broken("a window outside the grid");
+        }
     }
     return 0;
 }

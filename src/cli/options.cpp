@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <charconv>
+#include <cmath>
 #include <functional>
 
 namespace marlwood {
@@ -19,6 +20,30 @@ std::optional<std::int64_t> wholeNumber(std::string_view text, std::int64_t low,
         return std::nullopt;
     }
     return value;
+}
+
+// `count` decimal numbers separated by commas, the whole text; nothing for anything else.
+std::optional<std::vector<double>> decimals(std::string_view text, std::size_t count) {
+    std::vector<double> values;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t comma = i + 1 < count ? text.find(',') : text.size();
+        if (comma == std::string_view::npos) return std::nullopt;
+        const std::string_view part = text.substr(0, comma);
+        double value = 0;
+        const auto [stop, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+        if (part.empty() || error != std::errc() || stop != part.data() + part.size() ||
+            !std::isfinite(value)) {
+            return std::nullopt;
+        }
+        values.push_back(value);
+        text.remove_prefix(std::min(text.size(), comma + 1));
+    }
+    return values;
+}
+
+PlaceCrop& cropOf(Options& o) {
+    if (!o.settings.crop) o.settings.crop.emplace();
+    return *o.settings.crop;
 }
 
 // Applies an option to the options; the error text when its value is refused.
@@ -96,6 +121,41 @@ const std::vector<Option>& table() {
           "one terrain from all SOURCEs (neighbouring quads on one\n"
           "lattice, placed by their georeference), written to -o"},
          switchOn(&Options::merge)},
+        {{'\0', "bbox", "W,S,E,N",
+          "only the cells of this box, in degrees on the source's datum\n"
+          "(west, south, east, north longitude and latitude)"},
+         [](Options& o, const std::string& v) -> std::string {
+             const auto d = decimals(v, 4);
+             if (!d || !((*d)[0] >= -180 && (*d)[0] < (*d)[2] && (*d)[2] <= 180 && (*d)[1] >= -90 &&
+                         (*d)[1] < (*d)[3] && (*d)[3] <= 90)) {
+                 return "--bbox is WEST,SOUTH,EAST,NORTH in degrees, west of east and south of "
+                        "north, not '" +
+                        v + "'";
+             }
+             cropOf(o).box = PlaceCrop::Box{(*d)[0], (*d)[1], (*d)[2], (*d)[3]};
+             return {};
+         }},
+        {{'\0', "centre", "LAT,LON",
+          "only the cells of a square around this point, in degrees on\n"
+          "the source's datum; its side is --extent"},
+         [](Options& o, const std::string& v) -> std::string {
+             const auto d = decimals(v, 2);
+             if (!d || !(std::abs((*d)[0]) <= 90 && std::abs((*d)[1]) <= 180)) {
+                 return "--centre is LATITUDE,LONGITUDE in degrees, not '" + v + "'";
+             }
+             cropOf(o).centre = Degrees{(*d)[1], (*d)[0]};
+             return {};
+         }},
+        {{'\0', "extent", "KM", "the side of the --centre square in kilometres"},
+         [](Options& o, const std::string& v) -> std::string {
+             const auto d = decimals(v, 1);
+             if (!d || !((*d)[0] > 0 && (*d)[0] <= 10000)) {
+                 return "--extent is a number of kilometres above 0 and up to 10000, not '" + v +
+                        "'";
+             }
+             cropOf(o).extent_km = (*d)[0];
+             return {};
+         }},
         {{'q', "quiet", "", "no report lines and no progress, only problems"},
          switchOn(&Options::quiet)},
         {{'v', "verbose", "", "each source's stage lines too"}, switchOn(&Options::verbose)},
@@ -143,6 +203,14 @@ std::string combinationProblem(const Options& o) {
     if (o.quiet && o.verbose) return "-q and -v do not go together";
     if (o.settings.format == OutputFormat::GeoTiff && (o.height_scale_given || o.common_range)) {
         return "a GeoTIFF holds elevations in metres; -s and --common-range are for .ter files";
+    }
+    if (const auto& crop = o.settings.crop) {
+        if (crop->box && (crop->centre || crop->extent_km > 0)) {
+            return "--bbox and --centre do not go together";
+        }
+        if (!crop->box && !(crop->centre && crop->extent_km > 0)) {
+            return "--centre and --extent go together";
+        }
     }
     if (o.settings.true_scale && o.height_scale_given) {
         return "--true-scale chooses the height scale itself; leave out -s";

@@ -104,7 +104,8 @@ void SourceEvents::emit(const Event& event) {
 std::string conversionReport(const std::string& source, const TransferConversion& conversion) {
     const TransferMetadata& m = conversion.metadata;
     return source + ": " + std::to_string(m.size.rows) + " x " + std::to_string(m.size.columns) +
-           ", " + postingText(m.posting_m) + ", " + valueTypeText(m.value_type) + ", " +
+           (conversion.window ? ", window " + windowText(*conversion.window) : "") + ", " +
+           postingText(m.posting_m) + ", " + valueTypeText(m.value_type) + ", " +
            terrainText(conversion.summary, "");
 }
 
@@ -117,11 +118,13 @@ std::vector<std::string> mergeReport(const MergeSummary& merge) {
                         std::to_string(piece.column_offset));
     }
     const GridSize& size = merge.plan.size;
-    lines.push_back("merged: " + std::to_string(size.rows) + " x " + std::to_string(size.columns) +
-                    ", " + postingText(merge.plan.posting_m) + ", " +
-                    terrainText(merge.conversion, ", " +
-                                                      plural(merge.disagreements, "cell", "cells") +
-                                                      " where sources disagree"));
+    lines.push_back(
+        "merged: " +
+        (merge.plan.window ? "window " + windowText(*merge.plan.window)
+                           : std::to_string(size.rows) + " x " + std::to_string(size.columns)) +
+        ", " + postingText(merge.plan.posting_m) + ", " +
+        terrainText(merge.conversion, ", " + plural(merge.disagreements, "cell", "cells") +
+                                          " where sources disagree"));
     return lines;
 }
 

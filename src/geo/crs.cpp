@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "geo/projection.h"
 #include "geo/shown_text.h"
 
 namespace marlwood {
@@ -14,16 +15,22 @@ namespace {
 struct UtmDatum {
     std::string_view code;  // XREF's HDAT
     std::string_view name;
-    int last_zone;  // zones 1..last_zone have consecutive codes from zone_1 on
-    int zone_1;     // EPSG code of zone 1N
-    int zone_59;    // EPSG code of zone 59N, zone 60N the next; 0 when 1..last_zone is all
+    int last_zone;   // zones 1..last_zone have consecutive codes from zone_1 on
+    int zone_1;      // EPSG code of zone 1N
+    int zone_59;     // EPSG code of zone 59N, zone 60N the next; 0 when 1..last_zone is all
+    int geographic;  // EPSG code of the datum's longitude and latitude
 };
 constexpr UtmDatum kDatums[] = {
-    {"NAS", "NAD27", 22, 26701, 3370},
-    {"NAX", "NAD83", 23, 26901, 3372},
-    {"WGE", "WGS 84", 60, 32601, 0},
-    {"WGC", "WGS 72", 60, 32201, 0},
+    {"NAS", "NAD27", 22, 26701, 3370, 4267},
+    {"NAX", "NAD83", 23, 26901, 3372, 4269},
+    {"WGE", "WGS 84", 60, 32601, 0, 4326},
+    {"WGC", "WGS 72", 60, 32201, 0, 4322},
 };
+
+std::string unknownDatum(std::string_view datum) {
+    return "XREF: horizontal datum " + geo_detail::shownText(datum) +
+           " is none of NAS (NAD27), NAX (NAD83), WGE (WGS 84), WGC (WGS 72)";
+}
 
 }  // namespace
 
@@ -40,8 +47,14 @@ Result<int> epsgCode(std::string_view reference_system, std::string_view datum, 
                        " has no EPSG code (" + std::string(d.name) + " has zones 1 to " +
                        std::to_string(d.last_zone) + (d.zone_59 != 0 ? ", 59 and 60)" : ")"));
     }
-    return failure("XREF: horizontal datum " + geo_detail::shownText(datum) +
-                   " is none of NAS (NAD27), NAX (NAD83), WGE (WGS 84), WGC (WGS 72)");
+    return failure(unknownDatum(datum));
+}
+
+Result<int> geographicEpsg(std::string_view datum) {
+    for (const UtmDatum& d : kDatums) {
+        if (d.code == datum) return d.geographic;
+    }
+    return failure(unknownDatum(datum));
 }
 
 }  // namespace marlwood

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "geo/placement.h"
 #include "pipeline/writers.h"
 
 namespace marlwood {
@@ -40,8 +41,10 @@ Result<ConversionSummary> finishConversion(DecodedGrid decoded, const Conversion
 Result<TransferConversion> convertTransfer(const TransferModules& modules,
                                            const ConversionSettings& settings,
                                            const OutputPaths& outputs, EventSink& events) {
+    // A crop needs to know where the grid lies.
     Result<TransferMetadata> metadata =
-        readTransferMetadata(modules, MetadataReading::Strict, settings.needsPlacement(), events);
+        readTransferMetadata(modules, MetadataReading::Strict,
+                             settings.needsPlacement() || settings.crop.has_value(), events);
     if (!metadata) return metadata.error();
     if (settings.keepsDecimals() && !metadata->unit_m) {
         return failure((settings.true_scale ? "no true scale: " : "no GeoTIFF: ") +
@@ -50,13 +53,24 @@ Result<TransferConversion> convertTransfer(const TransferModules& modules,
     if (settings.needsPlacement() && !metadata->placement) {
         return failure("no GeoTIFF: " + metadata->placement_problem);
     }
-    Result<DecodedGrid> decoded = decodeTransfer(modules, *metadata, MetadataReading::Strict,
-                                                 settings.keepsDecimals(), events);
+    std::optional<CellWindow> window;
+    if (settings.crop) {
+        const Result<GeoTransform> grid = cellGeotransform(*metadata->georeference);
+        if (!grid) return grid.error();
+        Result<CellWindow> cropped = cropWindow(*settings.crop, *metadata->georeference, *grid,
+                                                metadata->size.rows, metadata->size.columns);
+        if (!cropped) return cropped.error();
+        window = *cropped;
+    }
+    Result<DecodedGrid> decoded =
+        window ? decodeWindow(modules, *metadata, *window, settings.keepsDecimals(), events)
+               : decodeTransfer(modules, *metadata, MetadataReading::Strict,
+                                settings.keepsDecimals(), events);
     if (!decoded) return decoded.error();
     Result<ConversionSummary> summary =
         finishConversion(std::move(*decoded), settings, outputs, events);
     if (!summary) return summary.error();
-    return TransferConversion{std::move(*metadata), std::move(*summary)};
+    return TransferConversion{std::move(*metadata), std::move(*summary), window};
 }
 
 Result<Extremes> readExtremes(const TransferModules& modules, EventSink& events) {

@@ -44,6 +44,7 @@ Result<ConversionSummary> finishConversion(DecodedGrid decoded, const Conversion
 struct TransferConversion {
     TransferMetadata metadata;
     ConversionSummary summary;
+    std::optional<CellWindow> window;  // the cells kept of a crop
 };
 Result<TransferConversion> convertTransfer(const TransferModules& modules,
                                            const ConversionSettings& settings,

@@ -192,6 +192,32 @@ Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool conver
     return plan;
 }
 
+Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop) {
+    const GeoTransform area{plan.top_left.x, plan.posting_m, 0, plan.top_left.y, 0,
+                            -plan.posting_m};
+    const Result<CellWindow> window =
+        cropWindow(crop, plan.pieces.front().georeference, area, plan.size.rows, plan.size.columns);
+    if (!window) return failure("the merged area: " + window.message());
+    std::vector<MergePiece> kept;
+    for (MergePiece& piece : plan.pieces) {
+        const std::int32_t row = piece.row_offset - window->first_row;
+        const std::int32_t column = piece.column_offset - window->first_column;
+        const bool touches = row < window->rows && row + piece.metadata.size.rows > 0 &&
+                             column < window->columns && column + piece.metadata.size.columns > 0;
+        if (touches) kept.push_back(std::move(piece));
+    }
+    if (kept.empty()) {
+        return failure("the merged area: the crop falls between the sources, on none of them");
+    }
+    plan.pieces = std::move(kept);
+    plan.size = {window->rows, window->columns, std::min(window->rows, window->columns) - 1};
+    plan.top_left = {plan.top_left.x + window->first_column * plan.posting_m,
+                     plan.top_left.y - window->first_row * plan.posting_m};
+    plan.held_bytes = heldWhileDecoding(plan.pieces);
+    plan.window = *window;
+    return {};
+}
+
 Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSink& events) {
     Result<DecodedGrid> decoded = allocateDecodedGrid(plan.size, thousandths, plan.held_bytes);
     if (!decoded) return decoded.error();
@@ -200,6 +226,8 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
     Extremes& extremes = merged.decoded.extremes;
     const std::int32_t scale = thousandths ? kThousandths : 1;
     const std::int32_t valid_above = kVoidThreshold * scale;
+    // Pieces are placed in the merged area; a cropped grid begins at its window.
+    const CellWindow window = plan.window.value_or(CellWindow{});
     ModuleReader reader;
     bool first = true;
     for (const MergePiece& piece : plan.pieces) {
@@ -216,9 +244,16 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
                     if (v > valid_above) v = static_cast<std::int32_t>(std::lround(v * to_metres));
                 }
             }
-            std::int32_t* into = raw_grid[static_cast<std::size_t>(piece.row_offset + r)];
+            // A cropped plan keeps only the cells inside its window.
+            const std::int32_t at = piece.row_offset - window.first_row + r;
+            if (at < 0 || at >= plan.size.rows) return;
+            const std::int32_t column = piece.column_offset - window.first_column;
+            const std::int32_t first = std::max(0, -column);
+            const std::int32_t end = std::min(size.columns, plan.size.columns - column);
+            if (first >= end) return;
+            std::int32_t* into = raw_grid[static_cast<std::size_t>(at)];
             merged.disagreements +=
-                overlayRow(row.data(), into + piece.column_offset, size.columns, valid_above);
+                overlayRow(row.data() + first, into + column + first, end - first, valid_above);
         };
         std::int32_t decoding = -1;
         openCel0AtFirstRecord(reader, piece.modules.cel0);
@@ -239,6 +274,19 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
         extremes = first ? own : unionOf(extremes, own);
         first = false;
     }
+    // A window's extremes are its own, not those of the whole pieces it cuts.
+    if (plan.window) {
+        Extremes own{0, 9000 * scale};
+        for (std::int32_t r = 0; r < plan.size.rows; ++r) {
+            const std::int32_t* cells = raw_grid[static_cast<std::size_t>(r)];
+            for (std::int32_t c = 0; c < plan.size.columns; ++c) {
+                if (cells[c] <= valid_above) continue;
+                own.min_elevation = std::min(own.min_elevation, cells[c]);
+                own.max_elevation = std::max(own.max_elevation, cells[c]);
+            }
+        }
+        extremes = {own.max_elevation / scale, own.min_elevation / scale};
+    }
     // In thousandths every piece was brought to metres; otherwise the pieces share one unit.
     merged.decoded.unit_m = thousandths ? 1.0 : plan.pieces.front().unit_m;
     merged.decoded.posting_m = plan.posting_m;
@@ -250,6 +298,11 @@ Result<MergeSummary> mergeTransfers(const std::vector<MergeSource>& sources,
                                     EventSink& events) {
     Result<MergePlan> plan = planMerge(sources, settings.keepsDecimals(), events);
     if (!plan) return plan.error();
+    if (settings.crop) {
+        if (Status cropped = cropMergePlan(*plan, *settings.crop); !cropped) {
+            return cropped.error();
+        }
+    }
     const TransferMetadata& first_metadata = plan->pieces.front().metadata;
     if (settings.needsPlacement() && !first_metadata.placement) {
         return failure("no GeoTIFF: " + first_metadata.placement_problem);

@@ -34,6 +34,9 @@ struct MergePlan {
     // Module bytes held in memory while the pieces are decoded (archive members; files hold
     // none): all that is held now, and the largest CEL0 read when it is opened.
     std::uint64_t held_bytes = 0;
+    // A crop: the window of the merged area that `size` and `top_left` now give. The pieces'
+    // offsets stay those in the merged area; only the pieces the window touches stay.
+    std::optional<CellWindow> window;
 };
 
 struct MergeSource {
@@ -47,6 +50,9 @@ struct MergeSource {
 // The Error names the odd source and what differs.
 Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool converting_units,
                             EventSink& events);
+
+// Narrows the plan to the window of the merged area that `crop` covers (see MergePlan::window).
+Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop);
 
 struct MergedGrid {
     DecodedGrid decoded;             // extremes of all pieces together, in whole units

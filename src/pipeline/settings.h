@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "geo/crop.h"
+
 // What a conversion is asked to make: filled by the command line's options, or by the dialogue's
 // answers, and read by the one stage or writer each setting is for.
 namespace marlwood {
@@ -33,6 +35,8 @@ struct ConversionSettings {
     bool fill_voids = false;
     // A PNG picture of the terrain beside its file.
     bool preview = false;
+    // Only the whole cells of this area (--bbox, --centre and --extent).
+    std::optional<PlaceCrop> crop;
 
     // Elevations kept in thousandths of their unit, decimals and all: what true heights and a
     // GeoTIFF's metres need.

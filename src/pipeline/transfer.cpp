@@ -148,6 +148,62 @@ Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const Transfe
     return decoded;
 }
 
+Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferMetadata& metadata,
+                                 const CellWindow& window, bool thousandths, EventSink& events) {
+    Result<DecodedGrid> decoded = allocateDecodedGrid(
+        {window.rows, window.columns, std::min(window.rows, window.columns) - 1}, thousandths);
+    if (!decoded) return decoded;
+    ModuleReader input_stream;
+    openCel0(input_stream, modules.cel0, events);
+    events.emit(event::DecodingStarted{metadata.grid_spacing});
+    DecoderState decoder;
+    decoder.thousandths = thousandths;
+    const std::int32_t per_unit = thousandths ? kThousandths : 1;
+    // The window's own extremes, tracked as the decoder tracks a whole grid's.
+    Extremes window_extremes{0, 9000 * per_unit};
+    const std::int32_t valid_above = kVoidThreshold * per_unit;
+    std::vector<std::int32_t> row(static_cast<std::size_t>(metadata.size.columns) + 1);
+    std::int32_t decoding = -1;
+    const auto keep = [&](std::int32_t r) {
+        const std::int32_t at = r - window.first_row;
+        if (at < 0 || at >= window.rows) return;
+        const std::int32_t* from = row.data() + window.first_column;
+        std::copy(from, from + window.columns, decoded->grid[static_cast<std::size_t>(at)]);
+        for (const std::int32_t* v = from; v != from + window.columns; ++v) {
+            if (*v <= valid_above) continue;
+            window_extremes.min_elevation = std::min(window_extremes.min_elevation, *v);
+            window_extremes.max_elevation = std::max(window_extremes.max_elevation, *v);
+        }
+    };
+    decodeCel0Rows(
+        input_stream, metadata.value_type, metadata.size.rows, metadata.size.columns,
+        [&](std::int32_t r) {
+            // Row r is asked for once row r - 1 is complete.
+            if (decoding >= 0) keep(decoding);
+            decoding = r;
+            std::fill(row.begin(), row.end(), kNoData * per_unit);
+            return row.data();
+        },
+        decoder, events, modules.cel0.name);
+    // A row the data ended in is kept as far as it came, as a whole grid keeps it.
+    if (decoding >= 0) keep(decoding);
+    input_stream.close();
+    decoded->extremes = {window_extremes.max_elevation / per_unit,
+                         window_extremes.min_elevation / per_unit};
+    events.emit(
+        event::ExtremesFound{decoded->extremes.max_elevation, decoded->extremes.min_elevation});
+    decoded->unit_m = metadata.unit_m.value_or(1.0);
+    decoded->posting_m = metadata.posting_m;
+    if (metadata.placement) {
+        // The window's first cell is the grid's corner now.
+        GridPlacement placement = *metadata.placement;
+        placement.geotransform[0] += window.first_column * placement.geotransform[1];
+        placement.geotransform[3] += window.first_row * placement.geotransform[5];
+        decoded->placement = placement;
+    }
+    return decoded;
+}
+
 Extremes decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
                         EventSink& events) {
     // Every record goes through the decoder as in a conversion; only the extremes are kept.

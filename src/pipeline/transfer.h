@@ -8,6 +8,7 @@
 #include "common/events.h"
 #include "common/grid_placement.h"
 #include "common/result.h"
+#include "geo/window.h"
 #include "grid/elevation_grid.h"
 #include "pipeline/settings.h"
 #include "sdts/georeference.h"
@@ -71,6 +72,11 @@ Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths,
 // dialogue shows them.
 Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const TransferMetadata& metadata,
                                    MetadataReading reading, bool thousandths, EventSink& events);
+
+// Decodes only the cells of `window`: the rows before and after it are read past and the cells
+// beside it dropped, so the grid is the window's size and the extremes are the window's.
+Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferMetadata& metadata,
+                                 const CellWindow& window, bool thousandths, EventSink& events);
 
 // Decodes a transfer only for its extremes, a row at a time, holding no grid.
 Extremes decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,

@@ -41,6 +41,18 @@ TEST(Options, ParsedOrRefused) {
         {{"-q", "-v", "a"}, "-q and -v do not go together"},
         {{"--true-scale", "-s", "30", "a"},
          "--true-scale chooses the height scale itself; leave out -s"},
+        {{"--bbox", "1,2,3", "a"},
+         "--bbox is WEST,SOUTH,EAST,NORTH in degrees, west of east and south of north, not "
+         "'1,2,3'"},
+        {{"--bbox=-92,46,-93,47", "a"},
+         "--bbox is WEST,SOUTH,EAST,NORTH in degrees, west of east and south of north, not "
+         "'-92,46,-93,47'"},
+        {{"--centre", "nan,1", "a"}, "--centre is LATITUDE,LONGITUDE in degrees, not 'nan,1'"},
+        {{"--extent", "0", "a"},
+         "--extent is a number of kilometres above 0 and up to 10000, not '0'"},
+        {{"--centre", "46.8,-92", "a"}, "--centre and --extent go together"},
+        {{"--bbox=-93,46,-92,47", "--centre", "46.8,-92", "--extent", "1", "a"},
+         "--bbox and --centre do not go together"},
         {{"--true-scale", "--common-range", "a", "b"},
          "--true-scale writes true heights, which join by themselves; --common-range is for "
          "stretched heights"},
@@ -66,6 +78,11 @@ TEST(Options, ParsedOrRefused) {
     const auto all = parseOptions({"--true-scale", "--fill-voids", "--preview", "a"});
     ASSERT_TRUE(all);
     EXPECT_TRUE(all->settings.true_scale && all->settings.fill_voids && all->settings.preview);
+    const auto crop = parseOptions({"--centre", "46.8,-92.1", "--extent", "2.5", "a"});
+    ASSERT_TRUE(crop && crop->settings.crop && crop->settings.crop->centre);
+    EXPECT_EQ(crop->settings.crop->centre->latitude, 46.8);
+    EXPECT_EQ(crop->settings.crop->centre->longitude, -92.1);
+    EXPECT_EQ(crop->settings.crop->extent_km, 2.5);
     // --help and --version stand without a source.
     EXPECT_TRUE(parseOptions({"--help"})->help);
     EXPECT_TRUE(parseOptions({"-h"})->help);

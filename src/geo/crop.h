@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "common/grid_placement.h"
+#include "common/result.h"
+#include "geo/projection.h"
+#include "geo/window.h"
+#include "sdts/georeference.h"
+
+namespace marlwood {
+
+// An area to crop to, in degrees on the transfer's own datum: a box (--bbox), or a square of
+// `extent_km` a side around a centre (--centre, --extent).
+struct PlaceCrop {
+    struct Box {
+        double west = 0, south = 0, east = 0, north = 0;
+    };
+    std::optional<Box> box;
+    std::optional<Degrees> centre;
+    double extent_km = 0;
+};
+
+// The window of the grid (`rows` x `columns` placed by `grid`, on the datum and in the UTM zone
+// `georeference`'s XREF names) that `crop` covers, projected by PROJ. An Error in one line when
+// the area misses the grid or cannot be placed.
+Result<CellWindow> cropWindow(const PlaceCrop& crop, const Georeference& georeference,
+                              const GeoTransform& grid, std::int32_t rows, std::int32_t columns);
+
+// "R x C from row r, column c": a window as the report gives it.
+std::string windowText(const CellWindow& window);
+
+}  // namespace marlwood

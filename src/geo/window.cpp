@@ -1,0 +1,75 @@
+#include "geo/window.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace marlwood {
+
+namespace {
+
+// An area edge this close to a cell edge (in cells) lies on it: the cell beyond is not taken for
+// the noise of a projection or of decimal degrees.
+constexpr double kOnEdge = 1e-6;
+
+// Beyond every grid by far, within int64_t by far: cell positions are clamped here before they
+// are made whole, so a huge coordinate cannot overflow.
+constexpr double kFarCells = 1e12;
+
+std::int64_t whole(double cells) {
+    return static_cast<std::int64_t>(std::clamp(cells, -kFarCells, kFarCells));
+}
+
+// Cells [first, end) of an axis, clipped to [0, count); nothing when none is left.
+std::optional<std::pair<std::int32_t, std::int32_t>> clipped(std::int64_t first, std::int64_t end,
+                                                             std::int32_t count) {
+    first = std::max<std::int64_t>(first, 0);
+    end = std::min<std::int64_t>(end, count);
+    if (first >= end) return std::nullopt;
+    return std::pair{static_cast<std::int32_t>(first), static_cast<std::int32_t>(end - first)};
+}
+
+bool northUp(const GeoTransform& g) {
+    return std::all_of(g.begin(), g.end(), [](double v) { return std::isfinite(v); }) && g[1] > 0 &&
+           g[5] < 0 && g[2] == 0 && g[4] == 0;
+}
+
+}  // namespace
+
+std::optional<CellWindow> windowHolding(std::span<const GroundPoint> outline, const GeoTransform& g,
+                                        std::int32_t rows, std::int32_t columns) {
+    if (outline.empty() || !northUp(g)) return std::nullopt;
+    double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
+    for (const GroundPoint& p : outline) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y)) return std::nullopt;
+        west = std::min(west, p.x);
+        east = std::max(east, p.x);
+        south = std::min(south, p.y);
+        north = std::max(north, p.y);
+    }
+    const auto across = clipped(whole(std::floor((west - g[0]) / g[1] + kOnEdge)),
+                                whole(std::ceil((east - g[0]) / g[1] - kOnEdge)), columns);
+    const auto down = clipped(whole(std::floor((north - g[3]) / g[5] + kOnEdge)),
+                              whole(std::ceil((south - g[3]) / g[5] - kOnEdge)), rows);
+    if (!across || !down) return std::nullopt;
+    return CellWindow{down->first, across->first, down->second, across->second};
+}
+
+std::optional<CellWindow> squareWindow(GroundPoint centre, double side_m, const GeoTransform& g,
+                                       std::int32_t rows, std::int32_t columns) {
+    if (!northUp(g) || !std::isfinite(centre.x) || !std::isfinite(centre.y) ||
+        !(side_m > 0 && side_m < INFINITY)) {
+        return std::nullopt;
+    }
+    const std::int64_t wide = std::max<std::int64_t>(1, whole(std::round(side_m / g[1])));
+    const std::int64_t high = std::max<std::int64_t>(1, whole(std::round(side_m / -g[5])));
+    const std::int64_t column =
+        whole(std::round((centre.x - g[0]) / g[1] - static_cast<double>(wide) / 2));
+    const std::int64_t row =
+        whole(std::round((centre.y - g[3]) / g[5] - static_cast<double>(high) / 2));
+    const auto across = clipped(column, column + wide, columns);
+    const auto down = clipped(row, row + high, rows);
+    if (!across || !down) return std::nullopt;
+    return CellWindow{down->first, across->first, down->second, across->second};
+}
+
+}  // namespace marlwood
