@@ -26,6 +26,8 @@ struct ConversionSettings {
     bool fill_voids = false;
     // A PNG picture of the terrain beside the .ter file.
     bool preview = false;
+    // Resampled so that the longer side has this many points, the posting with it.
+    std::optional<std::int32_t> size;
 };
 
 }  // namespace marlwood
