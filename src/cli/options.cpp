@@ -4,6 +4,8 @@
 #include <cmath>
 #include <functional>
 
+#include "ter/ter_writer.h"
+
 namespace marlwood {
 
 namespace {
@@ -117,6 +119,16 @@ const std::vector<Option>& table() {
          switchOn([](Options& o) -> bool& { return o.settings.fill_voids; })},
         {{'\0', "preview", "", "a PNG picture of each terrain beside its .ter file"},
          switchOn([](Options& o) -> bool& { return o.settings.preview; })},
+        {{'\0', "size", "N",
+          "resample so the longer side has N points (2 to 65535),\n"
+          "the posting with it: averaged when shrinking, bilinear\n"
+          "when growing (Terragen previews want 257, 513 ... 4097)"},
+         [](Options& o, const std::string& v) -> std::string {
+             const auto n = wholeNumber(v, 2, kMaxTerSide);
+             if (!n) return "the size is a whole number from 2 to 65535, not '" + v + "'";
+             o.settings.size = static_cast<std::int32_t>(*n);
+             return {};
+         }},
         {{'\0', "merge", "",
           "one terrain from all SOURCEs (neighbouring quads on one\n"
           "lattice, placed by their georeference), written to -o"},

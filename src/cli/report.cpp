@@ -31,6 +31,15 @@ std::string plural(std::int64_t count, const char* one, const char* many) {
 // `between` comes before the arrow (a merge's disagreements).
 std::string terrainText(const ConversionSummary& s, const std::string& between) {
     std::ostringstream line;
+    if (s.resampled) {
+        line << "resampled to " << s.size.rows << " x " << s.size.columns << ", ";
+        if (s.posting_m > 0) {
+            line << std::fixed << std::setprecision(2) << s.posting_m << " m, "
+                 << std::defaultfloat;
+        } else {
+            line << "posting unknown, ";
+        }
+    }
     const bool none_valid = s.void_cells == static_cast<std::int64_t>(s.size.rows) * s.size.columns;
     if (none_valid) {
         line << "no valid elevation";

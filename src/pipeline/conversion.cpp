@@ -14,10 +14,12 @@ Extremes unionOf(const Extremes& a, const Extremes& b) {
 Result<ConversionSummary> finishConversion(DecodedGrid decoded, const ConversionSettings& settings,
                                            const OutputPaths& outputs, EventSink& events) {
     ConversionSummary summary;
-    summary.size = decoded.size;
-    summary.extremes = decoded.extremes;
     Result<Terrain> terrain = prepareTerrain(std::move(decoded), settings, events);
     if (!terrain) return terrain.error();
+    summary.size = terrain->size();
+    summary.extremes = terrain->decoded.extremes;
+    summary.resampled = terrain->resampled_from.has_value();
+    summary.posting_m = terrain->decoded.posting_m;
     summary.void_cells = terrain->void_cells;
     summary.filled_cells = terrain->filled_cells;
     if (settings.true_scale) summary.true_scale = terrain->true_scale;

@@ -22,8 +22,11 @@ struct OutputPaths {
 
 // What a written conversion made, for the report.
 struct ConversionSummary {
-    GridSize size;
-    Extremes extremes;  // of the decoded grid, in whole units
+    GridSize size;  // of the written terrain
+    // When --size resampled the grid: the new posting (0 when unknown).
+    bool resampled = false;
+    double posting_m = 0;
+    Extremes extremes;  // of the written grid, in whole units
     std::int64_t void_cells = 0;
     std::optional<std::int64_t> filled_cells;
     std::optional<TrueScale> true_scale;  // how true heights were written

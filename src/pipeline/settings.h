@@ -35,6 +35,8 @@ struct ConversionSettings {
     bool fill_voids = false;
     // A PNG picture of the terrain beside its file.
     bool preview = false;
+    // Resampled so that the longer side has this many points, the posting with it.
+    std::optional<std::int32_t> size;
     // Only the whole cells of this area (--bbox, --centre and --extent).
     std::optional<PlaceCrop> crop;
 

@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 
+#include "grid/resample.h"
 #include "grid/void_fill.h"
 
 namespace marlwood {
@@ -44,6 +45,35 @@ std::optional<std::pair<std::int32_t, std::int32_t>> validRange(const DecodedGri
 
 }  // namespace
 
+Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, std::int32_t longest) {
+    const GridSize size = resampledSize(decoded.size, longest);
+    const std::uint64_t source_bytes = (static_cast<std::uint64_t>(decoded.size.rows) + 1) *
+                                       static_cast<std::uint64_t>(decoded.size.columns) *
+                                       sizeof(std::int32_t);
+    Result<DecodedGrid> resampled = allocateDecodedGrid(size, decoded.thousandths, source_bytes);
+    if (!resampled) return resampled;
+    const std::int32_t per_unit = decoded.thousandths ? kThousandths : 1;
+    resample(decoded.grid, decoded.size, resampled->grid, size, validAbove(decoded),
+             kNoData * per_unit);
+    resampled->unit_m = decoded.unit_m;
+    // The extent divided evenly along the longer side.
+    resampled->posting_m =
+        decoded.posting_m * std::max(decoded.size.rows, decoded.size.columns) / longest;
+    if (decoded.placement) {
+        // The same extent, divided evenly into the new cells.
+        GridPlacement placement = *decoded.placement;
+        placement.geotransform[1] *= static_cast<double>(decoded.size.columns) / size.columns;
+        placement.geotransform[5] *= static_cast<double>(decoded.size.rows) / size.rows;
+        resampled->placement = placement;
+    }
+    releaseGrid(decoded.grid, decoded.size.rows);
+    // As the decoder keeps them: whole units, the thousandths cut off.
+    if (const auto range = validRange(*resampled)) {
+        resampled->extremes = {range->second / per_unit, range->first / per_unit};
+    }
+    return resampled;
+}
+
 std::int32_t Terrain::height(std::int32_t cell) const {
     if (!true_scale)
         return scaleElevation(cell, colormap.colormap_slope, colormap.colormap_intercept);
@@ -77,6 +107,12 @@ double Terrain::metres(std::int32_t h) const {
 Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& settings,
                                EventSink& events) {
     Terrain terrain;
+    if (settings.size) {
+        terrain.resampled_from = decoded.size;
+        Result<DecodedGrid> resampled = resampleDecoded(std::move(decoded), *settings.size);
+        if (!resampled) return resampled.error();
+        decoded = std::move(*resampled);
+    }
     terrain.decoded = std::move(decoded);
     terrain.height_scale = settings.height_scale;
     DecodedGrid& grid = terrain.decoded;

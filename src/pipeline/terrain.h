@@ -20,6 +20,7 @@ struct Terrain {
     std::int32_t height_scale = 30;            // the stretched heights' HeightScale
     std::int64_t void_cells = 0;               // before any filling
     std::optional<std::int64_t> filled_cells;  // when filling was asked for
+    std::optional<GridSize> resampled_from;    // the decoded size, when resampled
     // Stretched heights: the colormap and the extremes it was made from.
     Colormap colormap;
     Extremes range;
@@ -38,8 +39,14 @@ struct Terrain {
     double metres(std::int32_t height) const;
 };
 
-// Counts the voids, fills them when asked, and chooses the heights: the colormap (from the
-// common range when one is given) or the true scale. An Error when true heights do not fit.
+// The decoded grid resampled so that its longer side has `longest` points (grid/resample.h), the
+// posting grown or shrunk with it and the extremes those of the new cells. Holds the source and
+// the new grid, nothing more; an Error when the new grid does not fit in memory.
+Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, std::int32_t longest);
+
+// Resamples when the settings give a size, counts the voids, fills them when asked, and chooses the
+// heights: the colormap (from the common range when one is given) or the true scale. An Error when
+// true heights do not fit.
 Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& settings,
                                EventSink& events);
 

@@ -20,6 +20,11 @@ void writeTer(std::ostream& out, const Terrain& terrain) {
         write(trueScaleHeader(size.rows, size.columns, size.min_rows_cols,
                               static_cast<float>(scale->scal_m), scale->height_scale,
                               scale->base_height));
+    } else if (terrain.resampled_from && terrain.decoded.posting_m > 0) {
+        // A resampled terrain says its new posting: the true-scale chunks, BaseHeight 0.
+        write(trueScaleHeader(size.rows, size.columns, size.min_rows_cols,
+                              static_cast<float>(terrain.decoded.posting_m), terrain.height_scale,
+                              0));
     } else {
         write(terHeader(size.rows, size.columns, terrain.height_scale, size.min_rows_cols));
     }

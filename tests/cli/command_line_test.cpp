@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -200,6 +201,14 @@ TEST(CommandLine, WhatRunsPrintAndRefuse) {
         // Every output obeys -f: a picture already there stays.
         {{"--preview", "-o", tmp / "kept.ter", "-d", tmp / "x", low}, false, 2, {}, {"-o and -d"}},
         {{"--preview", "-d", tmp.path(), low}, false, 1, {}, {"low.png exists; -f replaces it"}},
+        {{"--size", "16", "-d", tmp / "s", low},
+         false,
+         0,
+         {low + ": 8 x 7, 30 m, BI16, resampled to 16 x 14, 15.00 m, elevations "}},
+        {{"--size", "4", "--merge", "-o", tmp / "m.ter", low, high},
+         false,
+         0,
+         {"merged: 8 x 7, 30 m, resampled to 4 x 4, 60.00 m, "}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.arguments));
@@ -220,6 +229,11 @@ TEST(CommandLine, WhatRunsPrintAndRefuse) {
     EXPECT_NE(err.str().find("cannot write the report"), std::string::npos) << err.str();
     EXPECT_FALSE(fs::exists(tmp.path() / "x.png"));
     EXPECT_GT(fs::file_size(low + "ldef.ddf"), 100u);
+    // A resampled stretched terrain says its posting in SCAL.
+    const std::string resized = ts::readFile(tmp.path() / "s" / "low.ter");
+    float scal = 0;
+    std::memcpy(&scal, resized.data() + 44, 4);
+    EXPECT_EQ(resized.substr(40, 4) + std::to_string(scal), "SCAL15.000000");
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ TEST(Options, ParsedOrRefused) {
         {{"-s"}, "option '-s' needs a value"},
         {{"--output"}, "option '--output' needs a value"},
         {{"-j", "0", "a"}, "jobs is a whole number from 1 to 1024, not '0'"},
+        {{"--size", "1", "a"}, "the size is a whole number from 2 to 65535, not '1'"},
+        {{"--size=65536", "a"}, "the size is a whole number from 2 to 65535, not '65536'"},
         {{"-x", "a"}, "unknown option '-x'"},
         {{"--frobnicate", "a"}, "unknown option '--frobnicate'"},
         {{"--force=yes", "a"}, "option '--force' takes no value"},
@@ -75,7 +77,8 @@ TEST(Options, ParsedOrRefused) {
         EXPECT_EQ(o.force, c.force) << what;
         EXPECT_EQ(o.common_range, c.common_range) << what;
     }
-    const auto all = parseOptions({"--true-scale", "--fill-voids", "--preview", "a"});
+    const auto all =
+        parseOptions({"--true-scale", "--fill-voids", "--preview", "--size", "65535", "a"});
     ASSERT_TRUE(all);
     EXPECT_TRUE(all->settings.true_scale && all->settings.fill_voids && all->settings.preview);
     const auto crop = parseOptions({"--centre", "46.8,-92.1", "--extent", "2.5", "a"});
@@ -83,6 +86,7 @@ TEST(Options, ParsedOrRefused) {
     EXPECT_EQ(crop->settings.crop->centre->latitude, 46.8);
     EXPECT_EQ(crop->settings.crop->centre->longitude, -92.1);
     EXPECT_EQ(crop->settings.crop->extent_km, 2.5);
+    EXPECT_EQ(all->settings.size, 65535);
     // --help and --version stand without a source.
     EXPECT_TRUE(parseOptions({"--help"})->help);
     EXPECT_TRUE(parseOptions({"-h"})->help);

@@ -194,6 +194,17 @@ TEST(GeoTiffAgainstGdal, ConvertedTransfersHoldGdalsCells) {
     const Raster ter = gdalRead(tmp / "pair.ter");
     EXPECT_EQ(ter.width, 100);
     EXPECT_EQ(ter.height, 60);
+    // A square cut and resampled keeps its place: the window's corner, its extent in 1025 cells.
+    ASSERT_EQ(runCommandLine({"--centre", "46.8,-92.06", "--extent", "5", "--size", "1025", "-o",
+                              tmp / "square.tif", (usgs / "7172-duluth-mn/7172").string()},
+                             out, err, false),
+              0)
+        << err.str();
+    EXPECT_NE(gdalInfo(tmp / "square.tif").find("Size is 1025, 1025"), std::string::npos);
+    const GdalPlacement square = gdalPlacement(tmp / "square.tif");
+    EXPECT_EQ(square.origin_x, 566685 + 85 * 30);
+    EXPECT_EQ(square.origin_y, 5191545 - 196 * 30);
+    EXPECT_NEAR(square.pixel_width, 167 * 30 / 1025.0, 1e-9);
 }
 
 }  // namespace

@@ -1,0 +1,105 @@
+#include "grid/resample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace marlwood {
+
+namespace {
+
+// One source cell's share in a new cell along one axis.
+struct Share {
+    std::int32_t cell;
+    double weight;
+};
+
+// For each of `to` new cells along an axis of `from` source cells, the source cells it draws on.
+// The spans index `shares`: new cell k uses shares[begin[k]] .. shares[begin[k + 1]].
+struct AxisShares {
+    std::vector<Share> shares;
+    std::vector<std::size_t> begin;
+};
+
+// Area weights: new cell k covers source [k x from / to, (k + 1) x from / to).
+AxisShares averageShares(std::int32_t from, std::int32_t to) {
+    AxisShares axis;
+    axis.begin.reserve(static_cast<std::size_t>(to) + 1);
+    for (std::int32_t k = 0; k < to; ++k) {
+        axis.begin.push_back(axis.shares.size());
+        // Whole products first, so that edges on source boundaries are exact.
+        const double low = static_cast<double>(k) * from / to;
+        const double high = static_cast<double>(k + 1) * from / to;
+        const auto last = std::min(from, static_cast<std::int32_t>(std::ceil(high)));
+        for (auto c = static_cast<std::int32_t>(std::floor(low)); c < last; ++c) {
+            const double w = std::min<double>(c + 1, high) - std::max<double>(c, low);
+            if (w > 0) axis.shares.push_back({c, w});
+        }
+    }
+    axis.begin.push_back(axis.shares.size());
+    return axis;
+}
+
+// Bilinear weights: new cell k's centre lies at (k + 0.5) x from / to - 0.5 in source centres;
+// a neighbour beyond the edge is left out (the weights are renormalised, holding the edge).
+AxisShares bilinearShares(std::int32_t from, std::int32_t to) {
+    AxisShares axis;
+    axis.begin.reserve(static_cast<std::size_t>(to) + 1);
+    for (std::int32_t k = 0; k < to; ++k) {
+        axis.begin.push_back(axis.shares.size());
+        const double at = (k + 0.5) * from / to - 0.5;
+        const double below = std::floor(at);
+        const double f = at - below;
+        const auto c = static_cast<std::int32_t>(below);
+        if (c >= 0 && c < from && f < 1) axis.shares.push_back({c, 1 - f});
+        if (c + 1 >= 0 && c + 1 < from && f > 0) axis.shares.push_back({c + 1, f});
+    }
+    axis.begin.push_back(axis.shares.size());
+    return axis;
+}
+
+}  // namespace
+
+GridSize resampledSize(const GridSize& from, std::int32_t longest) {
+    const bool wide = from.columns >= from.rows;
+    const double shorter = wide ? from.rows : from.columns;
+    const double longer = wide ? from.columns : from.rows;
+    const auto other = std::max<std::int32_t>(
+        1, static_cast<std::int32_t>(std::lround(longest * shorter / std::max(longer, 1.0))));
+    GridSize size;
+    size.columns = wide ? longest : other;
+    size.rows = wide ? other : longest;
+    size.min_rows_cols = std::min(size.rows, size.columns) - 1;
+    return size;
+}
+
+void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,
+              const GridSize& into_size, std::int32_t valid_above, std::int32_t void_value) {
+    const bool shrinking = static_cast<std::int64_t>(into_size.rows) * into_size.columns <
+                           static_cast<std::int64_t>(from_size.rows) * from_size.columns;
+    const auto shares = shrinking ? averageShares : bilinearShares;
+    const AxisShares down = shares(from_size.rows, into_size.rows);
+    const AxisShares across = shares(from_size.columns, into_size.columns);
+    for (std::int32_t i = 0; i < into_size.rows; ++i) {
+        std::int32_t* out = into[static_cast<std::size_t>(i)];
+        for (std::int32_t j = 0; j < into_size.columns; ++j) {
+            double sum = 0, weights = 0;
+            for (std::size_t r = down.begin[i]; r < down.begin[i + 1]; ++r) {
+                const Share& row = down.shares[r];
+                const std::int32_t* cells = from[static_cast<std::size_t>(row.cell)];
+                for (std::size_t c = across.begin[j]; c < across.begin[j + 1]; ++c) {
+                    const Share& column = across.shares[c];
+                    const std::int32_t v = cells[column.cell];
+                    if (v <= valid_above) continue;
+                    const double w = row.weight * column.weight;
+                    sum += w * v;
+                    weights += w;
+                }
+            }
+            out[j] =
+                weights > 0 ? static_cast<std::int32_t>(std::lround(sum / weights)) : void_value;
+        }
+    }
+}
+
+}  // namespace marlwood

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+
+#include "common/dem_types.h"
+#include "grid/elevation_grid.h"
+
+namespace marlwood {
+
+// The size of a grid resampled so that its longer side has `longest` points: the shorter side
+// keeps the aspect, rounded to the nearest whole count and at least 1 (as GDAL's -outsize N 0
+// sizes it). SIZE follows.
+GridSize resampledSize(const GridSize& from, std::int32_t longest);
+
+// Resamples `from` (from_size.rows rows of from_size.columns cells, valid above `valid_above`)
+// into `into` (into_size, its rows already allocated), the grids taken as covering the same area
+// with each cell an area. Fewer cells: each new cell is the mean of the source cells it covers,
+// weighted by the part of each it covers. As many or more: bilinear between the four nearest
+// source centres, edges held. Either way voids never contribute and the weights of the valid
+// cells are renormalised; a new cell without a valid contribution gets `void_value`. Values are
+// rounded to the nearest whole number, in the units of the source.
+void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,
+              const GridSize& into_size, std::int32_t valid_above, std::int32_t void_value);
+
+}  // namespace marlwood

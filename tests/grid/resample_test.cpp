@@ -1,0 +1,72 @@
+#include "grid/resample.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace marlwood {
+namespace {
+
+using Cells = std::vector<std::vector<std::int32_t>>;
+constexpr std::int32_t V = kNoData;
+
+Cells resampled(const Cells& cells, std::int32_t rows, std::int32_t columns) {
+    const GridSize from{static_cast<std::int32_t>(cells.size()),
+                        static_cast<std::int32_t>(cells[0].size())};
+    ElevationGrid source, target;
+    EXPECT_TRUE(allocateRows(source, from.rows, from.columns));
+    EXPECT_TRUE(allocateRows(target, rows, columns));
+    for (std::int32_t r = 0; r < from.rows; ++r)
+        std::copy(cells[r].begin(), cells[r].end(), source[r]);
+    resample(source, from, target, {rows, columns}, kVoidThreshold, V);
+    Cells out(rows);
+    for (std::int32_t r = 0; r < rows; ++r) out[r].assign(target[r], target[r] + columns);
+    return out;
+}
+
+TEST(Resample, AveragesShrinkingInterpolatesGrowingAndLeavesVoidsOut) {
+    const struct {
+        const char* name;
+        Cells cells;
+        std::int32_t rows, columns;
+        Cells expected;
+    } cases[] = {
+        {"blocks", {{1, 3, 10, 20}, {5, 7, 30, 40}}, 1, 2, {{4, 25}}},
+        // A new cell over one and a half source cells weighs the half by half.
+        {"area weights", {{10, 20, 40}}, 1, 2, {{13, 33}}},
+        {"voids left out", {{10, V, V, V}, {30, 50, V, V}}, 1, 2, {{30, V}}},
+        // Centres at -0.25, 0.25, 0.75, 1.25 source cells: the edges are held.
+        {"bilinear", {{0, 100}}, 1, 4, {{0, 25, 75, 100}}},
+        {"bilinear both ways",
+         {{0, 100}, {200, 300}},
+         4,
+         4,
+         {{0, 25, 75, 100}, {50, 75, 125, 150}, {150, 175, 225, 250}, {200, 225, 275, 300}}},
+        {"void neighbour", {{0, V, V}}, 1, 6, {{0, 0, 0, V, V, V}}},
+        {"same size", {{1, V}, {3, 4}}, 2, 2, {{1, V}, {3, 4}}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(resampled(c.cells, c.rows, c.columns), c.expected) << c.name;
+    }
+}
+
+TEST(Resample, LongerSideGetsTheSizeShorterKeepsTheAspect) {
+    const struct {
+        GridSize from;
+        std::int32_t longest;
+        std::int32_t rows, columns;
+    } cases[] = {
+        {{467, 323}, 1025, 1025, 709}, {{1087, 1391}, 1025, 801, 1025},
+        {{100, 100}, 257, 257, 257},   {{3, 2}, 2, 2, 1},  // 1.33 rounds down
+        {{1, 5000}, 2, 1, 2},                              // never fewer than one
+    };
+    for (const auto& c : cases) {
+        const GridSize size = resampledSize(c.from, c.longest);
+        EXPECT_EQ(size.rows, c.rows) << c.from.rows << " x " << c.from.columns;
+        EXPECT_EQ(size.columns, c.columns) << c.from.rows << " x " << c.from.columns;
+        EXPECT_EQ(size.min_rows_cols, std::min(c.rows, c.columns) - 1);
+    }
+}
+
+}  // namespace
+}  // namespace marlwood
