@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "common/result.h"
+
 namespace marlwood::geo_detail {
 
 // PROJ, loaded the first time a crop is placed. A plain conversion never maps it: libproj and the
@@ -22,6 +24,6 @@ struct ProjLibrary {
 };
 
 // The loaded library, or null when it cannot be had; `problem` then says why.
-const ProjLibrary* projLibrary(std::string& problem);
+Result<const ProjLibrary*> projLibrary();
 
 }  // namespace marlwood::geo_detail

@@ -11,9 +11,9 @@ namespace marlwood {
 Result<std::vector<GroundPoint>> projectDegrees(int geographic, int projected,
                                                 std::span<const Degrees> points) {
     if (points.empty()) return std::vector<GroundPoint>{};
-    std::string problem;
-    const geo_detail::ProjLibrary* proj = geo_detail::projLibrary(problem);
-    if (proj == nullptr) return failure(problem);
+    const Result<const geo_detail::ProjLibrary*> loaded = geo_detail::projLibrary();
+    if (!loaded) return loaded.error();
+    const geo_detail::ProjLibrary* proj = *loaded;
     // A context per call: conversions run on several threads, and a context is not shared.
     const std::unique_ptr<PJ_CONTEXT, decltype(proj->context_destroy)> context(
         proj->context_create(), proj->context_destroy);

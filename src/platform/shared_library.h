@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+#include "common/result.h"
+
+namespace marlwood {
+
+// A library loaded when a feature first needs it (dlopen), so that a plain conversion never maps
+// it: its start-up time and memory stay the program's own. Handles stay open for the life of the
+// process, as the functions taken from them are used until its end.
+class SharedLibrary {
+  public:
+    // Opens `file` (a soname such as "libarchive.so.13"); the Error says that the machine has no
+    // such file, naming the Debian `package` that has it and what it was wanted `for_what`.
+    static Result<SharedLibrary> open(const char* file, const char* package, const char* for_what);
+
+    // Sets `to` to the function `name`; false when the library has no such symbol.
+    template <typename Function>
+    bool load(const char* name, Function& to) const {
+        to = reinterpret_cast<Function>(symbol(name));
+        return to != nullptr;
+    }
+
+    // The line of a library that lacks a function it should have.
+    std::string lacksFunction() const;
+
+  private:
+    SharedLibrary(void* handle, const char* file) : handle_(handle), file_(file) {}
+    void* symbol(const char* name) const;
+
+    void* handle_;
+    const char* file_;
+};
+
+}  // namespace marlwood
