@@ -12,9 +12,9 @@
 // marlwood centres the square on the nearest cells. Each edge may differ by one cell, never more.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <regex>
 #include <sstream>
 
 #include "cli/batch.h"
@@ -38,6 +38,12 @@ std::string run(const std::string& command) {
     return out;
 }
 
+// "W,S,E,N" as GDAL's -te wants it: "W S E N".
+std::string spaced(std::string text) {
+    std::replace(text.begin(), text.end(), ',', ' ');
+    return text;
+}
+
 struct Edges {
     double top, left, bottom, right;  // in cells of the grid
 };
@@ -45,13 +51,17 @@ struct Edges {
 // A raster GDAL wrote, in cells of the transfer's grid (`grid`: its placement).
 Edges edgesOf(const std::string& path, const GdalPlacement& grid) {
     const GdalPlacement p = gdalPlacement(path);
-    std::smatch size;
     const std::string info = gdalInfo(path);
-    if (!std::regex_search(info, size, std::regex("Size is (\\d+), (\\d+)"))) return {};
+    const std::size_t at = info.find("Size is ");
+    int width = 0, height = 0;
+    if (at == std::string::npos ||
+        std::sscanf(info.c_str() + at, "Size is %d, %d", &width, &height) != 2) {
+        return {};
+    }
     const double left = (p.origin_x - grid.origin_x) / grid.pixel_width;
     const double top = (p.origin_y - grid.origin_y) / grid.pixel_height;
-    return {top, left, top + std::stoi(size[2]) * p.pixel_height / grid.pixel_height,
-            left + std::stoi(size[1]) * p.pixel_width / grid.pixel_width};
+    return {top, left, top + height * p.pixel_height / grid.pixel_height,
+            left + width * p.pixel_width / grid.pixel_width};
 }
 
 TEST(CropAgainstGdal, WindowsWithinOneCell) {
@@ -91,12 +101,14 @@ TEST(CropAgainstGdal, WindowsWithinOneCell) {
         }
         std::ostringstream out, err;
         ASSERT_EQ(runCommandLine(arguments, out, err, false), 0) << err.str();
-        std::smatch m;
         const std::string report = out.str();
-        ASSERT_TRUE(std::regex_search(
-            report, m, std::regex("window (\\d+) x (\\d+) from row (\\d+), column (\\d+)")))
+        const std::size_t at = report.find("window ");
+        CellWindow ours;
+        ASSERT_TRUE(at != std::string::npos &&
+                    std::sscanf(report.c_str() + at, "window %d x %d from row %d, column %d",
+                                &ours.rows, &ours.columns, &ours.first_row,
+                                &ours.first_column) == 4)
             << report;
-        const CellWindow ours{std::stoi(m[3]), std::stoi(m[4]), std::stoi(m[1]), std::stoi(m[2])};
 
         const GdalPlacement grid = gdalPlacement(catd);
         const Edges whole = edgesOf(catd, grid);
@@ -107,8 +119,8 @@ TEST(CropAgainstGdal, WindowsWithinOneCell) {
                 std::to_string(a[3]) + " " + std::to_string(a[2]) + " " + std::to_string(a[1]) +
                 " " + catd + " " + translated);
             // 1000 x 1000 pixels: the output's corners are the projected corners themselves.
-            run("gdalwarp -q -overwrite -ts 1000 1000 -te_srs EPSG:4267 -te " +
-                std::regex_replace(text.str(), std::regex(","), " ") + " " + catd + " " + warped);
+            run("gdalwarp -q -overwrite -ts 1000 1000 -te_srs EPSG:4267 -te " + spaced(text.str()) +
+                " " + catd + " " + warped);
             const Edges t = edgesOf(translated, grid), w = edgesOf(warped, grid);
             // The whole cells that hold both GDAL's rectangles, clipped to the grid.
             gdal = {std::max(0.0, std::floor(std::min(t.top, w.top))),
