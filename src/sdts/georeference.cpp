@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/quoted_text.h"
 #include "sdts/iso8211.h"
 
 namespace marlwood {
@@ -38,13 +39,7 @@ std::string_view trimmed(std::string_view text) {
 }
 
 std::string quoted(std::string_view text) {
-    constexpr std::size_t kLongest = 40;
-    std::string shown = "\"";
-    for (const char c : text.substr(0, kLongest)) {
-        const auto byte = static_cast<unsigned char>(c);
-        shown.push_back(byte < 0x20 || byte >= 0x7F ? '?' : c);
-    }
-    return shown + (text.size() > kLongest ? "...\"" : "\"");
+    return quotedText(text, 40);
 }
 
 // A number as a line shows it: ten significant digits at most, with an exponent where one is
