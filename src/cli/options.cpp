@@ -133,6 +133,16 @@ const std::vector<Option>& table() {
           "one terrain from all SOURCEs (neighbouring quads on one\n"
           "lattice, placed by their georeference), written to -o"},
          switchOn(&Options::merge)},
+        {{'\0', "zone", "N",
+          "with --merge: the UTM zone (1 to 60) of the merged terrain;\n"
+          "sources in another zone are reprojected into it (default:\n"
+          "theirs, or the zone holding the centre of their area)"},
+         [](Options& o, const std::string& v) -> std::string {
+             const auto n = wholeNumber(v, 1, 60);
+             if (!n) return "the zone is a whole number from 1 to 60, not '" + v + "'";
+             o.settings.zone = static_cast<int>(*n);
+             return {};
+         }},
         {{'\0', "bbox", "W,S,E,N",
           "only the cells of this box, in degrees on the source's datum\n"
           "(west, south, east, north longitude and latitude)"},
@@ -206,6 +216,9 @@ std::string combinationProblem(const Options& o) {
     if (o.sources.empty()) return "no SOURCE given";
     if (!o.output_file.empty() && !o.output_dir.empty()) return "-o and -d do not go together";
     if (o.merge && o.output_file.empty()) return "--merge writes one terrain: name it with -o";
+    if (!o.merge && o.settings.zone) {
+        return "--zone chooses the zone of a merged terrain; it goes with --merge";
+    }
     if (o.merge && o.common_range) {
         return "--merge makes one colormap anyway; leave out --common-range";
     }

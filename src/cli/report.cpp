@@ -119,12 +119,25 @@ std::string conversionReport(const std::string& source, const TransferConversion
 }
 
 std::vector<std::string> mergeReport(const MergeSummary& merge) {
+    // Which pieces were resampled onto the merged lattice, and why.
+    const auto resampledText = [](const MergePiece& piece, const MergePlan& plan) -> std::string {
+        if (!piece.resampled) return "";
+        if (piece.georeference.zone != plan.zone) {
+            return ", reprojected from zone " + std::to_string(piece.georeference.zone) +
+                   " to zone " + std::to_string(plan.zone) + " and resampled";
+        }
+        const auto off = [](double m, const char* plus, const char* minus) {
+            return number(std::abs(m)) + " m " + (m < 0 ? minus : plus);
+        };
+        return ", resampled: " + off(piece.off_east_m, "east", "west") + " and " +
+               off(piece.off_south_m, "south", "north") + " of the lattice";
+    };
     std::vector<std::string> lines;
     for (const MergePiece& piece : merge.plan.pieces) {
         lines.push_back(piece.source + ": " + std::to_string(piece.metadata.size.rows) + " x " +
                         std::to_string(piece.metadata.size.columns) + " at row " +
                         std::to_string(piece.row_offset) + ", column " +
-                        std::to_string(piece.column_offset));
+                        std::to_string(piece.column_offset) + resampledText(piece, merge.plan));
     }
     const GridSize& size = merge.plan.size;
     lines.push_back(

@@ -1,53 +1,85 @@
 #include "geo/projection.h"
 
 #include <cmath>
-#include <memory>
 #include <string>
 
 #include "geo/proj_library.h"
 
 namespace marlwood {
 
-Result<std::vector<GroundPoint>> projectDegrees(int geographic, int projected,
-                                                std::span<const Degrees> points) {
-    if (points.empty()) return std::vector<GroundPoint>{};
+struct Reprojection::Held {
+    const geo_detail::ProjLibrary* proj = nullptr;
+    PJ_CONTEXT* context = nullptr;
+    PJ* transform = nullptr;
+    std::string from, to;
+
+    Held(const geo_detail::ProjLibrary* p, int from_code, int to_code)
+        : proj(p),
+          context(p->context_create()),
+          from("EPSG:" + std::to_string(from_code)),
+          to("EPSG:" + std::to_string(to_code)) {}
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held() {
+        if (transform != nullptr) proj->destroy(transform);
+        if (context != nullptr) proj->context_destroy(context);
+    }
+    Error failed(const std::string& what) const {
+        const char* why = proj->context_errno_string(context, proj->context_errno(context));
+        return Error{"PROJ " + what + " from " + from + " to " + to +
+                     (why != nullptr ? std::string(": ") + why : std::string())};
+    }
+};
+
+Reprojection::Reprojection(std::unique_ptr<Held> held) : held_(std::move(held)) {}
+Reprojection::Reprojection(Reprojection&&) noexcept = default;
+Reprojection& Reprojection::operator=(Reprojection&&) noexcept = default;
+Reprojection::~Reprojection() = default;
+
+Result<Reprojection> Reprojection::between(int from, int to) {
     const Result<const geo_detail::ProjLibrary*> loaded = geo_detail::projLibrary();
     if (!loaded) return loaded.error();
-    const geo_detail::ProjLibrary* proj = *loaded;
-    // A context per call: conversions run on several threads, and a context is not shared.
-    const std::unique_ptr<PJ_CONTEXT, decltype(proj->context_destroy)> context(
-        proj->context_create(), proj->context_destroy);
-    if (!context) return failure("PROJ could not start");
+    auto held = std::make_unique<Held>(*loaded, from, to);
+    const geo_detail::ProjLibrary* proj = held->proj;
+    // A context per transformation: conversions run on several threads, and a context is not
+    // shared.
+    if (held->context == nullptr) return failure("PROJ could not start");
     // Problems come back as this function's one line, not as PROJ's own on standard error.
-    proj->log_level(context.get(), PJ_LOG_NONE);
-    const std::string from = "EPSG:" + std::to_string(geographic);
-    const std::string to = "EPSG:" + std::to_string(projected);
-    const auto fail = [&](const std::string& what) -> Result<std::vector<GroundPoint>> {
-        const char* why =
-            proj->context_errno_string(context.get(), proj->context_errno(context.get()));
-        return failure("PROJ " + what + " from " + from + " to " + to +
-                       (why != nullptr ? std::string(": ") + why : std::string()));
-    };
-    const auto destroy = [proj](PJ* p) { proj->destroy(p); };
-    const std::unique_ptr<PJ, decltype(destroy)> raw(
-        proj->create_crs_to_crs(context.get(), from.c_str(), to.c_str(), nullptr), destroy);
-    if (!raw) return fail("cannot project");
-    // EPSG gives geographic coordinates latitude first; these are longitude first.
-    const std::unique_ptr<PJ, decltype(destroy)> transform(
-        proj->normalize_for_visualization(context.get(), raw.get()), destroy);
-    if (!transform) return fail("cannot project");
-    std::vector<GroundPoint> out;
-    out.reserve(points.size());
-    for (const Degrees& d : points) out.push_back({d.longitude, d.latitude});
-    proj->trans_generic(transform.get(), PJ_FWD, &out[0].x, sizeof(GroundPoint), out.size(),
-                        &out[0].y, sizeof(GroundPoint), out.size(), nullptr, 0, 0, nullptr, 0, 0);
-    for (const GroundPoint& p : out) {
+    proj->log_level(held->context, PJ_LOG_NONE);
+    PJ* raw = proj->create_crs_to_crs(held->context, held->from.c_str(), held->to.c_str(), nullptr);
+    if (raw == nullptr) return held->failed("cannot project");
+    // EPSG gives geographic coordinates latitude first; ours are longitude first.
+    held->transform = proj->normalize_for_visualization(held->context, raw);
+    proj->destroy(raw);
+    if (held->transform == nullptr) return held->failed("cannot project");
+    return Reprojection(std::move(held));
+}
+
+Status Reprojection::apply(std::span<GroundPoint> points) const {
+    if (points.empty()) return {};
+    const geo_detail::ProjLibrary* proj = held_->proj;
+    proj->trans_generic(held_->transform, PJ_FWD, &points[0].x, sizeof(GroundPoint), points.size(),
+                        &points[0].y, sizeof(GroundPoint), points.size(), nullptr, 0, 0, nullptr, 0,
+                        0);
+    for (const GroundPoint& p : points) {
         // PROJ marks a point it could not project with HUGE_VAL.
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || std::abs(p.x) > 1e10 ||
             std::abs(p.y) > 1e10) {
-            return fail("cannot project every point of the area");
+            return held_->failed("cannot project every point of the area");
         }
     }
+    return {};
+}
+
+Result<std::vector<GroundPoint>> projectDegrees(int geographic, int projected,
+                                                std::span<const Degrees> points) {
+    if (points.empty()) return std::vector<GroundPoint>{};
+    const Result<Reprojection> reprojection = Reprojection::between(geographic, projected);
+    if (!reprojection) return reprojection.error();
+    std::vector<GroundPoint> out;
+    out.reserve(points.size());
+    for (const Degrees& d : points) out.push_back({d.longitude, d.latitude});
+    if (Status done = reprojection->apply(out); !done) return done.error();
     return out;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -19,9 +20,30 @@ struct Degrees {
 // 4267, NAX NAD83 4269, WGE WGS 84 4326, WGC WGS 72 4322. An Error in one line for another.
 Result<int> geographicEpsg(std::string_view datum);
 
+// A transformation by PROJ from one EPSG coordinate system to another: metres for a projected
+// system, longitude then latitude in degrees for a geographic one. It holds its own PROJ context,
+// so one thread uses it at a time; made once, it transforms any number of points. PROJ is loaded
+// when the first one is made; a plain conversion never maps it. The Windows build refuses.
+class Reprojection {
+  public:
+    // An Error in one line when PROJ is missing or does not know the codes.
+    static Result<Reprojection> between(int from, int to);
+
+    // Transforms `points` in place; an Error in one line when one cannot be transformed.
+    Status apply(std::span<GroundPoint> points) const;
+
+    Reprojection(Reprojection&&) noexcept;
+    Reprojection& operator=(Reprojection&&) noexcept;
+    ~Reprojection();
+
+  private:
+    struct Held;
+    explicit Reprojection(std::unique_ptr<Held> held);
+    std::unique_ptr<Held> held_;
+};
+
 // `points` in degrees on EPSG `geographic`, projected by PROJ into EPSG `projected` (metres).
-// PROJ is loaded on the first call; a plain conversion never maps it. An Error in one line when
-// PROJ is missing, does not know the codes or cannot project a point. The Windows build refuses.
+// An Error in one line when PROJ is missing, does not know the codes or cannot project a point.
 Result<std::vector<GroundPoint>> projectDegrees(int geographic, int projected,
                                                 std::span<const Degrees> points);
 

@@ -103,3 +103,37 @@ void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGri
 }
 
 }  // namespace marlwood
+
+namespace marlwood {
+
+std::optional<double> bilinearAt(const ElevationGrid& from, const GridSize& size, double x,
+                                 double y, std::int32_t valid_above) {
+    if (!(x >= 0 && x < size.columns && y >= 0 && y < size.rows)) return std::nullopt;
+    const auto holding_row = static_cast<std::int32_t>(y);
+    const auto holding_column = static_cast<std::int32_t>(x);
+    if (from[static_cast<std::size_t>(holding_row)][holding_column] <= valid_above) {
+        return std::nullopt;
+    }
+    // The centres around the point: column c0 and c0 + 1, row r0 and r0 + 1.
+    const double u = x - 0.5, v = y - 0.5;
+    const double c0 = std::floor(u), r0 = std::floor(v);
+    const double fx = u - c0, fy = v - r0;
+    double sum = 0, weights = 0;
+    for (int dr = 0; dr < 2; ++dr) {
+        const double row = r0 + dr;
+        if (row < 0 || row >= size.rows) continue;
+        const std::int32_t* cells = from[static_cast<std::size_t>(row)];
+        for (int dc = 0; dc < 2; ++dc) {
+            const double column = c0 + dc;
+            if (column < 0 || column >= size.columns) continue;
+            const std::int32_t value = cells[static_cast<std::size_t>(column)];
+            if (value <= valid_above) continue;
+            const double w = (dc ? fx : 1 - fx) * (dr ? fy : 1 - fy);
+            sum += w * value;
+            weights += w;
+        }
+    }
+    return sum / weights;
+}
+
+}  // namespace marlwood

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "common/dem_types.h"
 #include "grid/elevation_grid.h"
@@ -21,5 +22,19 @@ GridSize resampledSize(const GridSize& from, std::int32_t longest);
 // rounded to the nearest whole number, in the units of the source.
 void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,
               const GridSize& into_size, std::int32_t valid_above, std::int32_t void_value);
+
+}  // namespace marlwood
+
+namespace marlwood {
+
+// The value at the point (x, y) of `from` (size.rows rows of size.columns cells, valid above
+// `valid_above`) in cell units: x from 0 at the west edge of column 0 to size.columns at the east
+// edge of the last, y likewise from the north edge. Bilinear between the centres of the four
+// cells around the point; a cell outside the grid or void does not contribute and the weights
+// of the others are renormalised. Nothing when the point lies outside the grid or in a void cell:
+// a void's area stays void, and a point never takes a value from cells it does not lie among.
+// (The cell holding the point is one of the four and weighs a quarter at least.)
+std::optional<double> bilinearAt(const ElevationGrid& from, const GridSize& size, double x,
+                                 double y, std::int32_t valid_above);
 
 }  // namespace marlwood

@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <limits>
 
+#include "geo/crs.h"
+#include "geo/projection.h"
 #include "grid/grid_overlay.h"
+#include "grid/resample.h"
 #include "sdts/record_decoder.h"
 #include "ter/ter_writer.h"
 
@@ -81,7 +84,7 @@ std::optional<std::string> standingApart(const std::vector<MergePiece>& pieces,
 }
 
 std::uint64_t heldWhileDecoding(const std::vector<MergePiece>& pieces) {
-    std::uint64_t held = 0, largest_deferred = 0;
+    std::uint64_t held = 0, largest_deferred = 0, largest_resampled = 0;
     for (const MergePiece& piece : pieces) {
         const TransferModules& m = piece.modules;
         for (const ModuleSource* module :
@@ -89,14 +92,162 @@ std::uint64_t heldWhileDecoding(const std::vector<MergePiece>& pieces) {
             if (module->bytes) held += module->bytes->size();
         }
         if (!m.cel0.bytes) largest_deferred = std::max(largest_deferred, m.cel0.heldBytes());
+        if (piece.resampled) {
+            const GridSize& size = piece.metadata.size;
+            largest_resampled =
+                std::max(largest_resampled, (static_cast<std::uint64_t>(size.rows) + 1) *
+                                                static_cast<std::uint64_t>(size.columns) *
+                                                sizeof(std::int32_t));
+        }
     }
-    return held + largest_deferred;
+    return held + largest_deferred + largest_resampled;
+}
+
+// Points along each edge of a piece's outer rectangle: the rectangle of one zone is none in the
+// next (its edges lean and bow a little), so its corners alone could miss cells its edges reach.
+constexpr int kOutlinePoints = 16;
+
+std::vector<GroundPoint> outlineOf(const MergePiece& piece) {
+    const GroundPoint c = *piece.georeference.topLeftCorner();
+    const double posting = piece.georeference.xhrs;
+    const double wide = posting * piece.metadata.size.columns;
+    const double high = posting * piece.metadata.size.rows;
+    std::vector<GroundPoint> outline;
+    for (int i = 0; i < kOutlinePoints; ++i) {
+        const double t = static_cast<double>(i) / kOutlinePoints;
+        outline.push_back({c.x + wide * t, c.y});
+        outline.push_back({c.x + wide, c.y - high * t});
+        outline.push_back({c.x + wide * (1 - t), c.y - high});
+        outline.push_back({c.x, c.y - high * (1 - t)});
+    }
+    return outline;
+}
+
+Result<int> pieceEpsg(const MergePiece& piece, int zone) {
+    return epsgCode(piece.georeference.rsnm, piece.georeference.hdat, zone);
+}
+
+// The pieces' outlines from their own zone into `zone` (unchanged in it).
+Result<std::vector<GroundPoint>> outlineIn(const MergePiece& piece, int zone) {
+    std::vector<GroundPoint> outline = outlineOf(piece);
+    if (piece.georeference.zone == zone) return outline;
+    const Result<int> from = pieceEpsg(piece, piece.georeference.zone);
+    if (!from) return failure(piece.source + ": " + from.message());
+    const Result<int> to = pieceEpsg(piece, zone);
+    if (!to) return failure("zone " + std::to_string(zone) + ": " + to.message());
+    const Result<Reprojection> reprojection = Reprojection::between(*from, *to);
+    if (!reprojection) return reprojection.error();
+    if (Status done = reprojection->apply(outline); !done) {
+        return failure(piece.source + ": " + done.message());
+    }
+    return outline;
+}
+
+// The zone the merged grid lies in: the one asked for, the pieces' one zone, or the zone that
+// holds the middle of their area in longitude (their outlines taken to degrees by PROJ).
+Result<int> mergedZone(const std::vector<MergePiece>& pieces, int asked) {
+    if (asked != 0) return asked;
+    const int first = pieces.front().georeference.zone;
+    if (std::all_of(pieces.begin(), pieces.end(),
+                    [&](const MergePiece& p) { return p.georeference.zone == first; })) {
+        return first;
+    }
+    double west = INFINITY, east = -INFINITY;
+    for (const MergePiece& piece : pieces) {
+        const Result<int> from = pieceEpsg(piece, piece.georeference.zone);
+        if (!from) return failure(piece.source + ": " + from.message());
+        const Result<int> degrees = geographicEpsg(piece.georeference.hdat);
+        if (!degrees) return failure(piece.source + ": " + degrees.message());
+        const Result<Reprojection> reprojection = Reprojection::between(*from, *degrees);
+        if (!reprojection) return reprojection.error();
+        std::vector<GroundPoint> outline = outlineOf(piece);
+        if (Status done = reprojection->apply(outline); !done) {
+            return failure(piece.source + ": " + done.message());
+        }
+        for (const GroundPoint& p : outline) {
+            west = std::min(west, p.x);
+            east = std::max(east, p.x);
+        }
+    }
+    return utmZoneOf((west + east) / 2);
+}
+
+// Postings from the lattice's origin to a coordinate, clamped far beyond any grid so that a
+// wild one cannot overflow when made whole.
+std::int64_t firstCentreAtOrAfter(double distance, double posting) {
+    // Cell k's centre lies (k + 0.5) postings from the origin.
+    double k = std::ceil(distance / posting - 0.5);
+    if (std::isnan(k)) k = kMostPostings;
+    return static_cast<std::int64_t>(std::clamp(k, -kMostPostings, kMostPostings));
+}
+
+// Lays a resampled piece into the merged grid: its grid decoded whole, then for each cell of its
+// footprint the cell's centre taken into the piece's zone by PROJ (unchanged within the zone) and
+// the value there interpolated. Only void cells are filled: cells on the lattice came first.
+Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousandths,
+                    ElevationGrid& into, EventSink& events) {
+    std::optional<Reprojection> to_piece;
+    if (piece.georeference.zone != plan.zone) {
+        const Result<int> from = pieceEpsg(piece, plan.zone);
+        if (!from) return failure("zone " + std::to_string(plan.zone) + ": " + from.message());
+        const Result<int> to = pieceEpsg(piece, piece.georeference.zone);
+        if (!to) return failure(piece.source + ": " + to.message());
+        Result<Reprojection> reprojection = Reprojection::between(*from, *to);
+        if (!reprojection) return reprojection.error();
+        to_piece.emplace(std::move(*reprojection));
+    }
+    const Result<DecodedGrid> decoded =
+        decodeTransfer(piece.modules, piece.metadata, MetadataReading::Strict, thousandths, events);
+    if (!decoded) return decoded.error();
+    const std::int32_t valid_above = kVoidThreshold * (thousandths ? kThousandths : 1);
+    // In thousandths every piece is brought to thousandths of a metre.
+    const double to_metres = thousandths ? piece.unit_m : 1.0;
+    const CellWindow window = plan.window.value_or(CellWindow{});
+    const std::int32_t top = std::max(0, piece.row_offset - window.first_row);
+    const std::int32_t bottom =
+        std::min(plan.size.rows, piece.row_offset - window.first_row + piece.rows);
+    const std::int32_t left = std::max(0, piece.column_offset - window.first_column);
+    const std::int32_t right =
+        std::min(plan.size.columns, piece.column_offset - window.first_column + piece.columns);
+    if (top >= bottom || left >= right) return {};
+    const GroundPoint corner = *piece.georeference.topLeftCorner();
+    const double posting = plan.posting_m;
+    std::vector<GroundPoint> centres(static_cast<std::size_t>(right - left));
+    for (std::int32_t r = top; r < bottom; ++r) {
+        const double y = plan.top_left.y - (r + 0.5) * posting;
+        for (std::int32_t c = left; c < right; ++c) {
+            centres[static_cast<std::size_t>(c - left)] = {plan.top_left.x + (c + 0.5) * posting,
+                                                           y};
+        }
+        if (to_piece) {
+            if (Status done = to_piece->apply(centres); !done) {
+                return failure(piece.source + ": " + done.message());
+            }
+        }
+        std::int32_t* cells = into[static_cast<std::size_t>(r)];
+        for (std::int32_t c = left; c < right; ++c) {
+            if (cells[c] > valid_above) continue;
+            const GroundPoint& p = centres[static_cast<std::size_t>(c - left)];
+            const std::optional<double> value =
+                bilinearAt(decoded->grid, decoded->size, (p.x - corner.x) / posting,
+                           (corner.y - p.y) / posting, valid_above);
+            if (value) cells[c] = static_cast<std::int32_t>(std::lround(*value * to_metres));
+        }
+    }
+    return {};
 }
 
 }  // namespace
 
+int utmZoneOf(double longitude) {
+    double index = std::floor((longitude + 180) / 6);
+    if (!(index >= 0)) index = 0;  // NaN too
+    if (index > 59) index = 59;    // 180 degrees east is zone 60's edge
+    return static_cast<int>(index) + 1;
+}
+
 Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool converting_units,
-                            EventSink& events) {
+                            EventSink& events, int zone) {
     if (sources.empty()) return failure("nothing to merge");
     MergePlan plan;
     for (const MergeSource& source : sources) {
@@ -130,10 +281,12 @@ Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool conver
                             first.source);
             };
             if (b.rsnm != a.rsnm) return differs("reference system", a.rsnm, b.rsnm);
-            if (b.zone != a.zone) {
-                return differs("zone", std::to_string(a.zone), std::to_string(b.zone));
+            // Between datums lies a shift of up to about 100 m that only shift grids give;
+            // marlwood has none, and a merge off by that much is worse than none.
+            if (b.hdat != a.hdat) {
+                return fail("datum " + b.hdat + " differs from " + a.hdat + " of " + first.source +
+                            "; marlwood merges sources on one datum only");
             }
-            if (b.hdat != a.hdat) return differs("datum", a.hdat, b.hdat);
             if (b.xhrs != a.xhrs) {
                 return differs("posting", describe(a.xhrs) + " m", describe(b.xhrs) + " m");
             }
@@ -141,28 +294,61 @@ Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool conver
                 return fail("its elevations are in " + b.unit + ", those of " + first.source +
                             " in " + a.unit + "; --true-scale converts them to metres");
             }
-            const GroundPoint p = *b.topLeftCorner();
-            const GroundPoint q = *a.topLeftCorner();
-            if (!wholePostings(p.x - q.x, a.xhrs) || !wholePostings(q.y - p.y, a.xhrs)) {
-                return fail("its grid is not on the lattice of " + first.source + " (origins " +
-                            describe(p.x - q.x) + " m and " + describe(q.y - p.y) +
-                            " m apart, not whole postings)");
-            }
         }
         plan.pieces.push_back(std::move(piece));
     }
 
-    // The union of the grids, in postings from the first grid's top-left corner; in 64 bits until
-    // the size is known to fit a .ter file.
+    const Result<int> merged_zone = mergedZone(plan.pieces, zone);
+    if (!merged_zone) return merged_zone.error();
+    plan.zone = *merged_zone;
+    // The lattice: that of the first source in the zone, whose cells are laid down unchanged;
+    // without one, cell centres on whole multiples of the posting, where USGS posts lie.
     const double posting = plan.pieces.front().georeference.xhrs;
-    const GroundPoint origin = *plan.pieces.front().georeference.topLeftCorner();
-    std::vector<Placement> placed;
+    GroundPoint origin{-posting / 2, posting / 2};
     for (const MergePiece& piece : plan.pieces) {
+        if (piece.georeference.zone == plan.zone) {
+            origin = *piece.georeference.topLeftCorner();
+            break;
+        }
+    }
+    // The union of the grids, in postings from the lattice's origin; in 64 bits until the size is
+    // known to fit a .ter file. A resampled piece covers the cells whose centres fall in its
+    // cells, bounded here by its outline in the merged zone.
+    std::vector<Placement> placed;
+    for (MergePiece& piece : plan.pieces) {
         const GroundPoint corner = *piece.georeference.topLeftCorner();
-        const std::int64_t row = *wholePostings(origin.y - corner.y, posting);
-        const std::int64_t column = *wholePostings(corner.x - origin.x, posting);
-        placed.push_back(
-            {row, column, row + piece.metadata.size.rows, column + piece.metadata.size.columns});
+        if (piece.georeference.zone == plan.zone) {
+            const auto row = wholePostings(origin.y - corner.y, posting);
+            const auto column = wholePostings(corner.x - origin.x, posting);
+            if (row && column) {
+                placed.push_back({*row, *column, *row + piece.metadata.size.rows,
+                                  *column + piece.metadata.size.columns});
+                continue;
+            }
+            const double east = corner.x - origin.x, south = origin.y - corner.y;
+            if (!(std::abs(east / posting) <= kMostPostings &&
+                  std::abs(south / posting) <= kMostPostings)) {
+                return failure(piece.source + ": its grid lies too far from the others (" +
+                               describe(east) + " m, " + describe(south) + " m)");
+            }
+            // Half a posting either way is reported as east or south.
+            piece.off_east_m = east - std::ceil(east / posting - 0.5) * posting;
+            piece.off_south_m = south - std::ceil(south / posting - 0.5) * posting;
+        }
+        piece.resampled = true;
+        const Result<std::vector<GroundPoint>> outline = outlineIn(piece, plan.zone);
+        if (!outline) return outline.error();
+        double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
+        for (const GroundPoint& p : *outline) {
+            west = std::min(west, p.x);
+            east = std::max(east, p.x);
+            south = std::min(south, p.y);
+            north = std::max(north, p.y);
+        }
+        placed.push_back({firstCentreAtOrAfter(origin.y - north, posting),
+                          firstCentreAtOrAfter(west - origin.x, posting),
+                          firstCentreAtOrAfter(origin.y - south, posting),
+                          firstCentreAtOrAfter(east - origin.x, posting)});
     }
     if (auto apart = standingApart(plan.pieces, placed)) return failure(*apart);
     std::int64_t top = placed[0].row, left = placed[0].column;
@@ -182,6 +368,8 @@ Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool conver
     for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
         plan.pieces[i].row_offset = static_cast<std::int32_t>(placed[i].row - top);
         plan.pieces[i].column_offset = static_cast<std::int32_t>(placed[i].column - left);
+        plan.pieces[i].rows = static_cast<std::int32_t>(placed[i].end_row - placed[i].row);
+        plan.pieces[i].columns = static_cast<std::int32_t>(placed[i].end_column - placed[i].column);
     }
     plan.size = {static_cast<std::int32_t>(rows), static_cast<std::int32_t>(columns),
                  static_cast<std::int32_t>(std::min(rows, columns) - 1)};
@@ -195,15 +383,18 @@ Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool conver
 Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop) {
     const GeoTransform area{plan.top_left.x, plan.posting_m, 0, plan.top_left.y, 0,
                             -plan.posting_m};
+    // The crop is placed in the merged grid's zone, on the sources' one datum.
+    Georeference merged = plan.pieces.front().georeference;
+    merged.zone = plan.zone;
     const Result<CellWindow> window =
-        cropWindow(crop, plan.pieces.front().georeference, area, plan.size.rows, plan.size.columns);
+        cropWindow(crop, merged, area, plan.size.rows, plan.size.columns);
     if (!window) return failure("the merged area: " + window.message());
     std::vector<MergePiece> kept;
     for (MergePiece& piece : plan.pieces) {
         const std::int32_t row = piece.row_offset - window->first_row;
         const std::int32_t column = piece.column_offset - window->first_column;
-        const bool touches = row < window->rows && row + piece.metadata.size.rows > 0 &&
-                             column < window->columns && column + piece.metadata.size.columns > 0;
+        const bool touches = row < window->rows && row + piece.rows > 0 &&
+                             column < window->columns && column + piece.columns > 0;
         if (touches) kept.push_back(std::move(piece));
     }
     if (kept.empty()) {
@@ -231,6 +422,7 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
     ModuleReader reader;
     bool first = true;
     for (const MergePiece& piece : plan.pieces) {
+        if (piece.resampled) continue;
         const GridSize& size = piece.metadata.size;
         std::vector<std::int32_t> row(static_cast<std::size_t>(size.columns) + 1);
         DecoderState decoder;
@@ -274,8 +466,17 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
         extremes = first ? own : unionOf(extremes, own);
         first = false;
     }
-    // A window's extremes are its own, not those of the whole pieces it cuts.
-    if (plan.window) {
+    bool resampled = false;
+    for (const MergePiece& piece : plan.pieces) {
+        if (!piece.resampled) continue;
+        if (Status laid = resampleInto(plan, piece, thousandths, raw_grid, events); !laid) {
+            return laid.error();
+        }
+        resampled = true;
+    }
+    // A window's extremes are its own, not those of the whole pieces it cuts, and a resampled
+    // piece's are those of its values laid down.
+    if (plan.window || resampled) {
         Extremes own{0, 9000 * scale};
         for (std::int32_t r = 0; r < plan.size.rows; ++r) {
             const std::int32_t* cells = raw_grid[static_cast<std::size_t>(r)];
@@ -296,7 +497,8 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
 Result<MergeSummary> mergeTransfers(const std::vector<MergeSource>& sources,
                                     const ConversionSettings& settings, const OutputPaths& outputs,
                                     EventSink& events) {
-    Result<MergePlan> plan = planMerge(sources, settings.keepsDecimals(), events);
+    Result<MergePlan> plan =
+        planMerge(sources, settings.keepsDecimals(), events, settings.zone.value_or(0));
     if (!plan) return plan.error();
     if (settings.crop) {
         if (Status cropped = cropMergePlan(*plan, *settings.crop); !cropped) {
@@ -309,11 +511,13 @@ Result<MergeSummary> mergeTransfers(const std::vector<MergeSource>& sources,
     }
     Result<MergedGrid> merged = decodeMerged(*plan, settings.keepsDecimals(), events);
     if (!merged) return merged.error();
-    if (const auto& first = first_metadata.placement) {
-        // The merged grid lies where the plan put its corner, in the sources' one system.
+    if (first_metadata.placement) {
+        // The merged grid lies where the plan put its corner, in its zone on the sources' datum.
+        const Result<int> epsg = pieceEpsg(plan->pieces.front(), plan->zone);
+        if (!epsg) return failure("no GeoTIFF: " + epsg.message());
         const double posting = plan->posting_m;
-        merged->decoded.placement = GridPlacement{
-            first->epsg, {plan->top_left.x, posting, 0, plan->top_left.y, 0, -posting}};
+        merged->decoded.placement =
+            GridPlacement{*epsg, {plan->top_left.x, posting, 0, plan->top_left.y, 0, -posting}};
     }
     Result<ConversionSummary> conversion =
         finishConversion(std::move(merged->decoded), settings, outputs, events);

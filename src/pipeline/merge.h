@@ -22,8 +22,18 @@ struct MergePiece {
     TransferMetadata metadata;
     Georeference georeference;
     double unit_m = 1;
+    // Its place in the merged grid: the cells it covers from (row_offset, column_offset), its own
+    // grid's size when it lies on the lattice; for a resampled piece, the cells whose centres fall
+    // in its cells (a reprojected one covers only part of that rectangle).
     std::int32_t row_offset = 0;
     std::int32_t column_offset = 0;
+    std::int32_t rows = 0;
+    std::int32_t columns = 0;
+    // Not on the merged grid's lattice, so resampled onto it: in another UTM zone (reprojected
+    // from georeference.zone), or in the zone but off the lattice by `off_east_m` metres east and
+    // `off_south_m` south (each within half a posting).
+    bool resampled = false;
+    double off_east_m = 0, off_south_m = 0;
 };
 
 struct MergePlan {
@@ -31,8 +41,10 @@ struct MergePlan {
     GridSize size;         // of the merged grid
     GroundPoint top_left;  // its outer top-left corner on the ground
     double posting_m = 0;
+    int zone = 0;  // the UTM zone (XREF's) the merged grid lies in, and top_left with it
     // Module bytes held in memory while the pieces are decoded (archive members; files hold
-    // none): all that is held now, and the largest CEL0 read when it is opened.
+    // none): all that is held now, the largest CEL0 read when it is opened, and the largest grid of
+    // a resampled piece, which is decoded whole before it is resampled.
     std::uint64_t held_bytes = 0;
     // A crop: the window of the merged area that `size` and `top_left` now give. The pieces'
     // offsets stay those in the merged area; only the pieces the window touches stay.
@@ -45,11 +57,17 @@ struct MergeSource {
 };
 
 // Reads every source's metadata and georeference (each module once, strictly) and lays the grids
-// on one lattice. They must share reference system, zone, datum and posting, lie on one lattice
-// (origins a whole number of postings apart) and, unless `converting_units`, one elevation unit.
-// The Error names the odd source and what differs.
+// on one lattice. They must share reference system, datum and posting and, unless
+// `converting_units`, one elevation unit; the Error names the odd source and what differs.
+// The merged grid lies in UTM zone `zone` or, when 0, the sources' one zone or, when they lie in
+// several, the zone that holds the centre of their area. The lattice is that of the first source
+// in that zone (of whole postings when none is); a source in another zone or off the lattice is
+// resampled onto it. Only a merge that resamples across zones needs PROJ.
 Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool converting_units,
-                            EventSink& events);
+                            EventSink& events, int zone = 0);
+
+// The UTM zone (1 to 60) that holds a longitude in degrees.
+int utmZoneOf(double longitude);
 
 // Narrows the plan to the window of the merged area that `crop` covers (see MergePlan::window).
 Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop);
@@ -61,6 +79,10 @@ struct MergedGrid {
 
 // Decodes every piece into one grid of the plan's size (every cell void first), in the order
 // given: a valid value fills a void one, and where two valid values differ the first stays.
+// Resampled pieces come after those on the lattice, so a measured cell wins over an
+// interpolated one; where they differ does not count as a disagreement (an interpolated value
+// seldom equals a measured one). Each is decoded whole and resampled bilinearly (see
+// bilinearAt in grid/resample.h), one at a time.
 // `thousandths`: values kept in thousandths of a metre (pieces in feet are converted).
 Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSink& events);
 

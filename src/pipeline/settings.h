@@ -39,6 +39,8 @@ struct ConversionSettings {
     std::optional<std::int32_t> size;
     // Only the whole cells of this area (--bbox, --centre and --extent).
     std::optional<PlaceCrop> crop;
+    // A merge's UTM zone (1 to 60); without it, that of the sources (see planMerge).
+    std::optional<int> zone;
 
     // Elevations kept in thousandths of their unit, decimals and all: what true heights and a
     // GeoTIFF's metres need.

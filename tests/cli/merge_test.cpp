@@ -1,6 +1,6 @@
 // marlwood --merge on the command line, in-process: windows of one terrain merge to the very
-// bytes of converting the whole, and sources that do not lie on one lattice are refused with the
-// odd one named and nothing written.
+// bytes of converting the whole, and sources that cannot be merged are refused with the odd one
+// named and nothing written.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -96,7 +96,8 @@ TEST(Merge, WindowsGiveTheBytesOfTheWholeTerrain) {
 
 // The north-east window made odd in one way: the merge is refused in one line naming it and the
 // first source, and no file is written. Elevations in feet merge with metres at true scale.
-TEST(Merge, SourcesOffTheLatticeAreRefused) {
+// (Other zones and grids off the lattice are resampled: see tests/pipeline/merge_plan_test.cpp.)
+TEST(Merge, SourcesThatDifferAreRefused) {
     struct Case {
         const char* name;
         ts::ModuleSet (*odd)(ts::Transfer);  // the odd window's modules
@@ -104,18 +105,12 @@ TEST(Merge, SourcesOffTheLatticeAreRefused) {
         bool merges_at_true_scale;
     };
     const Case cases[] = {
-        {"zone",
-         [](ts::Transfer t) {
-             t.zone = 16;
-             return ts::buildModules(t);
-         },
-         "zone 16 differs from 15 of FIRST", false},
         {"datum",
          [](ts::Transfer t) {
              t.datum = "NAX";
              return ts::buildModules(t);
          },
-         "datum NAX differs from NAS of FIRST", false},
+         "datum NAX differs from NAS of FIRST; marlwood merges sources on one datum only", false},
         {"reference system",
          [](ts::Transfer t) {
              t.reference_system = "SPCS";
@@ -128,21 +123,6 @@ TEST(Merge, SourcesOffTheLatticeAreRefused) {
              return ts::buildModules(t);
          },
          "posting 10 m differs from 30 m of FIRST", false},
-        {"half a posting east",
-         [](ts::Transfer t) {
-             // SADR's x moved 15 m east in place: its text keeps its length.
-             ts::ModuleSet modules = ts::buildModules(t);
-             char from[32], to[32];
-             const double x = std::ceil(std::min(t.corners[0], t.corners[2]) / 30) * 30;
-             std::snprintf(from, sizeof from, "%.8f", x);
-             std::snprintf(to, sizeof to, "%.8f", x + 15);
-             std::string& rsdf = modules["rsdf.ddf"];
-             rsdf.replace(rsdf.find(from), std::string(from).size(), to);
-             return modules;
-         },
-         "its grid is not on the lattice of FIRST (origins 915 m and 0 m apart, not whole "
-         "postings)",
-         false},
         {"feet",
          [](ts::Transfer t) {
              t.units = "FEET";

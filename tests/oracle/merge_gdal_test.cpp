@@ -7,11 +7,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/batch.h"
+#include "geo/projection.h"
 #include "neighbours.h"
 #include "oracle_support.h"
 #include "pipeline/merge.h"
@@ -162,6 +165,154 @@ TEST(MergeAgainstGdal, MergedGridIsGdalsMosaic) {
             EXPECT_GT(valid, gdal.height * gdal.width / 2);
             EXPECT_GT(voids, 0);
         }
+    }
+}
+
+// ---- Merges that resample: across a zone boundary, and off the lattice ----
+
+// Sources for a merge, and what the merge should make of them.
+struct ResampledSet {
+    std::vector<std::string> prefixes;  // in merge order
+    std::vector<int> precedence;        // the sources on the lattice first, then the others
+    std::vector<std::string> report;    // in each source's report line ("": not resampled)
+    int epsg = 0;                       // of the merged grid
+    std::vector<std::string> options;   // besides --merge and -o
+    double unit_m = 1;                  // of every source
+};
+
+// GDAL knows one NoData value in a transfer, the fill; so that gdalwarp leaves voids out too,
+// they are written as fill here (marlwood takes both as void).
+void writeVoidsAsFill(const fs::path& prefix, Transfer t) {
+    std::replace(t.elevations.begin(), t.elevations.end(), double{kVoidElevation},
+                 double{kFillElevation});
+    writeModules(prefix, buildModules(t));
+}
+
+// A synthetic NAD27 quad of 30 m at 46.5 degrees north, `wide` degrees of longitude from `west`,
+// placed in UTM zone `zone` by PROJ.
+Transfer quadInZone(const std::string& id, double west, double wide, int zone) {
+    const Degrees corners[] = {
+        {west, 46.5}, {west, 46.5625}, {west + wide, 46.5625}, {west + wide, 46.5}};
+    const Result<std::vector<GroundPoint>> at = projectDegrees(4267, 26700 + zone, corners);
+    if (!at) throw std::runtime_error(at.message());
+    const auto& p = *at;
+    const double x0 = std::min(p[0].x, p[1].x), x1 = std::max(p[2].x, p[3].x);
+    const double y0 = std::min(p[0].y, p[3].y), y1 = std::max(p[1].y, p[2].y);
+    Transfer t = makeQuad(static_cast<int>((y1 - y0) / 30), static_cast<int>((x1 - x0) / 30),
+                          CellFormat::Bi16, 30, id);
+    t.zone = zone;
+    t.corners = {p[0].x, p[0].y, p[1].x, p[1].y, p[2].x, p[2].y, p[3].x, p[3].y};
+    return t;
+}
+
+// Two quads either side of 90 degrees west, the boundary of zones 15 and 16; the area's centre
+// lies in zone 16 unless another zone is asked for.
+std::function<ResampledSet(const TempDir&, const fs::path&)> acrossTheBoundary(int asked) {
+    return [=](const TempDir& tmp, const fs::path&) {
+        writeVoidsAsFill(tmp / "6015", quadInZone("6015", -90.0625, 0.0625, 15));
+        writeVoidsAsFill(tmp / "6016", quadInZone("6016", -90, 0.09375, 16));
+        if (asked == 15) {
+            return ResampledSet{{tmp / "6015", tmp / "6016"},
+                                {0, 1},
+                                {"", ", reprojected from zone 16"},
+                                26715,
+                                {"--zone", "15"}};
+        }
+        return ResampledSet{
+            {tmp / "6015", tmp / "6016"}, {1, 0}, {", reprojected from zone 15", ""}, 26716, {}};
+    };
+}
+
+// DULUTH with an east neighbour whose grid lies half a posting east and south of DULUTH's
+// lattice (its cells from DULUTH's own, so that the two join).
+ResampledSet duluthAndShiftedNeighbour(const TempDir& tmp, const fs::path& usgs) {
+    const std::string duluth = (usgs / "7172-duluth-mn/7172").string();
+    Transfer east = duluthNeighbour(gdalRead(duluth + "catd.ddf"), 0, 322, 467, 40, "7173");
+    east.first_cell = {{566700 + 30.0 * 322 + 15, 5191530 - 15}};
+    writeVoidsAsFill(tmp / "7173", east);
+    return {{duluth, tmp / "7173"},
+            {0, 1},
+            {"", ", resampled: 15 m east and 15 m south of the lattice"},
+            26715,
+            {},
+            0.3048};
+}
+
+// Our merged GeoTIFF against gdalwarp -r bilinear of the sources onto its cells: gdalwarp's exact
+// transformation (-et 0) and its plain four-post kernel (XSCALE=YSCALE=1: without them it widens
+// the kernel under the rotation between zones, as when shrinking, by up to a metre). gdalwarp
+// draws a later source over an earlier one, so it gets them in reverse precedence: ours lays a
+// source on the lattice first, then the resampled ones. Every cell void in both or within 1 mm
+// (the GeoTIFF keeps thousandths of a metre).
+TEST(MergeAgainstGdal, ResampledSourcesAreGdalwarpsBilinear) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    MARLWOOD_REQUIRE_GDAL();
+    const struct {
+        const char* name;
+        std::function<ResampledSet(const TempDir&, const fs::path&)> write;
+    } cases[] = {
+        {"either side of 90 W, into zone 16", acrossTheBoundary(0)},
+        {"either side of 90 W, --zone 15", acrossTheBoundary(15)},
+        {"DULUTH and a neighbour half a posting off", duluthAndShiftedNeighbour},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir tmp;
+        const ResampledSet set = c.write(tmp, usgs);
+        std::vector<std::string> arguments = set.options;
+        arguments.insert(arguments.end(), {"--merge", "-o", tmp / "merged.tif"});
+        arguments.insert(arguments.end(), set.prefixes.begin(), set.prefixes.end());
+        std::ostringstream out, err;
+        ASSERT_EQ(runCommandLine(arguments, out, err, false), 0) << err.str();
+        for (std::size_t i = 0; i < set.prefixes.size(); ++i) {
+            const std::string report = out.str();
+            const auto line = report.find(set.prefixes[i] + ": ");
+            ASSERT_NE(line, std::string::npos) << report;
+            const std::string own = report.substr(line, report.find('\n', line) - line);
+            EXPECT_EQ(own.find(", re") != std::string::npos, !set.report[i].empty()) << own;
+            EXPECT_NE(own.find(set.report[i]), std::string::npos) << own;
+        }
+        const fs::path merged = tmp / "merged.tif";
+        EXPECT_EQ(gdalEpsg(merged), set.epsg);
+        const Raster ours = gdalRead(merged);
+        const GdalPlacement at = gdalPlacement(merged);
+
+        char lattice[200];
+        std::snprintf(lattice, sizeof lattice, " -te %.6f %.6f %.6f %.6f -tr %.6f %.6f ",
+                      at.origin_x, at.origin_y + at.pixel_height * ours.height,
+                      at.origin_x + at.pixel_width * ours.width, at.origin_y, at.pixel_width,
+                      at.pixel_width);
+        std::string command =
+            "gdalwarp -q --config GDAL_PAM_ENABLED NO -t_srs EPSG:" + std::to_string(set.epsg) +
+            lattice +
+            "-r bilinear -et 0 -wo XSCALE=1 -wo YSCALE=1 -dstnodata -32766 "
+            "-ot Float32";
+        for (auto i = set.precedence.rbegin(); i != set.precedence.rend(); ++i) {
+            command += " '" + set.prefixes[static_cast<std::size_t>(*i)] + "catd.ddf'";
+        }
+        command += " '" + (tmp / "gdal.tif") + "' >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        const Raster gdal = gdalRead(tmp / "gdal.tif");
+        ASSERT_EQ(gdal.width, ours.width);
+        ASSERT_EQ(gdal.height, ours.height);
+
+        long valid = 0, wrong = 0;
+        double worst = 0;
+        std::ostringstream first_wrong;
+        for (std::size_t i = 0; i < ours.values.size(); ++i) {
+            const double want = gdal.values[i] * set.unit_m, got = ours.values[i];
+            const bool gdal_valid = gdal.values[i] > -1000;
+            const double off = gdal_valid ? std::abs(got - want) : 0;
+            valid += gdal_valid;
+            worst = std::max(worst, off);
+            if ((got > -1000) != gdal_valid || off > 0.001) {
+                if (wrong++ < 5)
+                    first_wrong << " cell " << i << ": ours " << got << ", GDAL " << want;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << first_wrong.str();
+        EXPECT_GT(valid, ours.height * ours.width / 2);
+        std::printf("%s: %ld valid cells, the worst %.4f m apart\n", c.name, valid, worst);
     }
 }
 

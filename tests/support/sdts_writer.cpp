@@ -189,8 +189,8 @@ std::string buildRsdf(const Transfer& t) {
     const double s = t.spacing_m;
     const double west = std::min(t.corners[0], t.corners[2]);
     const double north = std::max(t.corners[3], t.corners[5]);
-    const double x = std::ceil(west / s) * s;
-    const double y = std::floor(north / s) * s;
+    const double x = t.first_cell ? (*t.first_cell)[0] : std::ceil(west / s) * s;
+    const double y = t.first_cell ? (*t.first_cell)[1] : std::floor(north / s) * s;
     const std::string rsdf =
         unitField({"RSDF", "1", "G2", "GI", "DEF", std::to_string(t.rows),
                    std::to_string(t.columns), "TL", "NOTESS", "1", "R", "1.00000000", "1"});

@@ -44,6 +44,9 @@ struct Transfer {
     // sw x, sw y, nw x, nw y, ne x, ne y, se x, se y (UTM metres), written "%.8f".
     std::array<double, 8> corners = {455212.37, 5003187.92, 455101.85, 5013331.04,
                                      462718.44, 5013419.71, 462836.10, 5003276.33};
+    // RSDF SADR, the centre of the top-left cell (x, y); by default the lattice point of whole
+    // postings nearest the corners' north-west, as USGS places it.
+    std::optional<std::array<double, 2>> first_cell;
     // Four characters that begin every file name; the CATD and each descriptive record name
     // the files with them, so they must match the prefix given to writeModules for GDAL.
     std::string file_id = "7018";
