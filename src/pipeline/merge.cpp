@@ -127,14 +127,24 @@ Result<int> pieceEpsg(const MergePiece& piece, int zone) {
     return epsgCode(piece.georeference.rsnm, piece.georeference.hdat, zone);
 }
 
+// The EPSG code of the merged grid's zone on the sources' datum; the Error says it is the
+// merged grid's zone, not one a source names.
+Result<int> mergedEpsg(const MergePiece& piece, int zone) {
+    const Result<int> epsg = pieceEpsg(piece, zone);
+    if (epsg) return epsg;
+    std::string why = epsg.message();
+    if (why.rfind("XREF: ", 0) == 0) why.erase(0, 6);
+    return failure("the merged grid's zone: " + why);
+}
+
 // The pieces' outlines from their own zone into `zone` (unchanged in it).
 Result<std::vector<GroundPoint>> outlineIn(const MergePiece& piece, int zone) {
     std::vector<GroundPoint> outline = outlineOf(piece);
     if (piece.georeference.zone == zone) return outline;
     const Result<int> from = pieceEpsg(piece, piece.georeference.zone);
     if (!from) return failure(piece.source + ": " + from.message());
-    const Result<int> to = pieceEpsg(piece, zone);
-    if (!to) return failure("zone " + std::to_string(zone) + ": " + to.message());
+    const Result<int> to = mergedEpsg(piece, zone);
+    if (!to) return to.error();
     const Result<Reprojection> reprojection = Reprojection::between(*from, *to);
     if (!reprojection) return reprojection.error();
     if (Status done = reprojection->apply(outline); !done) {
@@ -188,8 +198,8 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
                     ElevationGrid& into, EventSink& events) {
     std::optional<Reprojection> to_piece;
     if (piece.georeference.zone != plan.zone) {
-        const Result<int> from = pieceEpsg(piece, plan.zone);
-        if (!from) return failure("zone " + std::to_string(plan.zone) + ": " + from.message());
+        const Result<int> from = mergedEpsg(piece, plan.zone);
+        if (!from) return from.error();
         const Result<int> to = pieceEpsg(piece, piece.georeference.zone);
         if (!to) return failure(piece.source + ": " + to.message());
         Result<Reprojection> reprojection = Reprojection::between(*from, *to);
@@ -513,7 +523,7 @@ Result<MergeSummary> mergeTransfers(const std::vector<MergeSource>& sources,
     if (!merged) return merged.error();
     if (first_metadata.placement) {
         // The merged grid lies where the plan put its corner, in its zone on the sources' datum.
-        const Result<int> epsg = pieceEpsg(plan->pieces.front(), plan->zone);
+        const Result<int> epsg = mergedEpsg(plan->pieces.front(), plan->zone);
         if (!epsg) return failure("no GeoTIFF: " + epsg.message());
         const double posting = plan->posting_m;
         merged->decoded.placement =
