@@ -55,6 +55,12 @@ TEST(Options, ParsedOrRefused) {
         {{"--centre", "46.8,-92", "a"}, "--centre and --extent go together"},
         {{"--bbox=-93,46,-92,47", "--centre", "46.8,-92", "--extent", "1", "a"},
          "--bbox and --centre do not go together"},
+        {{"--zone", "16", "a"},
+         "--zone chooses the zone of a merged terrain; it goes with --merge"},
+        {{"--merge", "-o", "m.ter", "--zone=61", "a", "b"},
+         "the zone is a whole number from 1 to 60, not '61'"},
+        {{"--merge", "-o", "m.ter", "--zone", "0", "a", "b"},
+         "the zone is a whole number from 1 to 60, not '0'"},
         {{"--true-scale", "--common-range", "a", "b"},
          "--true-scale writes true heights, which join by themselves; --common-range is for "
          "stretched heights"},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 namespace marlwood {
@@ -47,6 +48,39 @@ TEST(Resample, AveragesShrinkingInterpolatesGrowingAndLeavesVoidsOut) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(resampled(c.cells, c.rows, c.columns), c.expected) << c.name;
+    }
+}
+
+// A point (x, y) in cells of a 2 x 3 grid with a void at row 1, column 1: bilinear between the
+// centres around it, voids and cells beyond the edges left out; nothing in a void cell or off
+// the grid.
+TEST(Resample, BilinearAtAPointLeavesVoidsOut) {
+    const Cells cells = {{10, 20, 30}, {50, V, 70}};
+    ElevationGrid grid;
+    ASSERT_TRUE(allocateRows(grid, 2, 3));
+    for (std::int32_t r = 0; r < 2; ++r) std::copy(cells[r].begin(), cells[r].end(), grid[r]);
+    const struct {
+        double x, y;
+        std::optional<double> value;
+    } cases[] = {
+        {0.5, 0.5, 10},            // a centre
+        {1.0, 0.5, 15},            // halfway between two
+        {0.25, 0.5, 10},           // beyond the outer centres: held
+        {0.0, 0.0, 10},            // the grid's corner is inside it
+        {2.0, 1.0, 40},            // 20, 30 and 70 a quarter each, the void left out
+        {1.0, 0.9, 23.75},         // 10 and 20 at 0.3, 50 at 0.2: renormalised by 0.8
+        {1.5, 0.9, 20},            // the void's weight 0 beside a centre
+        {1.9, 1.1, std::nullopt},  // in the void cell, though near valid ones
+        {3.0, 0.5, std::nullopt},  // the east edge is outside
+        {-0.01, 0.5, std::nullopt},
+        {0.5, 2.0, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const std::optional<double> got = bilinearAt(grid, {2, 3}, c.x, c.y, kVoidThreshold);
+        ASSERT_EQ(got.has_value(), c.value.has_value()) << c.x << ", " << c.y;
+        if (got) {
+            EXPECT_NEAR(*got, *c.value, 1e-9) << c.x << ", " << c.y;
+        }
     }
 }
 
