@@ -36,8 +36,9 @@ std::string decodeSeed(const Seed& seed) {
     return bytes + seed.modules.at("cel0.ddf");
 }
 
-// Every field the georeference reads, in one module: the fuzz target reads the same bytes as each
-// of its modules, so only such a module takes it on to placing the grid. DULUTH's values.
+// Every field the georeference and a merge read, in one module: the fuzz target reads the same
+// bytes as each of its modules, so only such a module takes it on to placing and merging the
+// grid. DULUTH's values.
 std::string georeferenceInOneModule() {
     const auto described = [](const char* tag, const char* labels, const char* format) {
         return ts::Field{tag, ts::fieldDescription("1600;&", tag, labels, format)};
@@ -46,11 +47,11 @@ std::string georeferenceInOneModule() {
         {"0000", ts::fieldDescription("0000;&", "GEOREFERENCE", "", "")},
         {"0001", ts::fieldDescription("0100;&", "DDF RECORD IDENTIFER", "", "")},
         described("IREF", "MODN!RCID!SFAX!SFAY!XORG!YORG!XHRS!YHRS", "(A,I,6R)"),
-        described("LDEF", "MODN!RCID!INTR", "(A,I,A)"),
+        described("LDEF", "MODN!RCID!NROW!NCOL!INTR", "(A,I,2I,A)"),
         described("RSDF", "MODN!RCID!SCOR", "(A,I,A)"),
         described("SADR", "X!Y", "(2R)"),
         described("XREF", "MODN!RCID!RSNM!HDAT!ZONE", "(A,I,3A)"),
-        described("DDSH", "MODN!RCID!UNIT", "(A,I,A)"),
+        described("DDSH", "MODN!RCID!FMT!UNIT", "(A,I,2A)"),
         described("DDOM", "MODN!RCID!RAVA!DVDF!DVAL", "(A,I,2A,I)"),
     });
     return ddr +
@@ -58,11 +59,11 @@ std::string georeferenceInOneModule() {
                'D',
                {{"0001", std::string("0000001") + ts::kFieldTerminator},
                 {"IREF", ts::unitField({"IREF", "1", "1.0", "1.0", "0.0", "0.0", "30.0", "30.0"})},
-                {"LDEF", ts::unitField({"LDEF", "1", "CE"})},
+                {"LDEF", ts::unitField({"LDEF", "1", "467", "323", "CE"})},
                 {"RSDF", ts::unitField({"RSDF", "1", "TL"})},
                 {"SADR", ts::unitField({"566700.0", "5191530.0"})},
                 {"XREF", ts::unitField({"XREF", "1", "UTM", "NAS", "15"})},
-                {"DDSH", ts::unitField({"DDSH", "1", "FEET"})},
+                {"DDSH", ts::unitField({"DDSH", "1", "BI16", "FEET"})},
                 {"DDOM", ts::unitField({"DDOM", "1", "VALUE", "Void area", "-32767"})}});
 }
 

@@ -55,12 +55,12 @@ Result<Reprojection> Reprojection::between(int from, int to) {
     return Reprojection(std::move(held));
 }
 
-Status Reprojection::apply(std::span<GroundPoint> points) const {
+Status Reprojection::apply(std::span<GroundPoint> points, bool backwards) const {
     if (points.empty()) return {};
     const geo_detail::ProjLibrary* proj = held_->proj;
-    proj->trans_generic(held_->transform, PJ_FWD, &points[0].x, sizeof(GroundPoint), points.size(),
-                        &points[0].y, sizeof(GroundPoint), points.size(), nullptr, 0, 0, nullptr, 0,
-                        0);
+    proj->trans_generic(held_->transform, backwards ? PJ_INV : PJ_FWD, &points[0].x,
+                        sizeof(GroundPoint), points.size(), &points[0].y, sizeof(GroundPoint),
+                        points.size(), nullptr, 0, 0, nullptr, 0, 0);
     for (const GroundPoint& p : points) {
         // PROJ marks a point it could not project with HUGE_VAL.
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || std::abs(p.x) > 1e10 ||
@@ -69,6 +69,16 @@ Status Reprojection::apply(std::span<GroundPoint> points) const {
         }
     }
     return {};
+}
+
+Result<const Reprojection*> Reprojections::between(int from, int to) {
+    for (const Made& m : made_) {
+        if (m.from == from && m.to == to) return &m.reprojection;
+    }
+    Result<Reprojection> made = Reprojection::between(from, to);
+    if (!made) return made.error();
+    made_.push_back({from, to, std::move(*made)});
+    return &made_.back().reprojection;
 }
 
 Result<std::vector<GroundPoint>> projectDegrees(int geographic, int projected,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -29,8 +30,9 @@ class Reprojection {
     // An Error in one line when PROJ is missing or does not know the codes.
     static Result<Reprojection> between(int from, int to);
 
-    // Transforms `points` in place; an Error in one line when one cannot be transformed.
-    Status apply(std::span<GroundPoint> points) const;
+    // Transforms `points` in place (`backwards`: from `to` into `from`); an Error in one line when
+    // one cannot be transformed.
+    Status apply(std::span<GroundPoint> points, bool backwards = false) const;
 
     Reprojection(Reprojection&&) noexcept;
     Reprojection& operator=(Reprojection&&) noexcept;
@@ -40,6 +42,21 @@ class Reprojection {
     struct Held;
     explicit Reprojection(std::unique_ptr<Held> held);
     std::unique_ptr<Held> held_;
+};
+
+// Transformations by their two EPSG codes, each made once and kept: making one takes PROJ tens of
+// milliseconds (it reads its database), using it a fraction of a microsecond a point. For one
+// thread at a time, as each transformation is.
+class Reprojections {
+  public:
+    Result<const Reprojection*> between(int from, int to);
+
+  private:
+    struct Made {
+        int from, to;
+        Reprojection reprojection;
+    };
+    std::deque<Made> made_;  // a deque keeps each where it was made
 };
 
 // `points` in degrees on EPSG `geographic`, projected by PROJ into EPSG `projected` (metres).

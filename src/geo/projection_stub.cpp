@@ -17,8 +17,18 @@ Result<Reprojection> Reprojection::between(int, int) {
         "has no PROJ)");
 }
 
-Status Reprojection::apply(std::span<GroundPoint>) const {
+Status Reprojection::apply(std::span<GroundPoint>, bool) const {
     return failure("this build of marlwood has no PROJ");
+}
+
+Result<const Reprojection*> Reprojections::between(int from, int to) {
+    for (const Made& m : made_) {
+        if (m.from == from && m.to == to) return &m.reprojection;
+    }
+    Result<Reprojection> made = Reprojection::between(from, to);
+    if (!made) return made.error();
+    made_.push_back({from, to, std::move(*made)});
+    return &made_.back().reprojection;
 }
 
 Result<std::vector<GroundPoint>> projectDegrees(int, int, std::span<const Degrees>) {

@@ -103,6 +103,9 @@ std::uint64_t heldWhileDecoding(const std::vector<MergePiece>& pieces) {
     return held + largest_deferred + largest_resampled;
 }
 
+// How far apart the points PROJ places are when a piece is reprojected (see resampleInto).
+constexpr double kNodeSpacing = 240;
+
 // Points along each edge of a piece's outer rectangle: the rectangle of one zone is none in the
 // next (its edges lean and bow a little), so its corners alone could miss cells its edges reach.
 constexpr int kOutlinePoints = 16;
@@ -138,16 +141,17 @@ Result<int> mergedEpsg(const MergePiece& piece, int zone) {
 }
 
 // The pieces' outlines from their own zone into `zone` (unchanged in it).
-Result<std::vector<GroundPoint>> outlineIn(const MergePiece& piece, int zone) {
+Result<std::vector<GroundPoint>> outlineIn(const MergePiece& piece, int zone,
+                                           Reprojections& reprojections) {
     std::vector<GroundPoint> outline = outlineOf(piece);
     if (piece.georeference.zone == zone) return outline;
     const Result<int> from = pieceEpsg(piece, piece.georeference.zone);
     if (!from) return failure(piece.source + ": " + from.message());
     const Result<int> to = mergedEpsg(piece, zone);
     if (!to) return to.error();
-    const Result<Reprojection> reprojection = Reprojection::between(*from, *to);
+    const Result<const Reprojection*> reprojection = reprojections.between(*from, *to);
     if (!reprojection) return reprojection.error();
-    if (Status done = reprojection->apply(outline); !done) {
+    if (Status done = (*reprojection)->apply(outline); !done) {
         return failure(piece.source + ": " + done.message());
     }
     return outline;
@@ -155,7 +159,8 @@ Result<std::vector<GroundPoint>> outlineIn(const MergePiece& piece, int zone) {
 
 // The zone the merged grid lies in: the one asked for, the pieces' one zone, or the zone that
 // holds the middle of their area in longitude (their outlines taken to degrees by PROJ).
-Result<int> mergedZone(const std::vector<MergePiece>& pieces, int asked) {
+Result<int> mergedZone(const std::vector<MergePiece>& pieces, int asked,
+                       Reprojections& reprojections) {
     if (asked != 0) return asked;
     const int first = pieces.front().georeference.zone;
     if (std::all_of(pieces.begin(), pieces.end(),
@@ -168,10 +173,10 @@ Result<int> mergedZone(const std::vector<MergePiece>& pieces, int asked) {
         if (!from) return failure(piece.source + ": " + from.message());
         const Result<int> degrees = geographicEpsg(piece.georeference.hdat);
         if (!degrees) return failure(piece.source + ": " + degrees.message());
-        const Result<Reprojection> reprojection = Reprojection::between(*from, *degrees);
+        const Result<const Reprojection*> reprojection = reprojections.between(*from, *degrees);
         if (!reprojection) return reprojection.error();
         std::vector<GroundPoint> outline = outlineOf(piece);
-        if (Status done = reprojection->apply(outline); !done) {
+        if (Status done = (*reprojection)->apply(outline); !done) {
             return failure(piece.source + ": " + done.message());
         }
         for (const GroundPoint& p : outline) {
@@ -196,15 +201,16 @@ std::int64_t firstCentreAtOrAfter(double distance, double posting) {
 // the value there interpolated. Only void cells are filled: cells on the lattice came first.
 Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousandths,
                     ElevationGrid& into, EventSink& events) {
-    std::optional<Reprojection> to_piece;
+    // The transformation the plan made for the piece's outline, run backwards.
+    const Reprojection* to_piece = nullptr;
     if (piece.georeference.zone != plan.zone) {
-        const Result<int> from = mergedEpsg(piece, plan.zone);
-        if (!from) return from.error();
-        const Result<int> to = pieceEpsg(piece, piece.georeference.zone);
-        if (!to) return failure(piece.source + ": " + to.message());
-        Result<Reprojection> reprojection = Reprojection::between(*from, *to);
+        const Result<int> from = pieceEpsg(piece, piece.georeference.zone);
+        if (!from) return failure(piece.source + ": " + from.message());
+        const Result<int> to = mergedEpsg(piece, plan.zone);
+        if (!to) return to.error();
+        const Result<const Reprojection*> reprojection = plan.reprojections->between(*from, *to);
         if (!reprojection) return reprojection.error();
-        to_piece.emplace(std::move(*reprojection));
+        to_piece = *reprojection;
     }
     const Result<DecodedGrid> decoded =
         decodeTransfer(piece.modules, piece.metadata, MetadataReading::Strict, thousandths, events);
@@ -222,22 +228,50 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
     if (top >= bottom || left >= right) return {};
     const GroundPoint corner = *piece.georeference.topLeftCorner();
     const double posting = plan.posting_m;
-    std::vector<GroundPoint> centres(static_cast<std::size_t>(right - left));
-    for (std::int32_t r = top; r < bottom; ++r) {
-        const double y = plan.top_left.y - (r + 0.5) * posting;
-        for (std::int32_t c = left; c < right; ++c) {
-            centres[static_cast<std::size_t>(c - left)] = {plan.top_left.x + (c + 0.5) * posting,
-                                                           y};
-        }
-        if (to_piece) {
-            if (Status done = to_piece->apply(centres); !done) {
-                return failure(piece.source + ": " + done.message());
+    const auto centre = [&](std::int32_t r, std::int32_t c) {
+        return GroundPoint{plan.top_left.x + (c + 0.5) * posting,
+                           plan.top_left.y - (r + 0.5) * posting};
+    };
+    // In another zone, PROJ places the centres of every `step`-th row and column (the nodes) and
+    // the cells between take their places bilinearly from the four nodes around them: PROJ for
+    // every cell of a 10 m quad takes half a second, and between neighbouring zones the
+    // transformation bends so little that nodes 240 m apart leave every centre within 0.1 mm of
+    // where PROJ puts it (0.25 mm three zones away; measured at 25, 46 and 64 degrees north).
+    const std::int32_t step =
+        static_cast<std::int32_t>(std::max(1.0, std::round(kNodeSpacing / posting)));
+    const std::int32_t node_rows = (bottom - 1 - top) / step + 2;
+    const std::int32_t node_columns = (right - 1 - left) / step + 2;
+    std::vector<GroundPoint> nodes;
+    if (to_piece) {
+        nodes.reserve(static_cast<std::size_t>(node_rows) * static_cast<std::size_t>(node_columns));
+        for (std::int32_t i = 0; i < node_rows; ++i) {
+            for (std::int32_t j = 0; j < node_columns; ++j) {
+                nodes.push_back(centre(top + i * step, left + j * step));
             }
         }
+        if (Status done = to_piece->apply(nodes, true); !done) {
+            return failure(piece.source + ": " + done.message());
+        }
+    }
+    const auto node = [&](std::int32_t i, std::int32_t j) -> const GroundPoint& {
+        return nodes[static_cast<std::size_t>(i) * static_cast<std::size_t>(node_columns) +
+                     static_cast<std::size_t>(j)];
+    };
+    for (std::int32_t r = top; r < bottom; ++r) {
         std::int32_t* cells = into[static_cast<std::size_t>(r)];
+        const std::int32_t i = (r - top) / step;
+        const double fy = static_cast<double>((r - top) % step) / step;
         for (std::int32_t c = left; c < right; ++c) {
             if (cells[c] > valid_above) continue;
-            const GroundPoint& p = centres[static_cast<std::size_t>(c - left)];
+            GroundPoint p = centre(r, c);
+            if (to_piece) {
+                const std::int32_t j = (c - left) / step;
+                const double fx = static_cast<double>((c - left) % step) / step;
+                const GroundPoint &a = node(i, j), &b = node(i, j + 1);
+                const GroundPoint &d = node(i + 1, j), &e = node(i + 1, j + 1);
+                p.x = (a.x * (1 - fx) + b.x * fx) * (1 - fy) + (d.x * (1 - fx) + e.x * fx) * fy;
+                p.y = (a.y * (1 - fx) + b.y * fx) * (1 - fy) + (d.y * (1 - fx) + e.y * fx) * fy;
+            }
             const std::optional<double> value =
                 bilinearAt(decoded->grid, decoded->size, (p.x - corner.x) / posting,
                            (corner.y - p.y) / posting, valid_above);
@@ -308,7 +342,7 @@ Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool conver
         plan.pieces.push_back(std::move(piece));
     }
 
-    const Result<int> merged_zone = mergedZone(plan.pieces, zone);
+    const Result<int> merged_zone = mergedZone(plan.pieces, zone, *plan.reprojections);
     if (!merged_zone) return merged_zone.error();
     plan.zone = *merged_zone;
     // The lattice: that of the first source in the zone, whose cells are laid down unchanged;
@@ -346,7 +380,8 @@ Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool conver
             piece.off_south_m = south - std::ceil(south / posting - 0.5) * posting;
         }
         piece.resampled = true;
-        const Result<std::vector<GroundPoint>> outline = outlineIn(piece, plan.zone);
+        const Result<std::vector<GroundPoint>> outline =
+            outlineIn(piece, plan.zone, *plan.reprojections);
         if (!outline) return outline.error();
         double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
         for (const GroundPoint& p : *outline) {

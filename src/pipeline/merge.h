@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/events.h"
 #include "common/result.h"
+#include "geo/projection.h"
 #include "pipeline/conversion.h"
 #include "pipeline/transfer.h"
 #include "sdts/georeference.h"
@@ -46,6 +48,9 @@ struct MergePlan {
     // none): all that is held now, the largest CEL0 read when it is opened, and the largest grid of
     // a resampled piece, which is decoded whole before it is resampled.
     std::uint64_t held_bytes = 0;
+    // PROJ's transformations made for the plan, kept for decoding (shared by copies of the plan;
+    // one thread uses a plan).
+    std::shared_ptr<Reprojections> reprojections = std::make_shared<Reprojections>();
     // A crop: the window of the merged area that `size` and `top_left` now give. The pieces'
     // offsets stay those in the merged area; only the pieces the window touches stay.
     std::optional<CellWindow> window;
