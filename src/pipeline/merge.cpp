@@ -239,36 +239,38 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
     // where PROJ puts it (0.25 mm three zones away; measured at 25, 46 and 64 degrees north).
     const std::int32_t step =
         static_cast<std::int32_t>(std::max(1.0, std::round(kNodeSpacing / posting)));
-    const std::int32_t node_rows = (bottom - 1 - top) / step + 2;
+    // Two rows of nodes at a time, the one above the cells being laid and the one below.
     const std::int32_t node_columns = (right - 1 - left) / step + 2;
-    std::vector<GroundPoint> nodes;
-    if (to_piece) {
-        nodes.reserve(static_cast<std::size_t>(node_rows) * static_cast<std::size_t>(node_columns));
-        for (std::int32_t i = 0; i < node_rows; ++i) {
-            for (std::int32_t j = 0; j < node_columns; ++j) {
-                nodes.push_back(centre(top + i * step, left + j * step));
-            }
+    std::vector<GroundPoint> above, below;
+    const auto nodeRow = [&](std::int32_t i, std::vector<GroundPoint>& nodes) -> Status {
+        nodes.clear();
+        for (std::int32_t j = 0; j < node_columns; ++j) {
+            nodes.push_back(centre(top + i * step, left + j * step));
         }
         if (Status done = to_piece->apply(nodes, true); !done) {
             return failure(piece.source + ": " + done.message());
         }
-    }
-    const auto node = [&](std::int32_t i, std::int32_t j) -> const GroundPoint& {
-        return nodes[static_cast<std::size_t>(i) * static_cast<std::size_t>(node_columns) +
-                     static_cast<std::size_t>(j)];
+        return {};
     };
     for (std::int32_t r = top; r < bottom; ++r) {
         std::int32_t* cells = into[static_cast<std::size_t>(r)];
         const std::int32_t i = (r - top) / step;
         const double fy = static_cast<double>((r - top) % step) / step;
+        if (to_piece && (r - top) % step == 0) {
+            if (i == 0) {
+                if (Status made = nodeRow(0, below); !made) return made;
+            }
+            std::swap(above, below);
+            if (Status made = nodeRow(i + 1, below); !made) return made;
+        }
         for (std::int32_t c = left; c < right; ++c) {
             if (cells[c] > valid_above) continue;
             GroundPoint p = centre(r, c);
             if (to_piece) {
-                const std::int32_t j = (c - left) / step;
+                const auto j = static_cast<std::size_t>((c - left) / step);
                 const double fx = static_cast<double>((c - left) % step) / step;
-                const GroundPoint &a = node(i, j), &b = node(i, j + 1);
-                const GroundPoint &d = node(i + 1, j), &e = node(i + 1, j + 1);
+                const GroundPoint &a = above[j], &b = above[j + 1];
+                const GroundPoint &d = below[j], &e = below[j + 1];
                 p.x = (a.x * (1 - fx) + b.x * fx) * (1 - fy) + (d.x * (1 - fx) + e.x * fx) * fy;
                 p.y = (a.y * (1 - fx) + b.y * fx) * (1 - fy) + (d.y * (1 - fx) + e.y * fx) * fy;
             }
