@@ -2,7 +2,8 @@
 // gdal_translate), cell for cell before any scaling. GDAL draws a later source over an earlier
 // one, where we keep the first valid value, so GDAL gets the sources in reverse order; only its
 // NoData (fill, -32766) lets a source below show, so a later source of ours may be void where an
-// earlier one is valid, never the other way round.
+// earlier one is valid, never the other way round. Merges that resample (other zones, grids off
+// the lattice) are held against gdalwarp's bilinear warp of the same transfers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
