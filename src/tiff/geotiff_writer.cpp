@@ -5,11 +5,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <iterator>
-#include <memory>
 #include <new>
 #include <optional>
 #include <ostream>
-#include <thread>
 #include <vector>
 
 #include "platform/whole_file.h"
@@ -118,25 +116,15 @@ struct Grid {
     const GeoTiffRowSource& source;
 };
 
-// Opens a handle on libtiff's own file procedures `io` with `messages` taking its errors.
-template <typename Io>
-TIFF* openTiff(const TiffLibrary& l, const char* name, const char* mode, Io* io,
-               TIFFReadWriteProc write, TIFFSeekProc seek, TIFFSizeProc size, Messages& messages) {
-    TIFFOpenOptions* options = l.options_alloc();
-    if (options == nullptr) return nullptr;
-    l.options_error_handler(options, onTiffError, &messages);
-    l.options_warning_handler(options, onTiffWarning, nullptr);
-    TIFF* tif = l.client_open(name, mode, io, readNothing, write, seek, closeNothing, size,
-                              mapNothing, unmapNothing, options);
-    l.options_free(options);  // the handle keeps its own copy of the handlers
-    return tif;
-}
-
-// The layout of the cells: one Float32 band in square tiles, DEFLATE with the floating-point
-// predictor.
-bool setLayout(const TiffLibrary& l, TIFF* tif, std::uint32_t rows, std::uint32_t columns) {
-    return l.set_field(tif, TIFFTAG_IMAGEWIDTH, columns) == 1 &&
-           l.set_field(tif, TIFFTAG_IMAGELENGTH, rows) == 1 &&
+// The tie point is the outer corner of the first cell (pixel is area), as the geotransform says.
+bool writeTags(const TiffLibrary& l, TIFF* tif, const Grid& g) {
+    const GeoTransform& gt = g.placement.geotransform;
+    double pixel_scale[3] = {gt[1], -gt[5], 0};
+    double tie_point[6] = {0, 0, 0, gt[0], gt[3], 0};
+    std::vector<std::uint16_t> geo_keys =
+        geoKeyDirectory(static_cast<std::uint16_t>(g.placement.epsg));
+    return l.set_field(tif, TIFFTAG_IMAGEWIDTH, g.columns) == 1 &&
+           l.set_field(tif, TIFFTAG_IMAGELENGTH, g.rows) == 1 &&
            l.set_field(tif, TIFFTAG_BITSPERSAMPLE, 32) == 1 &&
            l.set_field(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP) == 1 &&
            l.set_field(tif, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
@@ -146,18 +134,7 @@ bool setLayout(const TiffLibrary& l, TIFF* tif, std::uint32_t rows, std::uint32_
            l.set_field(tif, TIFFTAG_TILELENGTH, kTileSide) == 1 &&
            l.set_field(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) == 1 &&
            l.set_field(tif, TIFFTAG_PREDICTOR, PREDICTOR_FLOATINGPOINT) == 1 &&
-           l.set_field(tif, TIFFTAG_ZIPQUALITY, kDeflateLevel) == 1;
-}
-
-// The file's tags: the layout, NoData and where the grid lies. The tie point is the outer corner
-// of the first cell (pixel is area), as the geotransform says.
-bool writeTags(const TiffLibrary& l, TIFF* tif, const Grid& g) {
-    const GeoTransform& gt = g.placement.geotransform;
-    double pixel_scale[3] = {gt[1], -gt[5], 0};
-    double tie_point[6] = {0, 0, 0, gt[0], gt[3], 0};
-    std::vector<std::uint16_t> geo_keys =
-        geoKeyDirectory(static_cast<std::uint16_t>(g.placement.epsg));
-    return setLayout(l, tif, g.rows, g.columns) &&
+           l.set_field(tif, TIFFTAG_ZIPQUALITY, kDeflateLevel) == 1 &&
            l.merge_field_info(tif, kExtraFields, std::size(kExtraFields)) == 0 &&
            l.set_field(tif, kGdalNoDataTag, kNoDataText) == 1 &&
            l.set_field(tif, kModelPixelScaleTag, 3, pixel_scale) == 1 &&
@@ -166,93 +143,18 @@ bool writeTags(const TiffLibrary& l, TIFF* tif, const Grid& g) {
                        geo_keys.data()) == 1;
 }
 
-// Predicts and compresses tiles through a libtiff handle of its own, whose image is one tile and
-// whose file is memory: the bytes libtiff writes for the tile are kept, the rest (its header)
-// dropped. Tiles so encoded on two cores at once are written to the file as they are, which
-// halves the time of the costliest step, and the bytes are those the file's handle would make.
-class TileEncoder {
-  public:
-    explicit TileEncoder(const TiffLibrary& l) : l_(l), tile_(std::size_t{kTileSide} * kTileSide) {}
-    TileEncoder(const TileEncoder&) = delete;
-    TileEncoder& operator=(const TileEncoder&) = delete;
-    ~TileEncoder() {
-        if (tif_ != nullptr) l_.cleanup(tif_);  // frees it without writing a directory
-    }
-
-    bool open(const std::string& path) {
-        tif_ = openTiff(l_, path.c_str(), "w", this, keepBytes, seekBytes, sizeOfBytes, messages);
-        return tif_ != nullptr && setLayout(l_, tif_, kTileSide, kTileSide);
-    }
-
-    // Encodes the tile of `band` (kTileSide rows of `columns` cells) whose first column is
-    // `left` into `encoded`; the columns beyond the band are NoData.
-    bool encode(const std::vector<float>& band, std::size_t columns, std::size_t left,
-                std::vector<unsigned char>& encoded) {
-        const std::size_t width = std::min<std::size_t>(kTileSide, columns - left);
-        for (std::uint32_t r = 0; r < kTileSide; ++r) {
-            const float* from = band.data() + r * columns + left;
-            float* to = tile_.data() + std::size_t{r} * kTileSide;
-            std::copy(from, from + width, to);
-            std::fill(to + width, to + kTileSide, kGeoTiffNoData);
-        }
-        encoded.clear();
-        kept_ = &encoded;
-        const auto bytes = static_cast<tmsize_t>(tile_.size() * sizeof(float));
-        const bool ok = l_.write_encoded_tile(tif_, 0, tile_.data(), bytes) == bytes;
-        kept_ = nullptr;
-        return ok && !lost_;
-    }
-
-    Messages messages;
-
-  private:
-    static TileEncoder& of(thandle_t handle) { return *static_cast<TileEncoder*>(handle); }
-    static tmsize_t keepBytes(thandle_t handle, void* data, tmsize_t size) {
-        TileEncoder& e = of(handle);
-        if (e.kept_ != nullptr) {
-            try {
-                const auto* bytes = static_cast<const unsigned char*>(data);
-                e.kept_->insert(e.kept_->end(), bytes, bytes + size);
-            } catch (const std::bad_alloc&) {
-                e.lost_ = true;  // no exception may cross libtiff
-                return -1;
-            }
-        }
-        e.at_ += static_cast<toff_t>(size);
-        e.end_ = std::max(e.end_, e.at_);
-        return size;
-    }
-    static toff_t seekBytes(thandle_t handle, toff_t offset, int whence) {
-        TileEncoder& e = of(handle);
-        e.at_ = offset + (whence == SEEK_END ? e.end_ : whence == SEEK_CUR ? e.at_ : 0);
-        return e.at_;
-    }
-    static toff_t sizeOfBytes(thandle_t handle) { return of(handle).end_; }
-
-    const TiffLibrary& l_;
-    std::vector<float> tile_;
-    TIFF* tif_ = nullptr;
-    std::vector<unsigned char>* kept_ = nullptr;  // where the bytes of the tile being encoded go
-    bool lost_ = false;                           // memory ran out while keeping them
-    toff_t at_ = 0, end_ = 0;                     // the memory file's position and size
+// A row of tiles as the source gives it, and one tile cut from it.
+struct Buffers {
+    std::vector<float> band, tile;
 };
 
-// One row of tiles at a time: kTileSide rows from the source, whose tiles the encoders share
-// (encoder e takes tiles e, e + 2, ...; the second works in a thread of its own), then written in
-// order; the parts of the last tiles beyond the grid are NoData.
-using Encoders = std::vector<std::unique_ptr<TileEncoder>>;
-
-bool writeTiles(const TiffLibrary& l, TIFF* tif, const Grid& g, std::vector<float>& band,
-                const Encoders& encoders) {
+// One row of tiles at a time: kTileSide rows from the source, cut into tiles; the parts of the
+// last tiles beyond the grid are NoData.
+bool writeTiles(const TiffLibrary& l, TIFF* tif, const Grid& g, Buffers& buffers) {
     const std::size_t columns = g.columns;
     const std::uint32_t across = (g.columns + kTileSide - 1) / kTileSide;
-    std::vector<std::vector<unsigned char>> encoded(across);
-    const auto encodeShare = [&](std::size_t e) {
-        for (std::size_t t = e; t < across; t += encoders.size()) {
-            if (!encoders[e]->encode(band, columns, t * kTileSide, encoded[t])) return false;
-        }
-        return true;
-    };
+    std::vector<float>& band = buffers.band;
+    std::vector<float>& tile = buffers.tile;
     std::uint32_t tile_index = 0;
     for (std::uint32_t top = 0; top < g.rows; top += kTileSide) {
         for (std::uint32_t r = 0; r < kTileSide; ++r) {
@@ -263,16 +165,17 @@ bool writeTiles(const TiffLibrary& l, TIFF* tif, const Grid& g, std::vector<floa
                 std::fill(row.begin(), row.end(), kGeoTiffNoData);
             }
         }
-        bool helped = true, own = true;
-        {
-            std::optional<std::jthread> helper;
-            if (encoders.size() > 1 && across > 1) helper.emplace([&] { helped = encodeShare(1); });
-            own = encodeShare(0);
-        }  // the helper joins here, whatever happened
-        if (!own || !helped) return false;
-        for (std::vector<unsigned char>& bytes : encoded) {
-            const auto size = static_cast<tmsize_t>(bytes.size());
-            if (l.write_raw_tile(tif, tile_index++, bytes.data(), size) != size) return false;
+        for (std::uint32_t t = 0; t < across; ++t, ++tile_index) {
+            const std::size_t left = std::size_t{t} * kTileSide;
+            const std::size_t width = std::min<std::size_t>(kTileSide, columns - left);
+            for (std::uint32_t r = 0; r < kTileSide; ++r) {
+                const float* from = band.data() + r * columns + left;
+                float* to = tile.data() + std::size_t{r} * kTileSide;
+                std::copy(from, from + width, to);
+                std::fill(to + width, to + kTileSide, kGeoTiffNoData);
+            }
+            const auto bytes = static_cast<tmsize_t>(tile.size() * sizeof(float));
+            if (l.write_encoded_tile(tif, tile_index, tile.data(), bytes) != bytes) return false;
         }
     }
     return true;
@@ -281,21 +184,19 @@ bool writeTiles(const TiffLibrary& l, TIFF* tif, const Grid& g, std::vector<floa
 bool writeTiff(const TiffLibrary& l, const std::string& path, std::ostream& out, const Grid& g,
                Messages& messages) {
     // Allocated before libtiff holds anything, so running out of memory leaves nothing open.
-    std::vector<float> band(std::size_t{g.columns} * kTileSide);
-    Encoders encoders;
-    const std::size_t helpers = std::thread::hardware_concurrency() > 1 ? 1 : 0;
-    for (std::size_t e = 0; e <= helpers; ++e) encoders.push_back(std::make_unique<TileEncoder>(l));
+    Buffers buffers{std::vector<float>(std::size_t{g.columns} * kTileSide),
+                    std::vector<float>(std::size_t{kTileSide} * kTileSide)};
+    TIFFOpenOptions* options = l.options_alloc();
+    if (options == nullptr) return false;
+    l.options_error_handler(options, onTiffError, &messages);
+    l.options_warning_handler(options, onTiffWarning, nullptr);
     const bool big = std::uint64_t{g.rows} * g.columns * sizeof(float) > kTiffCellBytes;
-    TIFF* tif =
-        openTiff(l, path.c_str(), big ? "w8" : "w", &out, writeBytes, seekTo, sizeOf, messages);
+    TIFF* tif = l.client_open(path.c_str(), big ? "w8" : "w", &out, readNothing, writeBytes, seekTo,
+                              closeNothing, sizeOf, mapNothing, unmapNothing, options);
+    l.options_free(options);  // the handle keeps its own copy of the handlers
     if (tif == nullptr) return false;
-    bool ok = writeTags(l, tif, g);
-    for (const auto& encoder : encoders) ok = ok && encoder->open(path);
-    ok = ok && writeTiles(l, tif, g, band, encoders) && l.flush(tif) == 1;
+    const bool ok = writeTags(l, tif, g) && writeTiles(l, tif, g, buffers) && l.flush(tif) == 1;
     l.close(tif);
-    for (const auto& encoder : encoders) {
-        if (messages.first_error.empty()) messages.first_error = encoder->messages.first_error;
-    }
     return ok && out.good();
 }
 

@@ -20,8 +20,7 @@ Result<TiffLibrary> loadLibrary() {
           tiff->load("TIFFMergeFieldInfo", l.merge_field_info) &&
           tiff->load("TIFFSetField", l.set_field) &&
           tiff->load("TIFFWriteEncodedTile", l.write_encoded_tile) &&
-          tiff->load("TIFFWriteRawTile", l.write_raw_tile) && tiff->load("TIFFFlush", l.flush) &&
-          tiff->load("TIFFClose", l.close) && tiff->load("TIFFCleanup", l.cleanup))) {
+          tiff->load("TIFFFlush", l.flush) && tiff->load("TIFFClose", l.close))) {
         return failure(tiff->lacksFunction());
     }
     return l;

@@ -21,10 +21,8 @@ struct TiffLibrary {
     decltype(&::TIFFMergeFieldInfo) merge_field_info = nullptr;
     decltype(&::TIFFSetField) set_field = nullptr;
     decltype(&::TIFFWriteEncodedTile) write_encoded_tile = nullptr;
-    decltype(&::TIFFWriteRawTile) write_raw_tile = nullptr;
     decltype(&::TIFFFlush) flush = nullptr;
     decltype(&::TIFFClose) close = nullptr;
-    decltype(&::TIFFCleanup) cleanup = nullptr;
 };
 
 // The loaded library, or null when it cannot be had; `problem` then says why.
