@@ -193,7 +193,7 @@ done
 # would otherwise find the proj.db of the path it was built for and hide one not found beside
 # the executable.
 [ -n "$wineserver" ] && "$wineserver" -k >/dev/null 2>&1 || true
-rm "$WINEPREFIX/dosdevices/z:"
+rm -f "$WINEPREFIX/dosdevices/z:"
 ln -s "$work" "$WINEPREFIX/dosdevices/w:"
 unset PROJ_DATA PROJ_LIB
 # win <arguments>...: the unzipped executable, run in $work/windows.
