@@ -1,6 +1,7 @@
 #include "pipeline/transfer.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "geo/placement.h"
 #include "platform/platform.h"
@@ -99,6 +100,46 @@ Result<TransferMetadata> readTransferMetadata(const TransferModules& modules,
     return metadata;
 }
 
+namespace {
+
+// One pass of the decoder over a transfer's CEL0, as both a whole grid and a window make it:
+// extremes in the grid's own unit (thousandths of it when decimals are kept).
+struct Cel0Pass {
+    const TransferModules& modules;
+    const TransferMetadata& metadata;
+    EventSink& events;
+    ModuleReader input;
+    DecoderState decoder;
+    std::int32_t per_unit;
+
+    Cel0Pass(const TransferModules& m, const TransferMetadata& md, bool thousandths,
+             EventSink& sink)
+        : modules(m), metadata(md), events(sink), per_unit(thousandths ? kThousandths : 1) {
+        openCel0(input, modules.cel0, events);
+        events.emit(event::DecodingStarted{metadata.grid_spacing});
+        decoder.thousandths = thousandths;
+        decoder.min_elevation *= per_unit;
+    }
+
+    template <typename RowFor>
+    void decode(RowFor&& row_for) {
+        decodeCel0Rows(input, metadata.value_type, metadata.size.rows, metadata.size.columns,
+                       std::forward<RowFor>(row_for), decoder, events, modules.cel0.name);
+        input.close();
+    }
+
+    // `scaled`: the extremes found, in the pass's scaled unit.
+    void finish(DecodedGrid& decoded, const Extremes& scaled) {
+        decoded.extremes = {scaled.max_elevation / per_unit, scaled.min_elevation / per_unit};
+        events.emit(
+            event::ExtremesFound{decoded.extremes.max_elevation, decoded.extremes.min_elevation});
+        decoded.unit_m = metadata.unit_m.value_or(1.0);
+        decoded.posting_m = metadata.posting_m;
+    }
+};
+
+}  // namespace
+
 Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths,
                                         std::uint64_t also_held) {
     DecodedGrid decoded;
@@ -125,25 +166,11 @@ Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const Transfe
                                    MetadataReading reading, bool thousandths, EventSink& events) {
     Result<DecodedGrid> decoded = allocateDecodedGrid(metadata.size, thousandths);
     if (!decoded) return decoded;
-    ModuleReader input_stream;
-    openCel0(input_stream, modules.cel0, events);
-    events.emit(event::DecodingStarted{metadata.grid_spacing});
-    DecoderState decoder;
-    decoder.thousandths = thousandths;
-    const std::int32_t per_unit = thousandths ? kThousandths : 1;
-    decoder.min_elevation *= per_unit;
+    Cel0Pass pass(modules, metadata, thousandths, events);
     ElevationGrid& grid = decoded->grid;
-    decodeCel0Rows(
-        input_stream, metadata.value_type, metadata.size.rows, metadata.size.columns,
-        [&](std::int32_t row) { return grid[static_cast<std::size_t>(row)]; }, decoder, events,
-        modules.cel0.name);
-    input_stream.close();
-    decoded->extremes = {decoder.max_elevation / per_unit, decoder.min_elevation / per_unit};
-    events.emit(
-        event::ExtremesFound{decoded->extremes.max_elevation, decoded->extremes.min_elevation});
-    if (reading == MetadataReading::Walks) readCorners(input_stream, modules.spdm, events);
-    decoded->unit_m = metadata.unit_m.value_or(1.0);
-    decoded->posting_m = metadata.posting_m;
+    pass.decode([&](std::int32_t row) { return grid[static_cast<std::size_t>(row)]; });
+    pass.finish(*decoded, {pass.decoder.max_elevation, pass.decoder.min_elevation});
+    if (reading == MetadataReading::Walks) readCorners(pass.input, modules.spdm, events);
     decoded->placement = metadata.placement;
     return decoded;
 }
@@ -153,12 +180,8 @@ Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferM
     Result<DecodedGrid> decoded = allocateDecodedGrid(
         {window.rows, window.columns, std::min(window.rows, window.columns) - 1}, thousandths);
     if (!decoded) return decoded;
-    ModuleReader input_stream;
-    openCel0(input_stream, modules.cel0, events);
-    events.emit(event::DecodingStarted{metadata.grid_spacing});
-    DecoderState decoder;
-    decoder.thousandths = thousandths;
-    const std::int32_t per_unit = thousandths ? kThousandths : 1;
+    Cel0Pass pass(modules, metadata, thousandths, events);
+    const std::int32_t per_unit = pass.per_unit;
     // The window's own extremes, tracked as the decoder tracks a whole grid's.
     Extremes window_extremes{0, 9000 * per_unit};
     const std::int32_t valid_above = kVoidThreshold * per_unit;
@@ -175,25 +198,16 @@ Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferM
             window_extremes.max_elevation = std::max(window_extremes.max_elevation, *v);
         }
     };
-    decodeCel0Rows(
-        input_stream, metadata.value_type, metadata.size.rows, metadata.size.columns,
-        [&](std::int32_t r) {
-            // Row r is asked for once row r - 1 is complete.
-            if (decoding >= 0) keep(decoding);
-            decoding = r;
-            std::fill(row.begin(), row.end(), kNoData * per_unit);
-            return row.data();
-        },
-        decoder, events, modules.cel0.name);
+    pass.decode([&](std::int32_t r) {
+        // Row r is asked for once row r - 1 is complete.
+        if (decoding >= 0) keep(decoding);
+        decoding = r;
+        std::fill(row.begin(), row.end(), kNoData * per_unit);
+        return row.data();
+    });
     // A row the data ended in is kept as far as it came, as a whole grid keeps it.
     if (decoding >= 0) keep(decoding);
-    input_stream.close();
-    decoded->extremes = {window_extremes.max_elevation / per_unit,
-                         window_extremes.min_elevation / per_unit};
-    events.emit(
-        event::ExtremesFound{decoded->extremes.max_elevation, decoded->extremes.min_elevation});
-    decoded->unit_m = metadata.unit_m.value_or(1.0);
-    decoded->posting_m = metadata.posting_m;
+    pass.finish(*decoded, window_extremes);
     if (metadata.placement) {
         // The window's first cell is the grid's corner now.
         GridPlacement placement = *metadata.placement;

@@ -24,8 +24,8 @@ using GeoTiffRowSource = std::function<void(std::int32_t row, std::span<float> m
 // Writes a GeoTIFF of `rows` x `columns` cells to `path`: one Float32 band, the coordinate system
 // and geotransform of `placement` as GeoTIFF keys, NoData kGeoTiffNoData, tiled, DEFLATE with the
 // floating-point predictor. The file is written under a temporary name and renamed when
-// complete; on failure nothing is left and the Error says why in one line. libtiff and libgeotiff
-// are loaded on the first call. The Windows build refuses, saying so.
+// complete; on failure nothing is left and the Error says why in one line. libtiff is loaded on
+// the first call. The Windows build refuses, saying so.
 Status writeGeoTiff(const std::string& path, std::int32_t rows, std::int32_t columns,
                     const GridPlacement& placement, const GeoTiffRowSource& rows_of_metres);
 

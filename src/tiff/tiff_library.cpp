@@ -6,15 +6,11 @@ namespace marlwood::tiff_detail {
 
 namespace {
 
-Result<TiffLibrary> loadLibraries() {
-    // The runtime libraries of Debian's libtiff6 and libgeotiff5, whose headers this was built
-    // against. libgeotiff needs libtiff itself, so both handles share one libtiff.
+Result<TiffLibrary> loadLibrary() {
+    // The runtime library of Debian's libtiff6, whose headers this was built against.
     const Result<SharedLibrary> tiff =
         SharedLibrary::open("libtiff.so.6", "libtiff6", "to write GeoTIFF with");
     if (!tiff) return tiff.error();
-    const Result<SharedLibrary> geotiff =
-        SharedLibrary::open("libgeotiff.so.5", "libgeotiff5", "to write GeoTIFF with");
-    if (!geotiff) return geotiff.error();
     TiffLibrary l;
     if (!(tiff->load("TIFFOpenOptionsAlloc", l.options_alloc) &&
           tiff->load("TIFFOpenOptionsFree", l.options_free) &&
@@ -27,23 +23,13 @@ Result<TiffLibrary> loadLibraries() {
           tiff->load("TIFFFlush", l.flush) && tiff->load("TIFFClose", l.close))) {
         return failure(tiff->lacksFunction());
     }
-    if (!(geotiff->load("XTIFFInitialize", l.xtiff_initialize) &&
-          geotiff->load("GTIFNewEx", l.gtif_new) && geotiff->load("GTIFKeySet", l.gtif_key_set) &&
-          geotiff->load("GTIFWriteKeys", l.gtif_write_keys) &&
-          geotiff->load("GTIFFree", l.gtif_free) &&
-          geotiff->load("GTIFGetUserData", l.gtif_user_data))) {
-        return failure(geotiff->lacksFunction());
-    }
-    // Teaches libtiff the GeoTIFF tags, for every file opened from now on; once, here, because
-    // it installs a process-wide tag extender.
-    l.xtiff_initialize();
     return l;
 }
 
 }  // namespace
 
 Result<const TiffLibrary*> tiffLibrary() {
-    static const Result<TiffLibrary> loaded = loadLibraries();  // thread-safe, once
+    static const Result<TiffLibrary> loaded = loadLibrary();  // thread-safe, once
     if (!loaded) return loaded.error();
     return &*loaded;
 }
