@@ -63,7 +63,8 @@ std::string executableFolder() {
     }
     const std::size_t slash = name.find_last_of(L"\\/");
     if (slash == std::wstring::npos) return {};
-    name.resize(slash);
+    // A drive's root keeps its backslash: "C:" alone is the drive's current directory.
+    name.resize(slash > 0 && name[slash - 1] == L':' ? slash + 1 : slash);
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()),
                                           nullptr, 0, nullptr, nullptr);
     if (bytes <= 0) return {};
