@@ -1,7 +1,6 @@
 #pragma once
 
 #include <bit>
-#include <cmath>
 #include <cstdint>
 
 #include "common/dem_types.h"
@@ -54,7 +53,11 @@ constexpr std::int16_t bfp32ToElevation(std::uint8_t first, std::uint8_t second,
 inline std::int32_t bfp32ToThousandths(std::uint32_t pattern) {
     const double value = static_cast<double>(std::bit_cast<float>(pattern)) * kThousandths;
     if (!(value > -2147483000.0 && value < 2147483000.0)) return kNoData * kThousandths;
-    return static_cast<std::int32_t>(std::lround(value));
+    // std::lround inline (it is a call into libm, for every cell): the whole part, then a half or
+    // more moved away from zero; the part left is exact, as value and whole differ by less than 1.
+    const auto whole = static_cast<std::int32_t>(value);
+    const double rest = value - whole;
+    return whole + (rest >= 0.5 ? 1 : 0) - (rest <= -0.5 ? 1 : 0);
 }
 
 }  // namespace marlwood

@@ -93,10 +93,20 @@ TEST(Bfp32, ThousandthsKeepTheFractions) {
         {3e6f, kNoData * kThousandths},  // beyond 32 bits in thousandths
         {std::numeric_limits<float>::infinity(), kNoData * kThousandths},
         {std::numeric_limits<float>::quiet_NaN(), kNoData * kThousandths},
+        {0.0625f, 63},  // 62.5 exactly: halves go away from zero
+        {-0.0625f, -63},
+        {0.03125f, 31},  // 31.25
+        {-2147483.5f, kNoData * kThousandths},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(bfp32ToThousandths(std::bit_cast<std::uint32_t>(c.value)), c.thousandths)
             << c.value;
+    }
+    // Every sign and exponent field with a spread of fractions: rounded as std::lround rounds.
+    for (std::uint32_t p = 0; p < 0xFF800000u; p += 0x7F0F) {
+        const double value = static_cast<double>(std::bit_cast<float>(p)) * kThousandths;
+        if (!(std::fabs(value) < 2147483000.0)) continue;
+        ASSERT_EQ(bfp32ToThousandths(p), std::lround(value)) << std::hex << p;
     }
 }
 
