@@ -1,5 +1,6 @@
-# The Windows zip, marlwood-VERSION-win64.zip (`cpack` in the build directory): marlwood.exe, the
-# README and the licence texts of what the .exe links in, in one folder.
+# The Windows zip, marlwood-VERSION-win64.zip (`cpack` in the build directory): marlwood.exe,
+# PROJ's proj.db beside it (where marlwood tells PROJ to look), the README and the licence texts of
+# what the .exe links in, in one folder.
 install(TARGETS marlwood RUNTIME DESTINATION .)
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION .)
 # The mingw-w64 runtime and winpthreads (the posix compiler's threads) are linked into every
@@ -9,10 +10,14 @@ if(EXISTS "${mingw_licence}")
   install(FILES "${mingw_licence}" DESTINATION licences RENAME mingw-w64.txt)
 endif()
 if(MARLWOOD_WINDOWS_DEPS)
-  # What tools/windows-deps gathered beside the libraries.
+  install(FILES "${MARLWOOD_WINDOWS_DEPS}/share/proj/proj.db" DESTINATION .)
+  # What tools/windows-deps gathered beside the libraries (SQLite's is its public-domain notice).
   set(licences "${MARLWOOD_WINDOWS_DEPS}/share/licenses")
-  install(FILES "${licences}/libarchive/COPYING" DESTINATION licences RENAME libarchive.txt)
-  install(FILES "${licences}/zlib/copyright" DESTINATION licences RENAME zlib.txt)
+  foreach(licence IN ITEMS libarchive/COPYING zlib/copyright libtiff/LICENSE.md proj/COPYING
+                           sqlite3/LICENSE.md)
+    string(REGEX REPLACE "/.*" ".txt" name "${licence}")
+    install(FILES "${licences}/${licence}" DESTINATION licences RENAME "${name}")
+  endforeach()
 endif()
 
 set(CPACK_GENERATOR ZIP)

@@ -71,16 +71,6 @@ Status Reprojection::apply(std::span<GroundPoint> points, bool backwards) const 
     return {};
 }
 
-Result<const Reprojection*> Reprojections::between(int from, int to) {
-    for (const Made& m : made_) {
-        if (m.from == from && m.to == to) return &m.reprojection;
-    }
-    Result<Reprojection> made = Reprojection::between(from, to);
-    if (!made) return made.error();
-    made_.push_back({from, to, std::move(*made)});
-    return &made_.back().reprojection;
-}
-
 Result<std::vector<GroundPoint>> projectDegrees(int geographic, int projected,
                                                 std::span<const Degrees> points) {
     if (points.empty()) return std::vector<GroundPoint>{};

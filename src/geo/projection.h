@@ -59,6 +59,16 @@ class Reprojections {
     std::deque<Made> made_;  // a deque keeps each where it was made
 };
 
+inline Result<const Reprojection*> Reprojections::between(int from, int to) {
+    for (const Made& m : made_) {
+        if (m.from == from && m.to == to) return &m.reprojection;
+    }
+    Result<Reprojection> made = Reprojection::between(from, to);
+    if (!made) return made.error();
+    made_.push_back({from, to, std::move(*made)});
+    return &made_.back().reprojection;
+}
+
 // `points` in degrees on EPSG `geographic`, projected by PROJ into EPSG `projected` (metres).
 // An Error in one line when PROJ is missing, does not know the codes or cannot project a point.
 Result<std::vector<GroundPoint>> projectDegrees(int geographic, int projected,

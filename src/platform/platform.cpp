@@ -46,6 +46,41 @@ bool standardErrorIsTerminal() {
 #endif
 }
 
+std::string executableFolder() {
+#ifdef _WIN32
+    // Paths may be longer than MAX_PATH: the buffer grows until the name fits.
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        if (length == 0) return {};
+        if (length < name.size()) {
+            name.resize(length);
+            break;
+        }
+        if (name.size() >= 32768) return {};
+        name.resize(name.size() * 2);
+    }
+    const std::size_t slash = name.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return {};
+    // A drive's root keeps its backslash: "C:" alone is the drive's current directory.
+    name.resize(slash > 0 && name[slash - 1] == L':' ? slash + 1 : slash);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()),
+                                          nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return {};
+    std::string folder(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), folder.data(),
+                        bytes, nullptr, nullptr);
+    return folder;
+#else
+    std::string name(4096, '\0');
+    const ssize_t length = readlink("/proc/self/exe", name.data(), name.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= name.size()) return {};
+    name.resize(static_cast<std::size_t>(length));
+    return name.substr(0, name.find_last_of('/'));
+#endif
+}
+
 void waitForKey(std::istream& in) {
     if (isConsoleKeyboard(in)) {
 #ifdef _WIN32

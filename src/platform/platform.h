@@ -15,6 +15,11 @@ void waitForKey(std::istream& in);
 // True when standard error is a terminal (where a progress line makes sense).
 bool standardErrorIsTerminal();
 
+// The folder that holds this program's executable, in UTF-8 (on Windows from GetModuleFileNameW,
+// so any folder name works); empty when it cannot be told. Files shipped beside the executable
+// are found through it whatever the current directory is.
+std::string executableFolder();
+
 // The memory this process can still take without being killed for it, in bytes: the machine's
 // available memory (Linux: MemAvailable), or a container's limit less its usage when that is
 // smaller. 0 when it cannot be told.

@@ -1,5 +1,6 @@
-// The build without libarchive (the Windows build): archives are refused with a line that says
-// what to do instead; module prefixes and directories work as everywhere.
+// A build without libarchive (a Windows build made without tools/windows-deps, or one configured
+// with CMAKE_DISABLE_FIND_PACKAGE_LibArchive): archives are refused with a line that says what to
+// do instead; module prefixes and directories work as everywhere.
 #include "source/module_names.h"
 #include "source/transfer_source.h"
 
@@ -10,7 +11,7 @@ bool archivesSupported() {
 }
 
 FoundTransfer readArchiveTransfer(const std::string&, std::string_view) {
-    return source_detail::failure(std::string(source_detail::kNoArchivesLine));
+    return failure(std::string(source_detail::kNoArchivesLine));
 }
 
 namespace source_detail {

@@ -1,26 +1,28 @@
 #!/usr/bin/env bash
-# wine-check.sh <marlwood.exe> <linux marlwood> [marlwood-VERSION-win64.zip]
+# wine-check.sh <marlwood.exe> <linux marlwood> <marlwood-VERSION-win64.zip>
 #
 # Converts the real DULUTH, MN transfer with the Windows build (under wine) and with the Linux
 # build, from the same scripted input, and requires identical .ter bytes, identical transcripts
 # and exit status 0 from both. The Windows console writes CR LF line ends: every CR LF of the
 # Windows transcript is turned into LF before the comparison; nothing else is changed, so a
 # stray CR still counts as a difference. The command line is run on the transfer as a prefix, a
-# directory and as archives (.tar.gz and .tar). Given the zip, its executable is run from an
-# unpacked copy in a directory whose name has a space.
+# directory and as archives (.tar.gz and .tar). Then the executable of the zip, unpacked into a
+# directory whose name has a space and a letter outside ASCII and run from another directory,
+# with only that directory visible to wine: crops, --size, merges and GeoTIFFs against the Linux
+# build (the .ter bytes; for a GeoTIFF the CRS, geotransform and every cell as GDAL reads them).
 #
-# The transfer comes with the repository (tests/data/usgs/). Under CI=true a missing wine is a
+# The transfer comes with the repository (tests/data/usgs/); the neighbours to merge are written
+# by make_neighbours, from the Linux build's directory. Under CI=true a missing wine is a
 # failure; elsewhere the check is skipped with a message.
 set -euo pipefail
 
-if [ $# -lt 2 ] || [ $# -gt 3 ]; then
-  echo "usage: $0 <path/to/marlwood.exe> <path/to/linux/marlwood> [path/to/the.zip]" >&2
+if [ $# -ne 3 ]; then
+  echo "usage: $0 <path/to/marlwood.exe> <path/to/linux/marlwood> <path/to/the.zip>" >&2
   exit 2
 fi
 exe=$(realpath "$1")
 linux=$(realpath "$2")
-zip=""
-if [ $# -eq 3 ]; then zip=$(realpath "$3"); fi
+zip=$(realpath "$3")
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 duluth=$repo/tests/data/usgs/7172-duluth-mn
 
@@ -176,26 +178,105 @@ done
 same_ter "archive .tar.gz" "$work/linux/7172.ter" "$work/windows/7172.ter"
 same_ter "archive .tar" "$work/linux/tar.ter" "$work/windows/tar.ter"
 
-# The zip as a user gets it: unpacked into a directory with a space in its name, the executable
-# run from there needs nothing beside it.
-if [ -n "$zip" ]; then
-  unpacked="$work/un zipped"
-  mkdir "$unpacked"
-  (cd "$unpacked" && cmake -E tar xf "$zip")
-  stem=$(basename "$zip" .zip)
-  for file in marlwood.exe README.md licences/libarchive.txt licences/zlib.txt; do
-    [ -f "$unpacked/$stem/$file" ] ||
-      { echo "wine-check: the zip lacks $stem/$file" >&2; status=1; }
-  done
-  rc=0
-  (cd "$unpacked" && timeout 600 "$wine" "$unpacked/$stem/marlwood.exe" -q -o "z out.ter" \
-    ../windows/7172.DEM.SDTS.TAR.GZ) >"$work/zip.out" 2>&1 || rc=$?
-  if [ "$rc" -ne 0 ]; then
-    echo "wine-check: the unzipped marlwood.exe: exit status $rc:" >&2
-    cat "$work/zip.out" >&2
+# The zip as a user gets it, unpacked into a directory whose name has a space and a letter
+# outside ASCII; its executable needs nothing beside it but what the zip holds.
+unpacked="$work/un zippé"
+mkdir "$unpacked"
+(cd "$unpacked" && cmake -E tar xf "$zip")
+stem=$(basename "$zip" .zip)
+zexe="$unpacked/$stem/marlwood.exe"
+for file in marlwood.exe proj.db README.md licences/{libarchive,zlib,libtiff,proj,sqlite3}.txt; do
+  [ -f "$unpacked/$stem/$file" ] || { echo "wine-check: the zip lacks $stem/$file" >&2; status=1; }
+done
+
+# From here on the wine prefix sees only $work, as drive W:, not the whole Unix tree as Z:: PROJ
+# would otherwise find the proj.db of the path it was built for and hide one not found beside
+# the executable.
+[ -n "$wineserver" ] && "$wineserver" -k >/dev/null 2>&1 || true
+rm -f "$WINEPREFIX/dosdevices/z:"
+ln -s "$work" "$WINEPREFIX/dosdevices/w:"
+unset PROJ_DATA PROJ_LIB
+# win <arguments>...: the unzipped executable, run in $work/windows.
+win() { (cd "$work/windows" && timeout 600 "$wine" "$zexe" "$@"); }
+
+rc=0
+win -q -o "z out.ter" 7172.DEM.SDTS.TAR.GZ >"$work/zip.out" 2>&1 || rc=$?
+if [ "$rc" -ne 0 ]; then
+  echo "wine-check: the unzipped marlwood.exe: exit status $rc:" >&2
+  cat "$work/zip.out" >&2
+  status=1
+fi
+same_ter "unzipped into \"un zippé\"" "$work/linux/7172.ter" "$work/windows/z out.ter"
+
+# Four synthetic neighbours to merge, written by the Linux build's make_neighbours.
+"$(dirname "$linux")/make_neighbours" "$work/n" 4200 30m 2x2 121x161 >/dev/null
+for side in linux windows; do ln -s "$work/n" "$work/$side/n"; done
+quads=(n/4200 n/4201 n/4202 n/4203)
+
+# gdal_facts <file.tif>: the CRS, size, geotransform and NoData GDAL reads, one line each; every
+# cell goes to <file.tif>.cells (raw Float32).
+gdal_facts() {
+  gdalsrsinfo -o epsg "$1" | grep -E '^EPSG:[0-9]+$'
+  gdalinfo "$1" | grep -E '^(Size is|Origin =|Pixel Size =)|NoData Value='
+  gdal_translate -q -of ENVI "$1" "$1.cells"
+}
+
+# The features the libraries bring, each run by both builds with the same arguments and
+# compared: .ter bytes, or for a GeoTIFF what GDAL reads of it and every cell; the report lines
+# too. name | output | arguments
+cases=(
+  "crop by --centre|crop.ter|--centre 46.8,-92.06 --extent 3 -o crop.ter d/7172"
+  "crop by --bbox of an archive, --size|bbox.ter|--bbox -92.1,46.75,-92.02,46.81 --size 300 -o bbox.ter 7172.DEM.SDTS.TAR.GZ"
+  "--size growing, --true-scale|size.ter|--size 1025 --true-scale -o size.ter d"
+  "merge|merge.ter|--merge -o merge.ter ${quads[*]}"
+  "cropped merge|merge-crop.ter|--merge --true-scale --bbox -93.53,45.22,-93.47,45.26 -o merge-crop.ter ${quads[*]}"
+  "GeoTIFF of an archive|duluth.tif|-o duluth.tif 7172.DEM.SDTS.TAR.GZ"
+  "cropped, resampled GeoTIFF|crop.tif|--centre 46.8,-92.06 --extent 3 --size 64 -o crop.tif d"
+  "merged GeoTIFF|merge.tif|--merge --fill-voids -o merge.tif ${quads[*]}"
+)
+for entry in "${cases[@]}"; do
+  IFS='|' read -r what output arguments <<<"$entry"
+  read -ra args <<<"$arguments"
+  rc_lin=0
+  rc_win=0
+  (cd "$work/linux" && "$linux" "${args[@]}") >"$work/linux/$output.out" 2>&1 || rc_lin=$?
+  win "${args[@]}" >"$work/windows/$output.raw" 2>&1 || rc_win=$?
+  perl -pe 's/\r\n/\n/g' "$work/windows/$output.raw" >"$work/windows/$output.out"
+  if [ "$rc_lin" -ne 0 ] || [ "$rc_win" -ne 0 ] ||
+    ! cmp -s "$work/linux/$output.out" "$work/windows/$output.out"; then
+    echo "wine-check: $what: exit status linux $rc_lin, windows $rc_win; reports:" >&2
+    cat "$work/linux/$output.out" "$work/windows/$output.out" >&2
     status=1
+  elif [[ $output == *.ter ]]; then
+    same_ter "$what" "$work/linux/$output" "$work/windows/$output"
+  else
+    facts_lin=$(gdal_facts "$work/linux/$output") || facts_lin=""
+    facts_win=$(gdal_facts "$work/windows/$output") || facts_win=""
+    if [ "$(grep -c . <<<"$facts_lin")" -eq 5 ] && [ "$facts_lin" = "$facts_win" ] &&
+      cmp -s "$work/linux/$output.cells" "$work/windows/$output.cells"; then
+      echo "wine-check: $what: GDAL reads the Linux build's $(head -n 1 <<<"$facts_lin")," \
+        "$(sed -n 2p <<<"$facts_lin"), geotransform and every cell"
+    else
+      echo "wine-check: $what: GDAL reads the two GeoTIFFs differently:" >&2
+      diff <(echo "$facts_lin") <(echo "$facts_win") >&2 || true
+      cmp "$work/linux/$output.cells" "$work/windows/$output.cells" >&2 || true
+      status=1
+    fi
   fi
-  same_ter "unzipped into \"un zipped\"" "$work/linux/7172.ter" "$unpacked/z out.ter"
+done
+
+# Without proj.db beside it the executable says so, in one line, instead of finding another.
+mkdir "$work/alone"
+cp "$zexe" "$work/alone/"
+rc=0
+(cd "$work/windows" && timeout 600 "$wine" "$work/alone/marlwood.exe" --centre 46.8,-92.06 \
+  --extent 3 -o alone.ter d/7172) >"$work/alone.out" 2>&1 || rc=$?
+if [ "$rc" -eq 1 ] && grep -q "proj.db is not beside marlwood.exe" "$work/alone.out"; then
+  echo "wine-check: without proj.db beside it: $(tr -d '\r' <"$work/alone.out")"
+else
+  echo "wine-check: without proj.db beside it: exit status $rc:" >&2
+  cat "$work/alone.out" >&2
+  status=1
 fi
 
 if [ "$status" -ne 0 ]; then
