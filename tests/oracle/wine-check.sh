@@ -8,7 +8,7 @@
 # stray CR still counts as a difference. The command line is run on the transfer as a prefix, a
 # directory and as archives (.tar.gz and .tar). Then the executable of the zip, unpacked into a
 # directory whose name has a space and a letter outside ASCII and run from another directory,
-# with only that directory visible to wine: crops, --size, merges and GeoTIFFs against the Linux
+# with only that directory visible to wine: crops, --size, merges (across zones too) and GeoTIFFs against the Linux
 # build (the .ter bytes; for a GeoTIFF the CRS, geotransform and every cell as GDAL reads them).
 #
 # The transfer comes with the repository (tests/data/usgs/); the neighbours to merge are written
@@ -233,6 +233,8 @@ cases=(
   "GeoTIFF of an archive|duluth.tif|-o duluth.tif 7172.DEM.SDTS.TAR.GZ"
   "cropped, resampled GeoTIFF|crop.tif|--centre 46.8,-92.06 --extent 3 --size 64 -o crop.tif d"
   "merged GeoTIFF|merge.tif|--merge --fill-voids -o merge.tif ${quads[*]}"
+  "merge reprojected into zone 16|zone.ter|--merge --zone 16 -o zone.ter d/7172"
+  "merged GeoTIFF in zone 16|zone.tif|--merge --zone 16 -o zone.tif ${quads[*]}"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r what output arguments <<<"$entry"
