@@ -361,6 +361,14 @@ std::string helpText() {
     }
     text +=
         "\n"
+        "Examples:\n"
+        "  marlwood -o duluth.tif 7172.DEM.SDTS.TAR.GZ\n"
+        "      a GeoTIFF of a quad, placed in its UTM zone\n"
+        "  marlwood --centre 46.8,-92.06 --extent 5 --size 1025 -o area.ter 7172.DEM.SDTS.TAR.GZ\n"
+        "      a 5 km square around a point, 1025 x 1025 points\n"
+        "  marlwood --merge --zone 16 -o area.tif west/4300 east/4301\n"
+        "      quads either side of 90 W (zones 15 and 16) as one terrain in zone 16\n"
+        "\n"
         "One report line per source on standard output, problems on standard error.\n"
         "Exit status: 0 when every SOURCE converted, 1 when any failed, 2 for a usage error.\n";
     return text;
