@@ -17,6 +17,15 @@ namespace {
 
 namespace ts = testsupport;
 
+// The transfer written under `dir` as NNNN and found again, as the command line finds a source.
+MergeSource writtenSource(const ts::TempDir& dir, int number, const ts::Transfer& t) {
+    const std::string prefix = dir / std::to_string(number);
+    ts::writeModules(prefix, ts::buildModules(t));
+    const FoundTransfer found = findTransfer(prefix);
+    EXPECT_TRUE(found) << found.message();
+    return {prefix, found ? found->modules : TransferModules{}};
+}
+
 // Four 11 x 11 quads at 30 m, 9000 to 9003, each moved (rows south, columns east) from the first:
 // a merge of them is planned, or refused with the line given.
 TEST(MergePlan, SourcesThatDoNotTouchAreRefused) {
@@ -46,11 +55,7 @@ TEST(MergePlan, SourcesThatDoNotTouchAreRefused) {
         for (int i = 0; i < 4; ++i) {
             ts::Transfer t = ts::makeQuad(11, 11, ts::CellFormat::Bi16, 30, "5000");
             ts::shiftByPostings(t, c.moves[i][0], c.moves[i][1]);
-            const std::string prefix = dir / std::to_string(9000 + i);
-            ts::writeModules(prefix, ts::buildModules(t));
-            const FoundTransfer found = findTransfer(prefix);
-            ASSERT_TRUE(found) << found.message();
-            sources.push_back({prefix, found->modules});
+            sources.push_back(writtenSource(dir, 9000 + static_cast<int>(i), t));
         }
         NoEvents events;
         const Result<MergePlan> planned = planMerge(sources, false, events);
@@ -114,11 +119,7 @@ TEST(MergePlan, ZoneAndLatticeOfTheMergedGrid) {
             t.datum = q.datum;
             t.first_cell = {{q.x, q.y}};
             t.corners = {q.x, q.y - 300, q.x, q.y, q.x + 300, q.y, q.x + 300, q.y - 300};
-            const std::string prefix = dir / std::to_string(9000 + i);
-            ts::writeModules(prefix, ts::buildModules(t));
-            const FoundTransfer found = findTransfer(prefix);
-            ASSERT_TRUE(found) << found.message();
-            sources.push_back({prefix, found->modules});
+            sources.push_back(writtenSource(dir, 9000 + static_cast<int>(i), t));
         }
         NoEvents events;
         const Result<MergePlan> planned = planMerge(sources, false, events, c.asked);
