@@ -102,10 +102,6 @@ void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGri
     }
 }
 
-}  // namespace marlwood
-
-namespace marlwood {
-
 std::optional<double> bilinearAt(const ElevationGrid& from, const GridSize& size, double x,
                                  double y, std::int32_t valid_above) {
     if (!(x >= 0 && x < size.columns && y >= 0 && y < size.rows)) return std::nullopt;

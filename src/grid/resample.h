@@ -23,10 +23,6 @@ GridSize resampledSize(const GridSize& from, std::int32_t longest);
 void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,
               const GridSize& into_size, std::int32_t valid_above, std::int32_t void_value);
 
-}  // namespace marlwood
-
-namespace marlwood {
-
 // The value at the point (x, y) of `from` (size.rows rows of size.columns cells, valid above
 // `valid_above`) in cell units: x from 0 at the west edge of column 0 to size.columns at the east
 // edge of the last, y likewise from the north edge. Bilinear between the centres of the four
