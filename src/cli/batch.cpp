@@ -12,7 +12,6 @@
 
 #include "cli/report.h"
 #include "pipeline/conversion.h"
-#include "pipeline/merge.h"
 #include "platform/whole_file.h"
 #include "source/transfer_source.h"
 
@@ -31,19 +30,19 @@ struct Outcome {
     std::string report;  // the report line, when converted
 };
 
-OutputPaths outputsFor(const Options& options, const Transfer& transfer) {
-    OutputPaths outputs;
+ConversionTarget targetFor(const Options& options, const Transfer& transfer) {
+    ConversionTarget target;
     if (!options.output_file.empty()) {
-        outputs.terrain = options.output_file;
+        target.path = options.output_file;
     } else {
         const fs::path dir = options.output_dir.empty() ? "." : options.output_dir;
-        const char* extension = options.settings.format == OutputFormat::GeoTiff ? ".tif" : ".ter";
-        outputs.terrain = (dir / (transfer.output_stem + extension)).string();
+        target.path =
+            (dir / (transfer.output_stem + options.settings.outputFormat().extension())).string();
     }
     if (options.settings.preview) {
-        outputs.preview = fs::path(outputs.terrain).replace_extension(".png").string();
+        target.preview = fs::path(target.path).replace_extension(".png").string();
     }
-    return outputs;
+    return target;
 }
 
 // The files a transfer is read from: its module files, or its archive.
@@ -97,8 +96,10 @@ std::string clashingOutputs(const Options& options) {
 
 class Batch {
   public:
-    Batch(const Options& options, std::ostream& out, std::ostream& err, bool err_is_terminal)
+    Batch(const Options& options, std::ostream& out, std::ostream& err, bool err_is_terminal,
+          EventSink* watcher)
         : options_(options),
+          watcher_(watcher),
           out_(out),
           err_(err),
           progress_(err_is_terminal && !options.quiet && options.sources.size() > 1),
@@ -152,22 +153,25 @@ class Batch {
             if (outcomes_[i].done) return;  // refused in the first pass
         }
         FoundTransfer transfer = findTransfer(options_.sources[i]);
-        const OutputPaths outputs = transfer ? outputsFor(options_, *transfer) : OutputPaths{};
+        const ConversionTarget target =
+            transfer ? targetFor(options_, *transfer) : ConversionTarget{};
         // Outputs are claimed in the order the sources were given, whatever -j is, so which of
         // two sources gets a shared name never depends on timing.
-        if (const std::string problem = claimInTurn(i, transfer, outputs); !problem.empty()) {
+        if (const std::string problem = claimInTurn(i, transfer, target); !problem.empty()) {
             return fail(i, problem);
         }
-        ConversionSettings settings = options_.settings;
-        if (options_.common_range) settings.common_range = range_;
-        SourceEvents events;
-        Result<TransferConversion> conversion =
-            convertTransfer(transfer->modules, settings, outputs, events);
+        ConversionRequest request;
+        request.sources = {{options_.sources[i], transfer->modules}};
+        request.settings = options_.settings;
+        if (options_.common_range) request.settings.common_range = range_;
+        SourceEvents words;
+        TeeEvents events(words, watcher_);
+        Result<ConversionOutcome> conversion = runConversion(request, fixedTarget(target), events);
 
         Outcome outcome;
         outcome.done = true;
-        outcome.stage_lines = std::move(events.stage_lines);
-        outcome.problems = std::move(events.warnings);
+        outcome.stage_lines = std::move(words.stage_lines);
+        outcome.problems = std::move(words.warnings);
         if (!conversion) {
             outcome.problems.push_back(conversion.message());
         } else {
@@ -185,7 +189,7 @@ class Batch {
     // Waits until every earlier source has claimed its outputs, then claims this one's: the
     // problem when the transfer was not found or an output may not be written.
     std::string claimInTurn(std::size_t i, const FoundTransfer& transfer,
-                            const OutputPaths& outputs) {
+                            const ConversionTarget& outputs) {
         std::unique_lock lock(mutex_);
         turn_changed_.wait(lock, [&] { return claimed_upto_ == i; });
         const std::string problem = claim(i, transfer, outputs);
@@ -194,12 +198,13 @@ class Batch {
         return problem;
     }
 
-    std::string claim(std::size_t i, const FoundTransfer& transfer, const OutputPaths& outputs) {
+    std::string claim(std::size_t i, const FoundTransfer& transfer,
+                      const ConversionTarget& outputs) {
         if (!transfer) return transfer.message();
         for (const std::string& file : inputFiles(options_.sources[i], transfer->modules)) {
             inputs_.push_back(file);
         }
-        for (const std::string& output : {outputs.terrain, outputs.preview}) {
+        for (const std::string& output : {outputs.path, outputs.preview}) {
             if (output.empty()) continue;
             std::error_code error;
             auto key = fs::weakly_canonical(output, error).string();
@@ -257,6 +262,7 @@ class Batch {
     }
 
     const Options& options_;
+    EventSink* watcher_;
     std::ostream& out_;
     std::ostream& err_;
     const bool progress_;
@@ -272,7 +278,7 @@ class Batch {
 };
 
 // --merge: every source found first, then one terrain from them all.
-int runMerge(const Options& options, std::ostream& out, std::ostream& err) {
+int runMerge(const Options& options, std::ostream& out, std::ostream& err, EventSink* watcher) {
     std::vector<MergeSource> sources;
     std::vector<std::string> inputs;
     bool found_all = true;
@@ -292,23 +298,28 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err) {
         err << "marlwood: nothing merged\n" << std::flush;
         return 1;
     }
-    OutputPaths outputs{options.output_file, {}};
+    ConversionTarget target{options.output_file, nullptr, {}};
     if (options.settings.preview) {
-        outputs.preview = fs::path(outputs.terrain).replace_extension(".png").string();
+        target.preview = fs::path(target.path).replace_extension(".png").string();
     }
-    for (const std::string& output : {outputs.terrain, outputs.preview}) {
+    for (const std::string& output : {target.path, target.preview}) {
         if (output.empty()) continue;
         if (auto problem = outputProblem(output, options.force, inputs); !problem.empty()) {
             err << "marlwood: " << problem << "\nmarlwood: nothing merged\n" << std::flush;
             return 1;
         }
     }
-    SourceEvents events;
-    const Result<MergeSummary> merged = mergeTransfers(sources, options.settings, outputs, events);
+    ConversionRequest request;
+    request.sources = std::move(sources);
+    request.merge = true;
+    request.settings = options.settings;
+    SourceEvents words;
+    TeeEvents events(words, watcher);
+    const Result<ConversionOutcome> merged = runConversion(request, fixedTarget(target), events);
     if (options.verbose) {
-        for (const std::string& line : events.stage_lines) out << "merge: " << line << '\n';
+        for (const std::string& line : words.stage_lines) out << "merge: " << line << '\n';
     }
-    for (const std::string& warning : events.warnings) err << "marlwood: " << warning << '\n';
+    for (const std::string& warning : words.warnings) err << "marlwood: " << warning << '\n';
     if (!merged) {
         err << "marlwood: " << merged.message() << "\nmarlwood: nothing merged\n" << std::flush;
         return 1;
@@ -317,7 +328,7 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err) {
         for (const std::string& line : mergeReport(*merged)) out << line << '\n';
     }
     int status = 0;
-    if (const auto& problem = merged->conversion.preview_problem) {
+    if (const auto& problem = merged->summary.preview_problem) {
         err << "marlwood: " << problem->message << '\n';
         status = 1;
     }
@@ -328,8 +339,9 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-int runBatch(const Options& options, std::ostream& out, std::ostream& err, bool err_is_terminal) {
-    if (options.merge) return runMerge(options, out, err);
+int runBatch(const Options& options, std::ostream& out, std::ostream& err, bool err_is_terminal,
+             EventSink* watcher) {
+    if (options.merge) return runMerge(options, out, err, watcher);
     if (!options.output_dir.empty()) {
         // A folder that is not there yet is made, as batch tools do; its parent must exist.
         std::error_code error;
@@ -341,11 +353,11 @@ int runBatch(const Options& options, std::ostream& out, std::ostream& err, bool 
             return 1;
         }
     }
-    return Batch(options, out, err, err_is_terminal).run();
+    return Batch(options, out, err, err_is_terminal, watcher).run();
 }
 
 int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-                   bool err_is_terminal) {
+                   bool err_is_terminal, EventSink* watcher) {
     Result<Options> parsed = parseOptions(arguments);
     std::string usage_error = parsed ? clashingOutputs(*parsed) : parsed.message();
     if (!usage_error.empty()) {
@@ -359,9 +371,9 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         out << versionText() << '\n';
     } else if (parsed->output_file == kStandardOutput) {
         // The terrain's bytes go to standard output; the report goes beside the problems.
-        status = runBatch(*parsed, err, err, false);
+        status = runBatch(*parsed, err, err, false, watcher);
     } else {
-        status = runBatch(*parsed, out, err, err_is_terminal);
+        status = runBatch(*parsed, out, err, err_is_terminal, watcher);
     }
     out << std::flush;
     if (!out) {

@@ -43,6 +43,18 @@ std::optional<std::vector<double>> decimals(std::string_view text, std::size_t c
     return values;
 }
 
+// --format's lines: a line per row of the format table, then how -o's name chooses one.
+const std::string& formatHelp() {
+    static const std::string text = [] {
+        std::string lines;
+        for (const OutputFormat& format : outputFormats()) {
+            lines += format.name + ": " + format.description + "\n";
+        }
+        return lines + "(default: by -o's extension, else ter)";
+    }();
+    return text;
+}
+
 PlaceCrop& cropOf(Options& o) {
     if (!o.settings.crop) o.settings.crop.emplace();
     return *o.settings.crop;
@@ -90,12 +102,11 @@ const std::vector<Option>& table() {
              o.output_dir = v;
              return {};
          }},
-        {{'\0', "format", "FORMAT",
-          "ter (Terragen, the default) or tif (a GeoTIFF of Float32 metres placed in\n"
-          "its coordinate system); -o NAME.tif asks for tif too"},
+        {{'\0', "format", "FORMAT", formatHelp()},
          [](Options& o, const std::string& v) -> std::string {
-             if (v != "ter" && v != "tif") return "the format is ter or tif, not '" + v + "'";
-             o.settings.format = v == "tif" ? OutputFormat::GeoTiff : OutputFormat::Ter;
+             const OutputFormat* format = formatNamed(v);
+             if (!format) return "the format is " + formatNames() + ", not '" + v + "'";
+             o.settings.format = format;
              o.format_given = true;
              return {};
          }},
@@ -201,16 +212,6 @@ const Option* findLong(std::string_view name) {
     return nullptr;
 }
 
-bool endsWithNoCase(std::string_view text, std::string_view lower_end) {
-    if (text.size() < lower_end.size()) return false;
-    for (std::size_t i = 0; i < lower_end.size(); ++i) {
-        char c = text[text.size() - lower_end.size() + i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != lower_end[i]) return false;
-    }
-    return true;
-}
-
 // The combinations that make no sense, checked once every option is known.
 std::string combinationProblem(const Options& o) {
     if (o.sources.empty()) return "no SOURCE given";
@@ -226,8 +227,11 @@ std::string combinationProblem(const Options& o) {
         return "-o names the output of one SOURCE; with several, use -d";
     }
     if (o.quiet && o.verbose) return "-q and -v do not go together";
-    if (o.settings.format == OutputFormat::GeoTiff && (o.height_scale_given || o.common_range)) {
-        return "a GeoTIFF holds elevations in metres; -s and --common-range are for .ter files";
+    if (const OutputFormat& format = o.settings.outputFormat();
+        !format.stretched_heights && (o.height_scale_given || o.common_range)) {
+        return "a " + format.label +
+               " holds elevations in metres; -s and --common-range are for "
+               ".ter files";
     }
     if (const auto& crop = o.settings.crop) {
         if (crop->box && (crop->centre || crop->extent_km > 0)) {
@@ -312,10 +316,11 @@ Result<Options> parseOptions(const std::vector<std::string>& arguments) {
         }
     }
     if (options.help || options.version) return options;
-    // -o NAME.tif asks for a GeoTIFF unless --format says otherwise.
-    if (!options.format_given && (endsWithNoCase(options.output_file, ".tif") ||
-                                  endsWithNoCase(options.output_file, ".tiff"))) {
-        options.settings.format = OutputFormat::GeoTiff;
+    // -o's extension chooses the format unless --format says otherwise.
+    if (!options.format_given) {
+        if (const OutputFormat* format = formatOfPath(options.output_file)) {
+            options.settings.format = format;
+        }
     }
     if (auto problem = combinationProblem(options); !problem.empty()) return failure(problem);
     return options;

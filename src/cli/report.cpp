@@ -66,6 +66,7 @@ struct Words {
     void line(std::string text) { to.stage_lines.push_back(std::move(text)); }
     void warn(std::string text) { to.warnings.push_back(std::move(text)); }
 
+    void operator()(const event::StageStarted&) {}
     void operator()(const event::ModuleUnreadable& e) { warn("cannot read " + e.module); }
     void operator()(const event::ModuleEndedEarly& e) {
         warn(e.module + " ends too soon; what was not found is taken as 0");
@@ -110,15 +111,16 @@ void SourceEvents::emit(const Event& event) {
     std::visit(Words{*this}, event);
 }
 
-std::string conversionReport(const std::string& source, const TransferConversion& conversion) {
-    const TransferMetadata& m = conversion.metadata;
+std::string conversionReport(const std::string& source, const ConversionOutcome& conversion) {
+    const TransferMetadata& m = *conversion.metadata;
     return source + ": " + std::to_string(m.size.rows) + " x " + std::to_string(m.size.columns) +
            (conversion.window ? ", window " + windowText(*conversion.window) : "") + ", " +
            postingText(m.posting_m) + ", " + valueTypeText(m.value_type) + ", " +
            terrainText(conversion.summary, "");
 }
 
-std::vector<std::string> mergeReport(const MergeSummary& merge) {
+std::vector<std::string> mergeReport(const ConversionOutcome& merge) {
+    const MergePlan& plan = *merge.plan;
     // Which pieces were resampled onto the merged lattice, and why.
     const auto resampledText = [](const MergePiece& piece, const MergePlan& plan) -> std::string {
         if (!piece.resampled) return "";
@@ -133,20 +135,20 @@ std::vector<std::string> mergeReport(const MergeSummary& merge) {
                off(piece.off_south_m, "south", "north") + " of the lattice";
     };
     std::vector<std::string> lines;
-    for (const MergePiece& piece : merge.plan.pieces) {
+    for (const MergePiece& piece : plan.pieces) {
         lines.push_back(piece.source + ": " + std::to_string(piece.metadata.size.rows) + " x " +
                         std::to_string(piece.metadata.size.columns) + " at row " +
                         std::to_string(piece.row_offset) + ", column " +
-                        std::to_string(piece.column_offset) + resampledText(piece, merge.plan));
+                        std::to_string(piece.column_offset) + resampledText(piece, plan));
     }
-    const GridSize& size = merge.plan.size;
-    lines.push_back(
-        "merged: " +
-        (merge.plan.window ? "window " + windowText(*merge.plan.window)
-                           : std::to_string(size.rows) + " x " + std::to_string(size.columns)) +
-        ", " + postingText(merge.plan.posting_m) + ", " +
-        terrainText(merge.conversion, ", " + plural(merge.disagreements, "cell", "cells") +
-                                          " where sources disagree"));
+    const GridSize& size = plan.size;
+    lines.push_back("merged: " +
+                    (plan.window
+                         ? "window " + windowText(*plan.window)
+                         : std::to_string(size.rows) + " x " + std::to_string(size.columns)) +
+                    ", " + postingText(plan.posting_m) + ", " +
+                    terrainText(merge.summary, ", " + plural(merge.disagreements, "cell", "cells") +
+                                                   " where sources disagree"));
     return lines;
 }
 

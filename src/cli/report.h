@@ -5,7 +5,6 @@
 
 #include "common/events.h"
 #include "pipeline/conversion.h"
-#include "pipeline/merge.h"
 
 // The command line's words: its -v lines and warnings for what the stages report, and the one
 // report line of a conversion or a merge.
@@ -21,9 +20,9 @@ class SourceEvents final : public EventSink {
 };
 
 // "7172: 1391 x 1087, 10 m, BFP32, elevations 412..1361, 0 void -> 7172.ter"
-std::string conversionReport(const std::string& source, const TransferConversion& conversion);
+std::string conversionReport(const std::string& source, const ConversionOutcome& conversion);
 
 // A line per piece ("SRC: R x C at row N, column M"), then "merged: ..." with the merged grid.
-std::vector<std::string> mergeReport(const MergeSummary& merge);
+std::vector<std::string> mergeReport(const ConversionOutcome& merge);
 
 }  // namespace marlwood

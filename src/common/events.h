@@ -11,7 +11,19 @@
 // command line as its -v lines and warnings).
 namespace marlwood {
 
+// The stages every conversion passes through, in this order, whichever front end asked for it.
+enum class Stage {
+    Read,     // metadata, then the elevations (of every source of a merge)
+    Prepare,  // voids, resampling, the heights
+    Write,    // the terrain's file, then its picture
+};
+
 namespace event {
+
+// A conversion entered a stage.
+struct StageStarted {
+    Stage stage;
+};
 
 // A module that does not open; what it would have given reads as 0.
 struct ModuleUnreadable {
@@ -67,17 +79,32 @@ struct Warning {
 
 }  // namespace event
 
-using Event = std::variant<event::ModuleUnreadable, event::ModuleEndedEarly, event::NotLegitimate,
-                           event::GridSizeRead, event::SpacingRead, event::DecodingStarted,
-                           event::RecordLeaderRead, event::UnknownValueType, event::Cel0EndedEarly,
-                           event::ExtremesFound, event::CornersRead, event::ColormapComputed,
-                           event::TrueScaleChosen, event::Warning>;
+using Event = std::variant<event::StageStarted, event::ModuleUnreadable, event::ModuleEndedEarly,
+                           event::NotLegitimate, event::GridSizeRead, event::SpacingRead,
+                           event::DecodingStarted, event::RecordLeaderRead, event::UnknownValueType,
+                           event::Cel0EndedEarly, event::ExtremesFound, event::CornersRead,
+                           event::ColormapComputed, event::TrueScaleChosen, event::Warning>;
 
 // Where a stage's events go; the front end that called the stage decides what they become.
 class EventSink {
   public:
     virtual ~EventSink() = default;
     virtual void emit(const Event& event) = 0;
+};
+
+// A front end's own sink, and a caller that watches the conversion too (which may be called from
+// several jobs at once, so it guards itself).
+class TeeEvents final : public EventSink {
+  public:
+    TeeEvents(EventSink& own, EventSink* watcher) : own_(own), watcher_(watcher) {}
+    void emit(const Event& event) override {
+        own_.emit(event);
+        if (watcher_ != nullptr) watcher_->emit(event);
+    }
+
+  private:
+    EventSink& own_;
+    EventSink* watcher_;
 };
 
 // A sink that drops everything (a first pass that only wants values).

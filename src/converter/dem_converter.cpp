@@ -6,12 +6,12 @@
 
 #include "converter/console_dialogue.h"
 #include "converter/dialogue_words.h"
-#include "pipeline/writers.h"
+#include "pipeline/conversion.h"
 
 namespace marlwood {
 
-DemConverter::DemConverter(std::istream& console_in, std::ostream& console_out)
-    : console_in(console_in), console_out(console_out) {
+DemConverter::DemConverter(std::istream& console_in, std::ostream& console_out, EventSink* watcher)
+    : console_in(console_in), console_out(console_out), watcher(watcher) {
     showBanner(console_in, console_out);
     // Whatever goes wrong, the closing step still runs (the destructor) and says so first.
     try {
@@ -25,7 +25,6 @@ DemConverter::DemConverter(std::istream& console_in, std::ostream& console_out)
 
 DemConverter::~DemConverter() {
     if (output_stream.is_open()) output_stream.close();
-    terrain.reset();
     closingStep(console_in, console_out);
 }
 
@@ -44,37 +43,36 @@ void DemConverter::run() {
     if (!scale) return abandon("the input ended");
     height_scale = *scale;
 
-    // The same three steps as every conversion: read, prepare, write; this front end words what
+    // The same stages as every conversion: read, prepare, write; this front end words what
     // they report and asks for the output file between the last two.
+    ConversionRequest request;
+    request.sources = {{module_prefix, modules}};
+    request.reading = MetadataReading::Walks;
+    request.settings.height_scale = height_scale;
     DialogueWords words(console_out);
-    Result<TransferMetadata> metadata =
-        readTransferMetadata(modules, MetadataReading::Walks, false, words);
-    if (!metadata) return abandon(metadata.message());
-    Result<DecodedGrid> decoded =
-        decodeTransfer(modules, *metadata, MetadataReading::Walks, false, words);
-    if (!decoded) return abandon(decoded.message());
-    ConversionSettings settings;
-    settings.height_scale = height_scale;
-    Result<Terrain> prepared = prepareTerrain(std::move(*decoded), settings, words);
-    if (!prepared) return abandon(prepared.message());
-    terrain = std::move(*prepared);
-
-    if (!askOutputFile(console_in, console_out, output_stream, ter_path)) {
-        return abandon("the input ended");
-    }
-    writeTer(output_stream, *terrain);
-    output_stream.close();
-    if (streamFailed(output_stream)) {
-        console_out << "**Cannot write " << ter_path << ": the file is incomplete**\n"
-                    << std::flush;
-        // A cut-off terrain must not pass for a whole one. The file was emptied when it was
-        // opened, so removing it loses nothing; a device under that name is left alone.
-        std::error_code ignored;
-        if (std::filesystem::is_regular_file(ter_path, ignored)) {
-            std::filesystem::remove(ter_path, ignored);
+    const auto ask_output = [this]() -> Result<ConversionTarget> {
+        if (!askOutputFile(console_in, console_out, output_stream, ter_path)) {
+            return failure("the input ended");
         }
-        exit_status = 1;
+        return ConversionTarget{ter_path, &output_stream, {}};
+    };
+    TeeEvents events(words, watcher);
+    const Result<ConversionOutcome> converted = runConversion(request, ask_output, events);
+    if (converted) {
+        output_stream.close();
+        if (!streamFailed(output_stream)) return;
+    } else if (words.stage() != Stage::Write) {
+        return abandon(converted.message());
     }
+    console_out << "**Cannot write " << ter_path << ": the file is incomplete**\n" << std::flush;
+    // A cut-off terrain must not pass for a whole one. The file was emptied when it was opened,
+    // so removing it loses nothing; a device under that name is left alone.
+    output_stream.close();
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(ter_path, ignored)) {
+        std::filesystem::remove(ter_path, ignored);
+    }
+    exit_status = 1;
 }
 
 }  // namespace marlwood

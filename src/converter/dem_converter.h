@@ -3,11 +3,10 @@
 #include <cstdint>
 #include <fstream>
 #include <istream>
-#include <optional>
 #include <ostream>
 #include <string>
 
-#include "pipeline/terrain.h"
+#include "common/events.h"
 #include "source/transfer_source.h"
 
 namespace marlwood {
@@ -17,7 +16,8 @@ namespace marlwood {
 // conversion; destroying it closes the output, releases the grid and waits for the closing key.
 class DemConverter {
   public:
-    DemConverter(std::istream& console_in, std::ostream& console_out);
+    // The stages' events also go to `watcher` when one is given.
+    DemConverter(std::istream& console_in, std::ostream& console_out, EventSink* watcher = nullptr);
     ~DemConverter();
     DemConverter(const DemConverter&) = delete;
     DemConverter& operator=(const DemConverter&) = delete;
@@ -32,11 +32,11 @@ class DemConverter {
 
     std::istream& console_in;
     std::ostream& console_out;
+    EventSink* watcher;
 
     std::string module_prefix, ter_path;
     TransferModules modules;
     std::int32_t height_scale = 0;
-    std::optional<Terrain> terrain;
     std::ofstream output_stream;
 
     int exit_status = 0;

@@ -18,6 +18,7 @@ std::string formatted(const char* format, Args... args) {
 struct Words {
     std::ostream& out;
 
+    void operator()(const event::StageStarted&) {}
     void operator()(const event::ModuleUnreadable& e) {
         out << "**Cannot read " << e.module << ": it does not open**\n";
     }
@@ -92,6 +93,7 @@ struct Words {
 }  // namespace
 
 void DialogueWords::emit(const Event& event) {
+    if (const auto* started = std::get_if<event::StageStarted>(&event)) stage_ = started->stage;
     std::visit(Words{console_}, event);
     console_ << std::flush;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <ostream>
 
 #include "common/events.h"
@@ -11,9 +12,12 @@ class DialogueWords final : public EventSink {
   public:
     explicit DialogueWords(std::ostream& console) : console_(console) {}
     void emit(const Event& event) override;
+    // The stage the conversion is in, once it has started one.
+    std::optional<Stage> stage() const { return stage_; }
 
   private:
     std::ostream& console_;
+    std::optional<Stage> stage_;
 };
 
 }  // namespace marlwood

@@ -7,78 +7,162 @@
 
 namespace marlwood {
 
-Extremes unionOf(const Extremes& a, const Extremes& b) {
-    return {std::max(a.max_elevation, b.max_elevation), std::min(a.min_elevation, b.min_elevation)};
-}
+namespace {
 
-Result<ConversionSummary> finishConversion(DecodedGrid decoded, const ConversionSettings& settings,
-                                           const OutputPaths& outputs, EventSink& events) {
-    ConversionSummary summary;
-    Result<Terrain> terrain = prepareTerrain(std::move(decoded), settings, events);
-    if (!terrain) return terrain.error();
-    summary.size = terrain->size();
-    summary.extremes = terrain->decoded.extremes;
-    summary.resampled = terrain->resampled_from.has_value();
-    summary.posting_m = terrain->decoded.posting_m;
-    summary.void_cells = terrain->void_cells;
-    summary.filled_cells = terrain->filled_cells;
-    if (settings.true_scale) summary.true_scale = terrain->true_scale;
-    summary.in_metres = terrain->true_scale.has_value();
-    summary.lowest_m = terrain->lowest_m;
-    summary.highest_m = terrain->highest_m;
-    if (Status written = writeTerrainFile(outputs.terrain, *terrain, settings.format); !written) {
-        return written.error();
-    }
-    summary.terrain_path = outputs.terrain;
-    if (!outputs.preview.empty()) {
-        if (Status pictured = writePreviewFile(outputs.preview, *terrain); pictured) {
-            summary.preview_path = outputs.preview;
-        } else {
-            summary.preview_problem = pictured.error();
+// What the read stage gives the rest: the grid, and what the report says of where it came from.
+struct ReadGrid {
+    DecodedGrid decoded;
+    ConversionOutcome outcome;  // its metadata, window or plan; no summary yet
+};
+
+// The one transfer of a request: its metadata (strictly, or by the dialogue's walks), the
+// checks the format makes of it, and its cells (a crop's only).
+Result<ReadGrid> readOne(const ConversionRequest& request, EventSink& events) {
+    const ConversionSettings& settings = request.settings;
+    const OutputFormat& format = settings.outputFormat();
+    const TransferModules& modules = request.sources.front().modules;
+    // A crop needs to know where the grid lies.
+    const bool placed = settings.needsPlacement() || settings.crop.has_value();
+    Result<TransferMetadata> metadata =
+        readTransferMetadata(modules, request.reading, placed, events);
+    if (!metadata) return metadata.error();
+    // A grid beyond the format's sides is refused before it is decoded, unless --size makes it
+    // another size (the written size is checked again before writing).
+    const GridSize& size = metadata->size;
+    if (!settings.size || size.rows < 0 || size.columns < 0) {
+        if (auto problem = gridSizeProblem(size, modules.ldef.name, format)) {
+            return failure(*problem);
         }
     }
-    return summary;
-}
-
-Result<TransferConversion> convertTransfer(const TransferModules& modules,
-                                           const ConversionSettings& settings,
-                                           const OutputPaths& outputs, EventSink& events) {
-    // A crop needs to know where the grid lies.
-    Result<TransferMetadata> metadata =
-        readTransferMetadata(modules, MetadataReading::Strict,
-                             settings.needsPlacement() || settings.crop.has_value(), events);
-    if (!metadata) return metadata.error();
     if (settings.keepsDecimals() && !metadata->unit_m) {
-        return failure((settings.true_scale ? "no true scale: " : "no GeoTIFF: ") +
+        return failure((settings.true_scale ? "no true scale: " : "no " + format.label + ": ") +
                        metadata->unit_problem);
     }
     if (settings.needsPlacement() && !metadata->placement) {
-        return failure("no GeoTIFF: " + metadata->placement_problem);
+        return failure("no " + format.label + ": " + metadata->placement_problem);
     }
-    std::optional<CellWindow> window;
+    ReadGrid read;
     if (settings.crop) {
         const Result<GeoTransform> grid = cellGeotransform(*metadata->georeference);
         if (!grid) return grid.error();
-        Result<CellWindow> cropped = cropWindow(*settings.crop, *metadata->georeference, *grid,
-                                                metadata->size.rows, metadata->size.columns);
+        Result<CellWindow> cropped =
+            cropWindow(*settings.crop, *metadata->georeference, *grid, size.rows, size.columns);
         if (!cropped) return cropped.error();
-        window = *cropped;
+        read.outcome.window = *cropped;
     }
     Result<DecodedGrid> decoded =
-        window ? decodeWindow(modules, *metadata, *window, settings.keepsDecimals(), events)
-               : decodeTransfer(modules, *metadata, MetadataReading::Strict,
-                                settings.keepsDecimals(), events);
+        read.outcome.window
+            ? decodeWindow(modules, *metadata, *read.outcome.window, settings.keepsDecimals(),
+                           events)
+            : decodeTransfer(modules, *metadata, request.reading, settings.keepsDecimals(), events);
     if (!decoded) return decoded.error();
-    Result<ConversionSummary> summary =
-        finishConversion(std::move(*decoded), settings, outputs, events);
-    if (!summary) return summary.error();
-    return TransferConversion{std::move(*metadata), std::move(*summary), window};
+    read.decoded = std::move(*decoded);
+    read.outcome.metadata = std::move(*metadata);
+    return read;
+}
+
+// Every transfer of a merge laid on one lattice (a crop's window of it) and decoded as one grid.
+Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events) {
+    const ConversionSettings& settings = request.settings;
+    const OutputFormat& format = settings.outputFormat();
+    Result<MergePlan> plan =
+        planMerge(request.sources, settings.keepsDecimals(), events, settings.zone.value_or(0));
+    if (!plan) return plan.error();
+    if (settings.crop) {
+        if (Status cropped = cropMergePlan(*plan, *settings.crop); !cropped) {
+            return cropped.error();
+        }
+    }
+    if (!settings.size) {
+        if (auto problem = sideProblem(format, plan->size, "the merged grid would be")) {
+            return failure(*problem);
+        }
+    }
+    const TransferMetadata& first = plan->pieces.front().metadata;
+    if (settings.needsPlacement() && !first.placement) {
+        return failure("no " + format.label + ": " + first.placement_problem);
+    }
+    Result<MergedGrid> merged = decodeMerged(*plan, settings.keepsDecimals(), events);
+    if (!merged) return merged.error();
+    if (first.placement) {
+        Result<GridPlacement> placement = mergedPlacement(*plan);
+        if (!placement) return failure("no " + format.label + ": " + placement.message());
+        merged->decoded.placement = *placement;
+    }
+    ReadGrid read;
+    read.decoded = std::move(merged->decoded);
+    read.outcome.disagreements = merged->disagreements;
+    read.outcome.plan = std::move(*plan);
+    return read;
+}
+
+ConversionSummary summaryOf(const Terrain& terrain, const ConversionSettings& settings) {
+    ConversionSummary summary;
+    summary.size = terrain.size();
+    summary.extremes = terrain.decoded.extremes;
+    summary.resampled = terrain.resampled_from.has_value();
+    summary.posting_m = terrain.decoded.posting_m;
+    summary.void_cells = terrain.void_cells;
+    summary.filled_cells = terrain.filled_cells;
+    if (settings.true_scale) summary.true_scale = terrain.true_scale;
+    summary.in_metres = terrain.true_scale.has_value();
+    summary.lowest_m = terrain.lowest_m;
+    summary.highest_m = terrain.highest_m;
+    return summary;
+}
+
+}  // namespace
+
+TargetChooser fixedTarget(ConversionTarget target) {
+    return [target = std::move(target)]() -> Result<ConversionTarget> { return target; };
+}
+
+Result<ConversionOutcome> runConversion(const ConversionRequest& request,
+                                        const TargetChooser& target, EventSink& events) {
+    if (request.sources.empty()) return failure("nothing to convert");
+    const ConversionSettings& settings = request.settings;
+    const OutputFormat& format = settings.outputFormat();
+
+    events.emit(event::StageStarted{Stage::Read});
+    Result<ReadGrid> read = request.merge || request.sources.size() > 1
+                                ? readMerged(request, events)
+                                : readOne(request, events);
+    if (!read) return read.error();
+
+    events.emit(event::StageStarted{Stage::Prepare});
+    Result<Terrain> terrain = prepareTerrain(std::move(read->decoded), settings, events);
+    if (!terrain) return terrain.error();
+    if (auto problem = sideProblem(format, terrain->size(), "the terrain would be")) {
+        return failure(*problem);
+    }
+    Result<ConversionTarget> to = target();
+    if (!to) return to.error();
+
+    events.emit(event::StageStarted{Stage::Write});
+    ConversionOutcome outcome = std::move(read->outcome);
+    outcome.summary = summaryOf(*terrain, settings);
+    const Status written = to->stream
+                               ? writeTerrainTo(format, *to->stream, *terrain, settings, to->path)
+                               : writeTerrainAt(format, to->path, *terrain, settings);
+    if (!written) return written.error();
+    outcome.summary.terrain_path = to->path;
+    if (!to->preview.empty()) {
+        if (Status pictured = writePreviewFile(to->preview, *terrain); pictured) {
+            outcome.summary.preview_path = to->preview;
+        } else {
+            outcome.summary.preview_problem = pictured.error();
+        }
+    }
+    return outcome;
 }
 
 Result<Extremes> readExtremes(const TransferModules& modules, EventSink& events) {
     Result<TransferMetadata> metadata =
         readTransferMetadata(modules, MetadataReading::Strict, false, events);
     if (!metadata) return metadata.error();
+    if (auto problem = gridSizeProblem(metadata->size, modules.ldef.name, terFormat())) {
+        return failure(*problem);
+    }
     return decodeExtremes(modules, *metadata, events);
 }
 

@@ -1,24 +1,49 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "common/events.h"
 #include "common/result.h"
+#include "pipeline/merge.h"
 #include "pipeline/settings.h"
 #include "pipeline/terrain.h"
 #include "pipeline/transfer.h"
 
-// A whole conversion with its answers given up front, as the command line makes one: read,
-// prepare, write. The command line runs one of these per source.
+// The one orchestrator: every conversion, whichever front end asks for it (the dialogue, one
+// source of the command line, each source of a batch, a merge), passes through runConversion's
+// stages in order: read, prepare, write.
 namespace marlwood {
 
-// Where a conversion writes: the terrain, and the picture when one is asked for.
-struct OutputPaths {
-    std::string terrain;
-    std::string preview;  // empty: none
+// What to convert and how.
+struct ConversionRequest {
+    // One transfer, or with `merge` every transfer as one terrain.
+    std::vector<MergeSource> sources;
+    bool merge = false;
+    // How a single transfer's metadata is read: the dialogue's walks, or strictly (a merge
+    // always reads strictly).
+    MetadataReading reading = MetadataReading::Strict;
+    ConversionSettings settings;
 };
+
+// Where a conversion writes: a path, written whole through an exclusive temporary name ("-" is
+// standard output), or an open stream (the dialogue's own file), named by `path` in messages.
+struct ConversionTarget {
+    std::string path;
+    std::ostream* stream = nullptr;
+    std::string preview;  // the picture's path; empty: none
+};
+
+// Gives the target once the terrain is prepared: the dialogue asks for its file only then. An
+// Error abandons the conversion before anything is written.
+using TargetChooser = std::function<Result<ConversionTarget>()>;
+
+// A target known from the start.
+TargetChooser fixedTarget(ConversionTarget target);
 
 // What a written conversion made, for the report.
 struct ConversionSummary {
@@ -38,25 +63,22 @@ struct ConversionSummary {
     std::optional<Error> preview_problem;  // the terrain was written, the picture was not
 };
 
-// Prepares a decoded grid and writes it: the steps after reading, shared by one transfer and a
-// merge. The terrain is written whole or not at all.
-Result<ConversionSummary> finishConversion(DecodedGrid decoded, const ConversionSettings& settings,
-                                           const OutputPaths& outputs, EventSink& events);
-
-// One transfer, its metadata read strictly.
-struct TransferConversion {
-    TransferMetadata metadata;
+struct ConversionOutcome {
     ConversionSummary summary;
-    std::optional<CellWindow> window;  // the cells kept of a crop
+    // One transfer: its metadata, and the cells kept of a crop.
+    std::optional<TransferMetadata> metadata;
+    std::optional<CellWindow> window;
+    // A merge: its plan, and the cells where two valid values differed (the first stayed).
+    std::optional<MergePlan> plan;
+    std::int64_t disagreements = 0;
 };
-Result<TransferConversion> convertTransfer(const TransferModules& modules,
-                                           const ConversionSettings& settings,
-                                           const OutputPaths& outputs, EventSink& events);
+
+// Reads, prepares and writes, reporting event::StageStarted as it enters each stage; the
+// terrain is written whole or not at all.
+Result<ConversionOutcome> runConversion(const ConversionRequest& request,
+                                        const TargetChooser& target, EventSink& events);
 
 // A transfer decoded for its extremes only, holding no grid (a common range's first pass).
 Result<Extremes> readExtremes(const TransferModules& modules, EventSink& events);
-
-// The extremes of several transfers together.
-Extremes unionOf(const Extremes& a, const Extremes& b);
 
 }  // namespace marlwood

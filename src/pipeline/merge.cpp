@@ -408,9 +408,12 @@ Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool conver
     }
     const std::int64_t rows = bottom - top;
     const std::int64_t columns = right - left;
-    if (rows > kMaxTerSide || columns > kMaxTerSide) {
+    // What a file may hold is the format's to say, once a crop has narrowed the area; a grid's
+    // sides must fit its 32-bit counts all the same.
+    constexpr std::int64_t kLargestSide = std::numeric_limits<std::int32_t>::max();
+    if (rows > kLargestSide || columns > kLargestSide) {
         return failure("the merged grid would be " + std::to_string(rows) + " x " +
-                       std::to_string(columns) + "; a .ter file holds 0 to 65535 rows and columns");
+                       std::to_string(columns) + " cells, more than any grid holds");
     }
     for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
         plan.pieces[i].row_offset = static_cast<std::int32_t>(placed[i].row - top);
@@ -541,35 +544,11 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
     return merged;
 }
 
-Result<MergeSummary> mergeTransfers(const std::vector<MergeSource>& sources,
-                                    const ConversionSettings& settings, const OutputPaths& outputs,
-                                    EventSink& events) {
-    Result<MergePlan> plan =
-        planMerge(sources, settings.keepsDecimals(), events, settings.zone.value_or(0));
-    if (!plan) return plan.error();
-    if (settings.crop) {
-        if (Status cropped = cropMergePlan(*plan, *settings.crop); !cropped) {
-            return cropped.error();
-        }
-    }
-    const TransferMetadata& first_metadata = plan->pieces.front().metadata;
-    if (settings.needsPlacement() && !first_metadata.placement) {
-        return failure("no GeoTIFF: " + first_metadata.placement_problem);
-    }
-    Result<MergedGrid> merged = decodeMerged(*plan, settings.keepsDecimals(), events);
-    if (!merged) return merged.error();
-    if (first_metadata.placement) {
-        // The merged grid lies where the plan put its corner, in its zone on the sources' datum.
-        const Result<int> epsg = mergedEpsg(plan->pieces.front(), plan->zone);
-        if (!epsg) return failure("no GeoTIFF: " + epsg.message());
-        const double posting = plan->posting_m;
-        merged->decoded.placement =
-            GridPlacement{*epsg, {plan->top_left.x, posting, 0, plan->top_left.y, 0, -posting}};
-    }
-    Result<ConversionSummary> conversion =
-        finishConversion(std::move(merged->decoded), settings, outputs, events);
-    if (!conversion) return conversion.error();
-    return MergeSummary{std::move(*plan), merged->disagreements, std::move(*conversion)};
+Result<GridPlacement> mergedPlacement(const MergePlan& plan) {
+    const Result<int> epsg = mergedEpsg(plan.pieces.front(), plan.zone);
+    if (!epsg) return epsg.error();
+    const double posting = plan.posting_m;
+    return GridPlacement{*epsg, {plan.top_left.x, posting, 0, plan.top_left.y, 0, -posting}};
 }
 
 }  // namespace marlwood

@@ -9,7 +9,7 @@
 #include "common/events.h"
 #include "common/result.h"
 #include "geo/projection.h"
-#include "pipeline/conversion.h"
+#include "pipeline/settings.h"
 #include "pipeline/transfer.h"
 #include "sdts/georeference.h"
 
@@ -91,14 +91,8 @@ struct MergedGrid {
 // `thousandths`: values kept in thousandths of a metre (pieces in feet are converted).
 Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSink& events);
 
-// The whole merge: plan, decode, then the steps of one conversion on the merged grid.
-struct MergeSummary {
-    MergePlan plan;
-    std::int64_t disagreements = 0;
-    ConversionSummary conversion;
-};
-Result<MergeSummary> mergeTransfers(const std::vector<MergeSource>& sources,
-                                    const ConversionSettings& settings, const OutputPaths& outputs,
-                                    EventSink& events);
+// Where the merged grid lies: the plan's zone on the sources' datum, its corner the plan's; an
+// Error when that system has no EPSG code.
+Result<GridPlacement> mergedPlacement(const MergePlan& plan);
 
 }  // namespace marlwood

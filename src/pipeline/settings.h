@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
 #include "geo/crop.h"
+#include "pipeline/formats.h"
 
 // What a conversion is asked to make: filled by the command line's options, or by the dialogue's
 // answers, and read by the one stage or writer each setting is for.
@@ -16,14 +18,15 @@ struct Extremes {
     std::int32_t min_elevation = 9000;
 };
 
-// What the terrain is written as.
-enum class OutputFormat {
-    Ter,      // a Terragen .ter file
-    GeoTiff,  // a GeoTIFF of Float32 metres placed in its coordinate system
-};
+// The extremes of several grids together.
+inline Extremes unionOf(const Extremes& a, const Extremes& b) {
+    return {std::max(a.max_elevation, b.max_elevation), std::min(a.min_elevation, b.min_elevation)};
+}
 
 struct ConversionSettings {
-    OutputFormat format = OutputFormat::Ter;
+    // What the terrain is written as: a row of the format table (pipeline/formats.h); nothing
+    // for the .ter.
+    const OutputFormat* format = nullptr;
     std::int32_t height_scale = 30;
     // The colormap is made from these extremes instead of the transfer's own, so that several
     // transfers share one.
@@ -42,11 +45,12 @@ struct ConversionSettings {
     // A merge's UTM zone (1 to 60); without it, that of the sources (see planMerge).
     std::optional<int> zone;
 
-    // Elevations kept in thousandths of their unit, decimals and all: what true heights and a
-    // GeoTIFF's metres need.
-    bool keepsDecimals() const { return true_scale || format == OutputFormat::GeoTiff; }
+    const OutputFormat& outputFormat() const { return format ? *format : terFormat(); }
+    // Elevations kept in thousandths of their unit, decimals and all: what true heights and
+    // formats of metres need.
+    bool keepsDecimals() const { return true_scale || outputFormat().keeps_decimals; }
     // The grid's place on the ground is read too.
-    bool needsPlacement() const { return format == OutputFormat::GeoTiff; }
+    bool needsPlacement() const { return outputFormat().needs_placement; }
 };
 
 }  // namespace marlwood

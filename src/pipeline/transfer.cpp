@@ -73,13 +73,9 @@ double postingMetres(GridSpacing spacing) {
     return spacing == kSpacing10m ? 10.0 : spacing == kSpacing30m ? 30.0 : 0.0;
 }
 
-std::optional<std::string> gridSizeProblem(const GridSize& size, const std::string& ldef_name) {
-    if (size.rows >= 0 && size.rows <= kMaxTerSide && size.columns >= 0 &&
-        size.columns <= kMaxTerSide) {
-        return std::nullopt;
-    }
-    return ldef_name + " gives a grid of " + std::to_string(size.rows) + " x " +
-           std::to_string(size.columns) + "; a .ter file holds 0 to 65535 rows and columns";
+std::optional<std::string> gridSizeProblem(const GridSize& size, const std::string& ldef_name,
+                                           const OutputFormat& format) {
+    return sideProblem(format, size, ldef_name + " gives a grid of");
 }
 
 std::string noMemoryProblem(const GridSize& size) {
@@ -94,8 +90,12 @@ Result<TransferMetadata> readTransferMetadata(const TransferModules& modules,
                                             ? readWalks(modules, events)
                                             : readStrict(modules, placed, events);
     if (!metadata) return metadata;
-    if (auto problem = gridSizeProblem(metadata->size, modules.ldef.name)) {
-        return failure(*problem);
+    // A count below 0 is the mark of a damaged LDEF; what a file holds is its format's to say
+    // (the dialogue's walks leave both to the conversion, which words them as it always has).
+    const GridSize& size = metadata->size;
+    if (reading == MetadataReading::Strict && (size.rows < 0 || size.columns < 0)) {
+        return failure(modules.ldef.name + " gives a grid of " + std::to_string(size.rows) + " x " +
+                       std::to_string(size.columns) + "; a grid has 0 or more rows and columns");
     }
     return metadata;
 }

@@ -43,8 +43,8 @@ struct TransferMetadata {
     std::string placement_problem;
 };
 
-// Reads DDSH, LDEF and IREF (and, strictly with `placed`, RSDF, XREF and DDOM). A grid whose size
-// a .ter file cannot hold is refused either way.
+// Reads DDSH, LDEF and IREF (and, strictly with `placed`, RSDF, XREF and DDOM). Read strictly, a
+// grid of fewer than 0 rows or columns is refused.
 Result<TransferMetadata> readTransferMetadata(const TransferModules& modules,
                                               MetadataReading reading, bool placed,
                                               EventSink& events);
@@ -82,9 +82,10 @@ Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferM
 Extremes decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
                         EventSink& events);
 
-// Why a grid of this size cannot be converted, or nothing when it can: a side beyond 16 bits
-// cannot be written to a .ter file (it is the mark of a damaged LDEF).
-std::optional<std::string> gridSizeProblem(const GridSize& size, const std::string& ldef_name);
+// Why a grid of this size cannot be written as `format` (for a .ter, a side beyond 16 bits: the
+// mark of a damaged LDEF), or nothing when it can.
+std::optional<std::string> gridSizeProblem(const GridSize& size, const std::string& ldef_name,
+                                           const OutputFormat& format);
 
 // The text that abandons a conversion whose grid does not fit in memory.
 std::string noMemoryProblem(const GridSize& size);

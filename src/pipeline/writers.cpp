@@ -3,7 +3,6 @@
 #include <limits>
 #include <vector>
 
-#include "platform/whole_file.h"
 #include "preview/preview.h"
 #include "ter/ter_writer.h"
 #include "tiff/geotiff_writer.h"
@@ -37,13 +36,6 @@ void writeTer(std::ostream& out, const Terrain& terrain) {
         terrain.voidHeight());
 }
 
-Status writeTerFile(const std::string& path, const Terrain& terrain) {
-    return writeWholeFile(path, [&](std::ostream& out) {
-        writeTer(out, terrain);
-        return true;
-    });
-}
-
 Status writeGeoTiffFile(const std::string& path, const Terrain& terrain) {
     const DecodedGrid& d = terrain.decoded;
     if (!d.placement) return failure("no GeoTIFF " + path + ": where the grid lies is not known");
@@ -59,11 +51,6 @@ Status writeGeoTiffFile(const std::string& path, const Terrain& terrain) {
                                         : kGeoTiffNoData;
                             }
                         });
-}
-
-Status writeTerrainFile(const std::string& path, const Terrain& terrain, OutputFormat format) {
-    return format == OutputFormat::GeoTiff ? writeGeoTiffFile(path, terrain)
-                                           : writeTerFile(path, terrain);
 }
 
 Status writePreviewFile(const std::string& png_path, const Terrain& terrain) {

@@ -6,22 +6,16 @@
 #include "common/result.h"
 #include "pipeline/terrain.h"
 
-// The third step: a prepared terrain written by a writer.
+// The third step: a prepared terrain written by a writer (each a row of pipeline/formats.h).
 namespace marlwood {
 
 // The .ter file's bytes, header then heights (the southern row first), to an open stream: the
 // dialogue's own file. The stream's state tells whether every byte went.
 void writeTer(std::ostream& out, const Terrain& terrain);
 
-// The .ter file written whole through a temporary name renamed into place.
-Status writeTerFile(const std::string& path, const Terrain& terrain);
-
 // The GeoTIFF: the grid's elevations in metres as Float32, voids as its NoData value, placed
 // where the grid lies.
 Status writeGeoTiffFile(const std::string& path, const Terrain& terrain);
-
-// The terrain's file in the format the settings ask for.
-Status writeTerrainFile(const std::string& path, const Terrain& terrain, OutputFormat format);
 
 // The PNG picture of the heights as written, north up.
 Status writePreviewFile(const std::string& png_path, const Terrain& terrain);

@@ -1,0 +1,125 @@
+#include "pipeline/formats.h"
+
+#include <algorithm>
+
+#include "pipeline/settings.h"
+#include "pipeline/writers.h"
+#include "platform/whole_file.h"
+#include "ter/ter_writer.h"
+
+namespace marlwood {
+
+namespace {
+
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool endsWithNoCase(std::string_view text, std::string_view lower_end) {
+    if (text.size() < lower_end.size()) return false;
+    const std::string_view end = text.substr(text.size() - lower_end.size());
+    return std::equal(end.begin(), end.end(), lower_end.begin(),
+                      [](char a, char b) { return lower(a) == b; });
+}
+
+std::deque<OutputFormat> builtInFormats() {
+    std::deque<OutputFormat> formats;
+    OutputFormat& ter = formats.emplace_back();
+    ter.name = "ter";
+    ter.label = ".ter file";
+    ter.description = "Terragen terrain (the default)";
+    ter.extensions = {".ter"};
+    ter.stretched_heights = true;
+    ter.largest_side = kMaxTerSide;  // its size fields have 16 bits
+    ter.stream = [](std::ostream& out, const Terrain& terrain, const ConversionSettings&) {
+        writeTer(out, terrain);
+    };
+    OutputFormat& tif = formats.emplace_back();
+    tif.name = "tif";
+    tif.label = "GeoTIFF";
+    tif.description = "a GeoTIFF of Float32 metres placed in its coordinate system";
+    tif.extensions = {".tif", ".tiff"};
+    tif.keeps_decimals = true;
+    tif.needs_placement = true;
+    tif.largest_side = 0xFFFFFFFF;  // TIFF's 32-bit dimensions
+    tif.path = [](const std::string& path, const Terrain& terrain, const ConversionSettings&) {
+        return writeGeoTiffFile(path, terrain);
+    };
+    return formats;
+}
+
+std::deque<OutputFormat>& table() {
+    static std::deque<OutputFormat> formats = builtInFormats();
+    return formats;
+}
+
+}  // namespace
+
+const std::deque<OutputFormat>& outputFormats() {
+    return table();
+}
+
+const OutputFormat& addOutputFormat(OutputFormat format) {
+    return table().emplace_back(std::move(format));
+}
+
+const OutputFormat& terFormat() {
+    return table().front();
+}
+
+const OutputFormat* formatNamed(std::string_view name) {
+    for (const OutputFormat& format : table()) {
+        if (format.name == name) return &format;
+    }
+    return nullptr;
+}
+
+const OutputFormat* formatOfPath(std::string_view path) {
+    for (const OutputFormat& format : table()) {
+        for (const std::string& extension : format.extensions) {
+            if (endsWithNoCase(path, extension)) return &format;
+        }
+    }
+    return nullptr;
+}
+
+std::string formatNames() {
+    std::string names;
+    const auto& formats = table();
+    for (std::size_t i = 0; i < formats.size(); ++i) {
+        if (i > 0) names += i + 1 == formats.size() ? " or " : ", ";
+        names += formats[i].name;
+    }
+    return names;
+}
+
+std::optional<std::string> sideProblem(const OutputFormat& format, const GridSize& size,
+                                       const std::string& what) {
+    if (size.rows >= 0 && size.rows <= format.largest_side && size.columns >= 0 &&
+        size.columns <= format.largest_side) {
+        return std::nullopt;
+    }
+    return what + " " + std::to_string(size.rows) + " x " + std::to_string(size.columns) + "; a " +
+           format.extension() + " file holds 0 to " + std::to_string(format.largest_side) +
+           " rows and columns";
+}
+
+Status writeTerrainAt(const OutputFormat& format, const std::string& path, const Terrain& terrain,
+                      const ConversionSettings& settings) {
+    if (format.path) return format.path(path, terrain, settings);
+    return writeWholeFile(path, [&](std::ostream& out) {
+        format.stream(out, terrain, settings);
+        return true;
+    });
+}
+
+Status writeTerrainTo(const OutputFormat& format, std::ostream& out, const Terrain& terrain,
+                      const ConversionSettings& settings, const std::string& name) {
+    if (!format.stream) return failure("a " + format.name + " file is written to a path only");
+    format.stream(out, terrain, settings);
+    out.flush();
+    if (!out) return failure("cannot write " + name + ": the file is incomplete", name);
+    return {};
+}
+
+}  // namespace marlwood

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/dem_types.h"
+#include "common/result.h"
+
+// The one table of output formats: what each is called, the names its files end in, what it
+// needs of a conversion and the writer that makes it. The command line's --format, -o's
+// extension, -d's names, --help, the manual page and the completion all read it, and a
+// conversion asks its row what to keep, so a new format is one row and its writer.
+namespace marlwood {
+
+struct ConversionSettings;
+struct Terrain;
+
+// Writes a terrain's bytes to an open stream: the dialogue's file, standard output, or a file
+// written whole through a temporary name. The stream's state says whether every byte went.
+using StreamWriter = std::function<void(std::ostream&, const Terrain&, const ConversionSettings&)>;
+// Writes the terrain's own file (or files) at `path` whole, through a temporary name, for a
+// format whose library writes files rather than streams.
+using PathWriter =
+    std::function<Status(const std::string& path, const Terrain&, const ConversionSettings&)>;
+
+struct OutputFormat {
+    std::string name;                     // --format's word
+    std::string label;                    // what messages call it ("GeoTIFF")
+    std::string description;              // what --help says of it
+    std::vector<std::string> extensions;  // lower case, with the dot; the first names -d outputs
+    // Elevations kept in thousandths of their unit, decimals and all.
+    bool keeps_decimals = false;
+    // The grid's place on the ground is read and written too.
+    bool needs_placement = false;
+    // Written with a height scale (-s, --common-range): stretched heights rather than elevations.
+    bool stretched_heights = false;
+    // The most rows or columns a file holds.
+    std::int64_t largest_side = 0;
+    // One of the two writers: a stream writer also writes paths, through a temporary name.
+    StreamWriter stream;
+    PathWriter path;
+
+    const std::string& extension() const { return extensions.front(); }
+};
+
+// Every format, the Terragen .ter first (the default). Rows never move, so a pointer to one
+// stays good.
+const std::deque<OutputFormat>& outputFormats();
+
+// Adds a row (a format built beside the program, as a test's); its name and extensions must be
+// new. The row as held.
+const OutputFormat& addOutputFormat(OutputFormat format);
+
+// The .ter row: what a conversion writes unless asked otherwise.
+const OutputFormat& terFormat();
+
+// The row called `name`, or nothing.
+const OutputFormat* formatNamed(std::string_view name);
+
+// The row whose extension `path` ends in (in any case), or nothing.
+const OutputFormat* formatOfPath(std::string_view path);
+
+// "ter or tif": every name, for a usage line.
+std::string formatNames();
+
+// Why a grid of `size` cannot be written as `format`, or nothing when it can; `what` names the
+// grid's source ("7172LDEF.DDF gives a grid of", "the merged grid would be").
+std::optional<std::string> sideProblem(const OutputFormat& format, const GridSize& size,
+                                       const std::string& what);
+
+// Writes `terrain` as `format` at `path` ("-": standard output): whole or not at all.
+Status writeTerrainAt(const OutputFormat& format, const std::string& path, const Terrain& terrain,
+                      const ConversionSettings& settings);
+
+// Writes `terrain` as `format` to an open stream, which is flushed; an Error when the format
+// writes only files or a byte did not go.
+Status writeTerrainTo(const OutputFormat& format, std::ostream& out, const Terrain& terrain,
+                      const ConversionSettings& settings, const std::string& name);
+
+}  // namespace marlwood
