@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "cli/options.h"
+#include "pipeline/formats.h"
 
 namespace {
 
@@ -54,6 +55,15 @@ std::string manOptions() {
     return out;
 }
 
+// --format's words: the names of the format table's rows.
+std::string formatWords() {
+    std::string words;
+    for (const marlwood::OutputFormat& format : marlwood::outputFormats()) {
+        words += (words.empty() ? "" : " ") + format.name;
+    }
+    return words;
+}
+
 // The option words, then a case arm for the options whose value is a file, a directory or
 // something the shell cannot guess (then nothing is offered).
 std::string completionOptions() {
@@ -61,6 +71,7 @@ std::string completionOptions() {
     std::string file;
     std::string dir;
     std::string other;
+    std::string formats;
     for (const OptionDescription& d : marlwood::optionDescriptions()) {
         std::string names;
         if (d.short_name != '\0') names = std::string("-") + d.short_name;
@@ -71,6 +82,11 @@ std::string completionOptions() {
         for (char& c : pattern) {
             if (c == ' ') c = '|';
         }
+        if (d.value == "FORMAT") {
+            formats += "        " + pattern + ")\n            COMPREPLY=($(compgen -W '" +
+                       formatWords() + "' -- \"$cur\"))\n            return ;;\n";
+            continue;
+        }
         std::string& arm = d.value == "FILE" ? file : d.value == "DIR" ? dir : other;
         arm += (arm.empty() ? "" : "|") + pattern;
     }
@@ -79,6 +95,7 @@ std::string completionOptions() {
         out += "        " + file + ")\n            _filedir\n            return ;;\n";
     if (!dir.empty())
         out += "        " + dir + ")\n            _filedir -d\n            return ;;\n";
+    out += formats;
     if (!other.empty()) out += "        " + other + ")\n            return ;;\n";
     return out + "    esac\n";
 }

@@ -37,7 +37,7 @@ std::deque<OutputFormat> builtInFormats() {
     OutputFormat& tif = formats.emplace_back();
     tif.name = "tif";
     tif.label = "GeoTIFF";
-    tif.description = "a GeoTIFF of Float32 metres placed in its coordinate system";
+    tif.description = "a GeoTIFF of Float32 metres, placed where it lies";
     tif.extensions = {".tif", ".tiff"};
     tif.keeps_decimals = true;
     tif.needs_placement = true;
