@@ -423,6 +423,9 @@ Result<FieldDescription> parseFieldDescription(std::string tag, std::string_view
         bytes.remove_prefix(end == bytes.npos ? bytes.size() : end + 1);
     }
     description.name = std::string(parts[0]);
+    // The file control field is no data field: its second part lists field tag pairs (the
+    // tree of the fields, which marlwood does not need) and it has no format controls.
+    if (description.tag == kFileControlTag) return description;
     std::string_view labels = parts[1];
     if (!labels.empty() && labels.front() == '*') {
         description.repeating = true;

@@ -25,6 +25,8 @@ namespace marlwood::iso8211 {
 inline constexpr char kFieldTerminator = '\x1e';
 inline constexpr char kUnitTerminator = '\x1f';
 inline constexpr std::size_t kLeaderBytes = 24;
+// The file control field's tag.
+inline constexpr std::string_view kFileControlTag = "0000";
 // The most subfields a field description may give, repeats expanded; SDTS fields have a dozen.
 inline constexpr std::size_t kMaxSubfields = 1024;
 // The deepest nesting of parenthesised format groups, so hostile text cannot exhaust the stack.

@@ -236,5 +236,28 @@ TEST(CommandLine, WhatRunsPrintAndRefuse) {
     EXPECT_EQ(resized.substr(40, 4) + std::to_string(scal), "SCAL15.000000");
 }
 
+
+// Descriptive records whose file control field lists field tag pairs read like any others on the
+// command line (strictly, placed for a GeoTIFF too).
+TEST(CommandLine, FileControlFieldsWithTagPairsAreRead) {
+    ts::TempDir tmp;
+    ts::Transfer plain = ts::makeQuad(6, 7, ts::CellFormat::Bfp32, 10, "4200");
+    ts::Transfer paired = plain;
+    paired.tag_pairs = true;
+    ts::writeModules(tmp / "plain", ts::buildModules(plain));
+    ts::writeModules(tmp / "paired", ts::buildModules(paired));
+    ASSERT_NE(ts::readFile(tmp / "pairedddsh.ddf").find("0001DDSH"), std::string::npos);
+    for (const std::string extension : {".ter", ".tif"}) {
+        for (const std::string source : {"plain", "paired"}) {
+            const ts::CliRun run =
+                ts::commandLine({"-q", "-o", tmp / (source + extension), tmp / source});
+            EXPECT_EQ(run.status, 0) << source << extension << run.err;
+        }
+        EXPECT_EQ(ts::readFile(tmp / ("paired" + extension)),
+                  ts::readFile(tmp / ("plain" + extension)))
+            << extension;
+    }
+}
+
 }  // namespace
 }  // namespace marlwood

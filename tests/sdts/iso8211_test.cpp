@@ -238,6 +238,10 @@ TEST(Iso8211Description, ControlsNameLabelsAndFormats) {
     // The record identifier field: a name only.
     const FieldDescription id = describe("0001", "", "");
     EXPECT_TRUE(id.labels.empty() && id.formats.empty());
+    // The file control field: a name, then field tag pairs, which are no subfield labels.
+    const FieldDescription control = describe("0000", "0001DDSH0001DDOM", "");
+    EXPECT_TRUE(control.labels.empty() && control.formats.empty());
+    EXPECT_EQ(control.name, "A field");
 
     const struct {
         std::string bytes;

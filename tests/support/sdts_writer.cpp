@@ -115,8 +115,10 @@ std::string recordIdDescription() {
 
 std::string moduleDescriptiveRecord(const Transfer& t, std::string_view module,
                                     std::vector<Field> userFields) {
+    std::string tag_pairs;
+    for (const Field& f : userFields) tag_pairs += t.tag_pairs ? "0001" + f.tag : "";
     std::vector<Field> fields = {
-        {"0000", fieldDescription("0000;&", moduleFileName(t, module), "", "")},
+        {"0000", fieldDescription("0000;&", moduleFileName(t, module), tag_pairs, "")},
         {"0001", recordIdDescription()},
     };
     fields.insert(fields.end(), userFields.begin(), userFields.end());

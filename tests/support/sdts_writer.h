@@ -62,6 +62,9 @@ struct Transfer {
     int void_value = kVoidElevation;
     int fill_value = kFillElevation;
     std::optional<double> min_elevation, max_elevation;
+    // Each descriptive record's file control field (0000) lists the field tag pairs (0001 to each
+    // field), as ISO 8211 allows.
+    bool tag_pairs = false;
 };
 
 // Lower-case file suffix ("cel0.ddf") -> module bytes.
