@@ -33,4 +33,29 @@ class SharedLibrary {
     const char* file_;
 };
 
+// What a loader names: the soname, the Debian package that has it, and what it is wanted for.
+struct LibraryName {
+    const char* file;
+    const char* package;
+    const char* for_what;
+};
+
+// A library's functions, a struct of pointers that `bind` fills (true when every one was
+// there), loaded on the first call, once and thread-safely, and kept for the life of the
+// process. Each struct type is one library.
+template <class Functions>
+Result<const Functions*> libraryFunctions(const LibraryName& name,
+                                          bool (*bind)(const SharedLibrary&, Functions&)) {
+    static const Result<Functions> loaded = [&]() -> Result<Functions> {
+        const Result<SharedLibrary> so =
+            SharedLibrary::open(name.file, name.package, name.for_what);
+        if (!so) return so.error();
+        Functions functions;
+        if (!bind(*so, functions)) return failure(so->lacksFunction());
+        return functions;
+    }();
+    if (!loaded) return loaded.error();
+    return &*loaded;
+}
+
 }  // namespace marlwood

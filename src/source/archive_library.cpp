@@ -4,40 +4,28 @@
 
 namespace marlwood::source_detail {
 
-namespace {
-
-Result<ArchiveLibrary> loadLibrary() {
-    // The runtime library of Debian's libarchive13, whose headers this was built against.
-    const Result<SharedLibrary> so =
-        SharedLibrary::open("libarchive.so.13", "libarchive13", "to read archives with");
-    if (!so) return so.error();
-    ArchiveLibrary l;
-    const bool all = so->load("archive_read_new", l.read_new) &&
-                     so->load("archive_read_free", l.read_free) &&
-                     so->load("archive_read_support_filter_gzip", l.support_filter_gzip) &&
-                     so->load("archive_read_support_format_tar", l.support_format_tar) &&
-                     so->load("archive_read_support_format_raw", l.support_format_raw) &&
-                     so->load("archive_read_open_memory", l.open_memory) &&
-                     so->load("archive_read_open_FILE", l.open_FILE) &&
-                     so->load("archive_read_next_header", l.next_header) &&
-                     so->load("archive_read_data", l.read_data) &&
-                     so->load("archive_error_string", l.error_string) &&
-                     so->load("archive_filter_code", l.filter_code) &&
-                     so->load("archive_entry_pathname", l.entry_pathname) &&
-                     so->load("archive_entry_size", l.entry_size) &&
-                     so->load("archive_entry_size_is_set", l.entry_size_is_set) &&
-                     so->load("archive_entry_filetype", l.entry_filetype) &&
-                     so->load("archive_entry_hardlink", l.entry_hardlink);
-    if (!all) return failure(so->lacksFunction());
-    return l;
-}
-
-}  // namespace
-
 Result<const ArchiveLibrary*> archiveLibrary() {
-    static const Result<ArchiveLibrary> loaded = loadLibrary();  // thread-safe, once
-    if (!loaded) return loaded.error();
-    return &*loaded;
+    // The runtime library of Debian's libarchive13, whose headers this was built against.
+    return libraryFunctions<ArchiveLibrary>(
+        {"libarchive.so.13", "libarchive13", "to read archives with"},
+        [](const SharedLibrary& so, ArchiveLibrary& l) {
+            return so.load("archive_read_new", l.read_new) &&
+                   so.load("archive_read_free", l.read_free) &&
+                   so.load("archive_read_support_filter_gzip", l.support_filter_gzip) &&
+                   so.load("archive_read_support_format_tar", l.support_format_tar) &&
+                   so.load("archive_read_support_format_raw", l.support_format_raw) &&
+                   so.load("archive_read_open_memory", l.open_memory) &&
+                   so.load("archive_read_open_FILE", l.open_FILE) &&
+                   so.load("archive_read_next_header", l.next_header) &&
+                   so.load("archive_read_data", l.read_data) &&
+                   so.load("archive_error_string", l.error_string) &&
+                   so.load("archive_filter_code", l.filter_code) &&
+                   so.load("archive_entry_pathname", l.entry_pathname) &&
+                   so.load("archive_entry_size", l.entry_size) &&
+                   so.load("archive_entry_size_is_set", l.entry_size_is_set) &&
+                   so.load("archive_entry_filetype", l.entry_filetype) &&
+                   so.load("archive_entry_hardlink", l.entry_hardlink);
+        });
 }
 
 }  // namespace marlwood::source_detail

@@ -4,34 +4,21 @@
 
 namespace marlwood::tiff_detail {
 
-namespace {
-
-Result<TiffLibrary> loadLibrary() {
-    // The runtime library of Debian's libtiff6, whose headers this was built against.
-    const Result<SharedLibrary> tiff =
-        SharedLibrary::open("libtiff.so.6", "libtiff6", "to write GeoTIFF with");
-    if (!tiff) return tiff.error();
-    TiffLibrary l;
-    if (!(tiff->load("TIFFOpenOptionsAlloc", l.options_alloc) &&
-          tiff->load("TIFFOpenOptionsFree", l.options_free) &&
-          tiff->load("TIFFOpenOptionsSetErrorHandlerExtR", l.options_error_handler) &&
-          tiff->load("TIFFOpenOptionsSetWarningHandlerExtR", l.options_warning_handler) &&
-          tiff->load("TIFFClientOpenExt", l.client_open) &&
-          tiff->load("TIFFMergeFieldInfo", l.merge_field_info) &&
-          tiff->load("TIFFSetField", l.set_field) &&
-          tiff->load("TIFFWriteEncodedTile", l.write_encoded_tile) &&
-          tiff->load("TIFFFlush", l.flush) && tiff->load("TIFFClose", l.close))) {
-        return failure(tiff->lacksFunction());
-    }
-    return l;
-}
-
-}  // namespace
-
 Result<const TiffLibrary*> tiffLibrary() {
-    static const Result<TiffLibrary> loaded = loadLibrary();  // thread-safe, once
-    if (!loaded) return loaded.error();
-    return &*loaded;
+    // The runtime library of Debian's libtiff6, whose headers this was built against.
+    return libraryFunctions<TiffLibrary>(
+        {"libtiff.so.6", "libtiff6", "to write GeoTIFF with"},
+        [](const SharedLibrary& so, TiffLibrary& l) {
+            return so.load("TIFFOpenOptionsAlloc", l.options_alloc) &&
+                   so.load("TIFFOpenOptionsFree", l.options_free) &&
+                   so.load("TIFFOpenOptionsSetErrorHandlerExtR", l.options_error_handler) &&
+                   so.load("TIFFOpenOptionsSetWarningHandlerExtR", l.options_warning_handler) &&
+                   so.load("TIFFClientOpenExt", l.client_open) &&
+                   so.load("TIFFMergeFieldInfo", l.merge_field_info) &&
+                   so.load("TIFFSetField", l.set_field) &&
+                   so.load("TIFFWriteEncodedTile", l.write_encoded_tile) &&
+                   so.load("TIFFFlush", l.flush) && so.load("TIFFClose", l.close);
+        });
 }
 
 }  // namespace marlwood::tiff_detail

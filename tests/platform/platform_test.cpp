@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "platform/shared_library.h"
+
 namespace marlwood {
 namespace {
 
@@ -29,6 +33,40 @@ TEST(Platform, MemoryTexts) {
     }
     // Every machine this runs on tells its memory one way or another.
     EXPECT_GT(availableMemoryBytes(), 0u);
+}
+
+// A library's functions load once: every one found, one missing, or no such library, each with
+// its line.
+struct LibcFunctions {
+    decltype(&std::strlen) strlen = nullptr;
+};
+struct LibcWithAMissingFunction {
+    decltype(&std::strlen) strlen = nullptr;
+};
+struct NoSuchLibrary {
+    int (*anything)() = nullptr;
+};
+
+TEST(SharedLibraries, LoadTheirFunctionsOnceOrSayWhyNot) {
+#ifndef _WIN32
+    const auto libc = libraryFunctions<LibcFunctions>(
+        {"libc.so.6", "libc6", "to test with"},
+        [](const SharedLibrary& so, LibcFunctions& l) { return so.load("strlen", l.strlen); });
+    ASSERT_TRUE(libc) << libc.message();
+    EXPECT_EQ((*libc)->strlen("abc"), 3u);
+    const auto missing = libraryFunctions<LibcWithAMissingFunction>(
+        {"libc.so.6", "libc6", "to test with"},
+        [](const SharedLibrary& so, LibcWithAMissingFunction& l) {
+            return so.load("strlen", l.strlen) && so.load("no_such_function_at_all", l.strlen);
+        });
+    EXPECT_EQ(missing.message(), "libc.so.6 lacks a function it should have");
+#endif
+    const auto absent = libraryFunctions<NoSuchLibrary>(
+        {"libmarlwood-absent.so.1", "marlwood-absent", "to test with"},
+        [](const SharedLibrary&, NoSuchLibrary&) { return true; });
+    EXPECT_EQ(absent.message(),
+              "this machine has no libmarlwood-absent.so.1 (Debian package marlwood-absent) to "
+              "test with");
 }
 
 }  // namespace
