@@ -382,11 +382,6 @@ std::optional<FileIdentity> fileIdentity(const std::string& path) {
 #endif
 }
 
-bool sameFile(const std::string& a, const std::string& b) {
-    const std::optional<FileIdentity> first = fileIdentity(a);
-    return first && first == fileIdentity(b);
-}
-
 std::optional<std::size_t> sameFileAs(const std::string& path,
                                       std::span<const std::string> inputs) {
     const std::optional<FileIdentity> output = fileIdentity(path);

@@ -49,10 +49,8 @@ struct FileIdentity {
 // Links followed; nothing when the path reaches no file.
 std::optional<FileIdentity> fileIdentity(const std::string& path);
 
-// Whether two paths reach one file (links, "..", hard links and case do not hide it); false when
-// either reaches none.
-bool sameFile(const std::string& a, const std::string& b);
-// The index of the first of `inputs` that is the same file as `path`, if any.
+// The index of the first of `inputs` that is the same file as `path` (links, "..", hard links
+// and case do not hide it), if any.
 std::optional<std::size_t> sameFileAs(const std::string& path, std::span<const std::string> inputs);
 
 // On SIGINT and SIGTERM, removes the temporary files being written, then ends the process by

@@ -58,12 +58,6 @@ std::array<std::uint8_t, kTrueScaleHeaderSize> trueScaleHeader(
     return header;
 }
 
-void writeTerHeader(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
-                    std::int32_t height_scale, std::int32_t min_rows_cols) {
-    const auto header = terHeader(rows, columns, height_scale, min_rows_cols);
-    write(output_stream, header.data(), header.size());
-}
-
 void writeTerBody(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
                   const HeightRows& row_heights, std::int32_t void_height) {
     const std::size_t row_bytes = 2 * static_cast<std::size_t>(std::max(columns, 0));

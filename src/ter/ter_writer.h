@@ -30,9 +30,6 @@ std::array<std::uint8_t, kTrueScaleHeaderSize> trueScaleHeader(
     std::int32_t rows, std::int32_t columns, std::int32_t min_rows_cols, float scal_m,
     std::int32_t height_scale, std::int32_t base_height);
 
-void writeTerHeader(std::ostream& output_stream, std::int32_t rows, std::int32_t columns,
-                    std::int32_t height_scale, std::int32_t min_rows_cols);
-
 // Fills `heights` (one row's cells) with row y of the file, the southern row first.
 using HeightRows = std::function<void(std::int32_t y, std::int32_t* heights)>;
 

@@ -190,7 +190,6 @@ TEST(WholeFile, SameFileThroughLinksAndDotDot) {
         {dir / "other", 0},    {dir / "new", {}}, {dir / "sub", {}}};
     for (const Case& c : cases) {
         EXPECT_EQ(sameFileAs(c.path, inputs), c.input) << c.path;
-        EXPECT_EQ(sameFile(c.path, inputs[1]), c.input == 1u) << c.path;
     }
 }
 

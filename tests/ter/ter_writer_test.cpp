@@ -18,7 +18,8 @@ std::vector<std::uint8_t> bytesOf(const std::string& s) {
 TEST(TerWriter, TheSmallFileByteForByte) {
     const std::int32_t values[2][3] = {{0, 16000, 32000}, {kVoidMarker, 1, 256}};
     std::ostringstream out;
-    writeTerHeader(out, 2, 3, 30, 1);
+    const auto header = terHeader(2, 3, 30, 1);
+    out.write(reinterpret_cast<const char*>(header.data()), header.size());
     writeTerBody(out, 2, 3, [&](std::int32_t y, std::int32_t* heights) {
         std::copy(values[y], values[y] + 3, heights);
     });
@@ -55,7 +56,8 @@ TEST(TerWriter, SixteenBitFields) {
 TEST(TerWriter, LargeBodiesAndVoidRows) {
     const std::int32_t rows = 300, columns = 257;
     std::ostringstream out;
-    writeTerHeader(out, rows, columns, 30, columns - 1);
+    const auto header = terHeader(rows, columns, 30, columns - 1);
+    out.write(reinterpret_cast<const char*>(header.data()), header.size());
     writeTerBody(out, rows, columns, [&](std::int32_t i, std::int32_t* heights) {
         for (std::int32_t j = 0; j < columns; ++j) {
             heights[j] = i == rows - 1 ? kVoidMarker : i * 100 + j;
