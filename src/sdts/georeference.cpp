@@ -18,11 +18,6 @@ namespace {
 using iso8211::Subfield;
 using iso8211::SubfieldFormat;
 
-// Ends the read with one line; caught in readGeoreference, never let out.
-struct Refusal {
-    std::string line;
-};
-
 // A subfield copied out of its module, which is gone once the field has been read.
 struct Value {
     std::string label;
@@ -73,56 +68,60 @@ constexpr Extent kUtmExtent{{0, 1e6, "a UTM easting (0 to 1000000 m)"},
 constexpr Extent kAnyExtent{{-kMaxCoordinate, kMaxCoordinate, "a ground x (-1e8 to 1e8)"},
                             {-kMaxCoordinate, kMaxCoordinate, "a ground y (-1e8 to 1e8)"}};
 
-// One field of one record of a module: its subfields found by label.
+// One field of one record of a module: its subfields found by label. Each read gives the value
+// or the one line that refuses the transfer.
 class FieldValues {
   public:
     FieldValues(std::string where, std::vector<Value> values)
         : where_(std::move(where)), values_(std::move(values)) {}
 
-    std::string text(std::string_view label) const {
-        const std::string_view text = trimmed(find(label).bytes);
-        if (text.empty()) throw Refusal{where_ + std::string(label) + " is empty"};
-        return std::string(text);
+    Result<std::string> text(std::string_view label) const {
+        const Result<std::string> text = optionalText(label);
+        if (text && text->empty()) return refusal(std::string(label) + " is empty");
+        return text;
     }
-    // The text, or nothing when the subfield is empty.
-    std::optional<std::string> optionalText(std::string_view label) const {
-        const std::string_view text = trimmed(find(label).bytes);
-        if (text.empty()) return std::nullopt;
-        return std::string(text);
+    // The text, empty when the subfield is.
+    Result<std::string> optionalText(std::string_view label) const {
+        const Value* value = find(label);
+        if (value == nullptr) return missing(label);
+        return std::string(trimmed(value->bytes));
     }
-    double real(std::string_view label) const {
-        const Value& value = find(label);
-        const std::optional<double> real = iso8211::realValue(value.subfield());
-        if (!real)
-            throw Refusal{where_ + std::string(label) + " is no number: " + quoted(value.bytes)};
+    Result<double> real(std::string_view label) const {
+        const Value* value = find(label);
+        if (value == nullptr) return missing(label);
+        const std::optional<double> real = iso8211::realValue(value->subfield());
+        if (!real) return refusal(std::string(label) + " is no number: " + quoted(value->bytes));
         return *real;
     }
     // A real number within `range`.
-    double realWithin(std::string_view label, const Range& range) const {
-        const double v = real(label);
-        if (!range.contains(v)) {
-            throw Refusal{where_ + std::string(label) + " " + shown(v) + " is not " + range.what};
+    Result<double> realWithin(std::string_view label, const Range& range) const {
+        const Result<double> v = real(label);
+        if (v && !range.contains(*v)) {
+            return refusal(std::string(label) + " " + shown(*v) + " is not " + range.what);
         }
         return v;
     }
     // A whole number within int32_t, written as an integer or as a real with no fraction.
-    std::int32_t whole(std::string_view label) const {
-        const Value& value = find(label);
-        const std::optional<double> real = iso8211::realValue(value.subfield());
+    Result<std::int32_t> whole(std::string_view label) const {
+        const Value* value = find(label);
+        if (value == nullptr) return missing(label);
+        const std::optional<double> real = iso8211::realValue(value->subfield());
         if (!real || *real != std::trunc(*real) || *real < INT32_MIN || *real > INT32_MAX) {
-            throw Refusal{where_ + std::string(label) +
-                          " is no whole number: " + quoted(value.bytes)};
+            return refusal(std::string(label) + " is no whole number: " + quoted(value->bytes));
         }
         return static_cast<std::int32_t>(*real);
     }
-    const std::string& where() const { return where_; }
+    Error refusal(const std::string& what) const { return failure(where_ + what); }
 
   private:
-    const Value& find(std::string_view label) const {
+    const Value* find(std::string_view label) const {
         for (const Value& value : values_) {
-            if (value.label == label) return value;
+            if (value.label == label) return &value;
         }
-        throw Refusal{where_ + "no subfield " + std::string(label)};
+        return nullptr;
+    }
+    Error missing(std::string_view label) const {
+        return refusal("no subfield " + std::string(label));
     }
 
     std::string where_;
@@ -131,12 +130,13 @@ class FieldValues {
 
 // Field `tag` of every record of a module that holds it, in record order (the first of them when
 // a record holds it twice). `label` names the module in messages.
-std::vector<FieldValues> readFields(std::string_view label, const ModuleSource& module,
-                                    std::string_view tag) {
+Result<std::vector<FieldValues>> readFields(std::string_view label, const ModuleSource& module,
+                                            std::string_view tag) {
     const std::string where = std::string(label) + " module " + module.name + ": ";
-    if (module.name.empty()) throw Refusal{"the transfer has no " + std::string(label) + " module"};
+    if (module.name.empty())
+        return failure("the transfer has no " + std::string(label) + " module");
     const Result<std::string> whole = readWholeModule(module, kMaxGeoreferenceModuleBytes);
-    if (!whole) throw Refusal{where + whole.message()};
+    if (!whole) return failure(where + whole.message());
     iso8211::ModuleParser parser(*whole);
     std::vector<FieldValues> fields;
     iso8211::Record record;
@@ -144,7 +144,7 @@ std::vector<FieldValues> readFields(std::string_view label, const ModuleSource& 
         const iso8211::Field* field = record.find(tag);
         if (field == nullptr) continue;
         Result<std::vector<Subfield>> subfields = iso8211::splitSubfields(*field);
-        if (!subfields) throw Refusal{where + subfields.message()};
+        if (!subfields) return failure(where + subfields.message());
         std::vector<Value> values;
         values.reserve(subfields->size());
         for (const Subfield& s : *subfields) {
@@ -152,13 +152,16 @@ std::vector<FieldValues> readFields(std::string_view label, const ModuleSource& 
         }
         fields.emplace_back(where + "field " + std::string(tag) + ": ", std::move(values));
     }
-    if (!parser.error().empty()) throw Refusal{where + parser.error()};
-    if (fields.empty()) throw Refusal{where + "no record holds a field " + std::string(tag)};
+    if (!parser.error().empty()) return failure(where + parser.error());
+    if (fields.empty()) return failure(where + "no record holds a field " + std::string(tag));
     return fields;
 }
 
-FieldValues firstField(std::string_view label, const ModuleSource& module, std::string_view tag) {
-    return std::move(readFields(label, module, tag).front());
+Result<FieldValues> firstField(std::string_view label, const ModuleSource& module,
+                               std::string_view tag) {
+    Result<std::vector<FieldValues>> fields = readFields(label, module, tag);
+    if (!fields) return fields.error();
+    return std::move(fields->front());
 }
 
 bool mentions(std::string_view text, std::string_view lower_word) {
@@ -169,19 +172,35 @@ bool mentions(std::string_view text, std::string_view lower_word) {
     return lower.find(lower_word) != std::string::npos;
 }
 
-void readIref(const ModuleSource& module, Georeference& g) {
-    const FieldValues iref = firstField("IREF", module, "IREF");
-    g.sfax = iref.realWithin("SFAX", kScaleFactor);
-    g.sfay = iref.realWithin("SFAY", kScaleFactor);
-    g.xorg = iref.realWithin("XORG", kOrigin);
-    g.yorg = iref.realWithin("YORG", kOrigin);
-    g.xhrs = iref.realWithin("XHRS", kPosting);
-    g.yhrs = iref.realWithin("YHRS", kPosting);
+// Reals of one field, each within its range, into their places.
+struct RealTo {
+    const char* label;
+    const Range& range;
+    double& to;
+};
+Status readReals(const FieldValues& field, std::initializer_list<RealTo> reals) {
+    for (const RealTo& r : reals) {
+        const Result<double> v = field.realWithin(r.label, r.range);
+        if (!v) return v.error();
+        r.to = *v;
+    }
+    return {};
+}
+
+Status readIref(const ModuleSource& module, Georeference& g) {
+    const Result<FieldValues> iref = firstField("IREF", module, "IREF");
+    if (!iref) return iref.error();
+    return readReals(*iref, {{"SFAX", kScaleFactor, g.sfax},
+                             {"SFAY", kScaleFactor, g.sfay},
+                             {"XORG", kOrigin, g.xorg},
+                             {"YORG", kOrigin, g.yorg},
+                             {"XHRS", kPosting, g.xhrs},
+                             {"YHRS", kPosting, g.yhrs}});
 }
 
 // The first cell must lie where the reference system has ground: SADR is checked with IREF's
 // scale and offset, once XREF has said which system it is.
-void checkFirstCell(const FieldValues& sadr, const ModuleSource& iref, const Georeference& g) {
+Status checkFirstCell(const FieldValues& sadr, const ModuleSource& iref, const Georeference& g) {
     const Extent* extent = g.rsnm == "UTM" ? &kUtmExtent : &kAnyExtent;
     const GroundPoint first = g.firstCell();
     const struct {
@@ -192,51 +211,82 @@ void checkFirstCell(const FieldValues& sadr, const ModuleSource& iref, const Geo
                 {"Y", g.sadr_y, g.sfay, g.yorg, first.y, extent->y}};
     for (const auto& a : axes) {
         if (a.range.contains(a.ground)) continue;
-        throw Refusal{sadr.where() + a.label + " " + shown(a.internal) +
-                      " places the first cell at " + shown(a.ground) + " (with SFA" + a.label +
-                      " " + shown(a.scale) + " and " + a.label + "ORG " + shown(a.offset) +
-                      " of IREF module " + iref.name + "), which is not " + a.range.what};
+        return sadr.refusal(std::string(a.label) + " " + shown(a.internal) +
+                            " places the first cell at " + shown(a.ground) + " (with SFA" +
+                            a.label + " " + shown(a.scale) + " and " + a.label + "ORG " +
+                            shown(a.offset) + " of IREF module " + iref.name + "), which is not " +
+                            a.range.what);
     }
+    return {};
 }
 
-void readXref(const ModuleSource& module, Georeference& g) {
-    const FieldValues xref = firstField("XREF", module, "XREF");
-    g.rsnm = xref.text("RSNM");
-    g.hdat = xref.text("HDAT");
+Status readXref(const ModuleSource& module, Georeference& g) {
+    const Result<FieldValues> xref = firstField("XREF", module, "XREF");
+    if (!xref) return xref.error();
+    const Result<std::string> rsnm = xref->text("RSNM");
+    if (!rsnm) return rsnm.error();
+    const Result<std::string> hdat = xref->text("HDAT");
+    if (!hdat) return hdat.error();
+    g.rsnm = *rsnm;
+    g.hdat = *hdat;
     // A system without zones (geographic coordinates) leaves ZONE empty.
-    if (xref.optionalText("ZONE")) g.zone = xref.whole("ZONE");
+    const Result<std::string> zone_text = xref->optionalText("ZONE");
+    if (!zone_text) return zone_text.error();
+    if (!zone_text->empty()) {
+        const Result<std::int32_t> zone = xref->whole("ZONE");
+        if (!zone) return zone.error();
+        g.zone = *zone;
+    }
+    return {};
 }
 
 // DDSH: the cell format (FMT, "BI16" or "BFP32") and the elevation unit.
-ValueType readDdsh(const ModuleSource& module, Georeference& g) {
-    const FieldValues ddsh = firstField("DDSH", module, "DDSH");
-    g.unit = ddsh.optionalText("UNIT").value_or("");
-    const std::string format = ddsh.text("FMT");
-    if (format == "BI16") return kBi16;
-    if (format == "BFP32") return kBfp32;
-    throw Refusal{ddsh.where() + "FMT " + quoted(format) + " is neither BI16 nor BFP32"};
+Result<ValueType> readDdsh(const ModuleSource& module, Georeference& g) {
+    const Result<FieldValues> ddsh = firstField("DDSH", module, "DDSH");
+    if (!ddsh) return ddsh.error();
+    const Result<std::string> unit = ddsh->optionalText("UNIT");
+    if (!unit) return unit.error();
+    g.unit = *unit;
+    const Result<std::string> format = ddsh->text("FMT");
+    if (!format) return format.error();
+    if (*format == "BI16") return kBi16;
+    if (*format == "BFP32") return kBfp32;
+    return ddsh->refusal("FMT " + quoted(*format) + " is neither BI16 nor BFP32");
 }
 
-void requireKnownUnit(const ModuleSource& module, const std::string& unit) {
+Status requireKnownUnit(const ModuleSource& module, const std::string& unit) {
     if (unit != "METERS" && unit != "FEET") {
-        throw Refusal{"DDSH module " + module.name + ": field DDSH: UNIT " + quoted(unit) +
-                      " is neither METERS nor FEET"};
+        return failure("DDSH module " + module.name + ": field DDSH: UNIT " + quoted(unit) +
+                       " is neither METERS nor FEET");
     }
+    return {};
 }
 
 // DDOM tells the void and fill values apart only in words: each is a domain record with RAVA
 // "VALUE", described (DVDF) as "Void area in DEM" or "Fill Value used to make the DEM a
 // rectangle" in USGS transfers.
-void readDdom(const ModuleSource& module, Georeference& g) {
-    for (const FieldValues& ddom : readFields("DDOM", module, "DDOM")) {
-        if (ddom.optionalText("RAVA") != "VALUE") continue;
-        const std::string described = ddom.optionalText("DVDF").value_or("");
+Status readDdom(const ModuleSource& module, Georeference& g) {
+    const Result<std::vector<FieldValues>> fields = readFields("DDOM", module, "DDOM");
+    if (!fields) return fields.error();
+    for (const FieldValues& ddom : *fields) {
+        const Result<std::string> rava = ddom.optionalText("RAVA");
+        if (!rava) return rava.error();
+        if (*rava != "VALUE") continue;
+        const Result<std::string> dvdf = ddom.optionalText("DVDF");
+        if (!dvdf) return dvdf.error();
+        const std::string& described = *dvdf;
+        std::optional<std::int32_t>* value = nullptr;
         if (!g.void_value && mentions(described, "void")) {
-            g.void_value = ddom.whole("DVAL");
+            value = &g.void_value;
         } else if (!g.fill_value && mentions(described, "fill")) {
-            g.fill_value = ddom.whole("DVAL");
+            value = &g.fill_value;
         }
+        if (value == nullptr) continue;
+        const Result<std::int32_t> dval = ddom.whole("DVAL");
+        if (!dval) return dval.error();
+        *value = *dval;
     }
+    return {};
 }
 
 }  // namespace
@@ -268,30 +318,48 @@ std::string oneLine(std::string line) {
 }  // namespace
 
 Result<TransferDescription> readTransferDescription(const TransferModules& modules, bool placed) {
-    try {
-        TransferDescription d;
-        Georeference& g = d.georeference;
-        d.value_type = readDdsh(modules.ddsh, g);
-        const FieldValues ldef = firstField("LDEF", modules.ldef, "LDEF");
-        d.size.rows = ldef.whole("NROW");
-        d.size.columns = ldef.whole("NCOL");
-        d.size.min_rows_cols = std::min(d.size.rows, d.size.columns) - 1;
-        g.sadr_meaning = ldef.optionalText("INTR").value_or("");
-        readIref(modules.iref, g);
-        if (!placed) return d;
-        requireKnownUnit(modules.ddsh, g.unit);
-        if (g.sadr_meaning.empty()) g.sadr_meaning = ldef.text("INTR");
-        const FieldValues sadr = firstField("RSDF", modules.rsdf, "SADR");
-        g.sadr_x = sadr.realWithin("X", kInternal);
-        g.sadr_y = sadr.realWithin("Y", kInternal);
-        g.scan_origin = firstField("RSDF", modules.rsdf, "RSDF").text("SCOR");
-        readXref(modules.xref, g);
-        checkFirstCell(sadr, modules.iref, g);
-        if (!modules.ddom.name.empty()) readDdom(modules.ddom, g);
-        return d;
-    } catch (const Refusal& refusal) {
-        return failure(oneLine(refusal.line));
+    TransferDescription d;
+    Georeference& g = d.georeference;
+    // Every refusal is one line: module names come from the user and from archives.
+    const auto refused = [](const Error& error) { return failure(oneLine(error.message)); };
+    const Result<ValueType> value_type = readDdsh(modules.ddsh, g);
+    if (!value_type) return refused(value_type.error());
+    d.value_type = *value_type;
+    const Result<FieldValues> ldef = firstField("LDEF", modules.ldef, "LDEF");
+    if (!ldef) return refused(ldef.error());
+    const Result<std::int32_t> rows = ldef->whole("NROW");
+    if (!rows) return refused(rows.error());
+    const Result<std::int32_t> columns = ldef->whole("NCOL");
+    if (!columns) return refused(columns.error());
+    d.size.rows = *rows;
+    d.size.columns = *columns;
+    d.size.min_rows_cols = std::min(d.size.rows, d.size.columns) - 1;
+    const Result<std::string> intr = ldef->optionalText("INTR");
+    if (!intr) return refused(intr.error());
+    g.sadr_meaning = *intr;
+    if (Status iref = readIref(modules.iref, g); !iref) return refused(iref.error());
+    if (!placed) return d;
+    if (Status unit = requireKnownUnit(modules.ddsh, g.unit); !unit) return refused(unit.error());
+    if (g.sadr_meaning.empty()) return refused(ldef->refusal("INTR is empty"));
+    const Result<FieldValues> sadr = firstField("RSDF", modules.rsdf, "SADR");
+    if (!sadr) return refused(sadr.error());
+    if (Status read = readReals(*sadr, {{"X", kInternal, g.sadr_x}, {"Y", kInternal, g.sadr_y}});
+        !read) {
+        return refused(read.error());
     }
+    const Result<FieldValues> rsdf = firstField("RSDF", modules.rsdf, "RSDF");
+    if (!rsdf) return refused(rsdf.error());
+    const Result<std::string> scor = rsdf->text("SCOR");
+    if (!scor) return refused(scor.error());
+    g.scan_origin = *scor;
+    if (Status xref = readXref(modules.xref, g); !xref) return refused(xref.error());
+    if (Status first = checkFirstCell(*sadr, modules.iref, g); !first) {
+        return refused(first.error());
+    }
+    if (!modules.ddom.name.empty()) {
+        if (Status ddom = readDdom(modules.ddom, g); !ddom) return refused(ddom.error());
+    }
+    return d;
 }
 
 Result<Georeference> readGeoreference(const TransferModules& modules) {
