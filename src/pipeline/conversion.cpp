@@ -30,9 +30,7 @@ Result<ReadGrid> readOne(const ConversionRequest& request, EventSink& events) {
     // another size (the written size is checked again before writing).
     const GridSize& size = metadata->size;
     if (!settings.size || size.rows < 0 || size.columns < 0) {
-        if (auto problem = gridSizeProblem(size, modules.ldef.name, format)) {
-            return failure(*problem);
-        }
+        if (Status fits = fitsFormat(size, modules.ldef.name, format); !fits) return fits.error();
     }
     if (settings.keepsDecimals() && !metadata->unit_m) {
         return failure((settings.true_scale ? "no true scale: " : "no " + format.label + ": ") +
@@ -74,8 +72,8 @@ Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events)
         }
     }
     if (!settings.size) {
-        if (auto problem = sideProblem(format, plan->size, "the merged grid would be")) {
-            return failure(*problem);
+        if (Status fits = fitsFormat(format, plan->size, "the merged grid would be"); !fits) {
+            return fits.error();
         }
     }
     const TransferMetadata& first = plan->pieces.front().metadata;
@@ -132,8 +130,8 @@ Result<ConversionOutcome> runConversion(const ConversionRequest& request,
     events.emit(event::StageStarted{Stage::Prepare});
     Result<Terrain> terrain = prepareTerrain(std::move(read->decoded), settings, events);
     if (!terrain) return terrain.error();
-    if (auto problem = sideProblem(format, terrain->size(), "the terrain would be")) {
-        return failure(*problem);
+    if (Status fits = fitsFormat(format, terrain->size(), "the terrain would be"); !fits) {
+        return fits.error();
     }
     Result<ConversionTarget> to = target();
     if (!to) return to.error();
@@ -160,8 +158,8 @@ Result<Extremes> readExtremes(const TransferModules& modules, EventSink& events)
     Result<TransferMetadata> metadata =
         readTransferMetadata(modules, MetadataReading::Strict, false, events);
     if (!metadata) return metadata.error();
-    if (auto problem = gridSizeProblem(metadata->size, modules.ldef.name, terFormat())) {
-        return failure(*problem);
+    if (Status fits = fitsFormat(metadata->size, modules.ldef.name, terFormat()); !fits) {
+        return fits.error();
     }
     return decodeExtremes(modules, *metadata, events);
 }

@@ -93,15 +93,14 @@ std::string formatNames() {
     return names;
 }
 
-std::optional<std::string> sideProblem(const OutputFormat& format, const GridSize& size,
-                                       const std::string& what) {
+Status fitsFormat(const OutputFormat& format, const GridSize& size, const std::string& what) {
     if (size.rows >= 0 && size.rows <= format.largest_side && size.columns >= 0 &&
         size.columns <= format.largest_side) {
-        return std::nullopt;
+        return {};
     }
-    return what + " " + std::to_string(size.rows) + " x " + std::to_string(size.columns) + "; a " +
-           format.extension() + " file holds 0 to " + std::to_string(format.largest_side) +
-           " rows and columns";
+    return failure(what + " " + std::to_string(size.rows) + " x " + std::to_string(size.columns) +
+                   "; a " + format.extension() + " file holds 0 to " +
+                   std::to_string(format.largest_side) + " rows and columns");
 }
 
 Status writeTerrainAt(const OutputFormat& format, const std::string& path, const Terrain& terrain,

@@ -69,10 +69,9 @@ const OutputFormat* formatOfPath(std::string_view path);
 // "ter or tif": every name, for a usage line.
 std::string formatNames();
 
-// Why a grid of `size` cannot be written as `format`, or nothing when it can; `what` names the
-// grid's source ("7172LDEF.DDF gives a grid of", "the merged grid would be").
-std::optional<std::string> sideProblem(const OutputFormat& format, const GridSize& size,
-                                       const std::string& what);
+// Whether a grid of `size` can be written as `format`; the Error says why not, `what` naming
+// the grid's source ("7172LDEF.DDF gives a grid of", "the merged grid would be").
+Status fitsFormat(const OutputFormat& format, const GridSize& size, const std::string& what);
 
 // Writes `terrain` as `format` at `path` ("-": standard output): whole or not at all.
 Status writeTerrainAt(const OutputFormat& format, const std::string& path, const Terrain& terrain,

@@ -73,9 +73,8 @@ double postingMetres(GridSpacing spacing) {
     return spacing == kSpacing10m ? 10.0 : spacing == kSpacing30m ? 30.0 : 0.0;
 }
 
-std::optional<std::string> gridSizeProblem(const GridSize& size, const std::string& ldef_name,
-                                           const OutputFormat& format) {
-    return sideProblem(format, size, ldef_name + " gives a grid of");
+Status fitsFormat(const GridSize& size, const std::string& ldef_name, const OutputFormat& format) {
+    return fitsFormat(format, size, ldef_name + " gives a grid of");
 }
 
 std::string noMemoryProblem(const GridSize& size) {

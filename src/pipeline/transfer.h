@@ -82,10 +82,9 @@ Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferM
 Extremes decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
                         EventSink& events);
 
-// Why a grid of this size cannot be written as `format` (for a .ter, a side beyond 16 bits: the
-// mark of a damaged LDEF), or nothing when it can.
-std::optional<std::string> gridSizeProblem(const GridSize& size, const std::string& ldef_name,
-                                           const OutputFormat& format);
+// Whether a grid of this size, as LDEF gives it, can be written as `format` (for a .ter, a side
+// beyond 16 bits is the mark of a damaged LDEF).
+Status fitsFormat(const GridSize& size, const std::string& ldef_name, const OutputFormat& format);
 
 // The text that abandons a conversion whose grid does not fit in memory.
 std::string noMemoryProblem(const GridSize& size);

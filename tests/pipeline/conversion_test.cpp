@@ -148,8 +148,8 @@ TEST(FormatTable, EachFormatHoldsItsOwnSides) {
         {"tif", {70000, 70000}, true}, {"tif", {5, -1}, false},    {"ter", {0, 0}, true},
     };
     for (const auto& c : cases) {
-        const auto problem = sideProblem(*formatNamed(c.format), c.size, "the grid is");
-        EXPECT_EQ(!problem, c.fits) << c.format << " " << c.size.rows << " x " << c.size.columns;
+        EXPECT_EQ(fitsFormat(*formatNamed(c.format), c.size, "the grid is").ok(), c.fits)
+            << c.format << " " << c.size.rows << " x " << c.size.columns;
     }
     EXPECT_EQ(formatOfPath("x.TIFF"), formatNamed("tif"));
     EXPECT_EQ(formatOfPath("x.png"), nullptr);
