@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "geo/crs.h"
+#include "geo/node_placement.h"
 #include "geo/projection.h"
 #include "grid/grid_overlay.h"
 #include "grid/resample.h"
@@ -102,9 +103,6 @@ std::uint64_t heldWhileDecoding(const std::vector<MergePiece>& pieces) {
     }
     return held + largest_deferred + largest_resampled;
 }
-
-// How far apart the points PROJ places are when a piece is reprojected (see resampleInto).
-constexpr double kNodeSpacing = 240;
 
 // Points along each edge of a piece's outer rectangle: the rectangle of one zone is none in the
 // next (its edges lean and bow a little), so its corners alone could miss cells its edges reach.
@@ -232,48 +230,20 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
         return GroundPoint{plan.top_left.x + (c + 0.5) * posting,
                            plan.top_left.y - (r + 0.5) * posting};
     };
-    // In another zone, PROJ places the centres of every `step`-th row and column (the nodes) and
-    // the cells between take their places bilinearly from the four nodes around them: PROJ for
-    // every cell of a 10 m quad takes half a second, and between neighbouring zones the
-    // transformation bends so little that nodes 240 m apart leave every centre within 0.1 mm of
-    // where PROJ puts it (0.25 mm three zones away; measured at 25, 46 and 64 degrees north).
-    const std::int32_t step =
-        static_cast<std::int32_t>(std::max(1.0, std::round(kNodeSpacing / posting)));
-    // Two rows of nodes at a time, the one above the cells being laid and the one below.
-    const std::int32_t node_columns = (right - 1 - left) / step + 2;
-    std::vector<GroundPoint> above, below;
-    const auto nodeRow = [&](std::int32_t i, std::vector<GroundPoint>& nodes) -> Status {
-        nodes.clear();
-        for (std::int32_t j = 0; j < node_columns; ++j) {
-            nodes.push_back(centre(top + i * step, left + j * step));
-        }
-        if (Status done = to_piece->apply(nodes, true); !done) {
-            return failure(piece.source + ": " + done.message());
-        }
-        return {};
-    };
+    std::optional<NodePlacement> nodes;
+    if (to_piece) {
+        nodes.emplace(*to_piece, true, centre, top, left, right, NodePlacement::stepFor(posting));
+    }
     for (std::int32_t r = top; r < bottom; ++r) {
         std::int32_t* cells = into[static_cast<std::size_t>(r)];
-        const std::int32_t i = (r - top) / step;
-        const double fy = static_cast<double>((r - top) % step) / step;
-        if (to_piece && (r - top) % step == 0) {
-            if (i == 0) {
-                if (Status made = nodeRow(0, below); !made) return made;
+        if (nodes) {
+            if (Status placed = nodes->row(r); !placed) {
+                return failure(piece.source + ": " + placed.message());
             }
-            std::swap(above, below);
-            if (Status made = nodeRow(i + 1, below); !made) return made;
         }
         for (std::int32_t c = left; c < right; ++c) {
             if (cells[c] > valid_above) continue;
-            GroundPoint p = centre(r, c);
-            if (to_piece) {
-                const auto j = static_cast<std::size_t>((c - left) / step);
-                const double fx = static_cast<double>((c - left) % step) / step;
-                const GroundPoint &a = above[j], &b = above[j + 1];
-                const GroundPoint &d = below[j], &e = below[j + 1];
-                p.x = (a.x * (1 - fx) + b.x * fx) * (1 - fy) + (d.x * (1 - fx) + e.x * fx) * fy;
-                p.y = (a.y * (1 - fx) + b.y * fx) * (1 - fy) + (d.y * (1 - fx) + e.y * fx) * fy;
-            }
+            const GroundPoint p = nodes ? nodes->at(c) : centre(r, c);
             const std::optional<double> value =
                 bilinearAt(decoded->grid, decoded->size, (p.x - corner.x) / posting,
                            (corner.y - p.y) / posting, valid_above);

@@ -1,0 +1,58 @@
+#include "geo/node_placement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace marlwood {
+
+namespace {
+constexpr double kNodeSpacing = 240;  // metres between the nodes PROJ places
+}  // namespace
+
+NodePlacement::NodePlacement(const Reprojection& reprojection, bool backwards, Centre centre,
+                             std::int32_t top, std::int32_t left, std::int32_t right,
+                             std::int32_t step)
+    : reprojection_(reprojection),
+      backwards_(backwards),
+      centre_(std::move(centre)),
+      top_(top),
+      left_(left),
+      step_(std::max(1, step)),
+      node_columns_(std::max(0, right - 1 - left) / step_ + 2) {}
+
+std::int32_t NodePlacement::stepFor(double posting_m) {
+    if (!(posting_m > 0)) return 1;
+    return static_cast<std::int32_t>(std::clamp(std::round(kNodeSpacing / posting_m), 1.0, 1e6));
+}
+
+Status NodePlacement::nodeRow(std::int32_t band, std::vector<GroundPoint>& nodes) const {
+    nodes.clear();
+    for (std::int32_t j = 0; j < node_columns_; ++j) {
+        nodes.push_back(centre_(top_ + band * step_, left_ + j * step_));
+    }
+    return reprojection_.apply(nodes, backwards_);
+}
+
+Status NodePlacement::row(std::int32_t row) {
+    const std::int32_t band = (row - top_) / step_;
+    fy_ = static_cast<double>((row - top_) % step_) / step_;
+    if ((row - top_) % step_ != 0) return {};
+    // Two rows of nodes at a time, the one above the cells being laid and the one below.
+    if (band == 0) {
+        if (Status made = nodeRow(0, below_); !made) return made;
+    }
+    std::swap(above_, below_);
+    return nodeRow(band + 1, below_);
+}
+
+GroundPoint NodePlacement::at(std::int32_t column) const {
+    const auto j = static_cast<std::size_t>((column - left_) / step_);
+    const double fx = static_cast<double>((column - left_) % step_) / step_;
+    const GroundPoint &a = above_[j], &b = above_[j + 1];
+    const GroundPoint &d = below_[j], &e = below_[j + 1];
+    return {(a.x * (1 - fx) + b.x * fx) * (1 - fy_) + (d.x * (1 - fx) + e.x * fx) * fy_,
+            (a.y * (1 - fx) + b.y * fx) * (1 - fy_) + (d.y * (1 - fx) + e.y * fx) * fy_};
+}
+
+}  // namespace marlwood
