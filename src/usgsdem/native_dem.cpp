@@ -351,7 +351,9 @@ Result<NativeDem> readNativeDem(RecordReader& reader) {
                 }
             }
             const std::string_view text = record->substr(place.offset, kElevationBytes);
-            const std::optional<std::int64_t> v = parseInteger(text);
+            // A blank field is no elevation: it is where a profile's count ran past its values.
+            const std::optional<std::int64_t> v =
+                trimmed(text).empty() ? std::nullopt : parseInteger(text);
             if (!v || *v < -99999 || *v > 999999) {
                 return failure(where + ": elevation " + std::to_string(i + 1) + " " + quoted(text) +
                                " is not a number");

@@ -1,0 +1,101 @@
+#include "native_dem_writer.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace marlwood::testsupport {
+
+namespace {
+
+constexpr std::size_t kRecord = 1024;
+
+// Writes `text` at bytes `first`.. (from 1) of the record, right-aligned in `width`.
+void put(std::string& record, std::size_t first, std::size_t width, const std::string& text) {
+    const std::string field =
+        text.size() >= width ? text.substr(0, width) : std::string(width - text.size(), ' ') + text;
+    record.replace(first - 1, width, field);
+}
+
+std::string integer(long v) {
+    return std::to_string(v);
+}
+
+}  // namespace
+
+std::string fortranReal(double v, int width, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%*.*E", width, decimals, v);
+    std::string s = text;
+    std::replace(s.begin(), s.end(), 'E', 'D');
+    return s;
+}
+
+std::string nativeDem(const DemSpec& spec) {
+    std::string out;
+    const auto finish = [&](std::string record) {
+        record.resize(kRecord, ' ');
+        out += record + spec.line_end;
+    };
+    std::string a(kRecord, ' ');
+    a.replace(0, std::min<std::size_t>(spec.name.size(), 40), spec.name.substr(0, 40));
+    put(a, 145, 6, "1");
+    put(a, 151, 6, "1");
+    put(a, 157, 6, integer(spec.reference_system));
+    put(a, 163, 6, integer(spec.zone));
+    for (int i = 0; i < 15; ++i) put(a, 169 + 24 * i, 24, "0.0");
+    put(a, 529, 6, integer(spec.ground_unit));
+    put(a, 535, 6, integer(spec.elevation_unit));
+    put(a, 541, 6, "4");
+    put(a, 817, 12, fortranReal(spec.dx, 12, 6));
+    put(a, 829, 12, fortranReal(spec.dy, 12, 6));
+    put(a, 841, 12, fortranReal(spec.dz, 12, 6));
+    put(a, 853, 6, "1");
+    const long count =
+        spec.profiles_in_a >= 0 ? spec.profiles_in_a : static_cast<long>(spec.profiles.size());
+    put(a, 859, 6, integer(count));
+    put(a, 891, 2, integer(spec.horizontal_datum));
+    finish(a);
+    long column = 0;
+    for (const DemProfile& p : spec.profiles) {
+        std::string record(kRecord, ' ');
+        put(record, 1, 6, "1");
+        put(record, 7, 6, integer(++column));
+        put(record, 13, 6, integer(static_cast<long>(p.values.size())));
+        put(record, 19, 6, "1");
+        put(record, 25, 24, fortranReal(p.x));
+        put(record, 49, 24, fortranReal(p.y));
+        put(record, 73, 24, fortranReal(p.datum));
+        const auto [low, high] = std::minmax_element(p.values.begin(), p.values.end());
+        put(record, 97, 24, fortranReal(p.values.empty() ? 0 : *low));
+        put(record, 121, 24, fortranReal(p.values.empty() ? 0 : *high));
+        std::size_t at = 145;
+        for (const int v : p.values) {
+            if (at + 6 > kRecord + 1 - 4) {
+                finish(record);
+                record.assign(kRecord, ' ');
+                at = 1;
+            }
+            put(record, at, 6, integer(v));
+            at += 6;
+        }
+        finish(record);
+    }
+    return out;
+}
+
+DemSpec quadShapedDem(const std::vector<int>& start_rows, const std::vector<int>& lengths,
+                      int base) {
+    DemSpec spec;
+    const double west = 566700, south = 5177550;
+    int value = base;
+    for (std::size_t c = 0; c < start_rows.size(); ++c) {
+        DemProfile p;
+        p.x = west + spec.dx * static_cast<double>(c);
+        p.y = south + spec.dy * start_rows[c];
+        for (int k = 0; k < lengths[c]; ++k) p.values.push_back(value++);
+        spec.profiles.push_back(p);
+    }
+    return spec;
+}
+
+}  // namespace marlwood::testsupport
