@@ -46,6 +46,27 @@ std::string nativeDem(const DemSpec& spec) {
     put(a, 529, 6, integer(spec.ground_unit));
     put(a, 535, 6, integer(spec.elevation_unit));
     put(a, 541, 6, "4");
+    // The quad's corners: a little outside the points, off the lattice as a real quad's are.
+    double west = 0, east = 0, south = 0, north = 0;
+    int low = 0, high = 0;
+    for (std::size_t i = 0; i < spec.profiles.size(); ++i) {
+        const DemProfile& p = spec.profiles[i];
+        const double top = p.y + spec.dy * (static_cast<double>(p.values.size()) - 1);
+        west = i == 0 ? p.x : std::min(west, p.x);
+        east = i == 0 ? p.x : std::max(east, p.x);
+        south = i == 0 ? p.y : std::min(south, p.y);
+        north = i == 0 ? top : std::max(north, top);
+        for (const int v : p.values) {
+            if (v == -32767) continue;
+            low = std::min(low == 0 ? v : low, v);
+            high = std::max(high, v);
+        }
+    }
+    const double corners[8] = {west - 7, south - 4, west - 7, north + 3,
+                               east + 6, north + 3, east + 6, south - 4};
+    for (int i = 0; i < 8; ++i) put(a, 547 + 24 * i, 24, fortranReal(corners[i]));
+    put(a, 739, 24, fortranReal(low));
+    put(a, 763, 24, fortranReal(high));
     put(a, 817, 12, fortranReal(spec.dx, 12, 6));
     put(a, 829, 12, fortranReal(spec.dy, 12, 6));
     put(a, 841, 12, fortranReal(spec.dz, 12, 6));
