@@ -304,10 +304,10 @@ Result<std::string> gunzipFile(const std::string& path, std::uint64_t bound) {
     la().support_format_raw(a.get());
     archive_entry* entry = nullptr;
     if (la().open_FILE(a.get(), file.get()) != ARCHIVE_OK ||
-        la().next_header(a.get(), &entry) != ARCHIVE_OK ||
-        la().filter_code(a.get(), 0) != ARCHIVE_FILTER_GZIP) {
-        return failure("is not gzip data");
+        la().next_header(a.get(), &entry) != ARCHIVE_OK) {
+        return failure("cannot be unpacked: " + errorOf(a.get()));
     }
+    if (la().filter_code(a.get(), 0) != ARCHIVE_FILTER_GZIP) return failure("is not gzip data");
     std::string bytes;
     if (std::string problem = readData(a.get(), bound, "a DEM", bytes); !problem.empty()) {
         return failure(problem);
