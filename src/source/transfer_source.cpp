@@ -148,7 +148,7 @@ FoundTransfer fromPrefix(const std::string& prefix) {
 FoundTransfer fromDirectory(const std::string& directory) {
     // Prefix -> the names found for each module, sorted, so any choice is the same on every run.
     std::map<std::string, std::array<std::vector<std::string>, kModuleKinds.size()>> by_prefix;
-    std::vector<std::string> archives;
+    std::vector<std::string> archives, dems;
     std::error_code error;
     for (fs::directory_iterator it(directory, error), end; !error && it != end;
          it.increment(error)) {
@@ -157,6 +157,8 @@ FoundTransfer fromDirectory(const std::string& directory) {
             by_prefix[module->prefix][module->kind].push_back(name);
         } else if (hasArchiveExtension(name)) {
             archives.push_back(name);
+        } else if (hasNativeDemExtension(name)) {
+            dems.push_back(name);
         }
     }
     if (error) return failure("cannot list the directory: " + error.message());
@@ -172,6 +174,10 @@ FoundTransfer fromDirectory(const std::string& directory) {
         if (!archives.empty()) {
             std::sort(archives.begin(), archives.end());
             line += "; to read an archive, give its path: " + printable(archives.front());
+        }
+        if (!dems.empty()) {
+            std::sort(dems.begin(), dems.end());
+            line += "; to read a native DEM, give its path: " + printable(dems.front());
         }
         return failure(line);
     }

@@ -478,8 +478,15 @@ TEST(NativeDemSource, FoundByNameOrRefused) {
              ts::writeFile(d / "cut.dem.gz", ts::gzip(dem).substr(0, 20));
          },
          "", "cannot be"},
-        {"dir.dem", [](const ts::TempDir& d) { fs::create_directory(d / "dir.dem"); }, "",
-         "holds no SDTS DEM modules"},
+        {"dir.dem",
+         [&](const ts::TempDir& d) {
+             fs::create_directory(d / "dir.dem");
+             ts::writeFile(d / "dir.dem/b.DEM", dem);
+             ts::writeFile(d / "dir.dem/a.dem.gz", dem);
+         },
+         "",
+         "holds no SDTS DEM modules (no file named like NNNNcel0.ddf); to read a native DEM, "
+         "give its path: a.dem.gz"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
