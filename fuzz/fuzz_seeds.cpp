@@ -213,14 +213,14 @@ int main(int argc, char** argv) {
     };
     int native = 0;
     for (const auto& d : dems) {
-        ts::DemSpec spec = ts::quadShapedDem(d.start_rows, d.lengths, 600);
-        spec.line_end = d.line_end;
-        spec.dz = d.dz;
-        for (auto& profile : spec.profiles) {
+        ts::DemContents model = ts::quadShapedDem(d.start_rows, d.lengths, 600);
+        model.line_end = d.line_end;
+        model.dz = d.dz;
+        for (auto& profile : model.profiles) {
             profile.datum = d.datum;
             profile.values.back() = -32767;
         }
-        ts::writeFile(usgsdem_dir / (std::string(d.name) + ".dem"), ts::nativeDem(spec));
+        ts::writeFile(usgsdem_dir / (std::string(d.name) + ".dem"), ts::nativeDem(model));
         ++native;
     }
     std::printf("fuzz_seeds: %zu seeds each in %s and %s, %d in %s, %d in %s, %d in %s\n",

@@ -25,10 +25,10 @@ TEST(NativeDemSweep, EveryCutIsRefusedInOneLine) {
     const ts::TempDir dir(ts::TempDir::InMemory);
     for (const char* end : {"", "\n", "\r\n"}) {
         SCOPED_TRACE(std::string("line end of ") + std::to_string(std::string(end).size()));
-        ts::DemSpec spec = ts::quadShapedDem(starts, lengths, 100);
-        spec.line_end = end;
-        const std::string whole = ts::nativeDem(spec);
-        const std::size_t record = 1024 + spec.line_end.size();
+        ts::DemContents model = ts::quadShapedDem(starts, lengths, 100);
+        model.line_end = end;
+        const std::string whole = ts::nativeDem(model);
+        const std::size_t record = 1024 + model.line_end.size();
         ASSERT_GT(whole.size(), std::size_t{65536});
         std::set<std::size_t> cuts;
         for (std::size_t b = record; b <= whole.size(); b += record) {
@@ -46,7 +46,7 @@ TEST(NativeDemSweep, EveryCutIsRefusedInOneLine) {
             NoEvents events;
             const Result<TransferMetadata> metadata =
                 readNativeDemMetadata(ModuleSource(path), false, events);
-            if (cut + spec.line_end.size() >= whole.size()) {
+            if (cut + model.line_end.size() >= whole.size()) {
                 ASSERT_TRUE(metadata) << metadata.message();
                 EXPECT_EQ(metadata->size.rows, 400);  // every profile reaches the same northing
                 EXPECT_EQ(metadata->size.columns, 40);

@@ -111,7 +111,7 @@ TEST(NativeDemAgainstGdal, GdalsDuluthDemReadsAsGdalAndTheTransferDo) {
     const Read transfer = readSource((duluth / "7172").string());
     writeDuluthDem(tmp.path() / "default.dem", "-co PRODUCT=DEFAULT", duluth / "7172catd.ddf");
     // A header GDAL copies its fields from: one of the test writer's, another quad's name.
-    testsupport::DemSpec header = testsupport::quadShapedDem({0}, {3}, 1);
+    testsupport::DemContents header = testsupport::quadShapedDem({0}, {3}, 1);
     header.name = "TEMPLATE QUAD";
     testsupport::writeFile(tmp.path() / "header.dem", testsupport::nativeDem(header));
     writeDuluthDem(tmp.path() / "template.dem", "-co TEMPLATE='" + tmp / "header.dem" + "'",
@@ -189,14 +189,14 @@ TEST(NativeDemAgainstGdal, QuadShapedProfilesLieWhereGdalPutsThem) {
         {{3, 2, 1, 0}, {170, 171, 316, 317}, 250},
     };
     for (const auto& c : cases) {
-        testsupport::DemSpec spec = testsupport::quadShapedDem(c.start_rows, c.lengths, 500);
-        for (auto& profile : spec.profiles) {
+        testsupport::DemContents model = testsupport::quadShapedDem(c.start_rows, c.lengths, 500);
+        for (auto& profile : model.profiles) {
             profile.datum = c.datum;
             profile.values[profile.values.size() / 2] = kNoData;  // a void in each
         }
-        spec.horizontal_datum = 4;
+        model.horizontal_datum = 4;
         const std::string path = tmp / "quad.dem";
-        testsupport::writeFile(path, testsupport::nativeDem(spec));
+        testsupport::writeFile(path, testsupport::nativeDem(model));
         const Read ours = readSource(path);
         SCOPED_TRACE(std::to_string(ours.metadata.size.rows) + " rows");
         EXPECT_EQ(ours.metadata.placement->epsg, 26915);  // NAD83 / UTM zone 15N

@@ -30,28 +30,28 @@ std::string fortranReal(double v, int width, int decimals) {
     return s;
 }
 
-std::string nativeDem(const DemSpec& spec) {
+std::string nativeDem(const DemContents& model) {
     std::string out;
     const auto finish = [&](std::string record) {
         record.resize(kRecord, ' ');
-        out += record + spec.line_end;
+        out += record + model.line_end;
     };
     std::string a(kRecord, ' ');
-    a.replace(0, std::min<std::size_t>(spec.name.size(), 40), spec.name.substr(0, 40));
+    a.replace(0, std::min<std::size_t>(model.name.size(), 40), model.name.substr(0, 40));
     put(a, 145, 6, "1");
     put(a, 151, 6, "1");
-    put(a, 157, 6, integer(spec.reference_system));
-    put(a, 163, 6, integer(spec.zone));
+    put(a, 157, 6, integer(model.reference_system));
+    put(a, 163, 6, integer(model.zone));
     for (int i = 0; i < 15; ++i) put(a, 169 + 24 * i, 24, "0.0");
-    put(a, 529, 6, integer(spec.ground_unit));
-    put(a, 535, 6, integer(spec.elevation_unit));
+    put(a, 529, 6, integer(model.ground_unit));
+    put(a, 535, 6, integer(model.elevation_unit));
     put(a, 541, 6, "4");
     // The quad's corners: a little outside the points, off the lattice as a real quad's are.
     double west = 0, east = 0, south = 0, north = 0;
     int low = 0, high = 0;
-    for (std::size_t i = 0; i < spec.profiles.size(); ++i) {
-        const DemProfile& p = spec.profiles[i];
-        const double top = p.y + spec.dy * (static_cast<double>(p.values.size()) - 1);
+    for (std::size_t i = 0; i < model.profiles.size(); ++i) {
+        const DemProfile& p = model.profiles[i];
+        const double top = p.y + model.dy * (static_cast<double>(p.values.size()) - 1);
         west = i == 0 ? p.x : std::min(west, p.x);
         east = i == 0 ? p.x : std::max(east, p.x);
         south = i == 0 ? p.y : std::min(south, p.y);
@@ -67,17 +67,17 @@ std::string nativeDem(const DemSpec& spec) {
     for (int i = 0; i < 8; ++i) put(a, 547 + 24 * i, 24, fortranReal(corners[i]));
     put(a, 739, 24, fortranReal(low));
     put(a, 763, 24, fortranReal(high));
-    put(a, 817, 12, fortranReal(spec.dx, 12, 6));
-    put(a, 829, 12, fortranReal(spec.dy, 12, 6));
-    put(a, 841, 12, fortranReal(spec.dz, 12, 6));
+    put(a, 817, 12, fortranReal(model.dx, 12, 6));
+    put(a, 829, 12, fortranReal(model.dy, 12, 6));
+    put(a, 841, 12, fortranReal(model.dz, 12, 6));
     put(a, 853, 6, "1");
     const long count =
-        spec.profiles_in_a >= 0 ? spec.profiles_in_a : static_cast<long>(spec.profiles.size());
+        model.profiles_in_a >= 0 ? model.profiles_in_a : static_cast<long>(model.profiles.size());
     put(a, 859, 6, integer(count));
-    put(a, 891, 2, integer(spec.horizontal_datum));
+    put(a, 891, 2, integer(model.horizontal_datum));
     finish(a);
     long column = 0;
-    for (const DemProfile& p : spec.profiles) {
+    for (const DemProfile& p : model.profiles) {
         std::string record(kRecord, ' ');
         put(record, 1, 6, "1");
         put(record, 7, 6, integer(++column));
@@ -104,19 +104,19 @@ std::string nativeDem(const DemSpec& spec) {
     return out;
 }
 
-DemSpec quadShapedDem(const std::vector<int>& start_rows, const std::vector<int>& lengths,
-                      int base) {
-    DemSpec spec;
+DemContents quadShapedDem(const std::vector<int>& start_rows, const std::vector<int>& lengths,
+                          int base) {
+    DemContents model;
     const double west = 566700, south = 5177550;
     int value = base;
     for (std::size_t c = 0; c < start_rows.size(); ++c) {
         DemProfile p;
-        p.x = west + spec.dx * static_cast<double>(c);
-        p.y = south + spec.dy * start_rows[c];
+        p.x = west + model.dx * static_cast<double>(c);
+        p.y = south + model.dy * start_rows[c];
         for (int k = 0; k < lengths[c]; ++k) p.values.push_back(value++);
-        spec.profiles.push_back(p);
+        model.profiles.push_back(p);
     }
-    return spec;
+    return model;
 }
 
 }  // namespace marlwood::testsupport

@@ -13,7 +13,7 @@ struct DemProfile {
     double datum = 0;
 };
 
-struct DemSpec {
+struct DemContents {
     std::string name = "TEST QUAD";
     int reference_system = 1, zone = 15, ground_unit = 2, elevation_unit = 1;
     int horizontal_datum = 1;
@@ -26,11 +26,11 @@ struct DemSpec {
 // A Fortran D24.15 field: 24 characters, the exponent written with D.
 std::string fortranReal(double v, int width = 24, int decimals = 15);
 
-std::string nativeDem(const DemSpec& spec);
+std::string nativeDem(const DemContents& model);
 
 // Profiles of a quad whose edges are not on the lattice: column c starts `start_rows[c]` rows
 // north of the lattice's southern row and holds `lengths[c]` points; values count up from `base`.
-DemSpec quadShapedDem(const std::vector<int>& start_rows, const std::vector<int>& lengths,
-                      int base);
+DemContents quadShapedDem(const std::vector<int>& start_rows, const std::vector<int>& lengths,
+                          int base);
 
 }  // namespace marlwood::testsupport

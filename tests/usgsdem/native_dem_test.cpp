@@ -16,7 +16,7 @@
 namespace marlwood::usgsdem {
 namespace {
 
-using testsupport::DemSpec;
+using testsupport::DemContents;
 using testsupport::nativeDem;
 using testsupport::quadShapedDem;
 
@@ -122,8 +122,8 @@ TEST(NativeDemLattice, PointsArePlacedByTheirCoordinates) {
         {{0, 0}, {1, 150}, nullptr},
     };
     for (const auto& c : cases) {
-        DemSpec spec = quadShapedDem(c.start_rows, c.lengths, 1);
-        const std::string grid = readAndRender(nativeDem(spec));
+        DemContents model = quadShapedDem(c.start_rows, c.lengths, 1);
+        const std::string grid = readAndRender(nativeDem(model));
         if (c.grid == nullptr) {
             ASSERT_EQ(grid.size(), 150u * 3u) << grid;  // 150 rows of 2 cells and a '/'
             EXPECT_EQ(grid.substr(0, 6), ".1/.0/");     // values 151 and 150
@@ -133,19 +133,19 @@ TEST(NativeDemLattice, PointsArePlacedByTheirCoordinates) {
         EXPECT_EQ(grid, c.grid);
         // Line ends after each record change nothing.
         for (const char* end : {"\n", "\r\n"}) {
-            spec.line_end = end;
-            EXPECT_EQ(readAndRender(nativeDem(spec)), c.grid);
+            model.line_end = end;
+            EXPECT_EQ(readAndRender(nativeDem(model)), c.grid);
         }
     }
 }
 
 TEST(NativeDemFile, DamagedFilesGetOneLine) {
-    const auto with = [](std::function<void(DemSpec&)> change) {
-        DemSpec spec = quadShapedDem({0, 1, 2}, {2, 200, 2}, 1);
-        change(spec);
-        return nativeDem(spec);
+    const auto with = [](std::function<void(DemContents&)> change) {
+        DemContents model = quadShapedDem({0, 1, 2}, {2, 200, 2}, 1);
+        change(model);
+        return nativeDem(model);
     };
-    const std::string good = with([](DemSpec&) {});
+    const std::string good = with([](DemContents&) {});
     const auto patched = [&](std::size_t at, const std::string& text) {
         std::string bytes = good;
         bytes.replace(at, text.size(), text);
@@ -161,16 +161,16 @@ TEST(NativeDemFile, DamagedFilesGetOneLine) {
         {good.substr(0, 2048 + 500), "profile 2 is cut short"},
         {good.substr(0, 3072), "profile 2 gives 200 elevations, but the file ends after 146"},
         {good.substr(0, 5120 - 1), "profile 3 is cut short"},
-        {with([](DemSpec& s) { s.reference_system = 0; }), "record A: a geographic DEM"},
-        {with([](DemSpec& s) { s.reference_system = 2; }), "record A: a state plane DEM"},
-        {with([](DemSpec& s) { s.reference_system = 7; }), "record A: planimetric reference"},
-        {with([](DemSpec& s) { s.zone = 61; }), "record A: UTM zone 61 is not 1 to 60"},
-        {with([](DemSpec& s) { s.ground_unit = 1; }), "record A: ground unit 1"},
-        {with([](DemSpec& s) { s.dx = 0; }), "record A: the posting 0 is not"},
-        {with([](DemSpec& s) { s.dz = 0; }), "record A: the z resolution 0"},
-        {with([](DemSpec& s) { s.profiles_in_a = 0; }), "record A gives 0 profiles"},
-        {with([](DemSpec& s) { s.profiles_in_a = 999999; }), "record A gives 999999 profiles"},
-        {with([](DemSpec& s) { s.profiles_in_a = 4; }), "the file ends after 3 of the 4"},
+        {with([](DemContents& s) { s.reference_system = 0; }), "record A: a geographic DEM"},
+        {with([](DemContents& s) { s.reference_system = 2; }), "record A: a state plane DEM"},
+        {with([](DemContents& s) { s.reference_system = 7; }), "record A: planimetric reference"},
+        {with([](DemContents& s) { s.zone = 61; }), "record A: UTM zone 61 is not 1 to 60"},
+        {with([](DemContents& s) { s.ground_unit = 1; }), "record A: ground unit 1"},
+        {with([](DemContents& s) { s.dx = 0; }), "record A: the posting 0 is not"},
+        {with([](DemContents& s) { s.dz = 0; }), "record A: the z resolution 0"},
+        {with([](DemContents& s) { s.profiles_in_a = 0; }), "record A gives 0 profiles"},
+        {with([](DemContents& s) { s.profiles_in_a = 999999; }), "record A gives 999999 profiles"},
+        {with([](DemContents& s) { s.profiles_in_a = 4; }), "the file ends after 3 of the 4"},
         {patched(162, "     x"), "record A: the zone \"     x\" (bytes 163-168) is not a number"},
         {patched(816, "  3.0D+0x  "), "record A: the x resolution"},
         {patched(1024 + 12, "    -1"), "profile 1 gives -1 elevations"},
