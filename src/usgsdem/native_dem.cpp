@@ -116,13 +116,10 @@ Result<RecordA> parseRecordA(std::string_view record) {
         std::size_t first, last;
         const char* what;
     } integers[] = {
-        {&RecordA::level, 145, 150, "level code"},
-        {&RecordA::pattern, 151, 156, "elevation pattern"},
         {&RecordA::reference_system, 157, 162, "planimetric reference system"},
         {&RecordA::zone, 163, 168, "zone"},
         {&RecordA::ground_unit, 529, 534, "ground unit"},
         {&RecordA::elevation_unit, 535, 540, "elevation unit"},
-        {&RecordA::rows, 853, 858, "number of rows"},
         {&RecordA::columns, 859, 864, "number of profiles"},
         {&RecordA::horizontal_datum, 891, 892, "horizontal datum"},
     };
@@ -145,9 +142,13 @@ Result<RecordA> parseRecordA(std::string_view record) {
         if (!v) return v.error();
         a.*field.slot = *v;
     }
+    // Fields marlwood only shows: what does not parse reads as 0 rather than refusing the file.
+    a.level = parseInteger(bytes(record, 145, 150)).value_or(0);
+    a.pattern = parseInteger(bytes(record, 151, 156)).value_or(0);
+    a.rows = parseInteger(bytes(record, 853, 858)).value_or(0);
     for (std::size_t i = 0; i < 2; ++i) {
-        Result<double> v = f.real(739 + 24 * i, 762 + 24 * i, i == 0 ? "minimum" : "maximum");
-        (i == 0 ? a.min_elevation : a.max_elevation) = v ? *v : 0;  // shown only, never used
+        const std::optional<double> v = parseReal(bytes(record, 739 + 24 * i, 762 + 24 * i));
+        (i == 0 ? a.min_elevation : a.max_elevation) = v.value_or(0);
     }
 
     if (a.reference_system == kGeographic) {

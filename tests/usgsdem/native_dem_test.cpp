@@ -172,6 +172,8 @@ TEST(NativeDemFile, DamagedFilesGetOneLine) {
         {with([](DemContents& s) { s.profiles_in_a = 999999; }), "record A gives 999999 profiles"},
         {with([](DemContents& s) { s.profiles_in_a = 4; }), "the file ends after 3 of the 4"},
         {patched(162, "     x"), "record A: the zone \"     x\" (bytes 163-168) is not a number"},
+        {patched(534, "  feet"), "record A: the elevation unit \"  feet\" (bytes 535-540)"},
+        {patched(890, "x"), "record A: the horizontal datum \"x1\""},
         {patched(816, "  3.0D+0x  "), "record A: the x resolution"},
         {patched(1024 + 12, "    -1"), "profile 1 gives -1 elevations"},
         {patched(1024 + 12, "999999"), "profile 1 gives 999999 elevations"},
@@ -198,6 +200,9 @@ TEST(NativeDemFile, DamagedFilesGetOneLine) {
     // The undamaged file reads, and what follows its last profile (record C, anything) is left.
     EXPECT_EQ(readAndRender(good).find("profile"), std::string::npos);
     EXPECT_EQ(readAndRender(good + "junk"), readAndRender(good));
+    // Fields only shown (level, pattern, rows, extremes) may hold anything.
+    EXPECT_EQ(readAndRender(patched(144, "LEVEL?PATRN?").replace(738, 48, std::string(48, 'z'))),
+              readAndRender(good));
 }
 
 TEST(NativeDemCells, ValuesAreHeldInWholeUnitsOrThousandths) {
