@@ -1,7 +1,6 @@
 #include "usgsdem/native_dem.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
