@@ -62,11 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                              lattice->rows - lattice->rows / 3,
                              lattice->columns - lattice->columns / 3};
     std::vector<std::int32_t> cells(static_cast<std::size_t>(window.rows * window.columns), -1);
-    const marlwood::Status laid =
-        dem::layDown(*read, *lattice, window, true, -32767000, [&](std::int64_t row) {
-            if (row < 0 || row >= window.rows) broken("a row outside the window");
-            return cells.data() + row * window.columns;
-        });
+    std::vector<std::int32_t*> rows;
+    for (std::int64_t r = 0; r < window.rows; ++r)
+        rows.push_back(cells.data() + r * window.columns);
+    const marlwood::Status laid = dem::layDown(*read, *lattice, window, true, -32767000, rows);
     if (!laid) expectOneLine(laid.message(), "layDown");
 
     // The same bytes through the pipeline's entry, as a source of its own.

@@ -1,6 +1,7 @@
 #include "pipeline/native_dem.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "geo/placement.h"
 #include "usgsdem/native_dem.h"
@@ -126,9 +127,10 @@ Result<DecodedGrid> decodeNativeDem(const ModuleSource& dem, const TransferMetad
     events.emit(event::DecodingStarted{metadata.grid_spacing});
     const std::int32_t per_unit = thousandths ? kThousandths : 1;
     ElevationGrid& grid = decoded->grid;
+    std::vector<std::int32_t*> rows(static_cast<std::size_t>(cells.rows));
+    for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = grid[r];
     if (Status laid =
-            usgsdem::layDown(loaded->dem, lattice, cells, thousandths, kNoData * per_unit,
-                             [&](std::int64_t row) { return grid[static_cast<std::size_t>(row)]; });
+            usgsdem::layDown(loaded->dem, lattice, cells, thousandths, kNoData * per_unit, rows);
         !laid) {
         return laid.error();
     }

@@ -336,9 +336,9 @@ Result<NativeDem> readNativeDem(RecordReader& reader) {
         Result<ProfileHeader> header = parseProfileHeader(*record, p);
         if (!header) return header.error();
         Profile profile{header->x, header->y, header->datum, {}};
-        // Grown as the elevations are read: the count given is no promise the file keeps.
-        profile.values.reserve(
-            static_cast<std::size_t>(std::min(header->count, kFirstRecordElevations)));
+        // At most 65535 values: a count the file does not keep is refused before the next
+        // profile is read, so no more is held than one profile beyond what the file holds.
+        profile.values.reserve(static_cast<std::size_t>(header->count));
         std::int64_t in_record = 0;
         for (std::int64_t i = 0; i < header->count; ++i) {
             const ElevationPlace place = elevationPlace(i);
@@ -435,7 +435,10 @@ std::optional<std::int32_t> cellValue(std::int32_t written, double datum, double
 }
 
 Status layDown(const NativeDem& dem, const Lattice& lattice, const Window& window, bool thousandths,
-               std::int32_t void_cell, const std::function<std::int32_t*(std::int64_t)>& row_of) {
+               std::int32_t void_cell, std::span<std::int32_t* const> rows_of_window) {
+    if (static_cast<std::int64_t>(rows_of_window.size()) < window.rows) {
+        return failure("the grid holds fewer rows than the window");
+    }
     const double south = lattice.north - static_cast<double>(lattice.rows - 1) * lattice.dy;
     for (std::size_t i = 0; i < dem.profiles.size(); ++i) {
         const Profile& p = dem.profiles[i];
@@ -453,7 +456,7 @@ Status layDown(const NativeDem& dem, const Lattice& lattice, const Window& windo
                 return failure("profile " + std::to_string(i + 1) + ": elevation " +
                                std::to_string(k + 1) + " is beyond -1e6 to 1e6");
             }
-            row_of(row)[column] = *cell;
+            rows_of_window[static_cast<std::size_t>(row)][column] = *cell;
         }
     }
     return {};

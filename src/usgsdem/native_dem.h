@@ -6,9 +6,9 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -147,12 +147,12 @@ std::optional<std::int32_t> cellValue(std::int32_t written, double datum, double
                                       bool thousandths, std::int32_t void_cell);
 
 // Every point laid into the rows of a window of the lattice (`first_row`, `first_column`, of
-// `rows` by `columns`): `row_of` gives a window row's cells, every one void already. Points of the
-// window only are laid; an Error when a value is beyond any terrain.
+// `rows` by `columns`): `rows_of_window` holds a window row's cells for each, every one void
+// already. Points of the window only are laid; an Error when a value is beyond any terrain.
 struct Window {
     std::int64_t first_row = 0, first_column = 0, rows = 0, columns = 0;
 };
 Status layDown(const NativeDem& dem, const Lattice& lattice, const Window& window, bool thousandths,
-               std::int32_t void_cell, const std::function<std::int32_t*(std::int64_t)>& row_of);
+               std::int32_t void_cell, std::span<std::int32_t* const> rows_of_window);
 
 }  // namespace marlwood::usgsdem

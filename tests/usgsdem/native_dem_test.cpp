@@ -97,8 +97,10 @@ std::string readAndRender(const std::string& bytes) {
     std::vector<std::vector<std::int32_t>> rows(
         static_cast<std::size_t>(lattice->rows),
         std::vector<std::int32_t>(static_cast<std::size_t>(lattice->columns), -32767));
-    const Status laid = layDown(*dem, *lattice, {0, 0, lattice->rows, lattice->columns}, false,
-                                -32767, [&](std::int64_t r) { return rows[r].data(); });
+    std::vector<std::int32_t*> pointers;
+    for (auto& row : rows) pointers.push_back(row.data());
+    const Status laid =
+        layDown(*dem, *lattice, {0, 0, lattice->rows, lattice->columns}, false, -32767, pointers);
     if (!laid) return laid.message();
     std::string shown;
     for (const auto& row : rows) {
