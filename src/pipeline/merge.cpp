@@ -97,13 +97,14 @@ std::uint64_t heldWhileDecoding(const std::vector<MergePiece>& pieces) {
         if (!m.native_dem.bytes) {
             largest_deferred = std::max(largest_deferred, m.native_dem.heldBytes());
         }
-        // A native DEM is decoded whole before it is laid down, as a resampled piece is.
+        // A native DEM is decoded whole before it is laid down, as a resampled piece is, beside
+        // its elevations as read (at most as many again).
         if (piece.resampled || isNativeDem(m)) {
             const GridSize& size = piece.metadata.size;
-            largest_resampled =
-                std::max(largest_resampled, (static_cast<std::uint64_t>(size.rows) + 1) *
-                                                static_cast<std::uint64_t>(size.columns) *
-                                                sizeof(std::int32_t));
+            const std::uint64_t grid = (static_cast<std::uint64_t>(size.rows) + 1) *
+                                       static_cast<std::uint64_t>(size.columns) *
+                                       sizeof(std::int32_t);
+            largest_resampled = std::max(largest_resampled, isNativeDem(m) ? 2 * grid : grid);
         }
     }
     return held + largest_deferred + largest_resampled;
