@@ -245,6 +245,14 @@ TEST(NativeDemAgainstGdal, CommandLineConvertsItAsTheTransfer) {
         ASSERT_EQ(b.status, 0) << b.err;
         EXPECT_TRUE(testsupport::readFile(tmp / "ours.out") ==
                     testsupport::readFile(tmp / "transfer.out"));
+        // The picture beside the terrain, when asked for, too.
+        EXPECT_EQ(fs::exists(tmp / "ours.png"), fs::exists(tmp / "transfer.png"));
+        if (fs::exists(tmp / "ours.png")) {
+            EXPECT_TRUE(testsupport::readFile(tmp / "ours.png") ==
+                        testsupport::readFile(tmp / "transfer.png"));
+            fs::remove(tmp / "ours.png");
+            fs::remove(tmp / "transfer.png");
+        }
     }
 
     // A geographic DEM (GDAL writes one from the transfer warped to degrees), and damaged files.
