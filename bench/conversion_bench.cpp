@@ -20,6 +20,8 @@
 #include "conversation.h"
 #include "grid/elevation_grid.h"
 #include "grid/void_fill.h"
+#include "native_dem_writer.h"
+#include "pipeline/native_dem.h"
 #include "pipeline/terrain.h"
 #include "pipeline/writers.h"
 #include "sdts/module_reader.h"
@@ -264,8 +266,60 @@ void BM_FillVoids(benchmark::State& state, Voids voids) {
     setRates(state, f, 4 * f.cells());
 }
 
+// A native DEM of a 10 m or 30 m quad's shape (1,087 or 323 profiles, each starting a row
+// further north than its western neighbour every 40 profiles, as a quad's edge leans), read as a
+// conversion reads it: its metadata, then its grid, each a pass over the file.
+void BM_ReadNativeDem(benchmark::State& state, Quad quad) {
+    const bool ten = quad == Quad::Bfp32At10m;
+    const int profiles = ten ? 1087 : 323, points = ten ? 1391 : 467;
+    std::vector<int> starts, lengths;
+    for (int c = 0; c < profiles; ++c) {
+        starts.push_back(c / 40);
+        lengths.push_back(points - c / 40);
+    }
+    marlwood::testsupport::DemContents model =
+        marlwood::testsupport::quadShapedDem(starts, lengths, 0);
+    model.dx = model.dy = ten ? 10 : 30;
+    for (std::size_t c = 0; c < model.profiles.size(); ++c) {
+        model.profiles[c].x = 566700 + model.dx * static_cast<double>(c);
+        model.profiles[c].y = 5177550 + model.dy * starts[c];
+        for (std::size_t k = 0; k < model.profiles[c].values.size(); ++k) {
+            model.profiles[c].values[k] = static_cast<int>(600 + (c * 7 + k * 3) % 900);
+        }
+    }
+    const std::string path = benchDir() / (ten ? "q10.dem" : "q30.dem");
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << marlwood::testsupport::nativeDem(model);
+    }
+    const marlwood::ModuleSource source(path);
+    marlwood::NoEvents events;
+    std::int64_t cells = 0;
+    for (auto _ : state) {
+        const auto metadata = marlwood::readNativeDemMetadata(source, true, events);
+        const auto decoded =
+            metadata ? marlwood::decodeNativeDem(source, *metadata, nullptr, false, events)
+                     : marlwood::Result<marlwood::DecodedGrid>(metadata.error());
+        if (!decoded) {
+            state.SkipWithError(decoded.message().c_str());
+            break;
+        }
+        cells = std::int64_t{decoded->size.rows} * decoded->size.columns;
+    }
+    state.counters["cells/s"] = benchmark::Counter(static_cast<double>(cells),
+                                                   benchmark::Counter::kIsIterationInvariantRate);
+    state.SetBytesProcessed(state.iterations() * fileSize(path));
+    removeFile(path);
+}
+
 }  // namespace
 
+BENCHMARK_CAPTURE(BM_ReadNativeDem, quad_10m, Quad::Bfp32At10m)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_ReadNativeDem, quad_30m, Quad::Bi16At30m)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Conversion, bfp32_10m, Quad::Bfp32At10m)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -1,6 +1,6 @@
-// fuzz_seeds <conversion dir> <decode-row dir> <archive dir> <iso8211 dir>: writes the seed
-// corpora, one file per seed, from the test-transfer writer and the real transfers in
-// tests/data/usgs/.
+// fuzz_seeds <conversion dir> <decode-row dir> <archive dir> <iso8211 dir> <usgsdem dir>: writes
+// the seed corpora, one file per seed, from the test-transfer writer, the native DEM writer and
+// the real transfers in tests/data/usgs/.
 #include <array>
 #include <cctype>
 #include <cmath>
@@ -12,6 +12,7 @@
 #include "archive_maker.h"
 #include "files.h"
 #include "fuzz_input.h"
+#include "native_dem_writer.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
 
@@ -70,17 +71,19 @@ std::string georeferenceInOneModule() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
+    if (argc != 6) {
         std::fprintf(stderr,
                      "usage: fuzz_seeds <conversion dir> <decode-row dir> <archive dir> "
-                     "<iso8211 dir>\n");
+                     "<iso8211 dir> <usgsdem dir>\n");
         return 2;
     }
     const fs::path conversion_dir = argv[1];
     const fs::path decode_dir = argv[2];
     const fs::path archive_dir = argv[3];
     const fs::path iso8211_dir = argv[4];
-    for (const fs::path& dir : {conversion_dir, decode_dir, archive_dir, iso8211_dir}) {
+    const fs::path usgsdem_dir = argv[5];
+    for (const fs::path& dir :
+         {conversion_dir, decode_dir, archive_dir, iso8211_dir, usgsdem_dir}) {
         fs::create_directories(dir);
     }
 
@@ -195,8 +198,33 @@ int main(int argc, char** argv) {
             ++modules;
         }
     }
-    std::printf("fuzz_seeds: %zu seeds each in %s and %s, %d in %s, %d in %s\n", seeds.size(),
-                conversion_dir.c_str(), decode_dir.c_str(), archives, archive_dir.c_str(), modules,
-                iso8211_dir.c_str());
+    // Native DEMs from their writer: quads whose profiles start at different northings, with
+    // and without line ends, profiles past their first record, a datum and a finer z.
+    const struct {
+        const char* name;
+        std::vector<int> start_rows, lengths;
+        const char* line_end;
+        double dz, datum;
+    } dems[] = {
+        {"quad-3", {0, 1, 2}, {3, 4, 3}, "", 1, 0},
+        {"quad-lf", {2, 0, 1, 3}, {5, 8, 6, 2}, "\n", 1, 0},
+        {"quad-crlf", {0, 0}, {150, 320}, "\r\n", 0.1, 0},
+        {"datum", {1, 0, 0, 2, 1}, {10, 12, 12, 9, 11}, "", 1, 250},
+    };
+    int native = 0;
+    for (const auto& d : dems) {
+        ts::DemContents model = ts::quadShapedDem(d.start_rows, d.lengths, 600);
+        model.line_end = d.line_end;
+        model.dz = d.dz;
+        for (auto& profile : model.profiles) {
+            profile.datum = d.datum;
+            profile.values.back() = -32767;
+        }
+        ts::writeFile(usgsdem_dir / (std::string(d.name) + ".dem"), ts::nativeDem(model));
+        ++native;
+    }
+    std::printf("fuzz_seeds: %zu seeds each in %s and %s, %d in %s, %d in %s, %d in %s\n",
+                seeds.size(), conversion_dir.c_str(), decode_dir.c_str(), archives,
+                archive_dir.c_str(), modules, iso8211_dir.c_str(), native, usgsdem_dir.c_str());
     return 0;
 }

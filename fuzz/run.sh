@@ -24,12 +24,12 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$findings"
 
 "$bin/fuzz_seeds" "$work/seeds/conversion" "$work/seeds/decode_row" "$work/seeds/archive" \
-  "$work/seeds/iso8211"
+  "$work/seeds/iso8211" "$work/seeds/usgsdem"
 
 status=0
 # First every input that once found a fault, kept under fuzz/regressions/TARGET/: each must now run
 # clean.
-for target in conversion decode_row archive iso8211; do
+for target in conversion decode_row archive iso8211 usgsdem; do
   kept=(fuzz/regressions/"$target"/*)
   [ -e "${kept[0]}" ] || continue
   printf '\n---- fuzz_%s replays %s kept inputs\n' "$target" "${#kept[@]}"
@@ -40,7 +40,7 @@ for target in conversion decode_row archive iso8211; do
   fi
 done
 
-for target in conversion decode_row archive iso8211; do
+for target in conversion decode_row archive iso8211 usgsdem; do
   printf '\n---- fuzz_%s for %s s\n' "$target" "$seconds"
   mkdir -p "$work/corpus/$target"
   log=$work/$target.log

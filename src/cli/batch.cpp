@@ -48,8 +48,9 @@ ConversionTarget targetFor(const Options& options, const Transfer& transfer) {
 // The files a transfer is read from: its module files, or its archive.
 std::vector<std::string> inputFiles(const std::string& source, const TransferModules& modules) {
     std::vector<std::string> files{source};
-    for (const ModuleSource* m : {&modules.cel0, &modules.ldef, &modules.spdm, &modules.ddsh,
-                                  &modules.iref, &modules.rsdf, &modules.xref, &modules.ddom}) {
+    for (const ModuleSource* m :
+         {&modules.cel0, &modules.ldef, &modules.spdm, &modules.ddsh, &modules.iref, &modules.rsdf,
+          &modules.xref, &modules.ddom, &modules.native_dem}) {
         if (!m->name.empty() && !m->bytes) files.push_back(m->name);
     }
     return files;

@@ -332,8 +332,9 @@ std::string helpText() {
         "       marlwood                (no arguments: the interactive dialogue)\n"
         "\n"
         "Converts USGS SDTS DEM transfers into Terragen .ter files. A SOURCE is a module prefix\n"
-        "(/data/7172 for /data/7172cel0.ddf ...), a directory holding one transfer, or a USGS\n"
-        "archive (.tar.gz, .tgz or .tar), read in place.\n"
+        "(/data/7172 for /data/7172cel0.ddf ...), a directory holding one transfer, a USGS\n"
+        "archive (.tar.gz, .tgz or .tar), read in place, or a USGS native ASCII DEM in UTM\n"
+        "(.dem or .dem.gz).\n"
         "\n"
         "Options:\n";
     constexpr std::size_t kHelpColumn = 24;

@@ -20,6 +20,7 @@ std::string postingText(double posting_m) {
 std::string valueTypeText(ValueType type) {
     if (type == kBi16) return "BI16";
     if (type == kBfp32) return "BFP32";
+    if (type == kAsciiDem) return "ASCII DEM";
     return "value type unknown";
 }
 

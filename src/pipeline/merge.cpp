@@ -10,6 +10,7 @@
 #include "geo/projection.h"
 #include "grid/grid_overlay.h"
 #include "grid/resample.h"
+#include "pipeline/native_dem.h"
 #include "sdts/record_decoder.h"
 #include "ter/ter_writer.h"
 
@@ -92,13 +93,19 @@ std::uint64_t heldWhileDecoding(const std::vector<MergePiece>& pieces) {
              {&m.cel0, &m.ldef, &m.spdm, &m.ddsh, &m.iref, &m.rsdf, &m.xref, &m.ddom}) {
             if (module->bytes) held += module->bytes->size();
         }
+        if (m.native_dem.bytes) held += m.native_dem.bytes->size();
         if (!m.cel0.bytes) largest_deferred = std::max(largest_deferred, m.cel0.heldBytes());
-        if (piece.resampled) {
+        if (!m.native_dem.bytes) {
+            largest_deferred = std::max(largest_deferred, m.native_dem.heldBytes());
+        }
+        // A native DEM is decoded whole before it is laid down, as a resampled piece is, beside
+        // its elevations as read (at most as many again).
+        if (piece.resampled || isNativeDem(m)) {
             const GridSize& size = piece.metadata.size;
-            largest_resampled =
-                std::max(largest_resampled, (static_cast<std::uint64_t>(size.rows) + 1) *
-                                                static_cast<std::uint64_t>(size.columns) *
-                                                sizeof(std::int32_t));
+            const std::uint64_t grid = (static_cast<std::uint64_t>(size.rows) + 1) *
+                                       static_cast<std::uint64_t>(size.columns) *
+                                       sizeof(std::int32_t);
+            largest_resampled = std::max(largest_resampled, isNativeDem(m) ? 2 * grid : grid);
         }
     }
     return held + largest_deferred + largest_resampled;
@@ -251,6 +258,23 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
         }
     }
     return {};
+}
+
+// A native DEM piece on the lattice: its grid decoded whole (it is read whole anyway), then laid
+// down a row at a time as a transfer's rows are. Its extremes, in whole units.
+template <typename LayDown>
+Result<Extremes> layDownNativeDem(const MergePiece& piece, bool thousandths,
+                                  std::vector<std::int32_t>& row, LayDown&& lay_down,
+                                  EventSink& events) {
+    Result<DecodedGrid> whole =
+        decodeTransfer(piece.modules, piece.metadata, MetadataReading::Strict, thousandths, events);
+    if (!whole) return whole.error();
+    for (std::int32_t r = 0; r < whole->size.rows; ++r) {
+        const std::int32_t* cells = whole->grid[static_cast<std::size_t>(r)];
+        std::copy(cells, cells + whole->size.columns, row.begin());
+        lay_down(r);
+    }
+    return whole->extremes;
 }
 
 }  // namespace
@@ -467,6 +491,13 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
             merged.disagreements +=
                 overlayRow(row.data() + first, into + column + first, end - first, valid_above);
         };
+        if (isNativeDem(piece.modules)) {
+            Result<Extremes> own = layDownNativeDem(piece, thousandths, row, lay_down, events);
+            if (!own) return own.error();
+            extremes = first ? *own : unionOf(extremes, *own);
+            first = false;
+            continue;
+        }
         std::int32_t decoding = -1;
         openCel0AtFirstRecord(reader, piece.modules.cel0);
         if (!reader.isOpen()) events.emit(event::ModuleUnreadable{piece.modules.cel0.name});

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "geo/placement.h"
+#include "pipeline/native_dem.h"
 #include "platform/platform.h"
 #include "sdts/metadata_readers.h"
 #include "sdts/record_decoder.h"
@@ -85,6 +86,7 @@ std::string noMemoryProblem(const GridSize& size) {
 Result<TransferMetadata> readTransferMetadata(const TransferModules& modules,
                                               MetadataReading reading, bool placed,
                                               EventSink& events) {
+    if (isNativeDem(modules)) return readNativeDemMetadata(modules.native_dem, placed, events);
     Result<TransferMetadata> metadata = reading == MetadataReading::Walks
                                             ? readWalks(modules, events)
                                             : readStrict(modules, placed, events);
@@ -163,6 +165,9 @@ Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths,
 
 Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const TransferMetadata& metadata,
                                    MetadataReading reading, bool thousandths, EventSink& events) {
+    if (isNativeDem(modules)) {
+        return decodeNativeDem(modules.native_dem, metadata, nullptr, thousandths, events);
+    }
     Result<DecodedGrid> decoded = allocateDecodedGrid(metadata.size, thousandths);
     if (!decoded) return decoded;
     Cel0Pass pass(modules, metadata, thousandths, events);
@@ -176,6 +181,9 @@ Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const Transfe
 
 Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferMetadata& metadata,
                                  const CellWindow& window, bool thousandths, EventSink& events) {
+    if (isNativeDem(modules)) {
+        return decodeNativeDem(modules.native_dem, metadata, &window, thousandths, events);
+    }
     Result<DecodedGrid> decoded = allocateDecodedGrid(
         {window.rows, window.columns, std::min(window.rows, window.columns) - 1}, thousandths);
     if (!decoded) return decoded;
@@ -219,6 +227,11 @@ Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferM
 
 Extremes decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
                         EventSink& events) {
+    if (isNativeDem(modules)) {
+        // Its metadata was read whole, so only a file changed since gives nothing here.
+        const Result<Extremes> extremes = nativeDemExtremes(modules.native_dem);
+        return extremes ? *extremes : Extremes{0, 9000};
+    }
     // Every record goes through the decoder as in a conversion; only the extremes are kept.
     std::vector<std::int32_t> row(static_cast<std::size_t>(metadata.size.columns) + 1);
     DecoderState decoder;

@@ -292,6 +292,28 @@ FoundTransfer readArchiveFile(const std::string& path, Cel0Reading cel0_reading)
     }
     return readOpened(a.get(), path, cel0_reading == Cel0Reading::WhenOpened ? &path : nullptr);
 }
+
+Result<std::string> gunzipFile(const std::string& path, std::uint64_t bound) {
+    if (auto library = archiveLibrary(); !library) return library.error();
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                               &std::fclose);
+    if (!file) return failure("cannot read the file: " + printable(std::strerror(errno)));
+    ArchivePtr a(la().read_new());
+    if (!a) return failure("cannot be unpacked: out of memory");
+    la().support_filter_gzip(a.get());
+    la().support_format_raw(a.get());
+    archive_entry* entry = nullptr;
+    if (la().open_FILE(a.get(), file.get()) != ARCHIVE_OK ||
+        la().next_header(a.get(), &entry) != ARCHIVE_OK) {
+        return failure("cannot be unpacked: " + errorOf(a.get()));
+    }
+    if (la().filter_code(a.get(), 0) != ARCHIVE_FILTER_GZIP) return failure("is not gzip data");
+    std::string bytes;
+    if (std::string problem = readData(a.get(), bound, "a DEM", bytes); !problem.empty()) {
+        return failure(problem);
+    }
+    return bytes;
+}
 }  // namespace source_detail
 
 }  // namespace marlwood

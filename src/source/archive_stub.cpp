@@ -18,6 +18,9 @@ namespace source_detail {
 FoundTransfer readArchiveFile(const std::string&, Cel0Reading) {
     return failure(std::string(kNoArchivesLine));
 }
+Result<std::string> gunzipFile(const std::string&, std::uint64_t) {
+    return failure(std::string(kNoGzipLine));
+}
 }  // namespace source_detail
 
 }  // namespace marlwood

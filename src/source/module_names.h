@@ -60,6 +60,16 @@ std::string archiveStem(std::string_view archive_name, const std::string& fallba
 // Reads the archive file `path` (a regular file); in the build without libarchive, refuses it.
 FoundTransfer readArchiveFile(const std::string& path, Cel0Reading cel0_reading);
 
+// Whether a name ends in .dem or .dem.gz, in any case: a USGS native DEM.
+bool hasNativeDemExtension(std::string_view name);
+
+// The bytes of the gzipped file `path` (a regular file), unpacked within `bound`; in the build
+// without libarchive, refused with kNoGzipLine.
+Result<std::string> gunzipFile(const std::string& path, std::uint64_t bound);
+
+inline constexpr std::string_view kNoGzipLine =
+    "this build cannot unpack a gzipped DEM: gunzip it first and give the .dem file";
+
 // The line of a build that cannot read archives.
 inline constexpr std::string_view kNoArchivesLine =
     "this build reads module prefixes and directories only, not archives: unpack the archive "

@@ -1,8 +1,10 @@
 #include "source/transfer_source.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -46,6 +48,10 @@ std::optional<ModuleName> matchModuleName(std::string_view base_name, bool allow
 std::string_view baseName(std::string_view path) {
     const std::size_t slash = path.find_last_of("/\\");
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool hasNativeDemExtension(std::string_view name) {
+    return endsWithNoCase(name, ".dem") || endsWithNoCase(name, ".dem.gz");
 }
 
 bool hasArchiveExtension(std::string_view name) {
@@ -142,7 +148,7 @@ FoundTransfer fromPrefix(const std::string& prefix) {
 FoundTransfer fromDirectory(const std::string& directory) {
     // Prefix -> the names found for each module, sorted, so any choice is the same on every run.
     std::map<std::string, std::array<std::vector<std::string>, kModuleKinds.size()>> by_prefix;
-    std::vector<std::string> archives;
+    std::vector<std::string> archives, dems;
     std::error_code error;
     for (fs::directory_iterator it(directory, error), end; !error && it != end;
          it.increment(error)) {
@@ -151,6 +157,8 @@ FoundTransfer fromDirectory(const std::string& directory) {
             by_prefix[module->prefix][module->kind].push_back(name);
         } else if (hasArchiveExtension(name)) {
             archives.push_back(name);
+        } else if (hasNativeDemExtension(name)) {
+            dems.push_back(name);
         }
     }
     if (error) return failure("cannot list the directory: " + error.message());
@@ -166,6 +174,10 @@ FoundTransfer fromDirectory(const std::string& directory) {
         if (!archives.empty()) {
             std::sort(archives.begin(), archives.end());
             line += "; to read an archive, give its path: " + printable(archives.front());
+        }
+        if (!dems.empty()) {
+            std::sort(dems.begin(), dems.end());
+            line += "; to read a native DEM, give its path: " + printable(dems.front());
         }
         return failure(line);
     }
@@ -214,6 +226,46 @@ FoundTransfer fromDirectory(const std::string& directory) {
     return transfer;
 }
 
+// What the gzip trailer gives as the unpacked size (modulo 4 GiB): what a gzipped DEM read when
+// opened will hold, as far as is known beforehand.
+std::uint64_t gzipUnpackedSize(const std::string& path) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                         &std::fclose);
+    unsigned char tail[4] = {};
+    if (!file || std::fseek(file.get(), -4, SEEK_END) != 0 ||
+        std::fread(tail, 1, 4, file.get()) != 4) {
+        return 0;
+    }
+    return tail[0] | (tail[1] << 8) | (tail[2] << 16) | (std::uint64_t{tail[3]} << 24);
+}
+
+FoundTransfer fromNativeDem(const std::string& path, Cel0Reading reading) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (!fs::exists(status)) return failure("no such DEM file");
+    if (!fs::is_regular_file(status)) return failure("the DEM is not a regular file");
+    Transfer transfer{path, archiveStem(path, "dem"), {}};
+    if (!endsWithNoCase(path, ".gz")) {
+        transfer.modules.native_dem = ModuleSource(path);
+        return transfer;
+    }
+    if (!archivesSupported()) return failure(std::string(kNoGzipLine));
+    if (reading == Cel0Reading::WhenOpened) {
+        const auto loader = [path]() -> Result<std::shared_ptr<const std::string>> {
+            Result<std::string> bytes = gunzipFile(path, kMaxNativeDemBytes);
+            if (!bytes) return bytes.error();
+            return std::make_shared<const std::string>(std::move(*bytes));
+        };
+        transfer.modules.native_dem = ModuleSource(path, loader, gzipUnpackedSize(path));
+        return transfer;
+    }
+    Result<std::string> bytes = gunzipFile(path, kMaxNativeDemBytes);
+    if (!bytes) return bytes.error();
+    transfer.modules.native_dem =
+        ModuleSource(path, std::make_shared<const std::string>(std::move(*bytes)));
+    return transfer;
+}
+
 }  // namespace
 
 Result<TransferModules> findPrefixModules(const std::string& prefix) {
@@ -232,7 +284,8 @@ Result<TransferModules> findPrefixModules(const std::string& prefix) {
 
 FoundTransfer findTransfer(const std::string& source, Cel0Reading cel0_reading) {
     if (source.empty())
-        return failure("no transfer named: give a module prefix, a directory or an archive");
+        return failure(
+            "no transfer named: give a module prefix, a directory, an archive or a .dem file");
     std::error_code error;
     const fs::file_status status = fs::status(source, error);
     if (fs::is_directory(status)) {
@@ -243,6 +296,7 @@ FoundTransfer findTransfer(const std::string& source, Cel0Reading cel0_reading) 
             return failure("cannot list the directory: " + printable(e.what()));
         }
     }
+    if (hasNativeDemExtension(source)) return fromNativeDem(source, cel0_reading);
     if (hasArchiveExtension(source)) {
         if (!archivesSupported()) return failure(std::string(kNoArchivesLine));
         if (!fs::exists(status)) return failure("no such archive");

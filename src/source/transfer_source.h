@@ -27,13 +27,18 @@ using FoundTransfer = Result<Transfer>;
 inline constexpr std::uint64_t kMaxMetadataModuleBytes = std::uint64_t{1} << 20;
 inline constexpr std::uint64_t kMaxCel0ModuleBytes = std::uint64_t{512} << 20;
 inline constexpr std::size_t kMaxArchiveMembers = 200;
+// A native DEM unpacked from gzip: a 10 m quad is about 10 MiB.
+inline constexpr std::uint64_t kMaxNativeDemBytes = kMaxCel0ModuleBytes;
 
 // A SOURCE is one of:
 //  - a module prefix as typed in the dialogue ("/data/7172" -> /data/7172cel0.ddf, ...), each
 //    module tried with the lower-case suffix, then the upper-case one ("CEL0.DDF");
 //  - a directory holding the modules of one transfer, found by name in either case;
 //  - a USGS archive (.tar.gz, .tgz, .tar, any case), read in place: nothing is unpacked to disk.
-//    Members that are themselves gzipped (...CEL0.DDF.GZ) are read too.
+//    Members that are themselves gzipped (...CEL0.DDF.GZ) are read too;
+//  - a USGS native DEM (.dem, or gzipped .dem.gz, any case): one file of ASCII records, its
+//    output stem the file name up to its first '.'. A gzipped one is unpacked in memory, when
+//    found (`Cel0Reading::WhenFound`) or each time it is read (`WhenOpened`).
 // All five modules a conversion reads must be found, and module files must open as regular files.
 // RSDF, XREF and DDOM (the georeference) are found the same way when present, never required:
 // one that is missing or does not open is left out (an empty name).

@@ -451,6 +451,82 @@ TEST(ArchiveSource, FilesOnDisk) {
     });
 }
 
+// A native DEM, plain or gzipped, found as a SOURCE whatever the case of its name: its bytes as
+// written (unpacked when found, or each time it is opened for a merge), or one line.
+TEST(NativeDemSource, FoundByNameOrRefused) {
+    const std::string dem(3 * 1024, '7');
+    const struct {
+        const char* name;
+        std::function<void(const ts::TempDir&)> setup;
+        std::string stem;   // empty: refused
+        std::string error;  // a part of the line
+    } cases[] = {
+        {"7172.dem", [&](const ts::TempDir& d) { ts::writeFile(d / "7172.dem", dem); }, "7172", ""},
+        {"Q.DEM", [&](const ts::TempDir& d) { ts::writeFile(d / "Q.DEM", dem); }, "Q", ""},
+        {"duluth.dem.gz",
+         [&](const ts::TempDir& d) { ts::writeFile(d / "duluth.dem.gz", ts::gzip(dem)); }, "duluth",
+         ""},
+        {"A.B.DEM.GZ",
+         [&](const ts::TempDir& d) { ts::writeFile(d / "A.B.DEM.GZ", ts::gzip(dem)); }, "A", ""},
+        {"none.dem", [](const ts::TempDir&) {}, "", "no such DEM file"},
+        {"p.dem", [](const ts::TempDir& d) { mkfifo((d / "p.dem").c_str(), 0600); }, "",
+         "not a regular file"},
+        {"text.dem.gz", [&](const ts::TempDir& d) { ts::writeFile(d / "text.dem.gz", dem); }, "",
+         "is not gzip data"},
+        {"cut.dem.gz",
+         [&](const ts::TempDir& d) {
+             ts::writeFile(d / "cut.dem.gz", ts::gzip(dem).substr(0, 20));
+         },
+         "", "cannot be"},
+        {"dir.dem",
+         [&](const ts::TempDir& d) {
+             fs::create_directory(d / "dir.dem");
+             ts::writeFile(d / "dir.dem/b.DEM", dem);
+             ts::writeFile(d / "dir.dem/a.dem.gz", dem);
+         },
+         "",
+         "holds no SDTS DEM modules (no file named like NNNNcel0.ddf); to read a native DEM, "
+         "give its path: a.dem.gz"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ts::TempDir dir;
+        c.setup(dir);
+        for (const Cel0Reading reading : {Cel0Reading::WhenFound, Cel0Reading::WhenOpened}) {
+            const FoundTransfer found = findTransfer(dir / c.name, reading);
+            if (c.stem.empty()) {
+                // A gzipped file cut short is found for a merge and refused when it is read.
+                if (found && found->modules.native_dem.load) {
+                    const auto loaded = found->modules.native_dem.load();
+                    ASSERT_FALSE(loaded);
+                    EXPECT_NE(loaded.message().find(c.error), std::string::npos)
+                        << loaded.message();
+                    continue;
+                }
+                ASSERT_FALSE(found);
+                EXPECT_NE(found.message().find(c.error), std::string::npos) << found.message();
+                EXPECT_EQ(found.message().find('\n'), std::string::npos);
+                continue;
+            }
+            ASSERT_TRUE(found) << found.message();
+            EXPECT_EQ(found->output_stem, c.stem);
+            const ModuleSource& m = found->modules.native_dem;
+            EXPECT_EQ(m.name, dir / c.name);
+            EXPECT_EQ(found->modules.cel0.name, "");
+            std::string bytes;
+            if (m.bytes) {
+                bytes = *m.bytes;
+            } else if (m.load) {
+                EXPECT_EQ(m.heldBytes(), dem.size());
+                bytes = **m.load();
+            } else {
+                bytes = ts::readFile(m.name);
+            }
+            EXPECT_EQ(bytes, dem);
+        }
+    }
+}
+
 // For a merge, an archive's CEL0 is held only while it is open: it is read again from the archive,
 // which must still hold it where it was.
 TEST(ArchiveSource, Cel0ReadWhenOpened) {
