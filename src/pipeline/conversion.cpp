@@ -64,6 +64,8 @@ Result<TransferConversion> convertTransfer(const TransferModules& modules,
         if (!cropped) return cropped.error();
         window = *cropped;
     }
+    const GridSize from = window ? GridSize{window->rows, window->columns} : metadata->size;
+    if (Status fits = resamplingProblem(from, settings); !fits) return fits.error();
     Result<DecodedGrid> decoded =
         window ? decodeWindow(modules, *metadata, *window, settings.keepsDecimals(), events)
                : decodeTransfer(modules, *metadata, MetadataReading::Strict,
