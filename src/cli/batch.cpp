@@ -357,7 +357,8 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         out << helpText();
     } else if (parsed->version) {
         out << versionText() << '\n';
-    } else if (parsed->output_file == kStandardOutput) {
+    } else if (parsed->output_file == kStandardOutput ||
+               (!parsed->output_file.empty() && sameFile(parsed->output_file, "/dev/stdout"))) {
         // The terrain's bytes go to standard output; the report goes beside the problems.
         status = runBatch(*parsed, err, err, false);
     } else {
