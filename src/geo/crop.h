@@ -30,8 +30,8 @@ Result<CellWindow> cropWindow(const PlaceCrop& crop, const Georeference& georefe
                               const GeoTransform& grid, std::int32_t rows, std::int32_t columns);
 
 // The part of `box` within `bounds` widened by `margin` degrees on every side; nothing when they
-// do not meet or a number is not a number. Degrees far from a UTM zone cannot be projected into it, so a box is clipped to
-// near the grid before it is projected.
+// do not meet or a number is not a number. Degrees far from a UTM zone cannot be projected into
+// it, so a box is clipped to near the grid before it is projected.
 std::optional<PlaceCrop::Box> boxWithin(const PlaceCrop::Box& box, const PlaceCrop::Box& bounds,
                                         double margin);
 
