@@ -120,11 +120,15 @@ Status resampledSizeProblem(const GridSize& from, std::int32_t longest, std::uin
         return failure(made + "; the " + gigabytes(room_bytes) +
                        " of memory available hold no resampled grid");
     }
-    const bool memory = largestResampledSide(from, 0) > most;
-    return failure(made + "; the most here is --size " + std::to_string(most) +
-                   (memory ? " (what the " + gigabytes(room_bytes) + " of memory available hold)"
-                           : " (" + std::to_string(kMostGrowth) + " times its longer side)") +
-                   "; for a finer posting, crop first (--bbox, or --centre and --extent)");
+    if (largestResampledSide(from, 0) > most) {
+        return failure(made + ", more than the " + gigabytes(room_bytes) +
+                       " of memory available hold; --size " + std::to_string(most) +
+                       " fits, or a crop of a smaller area (--bbox, or --centre and --extent)");
+    }
+    return failure(made + ": more than " + std::to_string(kMostGrowth) +
+                   " times its points a side, which only interpolates between the same cells; "
+                   "--size " +
+                   std::to_string(most) + " is the most it takes");
 }
 
 void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,

@@ -27,7 +27,7 @@ std::uint64_t resampledBytes(const GridSize& size);
 std::int32_t largestResampledSide(const GridSize& from, std::uint64_t room_bytes);
 
 // Refuses a resampling of `from` to `longest` beyond largestResampledSide, in one line naming the
-// grid it would make, its bytes, the most allowed and why, and how to get a finer posting.
+// grid it would make, its bytes, why it is refused and the most that is taken.
 Status resampledSizeProblem(const GridSize& from, std::int32_t longest, std::uint64_t room_bytes);
 
 // Resamples `from` (from_size.rows rows of from_size.columns cells, valid above `valid_above`)
