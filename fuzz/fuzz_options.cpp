@@ -73,6 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         expectOneLine(parsed.message(), "parseOptions");
         return 0;
     }
+    // --help and --version end the run before anything is planned, whatever else is given.
+    if (parsed->help || parsed->version) return 0;
     const ConversionSettings& s = parsed->settings;
     if (s.size && (*s.size < 2 || *s.size > 65535)) broken("--size out of 2..65535 taken");
     if (s.zone && (*s.zone < 1 || *s.zone > 60)) broken("--zone out of 1..60 taken");
