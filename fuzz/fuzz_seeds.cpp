@@ -1,6 +1,6 @@
-// fuzz_seeds <conversion dir> <decode-row dir> <archive dir> <iso8211 dir> <usgsdem dir>: writes
-// the seed corpora, one file per seed, from the test-transfer writer, the native DEM writer and
-// the real transfers in tests/data/usgs/.
+// fuzz_seeds <conversion dir> <decode-row dir> <archive dir> <iso8211 dir> <usgsdem dir>
+// <options dir>: writes the seed corpora, one file per seed, from the test-transfer writer, the
+// native DEM writer, command lines and the real transfers in tests/data/usgs/.
 #include <array>
 #include <cctype>
 #include <cmath>
@@ -71,10 +71,10 @@ std::string georeferenceInOneModule() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
+    if (argc != 7) {
         std::fprintf(stderr,
                      "usage: fuzz_seeds <conversion dir> <decode-row dir> <archive dir> "
-                     "<iso8211 dir> <usgsdem dir>\n");
+                     "<iso8211 dir> <usgsdem dir> <options dir>\n");
         return 2;
     }
     const fs::path conversion_dir = argv[1];
@@ -82,9 +82,23 @@ int main(int argc, char** argv) {
     const fs::path archive_dir = argv[3];
     const fs::path iso8211_dir = argv[4];
     const fs::path usgsdem_dir = argv[5];
+    const fs::path options_dir = argv[6];
     for (const fs::path& dir :
-         {conversion_dir, decode_dir, archive_dir, iso8211_dir, usgsdem_dir}) {
+         {conversion_dir, decode_dir, archive_dir, iso8211_dir, usgsdem_dir, options_dir}) {
         fs::create_directories(dir);
+    }
+    // Command lines, one argument a line, the last line a grid's rows, columns and posting.
+    const char* command_lines[] = {
+        "-o\nduluth.tif\n7172\n467 323 30",
+        "--centre\n46.8,-92.06\n--extent\n5\n--size\n1025\n-o\nlake.ter\n7172\n467 323 30",
+        "--bbox\n-92.1,46.76,-92.05,46.8\n--size\n7472\n7172\n467 323 30",
+        "--merge\n--zone\n16\n--bbox=-180,-90,180,90\n-o\na.tif\nw\ne\n1391 1087 10",
+        "--size=65535\n--fill-voids\n--true-scale\n7172\n1 1 30",
+        "--centre\n0,0\n--extent\n10000\n-fq\n7172\n65535 65535 0.1",
+    };
+    int lines = 0;
+    for (const char* line : command_lines) {
+        ts::writeFile(options_dir / ("command-line-" + std::to_string(lines++)), line);
     }
 
     std::vector<Seed> seeds;
@@ -223,8 +237,9 @@ int main(int argc, char** argv) {
         ts::writeFile(usgsdem_dir / (std::string(d.name) + ".dem"), ts::nativeDem(model));
         ++native;
     }
-    std::printf("fuzz_seeds: %zu seeds each in %s and %s, %d in %s, %d in %s, %d in %s\n",
+    std::printf("fuzz_seeds: %zu seeds each in %s and %s, %d in %s, %d in %s, %d in %s, %d in %s\n",
                 seeds.size(), conversion_dir.c_str(), decode_dir.c_str(), archives,
-                archive_dir.c_str(), modules, iso8211_dir.c_str(), native, usgsdem_dir.c_str());
+                archive_dir.c_str(), modules, iso8211_dir.c_str(), native, usgsdem_dir.c_str(),
+                lines, options_dir.c_str());
     return 0;
 }

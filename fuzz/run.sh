@@ -3,12 +3,16 @@
 # run time. Fails on any report (crash, sanitizer finding, broken promise, leak, timeout, OOM);
 # the input that caused it is kept under build/fuzz/findings/ (give that file to the target to
 # replay it; once fixed, copy it to fuzz/regressions/TARGET/, which every run replays first).
-#   FUZZ_SECONDS  time per target (default: 60 when CI=true, else 10)
+#   FUZZ_SECONDS  time for four targets' worth (default: 60 when CI=true, else 10), shared by
+#                 all the targets so that a run takes as long as it did with four
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-10}
 if [ -z "${FUZZ_SECONDS:-}" ] && [ "${CI:-}" = true ]; then seconds=60; fi
+targets=(conversion decode_row archive iso8211 usgsdem options)
+seconds=$((seconds * 4 / ${#targets[@]}))
+[ "$seconds" -ge 1 ] || seconds=1
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j 2
@@ -24,12 +28,12 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$findings"
 
 "$bin/fuzz_seeds" "$work/seeds/conversion" "$work/seeds/decode_row" "$work/seeds/archive" \
-  "$work/seeds/iso8211" "$work/seeds/usgsdem"
+  "$work/seeds/iso8211" "$work/seeds/usgsdem" "$work/seeds/options"
 
 status=0
 # First every input that once found a fault, kept under fuzz/regressions/TARGET/: each must now run
 # clean.
-for target in conversion decode_row archive iso8211 usgsdem; do
+for target in "${targets[@]}"; do
   kept=(fuzz/regressions/"$target"/*)
   [ -e "${kept[0]}" ] || continue
   printf '\n---- fuzz_%s replays %s kept inputs\n' "$target" "${#kept[@]}"
@@ -40,7 +44,7 @@ for target in conversion decode_row archive iso8211 usgsdem; do
   fi
 done
 
-for target in conversion decode_row archive iso8211 usgsdem; do
+for target in "${targets[@]}"; do
   printf '\n---- fuzz_%s for %s s\n' "$target" "$seconds"
   mkdir -p "$work/corpus/$target"
   log=$work/$target.log

@@ -21,6 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The device that is standard output, by whatever name an output reaches it.
+const std::string kStandardOutputDevice[] = {"/dev/stdout"};
+
 // What one source came to; filled by its job, printed in source order.
 struct Outcome {
     bool done = false;
@@ -370,7 +373,8 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         out << helpText();
     } else if (parsed->version) {
         out << versionText() << '\n';
-    } else if (parsed->output_file == kStandardOutput) {
+    } else if (parsed->output_file == kStandardOutput ||
+               (!parsed->output_file.empty() && sameFileAs(parsed->output_file, kStandardOutputDevice))) {
         // The terrain's bytes go to standard output; the report goes beside the problems.
         status = runBatch(*parsed, err, err, false, watcher);
     } else {

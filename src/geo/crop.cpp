@@ -1,5 +1,7 @@
 #include "geo/crop.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -27,6 +29,34 @@ std::vector<Degrees> boxOutline(const PlaceCrop::Box& b) {
     return outline;
 }
 
+// How far beyond the grid's own degrees a box is still projected as given: far enough that the
+// curve of a parallel or the lean of a meridian near the grid is kept, near enough for the zone.
+constexpr double kMarginDegrees = 1;
+
+// The bounds in degrees of the grid's outline (taken back from its zone by PROJ); nothing when
+// PROJ cannot.
+std::optional<PlaceCrop::Box> gridDegrees(const Reprojection& degrees_to_grid,
+                                          const GeoTransform& g, std::int32_t rows,
+                                          std::int32_t columns) {
+    std::vector<GroundPoint> outline;
+    const double wide = g[1] * columns, high = g[5] * rows;
+    for (int i = 0; i < kPointsPerEdge; ++i) {
+        const double t = static_cast<double>(i) / kPointsPerEdge;
+        outline.push_back({g[0] + wide * t, g[3]});
+        outline.push_back({g[0] + wide, g[3] + high * t});
+        outline.push_back({g[0] + wide * (1 - t), g[3] + high});
+        outline.push_back({g[0], g[3] + high * (1 - t)});
+    }
+    if (!degrees_to_grid.apply(outline, true)) return std::nullopt;
+    PlaceCrop::Box b{INFINITY, INFINITY, -INFINITY, -INFINITY};
+    for (const GroundPoint& p : outline) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y)) return std::nullopt;
+        b = {std::min(b.west, p.x), std::min(b.south, p.y), std::max(b.east, p.x),
+             std::max(b.north, p.y)};
+    }
+    return b;
+}
+
 std::string degrees(double v) {
     char text[32];
     std::snprintf(text, sizeof text, "%.6g", v);
@@ -43,26 +73,47 @@ Result<CellWindow> cropWindow(const PlaceCrop& crop, const Georeference& georefe
     if (!geographic) return geographic.error();
     const std::string zone = "UTM zone " + std::to_string(georeference.zone) +
                              " (EPSG:" + std::to_string(*projected) + ")";
+    const Result<Reprojection> to_grid = Reprojection::between(*geographic, *projected);
+    if (!to_grid) return to_grid.error();
     if (crop.box) {
         const PlaceCrop::Box& b = *crop.box;
-        const Result<std::vector<GroundPoint>> outline =
-            projectDegrees(*geographic, *projected, boxOutline(b));
-        if (!outline) return outline.error();
-        if (auto window = windowHolding(*outline, grid, rows, columns)) return *window;
-        return failure("the box " + degrees(b.west) + "," + degrees(b.south) + "," +
-                       degrees(b.east) + "," + degrees(b.north) + " does not touch the grid (" +
-                       zone + ")");
+        const Error missed =
+            failure("the box " + degrees(b.west) + "," + degrees(b.south) + "," + degrees(b.east) +
+                    "," + degrees(b.north) + " does not touch the grid (" + zone + ")");
+        PlaceCrop::Box near = b;
+        if (const auto bounds = gridDegrees(*to_grid, grid, rows, columns)) {
+            const auto clipped = boxWithin(b, *bounds, kMarginDegrees);
+            if (!clipped) return missed;
+            near = *clipped;
+        }
+        std::vector<GroundPoint> outline;
+        for (const Degrees& d : boxOutline(near)) outline.push_back({d.longitude, d.latitude});
+        if (Status done = to_grid->apply(outline); !done) return done.error();
+        if (auto window = windowHolding(outline, grid, rows, columns)) return *window;
+        return missed;
     }
     if (!crop.centre) return failure("a crop needs a box or a centre");
-    const Degrees centre[] = {*crop.centre};
-    const Result<std::vector<GroundPoint>> point = projectDegrees(*geographic, *projected, centre);
-    if (!point) return point.error();
-    if (auto window = squareWindow(point->front(), crop.extent_km * 1000, grid, rows, columns)) {
+    const Degrees centre = *crop.centre;
+    const Error missed = failure("the square of " + degrees(crop.extent_km) + " km around " +
+                                 degrees(centre.latitude) + "," + degrees(centre.longitude) +
+                                 " does not touch the grid (" + zone + ")");
+    GroundPoint point[] = {{centre.longitude, centre.latitude}};
+    // A point PROJ cannot take into the zone lies far beyond it, and so beyond the grid.
+    if (!to_grid->apply(point)) return missed;
+    if (auto window = squareWindow(point[0], crop.extent_km * 1000, grid, rows, columns)) {
         return *window;
     }
-    return failure("the square of " + degrees(crop.extent_km) + " km around " +
-                   degrees(centre[0].latitude) + "," + degrees(centre[0].longitude) +
-                   " does not touch the grid (" + zone + ")");
+    return missed;
+}
+
+std::optional<PlaceCrop::Box> boxWithin(const PlaceCrop::Box& box, const PlaceCrop::Box& bounds,
+                                        double margin) {
+    const PlaceCrop::Box b{
+        std::max(box.west, bounds.west - margin), std::max(box.south, bounds.south - margin),
+        std::min(box.east, bounds.east + margin), std::min(box.north, bounds.north + margin)};
+    // NaN anywhere fails both comparisons.
+    if (!(b.west <= b.east && b.south <= b.north)) return std::nullopt;
+    return b;
 }
 
 std::string windowText(const CellWindow& w) {

@@ -29,6 +29,12 @@ struct PlaceCrop {
 Result<CellWindow> cropWindow(const PlaceCrop& crop, const Georeference& georeference,
                               const GeoTransform& grid, std::int32_t rows, std::int32_t columns);
 
+// The part of `box` within `bounds` widened by `margin` degrees on every side; nothing when they
+// do not meet or a number is not a number. Degrees far from a UTM zone cannot be projected into
+// it, so a box is clipped to near the grid before it is projected.
+std::optional<PlaceCrop::Box> boxWithin(const PlaceCrop::Box& box, const PlaceCrop::Box& bounds,
+                                        double margin);
+
 // "R x C from row r, column c": a window as the report gives it.
 std::string windowText(const CellWindow& window);
 

@@ -72,4 +72,19 @@ std::optional<CellWindow> squareWindow(GroundPoint centre, double side_m, const 
     return CellWindow{down->first, across->first, down->second, across->second};
 }
 
+double largestStretch(std::span<const GroundPoint> from, std::span<const GroundPoint> to) {
+    if (from.size() != to.size() || from.size() < 2) return INFINITY;
+    double largest = 0;
+    for (std::size_t k = 0; k < from.size(); ++k) {
+        const std::size_t next = (k + 1) % from.size();
+        const double before = std::hypot(from[next].x - from[k].x, from[next].y - from[k].y);
+        const double after = std::hypot(to[next].x - to[k].x, to[next].y - to[k].y);
+        const double change = std::abs(after / before - 1);
+        // NaN (a point not finite, or a side of no length) is no measure.
+        if (!(change < INFINITY) || !(before > 0)) return INFINITY;
+        largest = std::max(largest, change);
+    }
+    return largest;
+}
+
 }  // namespace marlwood

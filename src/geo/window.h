@@ -36,4 +36,10 @@ std::optional<CellWindow> squareWindow(GroundPoint centre, double side_m,
                                        const GeoTransform& geotransform, std::int32_t rows,
                                        std::int32_t columns);
 
+// How much a reprojection stretches or shrinks an area: the largest relative change in length
+// of a side of the closed polygon `from` (k to k + 1, the last to the first) once its points are
+// `to`, 0.02 for 2 %. Infinite when the two differ in size, a point is not finite or a side has
+// no length.
+double largestStretch(std::span<const GroundPoint> from, std::span<const GroundPoint> to);
+
 }  // namespace marlwood

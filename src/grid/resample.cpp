@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace marlwood {
@@ -71,6 +73,62 @@ GridSize resampledSize(const GridSize& from, std::int32_t longest) {
     size.rows = wide ? other : longest;
     size.min_rows_cols = std::min(size.rows, size.columns) - 1;
     return size;
+}
+
+std::uint64_t resampledBytes(const GridSize& size) {
+    return (static_cast<std::uint64_t>(size.rows) + 1) * static_cast<std::uint64_t>(size.columns) *
+           sizeof(std::int32_t);
+}
+
+std::int32_t largestResampledSide(const GridSize& from, std::uint64_t room_bytes) {
+    const std::int64_t longer = std::max<std::int64_t>(1, std::max(from.rows, from.columns));
+    std::int32_t high =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(longer * kMostGrowth, 2, 65535));
+    const auto fits = [&](std::int32_t side) {
+        return room_bytes == 0 || resampledBytes(resampledSize(from, side)) <= room_bytes;
+    };
+    if (fits(high)) return high;
+    if (!fits(2)) return 0;
+    // The bytes grow with the side: the largest that fits lies in [low, high).
+    std::int32_t low = 2;
+    while (high - low > 1) {
+        const std::int32_t middle = low + (high - low) / 2;
+        (fits(middle) ? low : high) = middle;
+    }
+    return low;
+}
+
+Status resampledSizeProblem(const GridSize& from, std::int32_t longest, std::uint64_t room_bytes) {
+    const std::int32_t most = largestResampledSide(from, room_bytes);
+    if (longest <= most) return {};
+    const GridSize size = resampledSize(from, longest);
+    const auto gigabytes = [](std::uint64_t bytes) {
+        char text[32];
+        const double b = static_cast<double>(bytes);
+        if (b >= 1e9) {
+            std::snprintf(text, sizeof text, "%.1f GB", b / 1e9);
+        } else {
+            std::snprintf(text, sizeof text, "%.0f MB", std::max(1.0, std::round(b / 1e6)));
+        }
+        return std::string(text);
+    };
+    const std::string made = "--size " + std::to_string(longest) + " would make " +
+                             std::to_string(size.rows) + " x " + std::to_string(size.columns) +
+                             " points (" + gigabytes(resampledBytes(size)) + ") of a grid of " +
+                             std::to_string(from.rows) + " x " + std::to_string(from.columns);
+    if (most == 0) {
+        return failure(made + "; the " + gigabytes(room_bytes) +
+                       " of memory available hold no resampled grid");
+    }
+    if (largestResampledSide(from, 0) > most) {
+        return failure(made + ", more than the " + gigabytes(room_bytes) +
+                       " of memory available hold; --size " + std::to_string(most) +
+                       " fits, or a crop of a smaller area (--bbox, or --centre and --extent)");
+    }
+    return failure(made + ": more than " + std::to_string(kMostGrowth) +
+                   " times its points a side, which only interpolates between the same cells; "
+                   "--size " +
+                   std::to_string(most) + " is the most it takes");
 }
 
 void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "common/dem_types.h"
+#include "common/result.h"
 #include "grid/elevation_grid.h"
 
 namespace marlwood {
@@ -12,6 +13,22 @@ namespace marlwood {
 // keeps the aspect, rounded to the nearest whole count and at least 1 (as GDAL's -outsize N 0
 // sizes it). SIZE follows.
 GridSize resampledSize(const GridSize& from, std::int32_t longest);
+
+// How many times the source's points a side --size may make: finer than that only interpolates
+// between the same few cells, at the cost of memory.
+inline constexpr std::int32_t kMostGrowth = 16;
+
+// The bytes a resampled grid of `size` takes, its spare row included.
+std::uint64_t resampledBytes(const GridSize& size);
+
+// The largest `longest` (at most 65535) whose grid keeps within kMostGrowth times `from`'s
+// longer side and, unless `room_bytes` is 0 (unknown), within `room_bytes`; 0 when even 2 does
+// not fit.
+std::int32_t largestResampledSide(const GridSize& from, std::uint64_t room_bytes);
+
+// Refuses a resampling of `from` to `longest` beyond largestResampledSide, in one line naming the
+// grid it would make, its bytes, why it is refused and the most that is taken.
+Status resampledSizeProblem(const GridSize& from, std::int32_t longest, std::uint64_t room_bytes);
 
 // Resamples `from` (from_size.rows rows of from_size.columns cells, valid above `valid_above`)
 // into `into` (into_size, its rows already allocated), the grids taken as covering the same area

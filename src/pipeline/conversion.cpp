@@ -48,6 +48,9 @@ Result<ReadGrid> readOne(const ConversionRequest& request, EventSink& events) {
         if (!cropped) return cropped.error();
         read.outcome.window = *cropped;
     }
+    const std::optional<CellWindow>& window = read.outcome.window;
+    const GridSize from = window ? GridSize{window->rows, window->columns} : metadata->size;
+    if (Status fits = resamplingProblem(from, settings); !fits) return fits.error();
     Result<DecodedGrid> decoded =
         read.outcome.window
             ? decodeWindow(modules, *metadata, *read.outcome.window, settings.keepsDecimals(),
@@ -76,6 +79,7 @@ Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events)
             return fits.error();
         }
     }
+    if (Status fits = resamplingProblem(plan->size, settings); !fits) return fits.error();
     const TransferMetadata& first = plan->pieces.front().metadata;
     if (settings.needsPlacement() && !first.placement) {
         return failure("no " + format.label + ": " + first.placement_problem);

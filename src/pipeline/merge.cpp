@@ -8,6 +8,7 @@
 #include "geo/crs.h"
 #include "geo/node_placement.h"
 #include "geo/projection.h"
+#include "geo/window.h"
 #include "grid/grid_overlay.h"
 #include "grid/resample.h"
 #include "pipeline/native_dem.h"
@@ -145,6 +146,19 @@ Result<int> mergedEpsg(const MergePiece& piece, int zone) {
     return failure("the merged grid's zone: " + why);
 }
 
+// UTM keeps lengths within 0.1 % inside its zone and within about 1 % a zone beyond; a source
+// stretched more lies too far from the zone for its cells to be laid on one lattice.
+constexpr double kMostStretch = 0.02;
+
+std::string stretchProblem(const std::string& source, int own, int zone, double stretch) {
+    char percent[32];
+    std::snprintf(percent, sizeof percent, "%.3g %%", std::min(stretch, 1e9) * 100);
+    return source + ": reprojected from zone " + std::to_string(own) + " to zone " +
+           std::to_string(zone) + " its lengths would change by up to " + percent + " (at most " +
+           describe(kMostStretch * 100) +
+           " % is taken); merge it into a nearer zone with --zone, or leave it out";
+}
+
 // The pieces' outlines from their own zone into `zone` (unchanged in it).
 Result<std::vector<GroundPoint>> outlineIn(const MergePiece& piece, int zone,
                                            Reprojections& reprojections) {
@@ -158,6 +172,10 @@ Result<std::vector<GroundPoint>> outlineIn(const MergePiece& piece, int zone,
     if (!reprojection) return reprojection.error();
     if (Status done = (*reprojection)->apply(outline); !done) {
         return failure(piece.source + ": " + done.message());
+    }
+    if (const double stretch = largestStretch(outlineOf(piece), outline);
+        !(stretch <= kMostStretch)) {
+        return failure(stretchProblem(piece.source, piece.georeference.zone, zone, stretch));
     }
     return outline;
 }

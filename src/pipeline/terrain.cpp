@@ -6,6 +6,7 @@
 
 #include "grid/resample.h"
 #include "grid/void_fill.h"
+#include "platform/platform.h"
 
 namespace marlwood {
 
@@ -45,7 +46,19 @@ std::optional<std::pair<std::int32_t, std::int32_t>> validRange(const DecodedGri
 
 }  // namespace
 
+Status resamplingProblem(const GridSize& from, const ConversionSettings& settings) {
+    if (!settings.size) return {};
+    const std::uint64_t available = availableMemoryBytes();
+    const std::uint64_t held = resampledBytes(from);
+    // 0 means the machine could not tell; what is held besides must still leave room.
+    const std::uint64_t room = available == 0 ? 0 : available > held ? available - held : 1;
+    return resampledSizeProblem(from, *settings.size, room);
+}
+
 Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, std::int32_t longest) {
+    ConversionSettings asked;
+    asked.size = longest;
+    if (Status fits = resamplingProblem(decoded.size, asked); !fits) return fits.error();
     const GridSize size = resampledSize(decoded.size, longest);
     const std::uint64_t source_bytes = (static_cast<std::uint64_t>(decoded.size.rows) + 1) *
                                        static_cast<std::uint64_t>(decoded.size.columns) *

@@ -44,6 +44,11 @@ struct Terrain {
 // the new grid, nothing more; an Error when the new grid does not fit in memory.
 Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, std::int32_t longest);
 
+// Refuses a --size the grid of `from` cannot take (grid/resample.h: resampledSizeProblem), the
+// source grid counted as held beside the new one; called as soon as `from` is known, before
+// anything is decoded or allocated. Nothing to refuse without a --size.
+Status resamplingProblem(const GridSize& from, const ConversionSettings& settings);
+
 // Resamples when the settings give a size, counts the voids, fills them when asked, and chooses the
 // heights: the colormap (from the common range when one is given) or the true scale. An Error when
 // true heights do not fit.

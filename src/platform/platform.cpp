@@ -15,6 +15,7 @@
 #include <windows.h>
 #else
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -124,6 +125,14 @@ std::uint64_t cgroupRoomBytes(const std::string& limit, const std::string& usage
     return usage_bytes < limit_bytes ? limit_bytes - usage_bytes : 1;
 }
 
+std::uint64_t addressSpaceRoomBytes(std::uint64_t limit_bytes, const std::string& statm,
+                                    std::uint64_t page_bytes) {
+    std::uint64_t pages = 0;
+    if (limit_bytes == 0 || !(std::istringstream(statm) >> pages)) return 0;
+    const std::uint64_t mapped = pages * page_bytes;
+    return mapped < limit_bytes ? limit_bytes - mapped : 1;
+}
+
 #ifndef _WIN32
 namespace {
 std::string readSmallFile(const char* path) {
@@ -157,6 +166,15 @@ std::uint64_t availableMemoryBytes() {
                     "/sys/fs/cgroup/memory/memory.usage_in_bytes"}}) {
         const std::uint64_t cgroup = cgroupRoomBytes(readSmallFile(limit), readSmallFile(usage));
         if (cgroup != 0 && (room == 0 || cgroup < room)) room = cgroup;
+    }
+    // Under ulimit -v an allocation fails before the machine runs short.
+    rlimit address_space{};
+    if (getrlimit(RLIMIT_AS, &address_space) == 0 && address_space.rlim_cur != RLIM_INFINITY) {
+        const long page_size = sysconf(_SC_PAGE_SIZE);
+        const std::uint64_t limited = addressSpaceRoomBytes(
+            static_cast<std::uint64_t>(address_space.rlim_cur), readSmallFile("/proc/self/statm"),
+            page_size > 0 ? static_cast<std::uint64_t>(page_size) : 4096);
+        if (limited != 0 && (room == 0 || limited < room)) room = limited;
     }
     return room;
 #endif

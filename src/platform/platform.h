@@ -21,9 +21,15 @@ bool standardErrorIsTerminal();
 std::string executableFolder();
 
 // The memory this process can still take without being killed for it, in bytes: the machine's
-// available memory (Linux: MemAvailable), or a container's limit less its usage when that is
-// smaller. 0 when it cannot be told.
+// available memory (Linux: MemAvailable), or a container's limit less its usage, or the room
+// under an address-space limit (ulimit -v), whichever is smallest. 0 when it cannot be told.
 std::uint64_t availableMemoryBytes();
+
+// Room left under an address-space limit (ulimit -v) of `limit_bytes`, from the text of
+// /proc/self/statm (its first number: the pages mapped now); 0 when there is no limit or the text
+// has no number, at least 1 when the limit is reached.
+std::uint64_t addressSpaceRoomBytes(std::uint64_t limit_bytes, const std::string& statm,
+                                    std::uint64_t page_bytes);
 
 // MemAvailable of a /proc/meminfo text, in bytes; 0 when it is not there.
 std::uint64_t memAvailableBytes(const std::string& meminfo);

@@ -10,9 +10,23 @@ Result<SharedLibrary> SharedLibrary::open(const char* file, const char* package,
                                           const char* for_what) {
 #ifndef _WIN32
     if (void* handle = dlopen(file, RTLD_NOW | RTLD_LOCAL)) return SharedLibrary(handle, file);
+    const char* reason = dlerror();
+    return openProblem(file, package, for_what, reason != nullptr ? reason : "");
+#else
+    return openProblem(file, package, for_what, "");
 #endif
-    return failure(std::string("this machine has no ") + file + " (Debian package " + package +
-                   ") " + for_what);
+}
+
+Error SharedLibrary::openProblem(const char* file, const char* package, const char* for_what,
+                                 const std::string& loader_reason) {
+    const bool missing = loader_reason.empty() ||
+                         loader_reason.find("No such file or directory") != std::string::npos;
+    if (missing) {
+        return failure(std::string("this machine has no ") + file + " (Debian package " + package +
+                       ") " + for_what);
+    }
+    std::string reason = loader_reason.substr(0, loader_reason.find('\n'));
+    return failure(std::string("cannot load ") + file + " " + for_what + ": " + reason);
 }
 
 void* SharedLibrary::symbol([[maybe_unused]] const char* name) const {

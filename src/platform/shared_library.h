@@ -15,6 +15,11 @@ class SharedLibrary {
     // such file, naming the Debian `package` that has it and what it was wanted `for_what`.
     static Result<SharedLibrary> open(const char* file, const char* package, const char* for_what);
 
+    // The Error of a library that did not load, from the loader's reason: missing, the line
+    // above; there but not loaded (no memory to map it, a broken file), the loader's reason.
+    static Error openProblem(const char* file, const char* package, const char* for_what,
+                             const std::string& loader_reason);
+
     // Sets `to` to the function `name`; false when the library has no such symbol.
     template <typename Function>
     bool load(const char* name, Function& to) const {

@@ -341,6 +341,12 @@ Status writeWholeFile(const std::string& path, const FileWriter& write) {
         return writeInPlace("standard output", 1, write);
     }
     std::error_code error;
+    // A link to a device or pipe (/dev/stdout, whose target is "pipe:[...]" in /proc and no path
+    // at all) is written through as it is.
+    const fs::file_status reached = fs::status(path, error);
+    if (fs::exists(reached) && !fs::is_regular_file(reached) && !fs::is_directory(reached)) {
+        return writeDevice(path, write);
+    }
     std::string target = path;
     if (fs::is_symlink(fs::symlink_status(path, error))) {
         if (!fs::exists(fs::status(path, error))) {

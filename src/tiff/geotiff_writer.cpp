@@ -8,6 +8,7 @@
 #include <new>
 #include <optional>
 #include <ostream>
+#include <streambuf>
 #include <vector>
 
 #include "platform/whole_file.h"
@@ -111,6 +112,43 @@ int mapNothing(thandle_t, void**, toff_t*) {
     return 0;
 }
 void unmapNothing(thandle_t, void*, toff_t) {}
+
+// A file in memory for a target that cannot seek: libtiff seeks back to link its directories
+// and forward past the end to align them (a file fills the gap with zeros; so does this).
+class MemoryFile : public std::streambuf {
+  public:
+    const std::vector<char>& bytes() const { return bytes_; }
+
+  protected:
+    std::streamsize xsputn(const char* data, std::streamsize count) override {
+        const std::size_t end = at_ + static_cast<std::size_t>(count);
+        if (end > bytes_.size()) bytes_.resize(end);
+        std::copy(data, data + count, bytes_.begin() + static_cast<std::ptrdiff_t>(at_));
+        at_ = end;
+        return count;
+    }
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        const char byte = traits_type::to_char_type(c);
+        xsputn(&byte, 1);
+        return c;
+    }
+    pos_type seekoff(off_type offset, std::ios::seekdir dir, std::ios::openmode) override {
+        const off_type from = dir == std::ios::beg   ? 0
+                              : dir == std::ios::cur ? static_cast<off_type>(at_)
+                                                     : static_cast<off_type>(bytes_.size());
+        if (from + offset < 0) return pos_type(off_type(-1));
+        at_ = static_cast<std::size_t>(from + offset);
+        return pos_type(static_cast<off_type>(at_));
+    }
+    pos_type seekpos(pos_type position, std::ios::openmode which) override {
+        return seekoff(off_type(position), std::ios::beg, which);
+    }
+
+  private:
+    std::vector<char> bytes_;
+    std::size_t at_ = 0;
+};
 
 struct Grid {
     std::uint32_t rows, columns;
@@ -235,7 +273,16 @@ Status writeGeoTiff(const std::string& path, std::int32_t rows, std::int32_t col
     bool no_memory = false;
     const Status written = writeWholeFile(path, [&](std::ostream& out) {
         try {
-            return writeTiff(*library, path, out, grid, messages);
+            if (out.tellp() != std::streampos(-1))
+                return writeTiff(*library, path, out, grid, messages);
+            // libtiff seeks back to link its directories; a pipe cannot, so the file is made in
+            // memory and then copied out (compressed, it is a fraction of the grid).
+            out.clear();
+            MemoryFile memory;
+            std::ostream whole(&memory);
+            if (!writeTiff(*library, path, whole, grid, messages)) return false;
+            out.write(memory.bytes().data(), static_cast<std::streamsize>(memory.bytes().size()));
+            return out.good();
         } catch (const std::bad_alloc&) {
             no_memory = true;
             return false;
@@ -243,6 +290,11 @@ Status writeGeoTiff(const std::string& path, std::int32_t rows, std::int32_t col
     });
     if (written) return {};
     if (no_memory) return failure("cannot write " + path + ": not enough memory");
+    // The system's reason (a full disk, a closed pipe) says more than libtiff's account of it.
+    if (written.message() != "cannot write " + path &&
+        written.message() != "cannot write standard output") {
+        return written;
+    }
     if (!messages.first_error.empty())
         return failure("cannot write " + path + ": " + messages.first_error);
     return written;

@@ -31,6 +31,25 @@ TEST(Platform, MemoryTexts) {
     for (const Case& c : cases) {
         EXPECT_EQ(cgroupRoomBytes(c.limit, c.usage), c.room) << c.limit << " / " << c.usage;
     }
+    // ulimit -v: the limit less what is mapped now (statm's first number, in pages).
+    struct Limit {
+        std::uint64_t limit;
+        std::string statm;
+        std::uint64_t room;
+    };
+    const Limit limits[] = {
+        {0, "100 20 3", 0},
+        {40960, "3 1 1", 28672},
+        {40960, "10 1 1", 1},
+        {40960, "11 1 1", 1},
+        {40960, "", 0},
+        {40960, "pages", 0},
+        {1ull << 40, "256\n", (1ull << 40) - (1u << 20)},
+    };
+    for (const Limit& l : limits) {
+        EXPECT_EQ(addressSpaceRoomBytes(l.limit, l.statm, 4096), l.room)
+            << l.limit << " " << l.statm;
+    }
     // Every machine this runs on tells its memory one way or another.
     EXPECT_GT(availableMemoryBytes(), 0u);
 }
