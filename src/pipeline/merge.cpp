@@ -58,8 +58,7 @@ bool nearEnough(const Placement& a, const Placement& b) {
 
 // Sources that touch or overlap, directly or through others, make one area. Pieces outside the
 // first piece's area are named, with the area they stand apart from.
-std::optional<std::string> standingApart(const std::vector<MergePiece>& pieces,
-                                         const std::vector<Placement>& placed) {
+Status allJoined(const std::vector<MergePiece>& pieces, const std::vector<Placement>& placed) {
     std::vector<bool> joined(pieces.size(), false);
     joined[0] = true;
     std::vector<std::size_t> reached{0};
@@ -80,10 +79,10 @@ std::optional<std::string> standingApart(const std::vector<MergePiece>& pieces,
         if (count < kNamed) list += (count == 0 ? "" : ", ") + pieces[i].source;
         if (count++ == kNamed) list += ", ...";
     }
-    if (apart_count == 0) return std::nullopt;
-    return apart + (apart_count == 1 ? " stands" : " stand") + " apart from " + area +
-           " (more than " + std::to_string(kNeighbourGap) +
-           " postings from any of them): merging joins neighbours that touch or overlap";
+    if (apart_count == 0) return {};
+    return failure(apart + (apart_count == 1 ? " stands" : " stand") + " apart from " + area +
+                   " (more than " + std::to_string(kNeighbourGap) +
+                   " postings from any of them): merging joins neighbours that touch or overlap");
 }
 
 std::uint64_t heldWhileDecoding(const std::vector<MergePiece>& pieces) {
@@ -304,112 +303,110 @@ int utmZoneOf(double longitude) {
     return static_cast<int>(index) + 1;
 }
 
-Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool converting_units,
-                            EventSink& events, int zone) {
-    if (sources.empty()) return failure("nothing to merge");
-    MergePlan plan;
-    for (const MergeSource& source : sources) {
-        MergePiece piece;
-        piece.source = source.source;
-        piece.modules = source.modules;
-        const auto fail = [&](const std::string& what) -> Result<MergePlan> {
-            return failure(source.source + ": " + what);
-        };
-        Result<TransferMetadata> metadata =
-            readTransferMetadata(source.modules, MetadataReading::Strict, true, events);
-        if (!metadata) return fail(metadata.message());
-        piece.metadata = std::move(*metadata);
-        piece.georeference = *piece.metadata.georeference;
-        if (!piece.metadata.unit_m) return fail(piece.metadata.unit_problem);
-        piece.unit_m = *piece.metadata.unit_m;
-        if (!piece.georeference.topLeftCorner()) {
-            return fail("its georeference does not say where the grid's top-left cell lies");
-        }
-        if (!(piece.georeference.xhrs > 0) || piece.georeference.xhrs != piece.georeference.yhrs) {
-            return fail("its posting is " + describe(piece.georeference.xhrs) + " by " +
-                        describe(piece.georeference.yhrs) + "; merging needs square cells");
-        }
-        if (!plan.pieces.empty()) {
-            const MergePiece& first = plan.pieces.front();
-            const Georeference& a = first.georeference;
-            const Georeference& b = piece.georeference;
-            const auto differs = [&](const char* what, const std::string& mine,
-                                     const std::string& theirs) {
-                return fail(std::string(what) + " " + theirs + " differs from " + mine + " of " +
-                            first.source);
-            };
-            if (b.rsnm != a.rsnm) return differs("reference system", a.rsnm, b.rsnm);
-            // Between datums lies a shift of up to about 100 m that only shift grids give;
-            // marlwood has none, and a merge off by that much is worse than none.
-            if (b.hdat != a.hdat) {
-                return fail("datum " + b.hdat + " differs from " + a.hdat + " of " + first.source +
-                            "; marlwood merges sources on one datum only");
-            }
-            if (b.xhrs != a.xhrs) {
-                return differs("posting", describe(a.xhrs) + " m", describe(b.xhrs) + " m");
-            }
-            if (piece.unit_m != first.unit_m && !converting_units) {
-                return fail("its elevations are in " + b.unit + ", those of " + first.source +
-                            " in " + a.unit + "; --true-scale converts them to metres");
-            }
-        }
-        plan.pieces.push_back(std::move(piece));
-    }
+namespace {
 
-    const Result<int> merged_zone = mergedZone(plan.pieces, zone, *plan.reprojections);
-    if (!merged_zone) return merged_zone.error();
-    plan.zone = *merged_zone;
-    // The lattice: that of the first source in the zone, whose cells are laid down unchanged;
-    // without one, cell centres on whole multiples of the posting, where USGS posts lie.
-    const double posting = plan.pieces.front().georeference.xhrs;
-    GroundPoint origin{-posting / 2, posting / 2};
-    for (const MergePiece& piece : plan.pieces) {
-        if (piece.georeference.zone == plan.zone) {
-            origin = *piece.georeference.topLeftCorner();
-            break;
-        }
+// A source as a piece of the merge: its metadata and georeference read strictly, and refused
+// unless its top-left cell is known and its cells are square.
+Result<MergePiece> readPiece(const MergeSource& source, EventSink& events) {
+    const auto fail = [&](const std::string& what) { return failure(source.source + ": " + what); };
+    MergePiece piece;
+    piece.source = source.source;
+    piece.modules = source.modules;
+    Result<TransferMetadata> metadata =
+        readTransferMetadata(source.modules, MetadataReading::Strict, true, events);
+    if (!metadata) return fail(metadata.message());
+    piece.metadata = std::move(*metadata);
+    piece.georeference = *piece.metadata.georeference;
+    if (!piece.metadata.unit_m) return fail(piece.metadata.unit_problem);
+    piece.unit_m = *piece.metadata.unit_m;
+    if (!piece.georeference.topLeftCorner()) {
+        return fail("its georeference does not say where the grid's top-left cell lies");
     }
-    // The union of the grids, in postings from the lattice's origin; in 64 bits until the size is
-    // known to fit a .ter file. A resampled piece covers the cells whose centres fall in its
-    // cells, bounded here by its outline in the merged zone.
-    std::vector<Placement> placed;
-    for (MergePiece& piece : plan.pieces) {
-        const GroundPoint corner = *piece.georeference.topLeftCorner();
-        if (piece.georeference.zone == plan.zone) {
-            const auto row = wholePostings(origin.y - corner.y, posting);
-            const auto column = wholePostings(corner.x - origin.x, posting);
-            if (row && column) {
-                placed.push_back({*row, *column, *row + piece.metadata.size.rows,
-                                  *column + piece.metadata.size.columns});
-                continue;
-            }
-            const double east = corner.x - origin.x, south = origin.y - corner.y;
-            if (!(std::abs(east / posting) <= kMostPostings &&
-                  std::abs(south / posting) <= kMostPostings)) {
-                return failure(piece.source + ": its grid lies too far from the others (" +
-                               describe(east) + " m, " + describe(south) + " m)");
-            }
-            // Half a posting either way is reported as east or south.
-            piece.off_east_m = east - std::ceil(east / posting - 0.5) * posting;
-            piece.off_south_m = south - std::ceil(south / posting - 0.5) * posting;
-        }
-        piece.resampled = true;
-        const Result<std::vector<GroundPoint>> outline =
-            outlineIn(piece, plan.zone, *plan.reprojections);
-        if (!outline) return outline.error();
-        double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
-        for (const GroundPoint& p : *outline) {
-            west = std::min(west, p.x);
-            east = std::max(east, p.x);
-            south = std::min(south, p.y);
-            north = std::max(north, p.y);
-        }
-        placed.push_back({firstCentreAtOrAfter(origin.y - north, posting),
-                          firstCentreAtOrAfter(west - origin.x, posting),
-                          firstCentreAtOrAfter(origin.y - south, posting),
-                          firstCentreAtOrAfter(east - origin.x, posting)});
+    if (!(piece.georeference.xhrs > 0) || piece.georeference.xhrs != piece.georeference.yhrs) {
+        return fail("its posting is " + describe(piece.georeference.xhrs) + " by " +
+                    describe(piece.georeference.yhrs) + "; merging needs square cells");
     }
-    if (auto apart = standingApart(plan.pieces, placed)) return failure(*apart);
+    return piece;
+}
+
+// Whether `piece` can join the merge of `first`: one reference system, datum and posting and,
+// unless `converting_units`, one elevation unit.
+Status agrees(const MergePiece& first, const MergePiece& piece, bool converting_units) {
+    const Georeference& a = first.georeference;
+    const Georeference& b = piece.georeference;
+    const auto fail = [&](const std::string& what) { return failure(piece.source + ": " + what); };
+    const auto differs = [&](const char* what, const std::string& mine, const std::string& theirs) {
+        return fail(std::string(what) + " " + theirs + " differs from " + mine + " of " +
+                    first.source);
+    };
+    if (b.rsnm != a.rsnm) return differs("reference system", a.rsnm, b.rsnm);
+    // Between datums lies a shift of up to about 100 m that only shift grids give; marlwood has
+    // none, and a merge off by that much is worse than none.
+    if (b.hdat != a.hdat) {
+        return fail("datum " + b.hdat + " differs from " + a.hdat + " of " + first.source +
+                    "; marlwood merges sources on one datum only");
+    }
+    if (b.xhrs != a.xhrs)
+        return differs("posting", describe(a.xhrs) + " m", describe(b.xhrs) + " m");
+    if (piece.unit_m != first.unit_m && !converting_units) {
+        return fail("its elevations are in " + b.unit + ", those of " + first.source + " in " +
+                    a.unit + "; --true-scale converts them to metres");
+    }
+    return {};
+}
+
+// The lattice's origin: the top-left corner of the first source in the zone, whose cells are
+// laid down unchanged; without one, cell centres on whole multiples of the posting, where USGS
+// posts lie.
+GroundPoint latticeOrigin(const std::vector<MergePiece>& pieces, int zone, double posting) {
+    for (const MergePiece& piece : pieces) {
+        if (piece.georeference.zone == zone) return *piece.georeference.topLeftCorner();
+    }
+    return {-posting / 2, posting / 2};
+}
+
+// Where a piece lies in postings from the lattice's origin, in 64 bits until the merged size is
+// known to fit. A piece off the lattice or in another zone is marked resampled: it covers the
+// cells whose centres fall in its cells, bounded by its outline in the merged zone.
+Result<Placement> placePiece(MergePiece& piece, const GroundPoint& origin, double posting, int zone,
+                             Reprojections& reprojections) {
+    const GroundPoint corner = *piece.georeference.topLeftCorner();
+    if (piece.georeference.zone == zone) {
+        const auto row = wholePostings(origin.y - corner.y, posting);
+        const auto column = wholePostings(corner.x - origin.x, posting);
+        if (row && column) {
+            return Placement{*row, *column, *row + piece.metadata.size.rows,
+                             *column + piece.metadata.size.columns};
+        }
+        const double east = corner.x - origin.x, south = origin.y - corner.y;
+        if (!(std::abs(east / posting) <= kMostPostings &&
+              std::abs(south / posting) <= kMostPostings)) {
+            return failure(piece.source + ": its grid lies too far from the others (" +
+                           describe(east) + " m, " + describe(south) + " m)");
+        }
+        // Half a posting either way is reported as east or south.
+        piece.off_east_m = east - std::ceil(east / posting - 0.5) * posting;
+        piece.off_south_m = south - std::ceil(south / posting - 0.5) * posting;
+    }
+    piece.resampled = true;
+    const Result<std::vector<GroundPoint>> outline = outlineIn(piece, zone, reprojections);
+    if (!outline) return outline.error();
+    double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
+    for (const GroundPoint& p : *outline) {
+        west = std::min(west, p.x);
+        east = std::max(east, p.x);
+        south = std::min(south, p.y);
+        north = std::max(north, p.y);
+    }
+    return Placement{firstCentreAtOrAfter(origin.y - north, posting),
+                     firstCentreAtOrAfter(west - origin.x, posting),
+                     firstCentreAtOrAfter(origin.y - south, posting),
+                     firstCentreAtOrAfter(east - origin.x, posting)};
+}
+
+// The merged grid: the union of the placements, each piece's offsets within it.
+Status layOut(MergePlan& plan, const std::vector<Placement>& placed, const GroundPoint& origin,
+              double posting) {
     std::int64_t top = placed[0].row, left = placed[0].column;
     std::int64_t bottom = placed[0].end_row, right = placed[0].end_column;
     for (const Placement& p : placed) {
@@ -439,6 +436,42 @@ Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool conver
                      origin.y - static_cast<double>(top) * posting};
     plan.posting_m = posting;
     plan.held_bytes = heldWhileDecoding(plan.pieces);
+    return {};
+}
+
+}  // namespace
+
+Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool converting_units,
+                            EventSink& events, int zone) {
+    if (sources.empty()) return failure("nothing to merge");
+    MergePlan plan;
+    // Every source read, each agreeing with the first.
+    for (const MergeSource& source : sources) {
+        Result<MergePiece> piece = readPiece(source, events);
+        if (!piece) return piece.error();
+        if (!plan.pieces.empty()) {
+            if (Status joins = agrees(plan.pieces.front(), *piece, converting_units); !joins) {
+                return joins.error();
+            }
+        }
+        plan.pieces.push_back(std::move(*piece));
+    }
+    // The zone and the lattice, then each piece's place on it.
+    const Result<int> merged_zone = mergedZone(plan.pieces, zone, *plan.reprojections);
+    if (!merged_zone) return merged_zone.error();
+    plan.zone = *merged_zone;
+    const double posting = plan.pieces.front().georeference.xhrs;
+    const GroundPoint origin = latticeOrigin(plan.pieces, plan.zone, posting);
+    std::vector<Placement> placed;
+    for (MergePiece& piece : plan.pieces) {
+        const Result<Placement> place =
+            placePiece(piece, origin, posting, plan.zone, *plan.reprojections);
+        if (!place) return place.error();
+        placed.push_back(*place);
+    }
+    // Neighbours only, then the grid that holds them all.
+    if (Status joined = allJoined(plan.pieces, placed); !joined) return joined.error();
+    if (Status laid = layOut(plan, placed, origin, posting); !laid) return laid.error();
     return plan;
 }
 
