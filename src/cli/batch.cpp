@@ -59,41 +59,41 @@ std::vector<std::string> inputFiles(const std::string& source, const TransferMod
     return files;
 }
 
-// Why `output` may not be written: an input of the run (whatever -f says: device and inode
-// compared, so links and ".." do not get around it), a directory, a link to nothing, or an
+// Whether `output` may be written; not when it is an input of the run (whatever -f says: device and
+// inode compared, so links and ".." do not get around it), a directory, a link to nothing, or an
 // existing file without -f. A device, a named pipe or standard output is written in place.
-std::string outputProblem(const std::string& output, bool force,
-                          const std::vector<std::string>& inputs) {
+Status mayWrite(const std::string& output, bool force, const std::vector<std::string>& inputs) {
     if (output == kStandardOutput) return {};
     if (const auto input = sameFileAs(output, inputs)) {
-        return output + " is an input of this run (" + inputs[*input] +
-               "); it is never written over";
+        return failure(output + " is an input of this run (" + inputs[*input] +
+                       "); it is never written over");
     }
     switch (outputTarget(output)) {
         case OutputTarget::Absent:
         case OutputTarget::InPlace:
             return {};
         case OutputTarget::Directory:
-            return output + " is a directory";
+            return failure(output + " is a directory");
         case OutputTarget::DanglingLink:
-            return output + " is a link to nothing; marlwood does not create its target";
+            return failure(output + " is a link to nothing; marlwood does not create its target");
         case OutputTarget::RegularFile:
             break;
     }
-    return force ? std::string() : output + " exists; -f replaces it";
+    if (force) return {};
+    return failure(output + " exists; -f replaces it");
 }
 
-// Two outputs of one source that are one file (-o x.png with --preview), or a picture beside
-// standard output.
-std::string clashingOutputs(const Options& options) {
+// Refuses two outputs of one source that are one file (-o x.png with --preview), or a picture
+// beside standard output.
+Status outputsApart(const Options& options) {
     if (!options.settings.preview || options.output_file.empty()) return {};
     if (options.output_file == kStandardOutput) {
-        return "--preview writes a picture beside the terrain's file; -o - has none";
+        return failure("--preview writes a picture beside the terrain's file; -o - has none");
     }
     const fs::path terrain(options.output_file);
     if (fs::path(terrain).replace_extension(".png") == terrain) {
-        return "--preview writes " + options.output_file +
-               " beside the terrain, which -o names too; give the terrain another name";
+        return failure("--preview writes " + options.output_file +
+                       " beside the terrain, which -o names too; give the terrain another name");
     }
     return {};
 }
@@ -161,8 +161,8 @@ class Batch {
             transfer ? targetFor(options_, *transfer) : ConversionTarget{};
         // Outputs are claimed in the order the sources were given, whatever -j is, so which of
         // two sources gets a shared name never depends on timing.
-        if (const std::string problem = claimInTurn(i, transfer, target); !problem.empty()) {
-            return fail(i, problem);
+        if (const Status claimed = claimInTurn(i, transfer, target); !claimed) {
+            return fail(i, claimed.message());
         }
         ConversionRequest request;
         request.sources = {{options_.sources[i], transfer->modules}};
@@ -190,21 +190,20 @@ class Batch {
         flushReady();
     }
 
-    // Waits until every earlier source has claimed its outputs, then claims this one's: the
-    // problem when the transfer was not found or an output may not be written.
-    std::string claimInTurn(std::size_t i, const FoundTransfer& transfer,
-                            const ConversionTarget& outputs) {
+    // Waits until every earlier source has claimed its outputs, then claims this one's: an Error
+    // when the transfer was not found or an output may not be written.
+    Status claimInTurn(std::size_t i, const FoundTransfer& transfer,
+                       const ConversionTarget& outputs) {
         std::unique_lock lock(mutex_);
         turn_changed_.wait(lock, [&] { return claimed_upto_ == i; });
-        const std::string problem = claim(i, transfer, outputs);
+        Status claimed = claim(i, transfer, outputs);
         ++claimed_upto_;
         turn_changed_.notify_all();
-        return problem;
+        return claimed;
     }
 
-    std::string claim(std::size_t i, const FoundTransfer& transfer,
-                      const ConversionTarget& outputs) {
-        if (!transfer) return transfer.message();
+    Status claim(std::size_t i, const FoundTransfer& transfer, const ConversionTarget& outputs) {
+        if (!transfer) return transfer.error();
         for (const std::string& file : inputFiles(options_.sources[i], transfer->modules)) {
             inputs_.push_back(file);
         }
@@ -214,11 +213,11 @@ class Batch {
             auto key = fs::weakly_canonical(output, error).string();
             if (error) key = output;
             if (const auto it = claimed_.find(key); it != claimed_.end()) {
-                return "writes " + output + " like " + options_.sources[it->second] +
-                       "; give it its own -d";
+                return failure("writes " + output + " like " + options_.sources[it->second] +
+                               "; give it its own -d");
             }
-            if (auto problem = outputProblem(output, options_.force, inputs_); !problem.empty()) {
-                return problem;
+            if (Status writable = mayWrite(output, options_.force, inputs_); !writable) {
+                return writable;
             }
             claimed_[key] = i;
         }
@@ -308,8 +307,9 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
     }
     for (const std::string& output : {target.path, target.preview}) {
         if (output.empty()) continue;
-        if (auto problem = outputProblem(output, options.force, inputs); !problem.empty()) {
-            err << "marlwood: " << problem << "\nmarlwood: nothing merged\n" << std::flush;
+        if (Status writable = mayWrite(output, options.force, inputs); !writable) {
+            err << "marlwood: " << writable.message() << "\nmarlwood: nothing merged\n"
+                << std::flush;
             return 1;
         }
     }
@@ -363,9 +363,9 @@ int runBatch(const Options& options, std::ostream& out, std::ostream& err, bool 
 int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
                    bool err_is_terminal, EventSink* watcher) {
     Result<Options> parsed = parseOptions(arguments);
-    std::string usage_error = parsed ? clashingOutputs(*parsed) : parsed.message();
-    if (!usage_error.empty()) {
-        err << "marlwood: " << usage_error << "\nTry 'marlwood --help'.\n" << std::flush;
+    const Status usable = parsed ? outputsApart(*parsed) : Status(parsed.error());
+    if (!usable) {
+        err << "marlwood: " << usable.message() << "\nTry 'marlwood --help'.\n" << std::flush;
         return 2;
     }
     int status = 0;
@@ -374,7 +374,8 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     } else if (parsed->version) {
         out << versionText() << '\n';
     } else if (parsed->output_file == kStandardOutput ||
-               (!parsed->output_file.empty() && sameFileAs(parsed->output_file, kStandardOutputDevice))) {
+               (!parsed->output_file.empty() &&
+                sameFileAs(parsed->output_file, kStandardOutputDevice))) {
         // The terrain's bytes go to standard output; the report goes beside the problems.
         status = runBatch(*parsed, err, err, false, watcher);
     } else {

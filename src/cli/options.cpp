@@ -60,8 +60,8 @@ PlaceCrop& cropOf(Options& o) {
     return *o.settings.crop;
 }
 
-// Applies an option to the options; the error text when its value is refused.
-using Apply = std::function<std::string(Options&, const std::string&)>;
+// Applies an option to the options; the Error when its value is refused.
+using Apply = std::function<Status(Options&, const std::string&)>;
 
 struct Option {
     OptionDescription description;
@@ -73,7 +73,7 @@ template <class Member>
 Apply switchOn(Member member) {
     return [member](Options& o, const std::string&) {
         std::invoke(member, o) = true;
-        return std::string();
+        return Status{};
     };
 }
 
@@ -81,40 +81,41 @@ Apply switchOn(Member member) {
 const std::vector<Option>& table() {
     static const std::vector<Option> options{
         {{'s', "height-scale", "N", "the file's height scale, -32768 to 32767 (default 30)"},
-         [](Options& o, const std::string& v) -> std::string {
+         [](Options& o, const std::string& v) -> Status {
              const auto n = wholeNumber(v, -32768, 32767);
              if (!n)
-                 return "the height scale is a whole number from -32768 to 32767, not '" + v + "'";
+                 return failure("the height scale is a whole number from -32768 to 32767, not '" +
+                                v + "'");
              o.settings.height_scale = static_cast<std::int32_t>(*n);
              o.height_scale_given = true;
              return {};
          }},
         {{'o', "output", "FILE", "the output file (one SOURCE only)"},
-         [](Options& o, const std::string& v) -> std::string {
-             if (v.empty()) return "the output file needs a name";
+         [](Options& o, const std::string& v) -> Status {
+             if (v.empty()) return failure("the output file needs a name");
              o.output_file = v;
              return {};
          }},
         {{'d', "output-dir", "DIR",
           "where the outputs go, named after their sources (default: here)"},
-         [](Options& o, const std::string& v) -> std::string {
-             if (v.empty()) return "the output directory needs a name";
+         [](Options& o, const std::string& v) -> Status {
+             if (v.empty()) return failure("the output directory needs a name");
              o.output_dir = v;
              return {};
          }},
         {{'\0', "format", "FORMAT", formatHelp()},
-         [](Options& o, const std::string& v) -> std::string {
+         [](Options& o, const std::string& v) -> Status {
              const OutputFormat* format = formatNamed(v);
-             if (!format) return "the format is " + formatNames() + ", not '" + v + "'";
+             if (!format) return failure("the format is " + formatNames() + ", not '" + v + "'");
              o.settings.format = format;
              o.format_given = true;
              return {};
          }},
         {{'f', "force", "", "replace existing output files"}, switchOn(&Options::force)},
         {{'j', "jobs", "N", "conversions at once (default: the number of cores)"},
-         [](Options& o, const std::string& v) -> std::string {
+         [](Options& o, const std::string& v) -> Status {
              const auto n = wholeNumber(v, 1, 1024);
-             if (!n) return "jobs is a whole number from 1 to 1024, not '" + v + "'";
+             if (!n) return failure("jobs is a whole number from 1 to 1024, not '" + v + "'");
              o.jobs = static_cast<unsigned>(*n);
              return {};
          }},
@@ -134,9 +135,9 @@ const std::vector<Option>& table() {
           "resample so the longer side has N points (2 to 65535),\n"
           "the posting with it: averaged when shrinking, bilinear\n"
           "when growing (Terragen previews want 257, 513 ... 4097)"},
-         [](Options& o, const std::string& v) -> std::string {
+         [](Options& o, const std::string& v) -> Status {
              const auto n = wholeNumber(v, 2, kMaxTerSide);
-             if (!n) return "the size is a whole number from 2 to 65535, not '" + v + "'";
+             if (!n) return failure("the size is a whole number from 2 to 65535, not '" + v + "'");
              o.settings.size = static_cast<std::int32_t>(*n);
              return {};
          }},
@@ -148,22 +149,23 @@ const std::vector<Option>& table() {
           "with --merge: the UTM zone (1 to 60) of the merged terrain;\n"
           "sources in another zone are reprojected into it (default:\n"
           "theirs, or the zone holding the centre of their area)"},
-         [](Options& o, const std::string& v) -> std::string {
+         [](Options& o, const std::string& v) -> Status {
              const auto n = wholeNumber(v, 1, 60);
-             if (!n) return "the zone is a whole number from 1 to 60, not '" + v + "'";
+             if (!n) return failure("the zone is a whole number from 1 to 60, not '" + v + "'");
              o.settings.zone = static_cast<int>(*n);
              return {};
          }},
         {{'\0', "bbox", "W,S,E,N",
           "only the cells of this box, in degrees on the source's datum\n"
           "(west, south, east, north longitude and latitude)"},
-         [](Options& o, const std::string& v) -> std::string {
+         [](Options& o, const std::string& v) -> Status {
              const auto d = decimals(v, 4);
              if (!d || !((*d)[0] >= -180 && (*d)[0] < (*d)[2] && (*d)[2] <= 180 && (*d)[1] >= -90 &&
                          (*d)[1] < (*d)[3] && (*d)[3] <= 90)) {
-                 return "--bbox is WEST,SOUTH,EAST,NORTH in degrees, west of east and south of "
-                        "north, not '" +
-                        v + "'";
+                 return failure(
+                     "--bbox is WEST,SOUTH,EAST,NORTH in degrees, west of east and south of "
+                     "north, not '" +
+                     v + "'");
              }
              cropOf(o).box = PlaceCrop::Box{(*d)[0], (*d)[1], (*d)[2], (*d)[3]};
              return {};
@@ -171,20 +173,20 @@ const std::vector<Option>& table() {
         {{'\0', "centre", "LAT,LON",
           "only the cells of a square around this point, in degrees on\n"
           "the source's datum; its side is --extent"},
-         [](Options& o, const std::string& v) -> std::string {
+         [](Options& o, const std::string& v) -> Status {
              const auto d = decimals(v, 2);
              if (!d || !(std::abs((*d)[0]) <= 90 && std::abs((*d)[1]) <= 180)) {
-                 return "--centre is LATITUDE,LONGITUDE in degrees, not '" + v + "'";
+                 return failure("--centre is LATITUDE,LONGITUDE in degrees, not '" + v + "'");
              }
              cropOf(o).centre = Degrees{(*d)[1], (*d)[0]};
              return {};
          }},
         {{'\0', "extent", "KM", "the side of the --centre square in kilometres"},
-         [](Options& o, const std::string& v) -> std::string {
+         [](Options& o, const std::string& v) -> Status {
              const auto d = decimals(v, 1);
              if (!d || !((*d)[0] > 0 && (*d)[0] <= 10000)) {
-                 return "--extent is a number of kilometres above 0 and up to 10000, not '" + v +
-                        "'";
+                 return failure(
+                     "--extent is a number of kilometres above 0 and up to 10000, not '" + v + "'");
              }
              cropOf(o).extent_km = (*d)[0];
              return {};
@@ -213,40 +215,43 @@ const Option* findLong(std::string_view name) {
 }
 
 // The combinations that make no sense, checked once every option is known.
-std::string combinationProblem(const Options& o) {
-    if (o.sources.empty()) return "no SOURCE given";
-    if (!o.output_file.empty() && !o.output_dir.empty()) return "-o and -d do not go together";
-    if (o.merge && o.output_file.empty()) return "--merge writes one terrain: name it with -o";
+Status combinationProblem(const Options& o) {
+    if (o.sources.empty()) return failure("no SOURCE given");
+    if (!o.output_file.empty() && !o.output_dir.empty())
+        return failure("-o and -d do not go together");
+    if (o.merge && o.output_file.empty())
+        return failure("--merge writes one terrain: name it with -o");
     if (!o.merge && o.settings.zone) {
-        return "--zone chooses the zone of a merged terrain; it goes with --merge";
+        return failure("--zone chooses the zone of a merged terrain; it goes with --merge");
     }
     if (o.merge && o.common_range) {
-        return "--merge makes one colormap anyway; leave out --common-range";
+        return failure("--merge makes one colormap anyway; leave out --common-range");
     }
     if (!o.merge && !o.output_file.empty() && o.sources.size() > 1) {
-        return "-o names the output of one SOURCE; with several, use -d";
+        return failure("-o names the output of one SOURCE; with several, use -d");
     }
-    if (o.quiet && o.verbose) return "-q and -v do not go together";
+    if (o.quiet && o.verbose) return failure("-q and -v do not go together");
     if (const OutputFormat& format = o.settings.outputFormat();
         !format.stretched_heights && (o.height_scale_given || o.common_range)) {
-        return "a " + format.label +
-               " holds elevations in metres; -s and --common-range are for "
-               ".ter files";
+        return failure("a " + format.label +
+                       " holds elevations in metres; -s and --common-range are for "
+                       ".ter files");
     }
     if (const auto& crop = o.settings.crop) {
         if (crop->box && (crop->centre || crop->extent_km > 0)) {
-            return "--bbox and --centre do not go together";
+            return failure("--bbox and --centre do not go together");
         }
         if (!crop->box && !(crop->centre && crop->extent_km > 0)) {
-            return "--centre and --extent go together";
+            return failure("--centre and --extent go together");
         }
     }
     if (o.settings.true_scale && o.height_scale_given) {
-        return "--true-scale chooses the height scale itself; leave out -s";
+        return failure("--true-scale chooses the height scale itself; leave out -s");
     }
     if (o.settings.true_scale && o.common_range) {
-        return "--true-scale writes true heights, which join by themselves; "
-               "--common-range is for stretched heights";
+        return failure(
+            "--true-scale writes true heights, which join by themselves; "
+            "--common-range is for stretched heights");
     }
     return {};
 }
@@ -294,7 +299,7 @@ Result<Options> parseOptions(const std::vector<std::string>& arguments) {
             } else if (equals != std::string::npos) {
                 return failure("option '--" + name + "' takes no value");
             }
-            if (auto error = option->apply(options, value); !error.empty()) return failure(error);
+            if (Status applied = option->apply(options, value); !applied) return applied.error();
             continue;
         }
         // Short options, grouped (-fq) or with their value attached (-s30) or following.
@@ -312,7 +317,7 @@ Result<Options> parseOptions(const std::vector<std::string>& arguments) {
                 value = *v;
                 k = argument.size();
             }
-            if (auto error = option->apply(options, value); !error.empty()) return failure(error);
+            if (Status applied = option->apply(options, value); !applied) return applied.error();
         }
     }
     if (options.help || options.version) return options;
@@ -322,7 +327,7 @@ Result<Options> parseOptions(const std::vector<std::string>& arguments) {
             options.settings.format = format;
         }
     }
-    if (auto problem = combinationProblem(options); !problem.empty()) return failure(problem);
+    if (Status sensible = combinationProblem(options); !sensible) return sensible.error();
     return options;
 }
 
