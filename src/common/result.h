@@ -36,6 +36,9 @@ class [[nodiscard]] Result {
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
 
+    // The value, or `fallback` when there is none.
+    T value_or(T fallback) const { return ok() ? value() : std::move(fallback); }
+
     const Error& error() const { return std::get<1>(held_); }
     const std::string& message() const { return error().message; }
 

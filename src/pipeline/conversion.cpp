@@ -34,10 +34,10 @@ Result<ReadGrid> readOne(const ConversionRequest& request, EventSink& events) {
     }
     if (settings.keepsDecimals() && !metadata->unit_m) {
         return failure((settings.true_scale ? "no true scale: " : "no " + format.label + ": ") +
-                       metadata->unit_problem);
+                       metadata->unit_m.message());
     }
     if (settings.needsPlacement() && !metadata->placement) {
-        return failure("no " + format.label + ": " + metadata->placement_problem);
+        return failure("no " + format.label + ": " + metadata->placement.message());
     }
     ReadGrid read;
     if (settings.crop) {
@@ -82,7 +82,7 @@ Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events)
     if (Status fits = resamplingProblem(plan->size, settings); !fits) return fits.error();
     const TransferMetadata& first = plan->pieces.front().metadata;
     if (settings.needsPlacement() && !first.placement) {
-        return failure("no " + format.label + ": " + first.placement_problem);
+        return failure("no " + format.label + ": " + first.placement.message());
     }
     Result<MergedGrid> merged = decodeMerged(*plan, settings.keepsDecimals(), events);
     if (!merged) return merged.error();

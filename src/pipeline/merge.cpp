@@ -317,7 +317,7 @@ Result<MergePiece> readPiece(const MergeSource& source, EventSink& events) {
     if (!metadata) return fail(metadata.message());
     piece.metadata = std::move(*metadata);
     piece.georeference = *piece.metadata.georeference;
-    if (!piece.metadata.unit_m) return fail(piece.metadata.unit_problem);
+    if (!piece.metadata.unit_m) return fail(piece.metadata.unit_m.message());
     piece.unit_m = *piece.metadata.unit_m;
     if (!piece.georeference.topLeftCorner()) {
         return fail("its georeference does not say where the grid's top-left cell lies");

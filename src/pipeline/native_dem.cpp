@@ -80,9 +80,9 @@ Result<TransferMetadata> readNativeDemMetadata(const ModuleSource& dem, bool pla
         metadata.unit_m = 1.0;
         unit = "METERS";
     } else {
-        metadata.unit_problem = "record A gives the elevation unit " +
-                                std::to_string(a.elevation_unit) +
-                                ", neither 1 (feet) nor 2 (metres)";
+        metadata.unit_m =
+            failure("record A gives the elevation unit " + std::to_string(a.elevation_unit) +
+                    ", neither 1 (feet) nor 2 (metres)");
     }
     if (placed) {
         Georeference g;
@@ -98,12 +98,7 @@ Result<TransferMetadata> readNativeDemMetadata(const ModuleSource& dem, bool pla
         g.unit = unit;
         g.void_value = usgsdem::kDemVoid;
         metadata.georeference = g;
-        Result<GridPlacement> placement = placeGrid(g);
-        if (placement) {
-            metadata.placement = *placement;
-        } else {
-            metadata.placement_problem = placement.message();
-        }
+        metadata.placement = placeGrid(g);
     }
     events.emit(event::GridSizeRead{metadata.size});
     events.emit(event::SpacingRead{metadata.grid_spacing});

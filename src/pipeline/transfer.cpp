@@ -36,19 +36,15 @@ Result<TransferMetadata> readStrict(const TransferModules& modules, bool placed,
     const Georeference& g = description->georeference;
     metadata.posting_m = g.xhrs;
     metadata.grid_spacing = g.xhrs == 10 ? kSpacing10m : g.xhrs == 30 ? kSpacing30m : kNoSpacing;
-    metadata.unit_m = unitMetres(g.unit);
-    if (!metadata.unit_m) {
-        metadata.unit_problem =
-            modules.ddsh.name + " gives the unit \"" + g.unit + "\", neither METERS nor FEET";
+    if (const std::optional<double> unit = unitMetres(g.unit)) {
+        metadata.unit_m = *unit;
+    } else {
+        metadata.unit_m = failure(modules.ddsh.name + " gives the unit \"" + g.unit +
+                                  "\", neither METERS nor FEET");
     }
     if (placed) {
         metadata.georeference = g;
-        Result<GridPlacement> placement = placeGrid(g);
-        if (placement) {
-            metadata.placement = *placement;
-        } else {
-            metadata.placement_problem = placement.message();
-        }
+        metadata.placement = placeGrid(g);
     }
     events.emit(event::GridSizeRead{metadata.size});
     events.emit(event::SpacingRead{metadata.grid_spacing});
@@ -175,7 +171,7 @@ Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const Transfe
     pass.decode([&](std::int32_t row) { return grid[static_cast<std::size_t>(row)]; });
     pass.finish(*decoded, {pass.decoder.max_elevation, pass.decoder.min_elevation});
     if (reading == MetadataReading::Walks) readCorners(pass.input, modules.spdm, events);
-    decoded->placement = metadata.placement;
+    if (metadata.placement) decoded->placement = *metadata.placement;
     return decoded;
 }
 

@@ -31,16 +31,14 @@ struct TransferMetadata {
     GridSize size;
     GridSpacing grid_spacing = kNoSpacing;
     double posting_m = 0;  // metres between cells; 0 when unknown
-    // Metres in one unit of the elevations; nothing when DDSH names no unit marlwood knows
-    // (`unit_problem` says why). Only a strict read learns it.
-    std::optional<double> unit_m;
-    std::string unit_problem;
+    // Metres in one unit of the elevations, or why that is not known (the unit is one marlwood
+    // does not know; only a strict read learns it).
+    Result<double> unit_m = failure("the elevation unit is not read");
     // Where the grid lies, when asked for.
     std::optional<Georeference> georeference;
-    // Its coordinate system and geotransform; nothing (`placement_problem` says why) when the
-    // system has no EPSG code marlwood knows, which only a GeoTIFF needs.
-    std::optional<GridPlacement> placement;
-    std::string placement_problem;
+    // Its coordinate system and geotransform, or why not: not asked for, or a system with no
+    // EPSG code marlwood knows, which only formats that place the grid need.
+    Result<GridPlacement> placement = failure("where the grid lies is not read");
 };
 
 // Reads DDSH, LDEF and IREF (and, strictly with `placed`, RSDF, XREF and DDOM). Read strictly, a

@@ -125,7 +125,7 @@ TEST(NativeDemAgainstGdal, GdalsDuluthDemReadsAsGdalAndTheTransferDo) {
         ASSERT_EQ(ours.metadata.size.columns, 323);
         EXPECT_EQ(differencesFromGdal(ours, plain), 0);
         // The transfer's own cells, unit, posting and place.
-        EXPECT_EQ(ours.metadata.unit_m, transfer.metadata.unit_m);
+        EXPECT_EQ(ours.metadata.unit_m.value_or(0), transfer.metadata.unit_m.value_or(-1));
         EXPECT_EQ(ours.metadata.posting_m, transfer.metadata.posting_m);
         EXPECT_EQ(ours.metadata.placement->epsg, transfer.metadata.placement->epsg);
         EXPECT_EQ(ours.metadata.placement->geotransform, transfer.metadata.placement->geotransform);
