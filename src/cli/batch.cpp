@@ -12,6 +12,7 @@
 
 #include "cli/report.h"
 #include "pipeline/conversion.h"
+#include "pipeline/heightmap_output.h"
 #include "pipeline/merge.h"
 #include "platform/whole_file.h"
 #include "source/transfer_source.h"
@@ -26,6 +27,7 @@ namespace fs = std::filesystem;
 struct Outcome {
     bool done = false;
     bool converted = false;
+    bool shape_refused = false;            // a usage error found only once the terrain was known
     std::vector<std::string> stage_lines;  // what -v shows
     std::vector<std::string> problems;
     std::string report;  // the report line, when converted
@@ -37,13 +39,31 @@ OutputPaths outputsFor(const Options& options, const Transfer& transfer) {
         outputs.terrain = options.output_file;
     } else {
         const fs::path dir = options.output_dir.empty() ? "." : options.output_dir;
-        const char* extension = options.settings.format == OutputFormat::GeoTiff ? ".tif" : ".ter";
+        const OutputFormat format = options.settings.format;
+        const char* extension = isHeightmap(format)               ? heightmapExtension(format)
+                                : format == OutputFormat::GeoTiff ? ".tif"
+                                                                  : ".ter";
         outputs.terrain = (dir / (transfer.output_stem + extension)).string();
     }
     if (options.settings.preview) {
         outputs.preview = fs::path(outputs.terrain).replace_extension(".png").string();
     }
     return outputs;
+}
+
+// Every file a conversion writes: the terrain (or a heightmap's tiles and sidecar) and the
+// picture.
+std::vector<std::string> writtenFiles(const Options& options, const OutputPaths& outputs) {
+    std::vector<std::string> files;
+    if (isHeightmap(options.settings.format) && !outputs.terrain.empty()) {
+        HeightmapFiles heightmap = heightmapFiles(outputs.terrain, options.settings);
+        files = std::move(heightmap.heightmaps);
+        files.push_back(heightmap.sidecar);
+    } else {
+        files.push_back(outputs.terrain);
+    }
+    files.push_back(outputs.preview);
+    return files;
 }
 
 // The files a transfer is read from: its module files, or its archive.
@@ -114,6 +134,10 @@ class Batch {
         }
         runJobs([this](std::size_t i) { convert(i); });
         flushAll();
+        if (std::any_of(outcomes_.begin(), outcomes_.end(),
+                        [](const Outcome& o) { return o.shape_refused; })) {
+            return 2;
+        }
         return std::all_of(outcomes_.begin(), outcomes_.end(),
                            [](const Outcome& o) { return o.converted; })
                    ? 0
@@ -139,6 +163,15 @@ class Batch {
         FoundTransfer transfer = findTransfer(options_.sources[i]);
         if (!transfer) return fail(i, transfer.message());
         NoEvents quiet;
+        if (isHeightmap(options_.settings.format)) {
+            const Result<std::optional<HeightRange>> heights =
+                readHeightRange(transfer->modules, quiet);
+            if (!heights) return fail(i, heights.message());
+            std::lock_guard lock(mutex_);
+            if (*heights) heights_ = heights_ ? unionOf(*heights_, **heights) : **heights;
+            have_range_ = true;
+            return;
+        }
         const Result<Extremes> extremes = readExtremes(transfer->modules, quiet);
         if (!extremes) return fail(i, extremes.message());
         std::lock_guard lock(mutex_);
@@ -159,7 +192,10 @@ class Batch {
             return fail(i, problem);
         }
         ConversionSettings settings = options_.settings;
-        if (options_.common_range) settings.common_range = range_;
+        if (options_.common_range) {
+            settings.common_range = range_;
+            settings.common_heights = heights_;
+        }
         SourceEvents events;
         Result<TransferConversion> conversion =
             convertTransfer(transfer->modules, settings, outputs, events);
@@ -170,6 +206,7 @@ class Batch {
         outcome.problems = std::move(events.warnings);
         if (!conversion) {
             outcome.problems.push_back(conversion.message());
+            outcome.shape_refused = conversion.error().subject == kShapeRefused;
         } else {
             outcome.converted = !conversion->summary.preview_problem;
             if (conversion->summary.preview_problem) {
@@ -199,7 +236,7 @@ class Batch {
         for (const std::string& file : inputFiles(options_.sources[i], transfer->modules)) {
             inputs_.push_back(file);
         }
-        for (const std::string& output : {outputs.terrain, outputs.preview}) {
+        for (const std::string& output : writtenFiles(options_, outputs)) {
             if (output.empty()) continue;
             std::error_code error;
             auto key = fs::weakly_canonical(output, error).string();
@@ -268,6 +305,7 @@ class Batch {
     std::map<std::string, std::size_t> claimed_;
     std::vector<std::string> inputs_;  // every input file of the sources claimed so far
     Extremes range_;
+    std::optional<HeightRange> heights_;  // a heightmap's common range, from valid cells only
     bool have_range_ = false;
 };
 
@@ -296,7 +334,7 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err) {
     if (options.settings.preview) {
         outputs.preview = fs::path(outputs.terrain).replace_extension(".png").string();
     }
-    for (const std::string& output : {outputs.terrain, outputs.preview}) {
+    for (const std::string& output : writtenFiles(options, outputs)) {
         if (output.empty()) continue;
         if (auto problem = outputProblem(output, options.force, inputs); !problem.empty()) {
             err << "marlwood: " << problem << "\nmarlwood: nothing merged\n" << std::flush;
@@ -311,7 +349,7 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err) {
     for (const std::string& warning : events.warnings) err << "marlwood: " << warning << '\n';
     if (!merged) {
         err << "marlwood: " << merged.message() << "\nmarlwood: nothing merged\n" << std::flush;
-        return 1;
+        return merged.error().subject == kShapeRefused ? 2 : 1;
     }
     if (!options.quiet) {
         for (const std::string& line : mergeReport(*merged)) out << line << '\n';

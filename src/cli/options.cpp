@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 
+#include "platform/whole_file.h"
 #include "ter/ter_writer.h"
 
 namespace marlwood {
@@ -91,12 +92,48 @@ const std::vector<Option>& table() {
              return {};
          }},
         {{'\0', "format", "FORMAT",
-          "ter (Terragen, the default) or tif (a GeoTIFF of Float32 metres placed in\n"
-          "its coordinate system); -o NAME.tif asks for tif too"},
+          "ter (Terragen, the default), tif (a GeoTIFF of Float32 metres placed in\n"
+          "its coordinate system), or a 16-bit engine heightmap with a JSON\n"
+          "sidecar NAME.json of its scales: png16 (grayscale PNG, north row\n"
+          "first), r16 (Unreal's raw, north row first) or unity (Unity's raw,\n"
+          "south row first, square of 2^n + 1 points); the lowest elevation\n"
+          "is 0, the highest 65535, voids 0. -o NAME.tif, .png, .r16 or .raw\n"
+          "asks for tif, png16, r16 or unity too"},
          [](Options& o, const std::string& v) -> std::string {
-             if (v != "ter" && v != "tif") return "the format is ter or tif, not '" + v + "'";
-             o.settings.format = v == "tif" ? OutputFormat::GeoTiff : OutputFormat::Ter;
-             o.format_given = true;
+             static const std::pair<std::string_view, OutputFormat> kFormats[] = {
+                 {"ter", OutputFormat::Ter},
+                 {"tif", OutputFormat::GeoTiff},
+                 {"png16", OutputFormat::Png16},
+                 {"r16", OutputFormat::R16},
+                 {"unity", OutputFormat::Unity}};
+             for (const auto& [name, format] : kFormats) {
+                 if (v != name) continue;
+                 o.settings.format = format;
+                 o.format_given = true;
+                 return {};
+             }
+             return "the format is ter, tif, png16, r16 or unity, not '" + v + "'";
+         }},
+        {{'\0', "byte-order", "ORDER",
+          "little (the default) or big: the byte order of r16 and unity\n"
+          "heightmaps (big for Unity's Mac setting)"},
+         [](Options& o, const std::string& v) -> std::string {
+             if (v != "little" && v != "big") {
+                 return "the byte order is little or big, not '" + v + "'";
+             }
+             o.settings.byte_order = v == "big" ? ByteOrder::Big : ByteOrder::Little;
+             o.byte_order_given = true;
+             return {};
+         }},
+        {{'\0', "tiles", "CxR",
+          "a heightmap in C x R tiles sharing their edge rows and columns,\n"
+          "on one height range: NAME_x0_y0 ... (x east, y south) for png16\n"
+          "and r16, NAME_X_Z.raw (X east, Z north) for unity; C tiles of s\n"
+          "points span (s - 1) x C + 1"},
+         [](Options& o, const std::string& v) -> std::string {
+             Result<TileCount> count = parseTileCount(v);
+             if (!count) return count.message();
+             o.settings.tiles = *count;
              return {};
          }},
         {{'f', "force", "", "replace existing output files"}, switchOn(&Options::force)},
@@ -122,10 +159,22 @@ const std::vector<Option>& table() {
         {{'\0', "size", "N",
           "resample so the longer side has N points (2 to 65535),\n"
           "the posting with it: averaged when shrinking, bilinear\n"
-          "when growing (Terragen previews want 257, 513 ... 4097)"},
+          "when growing (Terragen previews want 257, 513 ... 4097);\n"
+          "unreal or unity: the engine's size nearest at or below the\n"
+          "terrain's own (Unreal 127, 253, 505, 1009, 2017, 4033, 8129;\n"
+          "Unity 33, 65 ... 4097)"},
          [](Options& o, const std::string& v) -> std::string {
+             if (v == "unreal" || v == "unity") {
+                 o.settings.engine_size = v == "unreal" ? Engine::Unreal : Engine::Unity;
+                 o.settings.size.reset();
+                 return {};
+             }
              const auto n = wholeNumber(v, 2, kMaxTerSide);
-             if (!n) return "the size is a whole number from 2 to 65535, not '" + v + "'";
+             if (!n) {
+                 return "the size is a whole number from 2 to 65535, unreal or unity, not '" + v +
+                        "'";
+             }
+             o.settings.engine_size.reset();
              o.settings.size = static_cast<std::int32_t>(*n);
              return {};
          }},
@@ -211,6 +260,57 @@ bool endsWithNoCase(std::string_view text, std::string_view lower_end) {
     return true;
 }
 
+// The heightmap options that do not fit the format or each other.
+std::string heightmapProblem(const Options& o) {
+    const OutputFormat format = o.settings.format;
+    if (!isHeightmap(format)) {
+        if (o.settings.tiles) return "--tiles cuts a heightmap: it goes with png16, r16 or unity";
+        if (o.byte_order_given) return "--byte-order goes with the r16 and unity heightmaps";
+        return {};
+    }
+    if (format == OutputFormat::Png16 && o.byte_order_given) {
+        return "a PNG's 16-bit values are big-endian by definition; --byte-order is for r16 and "
+               "unity";
+    }
+    if (o.height_scale_given || o.settings.true_scale) {
+        return "a heightmap spans its elevations with 0..65535; -s and --true-scale are for .ter "
+               "files";
+    }
+    if (o.settings.preview && format == OutputFormat::Png16) {
+        return "--preview writes NAME.png, which the png16 heightmap is; leave out --preview";
+    }
+    if (o.output_file == kStandardOutput) {
+        return "a heightmap's JSON sidecar is named after its file; -o - has no name";
+    }
+    if (endsWithNoCase(o.output_file, ".json")) {
+        return "the heightmap's sidecar is NAME.json; give the heightmap its own extension";
+    }
+    if (format == OutputFormat::Unity) {
+        if (o.settings.engine_size == Engine::Unreal) {
+            return "Unreal's sizes are not Unity's 2^n + 1: use --size unity with --format unity";
+        }
+        const std::int32_t tiles = o.settings.tiles ? o.settings.tiles->columns : 1;
+        if (o.settings.size && o.settings.tiles &&
+            o.settings.tiles->columns != o.settings.tiles->rows) {
+            return "Unity's tiles are square, so --tiles " + std::to_string(tiles) + "x" +
+                   std::to_string(o.settings.tiles->rows) +
+                   " cannot be cut from a square --size; give as many tiles across as down";
+        }
+        const auto side = o.settings.size ? tileSide(*o.settings.size, tiles) : std::nullopt;
+        if (o.settings.size && !(side && isUnitySide(*side))) {
+            return "Unity takes terrains of 2^n + 1 points a side (33, 65 ... 4097), so --size " +
+                   std::to_string(*o.settings.size) +
+                   (tiles > 1 ? " in " + std::to_string(tiles) + " tiles across" : std::string()) +
+                   " will not do: give " +
+                   (tiles > 1 ? "(2^n) x " + std::to_string(tiles) + " + 1, such as " +
+                                    std::to_string(tiledPoints(1025, tiles))
+                              : std::string("one of them, such as 1025")) +
+                   ", or --size unity";
+        }
+    }
+    return {};
+}
+
 // The combinations that make no sense, checked once every option is known.
 std::string combinationProblem(const Options& o) {
     if (o.sources.empty()) return "no SOURCE given";
@@ -229,6 +329,7 @@ std::string combinationProblem(const Options& o) {
     if (o.settings.format == OutputFormat::GeoTiff && (o.height_scale_given || o.common_range)) {
         return "a GeoTIFF holds elevations in metres; -s and --common-range are for .ter files";
     }
+    if (auto problem = heightmapProblem(o); !problem.empty()) return problem;
     if (const auto& crop = o.settings.crop) {
         if (crop->box && (crop->centre || crop->extent_km > 0)) {
             return "--bbox and --centre do not go together";
@@ -312,10 +413,18 @@ Result<Options> parseOptions(const std::vector<std::string>& arguments) {
         }
     }
     if (options.help || options.version) return options;
-    // -o NAME.tif asks for a GeoTIFF unless --format says otherwise.
-    if (!options.format_given && (endsWithNoCase(options.output_file, ".tif") ||
-                                  endsWithNoCase(options.output_file, ".tiff"))) {
-        options.settings.format = OutputFormat::GeoTiff;
+    // -o NAME.tif asks for a GeoTIFF (and .png, .r16, .raw a heightmap) unless --format says
+    // otherwise.
+    if (!options.format_given) {
+        static const std::pair<std::string_view, OutputFormat> kExtensions[] = {
+            {".tif", OutputFormat::GeoTiff},
+            {".tiff", OutputFormat::GeoTiff},
+            {".png", OutputFormat::Png16},
+            {".r16", OutputFormat::R16},
+            {".raw", OutputFormat::Unity}};
+        for (const auto& [extension, format] : kExtensions) {
+            if (endsWithNoCase(options.output_file, extension)) options.settings.format = format;
+        }
     }
     if (auto problem = combinationProblem(options); !problem.empty()) return failure(problem);
     return options;

@@ -3,12 +3,17 @@
 #include <algorithm>
 
 #include "geo/placement.h"
+#include "pipeline/heightmap_output.h"
 #include "pipeline/writers.h"
 
 namespace marlwood {
 
 Extremes unionOf(const Extremes& a, const Extremes& b) {
     return {std::max(a.max_elevation, b.max_elevation), std::min(a.min_elevation, b.min_elevation)};
+}
+
+HeightRange unionOf(const HeightRange& a, const HeightRange& b) {
+    return {std::min(a.lowest_m, b.lowest_m), std::max(a.highest_m, b.highest_m)};
 }
 
 Result<ConversionSummary> finishConversion(DecodedGrid decoded, const ConversionSettings& settings,
@@ -26,10 +31,27 @@ Result<ConversionSummary> finishConversion(DecodedGrid decoded, const Conversion
     summary.in_metres = terrain->true_scale.has_value();
     summary.lowest_m = terrain->lowest_m;
     summary.highest_m = terrain->highest_m;
-    if (Status written = writeTerrainFile(outputs.terrain, *terrain, settings.format); !written) {
-        return written.error();
+    if (terrain->engine_side) {
+        summary.engine_size = (settings.engine_size == Engine::Unreal ? "Unreal's " : "Unity's ") +
+                              std::to_string(*terrain->engine_side);
     }
-    summary.terrain_path = outputs.terrain;
+    if (isHeightmap(settings.format)) {
+        Result<HeightmapWritten> written = writeHeightmap(outputs.terrain, *terrain, settings);
+        if (!written) return written.error();
+        summary.heightmap_range = written->range;
+        summary.sidecar_path = written->files.sidecar;
+        summary.terrain_path = written->files.heightmaps.front();
+        if (settings.tiles) {
+            summary.tile_count = static_cast<std::int32_t>(written->files.heightmaps.size());
+            summary.tile_size =
+                std::to_string(written->tile_rows) + " x " + std::to_string(written->tile_columns);
+        }
+    } else if (Status written = writeTerrainFile(outputs.terrain, *terrain, settings.format);
+               !written) {
+        return written.error();
+    } else {
+        summary.terrain_path = outputs.terrain;
+    }
     if (!outputs.preview.empty()) {
         if (Status pictured = writePreviewFile(outputs.preview, *terrain); pictured) {
             summary.preview_path = outputs.preview;
@@ -44,12 +66,15 @@ Result<TransferConversion> convertTransfer(const TransferModules& modules,
                                            const ConversionSettings& settings,
                                            const OutputPaths& outputs, EventSink& events) {
     // A crop needs to know where the grid lies.
-    Result<TransferMetadata> metadata =
-        readTransferMetadata(modules, MetadataReading::Strict,
-                             settings.needsPlacement() || settings.crop.has_value(), events);
+    Result<TransferMetadata> metadata = readTransferMetadata(
+        modules, MetadataReading::Strict,
+        settings.needsPlacement() || settings.crop.has_value() || isHeightmap(settings.format),
+        events);
     if (!metadata) return metadata.error();
     if (settings.keepsDecimals() && !metadata->unit_m) {
-        return failure((settings.true_scale ? "no true scale: " : "no GeoTIFF: ") +
+        return failure((settings.true_scale            ? "no true scale: "
+                        : isHeightmap(settings.format) ? "no heightmap: "
+                                                       : "no GeoTIFF: ") +
                        metadata->unit_problem);
     }
     if (settings.needsPlacement() && !metadata->placement) {
@@ -80,6 +105,19 @@ Result<Extremes> readExtremes(const TransferModules& modules, EventSink& events)
         readTransferMetadata(modules, MetadataReading::Strict, false, events);
     if (!metadata) return metadata.error();
     return decodeExtremes(modules, *metadata, events);
+}
+
+Result<std::optional<HeightRange>> readHeightRange(const TransferModules& modules,
+                                                   EventSink& events) {
+    Result<TransferMetadata> metadata =
+        readTransferMetadata(modules, MetadataReading::Strict, false, events);
+    if (!metadata) return metadata.error();
+    if (!metadata->unit_m) return failure("no heightmap: " + metadata->unit_problem);
+    const Extremes e = decodeExtremes(modules, *metadata, events, true);
+    if (e.max_elevation < e.min_elevation) return std::optional<HeightRange>();
+    const double metres_per_thousandth = *metadata->unit_m / kThousandths;
+    return std::optional<HeightRange>(HeightRange{e.min_elevation * metres_per_thousandth,
+                                                  e.max_elevation * metres_per_thousandth});
 }
 
 }  // namespace marlwood

@@ -36,6 +36,13 @@ struct ConversionSummary {
     std::string terrain_path;
     std::string preview_path;              // when a picture was written
     std::optional<Error> preview_problem;  // the terrain was written, the picture was not
+    // A heightmap: the engine size --size picked, the range its 0..65535 span, its tiles and its
+    // sidecar.
+    std::string engine_size;  // "Unreal's 1009", when --size named an engine
+    std::optional<HeightRange> heightmap_range;
+    std::int32_t tile_count = 0;  // 0: not tiled
+    std::string tile_size;        // "505 x 505"
+    std::string sidecar_path;
 };
 
 // Prepares a decoded grid and writes it: the steps after reading, shared by one transfer and a
@@ -55,6 +62,11 @@ Result<TransferConversion> convertTransfer(const TransferModules& modules,
 
 // A transfer decoded for its extremes only, holding no grid (a common range's first pass).
 Result<Extremes> readExtremes(const TransferModules& modules, EventSink& events);
+// The same for heightmaps, in metres with the decimals kept; nothing when no cell is valid.
+Result<std::optional<HeightRange>> readHeightRange(const TransferModules& modules,
+                                                   EventSink& events);
+// The range that holds both.
+HeightRange unionOf(const HeightRange& a, const HeightRange& b);
 
 // The extremes of several transfers together.
 Extremes unionOf(const Extremes& a, const Extremes& b);

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "geo/crop.h"
+#include "heightmap/heightmap.h"
 
 // What a conversion is asked to make: filled by the command line's options, or by the dialogue's
 // answers, and read by the one stage or writer each setting is for.
@@ -20,7 +21,16 @@ struct Extremes {
 enum class OutputFormat {
     Ter,      // a Terragen .ter file
     GeoTiff,  // a GeoTIFF of Float32 metres placed in its coordinate system
+    Png16,    // a 16-bit grayscale PNG heightmap, north row first
+    R16,      // Unreal's raw heightmap: 16-bit values, north row first
+    Unity,    // Unity's terrain raw: 16-bit values, south row first, square of 2^n + 1
 };
+
+// An engine heightmap: 0..65535 over the elevations, a JSON sidecar beside it.
+inline bool isHeightmap(OutputFormat format) {
+    return format == OutputFormat::Png16 || format == OutputFormat::R16 ||
+           format == OutputFormat::Unity;
+}
 
 struct ConversionSettings {
     OutputFormat format = OutputFormat::Ter;
@@ -28,6 +38,8 @@ struct ConversionSettings {
     // The colormap is made from these extremes instead of the transfer's own, so that several
     // transfers share one.
     std::optional<Extremes> common_range;
+    // A heightmap's 0..65535 span these elevations instead of the terrain's own (--common-range).
+    std::optional<HeightRange> common_heights;
     // Elevations in metres at the posting's scale (SCAL), BFP32 fractions kept, instead of the
     // stretched 0..32000.
     bool true_scale = false;
@@ -41,10 +53,18 @@ struct ConversionSettings {
     std::optional<PlaceCrop> crop;
     // A merge's UTM zone (1 to 60); without it, that of the sources (see planMerge).
     std::optional<int> zone;
+    // --size unreal or unity: the engine's recommended side at or below the terrain's own.
+    std::optional<Engine> engine_size;
+    // A heightmap cut into tiles sharing their edge rows and columns.
+    std::optional<TileCount> tiles;
+    // The raw heightmaps' byte order.
+    ByteOrder byte_order = ByteOrder::Little;
 
-    // Elevations kept in thousandths of their unit, decimals and all: what true heights and a
-    // GeoTIFF's metres need.
-    bool keepsDecimals() const { return true_scale || format == OutputFormat::GeoTiff; }
+    // Elevations kept in thousandths of their unit, decimals and all: what true heights, a
+    // GeoTIFF's metres and the heightmaps' exact mapping need.
+    bool keepsDecimals() const {
+        return true_scale || format == OutputFormat::GeoTiff || isHeightmap(format);
+    }
     // The grid's place on the ground is read too.
     bool needsPlacement() const { return format == OutputFormat::GeoTiff; }
 };

@@ -78,9 +78,10 @@ Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const Transfe
 Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferMetadata& metadata,
                                  const CellWindow& window, bool thousandths, EventSink& events);
 
-// Decodes a transfer only for its extremes, a row at a time, holding no grid.
+// Decodes a transfer only for its extremes, a row at a time, holding no grid; with `thousandths`
+// they are in thousandths of the unit, decimals kept (max below min when no cell is valid).
 Extremes decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
-                        EventSink& events);
+                        EventSink& events, bool thousandths = false);
 
 // Why a grid of this size cannot be converted, or nothing when it can: a side beyond 16 bits
 // cannot be written to a .ter file (it is the mark of a damaged LDEF).
