@@ -6,6 +6,7 @@
 
 #include "grid/resample.h"
 #include "grid/void_fill.h"
+#include "pipeline/heightmap_output.h"
 
 namespace marlwood {
 
@@ -115,9 +116,10 @@ Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& se
         if (!terrain.engine_side) {
             return failure(
                 std::string("--size ") + (unreal ? "unreal" : "unity") + ": " +
-                std::to_string(longest) + " points are fewer than " +
-                (unreal ? "Unreal's smallest landscape, 127" : "Unity's smallest terrain, 33") +
-                "; give a number to --size to grow it");
+                    std::to_string(longest) + " points are fewer than " +
+                    (unreal ? "Unreal's smallest landscape, 127" : "Unity's smallest terrain, 33") +
+                    "; give a number to --size to grow it",
+                kShapeRefused);
         }
         // A terrain already of the engine's size is kept as it is.
         if (*terrain.engine_side != longest) size = terrain.engine_side;
