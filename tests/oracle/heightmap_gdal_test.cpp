@@ -93,5 +93,26 @@ TEST(HeightmapAgainstGdal, EveryCellIsTheMappingOfGdalsElevation) {
     }
 }
 
+// What Blender's GIS importer reads best: --true-scale with a GeoTIFF still writes Float32 metres.
+TEST(HeightmapAgainstGdal, TrueScaleGeoTiffIsFloat32Metres) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    MARLWOOD_REQUIRE_GDAL();
+    TempDir tmp;
+    const std::string duluth = (usgs / "7172-duluth-mn/7172").string();
+    const Raster feet = gdalRead(duluth + "catd.ddf");
+    for (const char* format : {"--true-scale", "--format=tif"}) {
+        SCOPED_TRACE(format);
+        const CliRun run = commandLine({format, "-f", "-o", tmp / "b.tif", duluth});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Raster metres = gdalRead(tmp / "b.tif");
+        ASSERT_EQ(metres.type, "Float32");
+        ASSERT_EQ(metres.values.size(), feet.values.size());
+        for (std::size_t i = 0; i < feet.values.size(); ++i) {
+            const double want = feet.values[i] <= -1000 ? -32767 : feet.values[i] * 0.3048;
+            ASSERT_NEAR(metres.values[i], want, 1e-4) << "cell " << i;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace marlwood::oracle
