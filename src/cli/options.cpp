@@ -477,6 +477,8 @@ std::string helpText() {
         "      a 5 km square around a point, 1025 x 1025 points\n"
         "  marlwood --merge --zone 16 -o area.tif west/4300 east/4301\n"
         "      quads either side of 90 W (zones 15 and 16) as one terrain in zone 16\n"
+        "  marlwood --size unreal -o duluth.png 7172.DEM.SDTS.TAR.GZ\n"
+        "      a 16-bit PNG heightmap at Unreal's size, its scales in duluth.json\n"
         "\n"
         "One report line per source on standard output, problems on standard error.\n"
         "Exit status: 0 when every SOURCE converted, 1 when any failed, 2 for a usage error.\n";
