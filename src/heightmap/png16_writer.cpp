@@ -13,9 +13,11 @@ namespace {
 
 using png_detail::PngLibrary;
 
-// zlib's fastest level: heightmaps are smooth, so with the Up filter level 1 is within a few per
-// cent of the default's size at a fraction of its time.
+// The Sub filter leaves a smooth heightmap's rows as small differences, which zlib's run-length
+// strategy at level 1 packs fastest: on a 1009-point quad it took under half the time of the Up
+// filter at level 1, for a file 26% smaller (level 6 was slower still and no smaller).
 constexpr int kZlibLevel = 1;
+constexpr int kZlibRunLengths = 3;  // Z_RLE
 
 // The library the callbacks are called from (loaded before any of them can be).
 const PngLibrary& loaded() {
@@ -66,7 +68,8 @@ bool writeImage(const PngLibrary& l, png_structp png, png_infop info, Sink& sink
                static_cast<png_uint_32>(image.rows), 16, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     l.set_compression_level(png, kZlibLevel);
-    l.set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+    l.set_compression_strategy(png, kZlibRunLengths);
+    l.set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
     l.write_info(png, info);
     const std::span<std::uint16_t> values(image.values, static_cast<std::size_t>(image.columns));
     const std::span<unsigned char> bytes(image.bytes, values.size() * 2);

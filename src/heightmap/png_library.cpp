@@ -20,6 +20,7 @@ Result<PngLibrary> loadLibrary() {
           png->load("png_get_io_ptr", l.get_io_ptr) &&
           png->load("png_set_write_fn", l.set_write_fn) && png->load("png_set_IHDR", l.set_ihdr) &&
           png->load("png_set_compression_level", l.set_compression_level) &&
+          png->load("png_set_compression_strategy", l.set_compression_strategy) &&
           png->load("png_set_filter", l.set_filter) && png->load("png_write_info", l.write_info) &&
           png->load("png_write_row", l.write_row) && png->load("png_write_end", l.write_end))) {
         return failure(png->lacksFunction());

@@ -19,6 +19,7 @@ struct PngLibrary {
     decltype(&::png_set_write_fn) set_write_fn = nullptr;
     decltype(&::png_set_IHDR) set_ihdr = nullptr;
     decltype(&::png_set_compression_level) set_compression_level = nullptr;
+    decltype(&::png_set_compression_strategy) set_compression_strategy = nullptr;
     decltype(&::png_set_filter) set_filter = nullptr;
     decltype(&::png_write_info) write_info = nullptr;
     decltype(&::png_write_row) write_row = nullptr;

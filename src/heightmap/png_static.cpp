@@ -16,6 +16,7 @@ Result<const PngLibrary*> pngLibrary() {
         .set_write_fn = &::png_set_write_fn,
         .set_ihdr = &::png_set_IHDR,
         .set_compression_level = &::png_set_compression_level,
+        .set_compression_strategy = &::png_set_compression_strategy,
         .set_filter = &::png_set_filter,
         .write_info = &::png_write_info,
         .write_row = &::png_write_row,
