@@ -67,11 +67,15 @@ TEST(HeightmapWriter, RefusesWithOneLineAndLeavesNothing) {
         std::int32_t rows, columns;
         const char* name;
         const char* refusal;
+        bool png_only = false;
     } cases[] = {{"empty", 0, 5, "h", "empty"},
                  {"no columns", 5, 0, "h", "empty"},
-                 {"no directory", 3, 3, "missing/h", "missing"}};
+                 {"no directory", 3, 3, "missing/h", "missing"},
+                 // Past libpng's own limit: its error unwinds out of the writer.
+                 {"too wide for libpng", 1, 2000000, "h", "libpng: Invalid IHDR data", true}};
     for (const auto& c : cases) {
         for (const bool png : {true, false}) {
+            if (c.png_only && !png) continue;
             SCOPED_TRACE(std::string(c.what) + (png ? " png" : " raw"));
             testsupport::TempDir tmp;
             const std::string path = tmp / c.name;
