@@ -30,6 +30,10 @@ windows_dep(archive libarchive_static.a WindowsDeps::zlib advapi32)
 set_target_properties(WindowsDeps::archive PROPERTIES
   INTERFACE_COMPILE_DEFINITIONS LIBARCHIVE_STATIC)
 windows_dep(tiff libtiff.a WindowsDeps::zlib)
+# A prefix from before libpng was added has none: that build refuses 16-bit PNG heightmaps.
+if(EXISTS "${MARLWOOD_WINDOWS_DEPS}/lib/libpng16.a")
+  windows_dep(png libpng16.a WindowsDeps::zlib)
+endif()
 windows_dep(sqlite3 libsqlite3.a)
 # PROJ is built with winpthreads; its proj.pc also names -lgcc_s, which would make the program
 # need libgcc_s_seh-1.dll, so it is not read.

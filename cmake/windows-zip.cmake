@@ -18,6 +18,10 @@ if(MARLWOOD_WINDOWS_DEPS)
     string(REGEX REPLACE "/.*" ".txt" name "${licence}")
     install(FILES "${licences}/${licence}" DESTINATION licences RENAME "${name}")
   endforeach()
+  # libpng, in a prefix made since it was added.
+  if(EXISTS "${licences}/libpng/LICENSE")
+    install(FILES "${licences}/libpng/LICENSE" DESTINATION licences RENAME libpng.txt)
+  endif()
 endif()
 
 set(CPACK_GENERATOR ZIP)

@@ -12,6 +12,7 @@
 
 #include "cli/report.h"
 #include "pipeline/conversion.h"
+#include "pipeline/heightmap_output.h"
 #include "platform/whole_file.h"
 #include "source/transfer_source.h"
 
@@ -28,6 +29,7 @@ const std::string kStandardOutputDevice[] = {"/dev/stdout"};
 struct Outcome {
     bool done = false;
     bool converted = false;
+    bool shape_refused = false;            // a usage error found only once the terrain was known
     std::vector<std::string> stage_lines;  // what -v shows
     std::vector<std::string> problems;
     std::string report;  // the report line, when converted
@@ -46,6 +48,17 @@ ConversionTarget targetFor(const Options& options, const Transfer& transfer) {
         target.preview = fs::path(target.path).replace_extension(".png").string();
     }
     return target;
+}
+
+// Every file a conversion writes: the terrain's (a heightmap's tiles and sidecar too) and the
+// picture.
+std::vector<std::string> writtenFiles(const Options& options, const ConversionTarget& target) {
+    std::vector<std::string> files;
+    if (!target.path.empty()) {
+        files = filesWritten(options.settings.outputFormat(), target.path, options.settings);
+    }
+    files.push_back(target.preview);
+    return files;
 }
 
 // The files a transfer is read from: its module files, or its archive.
@@ -119,6 +132,10 @@ class Batch {
         }
         runJobs([this](std::size_t i) { convert(i); });
         flushAll();
+        if (std::any_of(outcomes_.begin(), outcomes_.end(),
+                        [](const Outcome& o) { return o.shape_refused; })) {
+            return 2;
+        }
         return std::all_of(outcomes_.begin(), outcomes_.end(),
                            [](const Outcome& o) { return o.converted; })
                    ? 0
@@ -144,6 +161,15 @@ class Batch {
         FoundTransfer transfer = findTransfer(options_.sources[i]);
         if (!transfer) return fail(i, transfer.message());
         NoEvents quiet;
+        if (options_.settings.outputFormat().heightmap) {
+            const Result<std::optional<HeightRange>> heights =
+                readHeightRange(transfer->modules, quiet);
+            if (!heights) return fail(i, heights.message());
+            std::lock_guard lock(mutex_);
+            if (*heights) heights_ = heights_ ? unionOf(*heights_, **heights) : **heights;
+            have_range_ = true;
+            return;
+        }
         const Result<Extremes> extremes = readExtremes(transfer->modules, quiet);
         if (!extremes) return fail(i, extremes.message());
         std::lock_guard lock(mutex_);
@@ -167,7 +193,10 @@ class Batch {
         ConversionRequest request;
         request.sources = {{options_.sources[i], transfer->modules}};
         request.settings = options_.settings;
-        if (options_.common_range) request.settings.common_range = range_;
+        if (options_.common_range) {
+            request.settings.common_range = range_;
+            request.settings.common_heights = heights_;
+        }
         SourceEvents words;
         TeeEvents events(words, watcher_);
         Result<ConversionOutcome> conversion = runConversion(request, fixedTarget(target), events);
@@ -178,6 +207,7 @@ class Batch {
         outcome.problems = std::move(words.warnings);
         if (!conversion) {
             outcome.problems.push_back(conversion.message());
+            outcome.shape_refused = conversion.error().subject == kShapeRefused;
         } else {
             outcome.converted = !conversion->summary.preview_problem;
             if (conversion->summary.preview_problem) {
@@ -207,7 +237,7 @@ class Batch {
         for (const std::string& file : inputFiles(options_.sources[i], transfer->modules)) {
             inputs_.push_back(file);
         }
-        for (const std::string& output : {outputs.path, outputs.preview}) {
+        for (const std::string& output : writtenFiles(options_, outputs)) {
             if (output.empty()) continue;
             std::error_code error;
             auto key = fs::weakly_canonical(output, error).string();
@@ -277,6 +307,7 @@ class Batch {
     std::map<std::string, std::size_t> claimed_;
     std::vector<std::string> inputs_;  // every input file of the sources claimed so far
     Extremes range_;
+    std::optional<HeightRange> heights_;  // a heightmap's common range, from valid cells only
     bool have_range_ = false;
 };
 
@@ -305,7 +336,7 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
     if (options.settings.preview) {
         target.preview = fs::path(target.path).replace_extension(".png").string();
     }
-    for (const std::string& output : {target.path, target.preview}) {
+    for (const std::string& output : writtenFiles(options, target)) {
         if (output.empty()) continue;
         if (Status writable = mayWrite(output, options.force, inputs); !writable) {
             err << "marlwood: " << writable.message() << "\nmarlwood: nothing merged\n"
@@ -326,7 +357,7 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
     for (const std::string& warning : words.warnings) err << "marlwood: " << warning << '\n';
     if (!merged) {
         err << "marlwood: " << merged.message() << "\nmarlwood: nothing merged\n" << std::flush;
-        return 1;
+        return merged.error().subject == kShapeRefused ? 2 : 1;
     }
     if (!options.quiet) {
         for (const std::string& line : mergeReport(*merged)) out << line << '\n';

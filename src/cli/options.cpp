@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 
+#include "platform/whole_file.h"
 #include "ter/ter_writer.h"
 
 namespace marlwood {
@@ -47,8 +48,14 @@ std::optional<std::vector<double>> decimals(std::string_view text, std::size_t c
 const std::string& formatHelp() {
     static const std::string text = [] {
         std::string lines;
+        bool heightmaps = false;
         for (const OutputFormat& format : outputFormats()) {
             lines += format.name + ": " + format.description + "\n";
+            heightmaps = heightmaps || format.heightmap;
+        }
+        if (heightmaps) {
+            lines += "(heightmaps: the lowest elevation 0, the highest 65535, voids 0,\n"
+                     "a JSON sidecar NAME.json of the engines' scales beside them)\n";
         }
         return lines + "(default: by -o's extension, else ter)";
     }();
@@ -111,6 +118,28 @@ const std::vector<Option>& table() {
              o.format_given = true;
              return {};
          }},
+        {{'\0', "byte-order", "ORDER",
+          "little (the default) or big: the byte order of r16 and unity\n"
+          "heightmaps (big for Unity's Mac setting)"},
+         [](Options& o, const std::string& v) -> Status {
+             if (v != "little" && v != "big") {
+                 return failure("the byte order is little or big, not '" + v + "'");
+             }
+             o.settings.byte_order = v == "big" ? ByteOrder::Big : ByteOrder::Little;
+             o.byte_order_given = true;
+             return {};
+         }},
+        {{'\0', "tiles", "CxR",
+          "a heightmap in C x R tiles sharing their edge rows and columns,\n"
+          "on one height range: NAME_x0_y0 ... (x east, y south) for png16\n"
+          "and r16, NAME_X_Z.raw (X east, Z north) for unity; C tiles of s\n"
+          "points span (s - 1) x C + 1"},
+         [](Options& o, const std::string& v) -> Status {
+             Result<TileCount> count = parseTileCount(v);
+             if (!count) return count.error();
+             o.settings.tiles = *count;
+             return {};
+         }},
         {{'f', "force", "", "replace existing output files"}, switchOn(&Options::force)},
         {{'j', "jobs", "N", "conversions at once (default: the number of cores)"},
          [](Options& o, const std::string& v) -> Status {
@@ -134,10 +163,23 @@ const std::vector<Option>& table() {
         {{'\0', "size", "N",
           "resample so the longer side has N points (2 to 65535),\n"
           "the posting with it: averaged when shrinking, bilinear\n"
-          "when growing (Terragen previews want 257, 513 ... 4097)"},
+          "when growing (Terragen previews want 257, 513 ... 4097);\n"
+          "unreal or unity: the engine's size nearest at or below the\n"
+          "terrain's own (Unreal 127, 253, 505, 1009, 2017, 4033, 8129;\n"
+          "Unity 33, 65 ... 4097)"},
          [](Options& o, const std::string& v) -> Status {
+             if (v == "unreal" || v == "unity") {
+                 o.settings.engine_size = v == "unreal" ? Engine::Unreal : Engine::Unity;
+                 o.settings.size.reset();
+                 return {};
+             }
              const auto n = wholeNumber(v, 2, kMaxTerSide);
-             if (!n) return failure("the size is a whole number from 2 to 65535, not '" + v + "'");
+             if (!n) {
+                 return failure(
+                     "the size is a whole number from 2 to 65535, unreal or unity, not '" + v +
+                     "'");
+             }
+             o.settings.engine_size.reset();
              o.settings.size = static_cast<std::int32_t>(*n);
              return {};
          }},
@@ -214,6 +256,76 @@ const Option* findLong(std::string_view name) {
     return nullptr;
 }
 
+bool endsWithNoCase(std::string_view text, std::string_view lower_end) {
+    if (text.size() < lower_end.size()) return false;
+    for (std::size_t i = 0; i < lower_end.size(); ++i) {
+        char c = text[text.size() - lower_end.size() + i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != lower_end[i]) return false;
+    }
+    return true;
+}
+
+// The heightmap options that do not fit the format or each other.
+Status heightmapFits(const Options& o) {
+    const OutputFormat& format = o.settings.outputFormat();
+    if (!format.heightmap) {
+        if (o.settings.tiles)
+            return failure("--tiles cuts a heightmap: it goes with png16, r16 or unity");
+        if (o.byte_order_given)
+            return failure("--byte-order goes with the r16 and unity heightmaps");
+        return {};
+    }
+    if (format.name == "png16" && o.byte_order_given) {
+        return failure(
+            "a PNG's 16-bit values are big-endian by definition; --byte-order is for r16 and "
+            "unity");
+    }
+    if (o.height_scale_given || o.settings.true_scale) {
+        return failure(
+            "a heightmap spans its elevations with 0..65535; -s and --true-scale are for .ter "
+            "files");
+    }
+    if (o.settings.preview && format.name == "png16") {
+        return failure(
+            "--preview writes NAME.png, which the png16 heightmap is; leave out --preview");
+    }
+    if (o.output_file == kStandardOutput) {
+        return failure("a heightmap's JSON sidecar is named after its file; -o - has no name");
+    }
+    if (endsWithNoCase(o.output_file, ".json")) {
+        return failure(
+            "the heightmap's sidecar is NAME.json; give the heightmap its own extension");
+    }
+    if (format.name == "unity") {
+        if (o.settings.engine_size == Engine::Unreal) {
+            return failure(
+                "Unreal's sizes are not Unity's 2^n + 1: use --size unity with --format unity");
+        }
+        const std::int32_t tiles = o.settings.tiles ? o.settings.tiles->columns : 1;
+        if (o.settings.size && o.settings.tiles &&
+            o.settings.tiles->columns != o.settings.tiles->rows) {
+            return failure(
+                "Unity's tiles are square, so --tiles " + std::to_string(tiles) + "x" +
+                std::to_string(o.settings.tiles->rows) +
+                " cannot be cut from a square --size; give as many tiles across as down");
+        }
+        const auto side = o.settings.size ? tileSide(*o.settings.size, tiles) : std::nullopt;
+        if (o.settings.size && !(side && isUnitySide(*side))) {
+            return failure(
+                "Unity takes terrains of 2^n + 1 points a side (33, 65 ... 4097), so --size " +
+                std::to_string(*o.settings.size) +
+                (tiles > 1 ? " in " + std::to_string(tiles) + " tiles across" : std::string()) +
+                " will not do: give " +
+                (tiles > 1 ? "(2^n) x " + std::to_string(tiles) + " + 1, such as " +
+                                 std::to_string(tiledPoints(1025, tiles))
+                           : std::string("one of them, such as 1025")) +
+                ", or --size unity");
+        }
+    }
+    return {};
+}
+
 // The combinations that make no sense, checked once every option is known.
 Status combinationProblem(const Options& o) {
     if (o.sources.empty()) return failure("no SOURCE given");
@@ -231,8 +343,11 @@ Status combinationProblem(const Options& o) {
         return failure("-o names the output of one SOURCE; with several, use -d");
     }
     if (o.quiet && o.verbose) return failure("-q and -v do not go together");
+    if (Status fits = heightmapFits(o); !fits) return fits;
+    // A heightmap spans the common range too; other formats of metres have no height scale.
     if (const OutputFormat& format = o.settings.outputFormat();
-        !format.stretched_heights && (o.height_scale_given || o.common_range)) {
+        !format.stretched_heights && !format.heightmap &&
+        (o.height_scale_given || o.common_range)) {
         return failure("a " + format.label +
                        " holds elevations in metres; -s and --common-range are for "
                        ".ter files");
@@ -379,6 +494,8 @@ std::string helpText() {
         "      a 5 km square around a point, 1025 x 1025 points\n"
         "  marlwood --merge --zone 16 -o area.tif west/4300 east/4301\n"
         "      quads either side of 90 W (zones 15 and 16) as one terrain in zone 16\n"
+        "  marlwood --size unreal -o duluth.png 7172.DEM.SDTS.TAR.GZ\n"
+        "      a 16-bit PNG heightmap at Unreal's size, its scales in duluth.json\n"
         "\n"
         "One report line per source on standard output, problems on standard error.\n"
         "Exit status: 0 when every SOURCE converted, 1 when any failed, 2 for a usage error.\n";

@@ -17,6 +17,7 @@ struct Options {
     std::string output_file;    // -o: the one source's output
     std::string output_dir;     // -d: where outputs named after their sources go
     bool format_given = false;  // --format; else -o's extension decides
+    bool byte_order_given = false;
     bool force = false;
     unsigned jobs = 0;  // 0: as many as the machine has cores
     bool common_range = false;

@@ -32,8 +32,11 @@ std::string plural(std::int64_t count, const char* one, const char* many) {
 // `between` comes before the arrow (a merge's disagreements).
 std::string terrainText(const ConversionSummary& s, const std::string& between) {
     std::ostringstream line;
+    if (!s.engine_size.empty() && !s.resampled) line << "the size of " << s.engine_size << ", ";
     if (s.resampled) {
-        line << "resampled to " << s.size.rows << " x " << s.size.columns << ", ";
+        line << "resampled to " << s.size.rows << " x " << s.size.columns;
+        if (!s.engine_size.empty()) line << " (" << s.engine_size << ")";
+        line << ", ";
         if (s.posting_m > 0) {
             line << std::fixed << std::setprecision(2) << s.posting_m << " m, "
                  << std::defaultfloat;
@@ -53,6 +56,16 @@ std::string terrainText(const ConversionSummary& s, const std::string& between) 
     line << ", " << s.void_cells << " void";
     if (s.filled_cells) line << " (" << *s.filled_cells << " filled)";
     line << between << " -> " << s.terrain_path;
+    if (s.tile_count > 1) {
+        line << " and " << s.tile_count - 1 << " more tiles, each " << s.tile_size;
+    }
+    if (!s.sidecar_path.empty()) line << " + " << s.sidecar_path;
+    if (const auto& range = s.heightmap_range) {
+        line << std::setprecision(4) << " (0..65535 over " << std::fixed << std::setprecision(2)
+             << range->lowest_m << ".." << range->highest_m << " m, steps of " << std::defaultfloat
+             << std::setprecision(4) << (range->highest_m - range->lowest_m) / kHeightmapTop
+             << " m)";
+    }
     if (s.true_scale) {
         line << std::setprecision(4) << " (true scale, steps of " << s.true_scale->stepMetres()
              << " m)";

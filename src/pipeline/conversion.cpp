@@ -3,9 +3,14 @@
 #include <algorithm>
 
 #include "geo/placement.h"
+#include "pipeline/heightmap_output.h"
 #include "pipeline/writers.h"
 
 namespace marlwood {
+
+HeightRange unionOf(const HeightRange& a, const HeightRange& b) {
+    return {std::min(a.lowest_m, b.lowest_m), std::max(a.highest_m, b.highest_m)};
+}
 
 namespace {
 
@@ -22,7 +27,7 @@ Result<ReadGrid> readOne(const ConversionRequest& request, EventSink& events) {
     const OutputFormat& format = settings.outputFormat();
     const TransferModules& modules = request.sources.front().modules;
     // A crop needs to know where the grid lies.
-    const bool placed = settings.needsPlacement() || settings.crop.has_value();
+    const bool placed = settings.needsPlacement() || format.reads_placement || settings.crop;
     Result<TransferMetadata> metadata =
         readTransferMetadata(modules, request.reading, placed, events);
     if (!metadata) return metadata.error();
@@ -110,6 +115,10 @@ ConversionSummary summaryOf(const Terrain& terrain, const ConversionSettings& se
     summary.in_metres = terrain.true_scale.has_value();
     summary.lowest_m = terrain.lowest_m;
     summary.highest_m = terrain.highest_m;
+    if (terrain.engine_side) {
+        summary.engine_size = (settings.engine_size == Engine::Unreal ? "Unreal's " : "Unity's ") +
+                              std::to_string(*terrain.engine_side);
+    }
     return summary;
 }
 
@@ -143,11 +152,21 @@ Result<ConversionOutcome> runConversion(const ConversionRequest& request,
     events.emit(event::StageStarted{Stage::Write});
     ConversionOutcome outcome = std::move(read->outcome);
     outcome.summary = summaryOf(*terrain, settings);
-    const Status written = to->stream
-                               ? writeTerrainTo(format, *to->stream, *terrain, settings, to->path)
-                               : writeTerrainAt(format, to->path, *terrain, settings);
+    Result<Written> written = Written{to->path};
+    if (to->stream) {
+        if (Status streamed = writeTerrainTo(format, *to->stream, *terrain, settings, to->path);
+            !streamed) {
+            return streamed.error();
+        }
+    } else {
+        written = writeTerrainAt(format, to->path, *terrain, settings);
+    }
     if (!written) return written.error();
-    outcome.summary.terrain_path = to->path;
+    outcome.summary.terrain_path = written->path;
+    outcome.summary.heightmap_range = written->heights;
+    outcome.summary.sidecar_path = written->sidecar_path;
+    outcome.summary.tile_count = written->tile_count;
+    outcome.summary.tile_size = written->tile_size;
     if (!to->preview.empty()) {
         if (Status pictured = writePreviewFile(to->preview, *terrain); pictured) {
             outcome.summary.preview_path = to->preview;
@@ -166,6 +185,19 @@ Result<Extremes> readExtremes(const TransferModules& modules, EventSink& events)
         return fits.error();
     }
     return decodeExtremes(modules, *metadata, events);
+}
+
+Result<std::optional<HeightRange>> readHeightRange(const TransferModules& modules,
+                                                   EventSink& events) {
+    Result<TransferMetadata> metadata =
+        readTransferMetadata(modules, MetadataReading::Strict, false, events);
+    if (!metadata) return metadata.error();
+    if (!metadata->unit_m) return failure("no heightmap: " + metadata->unit_m.message());
+    const Extremes e = decodeExtremes(modules, *metadata, events, true);
+    if (e.max_elevation < e.min_elevation) return std::optional<HeightRange>();
+    const double metres_per_thousandth = *metadata->unit_m / kThousandths;
+    return std::optional<HeightRange>(HeightRange{e.min_elevation * metres_per_thousandth,
+                                                  e.max_elevation * metres_per_thousandth});
 }
 
 }  // namespace marlwood

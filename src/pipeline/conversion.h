@@ -61,6 +61,13 @@ struct ConversionSummary {
     std::string terrain_path;
     std::string preview_path;              // when a picture was written
     std::optional<Error> preview_problem;  // the terrain was written, the picture was not
+    // A heightmap: the engine size --size picked, the range its 0..65535 span, its tiles and its
+    // sidecar.
+    std::string engine_size;  // "Unreal's 1009", when --size named an engine
+    std::optional<HeightRange> heightmap_range;
+    std::int32_t tile_count = 0;  // 0: not tiled
+    std::string tile_size;        // "505 x 505"
+    std::string sidecar_path;
 };
 
 struct ConversionOutcome {
@@ -80,5 +87,10 @@ Result<ConversionOutcome> runConversion(const ConversionRequest& request,
 
 // A transfer decoded for its extremes only, holding no grid (a common range's first pass).
 Result<Extremes> readExtremes(const TransferModules& modules, EventSink& events);
+// The same for heightmaps, in metres with the decimals kept; nothing when no cell is valid.
+Result<std::optional<HeightRange>> readHeightRange(const TransferModules& modules,
+                                                   EventSink& events);
+// The range that holds both.
+HeightRange unionOf(const HeightRange& a, const HeightRange& b);
 
 }  // namespace marlwood

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "pipeline/heightmap_output.h"
 #include "pipeline/settings.h"
 #include "pipeline/writers.h"
 #include "platform/whole_file.h"
@@ -42,9 +43,12 @@ std::deque<OutputFormat> builtInFormats() {
     tif.keeps_decimals = true;
     tif.needs_placement = true;
     tif.largest_side = 0xFFFFFFFF;  // TIFF's 32-bit dimensions
-    tif.path = [](const std::string& path, const Terrain& terrain, const ConversionSettings&) {
-        return writeGeoTiffFile(path, terrain);
+    tif.path = [](const std::string& path, const Terrain& terrain,
+                  const ConversionSettings&) -> Result<Written> {
+        if (Status written = writeGeoTiffFile(path, terrain); !written) return written.error();
+        return Written{path};
     };
+    for (OutputFormat& heightmap : heightmapFormats()) formats.push_back(std::move(heightmap));
     return formats;
 }
 
@@ -103,13 +107,20 @@ Status fitsFormat(const OutputFormat& format, const GridSize& size, const std::s
                    std::to_string(format.largest_side) + " rows and columns");
 }
 
-Status writeTerrainAt(const OutputFormat& format, const std::string& path, const Terrain& terrain,
-                      const ConversionSettings& settings) {
+std::vector<std::string> filesWritten(const OutputFormat& format, const std::string& path,
+                                      const ConversionSettings& settings) {
+    return format.files ? format.files(path, settings) : std::vector<std::string>{path};
+}
+
+Result<Written> writeTerrainAt(const OutputFormat& format, const std::string& path,
+                               const Terrain& terrain, const ConversionSettings& settings) {
     if (format.path) return format.path(path, terrain, settings);
-    return writeWholeFile(path, [&](std::ostream& out) {
+    const Status written = writeWholeFile(path, [&](std::ostream& out) {
         format.stream(out, terrain, settings);
         return true;
     });
+    if (!written) return written.error();
+    return Written{path};
 }
 
 Status writeTerrainTo(const OutputFormat& format, std::ostream& out, const Terrain& terrain,

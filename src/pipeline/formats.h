@@ -11,6 +11,7 @@
 
 #include "common/dem_types.h"
 #include "common/result.h"
+#include "heightmap/heightmap.h"
 
 // The one table of output formats: what each is called, the names its files end in, what it
 // needs of a conversion and the writer that makes it. The command line's --format, -o's
@@ -24,10 +25,24 @@ struct Terrain;
 // Writes a terrain's bytes to an open stream: the dialogue's file, standard output, or a file
 // written whole through a temporary name. The stream's state says whether every byte went.
 using StreamWriter = std::function<void(std::ostream&, const Terrain&, const ConversionSettings&)>;
+// What a writer made, for the report.
+struct Written {
+    std::string path;  // the terrain's file, or a tiled heightmap's first tile
+    // A heightmap: the elevations its 0..65535 span, its sidecar, and its tiles when tiled.
+    std::optional<HeightRange> heights;
+    std::string sidecar_path;
+    std::int32_t tile_count = 0;
+    std::string tile_size;  // "505 x 505"
+};
+
 // Writes the terrain's own file (or files) at `path` whole, through a temporary name, for a
-// format whose library writes files rather than streams.
-using PathWriter =
-    std::function<Status(const std::string& path, const Terrain&, const ConversionSettings&)>;
+// format whose library writes files rather than streams, or that writes more than one file.
+using PathWriter = std::function<Result<Written>(const std::string& path, const Terrain&,
+                                                 const ConversionSettings&)>;
+// Every file a format writes at `path` (tiles, a sidecar), known before anything is read, so a
+// run can claim them all against its other outputs and inputs.
+using OutputFiles =
+    std::function<std::vector<std::string>(const std::string& path, const ConversionSettings&)>;
 
 struct OutputFormat {
     std::string name;                     // --format's word
@@ -38,6 +53,11 @@ struct OutputFormat {
     bool keeps_decimals = false;
     // The grid's place on the ground is read and written too.
     bool needs_placement = false;
+    // It is read when it can be (a sidecar names the system), but not needed.
+    bool reads_placement = false;
+    // An engine heightmap: 0..65535 over the elevations, with a sidecar, tiles, an engine's
+    // sizes and a byte order.
+    bool heightmap = false;
     // Written with a height scale (-s, --common-range): stretched heights rather than elevations.
     bool stretched_heights = false;
     // The most rows or columns a file holds.
@@ -45,6 +65,8 @@ struct OutputFormat {
     // One of the two writers: a stream writer also writes paths, through a temporary name.
     StreamWriter stream;
     PathWriter path;
+    // Without it, the format writes `path` alone.
+    OutputFiles files;
 
     const std::string& extension() const { return extensions.front(); }
 };
@@ -73,9 +95,13 @@ std::string formatNames();
 // the grid's source ("7172LDEF.DDF gives a grid of", "the merged grid would be").
 Status fitsFormat(const OutputFormat& format, const GridSize& size, const std::string& what);
 
+// Every file `format` writes at `path`.
+std::vector<std::string> filesWritten(const OutputFormat& format, const std::string& path,
+                                      const ConversionSettings& settings);
+
 // Writes `terrain` as `format` at `path` ("-": standard output): whole or not at all.
-Status writeTerrainAt(const OutputFormat& format, const std::string& path, const Terrain& terrain,
-                      const ConversionSettings& settings);
+Result<Written> writeTerrainAt(const OutputFormat& format, const std::string& path,
+                               const Terrain& terrain, const ConversionSettings& settings);
 
 // Writes `terrain` as `format` to an open stream, which is flushed; an Error when the format
 // writes only files or a byte did not go.

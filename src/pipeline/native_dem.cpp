@@ -154,16 +154,17 @@ Result<DecodedGrid> decodeNativeDem(const ModuleSource& dem, const TransferMetad
     return decoded;
 }
 
-Result<Extremes> nativeDemExtremes(const ModuleSource& dem) {
+Result<Extremes> nativeDemExtremes(const ModuleSource& dem, bool thousandths) {
     Result<Loaded> loaded = load(dem);
     if (!loaded) return loaded.error();
-    Extremes found{0, 9000};
+    Extremes found = thousandths ? Extremes{INT32_MIN, INT32_MAX} : Extremes{0, 9000};
+    const std::int32_t per_unit = thousandths ? kThousandths : 1;
     for (const usgsdem::Profile& p : loaded->dem.profiles) {
         for (const std::int32_t written : p.values) {
-            const auto cell =
-                usgsdem::cellValue(written, p.datum, loaded->dem.a.resolution_z, false, kNoData);
+            const auto cell = usgsdem::cellValue(written, p.datum, loaded->dem.a.resolution_z,
+                                                 thousandths, kNoData * per_unit);
             if (!cell) return failure("an elevation is beyond -1e6 to 1e6");
-            if (*cell <= kVoidThreshold) continue;
+            if (*cell <= kVoidThreshold * per_unit) continue;
             found.min_elevation = std::min(found.min_elevation, *cell);
             found.max_elevation = std::max(found.max_elevation, *cell);
         }

@@ -25,7 +25,8 @@ Result<TransferMetadata> readNativeDemMetadata(const ModuleSource& dem, bool pla
 Result<DecodedGrid> decodeNativeDem(const ModuleSource& dem, const TransferMetadata& metadata,
                                     const CellWindow* window, bool thousandths, EventSink& events);
 
-// Its extremes only, in whole units, holding no grid.
-Result<Extremes> nativeDemExtremes(const ModuleSource& dem);
+// Its extremes only, holding no grid: in whole units or, with `thousandths`, in thousandths of
+// one (then max below min when no cell is valid).
+Result<Extremes> nativeDemExtremes(const ModuleSource& dem, bool thousandths = false);
 
 }  // namespace marlwood

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "geo/crop.h"
+#include "heightmap/heightmap.h"
 #include "pipeline/formats.h"
 
 // What a conversion is asked to make: filled by the command line's options, or by the dialogue's
@@ -31,6 +32,8 @@ struct ConversionSettings {
     // The colormap is made from these extremes instead of the transfer's own, so that several
     // transfers share one.
     std::optional<Extremes> common_range;
+    // A heightmap's 0..65535 span these elevations instead of the terrain's own (--common-range).
+    std::optional<HeightRange> common_heights;
     // Elevations in metres at the posting's scale (SCAL), BFP32 fractions kept, instead of the
     // stretched 0..32000.
     bool true_scale = false;
@@ -44,6 +47,12 @@ struct ConversionSettings {
     std::optional<PlaceCrop> crop;
     // A merge's UTM zone (1 to 60); without it, that of the sources (see planMerge).
     std::optional<int> zone;
+    // --size unreal or unity: the engine's recommended side at or below the terrain's own.
+    std::optional<Engine> engine_size;
+    // A heightmap cut into tiles sharing their edge rows and columns.
+    std::optional<TileCount> tiles;
+    // The raw heightmaps' byte order.
+    ByteOrder byte_order = ByteOrder::Little;
 
     const OutputFormat& outputFormat() const { return format ? *format : terFormat(); }
     // Elevations kept in thousandths of their unit, decimals and all: what true heights and

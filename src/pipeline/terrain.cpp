@@ -6,6 +6,7 @@
 
 #include "grid/resample.h"
 #include "grid/void_fill.h"
+#include "pipeline/heightmap_output.h"
 #include "platform/platform.h"
 
 namespace marlwood {
@@ -120,9 +121,25 @@ double Terrain::metres(std::int32_t h) const {
 Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& settings,
                                EventSink& events) {
     Terrain terrain;
-    if (settings.size) {
+    std::optional<std::int32_t> size = settings.size;
+    if (settings.engine_size) {
+        const bool unreal = *settings.engine_size == Engine::Unreal;
+        const std::int32_t longest = std::max(decoded.size.rows, decoded.size.columns);
+        terrain.engine_side = engineSize(*settings.engine_size, longest);
+        if (!terrain.engine_side) {
+            return failure(
+                std::string("--size ") + (unreal ? "unreal" : "unity") + ": " +
+                    std::to_string(longest) + " points are fewer than " +
+                    (unreal ? "Unreal's smallest landscape, 127" : "Unity's smallest terrain, 33") +
+                    "; give a number to --size to grow it",
+                kShapeRefused);
+        }
+        // A terrain already of the engine's size is kept as it is.
+        if (*terrain.engine_side != longest) size = terrain.engine_side;
+    }
+    if (size) {
         terrain.resampled_from = decoded.size;
-        Result<DecodedGrid> resampled = resampleDecoded(std::move(decoded), *settings.size);
+        Result<DecodedGrid> resampled = resampleDecoded(std::move(decoded), *size);
         if (!resampled) return resampled.error();
         decoded = std::move(*resampled);
     }

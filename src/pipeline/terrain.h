@@ -21,6 +21,7 @@ struct Terrain {
     std::int64_t void_cells = 0;               // before any filling
     std::optional<std::int64_t> filled_cells;  // when filling was asked for
     std::optional<GridSize> resampled_from;    // the decoded size, when resampled
+    std::optional<std::int32_t> engine_side;   // the side --size unreal or unity picked
     // Stretched heights: the colormap and the extremes it was made from.
     Colormap colormap;
     Extremes range;

@@ -1,6 +1,7 @@
 #include "pipeline/transfer.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "geo/placement.h"
@@ -222,15 +223,22 @@ Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferM
 }
 
 Extremes decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
-                        EventSink& events) {
+                        EventSink& events, bool thousandths) {
     if (isNativeDem(modules)) {
         // Its metadata was read whole, so only a file changed since gives nothing here.
-        const Result<Extremes> extremes = nativeDemExtremes(modules.native_dem);
-        return extremes ? *extremes : Extremes{0, 9000};
+        const Result<Extremes> extremes = nativeDemExtremes(modules.native_dem, thousandths);
+        if (!extremes) return thousandths ? Extremes{INT32_MIN, INT32_MAX} : Extremes{0, 9000};
+        return *extremes;
     }
     // Every record goes through the decoder as in a conversion; only the extremes are kept.
     std::vector<std::int32_t> row(static_cast<std::size_t>(metadata.size.columns) + 1);
     DecoderState decoder;
+    if (thousandths) {
+        // The whole-unit defaults (0 and 9000) would stand for 0 and 9 m.
+        decoder.thousandths = true;
+        decoder.max_elevation = std::numeric_limits<std::int32_t>::min();
+        decoder.min_elevation = std::numeric_limits<std::int32_t>::max();
+    }
     ModuleReader input_stream;
     openCel0(input_stream, modules.cel0, events);
     decodeCel0Rows(

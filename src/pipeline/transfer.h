@@ -76,9 +76,10 @@ Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const Transfe
 Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferMetadata& metadata,
                                  const CellWindow& window, bool thousandths, EventSink& events);
 
-// Decodes a transfer only for its extremes, a row at a time, holding no grid.
+// Decodes a transfer only for its extremes, a row at a time, holding no grid; with `thousandths`
+// they are in thousandths of the unit, decimals kept (max below min when no cell is valid).
 Extremes decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
-                        EventSink& events);
+                        EventSink& events, bool thousandths = false);
 
 // Whether a grid of this size, as LDEF gives it, can be written as `format` (for a .ter, a side
 // beyond 16 bits is the mark of a damaged LDEF).

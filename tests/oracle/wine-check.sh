@@ -8,8 +8,9 @@
 # stray CR still counts as a difference. The command line is run on the transfer as a prefix, a
 # directory and as archives (.tar.gz and .tar). Then the executable of the zip, unpacked into a
 # directory whose name has a space and a letter outside ASCII and run from another directory,
-# with only that directory visible to wine: crops, --size, merges (across zones too) and GeoTIFFs against the Linux
-# build (the .ter bytes; for a GeoTIFF the CRS, geotransform and every cell as GDAL reads them).
+# with only that directory visible to wine: crops, --size, merges (across zones too), GeoTIFFs and
+# engine heightmaps against the Linux build (the .ter bytes; for a GeoTIFF the CRS, geotransform
+# and every cell as GDAL reads them; for a heightmap every value and the sidecar's bytes).
 #
 # The transfer comes with the repository (tests/data/usgs/); the neighbours to merge are written
 # by make_neighbours, from the Linux build's directory. Under CI=true a missing wine is a
@@ -185,7 +186,7 @@ mkdir "$unpacked"
 (cd "$unpacked" && cmake -E tar xf "$zip")
 stem=$(basename "$zip" .zip)
 zexe="$unpacked/$stem/marlwood.exe"
-for file in marlwood.exe proj.db README.md licences/{libarchive,zlib,libtiff,proj,sqlite3}.txt; do
+for file in marlwood.exe proj.db README.md licences/{libarchive,zlib,libtiff,libpng,proj,sqlite3}.txt; do
   [ -f "$unpacked/$stem/$file" ] || { echo "wine-check: the zip lacks $stem/$file" >&2; status=1; }
 done
 
@@ -235,6 +236,9 @@ cases=(
   "merged GeoTIFF|merge.tif|--merge --fill-voids -o merge.tif ${quads[*]}"
   "merge reprojected into zone 16|zone.ter|--merge --zone 16 -o zone.ter d/7172"
   "merged GeoTIFF in zone 16|zone.tif|--merge --zone 16 -o zone.tif ${quads[*]}"
+  "16-bit PNG at Unreal's size|unreal.png|--size unreal -o unreal.png d/7172"
+  "r16 tiles of a merge|tiles_x1_y1.r16|--merge --size 257 --tiles 2x2 -o tiles.r16 ${quads[*]}"
+  "Unity raw of a crop, big-endian|unity.raw|--centre 46.8,-92.06 --extent 3 --size 257 --byte-order big -o unity.raw 7172.DEM.SDTS.TAR.GZ"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r what output arguments <<<"$entry"
@@ -251,6 +255,25 @@ for entry in "${cases[@]}"; do
     status=1
   elif [[ $output == *.ter ]]; then
     same_ter "$what" "$work/linux/$output" "$work/windows/$output"
+  elif [[ $output == *.png || $output == *.r16 || $output == *.raw ]]; then
+    # A heightmap: the PNG's values as GDAL reads them (zlib may pack them differently), a raw
+    # file's bytes, and the sidecar's bytes.
+    sidecar=$(sed -E 's/(_x[0-9]+_y[0-9]+)?\.[a-z0-9]+$/.json/' <<<"$output")
+    if [[ $output == *.png ]]; then
+      for side in linux windows; do
+        gdal_translate -q -of ENVI "$work/$side/$output" "$work/$side/$output.cells" || true
+      done
+      first=$work/linux/$output.cells second=$work/windows/$output.cells
+    else
+      first=$work/linux/$output second=$work/windows/$output
+    fi
+    if [ -s "$first" ] && cmp -s "$first" "$second" &&
+      cmp -s "$work/linux/$sidecar" "$work/windows/$sidecar"; then
+      echo "wine-check: $what: the Linux build's every value ($(wc -c <"$first") bytes) and $sidecar"
+    else
+      echo "wine-check: $what: the heightmap or $sidecar differs from the Linux build's" >&2
+      status=1
+    fi
   else
     facts_lin=$(gdal_facts "$work/linux/$output") || facts_lin=""
     facts_win=$(gdal_facts "$work/windows/$output") || facts_win=""

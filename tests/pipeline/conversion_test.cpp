@@ -152,7 +152,8 @@ TEST(FormatTable, EachFormatHoldsItsOwnSides) {
             << c.format << " " << c.size.rows << " x " << c.size.columns;
     }
     EXPECT_EQ(formatOfPath("x.TIFF"), formatNamed("tif"));
-    EXPECT_EQ(formatOfPath("x.png"), nullptr);
+    EXPECT_EQ(formatOfPath("x.Png"), formatNamed("png16"));
+    EXPECT_EQ(formatOfPath("x.dem"), nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "heightmap/heightmap.h"
+
+namespace marlwood {
+
+// What a heightmap's JSON sidecar records: enough to place and scale it in an engine by hand.
+struct SidecarFigures {
+    std::string format;  // png16, r16 or unity
+    Engine engine = Engine::Unreal;
+    std::vector<std::string> files;      // the heightmap, or every tile, by name
+    std::int32_t width = 0, height = 0;  // points of the whole set, west-east and north-south
+    std::optional<TileCount> tiles;
+    std::int32_t tile_width = 0, tile_height = 0;
+    std::optional<ByteOrder> byte_order;  // for raw files
+    double posting_m = 0;
+    HeightRange range;
+    int epsg = 0;                 // 0 when unknown
+    std::int64_t void_cells = 0;  // written as 0
+};
+
+// Unreal's import settings: a 16-bit landscape spans 512 x Z scale centimetres, its step 32768
+// at the actor's Z, so the Z location that puts 0 m at the world's zero is the range's middle.
+struct UnrealScale {
+    double xy_scale_cm = 0;
+    double z_scale = 0;
+    double z_location_cm = 0;
+};
+UnrealScale unrealScale(double posting_m, const HeightRange& range);
+
+// Unity's terrain size in metres: (points - 1) x posting across and along, the range high; its
+// Y position at the lowest elevation puts 0 m at the world's zero.
+struct UnitySize {
+    double width_m = 0, length_m = 0, height_m = 0, position_y_m = 0;
+};
+UnitySize unitySize(std::int32_t width, std::int32_t height, double posting_m,
+                    const HeightRange& range);
+
+// The sidecar's text: one JSON object, keys in a fixed order, numbers as short as round-trips.
+std::string sidecarJson(const SidecarFigures& figures);
+
+}  // namespace marlwood

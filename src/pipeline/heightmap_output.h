@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/result.h"
+#include "heightmap/heightmap.h"
+#include "pipeline/settings.h"
+#include "pipeline/terrain.h"
+
+// An engine heightmap written from a prepared terrain: the file or its tiles, and the sidecar.
+namespace marlwood {
+
+// The subject of the Error that refuses a terrain's shape (Unity's squares, tiles that do not
+// split evenly): the command line gives it the usage error's exit status.
+inline constexpr char kShapeRefused[] = "heightmap shape";
+
+// The files a heightmap at `path` writes, known before the terrain is read: the heightmap or its
+// tiles (`NAME_x0_y0.EXT` for Unreal, `NAME_X_Z.raw` for Unity), then the sidecar NAME.json.
+struct HeightmapFiles {
+    std::vector<std::string> heightmaps;
+    std::vector<Tile> tiles;  // filled when written
+    std::string sidecar;
+};
+HeightmapFiles heightmapFiles(const std::string& path, const ConversionSettings& settings);
+
+// The heightmap formats' rows of the format table: png16, r16 and unity.
+std::vector<OutputFormat> heightmapFormats();
+
+struct HeightmapWritten {
+    HeightmapFiles files;
+    HeightRange range;
+    std::int32_t tile_rows = 0, tile_columns = 0;
+};
+// Checks the shape, then writes every file whole; voids are 0. An Error (kShapeRefused as subject
+// for a shape) in one line.
+Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& terrain,
+                                        const ConversionSettings& settings);
+
+}  // namespace marlwood

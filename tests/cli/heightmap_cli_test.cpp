@@ -1,0 +1,206 @@
+// Engine heightmaps from the command line, in-process: every format and every tile holds the
+// values of the one untiled PNG, in its own order of rows and bytes; what cannot be written in the
+// shape asked for is one line and status 2. GDAL's reading is in tests/oracle.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "conversation.h"
+#include "files.h"
+#include "neighbours.h"
+#include "png16_reader.h"
+#include "quad_terrain.h"
+#include "sdts_writer.h"
+#include "temp_dir.h"
+
+namespace marlwood {
+namespace {
+
+namespace ts = testsupport;
+namespace fs = std::filesystem;
+
+// Around row 20, column 30 of makeQuad's 41 x 61 (see crop_test.cpp), 9 x 9 cells, made 65 x 65.
+const std::vector<std::string> kSquare = {
+    "--centre", "45.2691893223591,-93.5605008767697", "--extent", "0.27", "--size", "65"};
+
+struct Grid {
+    int rows = 0, columns = 0;
+    std::vector<int> values;  // north row first
+    int at(int r, int c) const { return values[static_cast<std::size_t>(r * columns + c)]; }
+};
+
+// A heightmap read back: a PNG with libpng, a raw file by its byte and row order.
+Grid readBack(const std::string& path, int rows, bool little, bool south_first) {
+    Grid g;
+    if (path.ends_with(".png")) {
+        const ts::Png16 png = ts::readPng16(path);
+        g.rows = static_cast<int>(png.height);
+        g.columns = static_cast<int>(png.width);
+        g.values.assign(png.values.begin(), png.values.end());
+        return g;
+    }
+    const std::string bytes = ts::readFile(path);
+    g.rows = rows;
+    g.columns = static_cast<int>(bytes.size() / 2 / static_cast<std::size_t>(rows));
+    EXPECT_EQ(bytes.size(), static_cast<std::size_t>(g.rows * g.columns * 2)) << path;
+    g.values.resize(bytes.size() / 2);
+    for (int r = 0; r < g.rows; ++r) {
+        const int file_row = south_first ? g.rows - 1 - r : r;
+        for (int c = 0; c < g.columns; ++c) {
+            const std::size_t at = static_cast<std::size_t>(file_row * g.columns + c) * 2;
+            const int a = static_cast<unsigned char>(bytes[at]);
+            const int b = static_cast<unsigned char>(bytes[at + 1]);
+            g.values[static_cast<std::size_t>(r * g.columns + c)] =
+                little ? a | b << 8 : a << 8 | b;
+        }
+    }
+    return g;
+}
+
+TEST(HeightmapCommandLine, EveryFormatAndTileHoldsTheUntiledPng) {
+    ts::TempDir tmp;
+    ts::writeModules(tmp / "5000", ts::buildModules(ts::makeQuad(41, 61, ts::CellFormat::Bfp32)));
+    std::vector<std::string> base = kSquare;
+    base.insert(base.end(), {"-f", "-o", tmp / "whole.png", tmp / "5000"});
+    ASSERT_EQ(ts::commandLine(base).status, 0);
+    const Grid whole = readBack(tmp / "whole.png", 0, false, false);
+    ASSERT_EQ(whole.rows, 65);
+    ASSERT_EQ(whole.columns, 65);
+    const struct {
+        std::vector<std::string> options;
+        const char* file;   // printf-style with the tile's two numbers
+        int columns, rows;  // tiles
+        bool little, south_first, unity_names;
+    } cases[] = {
+        {{}, "h.r16", 1, 1, true, false, false},
+        {{"--byte-order", "big"}, "h.r16", 1, 1, false, false, false},
+        {{}, "h.raw", 1, 1, true, true, true},
+        {{"--byte-order=big"}, "h.raw", 1, 1, false, true, true},
+        {{"--format", "r16"}, "h.bin", 1, 1, true, false, false},
+        {{"--tiles", "2x2"}, "h_x%d_y%d.png", 2, 2, false, false, false},
+        {{"--tiles", "4x2"}, "h_x%d_y%d.r16", 4, 2, true, false, false},
+        {{"--tiles", "1x8"}, "h_x%d_y%d.png", 1, 8, false, false, false},
+        {{"--tiles", "2x2"}, "h_%d_%d.raw", 2, 2, true, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file + std::to_string(c.columns) + "x" + std::to_string(c.rows));
+        ts::TempDir out;
+        std::vector<std::string> arguments = c.options;
+        arguments.insert(arguments.end(), kSquare.begin(), kSquare.end());
+        const std::string name = std::string(c.file).substr(std::string(c.file).rfind('.'));
+        arguments.insert(arguments.end(), {"-o", out / ("h" + name), tmp / "5000"});
+        const ts::CliRun run = ts::commandLine(arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const int side_rows = (65 - 1) / c.rows + 1, side_columns = (65 - 1) / c.columns + 1;
+        for (int y = 0; y < c.rows; ++y) {
+            for (int x = 0; x < c.columns; ++x) {
+                char file[64];
+                // Unity counts Z north from the south-west tile; Unreal y south from the
+                // north-west.
+                std::snprintf(file, sizeof file, c.file, x, c.unity_names ? c.rows - 1 - y : y);
+                const Grid tile = readBack(out / file, side_rows, c.little, c.south_first);
+                ASSERT_EQ(tile.rows, side_rows) << file;
+                ASSERT_EQ(tile.columns, side_columns) << file;
+                for (int r = 0; r < tile.rows; ++r) {
+                    for (int k = 0; k < tile.columns; ++k) {
+                        ASSERT_EQ(tile.at(r, k),
+                                  whole.at(y * (side_rows - 1) + r, x * (side_columns - 1) + k))
+                            << file << " row " << r << " column " << k;
+                    }
+                }
+            }
+        }
+        // One sidecar for the set, named in the report.
+        EXPECT_TRUE(fs::exists(out / "h.json"));
+        EXPECT_NE(run.out.find("+ " + (out / "h.json")), std::string::npos) << run.out;
+        EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), {}), c.columns * c.rows + 1);
+    }
+}
+
+// What the shape or size cannot be is one line on standard error, status 2, nothing written.
+TEST(HeightmapCommandLine, WrongShapesAndSizesAreOneLineAndStatus2) {
+    ts::TempDir tmp;
+    ts::writeModules(tmp / "5000", ts::buildModules(ts::makeQuad(41, 61, ts::CellFormat::Bi16)));
+    const struct {
+        std::vector<std::string> options;
+        const char* line;
+    } cases[] = {
+        {{"-o", "x.raw"},
+         "Unity takes a square terrain of 2^n + 1 points a side (33, 65 ... 4097), "
+         "not 41 x 61: crop and size a square, such as --centre LAT,LON --extent "
+         "KM --size 1025"},
+        {{"--format", "unity", "--size", "1000", "-o", "x"}, "--size 1000 will not do"},
+        {{"--tiles", "2x2", "--size", "1026", "-o", "x.raw"}, "such as 2049"},
+        {{"--tiles", "2x1", "--size", "1025", "-o", "x.raw"}, "Unity's tiles are square"},
+        {{"--size", "unreal", "-o", "x.raw"}, "Unreal's sizes are not Unity's"},
+        {{"--size", "unreal", "-o", "x.png"}, "61 points are fewer than Unreal's smallest"},
+        {{"--size", "unity", "-o", "x.png", "--tiles", "3x3"},
+         "(side - 1) x 3 + 1 points; 31 or 34"},
+        {{"--tiles", "7x1", "-o", "x.r16"}, "61 columns do not make 7 tiles"},
+        {{"--tiles", "2x2", "-o", "x.ter"}, "--tiles cuts a heightmap"},
+        {{"--tiles", "2x0", "-o", "x.png"}, "COLUMNSxROWS"},
+        {{"--byte-order", "big", "-o", "x.png"}, "big-endian by definition"},
+        {{"--byte-order", "middle", "-o", "x.r16"}, "little or big"},
+        {{"--byte-order", "big", "-o", "x.tif"}, "goes with the r16 and unity"},
+        {{"--preview", "-o", "x.png"}, "--preview writes"},
+        {{"-s", "40", "-o", "x.png"}, "-s and --true-scale are for .ter"},
+        {{"--true-scale", "-o", "x.r16"}, "-s and --true-scale are for .ter"},
+        {{"--format", "r16", "-o", "-"}, "-o - has no name"},
+        {{"--format", "png16", "-o", "x.json"}, "sidecar is NAME.json"},
+        {{"--format", "png", "-o", "x"}, "ter, tif, png16, r16 or unity"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.options));
+        ts::TempDir out;
+        std::vector<std::string> arguments;
+        for (const std::string& o : c.options) {
+            arguments.push_back(o.starts_with("x") ? out / o : o);
+        }
+        arguments.push_back(tmp / "5000");
+        const ts::CliRun run = ts::commandLine(arguments);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_NE(run.err.find(c.line), std::string::npos) << run.err;
+        EXPECT_EQ(ts::count(run.err, "marlwood: "), 1u) << run.err;
+        EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), {}), 0);
+    }
+}
+
+// --common-range: every source's 0..65535 spans the valid elevations of them all.
+TEST(HeightmapCommandLine, CommonRangeSpansEverySource) {
+    ts::TempDir tmp;
+    const ts::Transfer whole = ts::makeQuad(41, 61, ts::CellFormat::Bfp32, 10, "5000");
+    const ts::Window windows[] = {{0, 0, 41, 31, 0}, {0, 30, 41, 31, 250}};
+    double lowest = INFINITY, highest = -INFINITY;
+    std::vector<std::string> arguments = {"--common-range", "--format", "r16", "-d", tmp / "out"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string id = std::to_string(5001 + i);
+        const ts::Transfer t = ts::cutWindow(whole, windows[i], id);
+        for (const double v : t.elevations) {
+            if (!ts::validElevation(v)) continue;
+            lowest = std::min(lowest,
+                              std::round(static_cast<double>(static_cast<float>(v)) * 1000) / 1000);
+            highest = std::max(
+                highest, std::round(static_cast<double>(static_cast<float>(v)) * 1000) / 1000);
+        }
+        ts::writeModules(tmp / id, ts::buildModules(t));
+        arguments.push_back(tmp / id);
+    }
+    const ts::CliRun run = ts::commandLine(arguments);
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char* id : {"5001", "5002"}) {
+        const std::string json = ts::readFile(tmp.path() / "out" / (std::string(id) + ".json"));
+        const auto number = [&](const std::string& key) {
+            return std::strtod(json.c_str() + json.find("\"" + key + "\": ") + key.size() + 4,
+                               nullptr);
+        };
+        EXPECT_NEAR(number("lowest_m"), lowest, 1e-6) << json;
+        EXPECT_NEAR(number("highest_m"), highest, 1e-6) << json;
+        EXPECT_EQ(number("width"), 31);
+        EXPECT_EQ(number("posting_m"), 10);
+    }
+}
+
+}  // namespace
+}  // namespace marlwood

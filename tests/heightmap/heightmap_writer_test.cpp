@@ -1,0 +1,144 @@
+#include "heightmap/heightmap_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "heightmap/sidecar.h"
+#include "png16_reader.h"
+#include "temp_dir.h"
+
+namespace marlwood {
+namespace {
+
+std::uint16_t pattern(std::int32_t row, std::int32_t column) {
+    return static_cast<std::uint16_t>(row * 4099 + column * 257 + (row ^ column));
+}
+const HeightmapRowSource kPattern = [](std::int32_t row, std::span<std::uint16_t> values) {
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        values[k] = pattern(row, static_cast<std::int32_t>(k));
+    }
+};
+
+std::vector<unsigned char> bytesOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Each format holds every value where its reader looks for it: the PNG as libpng reads it, the
+// raw files byte for byte in their order of rows and bytes.
+TEST(HeightmapWriter, EveryFormatHoldsEveryValue) {
+    const struct { std::int32_t rows, columns; } sizes[] = {{1, 1}, {3, 7}, {33, 33}, {300, 17}};
+    for (const auto& s : sizes) {
+        SCOPED_TRACE(s.rows * 1000 + s.columns);
+        testsupport::TempDir tmp;
+        ASSERT_TRUE(writePng16(tmp / "h.png", s.rows, s.columns, kPattern));
+        const testsupport::Png16 png = testsupport::readPng16(tmp / "h.png");
+        ASSERT_EQ(png.width, static_cast<std::uint32_t>(s.columns));
+        ASSERT_EQ(png.height, static_cast<std::uint32_t>(s.rows));
+        for (const ByteOrder order : {ByteOrder::Little, ByteOrder::Big}) {
+            for (const RowOrder rows : {RowOrder::NorthFirst, RowOrder::SouthFirst}) {
+                ASSERT_TRUE(writeRaw16(tmp / "h.raw", s.rows, s.columns, kPattern, order, rows));
+                const std::vector<unsigned char> raw = bytesOf(tmp / "h.raw");
+                ASSERT_EQ(raw.size(), static_cast<std::size_t>(s.rows * s.columns * 2));
+                for (std::int32_t r = 0; r < s.rows; ++r) {
+                    const std::int32_t grid_row = rows == RowOrder::NorthFirst ? r : s.rows - 1 - r;
+                    for (std::int32_t k = 0; k < s.columns; ++k) {
+                        const std::size_t at = static_cast<std::size_t>(r * s.columns + k) * 2;
+                        const int value = order == ByteOrder::Little ? raw[at] | raw[at + 1] << 8
+                                                                     : raw[at] << 8 | raw[at + 1];
+                        ASSERT_EQ(value, pattern(grid_row, k));
+                        ASSERT_EQ(png.at(static_cast<std::uint32_t>(grid_row),
+                                         static_cast<std::uint32_t>(k)),
+                                  pattern(grid_row, k));
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(HeightmapWriter, RefusesWithOneLineAndLeavesNothing) {
+    const struct {
+        const char* what;
+        std::int32_t rows, columns;
+        const char* name;
+        const char* refusal;
+        bool png_only = false;
+    } cases[] = {{"empty", 0, 5, "h", "empty"},
+                 {"no columns", 5, 0, "h", "empty"},
+                 {"no directory", 3, 3, "missing/h", "missing"},
+                 // Past libpng's own limit: its error unwinds out of the writer.
+                 {"too wide for libpng", 1, 2000000, "h", "libpng: Invalid IHDR data", true}};
+    for (const auto& c : cases) {
+        for (const bool png : {true, false}) {
+            if (c.png_only && !png) continue;
+            SCOPED_TRACE(std::string(c.what) + (png ? " png" : " raw"));
+            testsupport::TempDir tmp;
+            const std::string path = tmp / c.name;
+            const Status written = png ? writePng16(path, c.rows, c.columns, kPattern)
+                                       : writeRaw16(path, c.rows, c.columns, kPattern,
+                                                    ByteOrder::Little, RowOrder::NorthFirst);
+            ASSERT_FALSE(written);
+            EXPECT_NE(written.message().find(c.refusal), std::string::npos) << written.message();
+            EXPECT_EQ(written.message().find('\n'), std::string::npos);
+            EXPECT_EQ(tmp.entries(), 0u);
+        }
+    }
+}
+
+// The engines' settings from the figures: Unreal's 512 x Z scale cm span the range, the step
+// 32768 lying at the Z location; Unity's size is the points' span.
+TEST(HeightmapSidecar, EngineSettingsFollowFromTheFigures) {
+    const struct {
+        Engine engine;
+        std::int32_t width, height;
+        double posting, lowest, highest;
+        std::vector<std::string> expected;  // "key": value pieces of the text
+    } cases[] = {
+        {Engine::Unreal,
+         323,
+         467,
+         30,
+         183.49,
+         448.67,
+         {"\"width\": 323,", "\"height\": 467,", "\"posting_m\": 30,", "\"lowest_m\": 183.49,",
+          "\"highest_m\": 448.67,", "\"x_scale_cm\": 3000,", "\"z_scale\": 51.792969,",
+          "\"z_location_cm\": 31608}", "\"datum\": \"NAD27\",", "\"utm_zone\": 15,"}},
+        {Engine::Unity,
+         1025,
+         1025,
+         10,
+         -12.5,
+         1987.5,
+         {"\"resolution\": 1025,", "\"width_m\": 10240,", "\"length_m\": 10240,",
+          "\"height_m\": 2000,", "\"position_y_m\": -12.5}"}},
+    };
+    for (const auto& c : cases) {
+        SidecarFigures f;
+        f.engine = c.engine;
+        f.format = c.engine == Engine::Unreal ? "png16" : "unity";
+        f.files = {"a\"b"};
+        f.width = c.width;
+        f.height = c.height;
+        f.posting_m = c.posting;
+        f.range = {c.lowest, c.highest};
+        f.epsg = 26715;
+        const std::string json = sidecarJson(f);
+        for (const std::string& piece : c.expected) {
+            EXPECT_NE(json.find(piece), std::string::npos) << piece << " in\n" << json;
+        }
+        EXPECT_NE(json.find("[\"a\\\"b\"]"), std::string::npos) << json;
+        const UnrealScale u = unrealScale(c.posting, {c.lowest, c.highest});
+        // Step 0 and 65535 land on the lowest and highest elevation (a step is Z scale / 128 cm).
+        const double step_cm = (c.highest - c.lowest) * 100 / 65536;
+        EXPECT_NEAR(u.z_location_cm - 32768 * u.z_scale / 128, c.lowest * 100, 1e-6);
+        EXPECT_NEAR(u.z_location_cm + 32767 * u.z_scale / 128, c.highest * 100, step_cm);
+    }
+}
+
+}  // namespace
+}  // namespace marlwood

@@ -1,0 +1,128 @@
+// Engine heightmaps against GDAL: GDAL reads the PNG as UInt16 of the terrain's size, and every
+// cell is the 0..65535 mapping of the elevation GDAL reads in the transfer (or in its mosaic of a
+// merge's sources); the sidecar's figures follow from GDAL's cells and placement.
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+
+#include "neighbours.h"
+#include "oracle_support.h"
+#include "quad_terrain.h"
+#include "test_data.h"
+
+namespace marlwood::oracle {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The number after "key": in the sidecar, NaN when it is not there.
+double jsonNumber(const std::string& json, const std::string& key) {
+    const std::size_t at = json.find("\"" + key + "\": ");
+    return at == std::string::npos ? NAN : std::strtod(json.c_str() + at + key.size() + 4, nullptr);
+}
+
+struct Source {
+    std::vector<std::string> arguments;  // marlwood's, without -o
+    fs::path gdal;                       // what GDAL reads for the cells
+    double unit_m;
+    bool exact;  // whole units, or decimals GDAL reads as floats
+    double range_tolerance_m = 1e-6;
+    bool in_thousandths = true;  // a transfer's cells, kept to the thousandth of their unit
+};
+
+TEST(HeightmapAgainstGdal, EveryCellIsTheMappingOfGdalsElevation) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    MARLWOOD_REQUIRE_GDAL();
+    TempDir tmp;
+    const std::string duluth = (usgs / "7172-duluth-mn/7172").string();
+    const Transfer bfp = makeQuad(45, 38, CellFormat::Bfp32, 10, "5100");
+    writeModules(tmp / "5100", buildModules(bfp));
+    const Transfer whole = makeQuad(41, 61, CellFormat::Bi16, 30, "5200");
+    writeModules(tmp / "5201", buildModules(cutWindow(whole, {0, 0, 41, 31}, "5201")));
+    writeModules(tmp / "5202", buildModules(cutWindow(whole, {0, 30, 41, 31}, "5202")));
+    gdalMosaic(tmp / "m.vrt", {tmp / "5202catd.ddf", tmp / "5201catd.ddf"});
+    // Voids filled before the mapping: the heights of the filled GeoTIFF's metres.
+    ASSERT_EQ(commandLine({"--fill-voids", "-o", tmp / "filled.tif", duluth}).status, 0);
+    const Source sources[] = {
+        {{duluth}, duluth + "catd.ddf", 0.3048, true},
+        {{tmp / "5100"}, tmp / "5100catd.ddf", 1, false},
+        {{"--merge", tmp / "5201", tmp / "5202"}, tmp / "m.vrt", 1, true},
+        {{"--fill-voids", duluth}, tmp / "filled.tif", 1, false, 1e-4, false},
+    };
+    for (const Source& s : sources) {
+        SCOPED_TRACE(s.gdal);
+        std::vector<std::string> arguments = s.arguments;
+        arguments.insert(arguments.begin(), {"-f", "-o", tmp / "h.png"});
+        const CliRun run = commandLine(arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("h.png + " + (tmp / "h.json")), std::string::npos) << run.out;
+        const Raster cells = gdalRead(s.gdal);
+        const Raster png = gdalRead(tmp / "h.png");
+        ASSERT_EQ(png.type, "UInt16");
+        ASSERT_EQ(png.width, cells.width);
+        ASSERT_EQ(png.height, cells.height);
+        // The range from GDAL's valid cells in metres, kept to the thousandth of their unit.
+        const auto kept = [&s](double v) {
+            return (s.in_thousandths ? std::round(v * 1000) / 1000 : v) * s.unit_m;
+        };
+        double lowest = INFINITY, highest = -INFINITY;
+        for (const double v : cells.values) {
+            if (v <= -1000) continue;
+            lowest = std::min(lowest, kept(v));
+            highest = std::max(highest, kept(v));
+        }
+        // Each step within half a step of the elevation (so the nearest, ties either way), and a
+        // void at 0; GDAL's decimals of a float may differ from ours by a thousandth of the unit.
+        const double steps_per_m = 65535 / (highest - lowest);
+        const double slack = 0.5 + 1e-6 + (s.exact ? 0 : 0.0011 * s.unit_m * steps_per_m);
+        int off = 0;
+        for (std::size_t i = 0; i < cells.values.size(); ++i) {
+            const bool valid = cells.values[i] > -1000;
+            const double m = kept(cells.values[i]);
+            const double want = valid ? (m - lowest) * steps_per_m : 0;
+            if (std::abs(png.values[i] - want) > (valid ? slack : 0) && ++off <= 5) {
+                ADD_FAILURE() << "cell " << i << ": " << png.values[i] << ", GDAL's "
+                              << cells.values[i] << " maps to " << want;
+            }
+        }
+        EXPECT_EQ(off, 0);
+        const std::string json = readFile(tmp.path() / "h.json");
+        const GdalPlacement placed = gdalPlacement(s.gdal);
+        const double posting = placed.pixel_width;
+        EXPECT_EQ(jsonNumber(json, "width"), cells.width) << json;
+        EXPECT_EQ(jsonNumber(json, "height"), cells.height);
+        EXPECT_NEAR(jsonNumber(json, "posting_m"), posting, 1e-9);
+        EXPECT_NEAR(jsonNumber(json, "lowest_m"), lowest, s.range_tolerance_m);
+        EXPECT_NEAR(jsonNumber(json, "highest_m"), highest, s.range_tolerance_m);
+        EXPECT_NEAR(jsonNumber(json, "x_scale_cm"), posting * 100, 1e-6);
+        EXPECT_NEAR(jsonNumber(json, "z_scale"), (highest - lowest) * 100 / 512,
+                    s.range_tolerance_m);
+        EXPECT_NEAR(jsonNumber(json, "z_location_cm"), (highest + lowest) * 50,
+                    s.range_tolerance_m * 100);
+        EXPECT_EQ(jsonNumber(json, "epsg"), gdalEpsg(s.gdal));
+    }
+}
+
+// What Blender's GIS importer reads best: --true-scale with a GeoTIFF still writes Float32 metres.
+TEST(HeightmapAgainstGdal, TrueScaleGeoTiffIsFloat32Metres) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    MARLWOOD_REQUIRE_GDAL();
+    TempDir tmp;
+    const std::string duluth = (usgs / "7172-duluth-mn/7172").string();
+    const Raster feet = gdalRead(duluth + "catd.ddf");
+    for (const char* format : {"--true-scale", "--format=tif"}) {
+        SCOPED_TRACE(format);
+        const CliRun run = commandLine({format, "-f", "-o", tmp / "b.tif", duluth});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Raster metres = gdalRead(tmp / "b.tif");
+        ASSERT_EQ(metres.type, "Float32");
+        ASSERT_EQ(metres.values.size(), feet.values.size());
+        for (std::size_t i = 0; i < feet.values.size(); ++i) {
+            const double want = feet.values[i] <= -1000 ? -32767 : feet.values[i] * 0.3048;
+            ASSERT_NEAR(metres.values[i], want, 1e-4) << "cell " << i;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace marlwood::oracle
