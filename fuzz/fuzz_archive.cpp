@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_promises.h"
 #include "sdts/module_reader.h"
 #include "source/transfer_source.h"
 
@@ -14,10 +15,7 @@ namespace {
 
 constexpr std::string_view kName = "1107834.DEM.SDTS.TAR.GZ";
 
-[[noreturn]] void broken(const std::string& what) {
-    std::fprintf(stderr, "broken promise: %s\n", what.c_str());
-    std::abort();
-}
+using marlwood::fuzz::broken;
 
 // Reads a module through with a ModuleReader, as the stages do; returns how many bytes it gave.
 std::size_t readThrough(const marlwood::ModuleSource& module) {

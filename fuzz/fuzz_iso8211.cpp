@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz_promises.h"
 #include "geo/placement.h"
 #include "geo/window.h"
 #include "pipeline/merge.h"
@@ -24,16 +25,8 @@ namespace {
 
 namespace iso = marlwood::iso8211;
 
-[[noreturn]] void broken(const std::string& what) {
-    std::fprintf(stderr, "broken promise: %s\n", what.c_str());
-    std::abort();
-}
-
-void expectOneLine(const std::string& error, const char* where) {
-    if (error.empty() || error.find('\n') != std::string::npos) {
-        broken(std::string(where) + ": not one line saying why: \"" + error + "\"");
-    }
-}
+using marlwood::fuzz::broken;
+using marlwood::fuzz::expectOneLine;
 
 bool inside(std::string_view part, std::string_view whole) {
     const auto begin = reinterpret_cast<std::uintptr_t>(whole.data());

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "fuzz_promises.h"
 #include "geo/crop.h"
 #include "geo/window.h"
 #include "grid/resample.h"
@@ -19,16 +20,8 @@ namespace {
 
 using namespace marlwood;
 
-[[noreturn]] void broken(const std::string& what) {
-    std::fprintf(stderr, "broken promise: %s\n", what.c_str());
-    std::abort();
-}
-
-void expectOneLine(const std::string& error, const char* where) {
-    if (error.empty() || error.find('\n') != std::string::npos) {
-        broken(std::string(where) + ": not one line saying why: \"" + error + "\"");
-    }
-}
+using marlwood::fuzz::broken;
+using marlwood::fuzz::expectOneLine;
 
 void expectInside(const std::optional<CellWindow>& w, std::int32_t rows, std::int32_t columns,
                   const char* where) {

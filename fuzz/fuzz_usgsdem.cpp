@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz_promises.h"
 #include "pipeline/native_dem.h"
 #include "usgsdem/native_dem.h"
 
@@ -17,16 +18,8 @@ namespace {
 
 namespace dem = marlwood::usgsdem;
 
-[[noreturn]] void broken(const std::string& what) {
-    std::fprintf(stderr, "broken promise: %s\n", what.c_str());
-    std::abort();
-}
-
-void expectOneLine(const std::string& error, const char* where) {
-    if (error.empty() || error.find('\n') != std::string::npos) {
-        broken(std::string(where) + ": not one line saying why: \"" + error + "\"");
-    }
-}
+using marlwood::fuzz::broken;
+using marlwood::fuzz::expectOneLine;
 
 // Grids beyond this are read for their lattice only, so a run stays quick.
 constexpr std::int64_t kMostCells = std::int64_t{1} << 20;

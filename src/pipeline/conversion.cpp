@@ -152,7 +152,7 @@ Result<ConversionOutcome> runConversion(const ConversionRequest& request,
     events.emit(event::StageStarted{Stage::Write});
     ConversionOutcome outcome = std::move(read->outcome);
     outcome.summary = summaryOf(*terrain, settings);
-    Result<Written> written = Written{to->path};
+    Result<Written> written = Written::file(to->path);
     if (to->stream) {
         if (Status streamed = writeTerrainTo(format, *to->stream, *terrain, settings, to->path);
             !streamed) {

@@ -46,7 +46,7 @@ std::deque<OutputFormat> builtInFormats() {
     tif.path = [](const std::string& path, const Terrain& terrain,
                   const ConversionSettings&) -> Result<Written> {
         if (Status written = writeGeoTiffFile(path, terrain); !written) return written.error();
-        return Written{path};
+        return Written::file(path);
     };
     for (OutputFormat& heightmap : heightmapFormats()) formats.push_back(std::move(heightmap));
     return formats;
@@ -120,7 +120,7 @@ Result<Written> writeTerrainAt(const OutputFormat& format, const std::string& pa
         return true;
     });
     if (!written) return written.error();
-    return Written{path};
+    return Written::file(path);
 }
 
 Status writeTerrainTo(const OutputFormat& format, std::ostream& out, const Terrain& terrain,

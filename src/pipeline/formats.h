@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/dem_types.h"
@@ -33,6 +34,12 @@ struct Written {
     std::string sidecar_path;
     std::int32_t tile_count = 0;
     std::string tile_size;  // "505 x 505"
+
+    static Written file(std::string path) {
+        Written written;
+        written.path = std::move(path);
+        return written;
+    }
 };
 
 // Writes the terrain's own file (or files) at `path` whole, through a temporary name, for a

@@ -158,7 +158,9 @@ std::vector<OutputFormat> heightmapFormats() {
                          const ConversionSettings& settings) -> Result<Written> {
             Result<HeightmapWritten> written = writeHeightmap(path, terrain, settings);
             if (!written) return written.error();
-            Written made{written->files.heightmaps.front(), written->range, written->files.sidecar};
+            Written made = Written::file(written->files.heightmaps.front());
+            made.heights = written->range;
+            made.sidecar_path = written->files.sidecar;
             if (settings.tiles) {
                 made.tile_count = static_cast<std::int32_t>(written->files.heightmaps.size());
                 made.tile_size = std::to_string(written->tile_rows) + " x " +
