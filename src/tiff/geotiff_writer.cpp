@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "platform/whole_file.h"
+#include "tiff/deflate_library.h"
+#include "tiff/float_predictor.h"
 #include "tiff/geo_keys.h"
 #include "tiff/tiff_library.h"
 
@@ -19,14 +21,14 @@ namespace marlwood {
 
 namespace {
 
+using tiff_detail::Deflater;
 using tiff_detail::TiffLibrary;
 
-// Square tiles of 256, as GDAL makes them: a row of tiles of a full 10 m quad is 1.4 MB held.
-constexpr std::uint32_t kTileSide = 256;
-// DEFLATE at level 1: libtiff compresses with libdeflate, whose level 1 is a faster algorithm
-// than its levels 2 to 9. On a full-size 10 m quad the file is 1.4% larger than at level 3
-// (3.40 MB, not 3.35; GDAL's level 6 makes 3.33) and the writer takes about a third less time,
-// which the GeoTIFF's speed needs more than the 46 kB.
+// Strips of 16 rows: no cell beyond the grid is predicted or compressed (256-cell tiles padded a
+// full 10 m quad by 30%), and a strip of such a quad is 89 kB, well past DEFLATE's 32 kB window.
+constexpr std::uint32_t kStripRows = 16;
+// DEFLATE at level 1, libdeflate's fastest algorithm (faster than its levels 2 to 9): on a
+// full-size 10 m quad the file is a few % larger than GDAL's level 6 for far less time.
 constexpr int kDeflateLevel = 1;
 // Tags libtiff writes but does not know: the GeoTIFF tags that place the grid, and GDAL's tag
 // that keeps a band's NoData value as text.
@@ -170,8 +172,7 @@ bool writeTags(const TiffLibrary& l, TIFF* tif, const Grid& g) {
            l.set_field(tif, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
            l.set_field(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK) == 1 &&
            l.set_field(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
-           l.set_field(tif, TIFFTAG_TILEWIDTH, kTileSide) == 1 &&
-           l.set_field(tif, TIFFTAG_TILELENGTH, kTileSide) == 1 &&
+           l.set_field(tif, TIFFTAG_ROWSPERSTRIP, std::min(kStripRows, g.rows)) == 1 &&
            l.set_field(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) == 1 &&
            l.set_field(tif, TIFFTAG_PREDICTOR, PREDICTOR_FLOATINGPOINT) == 1 &&
            l.set_field(tif, TIFFTAG_ZIPQUALITY, kDeflateLevel) == 1 &&
@@ -183,49 +184,38 @@ bool writeTags(const TiffLibrary& l, TIFF* tif, const Grid& g) {
                        geo_keys.data()) == 1;
 }
 
-// A row of tiles as the source gives it, and one tile cut from it.
+// One strip's rows as the source gives them, predicted, and compressed.
 struct Buffers {
-    std::vector<float> band, tile;
+    std::vector<float> row;
+    std::vector<std::uint8_t> predicted, compressed;
 };
 
-// One row of tiles at a time: kTileSide rows from the source, cut into tiles; the parts of the
-// last tiles beyond the grid are NoData.
-bool writeTiles(const TiffLibrary& l, TIFF* tif, const Grid& g, Buffers& buffers) {
-    const std::size_t columns = g.columns;
-    const std::uint32_t across = (g.columns + kTileSide - 1) / kTileSide;
-    std::vector<float>& band = buffers.band;
-    std::vector<float>& tile = buffers.tile;
-    std::uint32_t tile_index = 0;
-    for (std::uint32_t top = 0; top < g.rows; top += kTileSide) {
-        for (std::uint32_t r = 0; r < kTileSide; ++r) {
-            const std::span<float> row(band.data() + r * columns, columns);
-            if (top + r < g.rows) {
-                g.source(static_cast<std::int32_t>(top + r), row);
-            } else {
-                std::fill(row.begin(), row.end(), kGeoTiffNoData);
-            }
+// The strips in order, each predicted and compressed here and handed to libtiff as they are.
+bool writeStrips(const TiffLibrary& l, TIFF* tif, const Grid& g, Deflater& deflater,
+                 Buffers& buffers) {
+    const std::size_t row_bytes = std::size_t{g.columns} * sizeof(float);
+    std::uint32_t strip = 0;
+    for (std::uint32_t top = 0; top < g.rows; top += kStripRows, ++strip) {
+        const std::uint32_t rows = std::min(kStripRows, g.rows - top);
+        for (std::uint32_t r = 0; r < rows; ++r) {
+            g.source(static_cast<std::int32_t>(top + r), buffers.row);
+            predictFloatRow(buffers.row, std::span(buffers.predicted).subspan(r * row_bytes));
         }
-        for (std::uint32_t t = 0; t < across; ++t, ++tile_index) {
-            const std::size_t left = std::size_t{t} * kTileSide;
-            const std::size_t width = std::min<std::size_t>(kTileSide, columns - left);
-            for (std::uint32_t r = 0; r < kTileSide; ++r) {
-                const float* from = band.data() + r * columns + left;
-                float* to = tile.data() + std::size_t{r} * kTileSide;
-                std::copy(from, from + width, to);
-                std::fill(to + width, to + kTileSide, kGeoTiffNoData);
-            }
-            const auto bytes = static_cast<tmsize_t>(tile.size() * sizeof(float));
-            if (l.write_encoded_tile(tif, tile_index, tile.data(), bytes) != bytes) return false;
-        }
+        const std::size_t size = deflater.compress(
+            std::span(buffers.predicted).first(rows * row_bytes), buffers.compressed);
+        if (size == 0) return false;
+        const auto bytes = static_cast<tmsize_t>(size);
+        if (l.write_raw_strip(tif, strip, buffers.compressed.data(), bytes) != bytes) return false;
     }
     return true;
 }
 
 bool writeTiff(const TiffLibrary& l, const std::string& path, std::ostream& out, const Grid& g,
-               Messages& messages) {
+               Deflater& deflater, Messages& messages) {
     // Allocated before libtiff holds anything, so running out of memory leaves nothing open.
-    Buffers buffers{std::vector<float>(std::size_t{g.columns} * kTileSide),
-                    std::vector<float>(std::size_t{kTileSide} * kTileSide)};
+    const std::size_t strip_bytes = std::size_t{g.columns} * sizeof(float) * kStripRows;
+    Buffers buffers{std::vector<float>(g.columns), std::vector<std::uint8_t>(strip_bytes),
+                    std::vector<std::uint8_t>(deflater.bound(strip_bytes))};
     TIFFOpenOptions* options = l.options_alloc();
     if (options == nullptr) return false;
     l.options_error_handler(options, onTiffError, &messages);
@@ -235,7 +225,8 @@ bool writeTiff(const TiffLibrary& l, const std::string& path, std::ostream& out,
                               closeNothing, sizeOf, mapNothing, unmapNothing, options);
     l.options_free(options);  // the handle keeps its own copy of the handlers
     if (tif == nullptr) return false;
-    const bool ok = writeTags(l, tif, g) && writeTiles(l, tif, g, buffers) && l.flush(tif) == 1;
+    const bool ok =
+        writeTags(l, tif, g) && writeStrips(l, tif, g, deflater, buffers) && l.flush(tif) == 1;
     l.close(tif);
     return ok && out.good();
 }
@@ -267,6 +258,8 @@ Status writeGeoTiff(const std::string& path, std::int32_t rows, std::int32_t col
     const Result<const TiffLibrary*> loaded = tiff_detail::tiffLibrary();
     if (!loaded) return failure("cannot write " + path + ": " + loaded.message());
     const TiffLibrary* library = *loaded;
+    Result<Deflater> deflater = Deflater::make(kDeflateLevel);
+    if (!deflater) return failure("cannot write " + path + ": " + deflater.message());
     const Grid grid{static_cast<std::uint32_t>(rows), static_cast<std::uint32_t>(columns),
                     placement, rows_of_metres};
     Messages messages;
@@ -274,13 +267,13 @@ Status writeGeoTiff(const std::string& path, std::int32_t rows, std::int32_t col
     const Status written = writeWholeFile(path, [&](std::ostream& out) {
         try {
             if (out.tellp() != std::streampos(-1))
-                return writeTiff(*library, path, out, grid, messages);
+                return writeTiff(*library, path, out, grid, *deflater, messages);
             // libtiff seeks back to link its directories; a pipe cannot, so the file is made in
             // memory and then copied out (compressed, it is a fraction of the grid).
             out.clear();
             MemoryFile memory;
             std::ostream whole(&memory);
-            if (!writeTiff(*library, path, whole, grid, messages)) return false;
+            if (!writeTiff(*library, path, whole, grid, *deflater, messages)) return false;
             out.write(memory.bytes().data(), static_cast<std::streamsize>(memory.bytes().size()));
             return out.good();
         } catch (const std::bad_alloc&) {
