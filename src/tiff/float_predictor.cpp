@@ -2,38 +2,38 @@
 
 #include <bit>
 #include <cstddef>
+#include <cstring>
 
 namespace marlwood {
 
-namespace {
-
-std::uint8_t byteOf(float sample, unsigned shift) {
-    return static_cast<std::uint8_t>(std::bit_cast<std::uint32_t>(sample) >> shift);
-}
-
-// One plane at a time, each byte differenced against its neighbour as it is taken, so the loop
-// has no carried dependence and, its shift a constant, the compiler vectorises it.
-template <unsigned kPlane>
-void predictPlane(const float* __restrict in, std::size_t n, std::uint8_t* __restrict to) {
-    constexpr unsigned kShift = 24 - 8 * kPlane;
-    // The first byte of a plane follows the last of the plane before.
-    std::uint8_t before = 0;
-    if constexpr (kPlane > 0) before = byteOf(in[n - 1], kShift + 8);
-    to[0] = static_cast<std::uint8_t>(byteOf(in[0], kShift) - before);
-    for (std::size_t i = 1; i < n; ++i) {
-        to[i] = static_cast<std::uint8_t>(byteOf(in[i], kShift) - byteOf(in[i - 1], kShift));
-    }
-}
-
-}  // namespace
-
+// Two passes the compiler vectorises: the bytes sorted into their planes, then the differences
+// taken 16 bytes at a time from the end, each block read before it is written and above the
+// bytes the next block reads, so no byte is differenced against one already differenced.
 void predictFloatRow(std::span<const float> row, std::span<std::uint8_t> out) {
     const std::size_t n = row.size();
     if (n == 0) return;
-    predictPlane<0>(row.data(), n, out.data());
-    predictPlane<1>(row.data(), n, out.data() + n);
-    predictPlane<2>(row.data(), n, out.data() + 2 * n);
-    predictPlane<3>(row.data(), n, out.data() + 3 * n);
+    const float* __restrict in = row.data();
+    std::uint8_t* __restrict planes = out.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto bits = std::bit_cast<std::uint32_t>(in[i]);
+        planes[i] = static_cast<std::uint8_t>(bits >> 24);
+        planes[n + i] = static_cast<std::uint8_t>(bits >> 16);
+        planes[2 * n + i] = static_cast<std::uint8_t>(bits >> 8);
+        planes[3 * n + i] = static_cast<std::uint8_t>(bits);
+    }
+    constexpr std::size_t kBlock = 16;
+    std::size_t end = 4 * n;  // the bytes from `end` on are differenced
+    for (; end > kBlock; end -= kBlock) {
+        std::uint8_t block[kBlock], before[kBlock];
+        std::memcpy(block, planes + end - kBlock, kBlock);
+        std::memcpy(before, planes + end - kBlock - 1, kBlock);
+        for (std::size_t k = 0; k < kBlock; ++k)
+            block[k] = static_cast<std::uint8_t>(block[k] - before[k]);
+        std::memcpy(planes + end - kBlock, block, kBlock);
+    }
+    for (std::size_t i = end - 1; i > 0; --i) {
+        planes[i] = static_cast<std::uint8_t>(planes[i] - planes[i - 1]);
+    }
 }
 
 }  // namespace marlwood
