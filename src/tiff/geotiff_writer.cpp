@@ -2,13 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <ostream>
 #include <streambuf>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/whole_file.h"
@@ -184,38 +189,135 @@ bool writeTags(const TiffLibrary& l, TIFF* tif, const Grid& g) {
                        geo_keys.data()) == 1;
 }
 
-// One strip's rows as the source gives them, predicted, and compressed.
-struct Buffers {
+// One strip: its rows as the source gives them, predicted, compressed, with its own compressor.
+struct Strip {
     std::vector<float> row;
     std::vector<std::uint8_t> predicted, compressed;
+    Deflater deflater;
+    std::size_t predicted_size = 0, compressed_size = 0;
+
+    void compress() {
+        compressed_size = deflater.compress(std::span(predicted).first(predicted_size), compressed);
+    }
 };
 
-// The strips in order, each predicted and compressed here and handed to libtiff as they are.
-bool writeStrips(const TiffLibrary& l, TIFF* tif, const Grid& g, Deflater& deflater,
-                 Buffers& buffers) {
-    const std::size_t row_bytes = std::size_t{g.columns} * sizeof(float);
-    std::uint32_t strip = 0;
-    for (std::uint32_t top = 0; top < g.rows; top += kStripRows, ++strip) {
-        const std::uint32_t rows = std::min(kStripRows, g.rows - top);
-        for (std::uint32_t r = 0; r < rows; ++r) {
-            g.source(static_cast<std::int32_t>(top + r), buffers.row);
-            predictFloatRow(buffers.row, std::span(buffers.predicted).subspan(r * row_bytes));
+Strip makeStrip(std::uint32_t columns, Deflater deflater) {
+    const std::size_t bytes = std::size_t{columns} * sizeof(float) * kStripRows;
+    const std::size_t bound = deflater.bound(bytes);
+    return Strip{std::vector<float>(columns), std::vector<std::uint8_t>(bytes),
+                 std::vector<std::uint8_t>(bound), std::move(deflater)};
+}
+
+// A second thread that compresses one strip at a time while this one reads and compresses the
+// next: DEFLATE is most of a GeoTIFF's time, and two strips in flight cost two strips' memory.
+class Helper {
+  public:
+    explicit Helper(Strip& strip) : strip_(strip), thread_([this] { run(); }) {}
+    Helper(const Helper&) = delete;
+    Helper& operator=(const Helper&) = delete;
+    ~Helper() {
+        {
+            const std::lock_guard lock(mutex_);
+            quit_ = true;
         }
-        const std::size_t size = deflater.compress(
-            std::span(buffers.predicted).first(rows * row_bytes), buffers.compressed);
-        if (size == 0) return false;
-        const auto bytes = static_cast<tmsize_t>(size);
-        if (l.write_raw_strip(tif, strip, buffers.compressed.data(), bytes) != bytes) return false;
+        changed_.notify_all();
+        thread_.join();
+    }
+    void start() {
+        {
+            const std::lock_guard lock(mutex_);
+            busy_ = true;
+        }
+        changed_.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !busy_; });
+    }
+
+  private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return busy_ || quit_; });
+            if (!busy_) return;
+            lock.unlock();
+            strip_.compress();
+            lock.lock();
+            busy_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    Strip& strip_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool busy_ = false, quit_ = false;
+    std::thread thread_;  // last: started when the rest is ready
+};
+
+// The helper, or none on a machine of one core or where no thread can be had.
+std::unique_ptr<Helper> makeHelper(Strip& strip) {
+    if (std::thread::hardware_concurrency() < 2) return nullptr;
+    try {
+        return std::make_unique<Helper>(strip);
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
+}
+
+// Strip `index`'s rows from the source, predicted.
+void readStrip(const Grid& g, std::uint32_t index, Strip& strip) {
+    const std::uint32_t top = index * kStripRows;
+    const std::uint32_t rows = std::min(kStripRows, g.rows - top);
+    const std::size_t row_bytes = std::size_t{g.columns} * sizeof(float);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        g.source(static_cast<std::int32_t>(top + r), strip.row);
+        predictFloatRow(strip.row, std::span(strip.predicted).subspan(r * row_bytes));
+    }
+    strip.predicted_size = rows * row_bytes;
+}
+
+bool writeStrip(const TiffLibrary& l, TIFF* tif, std::uint32_t index, Strip& strip) {
+    const auto bytes = static_cast<tmsize_t>(strip.compressed_size);
+    return bytes > 0 && l.write_raw_strip(tif, index, strip.compressed.data(), bytes) == bytes;
+}
+
+// The strips in pairs: the first compressed by the helper while this thread reads and
+// compresses the second; both then handed to libtiff as they are, in order.
+bool writeStrips(const TiffLibrary& l, TIFF* tif, const Grid& g, Strip& mine, Strip& its,
+                 Helper* helper) {
+    const std::uint32_t strips = (g.rows + kStripRows - 1) / kStripRows;
+    for (std::uint32_t index = 0; index < strips; index += 2) {
+        readStrip(g, index, its);
+        if (helper != nullptr)
+            helper->start();
+        else
+            its.compress();
+        const bool second = index + 1 < strips;
+        if (second) {
+            readStrip(g, index + 1, mine);
+            mine.compress();
+        }
+        if (helper != nullptr) helper->wait();
+        if (!writeStrip(l, tif, index, its) || (second && !writeStrip(l, tif, index + 1, mine)))
+            return false;
     }
     return true;
 }
 
 bool writeTiff(const TiffLibrary& l, const std::string& path, std::ostream& out, const Grid& g,
-               Deflater& deflater, Messages& messages) {
+               Messages& messages) {
     // Allocated before libtiff holds anything, so running out of memory leaves nothing open.
-    const std::size_t strip_bytes = std::size_t{g.columns} * sizeof(float) * kStripRows;
-    Buffers buffers{std::vector<float>(g.columns), std::vector<std::uint8_t>(strip_bytes),
-                    std::vector<std::uint8_t>(deflater.bound(strip_bytes))};
+    Result<Deflater> first = Deflater::make(kDeflateLevel);
+    Result<Deflater> second = Deflater::make(kDeflateLevel);
+    if (!first || !second) {
+        messages.first_error = (first ? second : first).message();
+        return false;
+    }
+    Strip mine = makeStrip(g.columns, std::move(*first));
+    Strip its = makeStrip(g.columns, std::move(*second));
+    const std::unique_ptr<Helper> helper = makeHelper(its);
     TIFFOpenOptions* options = l.options_alloc();
     if (options == nullptr) return false;
     l.options_error_handler(options, onTiffError, &messages);
@@ -225,8 +327,8 @@ bool writeTiff(const TiffLibrary& l, const std::string& path, std::ostream& out,
                               closeNothing, sizeOf, mapNothing, unmapNothing, options);
     l.options_free(options);  // the handle keeps its own copy of the handlers
     if (tif == nullptr) return false;
-    const bool ok =
-        writeTags(l, tif, g) && writeStrips(l, tif, g, deflater, buffers) && l.flush(tif) == 1;
+    const bool ok = writeTags(l, tif, g) && writeStrips(l, tif, g, mine, its, helper.get()) &&
+                    l.flush(tif) == 1;
     l.close(tif);
     return ok && out.good();
 }
@@ -258,8 +360,6 @@ Status writeGeoTiff(const std::string& path, std::int32_t rows, std::int32_t col
     const Result<const TiffLibrary*> loaded = tiff_detail::tiffLibrary();
     if (!loaded) return failure("cannot write " + path + ": " + loaded.message());
     const TiffLibrary* library = *loaded;
-    Result<Deflater> deflater = Deflater::make(kDeflateLevel);
-    if (!deflater) return failure("cannot write " + path + ": " + deflater.message());
     const Grid grid{static_cast<std::uint32_t>(rows), static_cast<std::uint32_t>(columns),
                     placement, rows_of_metres};
     Messages messages;
@@ -267,13 +367,13 @@ Status writeGeoTiff(const std::string& path, std::int32_t rows, std::int32_t col
     const Status written = writeWholeFile(path, [&](std::ostream& out) {
         try {
             if (out.tellp() != std::streampos(-1))
-                return writeTiff(*library, path, out, grid, *deflater, messages);
+                return writeTiff(*library, path, out, grid, messages);
             // libtiff seeks back to link its directories; a pipe cannot, so the file is made in
             // memory and then copied out (compressed, it is a fraction of the grid).
             out.clear();
             MemoryFile memory;
             std::ostream whole(&memory);
-            if (!writeTiff(*library, path, whole, grid, *deflater, messages)) return false;
+            if (!writeTiff(*library, path, whole, grid, messages)) return false;
             out.write(memory.bytes().data(), static_cast<std::streamsize>(memory.bytes().size()));
             return out.good();
         } catch (const std::bad_alloc&) {

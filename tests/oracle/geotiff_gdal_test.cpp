@@ -86,9 +86,11 @@ TEST(GeoTiffAgainstGdal, WrittenFileReadsBack) {
     } cases[] = {
         {300, 520, {26715, {566685, 30, 0, 5191545, 0, -30}}},
         {3, 5, {32660, {300005.5, 10, 0, 4000005.5, 0, -10}}},
-        // Strips of 16 rows: one whole, one and a row, a single cell.
+        // Strips of 16 rows, compressed in pairs: one whole, one and a row, three (the last alone),
+        // a single cell.
         {16, 9, {26715, {566685, 30, 0, 5191545, 0, -30}}},
         {17, 1391, {26715, {566685, 30, 0, 5191545, 0, -30}}},
+        {33, 7, {26715, {566685, 30, 0, 5191545, 0, -30}}},
         {1, 1, {26715, {566685, 30, 0, 5191545, 0, -30}}},
     };
     for (const auto& c : cases) {
