@@ -201,7 +201,7 @@ void BM_WriteTer(benchmark::State& state, Quad quad) {
 }
 
 // A GeoTIFF of the quad's elevations into a new file, rows given one at a time from memory as
-// the pipeline gives them; the first pass also loads libtiff and libgeotiff.
+// the pipeline gives them; the first pass also loads libtiff and libdeflate.
 void BM_WriteGeoTiff(benchmark::State& state, Quad quad) {
     const QuadFixture& f = fixture(quad);
     const double posting = quad == Quad::Bfp32At10m ? 10 : 30;

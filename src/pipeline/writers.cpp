@@ -1,5 +1,6 @@
 #include "pipeline/writers.h"
 
+#include <bit>
 #include <limits>
 #include <vector>
 
@@ -44,11 +45,19 @@ Status writeGeoTiffFile(const std::string& path, const Terrain& terrain) {
     return writeGeoTiff(path, d.size.rows, d.size.columns, *d.placement,
                         [&](std::int32_t row, std::span<float> metres) {
                             const std::int32_t* cells = d.grid[static_cast<std::size_t>(row)];
-                            for (std::size_t j = 0; j < metres.size(); ++j) {
-                                metres[j] =
-                                    cells[j] > valid_above
-                                        ? static_cast<float>(cells[j] * metres_per_cell_unit)
-                                        : kGeoTiffNoData;
+                            // Converted whether void or not, then chosen by a mask: a loop
+                            // without branches (a select of floats is not), which the compiler
+                            // vectorises.
+                            const double scale = metres_per_cell_unit;
+                            const std::int32_t above = valid_above;
+                            const auto void_bits = std::bit_cast<std::uint32_t>(kGeoTiffNoData);
+                            float* out = metres.data();
+                            const std::size_t n = metres.size();
+                            for (std::size_t j = 0; j < n; ++j) {
+                                const auto bits = std::bit_cast<std::uint32_t>(
+                                    static_cast<float>(cells[j] * scale));
+                                const std::uint32_t keep = cells[j] > above ? ~0u : 0u;
+                                out[j] = std::bit_cast<float>((bits & keep) | (void_bits & ~keep));
                             }
                         });
 }

@@ -2,16 +2,23 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <ostream>
 #include <streambuf>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/whole_file.h"
+#include "tiff/deflate_library.h"
+#include "tiff/float_predictor.h"
 #include "tiff/geo_keys.h"
 #include "tiff/tiff_library.h"
 
@@ -19,14 +26,14 @@ namespace marlwood {
 
 namespace {
 
+using tiff_detail::Deflater;
 using tiff_detail::TiffLibrary;
 
-// Square tiles of 256, as GDAL makes them: a row of tiles of a full 10 m quad is 1.4 MB held.
-constexpr std::uint32_t kTileSide = 256;
-// DEFLATE at level 1: libtiff compresses with libdeflate, whose level 1 is a faster algorithm
-// than its levels 2 to 9. On a full-size 10 m quad the file is 1.4% larger than at level 3
-// (3.40 MB, not 3.35; GDAL's level 6 makes 3.33) and the writer takes about a third less time,
-// which the GeoTIFF's speed needs more than the 46 kB.
+// Strips of 16 rows: no cell beyond the grid is predicted or compressed (256-cell tiles padded a
+// full 10 m quad by 30%), and a strip of such a quad is 89 kB, well past DEFLATE's 32 kB window.
+constexpr std::uint32_t kStripRows = 16;
+// DEFLATE at level 1, libdeflate's fastest algorithm (faster than its levels 2 to 9): on a
+// full-size 10 m quad the file is a few % larger than GDAL's level 6 for far less time.
 constexpr int kDeflateLevel = 1;
 // Tags libtiff writes but does not know: the GeoTIFF tags that place the grid, and GDAL's tag
 // that keeps a band's NoData value as text.
@@ -170,8 +177,7 @@ bool writeTags(const TiffLibrary& l, TIFF* tif, const Grid& g) {
            l.set_field(tif, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
            l.set_field(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK) == 1 &&
            l.set_field(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
-           l.set_field(tif, TIFFTAG_TILEWIDTH, kTileSide) == 1 &&
-           l.set_field(tif, TIFFTAG_TILELENGTH, kTileSide) == 1 &&
+           l.set_field(tif, TIFFTAG_ROWSPERSTRIP, std::min(kStripRows, g.rows)) == 1 &&
            l.set_field(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) == 1 &&
            l.set_field(tif, TIFFTAG_PREDICTOR, PREDICTOR_FLOATINGPOINT) == 1 &&
            l.set_field(tif, TIFFTAG_ZIPQUALITY, kDeflateLevel) == 1 &&
@@ -183,40 +189,119 @@ bool writeTags(const TiffLibrary& l, TIFF* tif, const Grid& g) {
                        geo_keys.data()) == 1;
 }
 
-// A row of tiles as the source gives it, and one tile cut from it.
-struct Buffers {
-    std::vector<float> band, tile;
+// One strip: its rows as the source gives them, predicted, compressed, with its own compressor.
+struct Strip {
+    std::vector<float> row;
+    std::vector<std::uint8_t> predicted, compressed;
+    Deflater deflater;
+    std::size_t predicted_size = 0, compressed_size = 0;
+
+    void compress() {
+        compressed_size = deflater.compress(std::span(predicted).first(predicted_size), compressed);
+    }
 };
 
-// One row of tiles at a time: kTileSide rows from the source, cut into tiles; the parts of the
-// last tiles beyond the grid are NoData.
-bool writeTiles(const TiffLibrary& l, TIFF* tif, const Grid& g, Buffers& buffers) {
-    const std::size_t columns = g.columns;
-    const std::uint32_t across = (g.columns + kTileSide - 1) / kTileSide;
-    std::vector<float>& band = buffers.band;
-    std::vector<float>& tile = buffers.tile;
-    std::uint32_t tile_index = 0;
-    for (std::uint32_t top = 0; top < g.rows; top += kTileSide) {
-        for (std::uint32_t r = 0; r < kTileSide; ++r) {
-            const std::span<float> row(band.data() + r * columns, columns);
-            if (top + r < g.rows) {
-                g.source(static_cast<std::int32_t>(top + r), row);
-            } else {
-                std::fill(row.begin(), row.end(), kGeoTiffNoData);
-            }
+Strip makeStrip(std::uint32_t columns, Deflater deflater) {
+    const std::size_t bytes = std::size_t{columns} * sizeof(float) * kStripRows;
+    const std::size_t bound = deflater.bound(bytes);
+    return Strip{std::vector<float>(columns), std::vector<std::uint8_t>(bytes),
+                 std::vector<std::uint8_t>(bound), std::move(deflater)};
+}
+
+// A second thread that compresses one strip at a time while this one reads and compresses the
+// next: DEFLATE is most of a GeoTIFF's time, and two strips in flight cost two strips' memory.
+class Helper {
+  public:
+    explicit Helper(Strip& strip) : strip_(strip), thread_([this] { run(); }) {}
+    Helper(const Helper&) = delete;
+    Helper& operator=(const Helper&) = delete;
+    ~Helper() {
+        {
+            const std::lock_guard lock(mutex_);
+            quit_ = true;
         }
-        for (std::uint32_t t = 0; t < across; ++t, ++tile_index) {
-            const std::size_t left = std::size_t{t} * kTileSide;
-            const std::size_t width = std::min<std::size_t>(kTileSide, columns - left);
-            for (std::uint32_t r = 0; r < kTileSide; ++r) {
-                const float* from = band.data() + r * columns + left;
-                float* to = tile.data() + std::size_t{r} * kTileSide;
-                std::copy(from, from + width, to);
-                std::fill(to + width, to + kTileSide, kGeoTiffNoData);
-            }
-            const auto bytes = static_cast<tmsize_t>(tile.size() * sizeof(float));
-            if (l.write_encoded_tile(tif, tile_index, tile.data(), bytes) != bytes) return false;
+        changed_.notify_all();
+        thread_.join();
+    }
+    void start() {
+        {
+            const std::lock_guard lock(mutex_);
+            busy_ = true;
         }
+        changed_.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !busy_; });
+    }
+
+  private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return busy_ || quit_; });
+            if (!busy_) return;
+            lock.unlock();
+            strip_.compress();
+            lock.lock();
+            busy_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    Strip& strip_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool busy_ = false, quit_ = false;
+    std::thread thread_;  // last: started when the rest is ready
+};
+
+// The helper, or none on a machine of one core or where no thread can be had.
+std::unique_ptr<Helper> makeHelper(Strip& strip) {
+    if (std::thread::hardware_concurrency() < 2) return nullptr;
+    try {
+        return std::make_unique<Helper>(strip);
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
+}
+
+// Strip `index`'s rows from the source, predicted.
+void readStrip(const Grid& g, std::uint32_t index, Strip& strip) {
+    const std::uint32_t top = index * kStripRows;
+    const std::uint32_t rows = std::min(kStripRows, g.rows - top);
+    const std::size_t row_bytes = std::size_t{g.columns} * sizeof(float);
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        g.source(static_cast<std::int32_t>(top + r), strip.row);
+        predictFloatRow(strip.row, std::span(strip.predicted).subspan(r * row_bytes));
+    }
+    strip.predicted_size = rows * row_bytes;
+}
+
+bool writeStrip(const TiffLibrary& l, TIFF* tif, std::uint32_t index, Strip& strip) {
+    const auto bytes = static_cast<tmsize_t>(strip.compressed_size);
+    return bytes > 0 && l.write_raw_strip(tif, index, strip.compressed.data(), bytes) == bytes;
+}
+
+// The strips in pairs: the first compressed by the helper while this thread reads and
+// compresses the second; both then handed to libtiff as they are, in order.
+bool writeStrips(const TiffLibrary& l, TIFF* tif, const Grid& g, Strip& mine, Strip& its,
+                 Helper* helper) {
+    const std::uint32_t strips = (g.rows + kStripRows - 1) / kStripRows;
+    for (std::uint32_t index = 0; index < strips; index += 2) {
+        readStrip(g, index, its);
+        if (helper != nullptr)
+            helper->start();
+        else
+            its.compress();
+        const bool second = index + 1 < strips;
+        if (second) {
+            readStrip(g, index + 1, mine);
+            mine.compress();
+        }
+        if (helper != nullptr) helper->wait();
+        if (!writeStrip(l, tif, index, its) || (second && !writeStrip(l, tif, index + 1, mine)))
+            return false;
     }
     return true;
 }
@@ -224,8 +309,15 @@ bool writeTiles(const TiffLibrary& l, TIFF* tif, const Grid& g, Buffers& buffers
 bool writeTiff(const TiffLibrary& l, const std::string& path, std::ostream& out, const Grid& g,
                Messages& messages) {
     // Allocated before libtiff holds anything, so running out of memory leaves nothing open.
-    Buffers buffers{std::vector<float>(std::size_t{g.columns} * kTileSide),
-                    std::vector<float>(std::size_t{kTileSide} * kTileSide)};
+    Result<Deflater> first = Deflater::make(kDeflateLevel);
+    Result<Deflater> second = Deflater::make(kDeflateLevel);
+    if (!first || !second) {
+        messages.first_error = (first ? second : first).message();
+        return false;
+    }
+    Strip mine = makeStrip(g.columns, std::move(*first));
+    Strip its = makeStrip(g.columns, std::move(*second));
+    const std::unique_ptr<Helper> helper = makeHelper(its);
     TIFFOpenOptions* options = l.options_alloc();
     if (options == nullptr) return false;
     l.options_error_handler(options, onTiffError, &messages);
@@ -235,7 +327,8 @@ bool writeTiff(const TiffLibrary& l, const std::string& path, std::ostream& out,
                               closeNothing, sizeOf, mapNothing, unmapNothing, options);
     l.options_free(options);  // the handle keeps its own copy of the handlers
     if (tif == nullptr) return false;
-    const bool ok = writeTags(l, tif, g) && writeTiles(l, tif, g, buffers) && l.flush(tif) == 1;
+    const bool ok = writeTags(l, tif, g) && writeStrips(l, tif, g, mine, its, helper.get()) &&
+                    l.flush(tif) == 1;
     l.close(tif);
     return ok && out.good();
 }

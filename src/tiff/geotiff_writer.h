@@ -22,10 +22,11 @@ inline constexpr float kGeoTiffNoData = -32767.0f;
 using GeoTiffRowSource = std::function<void(std::int32_t row, std::span<float> metres)>;
 
 // Writes a GeoTIFF of `rows` x `columns` cells to `path`: one Float32 band, the coordinate system
-// and geotransform of `placement` as GeoTIFF keys, NoData kGeoTiffNoData, tiled, DEFLATE with the
-// floating-point predictor. The file is written under a temporary name and renamed when
-// complete; on failure nothing is left and the Error says why in one line. libtiff is loaded on
-// the first call. The Windows build refuses, saying so.
+// and geotransform of `placement` as GeoTIFF keys, NoData kGeoTiffNoData, in strips of 16 rows,
+// DEFLATE with the floating-point predictor. `rows_of_metres` is called on the calling thread
+// only (a second thread compresses). The file is written under a temporary name and renamed when
+// complete; on failure nothing is left and the Error says why in one line. libtiff and libdeflate
+// are loaded on the first call; a build without them refuses, saying so.
 Status writeGeoTiff(const std::string& path, std::int32_t rows, std::int32_t columns,
                     const GridPlacement& placement, const GeoTiffRowSource& rows_of_metres);
 

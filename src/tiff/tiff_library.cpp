@@ -16,7 +16,7 @@ Result<const TiffLibrary*> tiffLibrary() {
                    so.load("TIFFClientOpenExt", l.client_open) &&
                    so.load("TIFFMergeFieldInfo", l.merge_field_info) &&
                    so.load("TIFFSetField", l.set_field) &&
-                   so.load("TIFFWriteEncodedTile", l.write_encoded_tile) &&
+                   so.load("TIFFWriteRawStrip", l.write_raw_strip) &&
                    so.load("TIFFFlush", l.flush) && so.load("TIFFClose", l.close);
         });
 }

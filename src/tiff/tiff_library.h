@@ -20,7 +20,7 @@ struct TiffLibrary {
     decltype(&::TIFFClientOpenExt) client_open = nullptr;
     decltype(&::TIFFMergeFieldInfo) merge_field_info = nullptr;
     decltype(&::TIFFSetField) set_field = nullptr;
-    decltype(&::TIFFWriteEncodedTile) write_encoded_tile = nullptr;
+    decltype(&::TIFFWriteRawStrip) write_raw_strip = nullptr;
     decltype(&::TIFFFlush) flush = nullptr;
     decltype(&::TIFFClose) close = nullptr;
 };

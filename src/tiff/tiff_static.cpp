@@ -13,7 +13,7 @@ Result<const TiffLibrary*> tiffLibrary() {
         .client_open = &::TIFFClientOpenExt,
         .merge_field_info = &::TIFFMergeFieldInfo,
         .set_field = &::TIFFSetField,
-        .write_encoded_tile = &::TIFFWriteEncodedTile,
+        .write_raw_strip = &::TIFFWriteRawStrip,
         .flush = &::TIFFFlush,
         .close = &::TIFFClose,
     };

@@ -86,6 +86,12 @@ TEST(GeoTiffAgainstGdal, WrittenFileReadsBack) {
     } cases[] = {
         {300, 520, {26715, {566685, 30, 0, 5191545, 0, -30}}},
         {3, 5, {32660, {300005.5, 10, 0, 4000005.5, 0, -10}}},
+        // Strips of 16 rows, compressed in pairs: one whole, one and a row, three (the last alone),
+        // a single cell.
+        {16, 9, {26715, {566685, 30, 0, 5191545, 0, -30}}},
+        {17, 1391, {26715, {566685, 30, 0, 5191545, 0, -30}}},
+        {33, 7, {26715, {566685, 30, 0, 5191545, 0, -30}}},
+        {1, 1, {26715, {566685, 30, 0, 5191545, 0, -30}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rows);
@@ -108,8 +114,11 @@ TEST(GeoTiffAgainstGdal, WrittenFileReadsBack) {
         EXPECT_EQ(tmp.entries(), 1u);  // no temporary file left beside it
         expectGdalsPlacement(path, c.placement);
         const std::string info = gdalInfo(path);
-        for (const char* line : {"NoData Value=-32767\n", "COMPRESSION=DEFLATE\n", "PREDICTOR=3\n",
-                                 "Block=256x256 Type=Float32"}) {
+        const std::string block = "Block=" + std::to_string(c.columns) + "x" +
+                                  std::to_string(std::min(c.rows, 16)) + " Type=Float32";
+        for (const std::string& line :
+             {std::string("NoData Value=-32767\n"), std::string("COMPRESSION=DEFLATE\n"),
+              std::string("PREDICTOR=3\n"), block}) {
             EXPECT_NE(info.find(line), std::string::npos) << line << " not in\n" << info;
         }
         const Raster raster = gdalRead(path);
