@@ -337,6 +337,11 @@ TEST(NewestOptions, PlacesZonesAndSizesRefusedOrClipped) {
 // Under ulimit -v a run ends with one line and exit 1, or converts; never a crash, and nothing
 // half-written is left.
 TEST(NewestOptions, AddressSpaceLimitsEndInOneLine) {
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer reserves terabytes of shadow address space at start, so no ulimit -v
+    // that tells anything can be met: the release build runs this table.
+    GTEST_SKIP() << "under AddressSanitizer";
+#endif
     const char* optionSets[] = {
         "--size 7000 -o a.ter",
         "--size 7000 -o a.tif",
