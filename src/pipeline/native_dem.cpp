@@ -144,13 +144,7 @@ Result<DecodedGrid> decodeNativeDem(const ModuleSource& dem, const TransferMetad
         event::ExtremesFound{decoded->extremes.max_elevation, decoded->extremes.min_elevation});
     decoded->unit_m = metadata.unit_m.value_or(1.0);
     decoded->posting_m = metadata.posting_m;
-    if (metadata.placement) {
-        // A window's first cell is the grid's corner.
-        GridPlacement placement = *metadata.placement;
-        placement.geotransform[0] += cells.first_column * placement.geotransform[1];
-        placement.geotransform[3] += cells.first_row * placement.geotransform[5];
-        decoded->placement = placement;
-    }
+    decoded->placement = windowPlacement(metadata.placement, cells.first_row, cells.first_column);
     return decoded;
 }
 

@@ -75,6 +75,15 @@ Status fitsFormat(const GridSize& size, const std::string& ldef_name, const Outp
     return fitsFormat(format, size, ldef_name + " gives a grid of");
 }
 
+std::optional<GridPlacement> windowPlacement(const Result<GridPlacement>& grid,
+                                             std::int32_t first_row, std::int32_t first_column) {
+    if (!grid) return std::nullopt;
+    GridPlacement placement = *grid;
+    placement.geotransform[0] += first_column * placement.geotransform[1];
+    placement.geotransform[3] += first_row * placement.geotransform[5];
+    return placement;
+}
+
 std::string noMemoryProblem(const GridSize& size) {
     return "not enough memory for a grid of " + std::to_string(size.rows) + " x " +
            std::to_string(size.columns);
@@ -212,13 +221,7 @@ Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferM
     // A row the data ended in is kept as far as it came, as a whole grid keeps it.
     if (decoding >= 0) keep(decoding);
     pass.finish(*decoded, window_extremes);
-    if (metadata.placement) {
-        // The window's first cell is the grid's corner now.
-        GridPlacement placement = *metadata.placement;
-        placement.geotransform[0] += window.first_column * placement.geotransform[1];
-        placement.geotransform[3] += window.first_row * placement.geotransform[5];
-        decoded->placement = placement;
-    }
+    decoded->placement = windowPlacement(metadata.placement, window.first_row, window.first_column);
     return decoded;
 }
 

@@ -66,6 +66,11 @@ struct DecodedGrid {
 Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths,
                                         std::uint64_t also_held = 0);
 
+// Where a window of a grid lies: its first cell is the corner now. Nothing when the grid's place
+// is not known.
+std::optional<GridPlacement> windowPlacement(const Result<GridPlacement>& grid,
+                                             std::int32_t first_row, std::int32_t first_column);
+
 // Decodes CEL0 into a fresh grid. With the walks, SPDM's corners are read after it, as the
 // dialogue shows them.
 Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const TransferMetadata& metadata,
