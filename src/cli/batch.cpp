@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "cli/report.h"
@@ -19,6 +20,21 @@
 namespace marlwood {
 
 namespace {
+
+// job(0) .. job(count - 1), on `jobs` threads (0: one a core), each index taken once.
+void forEachOnCores(std::size_t count, unsigned jobs, const std::function<void(std::size_t)>& job) {
+    std::atomic<std::size_t> next{0};
+    auto worker = [&] {
+        for (std::size_t i; (i = next++) < count;) job(i);
+    };
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t threads_wanted = std::min<std::size_t>(jobs == 0 ? cores : jobs, count);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 1; t < threads_wanted; ++t) threads.emplace_back(worker);
+    worker();
+    for (auto& thread : threads) thread.join();
+}
+
 
 namespace fs = std::filesystem;
 
@@ -144,17 +160,7 @@ class Batch {
 
   private:
     void runJobs(const std::function<void(std::size_t)>& job) {
-        std::atomic<std::size_t> next{0};
-        auto worker = [&] {
-            for (std::size_t i; (i = next++) < outcomes_.size();) job(i);
-        };
-        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-        const std::size_t count =
-            std::min<std::size_t>(options_.jobs == 0 ? cores : options_.jobs, outcomes_.size());
-        std::vector<std::thread> threads;
-        for (std::size_t t = 1; t < count; ++t) threads.emplace_back(worker);
-        worker();
-        for (auto& thread : threads) thread.join();
+        forEachOnCores(outcomes_.size(), options_.jobs, job);
     }
 
     void findExtremes(std::size_t i) {
@@ -316,10 +322,16 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
     std::vector<MergeSource> sources;
     std::vector<std::string> inputs;
     bool found_all = true;
-    for (const std::string& source : options.sources) {
-        // Each CEL0 is read when its rows are decoded, so that a merge from archives never holds
-        // every source's elevations at once.
-        FoundTransfer found = findTransfer(source, Cel0Reading::WhenOpened);
+    // Each CEL0 is read when its rows are decoded, so that a merge from archives never holds
+    // every source's elevations at once. The sources are found on every core: an archive is
+    // unpacked to find its modules.
+    std::vector<std::optional<FoundTransfer>> founds(options.sources.size());
+    forEachOnCores(founds.size(), options.jobs, [&](std::size_t i) {
+        founds[i] = findTransfer(options.sources[i], Cel0Reading::WhenOpened);
+    });
+    for (std::size_t i = 0; i < founds.size(); ++i) {
+        const std::string& source = options.sources[i];
+        FoundTransfer& found = *founds[i];
         if (!found) {
             err << "marlwood: " << source << ": " << found.message() << '\n';
             found_all = false;
@@ -348,6 +360,7 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
     request.sources = std::move(sources);
     request.merge = true;
     request.settings = options.settings;
+    request.settings.threads = options.jobs;
     SourceEvents words;
     TeeEvents events(words, watcher);
     const Result<ConversionOutcome> merged = runConversion(request, fixedTarget(target), events);

@@ -10,11 +10,7 @@ namespace marlwood {
 
 namespace {
 
-// One source cell's share in a new cell along one axis.
-struct Share {
-    std::int32_t cell;
-    double weight;
-};
+using Share = RowResampler::Share;
 
 // For each of `to` new cells along an axis of `from` source cells, the source cells it draws on.
 // The spans index `shares`: new cell k uses shares[begin[k]] .. shares[begin[k + 1]].
@@ -131,32 +127,61 @@ Status resampledSizeProblem(const GridSize& from, std::int32_t longest, std::uin
                    std::to_string(most) + " is the most it takes");
 }
 
+RowResampler::RowResampler(const GridSize& from, const GridSize& into, std::int32_t valid_above,
+                           std::int32_t void_value)
+    : into_(into), valid_above_(valid_above), void_value_(void_value) {
+    const bool shrinking = static_cast<std::int64_t>(into.rows) * into.columns <
+                           static_cast<std::int64_t>(from.rows) * from.columns;
+    const auto shares = shrinking ? averageShares : bilinearShares;
+    AxisShares down = shares(from.rows, into.rows);
+    AxisShares across = shares(from.columns, into.columns);
+    down_ = std::move(down.shares);
+    down_begin_ = std::move(down.begin);
+    across_ = std::move(across.shares);
+    across_begin_ = std::move(across.begin);
+}
+
+std::int32_t RowResampler::firstRow(std::int32_t i) const {
+    return down_[down_begin_[static_cast<std::size_t>(i)]].cell;
+}
+
+std::int32_t RowResampler::lastRow(std::int32_t i) const {
+    return down_[down_begin_[static_cast<std::size_t>(i) + 1] - 1].cell;
+}
+
+void RowResampler::row(std::int32_t i, const std::int32_t* const* rows, std::int32_t* out) const {
+    const std::size_t first = down_begin_[static_cast<std::size_t>(i)];
+    const std::size_t end = down_begin_[static_cast<std::size_t>(i) + 1];
+    const std::int32_t first_row = down_[first].cell;
+    for (std::int32_t j = 0; j < into_.columns; ++j) {
+        double sum = 0, weights = 0;
+        for (std::size_t r = first; r < end; ++r) {
+            const Share& row = down_[r];
+            const std::int32_t* cells = rows[row.cell - first_row];
+            for (std::size_t c = across_begin_[static_cast<std::size_t>(j)];
+                 c < across_begin_[static_cast<std::size_t>(j) + 1]; ++c) {
+                const Share& column = across_[c];
+                const std::int32_t v = cells[column.cell];
+                if (v <= valid_above_) continue;
+                const double w = row.weight * column.weight;
+                sum += w * v;
+                weights += w;
+            }
+        }
+        out[j] = weights > 0 ? static_cast<std::int32_t>(std::lround(sum / weights)) : void_value_;
+    }
+}
+
 void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,
               const GridSize& into_size, std::int32_t valid_above, std::int32_t void_value) {
-    const bool shrinking = static_cast<std::int64_t>(into_size.rows) * into_size.columns <
-                           static_cast<std::int64_t>(from_size.rows) * from_size.columns;
-    const auto shares = shrinking ? averageShares : bilinearShares;
-    const AxisShares down = shares(from_size.rows, into_size.rows);
-    const AxisShares across = shares(from_size.columns, into_size.columns);
+    const RowResampler resampler(from_size, into_size, valid_above, void_value);
+    std::vector<const std::int32_t*> rows;
     for (std::int32_t i = 0; i < into_size.rows; ++i) {
-        std::int32_t* out = into[static_cast<std::size_t>(i)];
-        for (std::int32_t j = 0; j < into_size.columns; ++j) {
-            double sum = 0, weights = 0;
-            for (std::size_t r = down.begin[i]; r < down.begin[i + 1]; ++r) {
-                const Share& row = down.shares[r];
-                const std::int32_t* cells = from[static_cast<std::size_t>(row.cell)];
-                for (std::size_t c = across.begin[j]; c < across.begin[j + 1]; ++c) {
-                    const Share& column = across.shares[c];
-                    const std::int32_t v = cells[column.cell];
-                    if (v <= valid_above) continue;
-                    const double w = row.weight * column.weight;
-                    sum += w * v;
-                    weights += w;
-                }
-            }
-            out[j] =
-                weights > 0 ? static_cast<std::int32_t>(std::lround(sum / weights)) : void_value;
+        rows.clear();
+        for (std::int32_t r = resampler.firstRow(i); r <= resampler.lastRow(i); ++r) {
+            rows.push_back(from[static_cast<std::size_t>(r)]);
         }
+        resampler.row(i, rows.data(), into[static_cast<std::size_t>(i)]);
     }
 }
 

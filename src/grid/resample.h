@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "common/dem_types.h"
 #include "common/result.h"
@@ -39,6 +40,30 @@ Status resampledSizeProblem(const GridSize& from, std::int32_t longest, std::uin
 // rounded to the nearest whole number, in the units of the source.
 void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,
               const GridSize& into_size, std::int32_t valid_above, std::int32_t void_value);
+
+// The same resampling a new row at a time, for source rows that come in order and are not all
+// held: new row i draws on source rows firstRow(i) .. lastRow(i), both rising with i.
+class RowResampler {
+  public:
+    RowResampler(const GridSize& from, const GridSize& into, std::int32_t valid_above,
+                 std::int32_t void_value);
+    std::int32_t firstRow(std::int32_t i) const;
+    std::int32_t lastRow(std::int32_t i) const;
+    // New row i into `out` (into.columns cells); rows[k] is source row firstRow(i) + k.
+    void row(std::int32_t i, const std::int32_t* const* rows, std::int32_t* out) const;
+
+    // One source cell's share in a new cell along one axis.
+    struct Share {
+        std::int32_t cell;
+        double weight;
+    };
+
+  private:
+    GridSize into_;
+    std::int32_t valid_above_, void_value_;
+    std::vector<Share> down_, across_;  // new row / column k: shares [begin[k], begin[k + 1])
+    std::vector<std::size_t> down_begin_, across_begin_;
+};
 
 // The value at the point (x, y) of `from` (size.rows rows of size.columns cells, valid above
 // `valid_above`) in cell units: x from 0 at the west edge of column 0 to size.columns at the east

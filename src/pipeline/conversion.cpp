@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "geo/placement.h"
+#include "grid/resample.h"
 #include "pipeline/heightmap_output.h"
 #include "pipeline/writers.h"
 
@@ -89,12 +90,25 @@ Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events)
     if (settings.needsPlacement() && !first.placement) {
         return failure("no " + format.label + ": " + first.placement.message());
     }
-    Result<MergedGrid> merged = decodeMerged(*plan, settings.keepsDecimals(), events);
-    if (!merged) return merged.error();
+    std::optional<GridPlacement> placed;
     if (first.placement) {
         Result<GridPlacement> placement = mergedPlacement(*plan);
         if (!placement) return failure("no " + format.label + ": " + placement.message());
-        merged->decoded.placement = *placement;
+        placed = *placement;
+    }
+    // A merge made smaller or larger is resampled as it is decoded, never held whole.
+    const bool as_it_decodes =
+        settings.size && !settings.engine_size && decodesAsItResamples(*plan);
+    Result<MergedGrid> merged =
+        as_it_decodes
+            ? decodeMergedResampled(*plan, resampledSize(plan->size, *settings.size),
+                                    settings.keepsDecimals(), events, settings.threads)
+            : decodeMerged(*plan, settings.keepsDecimals(), events);
+    if (!merged) return merged.error();
+    if (as_it_decodes) {
+        describeResampled(merged->decoded, plan->size, plan->posting_m, placed);
+    } else {
+        merged->decoded.placement = placed;
     }
     ReadGrid read;
     read.decoded = std::move(merged->decoded);

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <atomic>
 #include <limits>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "geo/crs.h"
 #include "geo/node_placement.h"
@@ -591,6 +595,197 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
         extremes = {own.max_elevation / scale, own.min_elevation / scale};
     }
     // In thousandths every piece was brought to metres; otherwise the pieces share one unit.
+    merged.decoded.unit_m = thousandths ? 1.0 : plan.pieces.front().unit_m;
+    merged.decoded.posting_m = plan.posting_m;
+    return merged;
+}
+
+bool decodesAsItResamples(const MergePlan& plan) {
+    return std::none_of(plan.pieces.begin(), plan.pieces.end(), [](const MergePiece& piece) {
+        return piece.resampled || isNativeDem(piece.modules);
+    });
+}
+
+namespace {
+
+// Events of a piece decoded on another thread, told on the calling thread in the pieces' order.
+class HeldEvents final : public EventSink {
+  public:
+    void emit(const Event& event) override { held_.push_back(event); }
+    void tellTo(EventSink& events) {
+        for (const Event& event : held_) events.emit(event);
+        held_.clear();
+    }
+
+  private:
+    std::vector<Event> held_;
+};
+
+// One piece's CEL0, read forward a record at a time as the rows of the merged grid are needed,
+// and left as soon as the last row the grid needs is read.
+struct PieceRows {
+    const MergePiece* piece = nullptr;
+    ModuleReader reader;
+    DecoderState decoder;
+    HeldEvents events;
+    std::int32_t next = 0;  // the piece's next row to decode
+    std::int32_t decoded = 0;
+    bool ended = false;
+    // The piece's rows and columns the grid takes: rows [first_row, end_row) land on the grid's
+    // rows from `at_row`; columns [first_column, end_column) on its columns from `at_column`.
+    std::int32_t first_row = 0, end_row = 0, at_row = 0;
+    std::int32_t first_column = 0, end_column = 0, at_column = 0;
+    std::vector<std::int32_t> row;    // one record's cells
+    std::vector<std::int32_t> block;  // the grid's rows of this block, the piece's columns only
+};
+
+}  // namespace
+
+Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& into,
+                                         bool thousandths, EventSink& events, unsigned threads) {
+    Result<DecodedGrid> decoded = allocateDecodedGrid(into, thousandths);
+    if (!decoded) return decoded.error();
+    MergedGrid merged{std::move(*decoded), 0};
+    const std::int32_t scale = thousandths ? kThousandths : 1;
+    const std::int32_t valid_above = kVoidThreshold * scale;
+    const CellWindow window = plan.window.value_or(CellWindow{});
+    const GridSize& from = plan.size;
+    const auto columns = static_cast<std::size_t>(from.columns);
+
+    std::vector<PieceRows> pieces(plan.pieces.size());
+    for (std::size_t k = 0; k < pieces.size(); ++k) {
+        PieceRows& p = pieces[k];
+        const MergePiece& piece = plan.pieces[k];
+        p.piece = &piece;
+        const std::int32_t row = piece.row_offset - window.first_row;
+        const std::int32_t column = piece.column_offset - window.first_column;
+        p.first_row = std::max(0, -row);
+        p.end_row = std::clamp(from.rows - row, 0, piece.rows);
+        p.at_row = row + p.first_row;
+        p.first_column = std::max(0, -column);
+        p.end_column = std::clamp(from.columns - column, 0, piece.columns);
+        p.at_column = column + p.first_column;
+        p.decoder.thousandths = thousandths;
+        p.decoder.min_elevation *= scale;
+        p.row.resize(static_cast<std::size_t>(piece.metadata.size.columns) + 1);
+        if (p.first_row >= p.end_row || p.first_column >= p.end_column) {
+            p.ended = true;  // the window leaves it out
+            continue;
+        }
+        openCel0AtFirstRecord(p.reader, piece.modules.cel0);
+        if (!p.reader.isOpen()) {
+            events.emit(event::ModuleUnreadable{piece.modules.cel0.name});
+            p.ended = true;
+        }
+    }
+
+    // The piece's rows that land on grid rows [begin, end), into its block buffer.
+    const auto decodeBlock = [&](PieceRows& p, std::int32_t begin, std::int32_t end) {
+        const MergePiece& piece = *p.piece;
+        const std::int32_t width = p.end_column - p.first_column;
+        p.block.assign(static_cast<std::size_t>(end - begin) * static_cast<std::size_t>(width),
+                       kNoData * scale);
+        const double to_metres = thousandths ? piece.unit_m : 1.0;
+        const std::int32_t stop = std::min(p.end_row, end - p.at_row + p.first_row);
+        while (!p.ended && p.next < stop) {
+            std::fill(p.row.begin(), p.row.end(), kNoData * scale);
+            const bool whole = decodeRow(p.reader, piece.metadata.value_type, p.row.data(),
+                                         piece.metadata.size.columns, p.decoder, p.events);
+            if (whole) ++p.decoded;
+            const std::int32_t r = p.next++;
+            if (r >= p.first_row) {
+                std::int32_t* cells = p.row.data() + p.first_column;
+                if (to_metres != 1.0) {
+                    for (std::int32_t j = 0; j < width; ++j) {
+                        if (cells[j] > valid_above) {
+                            cells[j] = static_cast<std::int32_t>(std::lround(cells[j] * to_metres));
+                        }
+                    }
+                }
+                const std::int32_t at = p.at_row + r - p.first_row - begin;
+                std::copy(cells, cells + width,
+                          p.block.begin() + static_cast<std::ptrdiff_t>(at) * width);
+            }
+            if (p.reader.failed()) p.ended = true;
+            if (p.ended && p.decoded < piece.metadata.size.rows) {
+                p.events.emit(event::Cel0EndedEarly{piece.modules.cel0.name, p.decoded,
+                                                    piece.metadata.size.rows});
+            }
+        }
+        if (p.next >= p.end_row && p.reader.isOpen()) p.reader.close();  // no more rows needed
+    };
+
+    // Grid rows come in blocks; each new row is made once the rows it draws on are there.
+    const RowResampler resampler(from, into, valid_above, kNoData * scale);
+    constexpr std::int32_t kBlockRows = 64;
+    std::vector<std::vector<std::int32_t>> kept;  // grid rows [kept_first, produced)
+    std::int32_t kept_first = 0, produced = 0;
+    std::vector<const std::int32_t*> rows;
+    std::vector<std::size_t> touching;
+    std::int32_t next_out = 0;
+    while (next_out < into.rows) {
+        const std::int32_t begin = produced;
+        if (begin >= from.rows) break;  // cannot be: the last new row draws on the last row
+        const std::int32_t end = std::min(from.rows, begin + kBlockRows);
+        touching.clear();
+        for (std::size_t k = 0; k < pieces.size(); ++k) {
+            const PieceRows& p = pieces[k];
+            const std::int32_t last = p.at_row + (p.end_row - p.first_row);
+            if (p.first_row < p.end_row && p.at_row < end && last > begin) touching.push_back(k);
+        }
+        // The pieces' records are read and decoded on every core; they are laid in their order.
+        std::atomic<std::size_t> next_piece{0};
+        const auto work = [&] {
+            for (std::size_t t; (t = next_piece++) < touching.size();) {
+                decodeBlock(pieces[touching[t]], begin, end);
+            }
+        };
+        std::optional<std::thread> helper;
+        if (threads != 1 && std::thread::hardware_concurrency() > 1 && touching.size() > 1) {
+            try {
+                helper.emplace(work);
+            } catch (const std::system_error&) {
+                // No second thread to be had: this one decodes them all.
+            }
+        }
+        work();
+        if (helper) helper->join();
+        for (std::int32_t r = begin; r < end; ++r) {
+            kept.emplace_back(columns, kNoData * scale);
+        }
+        for (const std::size_t k : touching) {
+            PieceRows& p = pieces[k];
+            p.events.tellTo(events);
+            const std::int32_t width = p.end_column - p.first_column;
+            const std::int32_t from_row = std::max(begin, p.at_row);
+            const std::int32_t to_row = std::min(end, p.at_row + (p.end_row - p.first_row));
+            for (std::int32_t r = from_row; r < to_row; ++r) {
+                std::int32_t* cells = kept[static_cast<std::size_t>(r - kept_first)].data();
+                const std::int32_t* source =
+                    p.block.data() + static_cast<std::ptrdiff_t>(r - begin) * width;
+                merged.disagreements += overlayRow(source, cells + p.at_column, width, valid_above);
+            }
+        }
+        produced = end;
+        // Every new row whose source rows are all there.
+        while (next_out < into.rows && resampler.lastRow(next_out) < produced) {
+            rows.clear();
+            for (std::int32_t r = resampler.firstRow(next_out); r <= resampler.lastRow(next_out);
+                 ++r) {
+                rows.push_back(kept[static_cast<std::size_t>(r - kept_first)].data());
+            }
+            resampler.row(next_out, rows.data(),
+                          merged.decoded.grid[static_cast<std::size_t>(next_out)]);
+            ++next_out;
+            const std::int32_t needed =
+                next_out < into.rows ? resampler.firstRow(next_out) : produced;
+            while (kept_first < needed) {
+                kept.erase(kept.begin());
+                ++kept_first;
+            }
+        }
+    }
+    for (PieceRows& p : pieces) p.events.tellTo(events);
     merged.decoded.unit_m = thousandths ? 1.0 : plan.pieces.front().unit_m;
     merged.decoded.posting_m = plan.posting_m;
     return merged;

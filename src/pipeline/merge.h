@@ -91,6 +91,17 @@ struct MergedGrid {
 // `thousandths`: values kept in thousandths of a metre (pieces in feet are converted).
 Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSink& events);
 
+// Whether decodeMergedResampled takes the plan: every piece's CEL0 on the merged lattice.
+bool decodesAsItResamples(const MergePlan& plan);
+
+// The plan's grid resampled to `into` (as `resample` in grid/resample.h does it) as it is
+// decoded: the grid's rows are made in blocks, every piece that reaches a block read on to its
+// last row there, and a new row is made as soon as the rows it draws on are there. Only those are
+// held, and each CEL0 is read only as far as the grid needs. The pieces of a block are decoded on
+// up to `threads` threads, and laid in their order as decodeMerged lays them.
+Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& into,
+                                         bool thousandths, EventSink& events, unsigned threads);
+
 // Where the merged grid lies: the plan's zone on the sources' datum, its corner the plan's; an
 // Error when that system has no EPSG code.
 Result<GridPlacement> mergedPlacement(const MergePlan& plan);

@@ -28,6 +28,8 @@ struct ConversionSettings {
     // What the terrain is written as: a row of the format table (pipeline/formats.h); nothing
     // for the .ter.
     const OutputFormat* format = nullptr;
+    // Threads a merge decodes its pieces on; 0: one a core.
+    unsigned threads = 0;
     std::int32_t height_scale = 30;
     // The colormap is made from these extremes instead of the transfer's own, so that several
     // transfers share one.

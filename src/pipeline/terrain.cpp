@@ -56,6 +56,27 @@ Status resamplingProblem(const GridSize& from, const ConversionSettings& setting
     return resampledSizeProblem(from, *settings.size, room);
 }
 
+void describeResampled(DecodedGrid& resampled, const GridSize& from, double from_posting_m,
+                       const std::optional<GridPlacement>& from_placement) {
+    const std::int32_t per_unit = resampled.thousandths ? kThousandths : 1;
+    const GridSize& size = resampled.size;
+    // The extent divided evenly along the longer side.
+    resampled.posting_m =
+        from_posting_m * std::max(from.rows, from.columns) / std::max(size.rows, size.columns);
+    if (from_placement) {
+        // The same extent, divided evenly into the new cells.
+        GridPlacement placement = *from_placement;
+        placement.geotransform[1] *= static_cast<double>(from.columns) / size.columns;
+        placement.geotransform[5] *= static_cast<double>(from.rows) / size.rows;
+        resampled.placement = placement;
+    }
+    // As the decoder keeps them: whole units, the thousandths cut off.
+    if (const auto range = validRange(resampled)) {
+        resampled.extremes = {range->second / per_unit, range->first / per_unit};
+    }
+    resampled.resampled_from = from;
+}
+
 Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, std::int32_t longest) {
     ConversionSettings asked;
     asked.size = longest;
@@ -70,21 +91,8 @@ Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, std::int32_t longest) {
     resample(decoded.grid, decoded.size, resampled->grid, size, validAbove(decoded),
              kNoData * per_unit);
     resampled->unit_m = decoded.unit_m;
-    // The extent divided evenly along the longer side.
-    resampled->posting_m =
-        decoded.posting_m * std::max(decoded.size.rows, decoded.size.columns) / longest;
-    if (decoded.placement) {
-        // The same extent, divided evenly into the new cells.
-        GridPlacement placement = *decoded.placement;
-        placement.geotransform[1] *= static_cast<double>(decoded.size.columns) / size.columns;
-        placement.geotransform[5] *= static_cast<double>(decoded.size.rows) / size.rows;
-        resampled->placement = placement;
-    }
+    describeResampled(*resampled, decoded.size, decoded.posting_m, decoded.placement);
     releaseGrid(decoded.grid, decoded.size.rows);
-    // As the decoder keeps them: whole units, the thousandths cut off.
-    if (const auto range = validRange(*resampled)) {
-        resampled->extremes = {range->second / per_unit, range->first / per_unit};
-    }
     return resampled;
 }
 
@@ -137,7 +145,9 @@ Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& se
         // A terrain already of the engine's size is kept as it is.
         if (*terrain.engine_side != longest) size = terrain.engine_side;
     }
-    if (size) {
+    if (decoded.resampled_from) {
+        terrain.resampled_from = decoded.resampled_from;  // resampled as it was decoded
+    } else if (size) {
         terrain.resampled_from = decoded.size;
         Result<DecodedGrid> resampled = resampleDecoded(std::move(decoded), *size);
         if (!resampled) return resampled.error();

@@ -45,6 +45,11 @@ struct Terrain {
 // the new grid, nothing more; an Error when the new grid does not fit in memory.
 Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, std::int32_t longest);
 
+// What resampleDecoded tells of a grid it made of one of `from`'s size, spacing and place: its
+// spacing, place and extremes, and that it is resampled (for a grid resampled as it was decoded).
+void describeResampled(DecodedGrid& resampled, const GridSize& from, double from_posting_m,
+                       const std::optional<GridPlacement>& from_placement);
+
 // Refuses a --size the grid of `from` cannot take (grid/resample.h: resampledSizeProblem), the
 // source grid counted as held beside the new one; called as soon as `from` is known, before
 // anything is decoded or allocated. Nothing to refuse without a --size.

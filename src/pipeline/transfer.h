@@ -58,6 +58,8 @@ struct DecodedGrid {
     double posting_m = 0;  // metres between cells; 0 when unknown
     // Where the grid lies, when the metadata was read placed.
     std::optional<GridPlacement> placement;
+    // Set when the grid is already resampled, from a grid of this size.
+    std::optional<GridSize> resampled_from;
 };
 
 // The grid of `size`, every cell void, after asking the machine for the memory (thousandths:

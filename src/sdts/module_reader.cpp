@@ -49,6 +49,24 @@ bool ModuleReader::open(const ModuleSource& module) {
         Result<std::shared_ptr<const std::string>> loaded = module.load();
         return loaded.ok() && *loaded != nullptr && openHeld(std::move(*loaded));
     }
+    if (module.stream) {
+        Result<ModuleChunks> chunks = module.stream();
+        if (!chunks || !*chunks) return false;
+        chunks_ = std::move(*chunks);
+        buffer_.resize(kBlockSize);
+        data_ = buffer_.data();
+        pos_ = end_ = 0;
+        open_ = true;
+        failed_ = false;
+        // As a file: what opens but yields nothing readable counts as not opened.
+        const Result<std::size_t> first = chunks_(buffer_.data(), buffer_.size());
+        if (!first) {
+            close();
+            return false;
+        }
+        end_ = std::min(*first, buffer_.size());
+        return true;
+    }
     const std::string& path = module.name;
     // Only a regular file can be a module. A named pipe would hold the open until a writer came,
     // and a device such as /dev/zero never ends, so no terminator loop would; an unpacked archive
@@ -86,6 +104,7 @@ void ModuleReader::openBytes(std::string_view bytes) {
 
 void ModuleReader::close() {
     file_.reset();
+    chunks_ = nullptr;
     held_.reset();
     data_ = buffer_.data();
     pos_ = end_ = 0;
@@ -94,6 +113,13 @@ void ModuleReader::close() {
 }
 
 std::uint8_t ModuleReader::refill() {
+    if (!failed_ && chunks_) {
+        const Result<std::size_t> got = chunks_(buffer_.data(), buffer_.size());
+        pos_ = 0;
+        end_ = got ? std::min(*got, buffer_.size()) : 0;
+        if (end_ > 0) return buffer_[pos_++];
+        chunks_ = nullptr;  // ended, or cannot be read on: failed for good, as a file
+    }
     if (!failed_ && file_ && !std::feof(file_.get()) && !std::ferror(file_.get())) {
         end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_.get());
         pos_ = 0;
@@ -172,6 +198,12 @@ std::int32_t openCel0AtFirstRecord(ModuleReader& input_stream, const ModuleSourc
     }
     if (!input_stream.open(cel0)) return 0;
     std::int32_t ddr_length = input_stream.readDecimal(kLengthWidth);
+    // The length's own digits are read already; a length shorter than they are is skipped from
+    // the first byte again (a stream opens once more).
+    if (ddr_length >= kLengthWidth && !input_stream.failed()) {
+        input_stream.skipBytes(ddr_length - kLengthWidth);
+        return ddr_length;
+    }
     input_stream.close();
     if (!input_stream.open(cel0)) return 0;
     input_stream.skipBytes(ddr_length);

@@ -34,10 +34,17 @@ std::int32_t parseDecimal(std::string_view text);
 // Gives a module's bytes when the module is opened, or the line saying why it cannot.
 using ModuleLoader = std::function<Result<std::shared_ptr<const std::string>>()>;
 
+// Pulls a module's next bytes into `into` (at most `capacity` of them), giving how many: 0 at its
+// end, an Error when it cannot be read on.
+using ModuleChunks = std::function<Result<std::size_t>(std::uint8_t* into, std::size_t capacity)>;
+// Starts a module's bytes over from its first, as a stream.
+using ModuleStreamOpener = std::function<Result<ModuleChunks>()>;
+
 // Where a module's bytes are: a file, bytes already in memory (a member read out of an archive),
-// or bytes read when the module is opened (an archive member read again when it is decoded, so
-// that a merge of many archives holds one CEL0 at a time). `name` is what reports call it: the
-// path, or the archive and the member.
+// bytes read when the module is opened (an archive member read again when it is decoded, so
+// that a merge of many archives holds one CEL0 at a time), or a stream opened each time (such a
+// member read a block at a time, so that a merge holds none and stops where its rows end).
+// `name` is what reports call it: the path, or the archive and the member.
 struct ModuleSource {
     ModuleSource() = default;
     ModuleSource(std::string path) : name(std::move(path)) {}  // NOLINT: a path is a source
@@ -47,13 +54,18 @@ struct ModuleSource {
     ModuleSource(std::string display_name, ModuleLoader loader, std::uint64_t loaded_bytes)
         : name(std::move(display_name)), load(std::move(loader)), load_bytes(loaded_bytes) {}
 
-    // The bytes held in memory for this module, now or while it is open (a file: none).
+    ModuleSource(std::string display_name, ModuleStreamOpener opener)
+        : name(std::move(display_name)), stream(std::move(opener)) {}
+
+    // The bytes held in memory for this module, now or while it is open (a file or a stream:
+    // none beyond a block).
     std::uint64_t heldBytes() const { return bytes ? bytes->size() : load ? load_bytes : 0; }
 
     std::string name;
     std::shared_ptr<const std::string> bytes;  // null: `load` them, or read the file `name`
     ModuleLoader load;
     std::uint64_t load_bytes = 0;  // what `load` gives, as far as is known beforehand
+    ModuleStreamOpener stream;     // set: the bytes come from it, block by block
 };
 
 // The five modules a conversion reads, and those the georeference reads besides when the transfer
@@ -120,6 +132,7 @@ class ModuleReader {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
     std::unique_ptr<std::FILE, FileCloser> file_;
+    ModuleChunks chunks_;  // a stream's, while open
     std::vector<std::uint8_t> buffer_;
     std::shared_ptr<const std::string> held_;  // in-memory module bytes, kept alive while open
     const std::uint8_t* data_ = nullptr;       // buffer_ or the held bytes

@@ -50,20 +50,30 @@ bool stepsUp(std::string_view name) {
     }
 }
 
-// Reads the current entry's data into `out`. An error line (without the member's name) when the
-// data is damaged or holds more than `bound` bytes; empty when all went well.
-std::string readData(archive* a, std::uint64_t bound, std::string_view label, std::string& out) {
+std::string tooLarge(std::uint64_t bound, std::string_view label) {
+    return "holds more than " + mebibytes(bound) + ", the most allowed for " + std::string(label);
+}
+
+// Reads the current entry's data into `out`, or only counts its bytes into `counted` when `out`
+// is null. An error line (without the member's name) when the data is damaged or holds more than
+// `bound` bytes; empty when all went well.
+std::string readData(archive* a, std::uint64_t bound, std::string_view label, std::string* out,
+                     std::uint64_t& counted) {
     std::array<char, kBlockSize> block;
+    counted = 0;
     for (;;) {
         const la_ssize_t n = la().read_data(a, block.data(), block.size());
         if (n == 0) return {};
         if (n < 0) return "cannot be read: " + errorOf(a);
-        if (out.size() + static_cast<std::uint64_t>(n) > bound) {
-            return "holds more than " + mebibytes(bound) + ", the most allowed for " +
-                   std::string(label);
-        }
-        out.append(block.data(), static_cast<std::size_t>(n));
+        if (counted + static_cast<std::uint64_t>(n) > bound) return tooLarge(bound, label);
+        counted += static_cast<std::uint64_t>(n);
+        if (out != nullptr) out->append(block.data(), static_cast<std::size_t>(n));
     }
+}
+
+std::string readData(archive* a, std::uint64_t bound, std::string_view label, std::string& out) {
+    std::uint64_t counted = 0;
+    return readData(a, bound, label, &out, counted);
 }
 
 // A member that is itself gzipped, unpacked within the same bound.
@@ -119,20 +129,29 @@ struct DeferredMember {
     std::uint64_t declared;  // its size in the archive
 };
 
-Result<std::shared_ptr<const std::string>> readDeferred(const DeferredMember& m) {
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// The archive of a deferred member opened again and read up to that member's data.
+struct Reopened {
+    FilePtr file{nullptr, &std::fclose};
+    ArchivePtr archive;
+};
+
+Result<Reopened> reopenAt(const DeferredMember& m) {
     if (auto library = archiveLibrary(); !library) return library.error();
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(m.path.c_str(), "rb"),
-                                                               &std::fclose);
-    if (!file) return failure("cannot read " + printable(m.path) + ": " + std::strerror(errno));
-    ArchivePtr a = newReader();
-    if (!a || la().open_FILE(a.get(), file.get()) != ARCHIVE_OK) {
+    Reopened at;
+    at.file = FilePtr(std::fopen(m.path.c_str(), "rb"), &std::fclose);
+    if (!at.file) return failure("cannot read " + printable(m.path) + ": " + std::strerror(errno));
+    at.archive = newReader();
+    if (!at.archive || la().open_FILE(at.archive.get(), at.file.get()) != ARCHIVE_OK) {
         return failure("cannot read " + printable(m.path) + " again");
     }
     for (std::size_t n = 1; n <= m.index; ++n) {
         archive_entry* entry = nullptr;
-        const int status = la().next_header(a.get(), &entry);
+        const int status = la().next_header(at.archive.get(), &entry);
         if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
-            return failure("damaged archive " + printable(m.path) + ": " + errorOf(a.get()));
+            return failure("damaged archive " + printable(m.path) + ": " +
+                           errorOf(at.archive.get()));
         }
         if (n < m.index) continue;
         const char* name = la().entry_pathname(entry);
@@ -140,10 +159,34 @@ Result<std::shared_ptr<const std::string>> readDeferred(const DeferredMember& m)
             return failure(printable(m.path) + " changed since it was first read");
         }
     }
+    return at;
+}
+
+Result<std::shared_ptr<const std::string>> readDeferred(const DeferredMember& m) {
+    Result<Reopened> at = reopenAt(m);
+    if (!at) return at.error();
     Result<std::string> bytes =
-        readMemberBytes(a.get(), kModuleKinds[m.kind], m.gzipped, m.declared);
+        readMemberBytes(at->archive.get(), kModuleKinds[m.kind], m.gzipped, m.declared);
     if (!bytes) return failure("member " + m.shown + " " + bytes.message());
     return std::make_shared<const std::string>(std::move(*bytes));
+}
+
+// A deferred member that is not itself gzipped, read as a stream: the reader pulls its blocks
+// straight from libarchive, within the same bound, and may stop where it needs no more.
+Result<ModuleChunks> streamDeferred(const DeferredMember& m) {
+    Result<Reopened> at = reopenAt(m);
+    if (!at) return at.error();
+    auto open = std::make_shared<Reopened>(std::move(*at));
+    auto counted = std::make_shared<std::uint64_t>(0);
+    const std::uint64_t bound = kModuleKinds[m.kind].max_bytes;
+    return ModuleChunks([open, counted, bound](std::uint8_t* into,
+                                               std::size_t capacity) -> Result<std::size_t> {
+        const la_ssize_t n = la().read_data(open->archive.get(), into, capacity);
+        if (n < 0) return failure("cannot be read: " + errorOf(open->archive.get()));
+        *counted += static_cast<std::uint64_t>(n);
+        if (*counted > bound) return failure("holds more than " + mebibytes(bound));
+        return static_cast<std::size_t>(n);
+    });
 }
 
 struct FoundModule {
@@ -222,12 +265,28 @@ FoundTransfer readOpened(archive* a, const std::string& display_name,
                            " bytes, more than the " + mebibytes(kind.max_bytes) + " allowed for " +
                            std::string(kind.label));
         }
+        const bool deferred_cel0 = reread_from != nullptr && &kind == &kModuleKinds[0];
+        if (deferred_cel0 && !module->gzipped) {
+            // Read again as a stream when it is decoded: here it is only checked and counted.
+            std::uint64_t counted = 0;
+            if (std::string problem = readData(a, kind.max_bytes, kind.label, nullptr, counted);
+                !problem.empty()) {
+                return failure("member " + member + " " + problem);
+            }
+            held = FoundModule{member, module->prefix};
+            if (first == nullptr) first = &*held;
+            const DeferredMember deferred{*reread_from, members, std::string(name), member,
+                                          module->kind, false,   declared};
+            modules.*kind.slot = ModuleSource(display_name + ":" + member,
+                                              [deferred] { return streamDeferred(deferred); });
+            continue;
+        }
         Result<std::string> bytes = readMemberBytes(a, kind, module->gzipped, declared);
         if (!bytes) return failure("member " + member + " " + bytes.message());
         held = FoundModule{member, module->prefix};
         if (first == nullptr && kind.required) first = &*held;
         const std::string module_name = display_name + ":" + member;
-        if (reread_from != nullptr && &kind == &kModuleKinds[0]) {
+        if (deferred_cel0) {
             const DeferredMember deferred{*reread_from, members,         std::string(name), member,
                                           module->kind, module->gzipped, declared};
             modules.*kind.slot = ModuleSource(
