@@ -488,6 +488,11 @@ Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop) {
     const Result<CellWindow> window =
         cropWindow(crop, merged, area, plan.size.rows, plan.size.columns);
     if (!window) return failure("the merged area: " + window.message());
+    return windowMergePlan(plan, *window);
+}
+
+Status windowMergePlan(MergePlan& plan, const CellWindow& window_cells) {
+    const CellWindow* const window = &window_cells;
     std::vector<MergePiece> kept;
     for (MergePiece& piece : plan.pieces) {
         const std::int32_t row = piece.row_offset - window->first_row;

@@ -76,6 +76,8 @@ int utmZoneOf(double longitude);
 
 // Narrows the plan to the window of the merged area that `crop` covers (see MergePlan::window).
 Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop);
+// The same for a window of the merged area's cells.
+Status windowMergePlan(MergePlan& plan, const CellWindow& window);
 
 struct MergedGrid {
     DecodedGrid decoded;             // extremes of all pieces together, in whole units

@@ -70,6 +70,11 @@ Result<std::string> gunzipFile(const std::string& path, std::uint64_t bound);
 inline constexpr std::string_view kNoGzipLine =
     "this build cannot unpack a gzipped DEM: gunzip it first and give the .dem file";
 
+// A whole gzip file unpacked at once by libdeflate, when it is one gzip member of at most `bound`
+// bytes unpacked; nothing otherwise (no libdeflate, damaged, too large), and the caller reads it
+// as a stream instead.
+std::optional<std::string> gunzipWhole(std::string_view compressed, std::uint64_t bound);
+
 // The line of a build that cannot read archives.
 inline constexpr std::string_view kNoArchivesLine =
     "this build reads module prefixes and directories only, not archives: unpack the archive "
