@@ -35,7 +35,6 @@ void forEachOnCores(std::size_t count, unsigned jobs, const std::function<void(s
     for (auto& thread : threads) thread.join();
 }
 
-
 namespace fs = std::filesystem;
 
 // The device that is standard output, by whatever name an output reaches it.

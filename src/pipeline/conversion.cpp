@@ -100,10 +100,9 @@ Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events)
     const bool as_it_decodes =
         settings.size && !settings.engine_size && decodesAsItResamples(*plan);
     Result<MergedGrid> merged =
-        as_it_decodes
-            ? decodeMergedResampled(*plan, resampledSize(plan->size, *settings.size),
-                                    settings.keepsDecimals(), events, settings.threads)
-            : decodeMerged(*plan, settings.keepsDecimals(), events);
+        as_it_decodes ? decodeMergedResampled(*plan, resampledSize(plan->size, *settings.size),
+                                              settings.keepsDecimals(), events, settings.threads)
+                      : decodeMerged(*plan, settings.keepsDecimals(), events);
     if (!merged) return merged.error();
     if (as_it_decodes) {
         describeResampled(merged->decoded, plan->size, plan->posting_m, placed);

@@ -1,9 +1,9 @@
 #include "pipeline/merge.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <atomic>
 #include <limits>
 #include <optional>
 #include <system_error>

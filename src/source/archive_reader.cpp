@@ -179,14 +179,14 @@ Result<ModuleChunks> streamDeferred(const DeferredMember& m) {
     auto open = std::make_shared<Reopened>(std::move(*at));
     auto counted = std::make_shared<std::uint64_t>(0);
     const std::uint64_t bound = kModuleKinds[m.kind].max_bytes;
-    return ModuleChunks([open, counted, bound](std::uint8_t* into,
-                                               std::size_t capacity) -> Result<std::size_t> {
-        const la_ssize_t n = la().read_data(open->archive.get(), into, capacity);
-        if (n < 0) return failure("cannot be read: " + errorOf(open->archive.get()));
-        *counted += static_cast<std::uint64_t>(n);
-        if (*counted > bound) return failure("holds more than " + mebibytes(bound));
-        return static_cast<std::size_t>(n);
-    });
+    return ModuleChunks(
+        [open, counted, bound](std::uint8_t* into, std::size_t capacity) -> Result<std::size_t> {
+            const la_ssize_t n = la().read_data(open->archive.get(), into, capacity);
+            if (n < 0) return failure("cannot be read: " + errorOf(open->archive.get()));
+            *counted += static_cast<std::uint64_t>(n);
+            if (*counted > bound) return failure("holds more than " + mebibytes(bound));
+            return static_cast<std::size_t>(n);
+        });
 }
 
 struct FoundModule {
@@ -198,15 +198,19 @@ struct FoundModule {
 constexpr std::uint64_t kMostUnpackedWhole = kMaxCel0ModuleBytes + (std::uint64_t{64} << 20);
 
 // A gzipped archive file unpacked whole, when it can be (see gunzipWhole).
-std::optional<std::string> unpackedWhole(std::FILE* file) {
-    std::string compressed;
-    std::array<char, kBlockSize> block;
-    for (std::size_t n; (n = std::fread(block.data(), 1, block.size(), file)) > 0;) {
-        if (compressed.size() + n > kMostUnpackedWhole) return std::nullopt;
-        compressed.append(block.data(), n);
+std::optional<LargeBuffer> unpackedWhole(std::FILE* file) {
+    if (std::fseek(file, 0, SEEK_END) != 0) return std::nullopt;
+    const long size = std::ftell(file);
+    std::rewind(file);
+    if (size <= 0 || static_cast<std::uint64_t>(size) > kMostUnpackedWhole) return std::nullopt;
+    std::optional<LargeBuffer> compressed = LargeBuffer::allocate(static_cast<std::size_t>(size));
+    if (!compressed) return std::nullopt;
+    // A file that changes size while it is read is read as a stream.
+    if (std::fread(compressed->data(), 1, compressed->size(), file) != compressed->size() ||
+        std::fgetc(file) != EOF) {
+        return std::nullopt;
     }
-    if (std::ferror(file)) return std::nullopt;
-    return gunzipWhole(compressed, kMostUnpackedWhole);
+    return gunzipWhole(compressed->view(), kMostUnpackedWhole);
 }
 
 // Reads the headers of an opened archive through to its end. With `reread_from`, the archive's
@@ -364,7 +368,7 @@ FoundTransfer readArchiveFile(const std::string& path, Cel0Reading cel0_reading)
     // ones: unpacked at once it takes a fraction of the time, within a bound on what it may hold.
     // Should that fail, the archive is read as a stream, as otherwise, and says what is wrong.
     if (reread_from != nullptr) {
-        if (std::optional<std::string> tar = unpackedWhole(file.get()); tar) {
+        if (std::optional<LargeBuffer> tar = unpackedWhole(file.get()); tar) {
             ArchivePtr a = newReader();
             if (!a) return failure("cannot read the archive: out of memory");
             if (la().open_memory(a.get(), tar->data(), tar->size()) == ARCHIVE_OK) {

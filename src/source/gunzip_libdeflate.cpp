@@ -1,7 +1,5 @@
 #include <libdeflate.h>
 
-#include <new>
-
 #include "platform/shared_library.h"
 #include "source/module_names.h"
 
@@ -31,7 +29,7 @@ constexpr std::uint64_t kMostRatio = 1032;
 
 }  // namespace
 
-std::optional<std::string> gunzipWhole(std::string_view compressed, std::uint64_t bound) {
+std::optional<LargeBuffer> gunzipWhole(std::string_view compressed, std::uint64_t bound) {
     if (compressed.size() < 18 || static_cast<unsigned char>(compressed[0]) != 0x1f ||
         static_cast<unsigned char>(compressed[1]) != 0x8b) {
         return std::nullopt;
@@ -47,20 +45,16 @@ std::optional<std::string> gunzipWhole(std::string_view compressed, std::uint64_
     const std::uint64_t size =
         byte(n - 4) | byte(n - 3) << 8 | byte(n - 2) << 16 | byte(n - 1) << 24;
     if (size > bound || size > compressed.size() * kMostRatio) return std::nullopt;
-    std::string out;
-    try {
-        out.resize(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
-        return std::nullopt;
-    }
+    std::optional<LargeBuffer> out = LargeBuffer::allocate(static_cast<std::size_t>(size));
+    if (!out) return std::nullopt;
     libdeflate_decompressor* d = (*library)->alloc();
     if (d == nullptr) return std::nullopt;
     std::size_t used = 0, made = 0;
-    const libdeflate_result result = (*library)->decompress(d, compressed.data(), n, out.data(),
-                                                            out.size(), &used, &made);
+    const libdeflate_result result =
+        (*library)->decompress(d, compressed.data(), n, out->data(), out->size(), &used, &made);
     (*library)->free(d);
     // One gzip member and nothing after it; anything else is left to libarchive, which tells.
-    if (result != LIBDEFLATE_SUCCESS || used != n || made != out.size()) return std::nullopt;
+    if (result != LIBDEFLATE_SUCCESS || used != n || made != out->size()) return std::nullopt;
     return out;
 }
 

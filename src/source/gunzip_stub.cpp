@@ -3,7 +3,7 @@
 namespace marlwood::source_detail {
 
 // Without libdeflate, archives are unpacked by libarchive as they are read.
-std::optional<std::string> gunzipWhole(std::string_view, std::uint64_t) {
+std::optional<LargeBuffer> gunzipWhole(std::string_view, std::uint64_t) {
     return std::nullopt;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/large_buffer.h"
 #include "sdts/module_reader.h"
 #include "source/transfer_source.h"
 
@@ -73,7 +74,7 @@ inline constexpr std::string_view kNoGzipLine =
 // A whole gzip file unpacked at once by libdeflate, when it is one gzip member of at most `bound`
 // bytes unpacked; nothing otherwise (no libdeflate, damaged, too large), and the caller reads it
 // as a stream instead.
-std::optional<std::string> gunzipWhole(std::string_view compressed, std::uint64_t bound);
+std::optional<LargeBuffer> gunzipWhole(std::string_view compressed, std::uint64_t bound);
 
 // The line of a build that cannot read archives.
 inline constexpr std::string_view kNoArchivesLine =

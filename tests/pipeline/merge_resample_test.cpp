@@ -68,8 +68,7 @@ TEST(MergeResampledAsDecoded, SameCellsAsTheWholeGridResampled) {
         {"tar archives", 169, 129, {a, b, c, d}, CellWindow{80, 60, 40, 40}, 25, true, Kind::Tar},
         {"gzipped archives", 169, 129, {a, b, c, d}, {}, 64, true, Kind::TarGz},
         {"a CEL0 cut short", 169, 129, {a, b, c, d}, {}, 61, true, Kind::Files, 2, "", 30},
-        {"a CEL0 cut short, gzipped", 169, 129, {a, b, c, d}, {}, 61, true, Kind::TarGz, 2, "",
-         30},
+        {"a CEL0 cut short, gzipped", 169, 129, {a, b, c, d}, {}, 61, true, Kind::TarGz, 2, "", 30},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
@@ -84,7 +83,8 @@ TEST(MergeResampledAsDecoded, SameCellsAsTheWholeGridResampled) {
             if (k.cut_records > 0 && i + 1 == k.windows.size()) {
                 for (auto& [name, bytes] : modules) {
                     // BFP32 records of 4 bytes a cell and a few of leader and terminator.
-                    if (name == "cel0.ddf") bytes.resize(bytes.size() - k.cut_records * (4 * 60 + 1));
+                    if (name == "cel0.ddf")
+                        bytes.resize(bytes.size() - k.cut_records * (4 * 60 + 1));
                 }
             }
             const std::string prefix = dir / id;
