@@ -626,8 +626,9 @@ class HeldEvents final : public EventSink {
     std::vector<Event> held_;
 };
 
-// One piece's CEL0, read forward a record at a time as the rows of the merged grid are needed,
-// and left as soon as the last row the grid needs is read.
+// One piece's CEL0, opened when the first block it reaches is made, read forward a record at a
+// time as the rows of the merged grid are needed, and left as soon as the last row the grid needs
+// is read.
 struct PieceRows {
     const MergePiece* piece = nullptr;
     ModuleReader reader;
@@ -675,12 +676,6 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
         p.row.resize(static_cast<std::size_t>(piece.metadata.size.columns) + 1);
         if (p.first_row >= p.end_row || p.first_column >= p.end_column) {
             p.ended = true;  // the window leaves it out
-            continue;
-        }
-        openCel0AtFirstRecord(p.reader, piece.modules.cel0);
-        if (!p.reader.isOpen()) {
-            events.emit(event::ModuleUnreadable{piece.modules.cel0.name});
-            p.ended = true;
         }
     }
 
@@ -690,6 +685,14 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
         const std::int32_t width = p.end_column - p.first_column;
         p.block.assign(static_cast<std::size_t>(end - begin) * static_cast<std::size_t>(width),
                        kNoData * scale);
+        // Opened when the blocks reach it, so that only the pieces across a block are open.
+        if (!p.ended && !p.reader.isOpen() && p.next == 0) {
+            openCel0AtFirstRecord(p.reader, piece.modules.cel0);
+            if (!p.reader.isOpen()) {
+                p.events.emit(event::ModuleUnreadable{piece.modules.cel0.name});
+                p.ended = true;
+            }
+        }
         const double to_metres = thousandths ? piece.unit_m : 1.0;
         const std::int32_t stop = std::min(p.end_row, end - p.at_row + p.first_row);
         while (!p.ended && p.next < stop) {
