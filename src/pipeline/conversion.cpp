@@ -85,7 +85,12 @@ Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events)
             return fits.error();
         }
     }
-    if (Status fits = resamplingProblem(plan->size, settings); !fits) return fits.error();
+    // A merge made smaller or larger is resampled as it is decoded, never held whole.
+    const bool as_it_decodes =
+        settings.size && !settings.engine_size && decodesAsItResamples(*plan);
+    if (Status fits = resamplingProblem(plan->size, settings, !as_it_decodes); !fits) {
+        return fits.error();
+    }
     const TransferMetadata& first = plan->pieces.front().metadata;
     if (settings.needsPlacement() && !first.placement) {
         return failure("no " + format.label + ": " + first.placement.message());
@@ -96,9 +101,6 @@ Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events)
         if (!placement) return failure("no " + format.label + ": " + placement.message());
         placed = *placement;
     }
-    // A merge made smaller or larger is resampled as it is decoded, never held whole.
-    const bool as_it_decodes =
-        settings.size && !settings.engine_size && decodesAsItResamples(*plan);
     Result<MergedGrid> merged =
         as_it_decodes ? decodeMergedResampled(*plan, resampledSize(plan->size, *settings.size),
                                               settings.keepsDecimals(), events, settings.threads)

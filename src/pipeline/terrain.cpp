@@ -47,10 +47,11 @@ std::optional<std::pair<std::int32_t, std::int32_t>> validRange(const DecodedGri
 
 }  // namespace
 
-Status resamplingProblem(const GridSize& from, const ConversionSettings& settings) {
+Status resamplingProblem(const GridSize& from, const ConversionSettings& settings,
+                         bool source_held) {
     if (!settings.size) return {};
     const std::uint64_t available = availableMemoryBytes();
-    const std::uint64_t held = resampledBytes(from);
+    const std::uint64_t held = source_held ? resampledBytes(from) : 0;
     // 0 means the machine could not tell; what is held besides must still leave room.
     const std::uint64_t room = available == 0 ? 0 : available > held ? available - held : 1;
     return resampledSizeProblem(from, *settings.size, room);

@@ -51,9 +51,11 @@ void describeResampled(DecodedGrid& resampled, const GridSize& from, double from
                        const std::optional<GridPlacement>& from_placement);
 
 // Refuses a --size the grid of `from` cannot take (grid/resample.h: resampledSizeProblem), the
-// source grid counted as held beside the new one; called as soon as `from` is known, before
-// anything is decoded or allocated. Nothing to refuse without a --size.
-Status resamplingProblem(const GridSize& from, const ConversionSettings& settings);
+// source grid counted as held beside the new one unless `source_held` is false (a grid resampled
+// as it is decoded); called as soon as `from` is known, before anything is decoded or allocated.
+// Nothing to refuse without a --size.
+Status resamplingProblem(const GridSize& from, const ConversionSettings& settings,
+                         bool source_held = true);
 
 // Resamples when the settings give a size, counts the voids, fills them when asked, and chooses the
 // heights: the colormap (from the common range when one is given) or the true scale. An Error when
