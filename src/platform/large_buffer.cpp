@@ -18,6 +18,12 @@ std::optional<LargeBuffer> LargeBuffer::allocate(std::size_t size) {
 #else
     void* at = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (at == MAP_FAILED) return std::nullopt;
+#ifdef MADV_HUGEPAGE
+    // Filled once, read once, then given back: in pages of 2 MiB where the system has them, a
+    // fault for every 2 MiB instead of every 4 KiB (measured: an eighth of a merge's processor
+    // time). Only a hint; where it is refused the pages stay small.
+    madvise(at, mapped, MADV_HUGEPAGE);
+#endif
 #endif
     return LargeBuffer(static_cast<char*>(at), size, mapped);
 }

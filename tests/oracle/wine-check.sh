@@ -231,6 +231,7 @@ cases=(
   "--size growing, --true-scale|size.ter|--size 1025 --true-scale -o size.ter d"
   "merge|merge.ter|--merge -o merge.ter ${quads[*]}"
   "cropped merge|merge-crop.ter|--merge --true-scale --bbox -93.53,45.22,-93.47,45.26 -o merge-crop.ter ${quads[*]}"
+  "cropped merge resampled as it decodes|merge-size.ter|--merge --true-scale --bbox -93.53,45.22,-93.47,45.26 --size 200 -o merge-size.ter ${quads[*]}"
   "GeoTIFF of an archive|duluth.tif|-o duluth.tif 7172.DEM.SDTS.TAR.GZ"
   "cropped, resampled GeoTIFF|crop.tif|--centre 46.8,-92.06 --extent 3 --size 64 -o crop.tif d"
   "merged GeoTIFF|merge.tif|--merge --fill-voids -o merge.tif ${quads[*]}"
