@@ -349,6 +349,9 @@ TEST(NewestOptions, AddressSpaceLimitsEndInOneLine) {
         "--centre 46.8,-92.06 --extent 3 --size 1500 -o a.tif",
         "--merge --zone 16 --size 3000 -o a.tif",
         "--merge --bbox -92.1,46.76,-92.05,46.8 -o a.ter",
+        // Resampled as it decodes, a second thread decoding when one can be had.
+        "--merge --size 3000 --true-scale -o a.ter",
+        "--merge --bbox -92.1,46.76,-92.05,46.8 --size 200 -o a.tif",
     };
     for (const long limit_kb : {12000L, 30000L, 60000L, 120000L}) {
         for (const char* options : optionSets) {
