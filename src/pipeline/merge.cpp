@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <limits>
 #include <optional>
 #include <system_error>
@@ -225,6 +226,14 @@ std::int64_t firstCentreAtOrAfter(double distance, double posting) {
 // Lays a resampled piece into the merged grid: its grid decoded whole, then for each cell of its
 // footprint the cell's centre taken into the piece's zone by PROJ (unchanged within the zone) and
 // the value there interpolated. Only void cells are filled: cells on the lattice came first.
+// A row's valid cells brought to thousandths of a metre from thousandths of the piece's unit.
+void toMetres(std::int32_t* cells, std::size_t count, double to_metres, std::int32_t valid_above) {
+    if (to_metres == 1.0) return;
+    for (std::int32_t* v = cells; v != cells + count; ++v) {
+        if (*v > valid_above) *v = static_cast<std::int32_t>(std::lround(*v * to_metres));
+    }
+}
+
 Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousandths,
                     ElevationGrid& into, EventSink& events) {
     // The transformation the plan made for the piece's outline, run backwards.
@@ -535,11 +544,7 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
         // In thousandths every piece is brought to thousandths of a metre.
         const double to_metres = thousandths ? piece.unit_m : 1.0;
         const auto lay_down = [&](std::int32_t r) {
-            if (to_metres != 1.0) {
-                for (std::int32_t& v : row) {
-                    if (v > valid_above) v = static_cast<std::int32_t>(std::lround(v * to_metres));
-                }
-            }
+            toMetres(row.data(), row.size(), to_metres, valid_above);
             // A cropped plan keeps only the cells inside its window.
             const std::int32_t at = piece.row_offset - window.first_row + r;
             if (at < 0 || at >= plan.size.rows) return;
@@ -703,13 +708,7 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
             const std::int32_t r = p.next++;
             if (r >= p.first_row) {
                 std::int32_t* cells = p.row.data() + p.first_column;
-                if (to_metres != 1.0) {
-                    for (std::int32_t j = 0; j < width; ++j) {
-                        if (cells[j] > valid_above) {
-                            cells[j] = static_cast<std::int32_t>(std::lround(cells[j] * to_metres));
-                        }
-                    }
-                }
+                toMetres(cells, static_cast<std::size_t>(width), to_metres, valid_above);
                 const std::int32_t at = p.at_row + r - p.first_row - begin;
                 std::copy(cells, cells + width,
                           p.block.begin() + static_cast<std::ptrdiff_t>(at) * width);
@@ -726,7 +725,7 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
     // Grid rows come in blocks; each new row is made once the rows it draws on are there.
     const RowResampler resampler(from, into, valid_above, kNoData * scale);
     constexpr std::int32_t kBlockRows = 64;
-    std::vector<std::vector<std::int32_t>> kept;  // grid rows [kept_first, produced)
+    std::deque<std::vector<std::int32_t>> kept;  // grid rows [kept_first, produced)
     std::int32_t kept_first = 0, produced = 0;
     std::vector<const std::int32_t*> rows;
     std::vector<std::size_t> touching;
@@ -739,7 +738,7 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
         for (std::size_t k = 0; k < pieces.size(); ++k) {
             const PieceRows& p = pieces[k];
             const std::int32_t last = p.at_row + (p.end_row - p.first_row);
-            if (p.first_row < p.end_row && p.at_row < end && last > begin) touching.push_back(k);
+            if (!p.ended && p.at_row < end && last > begin) touching.push_back(k);
         }
         // The pieces' records are read and decoded on every core; they are laid in their order.
         std::atomic<std::size_t> next_piece{0};
@@ -788,7 +787,7 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
             const std::int32_t needed =
                 next_out < into.rows ? resampler.firstRow(next_out) : produced;
             while (kept_first < needed) {
-                kept.erase(kept.begin());
+                kept.pop_front();
                 ++kept_first;
             }
         }
