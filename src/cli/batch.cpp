@@ -8,7 +8,9 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "cli/report.h"
@@ -21,19 +23,40 @@ namespace marlwood {
 
 namespace {
 
-// job(0) .. job(count - 1), on `jobs` threads (0: one a core), each index taken once.
-void forEachOnCores(std::size_t count, unsigned jobs, const std::function<void(std::size_t)>& job) {
+// job(0) .. job(count - 1), on `jobs` threads (0: one a core), each index taken once. A job
+// that runs out of memory is handed to `no_memory` on this thread once all are done: an
+// exception on another thread would end the process without a word.
+void forEachOnCores(std::size_t count, unsigned jobs, const std::function<void(std::size_t)>& job,
+                    const std::function<void(std::size_t)>& no_memory) {
     std::atomic<std::size_t> next{0};
+    std::vector<char> out_of_memory(count, 0);
     auto worker = [&] {
-        for (std::size_t i; (i = next++) < count;) job(i);
+        for (std::size_t i; (i = next++) < count;) {
+            try {
+                job(i);
+            } catch (const std::bad_alloc&) {
+                out_of_memory[i] = 1;
+            }
+        }
     };
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const std::size_t threads_wanted = std::min<std::size_t>(jobs == 0 ? cores : jobs, count);
     std::vector<std::thread> threads;
-    for (std::size_t t = 1; t < threads_wanted; ++t) threads.emplace_back(worker);
+    for (std::size_t t = 1; t < threads_wanted; ++t) {
+        try {
+            threads.emplace_back(worker);
+        } catch (const std::system_error&) {
+            break;  // no other thread to be had: the ones there take every job
+        }
+    }
     worker();
     for (auto& thread : threads) thread.join();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (out_of_memory[i]) no_memory(i);
+    }
 }
+
+constexpr const char* kNoMemoryForSource = "not enough memory to read and convert it";
 
 namespace fs = std::filesystem;
 
@@ -159,7 +182,14 @@ class Batch {
 
   private:
     void runJobs(const std::function<void(std::size_t)>& job) {
-        forEachOnCores(outcomes_.size(), options_.jobs, job);
+        forEachOnCores(outcomes_.size(), options_.jobs, job, [this](std::size_t i) {
+            {
+                std::lock_guard lock(mutex_);
+                // Outputs it claimed are free again; its line says what happened.
+                outcomes_[i].done = false;
+            }
+            fail(i, kNoMemoryForSource);
+        });
     }
 
     void findExtremes(std::size_t i) {
@@ -187,9 +217,16 @@ class Batch {
             std::lock_guard lock(mutex_);
             if (outcomes_[i].done) return;  // refused in the first pass
         }
-        FoundTransfer transfer = findTransfer(options_.sources[i]);
-        const ConversionTarget target =
-            transfer ? targetFor(options_, *transfer) : ConversionTarget{};
+        // Memory that runs out here must still let this source take its turn below, or the
+        // sources after it would wait for that turn for ever.
+        FoundTransfer transfer = failure(kNoMemoryForSource);
+        ConversionTarget target;
+        try {
+            transfer = findTransfer(options_.sources[i]);
+            if (transfer) target = targetFor(options_, *transfer);
+        } catch (const std::bad_alloc&) {
+            transfer = failure(kNoMemoryForSource);
+        }
         // Outputs are claimed in the order the sources were given, whatever -j is, so which of
         // two sources gets a shared name never depends on timing.
         if (const Status claimed = claimInTurn(i, transfer, target); !claimed) {
@@ -231,7 +268,11 @@ class Batch {
                        const ConversionTarget& outputs) {
         std::unique_lock lock(mutex_);
         turn_changed_.wait(lock, [&] { return claimed_upto_ == i; });
-        Status claimed = claim(i, transfer, outputs);
+        Status claimed = failure(kNoMemoryForSource);
+        try {
+            claimed = claim(i, transfer, outputs);
+        } catch (const std::bad_alloc&) {
+        }
         ++claimed_upto_;
         turn_changed_.notify_all();
         return claimed;
@@ -325,22 +366,32 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
     // every source's elevations at once. The sources are found on every core: an archive is
     // unpacked to find its modules.
     std::vector<std::optional<FoundTransfer>> founds(options.sources.size());
-    forEachOnCores(founds.size(), options.jobs, [&](std::size_t i) {
-        founds[i] = findTransfer(options.sources[i], Cel0Reading::WhenOpened);
-    });
+    forEachOnCores(
+        founds.size(), options.jobs,
+        [&](std::size_t i) {
+            founds[i] = findTransfer(options.sources[i], Cel0Reading::WhenOpened);
+        },
+        [&](std::size_t i) { founds[i] = FoundTransfer(failure(kNoMemoryForSource)); });
+    std::size_t not_found = 0;
     for (std::size_t i = 0; i < founds.size(); ++i) {
         const std::string& source = options.sources[i];
         FoundTransfer& found = *founds[i];
         if (!found) {
             err << "marlwood: " << source << ": " << found.message() << '\n';
             found_all = false;
+            ++not_found;
             continue;
         }
         for (const std::string& file : inputFiles(source, found->modules)) inputs.push_back(file);
         sources.push_back({source, std::move(found->modules)});
     }
     if (!found_all) {
-        err << "marlwood: nothing merged\n" << std::flush;
+        // One line says it all; after several, a last one says what came of them.
+        if (not_found > 1) {
+            err << "marlwood: nothing merged: " << not_found << " of " << founds.size()
+                << " sources failed\n";
+        }
+        err << std::flush;
         return 1;
     }
     ConversionTarget target{options.output_file, nullptr, {}};
@@ -350,8 +401,7 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
     for (const std::string& output : writtenFiles(options, target)) {
         if (output.empty()) continue;
         if (Status writable = mayWrite(output, options.force, inputs); !writable) {
-            err << "marlwood: " << writable.message() << "\nmarlwood: nothing merged\n"
-                << std::flush;
+            err << "marlwood: " << writable.message() << '\n' << std::flush;
             return 1;
         }
     }
@@ -368,7 +418,7 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
     }
     for (const std::string& warning : words.warnings) err << "marlwood: " << warning << '\n';
     if (!merged) {
-        err << "marlwood: " << merged.message() << "\nmarlwood: nothing merged\n" << std::flush;
+        err << "marlwood: " << merged.message() << '\n' << std::flush;
         return merged.error().subject == kShapeRefused ? 2 : 1;
     }
     if (!options.quiet) {

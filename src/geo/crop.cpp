@@ -67,9 +67,10 @@ std::string degrees(double v) {
 
 Result<CellWindow> cropWindow(const PlaceCrop& crop, const Georeference& georeference,
                               const GeoTransform& grid, std::int32_t rows, std::int32_t columns) {
-    const Result<int> projected = epsgCode(georeference.rsnm, georeference.hdat, georeference.zone);
+    const Result<int> projected =
+        epsgCode(georeference.rsnm, georeference.hdat, georeference.zone, georeference.crs_from);
     if (!projected) return projected.error();
-    const Result<int> geographic = geographicEpsg(georeference.hdat);
+    const Result<int> geographic = geographicEpsg(georeference.hdat, georeference.crs_from);
     if (!geographic) return geographic.error();
     const std::string zone = "UTM zone " + std::to_string(georeference.zone) +
                              " (EPSG:" + std::to_string(*projected) + ")";

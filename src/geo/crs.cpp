@@ -27,34 +27,40 @@ constexpr UtmDatum kDatums[] = {
     {"WGC", "WGS 72", 60, 32201, 0, 4322},
 };
 
-std::string unknownDatum(std::string_view datum) {
-    return "XREF: horizontal datum " + geo_detail::shownText(datum) +
-           " is none of NAS (NAD27), NAX (NAD83), WGE (WGS 84), WGC (WGS 72)";
+std::string unknownDatum(std::string_view datum, std::string_view from) {
+    // A native DEM's record A codes its datum as a number; XREF as three letters.
+    const bool record_a = from == "record A";
+    return std::string(from) + ": horizontal datum " + geo_detail::shownText(datum) +
+           (record_a ? " is none of 1 (NAD27), 2 (WGS 72), 3 (WGS 84), 4 (NAD83)"
+                     : " is none of NAS (NAD27), NAX (NAD83), WGE (WGS 84), WGC (WGS 72)");
 }
 
 }  // namespace
 
-Result<int> epsgCode(std::string_view reference_system, std::string_view datum, int zone) {
+Result<int> epsgCode(std::string_view reference_system, std::string_view datum, int zone,
+                     std::string_view from) {
     if (reference_system != "UTM") {
-        return failure("XREF: reference system " + geo_detail::shownText(reference_system) +
+        return failure(std::string(from) + ": reference system " +
+                       geo_detail::shownText(reference_system) +
                        " is not UTM, the only one marlwood can name");
     }
     for (const UtmDatum& d : kDatums) {
         if (d.code != datum) continue;
         if (zone >= 1 && zone <= d.last_zone) return d.zone_1 + zone - 1;
         if (d.zone_59 != 0 && (zone == 59 || zone == 60)) return d.zone_59 + zone - 59;
-        return failure("XREF: UTM zone " + std::to_string(zone) + " on " + std::string(d.name) +
-                       " has no EPSG code (" + std::string(d.name) + " has zones 1 to " +
-                       std::to_string(d.last_zone) + (d.zone_59 != 0 ? ", 59 and 60)" : ")"));
+        return failure(std::string(from) + ": UTM zone " + std::to_string(zone) + " on " +
+                       std::string(d.name) + " has no EPSG code (" + std::string(d.name) +
+                       " has zones 1 to " + std::to_string(d.last_zone) +
+                       (d.zone_59 != 0 ? ", 59 and 60)" : ")"));
     }
-    return failure(unknownDatum(datum));
+    return failure(unknownDatum(datum, from));
 }
 
-Result<int> geographicEpsg(std::string_view datum) {
+Result<int> geographicEpsg(std::string_view datum, std::string_view from) {
     for (const UtmDatum& d : kDatums) {
         if (d.code == datum) return d.geographic;
     }
-    return failure(unknownDatum(datum));
+    return failure(unknownDatum(datum, from));
 }
 
 }  // namespace marlwood

@@ -31,7 +31,8 @@ Result<GeoTransform> cellGeotransform(const Georeference& g) {
 }
 
 Result<GridPlacement> placeGrid(const Georeference& georeference) {
-    const Result<int> epsg = epsgCode(georeference.rsnm, georeference.hdat, georeference.zone);
+    const Result<int> epsg =
+        epsgCode(georeference.rsnm, georeference.hdat, georeference.zone, georeference.crs_from);
     if (!epsg) return epsg.error();
     const Result<GeoTransform> geotransform = cellGeotransform(georeference);
     if (!geotransform) return geotransform.error();

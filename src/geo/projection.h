@@ -19,7 +19,7 @@ struct Degrees {
 
 // The EPSG code of the geographic coordinate system of the datum XREF's HDAT names: NAS NAD27
 // 4267, NAX NAD83 4269, WGE WGS 84 4326, WGC WGS 72 4322. An Error in one line for another.
-Result<int> geographicEpsg(std::string_view datum);
+Result<int> geographicEpsg(std::string_view datum, std::string_view from = "XREF");
 
 // A transformation by PROJ from one EPSG coordinate system to another: metres for a projected
 // system, longitude then latitude in degrees for a geographic one. It holds its own PROJ context,

@@ -1,6 +1,8 @@
 #include "pipeline/conversion.h"
 
 #include <algorithm>
+#include <new>
+#include <string>
 
 #include "geo/placement.h"
 #include "grid/resample.h"
@@ -14,6 +16,11 @@ HeightRange unionOf(const HeightRange& a, const HeightRange& b) {
 }
 
 namespace {
+
+// What a conversion was doing, for the line that says memory ran out there.
+struct Doing {
+    std::string what = "reading the elevations";
+};
 
 // What the read stage gives the rest: the grid, and what the report says of where it came from.
 struct ReadGrid {
@@ -69,7 +76,7 @@ Result<ReadGrid> readOne(const ConversionRequest& request, EventSink& events) {
 }
 
 // Every transfer of a merge laid on one lattice (a crop's window of it) and decoded as one grid.
-Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events) {
+Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events, Doing& doing) {
     const ConversionSettings& settings = request.settings;
     const OutputFormat& format = settings.outputFormat();
     Result<MergePlan> plan =
@@ -101,6 +108,8 @@ Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events)
         if (!placement) return failure("no " + format.label + ": " + placement.message());
         placed = *placement;
     }
+    doing.what = "merging " + std::to_string(plan->pieces.size()) + " sources into a grid of " +
+                 std::to_string(plan->size.rows) + " x " + std::to_string(plan->size.columns);
     Result<MergedGrid> merged =
         as_it_decodes ? decodeMergedResampled(*plan, resampledSize(plan->size, *settings.size),
                                               settings.keepsDecimals(), events, settings.threads)
@@ -143,18 +152,24 @@ TargetChooser fixedTarget(ConversionTarget target) {
     return [target = std::move(target)]() -> Result<ConversionTarget> { return target; };
 }
 
-Result<ConversionOutcome> runConversion(const ConversionRequest& request,
-                                        const TargetChooser& target, EventSink& events) {
+namespace {
+
+Result<ConversionOutcome> convert(const ConversionRequest& request, const TargetChooser& target,
+                                  EventSink& events, Doing& doing) {
     if (request.sources.empty()) return failure("nothing to convert");
     const ConversionSettings& settings = request.settings;
     const OutputFormat& format = settings.outputFormat();
 
     events.emit(event::StageStarted{Stage::Read});
     Result<ReadGrid> read = request.merge || request.sources.size() > 1
-                                ? readMerged(request, events)
+                                ? readMerged(request, events, doing)
                                 : readOne(request, events);
     if (!read) return read.error();
 
+    const auto sized = [](const GridSize& size) {
+        return std::to_string(size.rows) + " x " + std::to_string(size.columns);
+    };
+    doing.what = "preparing a terrain of " + sized(read->decoded.size);
     events.emit(event::StageStarted{Stage::Prepare});
     Result<Terrain> terrain = prepareTerrain(std::move(read->decoded), settings, events);
     if (!terrain) return terrain.error();
@@ -164,6 +179,7 @@ Result<ConversionOutcome> runConversion(const ConversionRequest& request,
     Result<ConversionTarget> to = target();
     if (!to) return to.error();
 
+    doing.what = "writing a terrain of " + sized(terrain->size());
     events.emit(event::StageStarted{Stage::Write});
     ConversionOutcome outcome = std::move(read->outcome);
     outcome.summary = summaryOf(*terrain, settings);
@@ -192,6 +208,20 @@ Result<ConversionOutcome> runConversion(const ConversionRequest& request,
     return outcome;
 }
 
+}  // namespace
+
+Result<ConversionOutcome> runConversion(const ConversionRequest& request,
+                                        const TargetChooser& target, EventSink& events) {
+    Doing doing;
+    try {
+        return convert(request, target, events, doing);
+    } catch (const std::bad_alloc&) {
+        // Whatever was being made is freed as this unwinds, and files are written whole or not
+        // at all, so the line is all that is left.
+        return failure("not enough memory while " + doing.what);
+    }
+}
+
 Result<Extremes> readExtremes(const TransferModules& modules, EventSink& events) {
     Result<TransferMetadata> metadata =
         readTransferMetadata(modules, MetadataReading::Strict, false, events);
@@ -208,7 +238,9 @@ Result<std::optional<HeightRange>> readHeightRange(const TransferModules& module
         readTransferMetadata(modules, MetadataReading::Strict, false, events);
     if (!metadata) return metadata.error();
     if (!metadata->unit_m) return failure("no heightmap: " + metadata->unit_m.message());
-    const Extremes e = decodeExtremes(modules, *metadata, events, true);
+    const Result<Extremes> found = decodeExtremes(modules, *metadata, events, true);
+    if (!found) return found.error();
+    const Extremes& e = *found;
     if (e.max_elevation < e.min_elevation) return std::optional<HeightRange>();
     const double metres_per_thousandth = *metadata->unit_m / kThousandths;
     return std::optional<HeightRange>(HeightRange{e.min_elevation * metres_per_thousandth,

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <limits>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -137,7 +138,8 @@ std::vector<GroundPoint> outlineOf(const MergePiece& piece) {
 }
 
 Result<int> pieceEpsg(const MergePiece& piece, int zone) {
-    return epsgCode(piece.georeference.rsnm, piece.georeference.hdat, zone);
+    return epsgCode(piece.georeference.rsnm, piece.georeference.hdat, zone,
+                    piece.georeference.crs_from);
 }
 
 // The EPSG code of the merged grid's zone on the sources' datum; the Error says it is the
@@ -146,7 +148,8 @@ Result<int> mergedEpsg(const MergePiece& piece, int zone) {
     const Result<int> epsg = pieceEpsg(piece, zone);
     if (epsg) return epsg;
     std::string why = epsg.message();
-    if (why.rfind("XREF: ", 0) == 0) why.erase(0, 6);
+    const std::string from = piece.georeference.crs_from + ": ";
+    if (why.rfind(from, 0) == 0) why.erase(0, from.size());
     return failure("the merged grid's zone: " + why);
 }
 
@@ -198,7 +201,8 @@ Result<int> mergedZone(const std::vector<MergePiece>& pieces, int asked,
     for (const MergePiece& piece : pieces) {
         const Result<int> from = pieceEpsg(piece, piece.georeference.zone);
         if (!from) return failure(piece.source + ": " + from.message());
-        const Result<int> degrees = geographicEpsg(piece.georeference.hdat);
+        const Result<int> degrees =
+            geographicEpsg(piece.georeference.hdat, piece.georeference.crs_from);
         if (!degrees) return failure(piece.source + ": " + degrees.message());
         const Result<const Reprojection*> reprojection = reprojections.between(*from, *degrees);
         if (!reprojection) return reprojection.error();
@@ -565,7 +569,7 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
         }
         std::int32_t decoding = -1;
         openCel0AtFirstRecord(reader, piece.modules.cel0);
-        if (!reader.isOpen()) events.emit(event::ModuleUnreadable{piece.modules.cel0.name});
+        const bool opened = reader.isOpen();
         decodeCel0Rows(
             reader, piece.metadata.value_type, size.rows, size.columns,
             [&](std::int32_t r) {
@@ -578,6 +582,10 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
             decoder, events, piece.modules.cel0.name);
         if (decoding >= 0) lay_down(decoding);
         reader.close();
+        // A source not read is no merge: its ground would be void with nothing said.
+        if (std::optional<Error> unread = cel0Unread(reader, opened, piece.modules.cel0)) {
+            return *unread;  // the module's name begins with its source's
+        }
         const Extremes own{decoder.max_elevation / scale, decoder.min_elevation / scale};
         extremes = first ? own : unionOf(extremes, own);
         first = false;
@@ -648,6 +656,8 @@ struct PieceRows {
     std::int32_t first_column = 0, end_column = 0, at_column = 0;
     std::vector<std::int32_t> row;    // one record's cells
     std::vector<std::int32_t> block;  // the grid's rows of this block, the piece's columns only
+    // Why its CEL0 was not read, which ends the merge: a source left void is data lost.
+    std::optional<Error> unread;
 };
 
 }  // namespace
@@ -694,7 +704,7 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
         if (!p.ended && !p.reader.isOpen() && p.next == 0) {
             openCel0AtFirstRecord(p.reader, piece.modules.cel0);
             if (!p.reader.isOpen()) {
-                p.events.emit(event::ModuleUnreadable{piece.modules.cel0.name});
+                p.unread = cel0Unread(p.reader, false, piece.modules.cel0);
                 p.ended = true;
             }
         }
@@ -713,7 +723,11 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
                 std::copy(cells, cells + width,
                           p.block.begin() + static_cast<std::ptrdiff_t>(at) * width);
             }
-            if (p.reader.failed()) p.ended = true;
+            if (p.reader.failed()) {
+                p.ended = true;
+                p.unread = cel0Unread(p.reader, true, piece.modules.cel0);
+                if (p.unread) break;
+            }
             if (p.ended && p.decoded < piece.metadata.size.rows) {
                 p.events.emit(event::Cel0EndedEarly{piece.modules.cel0.name, p.decoded,
                                                     piece.metadata.size.rows});
@@ -741,10 +755,17 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
             if (!p.ended && p.at_row < end && last > begin) touching.push_back(k);
         }
         // The pieces' records are read and decoded on every core; they are laid in their order.
+        // Memory that cannot be had on either thread ends the merge with a line, never the
+        // process.
         std::atomic<std::size_t> next_piece{0};
+        std::vector<char> no_memory(touching.size(), 0);
         const auto work = [&] {
             for (std::size_t t; (t = next_piece++) < touching.size();) {
-                decodeBlock(pieces[touching[t]], begin, end);
+                try {
+                    decodeBlock(pieces[touching[t]], begin, end);
+                } catch (const std::bad_alloc&) {
+                    no_memory[t] = 1;
+                }
             }
         };
         std::optional<std::thread> helper;
@@ -757,6 +778,15 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
         }
         work();
         if (helper) helper->join();
+        for (std::size_t t = 0; t < touching.size(); ++t) {
+            const PieceRows& p = pieces[touching[t]];
+            if (no_memory[t]) {
+                return failure(p.piece->source + ": not enough memory to decode its rows " +
+                               std::to_string(begin) + " to " + std::to_string(end - 1) +
+                               " of the merged grid");
+            }
+            if (p.unread) return *p.unread;  // the module's name begins with its source's
+        }
         for (std::int32_t r = begin; r < end; ++r) {
             kept.emplace_back(columns, kNoData * scale);
         }

@@ -47,7 +47,7 @@ std::string datumCode(std::int64_t code) {
         case 4:
             return "NAX";
         default:
-            return "horizontal datum " + std::to_string(code);
+            return std::to_string(code);
     }
 }
 
@@ -95,6 +95,7 @@ Result<TransferMetadata> readNativeDemMetadata(const ModuleSource& dem, bool pla
         g.rsnm = std::string("UTM");
         g.hdat = datumCode(a.horizontal_datum);
         g.zone = static_cast<int>(a.zone);
+        g.crs_from = "record A";
         g.unit = unit;
         g.void_value = usgsdem::kDemVoid;
         metadata.georeference = g;

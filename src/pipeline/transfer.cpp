@@ -52,14 +52,23 @@ Result<TransferMetadata> readStrict(const TransferModules& modules, bool placed,
     return metadata;
 }
 
-// Opens CEL0 at its first data record; a module that does not open is reported and then reads
-// as empty.
-void openCel0(ModuleReader& input_stream, const ModuleSource& cel0, EventSink& events) {
+// Opens CEL0 at its first data record. Read the dialogue's way, a module that does not open is
+// reported and then reads as empty; read strictly, cel0Unread says why after the decoding.
+void openCel0(ModuleReader& input_stream, const ModuleSource& cel0, MetadataReading reading,
+              EventSink& events) {
     openCel0AtFirstRecord(input_stream, cel0);
-    if (!input_stream.isOpen()) events.emit(event::ModuleUnreadable{cel0.name});
+    if (!input_stream.isOpen() && reading == MetadataReading::Walks) {
+        events.emit(event::ModuleUnreadable{cel0.name});
+    }
 }
 
 }  // namespace
+
+std::optional<Error> cel0Unread(const ModuleReader& reader, bool opened, const ModuleSource& cel0) {
+    if (std::optional<Error> unread = unreadModule(reader, cel0)) return unread;
+    if (!opened) return failure(cel0.name + " cannot be read: it does not open");
+    return std::nullopt;
+}
 
 std::optional<double> unitMetres(const std::string& unit) {
     if (unit == "METERS" || unit == "METRES") return 1.0;
@@ -118,11 +127,13 @@ struct Cel0Pass {
     ModuleReader input;
     DecoderState decoder;
     std::int32_t per_unit;
+    bool opened = false;
 
     Cel0Pass(const TransferModules& m, const TransferMetadata& md, bool thousandths,
-             EventSink& sink)
+             MetadataReading reading, EventSink& sink)
         : modules(m), metadata(md), events(sink), per_unit(thousandths ? kThousandths : 1) {
-        openCel0(input, modules.cel0, events);
+        openCel0(input, modules.cel0, reading, events);
+        opened = input.isOpen();
         events.emit(event::DecodingStarted{metadata.grid_spacing});
         decoder.thousandths = thousandths;
         decoder.min_elevation *= per_unit;
@@ -134,6 +145,9 @@ struct Cel0Pass {
                        std::forward<RowFor>(row_for), decoder, events, modules.cel0.name);
         input.close();
     }
+
+    // Why CEL0 was not read, when it did not open or could not be read on (not its mere end).
+    std::optional<Error> unread() const { return cel0Unread(input, opened, modules.cel0); }
 
     // `scaled`: the extremes found, in the pass's scaled unit.
     void finish(DecodedGrid& decoded, const Extremes& scaled) {
@@ -176,9 +190,12 @@ Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const Transfe
     }
     Result<DecodedGrid> decoded = allocateDecodedGrid(metadata.size, thousandths);
     if (!decoded) return decoded;
-    Cel0Pass pass(modules, metadata, thousandths, events);
+    Cel0Pass pass(modules, metadata, thousandths, reading, events);
     ElevationGrid& grid = decoded->grid;
     pass.decode([&](std::int32_t row) { return grid[static_cast<std::size_t>(row)]; });
+    if (reading == MetadataReading::Strict) {
+        if (std::optional<Error> unread = pass.unread()) return *unread;
+    }
     pass.finish(*decoded, {pass.decoder.max_elevation, pass.decoder.min_elevation});
     if (reading == MetadataReading::Walks) readCorners(pass.input, modules.spdm, events);
     if (metadata.placement) decoded->placement = *metadata.placement;
@@ -193,7 +210,7 @@ Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferM
     Result<DecodedGrid> decoded = allocateDecodedGrid(
         {window.rows, window.columns, std::min(window.rows, window.columns) - 1}, thousandths);
     if (!decoded) return decoded;
-    Cel0Pass pass(modules, metadata, thousandths, events);
+    Cel0Pass pass(modules, metadata, thousandths, MetadataReading::Strict, events);
     const std::int32_t per_unit = pass.per_unit;
     // The window's own extremes, tracked as the decoder tracks a whole grid's.
     Extremes window_extremes{0, 9000 * per_unit};
@@ -220,19 +237,15 @@ Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferM
     });
     // A row the data ended in is kept as far as it came, as a whole grid keeps it.
     if (decoding >= 0) keep(decoding);
+    if (std::optional<Error> unread = pass.unread()) return *unread;
     pass.finish(*decoded, window_extremes);
     decoded->placement = windowPlacement(metadata.placement, window.first_row, window.first_column);
     return decoded;
 }
 
-Extremes decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
-                        EventSink& events, bool thousandths) {
-    if (isNativeDem(modules)) {
-        // Its metadata was read whole, so only a file changed since gives nothing here.
-        const Result<Extremes> extremes = nativeDemExtremes(modules.native_dem, thousandths);
-        if (!extremes) return thousandths ? Extremes{INT32_MIN, INT32_MAX} : Extremes{0, 9000};
-        return *extremes;
-    }
+Result<Extremes> decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
+                                EventSink& events, bool thousandths) {
+    if (isNativeDem(modules)) return nativeDemExtremes(modules.native_dem, thousandths);
     // Every record goes through the decoder as in a conversion; only the extremes are kept.
     std::vector<std::int32_t> row(static_cast<std::size_t>(metadata.size.columns) + 1);
     DecoderState decoder;
@@ -243,10 +256,14 @@ Extremes decodeExtremes(const TransferModules& modules, const TransferMetadata& 
         decoder.min_elevation = std::numeric_limits<std::int32_t>::max();
     }
     ModuleReader input_stream;
-    openCel0(input_stream, modules.cel0, events);
+    openCel0(input_stream, modules.cel0, MetadataReading::Strict, events);
+    const bool opened = input_stream.isOpen();
     decodeCel0Rows(
         input_stream, metadata.value_type, metadata.size.rows, metadata.size.columns,
         [&](std::int32_t) { return row.data(); }, decoder, events, modules.cel0.name);
+    if (std::optional<Error> unread = cel0Unread(input_stream, opened, modules.cel0)) {
+        return *unread;
+    }
     return Extremes{decoder.max_elevation, decoder.min_elevation};
 }
 

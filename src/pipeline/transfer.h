@@ -74,7 +74,7 @@ std::optional<GridPlacement> windowPlacement(const Result<GridPlacement>& grid,
                                              std::int32_t first_row, std::int32_t first_column);
 
 // Decodes CEL0 into a fresh grid. With the walks, SPDM's corners are read after it, as the
-// dialogue shows them.
+// dialogue shows them; read strictly, a CEL0 that cannot be read is an Error.
 Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const TransferMetadata& metadata,
                                    MetadataReading reading, bool thousandths, EventSink& events);
 
@@ -84,9 +84,15 @@ Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferM
                                  const CellWindow& window, bool thousandths, EventSink& events);
 
 // Decodes a transfer only for its extremes, a row at a time, holding no grid; with `thousandths`
-// they are in thousandths of the unit, decimals kept (max below min when no cell is valid).
-Extremes decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
-                        EventSink& events, bool thousandths = false);
+// they are in thousandths of the unit, decimals kept (max below min when no cell is valid). An
+// Error when CEL0 cannot be read.
+Result<Extremes> decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
+                                EventSink& events, bool thousandths = false);
+
+// Why a CEL0 read strictly was not read: it did not open (`opened` false), or could not be read
+// on before its end; nothing when it was read (a CEL0 that merely ends early is reported by its
+// decoder as it always is).
+std::optional<Error> cel0Unread(const ModuleReader& reader, bool opened, const ModuleSource& cel0);
 
 // Whether a grid of this size, as LDEF gives it, can be written as `format` (for a .ter, a side
 // beyond 16 bits is the mark of a damaged LDEF).

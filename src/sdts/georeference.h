@@ -32,6 +32,9 @@ struct Georeference {
     // NAD27, "NAX" for NAD83) and zone.
     std::string rsnm, hdat;
     int zone = 0;
+    // What gave those three, as messages name it: XREF, or a native DEM's record A (whose
+    // datum codes 1 to 4 are held as the codes above).
+    std::string crs_from = "XREF";
     // DDSH: the elevation unit, "METERS" or "FEET".
     std::string unit;
     // DDOM, when the transfer has one and gives them.

@@ -1,6 +1,8 @@
 #include "sdts/module_reader.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 namespace marlwood {
@@ -44,13 +46,16 @@ bool ModuleReader::openHeld(std::shared_ptr<const std::string> bytes) {
 
 bool ModuleReader::open(const ModuleSource& module) {
     if (open_) return false;
+    problem_.reset();
     if (module.bytes) return openHeld(module.bytes);
     if (module.load) {
         Result<std::shared_ptr<const std::string>> loaded = module.load();
+        if (!loaded) problem_ = loaded.error();
         return loaded.ok() && *loaded != nullptr && openHeld(std::move(*loaded));
     }
     if (module.stream) {
         Result<ModuleChunks> chunks = module.stream();
+        if (!chunks) problem_ = chunks.error();
         if (!chunks || !*chunks) return false;
         chunks_ = std::move(*chunks);
         buffer_.resize(kBlockSize);
@@ -62,6 +67,7 @@ bool ModuleReader::open(const ModuleSource& module) {
         const Result<std::size_t> first = chunks_(buffer_.data(), buffer_.size());
         if (!first) {
             close();
+            problem_ = first.error();
             return false;
         }
         end_ = std::min(*first, buffer_.size());
@@ -72,9 +78,15 @@ bool ModuleReader::open(const ModuleSource& module) {
     // and a device such as /dev/zero never ends, so no terminator loop would; an unpacked archive
     // can hold either, also behind a link.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return false;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        problem_ = failure(error ? error.message() : "not a regular file");
+        return false;
+    }
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
+    if (f == nullptr) {
+        problem_ = failure(std::strerror(errno));
+        return false;
+    }
     // Our own block buffer does the buffering; a second one in stdio would only copy.
     std::setvbuf(f, nullptr, _IONBF, 0);
     file_.reset(f);
@@ -88,6 +100,7 @@ bool ModuleReader::open(const ModuleSource& module) {
     end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_.get());
     if (std::ferror(file_.get())) {
         close();
+        problem_ = failure(std::strerror(errno));
         return false;
     }
     return true;
@@ -117,6 +130,7 @@ std::uint8_t ModuleReader::refill() {
         const Result<std::size_t> got = chunks_(buffer_.data(), buffer_.size());
         pos_ = 0;
         end_ = got ? std::min(*got, buffer_.size()) : 0;
+        if (!got) problem_ = got.error();
         if (end_ > 0) return buffer_[pos_++];
         chunks_ = nullptr;  // ended, or cannot be read on: failed for good, as a file
     }
@@ -124,6 +138,7 @@ std::uint8_t ModuleReader::refill() {
         end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_.get());
         pos_ = 0;
         if (end_ > 0) return buffer_[pos_++];
+        if (std::ferror(file_.get())) problem_ = failure(std::strerror(errno));
     }
     pos_ = end_ = 0;
     failed_ = true;
@@ -171,9 +186,19 @@ void ModuleReader::readTextUntil(std::uint8_t terminator, std::size_t limit, std
     }
 }
 
+std::optional<Error> unreadModule(const ModuleReader& reader, const ModuleSource& module) {
+    if (const std::optional<Error>& why = reader.problem()) {
+        return failure(module.name + " cannot be read: " + why->message);
+    }
+    return std::nullopt;
+}
+
 Result<std::string> readWholeModule(const ModuleSource& module, std::size_t limit) {
     ModuleReader reader;
-    if (!reader.open(module)) return failure("cannot open " + module.name);
+    if (!reader.open(module)) {
+        return failure("cannot open " + module.name +
+                       (reader.problem() ? ": " + reader.problem()->message : ""));
+    }
     std::string bytes;
     for (;;) {
         const std::span<const std::uint8_t> block = reader.buffered();
@@ -181,7 +206,10 @@ Result<std::string> readWholeModule(const ModuleSource& module, std::size_t limi
         bytes.append(reinterpret_cast<const char*>(block.data()), block.size());
         reader.advance(block.size());
         const std::uint8_t byte = reader.readByte();  // the next block, or the end
-        if (reader.failed()) return bytes;
+        if (reader.failed()) {
+            if (std::optional<Error> unread = unreadModule(reader, module)) return *unread;
+            return bytes;
+        }
         if (bytes.size() == limit) break;
         bytes.push_back(static_cast<char>(byte));
     }
@@ -193,7 +221,10 @@ std::int32_t openCel0AtFirstRecord(ModuleReader& input_stream, const ModuleSourc
     ModuleSource cel0 = cel0_path;
     if (!cel0.bytes && cel0.load) {
         Result<std::shared_ptr<const std::string>> loaded = cel0.load();
-        if (!loaded) return 0;
+        if (!loaded) {
+            input_stream.setProblem(loaded.error());
+            return 0;
+        }
         cel0 = ModuleSource(cel0.name, std::move(*loaded));
     }
     if (!input_stream.open(cel0)) return 0;

@@ -99,6 +99,10 @@ class ModuleReader {
 
     bool isOpen() const { return open_; }
     bool failed() const { return failed_; }
+    // Why the module did not open, or why its bytes stopped before their end (a read error, not
+    // the end of the data); kept through `close` until the next open.
+    const std::optional<Error>& problem() const { return problem_; }
+    void setProblem(Error problem) { problem_ = std::move(problem); }
 
     // Next byte, advancing by one; 0 (and the failed state) once the data has ended.
     std::uint8_t readByte() {
@@ -140,6 +144,7 @@ class ModuleReader {
     std::size_t end_ = 0;
     bool open_ = false;
     bool failed_ = false;
+    std::optional<Error> problem_;
 };
 
 // A whole module read into memory through a ModuleReader, for readers that parse it as a whole.
@@ -147,7 +152,12 @@ class ModuleReader {
 Result<std::string> readWholeModule(const ModuleSource& module, std::size_t limit);
 
 // The module's data descriptive record is skipped by its own record length, after which the reader
-// stands on byte 0 of the first data record. Returns that length (0 when the module did not open).
+// stands on byte 0 of the first data record. Returns that length (0 when the module did not open,
+// and the reader's problem says why).
 std::int32_t openCel0AtFirstRecord(ModuleReader& input_stream, const ModuleSource& cel0_path);
+
+// The line of a module that was not read whole for a reason other than its end: "NAME cannot be
+// read: WHY"; nothing when it was (or only ended early, which its decoder reports).
+std::optional<Error> unreadModule(const ModuleReader& reader, const ModuleSource& module);
 
 }  // namespace marlwood

@@ -16,6 +16,8 @@ Result<const ArchiveLibrary*> archiveLibrary() {
                    so.load("archive_read_support_format_raw", l.support_format_raw) &&
                    so.load("archive_read_open_memory", l.open_memory) &&
                    so.load("archive_read_open_FILE", l.open_FILE) &&
+                   so.load("archive_read_open", l.open) &&
+                   so.load("archive_set_error", l.set_error) &&
                    so.load("archive_read_next_header", l.next_header) &&
                    so.load("archive_read_data", l.read_data) &&
                    so.load("archive_error_string", l.error_string) &&
@@ -26,6 +28,17 @@ Result<const ArchiveLibrary*> archiveLibrary() {
                    so.load("archive_entry_filetype", l.entry_filetype) &&
                    so.load("archive_entry_hardlink", l.entry_hardlink);
         });
+}
+
+Result<const ZlibLibrary*> zlibLibrary() {
+    return libraryFunctions<ZlibLibrary>({"libz.so.1", "zlib1g", "to unpack gzip with"},
+                                         [](const SharedLibrary& so, ZlibLibrary& l) {
+                                             return so.load("inflateInit2_", l.init) &&
+                                                    so.load("inflate", l.inflate) &&
+                                                    so.load("inflateReset", l.reset) &&
+                                                    so.load("inflateEnd", l.end) &&
+                                                    so.load("zlibVersion", l.version);
+                                         });
 }
 
 }  // namespace marlwood::source_detail

@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <zlib.h>
 
 #include <string>
 
@@ -21,6 +22,8 @@ struct ArchiveLibrary {
     decltype(&::archive_read_support_format_raw) support_format_raw = nullptr;
     decltype(&::archive_read_open_memory) open_memory = nullptr;
     decltype(&::archive_read_open_FILE) open_FILE = nullptr;
+    decltype(&::archive_read_open) open = nullptr;
+    decltype(&::archive_set_error) set_error = nullptr;
     decltype(&::archive_read_next_header) next_header = nullptr;
     decltype(&::archive_read_data) read_data = nullptr;
     decltype(&::archive_error_string) error_string = nullptr;
@@ -34,5 +37,16 @@ struct ArchiveLibrary {
 
 // The loaded library, or why it cannot be had.
 Result<const ArchiveLibrary*> archiveLibrary();
+
+// zlib's inflater, for gzip whose trailers are checked (gzip_stream.cpp): loaded beside
+// libarchive, which maps it anyway; linked in on Windows.
+struct ZlibLibrary {
+    decltype(&::inflateInit2_) init = nullptr;
+    decltype(&::inflate) inflate = nullptr;
+    decltype(&::inflateReset) reset = nullptr;
+    decltype(&::inflateEnd) end = nullptr;
+    decltype(&::zlibVersion) version = nullptr;
+};
+Result<const ZlibLibrary*> zlibLibrary();
 
 }  // namespace marlwood::source_detail

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "source/archive_library.h"
+#include "source/gzip_stream.h"
 #include "source/module_names.h"
 #include "source/transfer_source.h"
 
@@ -50,6 +52,11 @@ bool stepsUp(std::string_view name) {
     }
 }
 
+// The line of a member or file that memory ran out reading, with as much as was had.
+std::string noMemoryBeyond(std::uint64_t held) {
+    return "cannot be read: not enough memory to hold more than " + mebibytes(held) + " of it";
+}
+
 std::string tooLarge(std::uint64_t bound, std::string_view label) {
     return "holds more than " + mebibytes(bound) + ", the most allowed for " + std::string(label);
 }
@@ -67,7 +74,12 @@ std::string readData(archive* a, std::uint64_t bound, std::string_view label, st
         if (n < 0) return "cannot be read: " + errorOf(a);
         if (counted + static_cast<std::uint64_t>(n) > bound) return tooLarge(bound, label);
         counted += static_cast<std::uint64_t>(n);
-        if (out != nullptr) out->append(block.data(), static_cast<std::size_t>(n));
+        if (out == nullptr) continue;
+        try {
+            out->append(block.data(), static_cast<std::size_t>(n));
+        } catch (const std::bad_alloc&) {
+            return noMemoryBeyond(out->size());
+        }
     }
 }
 
@@ -76,30 +88,77 @@ std::string readData(archive* a, std::uint64_t bound, std::string_view label, st
     return readData(a, bound, label, &out, counted);
 }
 
+// Gzip unpacked whole within `bound`, every trailer checked; an error line (empty when all went
+// well) as readData gives one.
+std::string gunzipAll(CompressedInput input, std::uint64_t bound, std::string_view label,
+                      std::string& out) {
+    Result<std::unique_ptr<GzipStream>> stream = GzipStream::open(std::move(input), true);
+    if (!stream) return stream.message();
+    std::array<std::uint8_t, kBlockSize> block;
+    for (;;) {
+        const Result<std::size_t> n = (*stream)->read(block.data(), block.size());
+        if (!n) return n.message();
+        if (*n == 0) return {};
+        if (out.size() + *n > bound) return tooLarge(bound, label);
+        try {
+            out.append(reinterpret_cast<const char*>(block.data()), *n);
+        } catch (const std::bad_alloc&) {
+            return noMemoryBeyond(out.size());
+        }
+    }
+}
+
 // A member that is itself gzipped, unpacked within the same bound.
 std::string gunzip(const std::string& compressed, std::uint64_t bound, std::string_view label,
                    std::string& out) {
-    ArchivePtr a(la().read_new());
-    if (!a) return "cannot be unpacked: out of memory";
-    la().support_filter_gzip(a.get());
-    la().support_format_raw(a.get());
-    archive_entry* entry = nullptr;
-    if (la().open_memory(a.get(), compressed.data(), compressed.size()) != ARCHIVE_OK ||
-        la().next_header(a.get(), &entry) != ARCHIVE_OK) {
-        return "is not gzip data: " + errorOf(a.get());
-    }
-    if (la().filter_code(a.get(), 0) != ARCHIVE_FILTER_GZIP) return "is not gzip data";
-    return readData(a.get(), bound, label, out);
+    return gunzipAll(
+        memoryInput({reinterpret_cast<const std::uint8_t*>(compressed.data()), compressed.size()}),
+        bound, label, out);
 }
 
-// A reader of tar archives, plain or gzipped; nothing else is tried on hostile bytes.
+// A reader of plain tar archives (unpacked already); nothing else is tried on hostile bytes.
 ArchivePtr newReader() {
     ArchivePtr a(la().read_new());
-    if (a) {
-        la().support_filter_gzip(a.get());
-        la().support_format_tar(a.get());
-    }
+    if (a) la().support_format_tar(a.get());
     return a;
+}
+
+// A tar, plain or gzipped, handed to libarchive unpacked by a GzipStream, so that a damaged
+// gzip member is a failed read rather than wrong bytes.
+struct TarInput {
+    std::unique_ptr<GzipStream> stream;
+    std::array<std::uint8_t, kBlockSize> block;
+};
+
+la_ssize_t pullTar(archive* a, void* data, const void** buffer) {
+    auto* input = static_cast<TarInput*>(data);
+    const Result<std::size_t> got = input->stream->read(input->block.data(), input->block.size());
+    if (!got) {
+        la().set_error(a, EIO, "%s", got.message().c_str());
+        return ARCHIVE_FATAL;
+    }
+    *buffer = input->block.data();
+    return static_cast<la_ssize_t>(*got);
+}
+
+// The input first, so that it outlives the archive reading it.
+struct OpenTar {
+    std::unique_ptr<TarInput> input;
+    ArchivePtr archive;
+};
+
+Result<OpenTar> openTar(CompressedInput bytes) {
+    Result<std::unique_ptr<GzipStream>> stream = GzipStream::open(std::move(bytes), false);
+    if (!stream) return stream.error();
+    OpenTar tar;
+    tar.input = std::make_unique<TarInput>();
+    tar.input->stream = std::move(*stream);
+    tar.archive = newReader();
+    if (!tar.archive) return failure("cannot read the archive: out of memory");
+    if (la().open(tar.archive.get(), tar.input.get(), nullptr, &pullTar, nullptr) != ARCHIVE_OK) {
+        return failure("damaged archive: " + errorOf(tar.archive.get()));
+    }
+    return tar;
 }
 
 // The current member's bytes, unpacked when it is gzipped, within the bound of its module; the
@@ -134,24 +193,25 @@ using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 // The archive of a deferred member opened again and read up to that member's data.
 struct Reopened {
     FilePtr file{nullptr, &std::fclose};
-    ArchivePtr archive;
+    OpenTar tar;
+    ::archive* reader() const { return tar.archive.get(); }
 };
 
 Result<Reopened> reopenAt(const DeferredMember& m) {
     if (auto library = archiveLibrary(); !library) return library.error();
     Reopened at;
     at.file = FilePtr(std::fopen(m.path.c_str(), "rb"), &std::fclose);
-    if (!at.file) return failure("cannot read " + printable(m.path) + ": " + std::strerror(errno));
-    at.archive = newReader();
-    if (!at.archive || la().open_FILE(at.archive.get(), at.file.get()) != ARCHIVE_OK) {
-        return failure("cannot read " + printable(m.path) + " again");
-    }
+    // The member's name, which names the archive, comes before these lines.
+    if (!at.file)
+        return failure("the archive does not open again: " + printable(std::strerror(errno)));
+    Result<OpenTar> tar = openTar(fileInput(at.file.get()));
+    if (!tar) return failure("the archive does not open again: " + tar.message());
+    at.tar = std::move(*tar);
     for (std::size_t n = 1; n <= m.index; ++n) {
         archive_entry* entry = nullptr;
-        const int status = la().next_header(at.archive.get(), &entry);
+        const int status = la().next_header(at.reader(), &entry);
         if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
-            return failure("damaged archive " + printable(m.path) + ": " +
-                           errorOf(at.archive.get()));
+            return failure("damaged archive " + printable(m.path) + ": " + errorOf(at.reader()));
         }
         if (n < m.index) continue;
         const char* name = la().entry_pathname(entry);
@@ -166,7 +226,7 @@ Result<std::shared_ptr<const std::string>> readDeferred(const DeferredMember& m)
     Result<Reopened> at = reopenAt(m);
     if (!at) return at.error();
     Result<std::string> bytes =
-        readMemberBytes(at->archive.get(), kModuleKinds[m.kind], m.gzipped, m.declared);
+        readMemberBytes(at->reader(), kModuleKinds[m.kind], m.gzipped, m.declared);
     if (!bytes) return failure("member " + m.shown + " " + bytes.message());
     return std::make_shared<const std::string>(std::move(*bytes));
 }
@@ -181,8 +241,8 @@ Result<ModuleChunks> streamDeferred(const DeferredMember& m) {
     const std::uint64_t bound = kModuleKinds[m.kind].max_bytes;
     return ModuleChunks(
         [open, counted, bound](std::uint8_t* into, std::size_t capacity) -> Result<std::size_t> {
-            const la_ssize_t n = la().read_data(open->archive.get(), into, capacity);
-            if (n < 0) return failure("cannot be read: " + errorOf(open->archive.get()));
+            const la_ssize_t n = la().read_data(open->reader(), into, capacity);
+            if (n < 0) return failure("cannot be read: " + errorOf(open->reader()));
             *counted += static_cast<std::uint64_t>(n);
             if (*counted > bound) return failure("holds more than " + mebibytes(bound));
             return static_cast<std::size_t>(n);
@@ -343,17 +403,32 @@ FoundTransfer readOpened(archive* a, const std::string& display_name,
 }  // namespace
 
 bool archivesSupported() {
-    return archiveLibrary().ok();
+    return archiveSupport().ok();
 }
+
+Status archiveSupport() {
+    if (auto library = archiveLibrary(); !library) return library.error();
+    if (auto zlib = zlibLibrary(); !zlib) return zlib.error();
+    return {};
+}
+
+namespace {
+// Reads a whole tar through `tar`: its transfer once every gzip trailer was checked.
+FoundTransfer readTar(OpenTar& tar, const std::string& display_name,
+                      const std::string* reread_from = nullptr) {
+    FoundTransfer found = readOpened(tar.archive.get(), display_name, reread_from);
+    if (!found) return found;
+    if (Status checked = tar.input->stream->finish(); !checked) return checked.error();
+    return found;
+}
+}  // namespace
 
 FoundTransfer readArchiveTransfer(const std::string& display_name, std::string_view bytes) {
     if (auto library = archiveLibrary(); !library) return library.error();
-    ArchivePtr a = newReader();
-    if (!a) return failure("cannot read the archive: out of memory");
-    if (la().open_memory(a.get(), bytes.data(), bytes.size()) != ARCHIVE_OK) {
-        return failure("damaged archive: " + errorOf(a.get()));
-    }
-    return readOpened(a.get(), display_name);
+    Result<OpenTar> tar =
+        openTar(memoryInput({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}));
+    if (!tar) return tar.error();
+    return readTar(*tar, display_name);
 }
 
 namespace source_detail {
@@ -378,12 +453,9 @@ FoundTransfer readArchiveFile(const std::string& path, Cel0Reading cel0_reading)
         }
         std::rewind(file.get());
     }
-    ArchivePtr a = newReader();
-    if (!a) return failure("cannot read the archive: out of memory");
-    if (la().open_FILE(a.get(), file.get()) != ARCHIVE_OK) {
-        return failure("damaged archive: " + errorOf(a.get()));
-    }
-    return readOpened(a.get(), path, reread_from);
+    Result<OpenTar> tar = openTar(fileInput(file.get()));
+    if (!tar) return tar.error();
+    return readTar(*tar, path, reread_from);
 }
 
 Result<std::string> gunzipFile(const std::string& path, std::uint64_t bound) {
@@ -391,18 +463,9 @@ Result<std::string> gunzipFile(const std::string& path, std::uint64_t bound) {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                                &std::fclose);
     if (!file) return failure("cannot read the file: " + printable(std::strerror(errno)));
-    ArchivePtr a(la().read_new());
-    if (!a) return failure("cannot be unpacked: out of memory");
-    la().support_filter_gzip(a.get());
-    la().support_format_raw(a.get());
-    archive_entry* entry = nullptr;
-    if (la().open_FILE(a.get(), file.get()) != ARCHIVE_OK ||
-        la().next_header(a.get(), &entry) != ARCHIVE_OK) {
-        return failure("cannot be unpacked: " + errorOf(a.get()));
-    }
-    if (la().filter_code(a.get(), 0) != ARCHIVE_FILTER_GZIP) return failure("is not gzip data");
     std::string bytes;
-    if (std::string problem = readData(a.get(), bound, "a DEM", bytes); !problem.empty()) {
+    if (std::string problem = gunzipAll(fileInput(file.get()), bound, "a DEM", bytes);
+        !problem.empty()) {
         return failure(problem);
     }
     return bytes;

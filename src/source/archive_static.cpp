@@ -13,6 +13,8 @@ Result<const ArchiveLibrary*> archiveLibrary() {
         .support_format_raw = &::archive_read_support_format_raw,
         .open_memory = &::archive_read_open_memory,
         .open_FILE = &::archive_read_open_FILE,
+        .open = &::archive_read_open,
+        .set_error = &::archive_set_error,
         .next_header = &::archive_read_next_header,
         .read_data = &::archive_read_data,
         .error_string = &::archive_error_string,
@@ -22,6 +24,17 @@ Result<const ArchiveLibrary*> archiveLibrary() {
         .entry_size_is_set = &::archive_entry_size_is_set,
         .entry_filetype = &::archive_entry_filetype,
         .entry_hardlink = &::archive_entry_hardlink,
+    };
+    return &library;
+}
+
+Result<const ZlibLibrary*> zlibLibrary() {
+    static constexpr ZlibLibrary library{
+        .init = &::inflateInit2_,
+        .inflate = &::inflate,
+        .reset = &::inflateReset,
+        .end = &::inflateEnd,
+        .version = &::zlibVersion,
     };
     return &library;
 }

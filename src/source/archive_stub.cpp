@@ -10,6 +10,10 @@ bool archivesSupported() {
     return false;
 }
 
+Status archiveSupport() {
+    return failure(std::string(source_detail::kNoArchivesLine));
+}
+
 FoundTransfer readArchiveTransfer(const std::string&, std::string_view) {
     return failure(std::string(source_detail::kNoArchivesLine));
 }

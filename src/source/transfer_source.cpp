@@ -249,7 +249,12 @@ FoundTransfer fromNativeDem(const std::string& path, Cel0Reading reading) {
         transfer.modules.native_dem = ModuleSource(path);
         return transfer;
     }
-    if (!archivesSupported()) return failure(std::string(kNoGzipLine));
+    if (!archivesSupported()) {
+        const Status support = archiveSupport();
+        // A build without libarchive says what to do instead; a library that did not load, why.
+        return failure(support.message() == kNoArchivesLine ? std::string(kNoGzipLine)
+                                                            : support.message());
+    }
     if (reading == Cel0Reading::WhenOpened) {
         const auto loader = [path]() -> Result<std::shared_ptr<const std::string>> {
             Result<std::string> bytes = gunzipFile(path, kMaxNativeDemBytes);
@@ -298,7 +303,7 @@ FoundTransfer findTransfer(const std::string& source, Cel0Reading cel0_reading) 
     }
     if (hasNativeDemExtension(source)) return fromNativeDem(source, cel0_reading);
     if (hasArchiveExtension(source)) {
-        if (!archivesSupported()) return failure(std::string(kNoArchivesLine));
+        if (Status support = archiveSupport(); !support) return support.error();
         if (!fs::exists(status)) return failure("no such archive");
         if (!fs::is_regular_file(status)) return failure("the archive is not a regular file");
         return readArchiveFile(source, cel0_reading);

@@ -62,5 +62,8 @@ FoundTransfer readArchiveTransfer(const std::string& display_name, std::string_v
 // False in a build without libarchive (the Windows build): archives are then refused with a line
 // saying to unpack them first.
 bool archivesSupported();
+// The same, with why not: a build without libarchive, or a library that does not load (no memory
+// to map it, say).
+Status archiveSupport();
 
 }  // namespace marlwood

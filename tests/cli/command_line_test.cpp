@@ -193,7 +193,9 @@ TEST(CommandLine, WhatRunsPrintAndRefuse) {
          false,
          1,
          {},
-         {"kept.ter exists; -f replaces it", "nothing merged"}},
+         {"kept.ter exists; -f replaces it"},
+         {},
+         {"nothing merged"}},
         {{"--preview", "-o", tmp / "x.png", low}, false, 2, {}, {"--preview writes"}},
         {{"-f", "-o", low + "ldef.ddf", low}, false, 1, {}, {"is an input of this run"}},
         // A device is written in place, and a full one fails the run with the system's reason.

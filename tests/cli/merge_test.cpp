@@ -149,7 +149,7 @@ TEST(Merge, SourcesThatDifferAreRefused) {
         std::string why = c.why;
         why.replace(why.find("FIRST"), 5, sources[0]);
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, "marlwood: " + sources[2] + ": " + why + "\nmarlwood: nothing merged\n");
+        EXPECT_EQ(run.err, "marlwood: " + sources[2] + ": " + why + "\n");
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(tmp.entries(), files);
 

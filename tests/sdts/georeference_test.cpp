@@ -293,7 +293,7 @@ TEST(GeoreferenceErrors, OneLineWhateverTheModuleIsCalled) {
     modules.ddsh = "no\nsuch";
     const Result<Georeference> result = readGeoreference(modules);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.message(), "DDSH module no?such: cannot open no?such");
+    EXPECT_EQ(result.message(), "DDSH module no?such: cannot open no?such: No such file or directory");
 }
 
 // The origin of a north-up raster from the first cell, for each point INTR may name.

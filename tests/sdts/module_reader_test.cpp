@@ -149,7 +149,7 @@ TEST_F(ModuleFile, ReadWholeModuleWithinItsLimit) {
         EXPECT_EQ(over.message(), source.name + " holds more than 131074 bytes");
     }
     EXPECT_EQ(readWholeModule(dir_ / "none.ddf", 10).message(),
-              "cannot open " + (dir_ / "none.ddf"));
+              "cannot open " + (dir_ / "none.ddf") + ": No such file or directory");
     write("");
     EXPECT_EQ(readWholeModule(path_.string(), 0).value(), "");
 }

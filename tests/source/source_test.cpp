@@ -478,7 +478,7 @@ TEST(NativeDemSource, FoundByNameOrRefused) {
          [&](const ts::TempDir& d) {
              ts::writeFile(d / "cut.dem.gz", ts::gzip(dem).substr(0, 20));
          },
-         "", "cannot be"},
+         "", "the gzip data is cut short"},
         {"dir.dem",
          [&](const ts::TempDir& d) {
              fs::create_directory(d / "dir.dem");
@@ -556,29 +556,40 @@ TEST(ArchiveSource, Cel0ReadWhenOpened) {
 }
 
 // A merge unpacks each gzipped archive whole when it can; whatever the gzip data, it finds the
-// same transfer, or says the same, as reading the archive as a stream does.
+// same transfer, or says the same, as reading the archive as a stream does. Every gzip trailer
+// is checked: bytes that do not match it are refused, never converted.
 TEST(ArchiveSource, UnpackedWholeOrAsAStreamAlike) {
     const std::string tar = ts::tarArchive(members("", true));
     const std::string gz = ts::gzip(tar);
-    const auto withSize = [&](std::uint32_t size) {
+    const auto withTrailer = [&](std::size_t from_end, std::uint32_t value) {
         std::string lying = gz;
-        for (int i = 0; i < 4; ++i)
-            lying[lying.size() - 4 + i] = static_cast<char>(size >> (8 * i));
+        for (std::size_t i = 0; i < 4; ++i)
+            lying[lying.size() - from_end + i] = static_cast<char>(value >> (8 * i));
         return lying;
     };
+    const auto withSize = [&](std::uint32_t size) { return withTrailer(4, size); };
+    std::string flipped = gz;
+    flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x10);
     const struct {
         const char* what;
         std::string bytes;
-        bool whole;  // unpacked whole
+        bool whole;           // unpacked whole
+        const char* refused;  // what the line says; nothing: found
     } cases[] = {
-        {"one gzip member", gz, true},
-        {"two gzip members", ts::gzip(tar.substr(0, 1024)) + ts::gzip(tar.substr(1024)), false},
-        {"bytes after it", gz + "junk", false},
-        {"its size a byte short", withSize(static_cast<std::uint32_t>(tar.size() - 1)), false},
-        {"its size beyond what it can make", withSize(0xFFFFFFF0u), false},
-        {"cut short", gz.substr(0, gz.size() - 9), false},
-        {"plain tar", tar, false},
-        {"no archive", std::string(2000, 'x'), false},
+        {"one gzip member", gz, true, nullptr},
+        {"two gzip members", ts::gzip(tar.substr(0, 1024)) + ts::gzip(tar.substr(1024)), false,
+         nullptr},
+        {"bytes after it", gz + "junk", false, nullptr},
+        {"its size a byte short", withSize(static_cast<std::uint32_t>(tar.size() - 1)), false,
+         "not as many as its trailer says"},
+        {"its size beyond what it can make", withSize(0xFFFFFFF0u), false,
+         "not as many as its trailer says"},
+        {"its CRC-32 wrong", withTrailer(8, 0x12345678u), false,
+         "do not match the CRC-32 stored with them"},
+        {"a bit flipped in its data", flipped, false, "damaged gzip data"},
+        {"cut short", gz.substr(0, gz.size() - 9), false, "cut short"},
+        {"plain tar", tar, false, nullptr},
+        {"no archive", std::string(2000, 'x'), false, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -595,8 +606,10 @@ TEST(ArchiveSource, UnpackedWholeOrAsAStreamAlike) {
         const FoundTransfer merged = findTransfer(path, Cel0Reading::WhenOpened);
         const FoundTransfer streamed = findTransfer(path, Cel0Reading::WhenFound);
         ASSERT_EQ(merged.ok(), streamed.ok()) << (merged ? streamed.message() : merged.message());
+        ASSERT_EQ(merged.ok(), c.refused == nullptr) << (merged ? "" : merged.message());
         if (!merged) {
             EXPECT_EQ(merged.message(), streamed.message());
+            EXPECT_NE(merged.message().find(c.refused), std::string::npos) << merged.message();
             continue;
         }
         expectModuleBytes(merged->modules, smallSet());
