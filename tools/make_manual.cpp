@@ -43,6 +43,21 @@ std::string oneLine(std::string_view help) {
     return out;
 }
 
+// --format's entry: a tagged paragraph per row of the format table, with the file it names.
+std::string manFormats() {
+    std::string out =
+        "The format of the output (default: by \\fB\\-o\\fR's extension, else "
+        "\\fBter\\fR):\n.RS\n";
+    for (const marlwood::OutputFormat& format : marlwood::outputFormats()) {
+        out += ".TP\n\\fB" + roff(format.name) + "\\fR (\\fINAME\\fB" +
+               roff(format.extensions.front()) + "\\fR)\n" + roff(format.description) + '\n';
+    }
+    return out +
+           ".RE\n.IP\nThe heightmaps hold the lowest elevation as 0, the highest as 65535 and "
+           "voids as 0, with a JSON sidecar \\fINAME\\fB.json\\fR of the engines' scales "
+           "(see \\fBENGINE HEIGHTMAPS\\fR).\n";
+}
+
 std::string manOptions() {
     std::string out;
     for (const OptionDescription& d : marlwood::optionDescriptions()) {
@@ -50,7 +65,7 @@ std::string manOptions() {
         if (d.short_name != '\0') out += "\\fB" + roff(std::string("-") + d.short_name) + "\\fR, ";
         out += "\\fB" + roff("--" + std::string(d.long_name)) + "\\fR";
         if (!d.value.empty()) out += " \\fI" + roff(d.value) + "\\fR";
-        out += '\n' + roff(oneLine(d.help)) + '\n';
+        out += '\n' + (d.value == "FORMAT" ? manFormats() : roff(oneLine(d.help)) + '\n');
     }
     return out;
 }
@@ -64,14 +79,14 @@ std::string formatWords() {
     return words;
 }
 
-// The option words, then a case arm for the options whose value is a file, a directory or
-// something the shell cannot guess (then nothing is offered).
+// The option words, then a case arm for the options whose value is a file, a directory, one of
+// a few words (offered), or something the shell cannot guess (then nothing is offered).
 std::string completionOptions() {
     std::string words;
     std::string file;
     std::string dir;
     std::string other;
-    std::string formats;
+    std::string choices;
     for (const OptionDescription& d : marlwood::optionDescriptions()) {
         std::string names;
         if (d.short_name != '\0') names = std::string("-") + d.short_name;
@@ -82,9 +97,10 @@ std::string completionOptions() {
         for (char& c : pattern) {
             if (c == ' ') c = '|';
         }
-        if (d.value == "FORMAT") {
-            formats += "        " + pattern + ")\n            COMPREPLY=($(compgen -W '" +
-                       formatWords() + "' -- \"$cur\"))\n            return ;;\n";
+        const std::string offered = d.value == "FORMAT" ? formatWords() : std::string(d.choices);
+        if (!offered.empty()) {
+            choices += "        " + pattern + ")\n            COMPREPLY=($(compgen -W '" + offered +
+                       "' -- \"$cur\"))\n            return ;;\n";
             continue;
         }
         std::string& arm = d.value == "FILE" ? file : d.value == "DIR" ? dir : other;
@@ -95,7 +111,7 @@ std::string completionOptions() {
         out += "        " + file + ")\n            _filedir\n            return ;;\n";
     if (!dir.empty())
         out += "        " + dir + ")\n            _filedir -d\n            return ;;\n";
-    out += formats;
+    out += choices;
     if (!other.empty()) out += "        " + other + ")\n            return ;;\n";
     return out + "    esac\n";
 }

@@ -97,7 +97,10 @@ const std::vector<Option>& table() {
              o.height_scale_given = true;
              return {};
          }},
-        {{'o', "output", "FILE", "the output file (one SOURCE only)"},
+        {{'o', "output", "FILE",
+          "the output file (one SOURCE only); its extension chooses the\n"
+          "format (.ter, .tif, .png, .r16, .raw); - is standard output,\n"
+          "but not for a heightmap, whose sidecar is named after its file"},
          [](Options& o, const std::string& v) -> Status {
              if (v.empty()) return failure("the output file needs a name");
              o.output_file = v;
@@ -120,7 +123,8 @@ const std::vector<Option>& table() {
          }},
         {{'\0', "byte-order", "ORDER",
           "little (the default) or big: the byte order of r16 and unity\n"
-          "heightmaps (big for Unity's Mac setting)"},
+          "heightmaps (big for Unity's Mac setting)",
+          "little big"},
          [](Options& o, const std::string& v) -> Status {
              if (v != "little" && v != "big") {
                  return failure("the byte order is little or big, not '" + v + "'");
@@ -158,7 +162,9 @@ const std::vector<Option>& table() {
          switchOn([](Options& o) -> bool& { return o.settings.true_scale; })},
         {{'\0', "fill-voids", "", "fill void cells from the valid cells around them"},
          switchOn([](Options& o) -> bool& { return o.settings.fill_voids; })},
-        {{'\0', "preview", "", "a PNG picture of each terrain beside its .ter file"},
+        {{'\0', "preview", "",
+          "a PNG picture of each terrain beside its file (area.ter or\n"
+          "area.tif gives area.png); not with a png16 heightmap"},
          switchOn([](Options& o) -> bool& { return o.settings.preview; })},
         {{'\0', "size", "N",
           "resample so the longer side has N points (2 to 65535),\n"
@@ -166,7 +172,8 @@ const std::vector<Option>& table() {
           "when growing (Terragen previews want 257, 513 ... 4097);\n"
           "unreal or unity: the engine's size nearest at or below the\n"
           "terrain's own (Unreal 127, 253, 505, 1009, 2017, 4033, 8129;\n"
-          "Unity 33, 65 ... 4097)"},
+          "Unity 33, 65 ... 4097)",
+          "unreal unity"},
          [](Options& o, const std::string& v) -> Status {
              if (v == "unreal" || v == "unity") {
                  o.settings.engine_size = v == "unreal" ? Engine::Unreal : Engine::Unity;
@@ -451,10 +458,11 @@ std::string helpText() {
         "Usage: marlwood [OPTIONS] SOURCE...\n"
         "       marlwood                (no arguments: the interactive dialogue)\n"
         "\n"
-        "Converts USGS SDTS DEM transfers into Terragen .ter files. A SOURCE is a module prefix\n"
-        "(/data/7172 for /data/7172cel0.ddf ...), a directory holding one transfer, a USGS\n"
-        "archive (.tar.gz, .tgz or .tar), read in place, or a USGS native ASCII DEM in UTM\n"
-        "(.dem or .dem.gz).\n"
+        "Converts USGS DEMs into Terragen .ter files, GeoTIFFs and engine heightmaps\n"
+        "(png16, r16, unity). A SOURCE is an SDTS transfer: a module prefix (/data/7172\n"
+        "for /data/7172cel0.ddf ...), a directory holding one transfer, or a USGS archive\n"
+        "(.tar.gz, .tgz or .tar), read in place; or a USGS native ASCII DEM in UTM (.dem\n"
+        "or .dem.gz).\n"
         "\n"
         "Options:\n";
     constexpr std::size_t kHelpColumn = 24;
@@ -498,7 +506,9 @@ std::string helpText() {
         "      a 16-bit PNG heightmap at Unreal's size, its scales in duluth.json\n"
         "\n"
         "One report line per source on standard output, problems on standard error.\n"
-        "Exit status: 0 when every SOURCE converted, 1 when any failed, 2 for a usage error.\n";
+        "Exit status: 0 when every SOURCE converted, 1 when any failed, 2 for a usage\n"
+        "error or a heightmap of a shape its engine does not take (found once the\n"
+        "terrain is read).\n";
     return text;
 }
 

@@ -35,6 +35,7 @@ struct OptionDescription {
     std::string_view long_name;  // without the leading "--"
     std::string_view value;      // the value's name ("N", "FILE"), empty when it takes none
     std::string_view help;       // one or more lines, without the option's name
+    std::string_view choices{};  // words the value may be, offered by the completion
 };
 
 // Every option, in the order --help lists them.

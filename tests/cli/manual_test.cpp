@@ -63,6 +63,13 @@ TEST(Manual, EveryOptionInThePageAndTheCompletion) {
             EXPECT_EQ(words.count(name), 1u) << name;
             EXPECT_EQ(takes_value.count(name), d.value.empty() ? 0u : 1u) << name;
         }
+        // The words a value may be are offered after the option.
+        if (!d.choices.empty()) {
+            EXPECT_NE(completion.find(long_name + ")\n            COMPREPLY=($(compgen -W '" +
+                                      std::string(d.choices) + "'"),
+                      std::string::npos)
+                << d.choices;
+        }
     }
     EXPECT_EQ(words.size(), names) << "the completion offers only the table's options";
 }
