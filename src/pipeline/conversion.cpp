@@ -182,6 +182,7 @@ Result<ConversionOutcome> runConversion(const ConversionRequest& request,
     outcome.summary.sidecar_path = written->sidecar_path;
     outcome.summary.tile_count = written->tile_count;
     outcome.summary.tile_size = written->tile_size;
+    outcome.summary.stale_tiles = std::move(written->stale_tiles);
     if (!to->preview.empty()) {
         if (Status pictured = writePreviewFile(to->preview, *terrain); pictured) {
             outcome.summary.preview_path = to->preview;
