@@ -195,7 +195,11 @@ TEST(CommandLine, WhatRunsPrintAndRefuse) {
          {},
          {"kept.ter exists; -f replaces it", "nothing merged"}},
         {{"--preview", "-o", tmp / "x.png", low}, false, 2, {}, {"--preview writes"}},
-        {{"-f", "-o", low + "ldef.ddf", low}, false, 1, {}, {"is an input of this run"}},
+        {{"-f", "--format", "ter", "-o", low + "ldef.ddf", low},
+         false,
+         1,
+         {},
+         {"is an input of this run"}},
         // A device is written in place, and a full one fails the run with the system's reason.
         {{"-o", "/dev/full", low}, false, 1, {}, {"/dev/full: No space left on device"}},
         // Every output obeys -f: a picture already there stays.

@@ -150,6 +150,12 @@ TEST(HeightmapCommandLine, WrongShapesAndSizesAreOneLineAndStatus2) {
         {{"--format", "r16", "-o", "-"}, "-o - has no name"},
         {{"--format", "png16", "-o", "x.json"}, "sidecar is NAME.json"},
         {{"--format", "png", "-o", "x"}, "ter, tif, png16, r16 or unity"},
+        {{"--format", "png16", "-o", "/dev/null"}, "/dev/null is a device or a pipe"},
+        {{"--format", "r16", "--tiles", "2x2", "-o", "/dev/null"}, "is a device or a pipe"},
+        {{"--format", "r16", "--tiles", "1x2", "-o", "x/"}, "x/ has no name"},
+        {{"-o", "x/.png"}, ".png has no name"},
+        {{"-o", "x.exr"}, "no format is written as .exr; end -o's name in .ter, .tif"},
+        {{"--format", "png16", "-o", "x.ter"}, "is named as ter; end -o's name in .png"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.options));
