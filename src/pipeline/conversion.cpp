@@ -127,7 +127,7 @@ ConversionSummary summaryOf(const Terrain& terrain, const ConversionSettings& se
     summary.void_cells = terrain.void_cells;
     summary.filled_cells = terrain.filled_cells;
     if (settings.true_scale) summary.true_scale = terrain.true_scale;
-    summary.in_metres = terrain.true_scale.has_value();
+    summary.in_metres = terrain.decoded.thousandths;
     summary.lowest_m = terrain.lowest_m;
     summary.highest_m = terrain.highest_m;
     if (terrain.engine_side) {

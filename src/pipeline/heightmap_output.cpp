@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <string_view>
 
+#include "grid/resample.h"
 #include "heightmap/heightmap_writer.h"
 #include "heightmap/sidecar.h"
 #include "platform/whole_file.h"
+#include "ter/ter_writer.h"
 
 namespace marlwood {
 
@@ -30,21 +32,50 @@ std::string sizeText(std::int32_t rows, std::int32_t columns) {
     return std::to_string(rows) + " x " + std::to_string(columns);
 }
 
+// The --size nearest below and above the terrain's longer side whose grid the tiles split both
+// ways (0 when none): --size sets the longer side and the shorter follows in proportion, so a
+// count of points for the shorter side is not what to give it.
+NearestSpans sizesForTiles(const GridSize& from, const GridSize& size, const TileCount& count) {
+    const auto splits = [&](std::int32_t longest) {
+        const GridSize to = resampledSize(from, longest);
+        return tileSide(to.rows, count.rows) && tileSide(to.columns, count.columns);
+    };
+    const std::int32_t longest = std::max(size.rows, size.columns);
+    NearestSpans sizes;
+    for (std::int32_t n = longest - 1; n >= 2 && sizes.below == 0; --n) {
+        if (splits(n)) sizes.below = n;
+    }
+    for (std::int32_t n = longest + 1; n <= kMaxTerSide && sizes.above == 0; ++n) {
+        if (splits(n)) sizes.above = n;
+    }
+    return sizes;
+}
+
 // Why the terrain cannot be written in this shape, with what would do; empty when it can.
-std::string shapeProblem(const GridSize& size, const ConversionSettings& settings,
-                         const std::vector<Tile>& tiles) {
+// `from`: its size before --size resampled it.
+std::string shapeProblem(const GridSize& from, const GridSize& size,
+                         const ConversionSettings& settings, const std::vector<Tile>& tiles) {
     if (settings.tiles && tiles.empty()) {
         const bool across = !tileSide(size.columns, settings.tiles->columns);
         const std::int32_t points = across ? size.columns : size.rows;
         const std::int32_t count = across ? settings.tiles->columns : settings.tiles->rows;
         const NearestSpans near = nearestTiledPoints(points, count);
+        const NearestSpans sizes = sizesForTiles(from, size, *settings.tiles);
+        std::string hint = "no --size splits both sides: crop another shape";
+        if (sizes.below > 0 || sizes.above > 0) {
+            hint = "--size " +
+                   (sizes.below > 0 ? std::to_string(sizes.below) + (sizes.above > 0 ? " or " : "")
+                                    : std::string()) +
+                   (sizes.above > 0 ? std::to_string(sizes.above) : std::string()) +
+                   " splits both sides";
+        }
         return "--tiles " + std::to_string(settings.tiles->columns) + "x" +
                std::to_string(settings.tiles->rows) + ": " + std::to_string(points) +
                (across ? " columns" : " rows") + " do not make " + std::to_string(count) +
                " tiles sharing their edges ((side - 1) x " + std::to_string(count) +
                " + 1 points; " +
                (near.below > 0 ? std::to_string(near.below) + " or " : std::string()) +
-               std::to_string(near.above) + " would); choose them with --size";
+               std::to_string(near.above) + " would); " + hint;
     }
     if (!isUnity(settings.outputFormat())) return {};
     const std::int32_t rows = tiles.empty() ? size.rows : tiles[0].rows;
@@ -128,7 +159,9 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
     written.files = heightmapFiles(path, settings);
     std::vector<Tile>& tiles = written.files.tiles;
     if (settings.tiles) tiles = cutTiles(d.size.rows, d.size.columns, *settings.tiles);
-    if (const std::string problem = shapeProblem(d.size, settings, tiles); !problem.empty()) {
+    if (const std::string problem =
+            shapeProblem(terrain.resampled_from.value_or(d.size), d.size, settings, tiles);
+        !problem.empty()) {
         return failure(problem, kShapeRefused);
     }
     if (tiles.empty()) tiles.push_back(Tile{.rows = d.size.rows, .columns = d.size.columns});
