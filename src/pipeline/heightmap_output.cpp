@@ -8,7 +8,6 @@
 #include "heightmap/heightmap_writer.h"
 #include "heightmap/sidecar.h"
 #include "platform/whole_file.h"
-#include "ter/ter_writer.h"
 
 namespace marlwood {
 
@@ -33,8 +32,8 @@ std::string sizeText(std::int32_t rows, std::int32_t columns) {
 }
 
 // The --size nearest below and above the terrain's longer side whose grid the tiles split both
-// ways (0 when none): --size sets the longer side and the shorter follows in proportion, so a
-// count of points for the shorter side is not what to give it.
+// ways (0 when none), within what --size takes of `from`: --size sets the longer side and the
+// shorter follows in proportion, so a count of points for the shorter side is not what to give.
 NearestSpans sizesForTiles(const GridSize& from, const GridSize& size, const TileCount& count) {
     const auto splits = [&](std::int32_t longest) {
         const GridSize to = resampledSize(from, longest);
@@ -45,7 +44,8 @@ NearestSpans sizesForTiles(const GridSize& from, const GridSize& size, const Til
     for (std::int32_t n = longest - 1; n >= 2 && sizes.below == 0; --n) {
         if (splits(n)) sizes.below = n;
     }
-    for (std::int32_t n = longest + 1; n <= kMaxTerSide && sizes.above == 0; ++n) {
+    const std::int32_t most = largestResampledSide(from, 0);
+    for (std::int32_t n = longest + 1; n <= most && sizes.above == 0; ++n) {
         if (splits(n)) sizes.above = n;
     }
     return sizes;
