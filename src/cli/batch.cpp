@@ -134,6 +134,23 @@ Status mayWrite(const std::string& output, bool force, const std::vector<std::st
     return failure(output + " exists; -f replaces it");
 }
 
+// With -f, the tiles an older set of a heightmap's name left beside it are removed, unless the
+// run reads or writes them; without -f they stay and the report names them.
+void removeStaleTiles(ConversionSummary& summary, bool force,
+                      const std::function<bool(const std::string&)>& in_use) {
+    if (!force) return;
+    std::vector<std::string> kept;
+    for (const std::string& tile : summary.stale_tiles) {
+        std::error_code error;
+        if (!in_use(tile) && fs::remove(tile, error)) {
+            ++summary.stale_tiles_removed;
+        } else {
+            kept.push_back(tile);
+        }
+    }
+    summary.stale_tiles = std::move(kept);
+}
+
 // Refuses two outputs of one source that are one file (-o x.png with --preview), or a picture
 // beside standard output.
 Status outputsApart(const Options& options) {
@@ -251,6 +268,12 @@ class Batch {
             outcome.problems.push_back(conversion.message());
             outcome.shape_refused = conversion.error().subject == kShapeRefused;
         } else {
+            removeStaleTiles(conversion->summary, options_.force, [this](const std::string& tile) {
+                std::lock_guard lock(mutex_);
+                std::error_code error;
+                const std::string key = fs::weakly_canonical(tile, error).string();
+                return sameFileAs(tile, inputs_).has_value() || claimed_.count(key) > 0;
+            });
             outcome.converted = !conversion->summary.preview_problem;
             if (conversion->summary.preview_problem) {
                 outcome.problems.push_back(conversion->summary.preview_problem->message);
@@ -412,7 +435,7 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
     request.settings.threads = options.jobs;
     SourceEvents words;
     TeeEvents events(words, watcher);
-    const Result<ConversionOutcome> merged = runConversion(request, fixedTarget(target), events);
+    Result<ConversionOutcome> merged = runConversion(request, fixedTarget(target), events);
     if (options.verbose) {
         for (const std::string& line : words.stage_lines) out << "merge: " << line << '\n';
     }
@@ -421,6 +444,8 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
         err << "marlwood: " << merged.message() << '\n' << std::flush;
         return merged.error().subject == kShapeRefused ? 2 : 1;
     }
+    removeStaleTiles(merged->summary, options.force,
+                     [&](const std::string& tile) { return sameFileAs(tile, inputs).has_value(); });
     if (!options.quiet) {
         for (const std::string& line : mergeReport(*merged)) out << line << '\n';
     }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <functional>
 
 #include "platform/whole_file.h"
@@ -273,6 +274,44 @@ bool endsWithNoCase(std::string_view text, std::string_view lower_end) {
     return true;
 }
 
+// Whether `path` has no name before its extension ("out/", "out/.png"), which a heightmap's tiles
+// and sidecar would be named after.
+bool namesNoFile(const std::string& path) {
+    const std::string name = std::filesystem::path(path).filename().string();
+    if (name.empty() || name == "." || name == "..") return true;
+    for (const OutputFormat& format : outputFormats()) {
+        for (const std::string& extension : format.extensions) {
+            if (name.size() == extension.size() && endsWithNoCase(name, extension)) return true;
+        }
+    }
+    return false;
+}
+
+// An extension that names no format, without --format, or that names another format than
+// --format's: either would write one format under another's name.
+Status extensionProblem(const Options& o) {
+    if (o.output_file.empty() || o.output_file == kStandardOutput) return {};
+    const std::string extension = std::filesystem::path(o.output_file).extension().string();
+    if (extension.empty()) return {};
+    const OutputFormat* named = formatOfPath(o.output_file);
+    const OutputFormat& format = o.settings.outputFormat();
+    if (!o.format_given && named == nullptr) {
+        std::string extensions;
+        for (const OutputFormat& f : outputFormats()) {
+            for (const std::string& e : f.extensions)
+                extensions += (extensions.empty() ? "" : ", ") + e;
+        }
+        return failure("no format is written as " + extension + "; end -o's name in " + extensions +
+                       ", or choose the format with --format");
+    }
+    if (named != nullptr && named != &format) {
+        return failure("--format " + format.name + " writes " + format.extension() +
+                       " files, and " + o.output_file + " is named as " + named->name +
+                       "; end -o's name in " + format.extension());
+    }
+    return {};
+}
+
 // The heightmap options that do not fit the format or each other.
 Status heightmapFits(const Options& o) {
     const OutputFormat& format = o.settings.outputFormat();
@@ -299,6 +338,15 @@ Status heightmapFits(const Options& o) {
     }
     if (o.output_file == kStandardOutput) {
         return failure("a heightmap's JSON sidecar is named after its file; -o - has no name");
+    }
+    // Its files are written as one set, renamed into place together: a device or pipe cannot be.
+    if (!o.output_file.empty() && outputTarget(o.output_file) == OutputTarget::InPlace) {
+        return failure("a heightmap and its JSON sidecar are files; " + o.output_file +
+                       " is a device or a pipe");
+    }
+    if (!o.output_file.empty() && namesNoFile(o.output_file)) {
+        return failure("a heightmap's tiles and JSON sidecar are named after its file; -o " +
+                       o.output_file + " has no name");
     }
     if (endsWithNoCase(o.output_file, ".json")) {
         return failure(
@@ -350,6 +398,7 @@ Status combinationProblem(const Options& o) {
         return failure("-o names the output of one SOURCE; with several, use -d");
     }
     if (o.quiet && o.verbose) return failure("-q and -v do not go together");
+    if (Status named = extensionProblem(o); !named) return named;
     if (Status fits = heightmapFits(o); !fits) return fits;
     // A heightmap spans the common range too; other formats of metres have no height scale.
     if (const OutputFormat& format = o.settings.outputFormat();

@@ -60,6 +60,15 @@ std::string terrainText(const ConversionSummary& s, const std::string& between) 
         line << " and " << s.tile_count - 1 << " more tiles, each " << s.tile_size;
     }
     if (!s.sidecar_path.empty()) line << " + " << s.sidecar_path;
+    if (s.stale_tiles_removed > 0) {
+        line << " (" << plural(static_cast<std::int64_t>(s.stale_tiles_removed), "tile", "tiles")
+             << " of an older set removed)";
+    }
+    if (!s.stale_tiles.empty()) {
+        line << " (left from an older set:";
+        for (const std::string& tile : s.stale_tiles) line << ' ' << tile;
+        line << "; -f removes them)";
+    }
     if (const auto& range = s.heightmap_range) {
         line << std::setprecision(4) << " (0..65535 over " << std::fixed << std::setprecision(2)
              << range->lowest_m << ".." << range->highest_m << " m, steps of " << std::defaultfloat

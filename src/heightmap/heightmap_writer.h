@@ -10,20 +10,24 @@
 
 namespace marlwood {
 
+class FileSet;  // platform/whole_file.h
+
 // Fills `values` (one row, `columns` points west to east) with row `row`'s heights, row 0 the
 // northern one. Rows may be asked for in any order; it must not throw.
 using HeightmapRowSource = std::function<void(std::int32_t row, std::span<std::uint16_t> values)>;
 
 // A 16-bit grayscale PNG of `rows` x `columns`, north row first, written whole through a
-// temporary name. libpng is loaded on the first call; a machine (or build) without it gets an
-// Error naming what is missing.
+// temporary name (into `set`, renamed with it, when one is given). libpng is loaded on the first
+// call; a machine (or build) without it gets an Error naming what is missing.
 Status writePng16(const std::string& path, std::int32_t rows, std::int32_t columns,
-                  const HeightmapRowSource& source);
+                  const HeightmapRowSource& source, FileSet* set = nullptr);
 
 // Raw 16-bit heights, no header: exactly rows x columns x 2 bytes in `order`, the north row first
-// (Unreal's .r16) or the south row first (Unity's .raw, whose row 0 is the z = 0 edge).
+// (Unreal's .r16) or the south row first (Unity's .raw, whose row 0 is the z = 0 edge); into `set`
+// as a PNG is.
 enum class RowOrder { NorthFirst, SouthFirst };
 Status writeRaw16(const std::string& path, std::int32_t rows, std::int32_t columns,
-                  const HeightmapRowSource& source, ByteOrder order, RowOrder row_order);
+                  const HeightmapRowSource& source, ByteOrder order, RowOrder row_order,
+                  FileSet* set = nullptr);
 
 }  // namespace marlwood

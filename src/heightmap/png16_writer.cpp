@@ -86,7 +86,7 @@ bool writeImage(const PngLibrary& l, png_structp png, png_infop info, Sink& sink
 }  // namespace
 
 Status writePng16(const std::string& path, std::int32_t rows, std::int32_t columns,
-                  const HeightmapRowSource& source) {
+                  const HeightmapRowSource& source, FileSet* set) {
     const Result<const PngLibrary*> library = png_detail::pngLibrary();
     if (!library) return failure("no PNG " + path + ": " + library.message());
     if (rows < 1 || columns < 1) return failure("no PNG " + path + ": the grid is empty");
@@ -94,7 +94,7 @@ Status writePng16(const std::string& path, std::int32_t rows, std::int32_t colum
     std::vector<std::uint16_t> values(static_cast<std::size_t>(columns));
     std::vector<unsigned char> bytes(values.size() * 2);
     ErrorState state{};
-    const Status written = writeWholeFile(path, [&](std::ostream& out) {
+    const FileWriter write = [&](std::ostream& out) {
         png_structp png =
             l.create_write_struct(PNG_LIBPNG_VER_STRING, &state, onPngError, onPngWarning);
         if (png == nullptr) return false;
@@ -105,7 +105,8 @@ Status writePng16(const std::string& path, std::int32_t rows, std::int32_t colum
                                    Image{rows, columns, &source, values.data(), bytes.data()});
         l.destroy_write_struct(&png, &info);
         return ok && static_cast<bool>(out);
-    });
+    };
+    const Status written = set != nullptr ? set->add(path, write) : writeWholeFile(path, write);
     if (!written && state.message[0] != '\0') {
         return failure("no PNG " + path + ": libpng: " + state.message);
     }

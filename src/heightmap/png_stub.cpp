@@ -4,7 +4,8 @@
 
 namespace marlwood {
 
-Status writePng16(const std::string& path, std::int32_t, std::int32_t, const HeightmapRowSource&) {
+Status writePng16(const std::string& path, std::int32_t, std::int32_t, const HeightmapRowSource&,
+                  FileSet*) {
     return failure("no PNG " + path +
                    ": 16-bit PNG heightmaps need libpng, which this build of "
                    "marlwood lacks (use --format r16 or unity)");

@@ -136,7 +136,7 @@ ConversionSummary summaryOf(const Terrain& terrain, const ConversionSettings& se
     summary.void_cells = terrain.void_cells;
     summary.filled_cells = terrain.filled_cells;
     if (settings.true_scale) summary.true_scale = terrain.true_scale;
-    summary.in_metres = terrain.true_scale.has_value();
+    summary.in_metres = terrain.decoded.thousandths;
     summary.lowest_m = terrain.lowest_m;
     summary.highest_m = terrain.highest_m;
     if (terrain.engine_side) {
@@ -198,6 +198,7 @@ Result<ConversionOutcome> convert(const ConversionRequest& request, const Target
     outcome.summary.sidecar_path = written->sidecar_path;
     outcome.summary.tile_count = written->tile_count;
     outcome.summary.tile_size = written->tile_size;
+    outcome.summary.stale_tiles = std::move(written->stale_tiles);
     if (!to->preview.empty()) {
         if (Status pictured = writePreviewFile(to->preview, *terrain); pictured) {
             outcome.summary.preview_path = to->preview;

@@ -68,6 +68,10 @@ struct ConversionSummary {
     std::int32_t tile_count = 0;  // 0: not tiled
     std::string tile_size;        // "505 x 505"
     std::string sidecar_path;
+    // Tiles of an older set of the heightmap's name beside it, which it did not write; the
+    // command line removes them with -f (then counted here) and names them otherwise.
+    std::vector<std::string> stale_tiles;
+    std::size_t stale_tiles_removed = 0;
 };
 
 struct ConversionOutcome {

@@ -34,6 +34,8 @@ struct Written {
     std::string sidecar_path;
     std::int32_t tile_count = 0;
     std::string tile_size;  // "505 x 505"
+    // Tiles of an older set of the heightmap's name that it did not write.
+    std::vector<std::string> stale_tiles;
 
     static Written file(std::string path) {
         Written written;

@@ -1,7 +1,10 @@
 #include "pipeline/heightmap_output.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <string_view>
 
+#include "grid/resample.h"
 #include "heightmap/heightmap_writer.h"
 #include "heightmap/sidecar.h"
 #include "platform/whole_file.h"
@@ -28,21 +31,51 @@ std::string sizeText(std::int32_t rows, std::int32_t columns) {
     return std::to_string(rows) + " x " + std::to_string(columns);
 }
 
+// The --size nearest below and above the terrain's longer side whose grid the tiles split both
+// ways (0 when none), within what --size takes of `from`: --size sets the longer side and the
+// shorter follows in proportion, so a count of points for the shorter side is not what to give.
+NearestSpans sizesForTiles(const GridSize& from, const GridSize& size, const TileCount& count) {
+    const auto splits = [&](std::int32_t longest) {
+        const GridSize to = resampledSize(from, longest);
+        return tileSide(to.rows, count.rows) && tileSide(to.columns, count.columns);
+    };
+    const std::int32_t longest = std::max(size.rows, size.columns);
+    NearestSpans sizes;
+    for (std::int32_t n = longest - 1; n >= 2 && sizes.below == 0; --n) {
+        if (splits(n)) sizes.below = n;
+    }
+    const std::int32_t most = largestResampledSide(from, 0);
+    for (std::int32_t n = longest + 1; n <= most && sizes.above == 0; ++n) {
+        if (splits(n)) sizes.above = n;
+    }
+    return sizes;
+}
+
 // Why the terrain cannot be written in this shape, with what would do; empty when it can.
-std::string shapeProblem(const GridSize& size, const ConversionSettings& settings,
-                         const std::vector<Tile>& tiles) {
+// `from`: its size before --size resampled it.
+std::string shapeProblem(const GridSize& from, const GridSize& size,
+                         const ConversionSettings& settings, const std::vector<Tile>& tiles) {
     if (settings.tiles && tiles.empty()) {
         const bool across = !tileSide(size.columns, settings.tiles->columns);
         const std::int32_t points = across ? size.columns : size.rows;
         const std::int32_t count = across ? settings.tiles->columns : settings.tiles->rows;
         const NearestSpans near = nearestTiledPoints(points, count);
+        const NearestSpans sizes = sizesForTiles(from, size, *settings.tiles);
+        std::string hint = "no --size splits both sides: crop another shape";
+        if (sizes.below > 0 || sizes.above > 0) {
+            hint = "--size " +
+                   (sizes.below > 0 ? std::to_string(sizes.below) + (sizes.above > 0 ? " or " : "")
+                                    : std::string()) +
+                   (sizes.above > 0 ? std::to_string(sizes.above) : std::string()) +
+                   " splits both sides";
+        }
         return "--tiles " + std::to_string(settings.tiles->columns) + "x" +
                std::to_string(settings.tiles->rows) + ": " + std::to_string(points) +
                (across ? " columns" : " rows") + " do not make " + std::to_string(count) +
                " tiles sharing their edges ((side - 1) x " + std::to_string(count) +
                " + 1 points; " +
                (near.below > 0 ? std::to_string(near.below) + " or " : std::string()) +
-               std::to_string(near.above) + " would); choose them with --size";
+               std::to_string(near.above) + " would); " + hint;
     }
     if (!isUnity(settings.outputFormat())) return {};
     const std::int32_t rows = tiles.empty() ? size.rows : tiles[0].rows;
@@ -80,6 +113,44 @@ HeightmapFiles heightmapFiles(const std::string& path, const ConversionSettings&
     return files;
 }
 
+std::vector<std::string> staleTiles(const std::string& path, const ConversionSettings& settings) {
+    const HeightmapFiles files = heightmapFiles(path, settings);
+    const fs::path given(path);
+    const std::string stem = given.stem().string();
+    const std::string extension =
+        given.has_extension() ? given.extension().string() : settings.outputFormat().extension();
+    const bool unreal = engineOf(settings.outputFormat()) == Engine::Unreal;
+    // NAME_x<digits>_y<digits>.EXT for Unreal, NAME_<digits>_<digits>.EXT for Unity.
+    const auto isTileName = [&](std::string_view name) {
+        if (!name.starts_with(stem) || !name.ends_with(extension)) return false;
+        name = name.substr(stem.size(), name.size() - stem.size() - extension.size());
+        for (const char* mark : {unreal ? "_x" : "_", unreal ? "_y" : "_"}) {
+            if (!name.starts_with(mark)) return false;
+            name.remove_prefix(std::string_view(mark).size());
+            std::size_t digits = 0;
+            while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') ++digits;
+            if (digits == 0) return false;
+            name.remove_prefix(digits);
+        }
+        return name.empty();
+    };
+    std::vector<std::string> stale;
+    std::error_code error;
+    const fs::path dir = given.parent_path().empty() ? fs::path(".") : given.parent_path();
+    for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::error_code unknown;
+        if (!isTileName(name) || !it->is_regular_file(unknown)) continue;
+        const std::string file = (given.parent_path() / name).string();
+        if (std::find(files.heightmaps.begin(), files.heightmaps.end(), file) ==
+            files.heightmaps.end()) {
+            stale.push_back(file);
+        }
+    }
+    std::sort(stale.begin(), stale.end());
+    return stale;
+}
+
 Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& terrain,
                                         const ConversionSettings& settings) {
     const DecodedGrid& d = terrain.decoded;
@@ -88,7 +159,9 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
     written.files = heightmapFiles(path, settings);
     std::vector<Tile>& tiles = written.files.tiles;
     if (settings.tiles) tiles = cutTiles(d.size.rows, d.size.columns, *settings.tiles);
-    if (const std::string problem = shapeProblem(d.size, settings, tiles); !problem.empty()) {
+    if (const std::string problem =
+            shapeProblem(terrain.resampled_from.value_or(d.size), d.size, settings, tiles);
+        !problem.empty()) {
         return failure(problem, kShapeRefused);
     }
     if (tiles.empty()) tiles.push_back(Tile{.rows = d.size.rows, .columns = d.size.columns});
@@ -99,6 +172,9 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
         settings.common_heights.value_or(HeightRange{terrain.lowest_m, terrain.highest_m});
     const std::int32_t valid_above = kVoidThreshold * (d.thousandths ? kThousandths : 1);
     const double metres_per_cell_unit = d.unit_m / (d.thousandths ? kThousandths : 1);
+    // The tiles and the sidecar are one set: renamed into place together once all are written,
+    // so a failure at any of them leaves what stood there before.
+    FileSet set;
     for (std::size_t t = 0; t < tiles.size(); ++t) {
         const Tile& tile = tiles[t];
         const HeightmapRowSource source = [&](std::int32_t row, std::span<std::uint16_t> values) {
@@ -113,9 +189,9 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
         const std::string& file = written.files.heightmaps[t];
         const Status done =
             isPng16(format)
-                ? writePng16(file, tile.rows, tile.columns, source)
+                ? writePng16(file, tile.rows, tile.columns, source, &set)
                 : writeRaw16(file, tile.rows, tile.columns, source, settings.byte_order,
-                             isUnity(format) ? RowOrder::SouthFirst : RowOrder::NorthFirst);
+                             isUnity(format) ? RowOrder::SouthFirst : RowOrder::NorthFirst, &set);
         if (!done) return done.error();
     }
     SidecarFigures figures;
@@ -135,11 +211,13 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
     figures.epsg = d.placement ? d.placement->epsg : 0;
     figures.void_cells = terrain.void_cells - terrain.filled_cells.value_or(0);
     const std::string json = sidecarJson(figures);
-    const Status sidecar = writeWholeFile(written.files.sidecar, [&](std::ostream& out) {
+    const Status sidecar = set.add(written.files.sidecar, [&](std::ostream& out) {
         out.write(json.data(), static_cast<std::streamsize>(json.size()));
         return static_cast<bool>(out);
     });
     if (!sidecar) return sidecar.error();
+    if (Status committed = set.commit(); !committed) return committed.error();
+    written.stale_tiles = staleTiles(path, settings);
     return written;
 }
 
@@ -161,6 +239,7 @@ std::vector<OutputFormat> heightmapFormats() {
             Written made = Written::file(written->files.heightmaps.front());
             made.heights = written->range;
             made.sidecar_path = written->files.sidecar;
+            made.stale_tiles = std::move(written->stale_tiles);
             if (settings.tiles) {
                 made.tile_count = static_cast<std::int32_t>(written->files.heightmaps.size());
                 made.tile_size = std::to_string(written->tile_rows) + " x " +

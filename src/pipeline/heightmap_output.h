@@ -28,12 +28,18 @@ HeightmapFiles heightmapFiles(const std::string& path, const ConversionSettings&
 // The heightmap formats' rows of the format table: png16, r16 and unity.
 std::vector<OutputFormat> heightmapFormats();
 
+// The files beside `path` named as the tiles of a heightmap of that name and format that this
+// heightmap does not write: left from an older set of other tiles.
+std::vector<std::string> staleTiles(const std::string& path, const ConversionSettings& settings);
+
 struct HeightmapWritten {
     HeightmapFiles files;
+    std::vector<std::string> stale_tiles;
     HeightRange range;
     std::int32_t tile_rows = 0, tile_columns = 0;
 };
-// Checks the shape, then writes every file whole; voids are 0. An Error (kShapeRefused as subject
+// Checks the shape, then writes every file as one set (all or none, what stood there before kept
+// on a failure); voids are 0. An Error (kShapeRefused as subject
 // for a shape) in one line.
 Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& terrain,
                                         const ConversionSettings& settings);

@@ -183,6 +183,8 @@ Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& se
     terrain.lowest_m = range ? range->first * metres_per_thousandth : 0;
     terrain.highest_m = range ? range->second * metres_per_thousandth : 0;
     terrain.true_scale = chooseTrueScale(terrain.lowest_m, terrain.highest_m, grid.posting_m);
+    // Only a .ter file's heights have 16 bits: a format of metres holds any elevation.
+    if (!terrain.true_scale && !settings.true_scale) return terrain;
     if (!terrain.true_scale) {
         return failure("no true scale: elevations from " + std::to_string(terrain.lowest_m) +
                        " to " + std::to_string(terrain.highest_m) + " m do not fit 16-bit heights");

@@ -68,9 +68,16 @@ Status writePreviewFile(const std::string& png_path, const Terrain& terrain) {
     input.rows = terrain.size().rows;
     input.columns = terrain.size().columns;
     input.posting_m = terrain.decoded.posting_m > 0 ? terrain.decoded.posting_m : 30.0;
+    const DecodedGrid& d = terrain.decoded;
+    const std::int32_t valid_above = kVoidThreshold * kThousandths;
     input.metres = [&](std::int32_t row, std::int32_t column) {
-        const std::int32_t h =
-            terrain.height(terrain.decoded.grid[static_cast<std::size_t>(row)][column]);
+        const std::int32_t cell = d.grid[static_cast<std::size_t>(row)][column];
+        if (d.thousandths && !terrain.true_scale) {
+            // Elevations beyond any 16-bit height, for a format of metres: as that file holds them.
+            return cell > valid_above ? cell * d.unit_m / kThousandths
+                                      : std::numeric_limits<double>::quiet_NaN();
+        }
+        const std::int32_t h = terrain.height(cell);
         return h == kVoidMarker ? std::numeric_limits<double>::quiet_NaN() : terrain.metres(h);
     };
     return writePreview(png_path, input);

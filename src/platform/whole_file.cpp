@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <random>
@@ -221,102 +222,205 @@ Status writeInPlace(const std::string& path, int fd, const FileWriter& write) {
     return error == 0 ? Status() : cannotWrite(path, error);
 }
 
-#ifdef _WIN32
+Error cannotWrite(const std::string& path, const std::error_code& error) {
+    return failure("cannot write " + path + ": " + error.message());
+}
 
-Status writeThroughTemporary(const std::string& path, const FileWriter& write) {
-    const std::string dir = directoryOf(path);
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const std::string partial = (fs::path(dir) / temporaryName()).string();
-        Registration registered(-1, partial);
+// A file's bytes, complete, under a temporary name in the directory of the name it will take.
+// Removed when it goes, unless it was renamed.
+// A directory held open where the system allows, so that every name of a file is taken in the
+// same one, whatever happens to its path meanwhile; shared by the files of a set.
+struct OpenDirectory {
+    std::string path;
+    int fd = -1;
+    explicit OpenDirectory(std::string p) : path(std::move(p)) {}
+    ~OpenDirectory() {
+#ifndef _WIN32
+        if (fd >= 0) close(fd);
+#endif
+    }
+    OpenDirectory(const OpenDirectory&) = delete;
+    OpenDirectory& operator=(const OpenDirectory&) = delete;
+};
+
+class PartialFile {
+  public:
+    PartialFile(std::string path, const std::string& target,
+                std::shared_ptr<OpenDirectory> dir = nullptr)
+        : path_(std::move(path)),
+          dir_(dir ? std::move(dir) : std::make_shared<OpenDirectory>(directoryOf(target))),
+          name_(fs::path(target).filename().string()) {}
+    ~PartialFile() {
+        if (!temporary_.empty()) remove(temporary_);
+    }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+
+    const std::string& path() const { return path_; }
+    const std::string& name() const { return name_; }
+    const std::shared_ptr<OpenDirectory>& directory() const { return dir_; }
+
+    // Creates the temporary file exclusively and fills it: an Error naming the output when it
+    // could not be written whole.
+    Status write(const FileWriter& write) {
+        if (const std::error_code opened = openDirectory()) return cannotWrite(path_, opened);
+        for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+            std::string partial = temporaryName();
+            // Before it exists: a signal may come at once.
+            registered_ = std::make_unique<Registration>(dir_->fd, registeredName(partial));
+            int fd = -1;
+            if (const std::error_code created = create(partial, fd)) {
+                registered_.reset();
+                if (created == std::errc::file_exists) continue;
+                return cannotWrite(path_, created);
+            }
+            temporary_ = std::move(partial);
+            int error = fill(fd, write);
+#ifdef _WIN32
+            if (_close(fd) != 0 && error == 0) error = errno;
+#else
+            if (close(fd) != 0 && error == 0) error = errno;
+#endif
+            if (error != 0) return cannotWrite(path_, error);
+            return {};
+        }
+        return cannotWrite(path_, EEXIST);
+    }
+
+    // The temporary file renamed to `to` (a name in the same directory) over whatever is there.
+    std::error_code renameTo(const std::string& to) {
+        const std::error_code error = rename(temporary_, to);
+        if (!error) {
+            temporary_.clear();
+            registered_.reset();
+        }
+        return error;
+    }
+
+    // Names in the output's directory.
+    std::error_code rename(const std::string& from, const std::string& to) const {
+#ifdef _WIN32
+        if (MoveFileExA(within(from).c_str(), within(to).c_str(), MOVEFILE_REPLACE_EXISTING) == 0)
+            return lastError();
+#else
+        if (renameat(dir_->fd, from.c_str(), dir_->fd, to.c_str()) != 0) return lastError();
+#endif
+        return {};
+    }
+    std::error_code link(const std::string& from, const std::string& to) const {
+#ifdef _WIN32
+        if (CreateHardLinkA(within(to).c_str(), within(from).c_str(), nullptr) == 0)
+            return lastError();
+#else
+        if (linkat(dir_->fd, from.c_str(), dir_->fd, to.c_str(), 0) != 0) return lastError();
+#endif
+        return {};
+    }
+    void remove(const std::string& name) const {
+#ifdef _WIN32
+        DeleteFileA(within(name).c_str());
+#else
+        unlinkat(dir_->fd, name.c_str(), 0);
+#endif
+    }
+    // Whether `name` is there, as a file of any kind.
+    bool holds(const std::string& name) const {
+#ifdef _WIN32
+        return GetFileAttributesA(within(name).c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+        struct stat st {};
+        return fstatat(dir_->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+#endif
+    }
+
+  private:
+    static std::error_code lastError() {
+#ifdef _WIN32
+        return {static_cast<int>(GetLastError()), std::system_category()};
+#else
+        return {errno, std::generic_category()};
+#endif
+    }
+
+#ifdef _WIN32
+    std::string within(const std::string& name) const {
+        return (fs::path(dir_->path) / name).string();
+    }
+    // The handler has no directory handle: it is given the whole path.
+    std::string registeredName(const std::string& name) const {
+        return within(name);
+    }
+    std::error_code openDirectory() {
+        return {};
+    }
+    std::error_code create(const std::string& name, int& fd) const {
         // CREATE_NEW never opens what is there; FILE_SHARE_DELETE lets the signal handler remove
         // the file while it is still open.
-        const HANDLE handle = CreateFileA(partial.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+        const HANDLE handle = CreateFileA(within(name).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
                                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
-            if (GetLastError() == ERROR_FILE_EXISTS) continue;
-            const DWORD code = GetLastError();
-            return failure("cannot write " + path + ": " +
-                           std::system_category().message(static_cast<int>(code)));
+            if (GetLastError() == ERROR_FILE_EXISTS)
+                return std::make_error_code(std::errc::file_exists);
+            return lastError();
         }
-        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+        fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
         if (fd < 0) {
             CloseHandle(handle);
-            DeleteFileA(partial.c_str());
-            return cannotWrite(path, EMFILE);
-        }
-        int error = fill(fd, write);
-        if (_close(fd) != 0 && error == 0) error = errno;
-        if (error == 0 &&
-            MoveFileExA(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
-            const DWORD code = GetLastError();
-            DeleteFileA(partial.c_str());
-            return failure("cannot write " + path + ": " +
-                           std::system_category().message(static_cast<int>(code)));
-        }
-        if (error != 0) {
-            DeleteFileA(partial.c_str());
-            return cannotWrite(path, error);
+            DeleteFileA(within(name).c_str());
+            return std::make_error_code(std::errc::too_many_files_open);
         }
         return {};
     }
-    return cannotWrite(path, EEXIST);
+#else
+    static const std::string& registeredName(const std::string& name) {
+        return name;
+    }
+    std::error_code openDirectory() {
+#ifdef O_PATH
+        constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // no read right needed
+#else
+        constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+        if (dir_->fd < 0) dir_->fd = open(dir_->path.c_str(), kDirectoryFlags);
+        return dir_->fd < 0 ? lastError() : std::error_code();
+    }
+    std::error_code create(const std::string& name, int& fd) const {
+        fd = openat(dir_->fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0666);
+        return fd < 0 ? lastError() : std::error_code();
+    }
+#endif
+
+    std::string path_;
+    std::shared_ptr<OpenDirectory> dir_;
+    std::string name_;
+    std::string temporary_;
+    std::unique_ptr<Registration> registered_;
+};
+
+Status writeThroughTemporary(const std::string& path, const FileWriter& write) {
+    PartialFile partial(path, path);
+    if (Status written = partial.write(write); !written) return written;
+    if (const std::error_code error = partial.renameTo(partial.name())) {
+        return cannotWrite(path, error);
+    }
+    return {};
 }
 
 Status writeDevice(const std::string& path, const FileWriter& write) {
+#ifdef _WIN32
     const int fd = _open(path.c_str(), _O_WRONLY | _O_BINARY);
     if (fd < 0) return cannotWrite(path, errno);
     const Status status = writeInPlace(path, fd, write);
     _close(fd);
-    return status;
-}
-
 #else
-
-Status writeThroughTemporary(const std::string& path, const FileWriter& write) {
-    const std::string dir_path = directoryOf(path);
-    const std::string name = fs::path(path).filename().string();
-#ifdef O_PATH
-    constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // no read right needed
-#else
-    constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-#endif
-    const int dir = open(dir_path.c_str(), kDirectoryFlags);
-    if (dir < 0) return cannotWrite(path, errno);
-    struct DirCloser {
-        int fd;
-        ~DirCloser() { close(fd); }
-    } dir_closer{dir};
-
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const std::string partial = temporaryName();
-        Registration registered(dir, partial);  // before it exists: a signal may come at once
-        const int fd = openat(dir, partial.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return cannotWrite(path, errno);
-        }
-        int error = fill(fd, write);
-        if (close(fd) != 0 && error == 0) error = errno;
-        if (error == 0 && renameat(dir, partial.c_str(), dir, name.c_str()) != 0) error = errno;
-        if (error != 0) {
-            unlinkat(dir, partial.c_str(), 0);
-            return cannotWrite(path, error);
-        }
-        return {};
-    }
-    return cannotWrite(path, EEXIST);
-}
-
-Status writeDevice(const std::string& path, const FileWriter& write) {
     const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return cannotWrite(path, errno);
     const Status status = writeInPlace(path, fd, write);
     close(fd);
+#endif
     return status;
 }
-
-#endif
 
 }  // namespace
 
@@ -366,6 +470,101 @@ Status writeWholeFile(const std::string& path, const FileWriter& write) {
         return failure(written.message() + " (reached through the link " + path + ")");
     }
     return written;
+}
+
+struct FileSet::Member {
+    std::unique_ptr<PartialFile> partial;
+    std::string backup;         // the old file's second name while the set is renamed
+    bool backup_moved = false;  // its only name: the system could not link it
+    bool renamed = false;
+};
+
+FileSet::FileSet() = default;
+FileSet::~FileSet() = default;
+
+Status FileSet::add(const std::string& path, const FileWriter& write) {
+    if (path == kStandardOutput) return failure("standard output is not a file of a set");
+    std::error_code error;
+    std::string target = path;
+    if (fs::is_symlink(fs::symlink_status(path, error))) {
+        if (!fs::exists(fs::status(path, error))) {
+            return failure("cannot write " + path + ": it is a link to " +
+                           fs::read_symlink(path, error).string() +
+                           ", which does not exist (a link is written through only to a file)");
+        }
+        target = fs::canonical(path, error).string();
+        if (error) return failure("cannot write " + path + ": " + error.message());
+    }
+    const fs::file_status status = fs::status(target, error);
+    if (fs::is_directory(status)) return failure("cannot write " + path + ": it is a directory");
+    // A device or pipe cannot be taken back once written: a set is files alone.
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        return failure("cannot write " + path + ": it is not a regular file");
+    }
+    // The files of a set mostly share a directory: it is opened once.
+    std::shared_ptr<OpenDirectory> dir;
+    const std::string dir_path = directoryOf(target);
+    for (const auto& m : members_) {
+        if (m->partial->directory()->path == dir_path) dir = m->partial->directory();
+    }
+    auto member = std::make_unique<Member>();
+    member->partial = std::make_unique<PartialFile>(path, target, std::move(dir));
+    if (Status written = member->partial->write(write); !written) {
+        if (target != path)
+            return failure(written.message() + " (reached through the link " + path + ")");
+        return written;
+    }
+    members_.push_back(std::move(member));
+    return {};
+}
+
+Status FileSet::commit() {
+    for (std::size_t i = 0; i < members_.size(); ++i) {
+        Member& m = *members_[i];
+        const PartialFile& p = *m.partial;
+        std::error_code error;
+        if (p.holds(p.name())) {
+            // The old file keeps a second name, so that it can come back; a system without hard
+            // links moves it there instead.
+            for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+                m.backup = temporaryName();
+                error = p.link(p.name(), m.backup);
+                if (error != std::errc::file_exists) break;
+            }
+            if (error && error != std::errc::file_exists) {
+                m.backup_moved = !(error = p.rename(p.name(), m.backup));
+            }
+            if (error) m.backup.clear();
+        }
+        if (!error) error = m.partial->renameTo(p.name());
+        if (error) {
+            const std::string path = p.path();  // the members go with the roll-back
+            rollBack(i);
+            return failure("cannot write " + path + ": " + error.message() +
+                           " (none of the files written with it is kept)");
+        }
+        m.renamed = true;
+    }
+    for (const auto& m : members_) {
+        if (!m->backup.empty()) m->partial->remove(m->backup);
+    }
+    members_.clear();
+    return {};
+}
+
+void FileSet::rollBack(std::size_t failed) {
+    for (std::size_t j = failed + 1; j-- > 0;) {
+        Member& m = *members_[j];
+        const PartialFile& p = *m.partial;
+        if (m.backup.empty()) {
+            if (m.renamed) p.remove(p.name());
+        } else if (m.renamed || m.backup_moved) {
+            p.rename(m.backup, p.name());
+        } else {
+            p.remove(m.backup);
+        }
+    }
+    members_.clear();  // the temporaries not renamed go with them
 }
 
 std::optional<FileIdentity> fileIdentity(const std::string& path) {

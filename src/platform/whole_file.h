@@ -3,11 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 
@@ -29,6 +31,29 @@ using FileWriter = std::function<bool(std::ostream&)>;
 //  - a directory is refused.
 // The error is one line naming `path` and the reason.
 Status writeWholeFile(const std::string& path, const FileWriter& write);
+
+// Writes several files as one: all of them or none. Each is written under a temporary name of
+// its own beside it (new or regular files only, links followed, as for writeWholeFile); commit()
+// then renames them to their names in turn. What stood under those names stays until then, and
+// is put back when a rename fails (a name the directory cannot hold), so a failure leaves the old
+// files as they were and none of the new. A set that goes without a commit leaves nothing.
+class FileSet {
+  public:
+    FileSet();
+    ~FileSet();
+    FileSet(const FileSet&) = delete;
+    FileSet& operator=(const FileSet&) = delete;
+
+    // The file's bytes under its temporary name; the error is one line naming `path`.
+    Status add(const std::string& path, const FileWriter& write);
+    // Every file under its name, or (an error naming the file that failed) none.
+    Status commit();
+
+  private:
+    struct Member;
+    void rollBack(std::size_t failed);
+    std::vector<std::unique_ptr<Member>> members_;
+};
 
 // What an output path names now, for the front ends' checks before anything is written.
 enum class OutputTarget {

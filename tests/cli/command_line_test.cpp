@@ -161,6 +161,11 @@ TEST(CommandLine, WhatRunsPrintAndRefuse) {
     const std::string low = quad("low", 100), high = quad("high", 900);
     const std::string a = quad("a/5555", 300), b = quad("b/5555", 400);
     const std::string furlongs = quad("furlongs", 100, "FURLONGS");
+    // An elevation no 16-bit height holds: only a .ter file's true scale cannot take it.
+    ts::Transfer peak = ts::makeQuad(8, 7, ts::CellFormat::Bfp32, 30, "5555");
+    peak.elevations[20] = 999999;
+    ts::writeModules(tmp / "peak", ts::buildModules(peak));
+    const std::string tall = tmp / "peak";
     ts::writeFile(tmp.path() / "kept.ter", "keep me");
     ts::writeFile(tmp.path() / "low.png", "my picture");
     const struct {
@@ -189,6 +194,13 @@ TEST(CommandLine, WhatRunsPrintAndRefuse) {
          1,
          {},
          {"no true scale: " + furlongs + "ddsh.ddf gives the unit \"FURLONGS\""}},
+        {{"-o", tmp / "peak.tif", tall}, false, 0, {"..999999.00 m, 25 void -> "}},
+        {{"--fill-voids", "--preview", "-o", tmp / "peak.r16", tall}, false, 0, {"..999999.00 m"}},
+        {{"--true-scale", "-o", tmp / "peak.ter", tall},
+         false,
+         1,
+         {},
+         {"no true scale: elevations from", "do not fit 16-bit heights"}},
         {{"--merge", "-o", tmp / "kept.ter", low, high},
          false,
          1,
@@ -197,7 +209,11 @@ TEST(CommandLine, WhatRunsPrintAndRefuse) {
          {},
          {"nothing merged"}},
         {{"--preview", "-o", tmp / "x.png", low}, false, 2, {}, {"--preview writes"}},
-        {{"-f", "-o", low + "ldef.ddf", low}, false, 1, {}, {"is an input of this run"}},
+        {{"-f", "--format", "ter", "-o", low + "ldef.ddf", low},
+         false,
+         1,
+         {},
+         {"is an input of this run"}},
         // A device is written in place, and a full one fails the run with the system's reason.
         {{"-o", "/dev/full", low}, false, 1, {}, {"/dev/full: No space left on device"}},
         // Every output obeys -f: a picture already there stays.

@@ -150,6 +150,15 @@ TEST(HeightmapCommandLine, WrongShapesAndSizesAreOneLineAndStatus2) {
         {{"--format", "r16", "-o", "-"}, "-o - has no name"},
         {{"--format", "png16", "-o", "x.json"}, "sidecar is NAME.json"},
         {{"--format", "png", "-o", "x"}, "ter, tif, png16, r16 or unity"},
+        {{"--format", "png16", "-o", "/dev/null"}, "/dev/null is a device or a pipe"},
+        {{"--format", "r16", "--tiles", "2x2", "-o", "/dev/null"}, "is a device or a pipe"},
+        {{"--format", "r16", "--tiles", "1x2", "-o", "x/"}, "x/ has no name"},
+        {{"-o", "x/.png"}, ".png has no name"},
+        {{"--size", "65", "--tiles", "4x4", "-o", "x.r16"},
+         "45 would); --size 61 or 73 splits both"},
+        {{"--size", "65", "--tiles", "64x64", "-o", "x.r16"}, "no --size splits both sides"},
+        {{"-o", "x.exr"}, "no format is written as .exr; end -o's name in .ter, .tif"},
+        {{"--format", "png16", "-o", "x.ter"}, "is named as ter; end -o's name in .png"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.options));
@@ -164,6 +173,90 @@ TEST(HeightmapCommandLine, WrongShapesAndSizesAreOneLineAndStatus2) {
         EXPECT_NE(run.err.find(c.line), std::string::npos) << run.err;
         EXPECT_EQ(ts::count(run.err, "marlwood: "), 1u) << run.err;
         EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), {}), 0);
+    }
+}
+
+// A heightmap's tiles and sidecar are one set: a failure at any file (a device under a tile's
+// name, a sidecar name the directory cannot hold) leaves what stood there before and none of
+// the new files; tiles of an older set of the name are removed with -f and named without it.
+TEST(HeightmapCommandLine, ATileSetIsWrittenWholeOrNotAtAll) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    ts::TempDir tmp;
+    ts::writeModules(tmp / "5000", ts::buildModules(ts::makeQuad(41, 61, ts::CellFormat::Bfp32)));
+    const std::string longest(251, 'n');  // NAME.r16 fits in 255 bytes, NAME.json does not
+    std::vector<std::string> four_by_four{"t.json"};
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            four_by_four.push_back("t_x" + std::to_string(x) + "_y" + std::to_string(y) + ".r16");
+        }
+    }
+    const std::vector<std::string> two_by_two{"t_x0_y0.r16", "t_x1_y0.r16", "t_x0_y1.r16"};
+    const struct {
+        std::vector<std::string> options;  // besides kSquare and the source
+        std::vector<std::string> old;      // files reading "old" before the run
+        const char* full;                  // a link to /dev/full, or nothing
+        int status;
+        std::string said;                // in the report, or the problem line
+        std::vector<std::string> still;  // files that must still read "old"
+        std::size_t entries;             // in the directory afterwards
+    } cases[] = {
+        {{"--tiles", "2x2", "-o", "t.r16"},
+         {},
+         "t_x1_y0.r16",
+         1,
+         "t_x1_y0.r16: it is not a regular file",
+         {},
+         1},
+        {{"-f", "--tiles", "2x2", "-o", "t.r16"},
+         {"t_x0_y0.r16", "t_x1_y0.r16", "t_x0_y1.r16", "t.json"},
+         "t_x1_y1.r16",
+         1,
+         "it is not a regular file",
+         {"t_x0_y0.r16", "t_x1_y0.r16", "t_x0_y1.r16", "t.json"},
+         5},
+        {{"-o", longest + ".r16"}, {}, nullptr, 1, "File name too long", {}, 0},
+        {{"-f", "-o", longest + ".r16"},
+         {longest + ".r16"},
+         nullptr,
+         1,
+         "File name too long",
+         {longest + ".r16"},
+         1},
+        {{"-f", "--tiles", "2x2", "-o", "t.r16"},
+         four_by_four,
+         nullptr,
+         0,
+         "12 tiles of an older set removed",
+         {},
+         5},
+        {{"--tiles", "2x2", "-o", "t.r16"},
+         {"t_x3_y3.r16", "t_3_0.r16"},
+         nullptr,
+         0,
+         "t_x3_y3.r16; -f removes them)",
+         {"t_x3_y3.r16", "t_3_0.r16"},
+         7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.options) + " over " +
+                     ::testing::PrintToString(c.old));
+        ts::TempDir out;
+        for (const std::string& name : c.old) ts::writeFile(out / name, "old");
+        if (c.full != nullptr) fs::create_symlink("/dev/full", out / c.full);
+        std::vector<std::string> arguments = kSquare;
+        for (const std::string& o : c.options) {
+            arguments.push_back(o.starts_with("t") || o.starts_with("n") ? out / o : o);
+        }
+        arguments.push_back(tmp / "5000");
+        const ts::CliRun run = ts::commandLine(arguments);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        const std::string& said = c.status == 0 ? run.out : run.err;
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        for (const std::string& name : c.still) EXPECT_EQ(ts::readFile(out / name), "old") << name;
+        EXPECT_EQ(out.entries(), c.entries);
+        if (c.status == 0) {
+            EXPECT_NE(ts::readFile(out / "t.json"), "old");
+        }
     }
 }
 

@@ -233,8 +233,8 @@ TEST(NativeDemAgainstGdal, CommandLineConvertsItAsTheTransfer) {
         std::string shown;
         for (const std::string& o : c.options) shown += o + " ";
         SCOPED_TRACE(shown);
-        std::vector<std::string> ours{"-q", "-f", "-o", tmp / "ours.out"};
-        std::vector<std::string> theirs{"-q", "-f", "-o", tmp / "transfer.out"};
+        std::vector<std::string> ours{"-q", "-f", "-o", tmp / "ours"};
+        std::vector<std::string> theirs{"-q", "-f", "-o", tmp / "transfer"};
         ours.insert(ours.end(), c.options.begin(), c.options.end());
         theirs.insert(theirs.end(), c.options.begin(), c.options.end());
         ours.insert(ours.end(), c.dems.begin(), c.dems.end());
@@ -243,8 +243,7 @@ TEST(NativeDemAgainstGdal, CommandLineConvertsItAsTheTransfer) {
         const testsupport::CliRun b = testsupport::commandLine(theirs);
         ASSERT_EQ(a.status, 0) << a.err;
         ASSERT_EQ(b.status, 0) << b.err;
-        EXPECT_TRUE(testsupport::readFile(tmp / "ours.out") ==
-                    testsupport::readFile(tmp / "transfer.out"));
+        EXPECT_TRUE(testsupport::readFile(tmp / "ours") == testsupport::readFile(tmp / "transfer"));
         // The picture beside the terrain, when asked for, too.
         EXPECT_EQ(fs::exists(tmp / "ours.png"), fs::exists(tmp / "transfer.png"));
         if (fs::exists(tmp / "ours.png")) {

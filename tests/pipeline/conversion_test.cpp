@@ -116,7 +116,12 @@ TEST(FormatTable, ARowAndItsWriterAreAFormat) {
         std::string file, bytes, err;
     } cases[] = {
         {{"-o", tmp / "a.dmy", tmp / "5000"}, 0, "a.dmy", "7 x 5", ""},
-        {{"--format", "dummy", "-o", tmp / "b.ter", tmp / "5000"}, 0, "b.ter", "7 x 5", ""},
+        {{"--format", "dummy", "-o", tmp / "b.dat", tmp / "5000"}, 0, "b.dat", "7 x 5", ""},
+        {{"--format", "dummy", "-o", tmp / "b.ter", tmp / "5000"},
+         2,
+         "b.ter",
+         "",
+         "--format dummy writes .dmy files, and " + (tmp / "b.ter") + " is named as ter"},
         {{"--format", "dummy", "-d", tmp / "d", tmp / "5000"}, 0, "d/5000.dmy", "7 x 5", ""},
         {{"-o", tmp / "c.dmy", tmp / "5001"},
          1,

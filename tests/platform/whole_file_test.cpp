@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
+#include <vector>
 
 #include "files.h"
 #include "temp_dir.h"
@@ -170,6 +171,51 @@ TEST(WholeFile, AFailedWriterLeavesNothing) {
         EXPECT_FALSE(writeWholeFile(dir / "a.ter", writer).ok());
         EXPECT_EQ(readFile(dir / "a.ter"), "old");
         EXPECT_EQ(dir.entries(), 1u);
+    }
+}
+
+// A set of files is all written or none: a writer that fails at the Nth file, a name the
+// directory cannot hold at the last rename, or a device among them leaves the old files as they
+// were, none of the new ones and no temporary file.
+TEST(WholeFile, ASetIsWrittenWholeOrNotAtAll) {
+    const std::string too_long(256, 'n');
+    struct Case {
+        const char* what;
+        std::vector<std::string> names;  // written in turn; "old" stands under the first two
+        std::size_t failing;             // the writer that gives up; names.size(): none
+        std::string refusal;             // empty: committed
+    };
+    const Case cases[] = {
+        {"every file written", {"a", "b", "c"}, 3, ""},
+        {"the third writer fails", {"a", "b", "c"}, 2, "cannot write"},
+        {"the first writer fails", {"a", "b", "c"}, 0, "cannot write"},
+        {"a name too long at the last rename", {"a", "b", "c", too_long}, 4, "File name too long"},
+        {"a named pipe among them", {"a", "b", "pipe", "c"}, 4, "it is not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TempDir dir;
+        writeFile(dir / "a", "old");
+        writeFile(dir / "b", "old");
+        ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+        Status status;
+        {
+            FileSet set;
+            for (std::size_t i = 0; i < c.names.size() && status.ok(); ++i) {
+                status = set.add(dir / c.names[i], [&](std::ostream& out) {
+                    return static_cast<bool>(out << "new") && i != c.failing;
+                });
+            }
+            if (status.ok()) status = set.commit();
+        }
+        const std::string said = status.ok() ? "" : status.message();
+        EXPECT_EQ(status.ok(), c.refusal.empty());
+        EXPECT_NE(said.find(c.refusal), std::string::npos) << said;
+        const std::string kept = c.refusal.empty() ? "new" : "old";
+        EXPECT_EQ(readFile(dir / "a"), kept);
+        EXPECT_EQ(readFile(dir / "b"), kept);
+        EXPECT_EQ(fs::exists(dir / "c"), c.refusal.empty());
+        EXPECT_EQ(dir.entries(), c.refusal.empty() ? 4u : 3u);  // the pipe, and no .part
     }
 }
 
