@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <new>
 
 #include "source/archive_library.h"
@@ -128,12 +129,15 @@ ArchivePtr newReader() {
 struct TarInput {
     std::unique_ptr<GzipStream> stream;
     std::array<std::uint8_t, kBlockSize> block;
+    // Why the stream stopped, when it did: its own line says more than libarchive's wrapping.
+    std::optional<Error> failed;
 };
 
 la_ssize_t pullTar(archive* a, void* data, const void** buffer) {
     auto* input = static_cast<TarInput*>(data);
     const Result<std::size_t> got = input->stream->read(input->block.data(), input->block.size());
     if (!got) {
+        input->failed = got.error();
         la().set_error(a, EIO, "%s", got.message().c_str());
         return ARCHIVE_FATAL;
     }
@@ -156,6 +160,7 @@ Result<OpenTar> openTar(CompressedInput bytes) {
     tar.archive = newReader();
     if (!tar.archive) return failure("cannot read the archive: out of memory");
     if (la().open(tar.archive.get(), tar.input.get(), nullptr, &pullTar, nullptr) != ARCHIVE_OK) {
+        if (tar.input->failed) return *tar.input->failed;
         return failure("damaged archive: " + errorOf(tar.archive.get()));
     }
     return tar;
@@ -417,6 +422,7 @@ namespace {
 FoundTransfer readTar(OpenTar& tar, const std::string& display_name,
                       const std::string* reread_from = nullptr) {
     FoundTransfer found = readOpened(tar.archive.get(), display_name, reread_from);
+    if (!found && tar.input->failed) return *tar.input->failed;
     if (!found) return found;
     if (Status checked = tar.input->stream->finish(); !checked) return checked.error();
     return found;
