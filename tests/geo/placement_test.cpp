@@ -22,6 +22,7 @@ TEST(Crs, EpsgCodeOfXref) {
         const char *system, *datum;
         int zone, epsg;       // epsg 0: refused
         const char* refusal;  // part of the line
+        const char* from = "XREF";
     } cases[] = {
         {"UTM", "NAS", 22, 26722, ""},
         {"UTM", "NAS", 60, 3371, ""},
@@ -34,10 +35,12 @@ TEST(Crs, EpsgCodeOfXref) {
         {"UTM", "WGC", 0, 0, "zone 0 on WGS 72"},
         {"GEO", "NAS", 0, 0, "XREF: reference system \"GEO\" is not UTM"},
         {"UTM", "N\nS", 15, 0, "XREF: horizontal datum \"N?S\" is none of NAS (NAD27), NAX"},
+        // A native DEM's record A codes its datum as a number.
+        {"UTM", "7", 15, 0, "record A: horizontal datum \"7\" is none of 1 (NAD27), 2", "record A"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.system) + " " + c.datum + " " + std::to_string(c.zone));
-        const Result<int> epsg = epsgCode(c.system, c.datum, c.zone);
+        const Result<int> epsg = epsgCode(c.system, c.datum, c.zone, c.from);
         if (c.epsg == 0) {
             expectRefusal(epsg, c.refusal);
         } else {
