@@ -82,6 +82,20 @@ Result<bool> GzipStream::haveInput() {
     return !pending_.empty();
 }
 
+Status GzipStream::peekTwo() {
+    const Result<bool> have = haveInput();
+    if (!have) return have.error();
+    if (pending_.size() != 1) return {};
+    // Two bytes tell gzip, even when a block ends between them.
+    carry_.assign(1, pending_[0]);
+    pending_ = {};
+    const Result<bool> more = haveInput();
+    if (!more) return more.error();
+    carry_.insert(carry_.end(), pending_.begin(), pending_.end());
+    pending_ = carry_;
+    return {};
+}
+
 Status GzipStream::beginMember() {
     Inflater& in = *inflater_;
     // 16 + 15: a gzip wrapper around a 32 KiB window, its header read and its trailer checked
@@ -99,9 +113,7 @@ Status GzipStream::beginMember() {
 Result<std::size_t> GzipStream::read(std::uint8_t* into, std::size_t capacity) {
     if (capacity == 0 || mode_ == Mode::Ended) return std::size_t{0};
     if (mode_ == Mode::Unknown) {
-        const Result<bool> have = haveInput();
-        if (!have) return have.error();
-        // Two bytes tell gzip; a first block of one byte is a file of one byte.
+        if (Status peeked = peekTwo(); !peeked) return peeked.error();
         if (beginsAsGzip(pending_)) {
             mode_ = Mode::Gzip;
         } else if (gzip_only_) {
@@ -125,40 +137,15 @@ Result<std::size_t> GzipStream::inflate(std::uint8_t* into, std::size_t capacity
     Inflater& in = *inflater_;
     for (;;) {
         if (!in.in_member) {
-            const Result<bool> have = haveInput();
-            if (!have) return have.error();
             // After a member, another member or the end; bytes that are neither are ignored, as
             // gzip(1) ignores them (tape padding).
-            std::vector<std::uint8_t> joined;
-            if (pending_.size() == 1) {
-                joined.push_back(pending_[0]);
-                pending_ = {};
-                const Result<bool> more = haveInput();
-                if (!more) return more.error();
-                joined.insert(joined.end(), pending_.begin(), pending_.end());
-                pending_ = {};
-            }
-            const std::span<const std::uint8_t> next =
-                joined.empty() ? pending_ : std::span<const std::uint8_t>(joined);
-            if (!beginsAsGzip(next)) {
+            if (Status peeked = peekTwo(); !peeked) return peeked.error();
+            if (!beginsAsGzip(pending_)) {
                 mode_ = Mode::Ended;
                 pending_ = {};
                 return std::size_t{0};
             }
             if (Status begun = beginMember(); !begun) return begun.error();
-            if (!joined.empty()) {
-                // The two bytes that straddled two blocks: zlib takes them first.
-                in.z.next_in = joined.data();
-                in.z.avail_in = static_cast<uInt>(joined.size());
-                in.z.next_out = into;
-                in.z.avail_out = static_cast<uInt>(std::min<std::size_t>(capacity, 1u << 30));
-                const int status = in.zlib.inflate(&in.z, Z_NO_FLUSH);
-                if (status != Z_OK && status != Z_BUF_ERROR) return failure(damaged(in.z.msg));
-                if (in.z.avail_in != 0) return failure(damaged("a gzip header of two bytes"));
-                const std::size_t made = capacity - in.z.avail_out;
-                if (made > 0) return made;
-                continue;
-            }
         }
         const Result<bool> have = haveInput();
         if (!have) return have.error();
@@ -183,6 +170,7 @@ Result<std::size_t> GzipStream::inflate(std::uint8_t* into, std::size_t capacity
 }
 
 Status GzipStream::finish() {
+    if (mode_ == Mode::Plain) return {};  // no trailer to check
     std::vector<std::uint8_t> sink(kBlockSize);
     for (;;) {
         const Result<std::size_t> got = read(sink.data(), sink.size());

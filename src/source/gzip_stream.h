@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "common/result.h"
 
@@ -46,6 +47,7 @@ class GzipStream {
     struct Inflater;
     GzipStream(CompressedInput input, bool gzip_only);
     Result<bool> haveInput();  // false at the end of the input
+    Status peekTwo();          // two bytes pending, unless the input ends first
     Status beginMember();
     Result<std::size_t> inflate(std::uint8_t* into, std::size_t capacity);
 
@@ -53,6 +55,7 @@ class GzipStream {
     bool gzip_only_;
     Mode mode_ = Mode::Unknown;
     std::span<const std::uint8_t> pending_;  // input not yet consumed
+    std::vector<std::uint8_t> carry_;        // a block's last byte and the next block
     std::unique_ptr<Inflater> inflater_;
     std::uint64_t members_ = 0;
 };

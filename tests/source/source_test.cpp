@@ -15,6 +15,7 @@
 #include "temp_dir.h"
 #if MARLWOOD_TEST_ARCHIVES
 #include "source/archive_maker.h"
+#include "source/gzip_stream.h"
 #endif
 
 namespace marlwood {
@@ -613,6 +614,54 @@ TEST(ArchiveSource, UnpackedWholeOrAsAStreamAlike) {
             continue;
         }
         expectModuleBytes(merged->modules, smallSet());
+    }
+}
+
+// Gzip handed over a byte at a time, so that every header, member boundary and trailer falls
+// across blocks: the same bytes as in one block, and the same refusals.
+TEST(GzipStream, AByteAtATimeAsInOneBlock) {
+    const std::string text(100000, 'x');
+    const std::string one = ts::gzip(text);
+    std::string crc = one;
+    crc[crc.size() - 8] = static_cast<char>(crc[crc.size() - 8] ^ 1);
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::string unpacked;  // empty: refused
+    } cases[] = {
+        {"one member", one, text},
+        {"two members", ts::gzip(text.substr(0, 7)) + ts::gzip(text.substr(7)), text},
+        {"a member and padding", one + std::string(3, '\0'), text},
+        {"plain bytes", text, text},
+        {"a wrong CRC-32", crc, ""},
+        {"cut in its trailer", one.substr(0, one.size() - 3), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const bool bytewise : {false, true}) {
+            const auto* data = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
+            std::size_t at = 0;
+            source_detail::CompressedInput input =
+                bytewise ? source_detail::CompressedInput(
+                               [&]() -> Result<std::span<const std::uint8_t>> {
+                                   const std::size_t n = at < c.bytes.size() ? 1 : 0;
+                                   at += n;
+                                   return std::span<const std::uint8_t>(data + at - n, n);
+                               })
+                         : source_detail::memoryInput({data, c.bytes.size()});
+            auto stream = source_detail::GzipStream::open(std::move(input), false);
+            ASSERT_TRUE(stream) << stream.message();
+            std::string out;
+            std::uint8_t block[4096];
+            Result<std::size_t> got = std::size_t{0};
+            while ((got = (*stream)->read(block, sizeof block)) && *got > 0) {
+                out.append(reinterpret_cast<const char*>(block), *got);
+            }
+            EXPECT_EQ(got.ok(), !c.unpacked.empty()) << (got ? "" : got.message());
+            if (got) {
+                EXPECT_TRUE(out == c.unpacked) << out.size();
+            }
+        }
     }
 }
 
