@@ -30,6 +30,12 @@ int runDialogue() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+    // A file past the size limit (ulimit -f) then fails its write with EFBIG, which either front
+    // end reports and cleans up after as it does a full disk, instead of the signal ending the
+    // process with the file half-written.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     if (argc <= 1) return runDialogue();
 #ifdef SIGPIPE
     // A reader that goes away makes the report's writes fail, which the run reports in its exit

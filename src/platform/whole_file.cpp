@@ -611,10 +611,6 @@ void installSignalCleanup() {
     sigaddset(&action.sa_mask, SIGTERM);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    // A file beyond the size limit (ulimit -f) then fails its write with EFBIG, which the writer
-    // reports and cleans up after like a full disk, instead of the signal ending the process
-    // with the temporary file left behind.
-    std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 

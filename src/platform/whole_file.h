@@ -79,9 +79,8 @@ std::optional<FileIdentity> fileIdentity(const std::string& path);
 std::optional<std::size_t> sameFileAs(const std::string& path, std::span<const std::string> inputs);
 
 // On SIGINT and SIGTERM, removes the temporary files being written, then ends the process by
-// the same signal (a shell sees 130 or 143); SIGXFSZ is ignored, so that a file over the size
-// limit is a failed write. Called once, early, by a front end that writes files while the user
-// may interrupt it.
+// the same signal (a shell sees 130 or 143). Called once, early, by a front end that writes
+// files while the user may interrupt it.
 void installSignalCleanup();
 
 }  // namespace marlwood

@@ -1,6 +1,8 @@
 // The built program, as a user runs it: through a pipe, and on a terminal.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <filesystem>
 #include <string>
 
 #include "expected_output.h"
@@ -44,6 +46,27 @@ TEST(Binary, ScriptedThroughAPipe) {
 
     // Standard input closed at once: abandoned, exit status 1, no hang.
     EXPECT_EQ(ts::runProgram(dir.path(), "").status, 1);
+}
+
+// A file over the size limit (ulimit -f) is a write that failed, said as the dialogue says it,
+// not a death by SIGXFSZ with half a file left.
+TEST(Binary, AFileOverTheSizeLimitIsAFailedWrite) {
+    ts::TempDir dir;
+    ts::writeModules(dir / "7018", ts::buildModules(kQuad));
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit small = before;
+    small.rlim_cur = 64;  // the .ter's header is longer; inherited by the program
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const ts::Outcome run = ts::runProgram(
+        dir.path(), std::string("k") + (dir / "7018") + "\n30\n" + (dir / "out.ter") + "\nk");
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &before), 0);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(
+        run.transcript.find("**Cannot write " + (dir / "out.ter") + ": the file is incomplete**"),
+        std::string::npos)
+        << run.transcript;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.ter"));
 }
 
 TEST(Binary, SingleKeysOnATerminal) {
