@@ -422,6 +422,21 @@ Status writeDevice(const std::string& path, const FileWriter& write) {
     return status;
 }
 
+// The file a link leads to (the path itself when it is no link); a link to nothing is refused,
+// since creating a file wherever a stray link points is no safer than replacing what it names.
+Result<std::string> linkTarget(const std::string& path) {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(path, error))) return path;
+    if (!fs::exists(fs::status(path, error))) {
+        return failure("cannot write " + path + ": it is a link to " +
+                       fs::read_symlink(path, error).string() +
+                       ", which does not exist (a link is written through only to a file)");
+    }
+    std::string target = fs::canonical(path, error).string();
+    if (error) return failure("cannot write " + path + ": " + error.message());
+    return target;
+}
+
 }  // namespace
 
 OutputTarget outputTarget(const std::string& path) {
@@ -451,16 +466,9 @@ Status writeWholeFile(const std::string& path, const FileWriter& write) {
     if (fs::exists(reached) && !fs::is_regular_file(reached) && !fs::is_directory(reached)) {
         return writeDevice(path, write);
     }
-    std::string target = path;
-    if (fs::is_symlink(fs::symlink_status(path, error))) {
-        if (!fs::exists(fs::status(path, error))) {
-            return failure("cannot write " + path + ": it is a link to " +
-                           fs::read_symlink(path, error).string() +
-                           ", which does not exist (a link is written through only to a file)");
-        }
-        target = fs::canonical(path, error).string();
-        if (error) return failure("cannot write " + path + ": " + error.message());
-    }
+    const Result<std::string> reached_through = linkTarget(path);
+    if (!reached_through) return reached_through.error();
+    const std::string& target = *reached_through;
     const fs::file_status status = fs::status(target, error);
     if (fs::is_directory(status)) return failure("cannot write " + path + ": it is a directory");
     const Status written = fs::exists(status) && !fs::is_regular_file(status)
@@ -485,16 +493,9 @@ FileSet::~FileSet() = default;
 Status FileSet::add(const std::string& path, const FileWriter& write) {
     if (path == kStandardOutput) return failure("standard output is not a file of a set");
     std::error_code error;
-    std::string target = path;
-    if (fs::is_symlink(fs::symlink_status(path, error))) {
-        if (!fs::exists(fs::status(path, error))) {
-            return failure("cannot write " + path + ": it is a link to " +
-                           fs::read_symlink(path, error).string() +
-                           ", which does not exist (a link is written through only to a file)");
-        }
-        target = fs::canonical(path, error).string();
-        if (error) return failure("cannot write " + path + ": " + error.message());
-    }
+    const Result<std::string> reached_through = linkTarget(path);
+    if (!reached_through) return reached_through.error();
+    const std::string& target = *reached_through;
     const fs::file_status status = fs::status(target, error);
     if (fs::is_directory(status)) return failure("cannot write " + path + ": it is a directory");
     // A device or pipe cannot be taken back once written: a set is files alone.
