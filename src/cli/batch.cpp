@@ -479,8 +479,8 @@ int runBatch(const Options& options, std::ostream& out, std::ostream& err, bool 
 }
 
 int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-                   bool err_is_terminal, EventSink* watcher) {
-    Result<Options> parsed = parseOptions(arguments);
+                   bool err_is_terminal, EventSink* watcher, const FormatTable& formats) {
+    Result<Options> parsed = parseOptions(arguments, formats);
     const Status usable = parsed ? outputsApart(*parsed) : Status(parsed.error());
     if (!usable) {
         err << "marlwood: " << usable.message() << "\nTry 'marlwood --help'.\n" << std::flush;

@@ -17,9 +17,10 @@ namespace marlwood {
 int runBatch(const Options& options, std::ostream& out, std::ostream& err, bool err_is_terminal,
              EventSink* watcher = nullptr);
 
-// The whole command line: parsing, --help, --version, then the batch. Exit status 2 for a usage
-// error; 1 also when the report itself could not be written.
+// The whole command line: parsing (choosing among `formats`), --help, --version, then the batch.
+// Exit status 2 for a usage error; 1 also when the report itself could not be written.
 int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-                   bool err_is_terminal, EventSink* watcher = nullptr);
+                   bool err_is_terminal, EventSink* watcher = nullptr,
+                   const FormatTable& formats = outputFormats());
 
 }  // namespace marlwood

@@ -116,8 +116,10 @@ const std::vector<Option>& table() {
          }},
         {{'\0', "format", "FORMAT", formatHelp()},
          [](Options& o, const std::string& v) -> Status {
-             const OutputFormat* format = formatNamed(v);
-             if (!format) return failure("the format is " + formatNames() + ", not '" + v + "'");
+             const OutputFormat* format = o.formats->named(v);
+             if (!format) {
+                 return failure("the format is " + o.formats->names() + ", not '" + v + "'");
+             }
              o.settings.format = format;
              o.format_given = true;
              return {};
@@ -276,10 +278,10 @@ bool endsWithNoCase(std::string_view text, std::string_view lower_end) {
 
 // Whether `path` has no name before its extension ("out/", "out/.png"), which a heightmap's tiles
 // and sidecar would be named after.
-bool namesNoFile(const std::string& path) {
+bool namesNoFile(const std::string& path, const FormatTable& formats) {
     const std::string name = std::filesystem::path(path).filename().string();
     if (name.empty() || name == "." || name == "..") return true;
-    for (const OutputFormat& format : outputFormats()) {
+    for (const OutputFormat& format : formats) {
         for (const std::string& extension : format.extensions) {
             if (name.size() == extension.size() && endsWithNoCase(name, extension)) return true;
         }
@@ -293,11 +295,11 @@ Status extensionProblem(const Options& o) {
     if (o.output_file.empty() || o.output_file == kStandardOutput) return {};
     const std::string extension = std::filesystem::path(o.output_file).extension().string();
     if (extension.empty()) return {};
-    const OutputFormat* named = formatOfPath(o.output_file);
+    const OutputFormat* named = o.formats->ofPath(o.output_file);
     const OutputFormat& format = o.settings.outputFormat();
     if (!o.format_given && named == nullptr) {
         std::string extensions;
-        for (const OutputFormat& f : outputFormats()) {
+        for (const OutputFormat& f : *o.formats) {
             for (const std::string& e : f.extensions)
                 extensions += (extensions.empty() ? "" : ", ") + e;
         }
@@ -344,7 +346,7 @@ Status heightmapFits(const Options& o) {
         return failure("a heightmap and its JSON sidecar are files; " + o.output_file +
                        " is a device or a pipe");
     }
-    if (!o.output_file.empty() && namesNoFile(o.output_file)) {
+    if (!o.output_file.empty() && namesNoFile(o.output_file, *o.formats)) {
         return failure("a heightmap's tiles and JSON sidecar are named after its file; -o " +
                        o.output_file + " has no name");
     }
@@ -435,8 +437,10 @@ std::vector<OptionDescription> optionDescriptions() {
     return descriptions;
 }
 
-Result<Options> parseOptions(const std::vector<std::string>& arguments) {
+Result<Options> parseOptions(const std::vector<std::string>& arguments,
+                             const FormatTable& formats) {
     Options options;
+    options.formats = &formats;
     bool only_sources = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
@@ -494,7 +498,7 @@ Result<Options> parseOptions(const std::vector<std::string>& arguments) {
     if (options.help || options.version) return options;
     // -o's extension chooses the format unless --format says otherwise.
     if (!options.format_given) {
-        if (const OutputFormat* format = formatOfPath(options.output_file)) {
+        if (const OutputFormat* format = options.formats->ofPath(options.output_file)) {
             options.settings.format = format;
         }
     }

@@ -12,6 +12,8 @@ namespace marlwood {
 
 // What the command line asks for: the conversion's settings, and how the run goes about it.
 struct Options {
+    // The formats --format, -o's extension and -d's names choose from.
+    const FormatTable* formats = &outputFormats();
     std::vector<std::string> sources;
     ConversionSettings settings;
     std::string output_file;    // -o: the one source's output
@@ -41,9 +43,10 @@ struct OptionDescription {
 // Every option, in the order --help lists them.
 std::vector<OptionDescription> optionDescriptions();
 
-// Parses the arguments after the program name. --help and --version need no source; a usage
-// error is the Error.
-Result<Options> parseOptions(const std::vector<std::string>& arguments);
+// Parses the arguments after the program name, choosing among `formats`. --help and --version
+// need no source; a usage error is the Error.
+Result<Options> parseOptions(const std::vector<std::string>& arguments,
+                             const FormatTable& formats = outputFormats());
 
 // The text of --help.
 std::string helpText();

@@ -14,10 +14,6 @@ std::uint16_t heightmapValue(double metres, const HeightRange& range) {
         std::lround((metres - range.lowest_m) / span * kHeightmapTop));
 }
 
-double heightmapMetres(std::uint16_t value, const HeightRange& range) {
-    return range.lowest_m + (range.highest_m - range.lowest_m) * value / kHeightmapTop;
-}
-
 namespace {
 constexpr std::int32_t kUnrealSides[] = {127, 253, 505, 1009, 2017, 4033, 8129};
 constexpr std::int32_t kUnitySmallest = 33, kUnityLargest = 4097;

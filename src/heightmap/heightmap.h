@@ -24,8 +24,6 @@ inline constexpr std::uint16_t kHeightmapTop = 65535;
 // The step nearest to `metres`, linear between the range's ends (clamped to them); a range
 // of no height maps everything to 0.
 std::uint16_t heightmapValue(double metres, const HeightRange& range);
-// The elevation a step stands for, as a reader who knows the range gets it back.
-double heightmapMetres(std::uint16_t value, const HeightRange& range);
 
 enum class Engine { Unreal, Unity };
 

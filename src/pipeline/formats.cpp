@@ -52,34 +52,21 @@ std::deque<OutputFormat> builtInFormats() {
     return formats;
 }
 
-std::deque<OutputFormat>& table() {
-    static std::deque<OutputFormat> formats = builtInFormats();
-    return formats;
-}
-
 }  // namespace
 
-const std::deque<OutputFormat>& outputFormats() {
-    return table();
+const OutputFormat& FormatTable::add(OutputFormat format) {
+    return rows_.emplace_back(std::move(format));
 }
 
-const OutputFormat& addOutputFormat(OutputFormat format) {
-    return table().emplace_back(std::move(format));
-}
-
-const OutputFormat& terFormat() {
-    return table().front();
-}
-
-const OutputFormat* formatNamed(std::string_view name) {
-    for (const OutputFormat& format : table()) {
+const OutputFormat* FormatTable::named(std::string_view name) const {
+    for (const OutputFormat& format : rows_) {
         if (format.name == name) return &format;
     }
     return nullptr;
 }
 
-const OutputFormat* formatOfPath(std::string_view path) {
-    for (const OutputFormat& format : table()) {
+const OutputFormat* FormatTable::ofPath(std::string_view path) const {
+    for (const OutputFormat& format : rows_) {
         for (const std::string& extension : format.extensions) {
             if (endsWithNoCase(path, extension)) return &format;
         }
@@ -87,14 +74,22 @@ const OutputFormat* formatOfPath(std::string_view path) {
     return nullptr;
 }
 
-std::string formatNames() {
+std::string FormatTable::names() const {
     std::string names;
-    const auto& formats = table();
-    for (std::size_t i = 0; i < formats.size(); ++i) {
-        if (i > 0) names += i + 1 == formats.size() ? " or " : ", ";
-        names += formats[i].name;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (i > 0) names += i + 1 == rows_.size() ? " or " : ", ";
+        names += rows_[i].name;
     }
     return names;
+}
+
+const FormatTable& outputFormats() {
+    static const FormatTable formats(builtInFormats());
+    return formats;
+}
+
+const OutputFormat& terFormat() {
+    return *outputFormats().begin();
 }
 
 Status fitsFormat(const OutputFormat& format, const GridSize& size, const std::string& what) {

@@ -80,25 +80,36 @@ struct OutputFormat {
     const std::string& extension() const { return extensions.front(); }
 };
 
-// Every format, the Terragen .ter first (the default). Rows never move, so a pointer to one
-// stays good.
-const std::deque<OutputFormat>& outputFormats();
+// A table of output formats, read front to back: the program's own (outputFormats()), or a
+// copy of it that a test adds a format of its own to without any other table seeing it. Rows
+// never move, so a pointer to one stays good while its table lives.
+class FormatTable {
+  public:
+    explicit FormatTable(std::deque<OutputFormat> rows) : rows_(std::move(rows)) {}
 
-// Adds a row (a format built beside the program, as a test's); its name and extensions must be
-// new. The row as held.
-const OutputFormat& addOutputFormat(OutputFormat format);
+    // Adds a row; its name and extensions must be new to this table. The row as held.
+    const OutputFormat& add(OutputFormat format);
 
-// The .ter row: what a conversion writes unless asked otherwise.
+    // The row called `name`, or nothing.
+    const OutputFormat* named(std::string_view name) const;
+    // The row whose extension `path` ends in (in any case), or nothing.
+    const OutputFormat* ofPath(std::string_view path) const;
+    // "ter or tif": every name, for a usage line.
+    std::string names() const;
+
+    std::deque<OutputFormat>::const_iterator begin() const { return rows_.begin(); }
+    std::deque<OutputFormat>::const_iterator end() const { return rows_.end(); }
+
+  private:
+    std::deque<OutputFormat> rows_;
+};
+
+// The program's formats, the Terragen .ter first (the default). Never added to: a test that
+// needs a format of its own copies it.
+const FormatTable& outputFormats();
+
+// The .ter row of the program's table: what a conversion writes unless asked otherwise.
 const OutputFormat& terFormat();
-
-// The row called `name`, or nothing.
-const OutputFormat* formatNamed(std::string_view name);
-
-// The row whose extension `path` ends in (in any case), or nothing.
-const OutputFormat* formatOfPath(std::string_view path);
-
-// "ter or tif": every name, for a usage line.
-std::string formatNames();
 
 // Whether a grid of `size` can be written as `format`; the Error says why not, `what` naming
 // the grid's source ("7172LDEF.DDF gives a grid of", "the merged grid would be").

@@ -242,12 +242,6 @@ Result<ProfileHeader> parseProfileHeader(std::string_view record, std::int64_t n
     return h;
 }
 
-std::int64_t profileRecords(std::int64_t count) {
-    if (count <= kFirstRecordElevations) return 1;
-    return 1 +
-           (count - kFirstRecordElevations + kContinuationElevations - 1) / kContinuationElevations;
-}
-
 ElevationPlace elevationPlace(std::int64_t i) {
     if (i < kFirstRecordElevations) {
         return {0, kProfileHeaderBytes + static_cast<std::size_t>(i) * kElevationBytes};

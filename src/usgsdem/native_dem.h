@@ -74,8 +74,6 @@ struct ProfileHeader {
 // profile in the line of a refusal.
 Result<ProfileHeader> parseProfileHeader(std::string_view record, std::int64_t number);
 
-// How many logical records a profile of `count` elevations takes: its first, then continuations.
-std::int64_t profileRecords(std::int64_t count);
 // Where elevation `i` (from 0) of a profile lies: which of its records, and the byte in it.
 struct ElevationPlace {
     std::int64_t record = 0;

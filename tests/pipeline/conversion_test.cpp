@@ -91,9 +91,11 @@ TEST(Orchestrator, EveryFrontEndPassesThroughItsStages) {
 }
 
 // A format added in a test: one row and its writer, chosen by --format, -o's extension and -d's
-// names, its largest side enforced, its writer given the prepared terrain.
+// names, its largest side enforced, its writer given the prepared terrain. The row goes into a
+// copy of the program's table, which the program's own never sees.
 TEST(FormatTable, ARowAndItsWriterAreAFormat) {
-    static const OutputFormat& dummy = addOutputFormat([] {
+    FormatTable formats = outputFormats();
+    const OutputFormat& dummy = formats.add([] {
         OutputFormat row;
         row.name = "dummy";
         row.label = "dummy file";
@@ -105,8 +107,10 @@ TEST(FormatTable, ARowAndItsWriterAreAFormat) {
         };
         return row;
     }());
-    EXPECT_EQ(formatNamed("dummy"), &dummy);
-    EXPECT_EQ(formatOfPath("A.DUMMY"), &dummy);
+    EXPECT_EQ(formats.named("dummy"), &dummy);
+    EXPECT_EQ(formats.ofPath("A.DUMMY"), &dummy);
+    EXPECT_EQ(outputFormats().named("dummy"), nullptr);
+    EXPECT_EQ(outputFormats().ofPath("A.DUMMY"), nullptr);
     ts::TempDir tmp;
     ts::writeModules(tmp / "5000", ts::buildModules(ts::makeQuad(7, 5, ts::CellFormat::Bi16)));
     ts::writeModules(tmp / "5001", ts::buildModules(ts::makeQuad(9, 12, ts::CellFormat::Bi16)));
@@ -136,7 +140,7 @@ TEST(FormatTable, ARowAndItsWriterAreAFormat) {
          "a dummy file holds elevations in metres"},
     };
     for (const auto& c : cases) {
-        const ts::CliRun run = ts::commandLine(c.arguments);
+        const ts::CliRun run = ts::commandLine(c.arguments, false, formats);
         EXPECT_EQ(run.status, c.status) << c.file << run.err;
         EXPECT_NE(run.err.find(c.err), std::string::npos) << c.file << run.err;
         EXPECT_EQ(ts::readFile(tmp / c.file), c.bytes) << c.file;
@@ -153,12 +157,13 @@ TEST(FormatTable, EachFormatHoldsItsOwnSides) {
         {"tif", {70000, 70000}, true}, {"tif", {5, -1}, false},    {"ter", {0, 0}, true},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(fitsFormat(*formatNamed(c.format), c.size, "the grid is").ok(), c.fits)
+        EXPECT_EQ(fitsFormat(*outputFormats().named(c.format), c.size, "the grid is").ok(), c.fits)
             << c.format << " " << c.size.rows << " x " << c.size.columns;
     }
-    EXPECT_EQ(formatOfPath("x.TIFF"), formatNamed("tif"));
-    EXPECT_EQ(formatOfPath("x.Png"), formatNamed("png16"));
-    EXPECT_EQ(formatOfPath("x.dem"), nullptr);
+    const FormatTable& formats = outputFormats();
+    EXPECT_EQ(formats.ofPath("x.TIFF"), formats.named("tif"));
+    EXPECT_EQ(formats.ofPath("x.Png"), formats.named("png16"));
+    EXPECT_EQ(formats.ofPath("x.dem"), nullptr);
 }
 
 }  // namespace

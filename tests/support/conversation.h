@@ -42,9 +42,10 @@ struct CliRun {
     int status = -1;
     std::string out, err;
 };
-inline CliRun commandLine(const std::vector<std::string>& arguments, bool err_is_terminal = false) {
+inline CliRun commandLine(const std::vector<std::string>& arguments, bool err_is_terminal = false,
+                          const FormatTable& formats = outputFormats()) {
     std::ostringstream out, err;
-    const int status = runCommandLine(arguments, out, err, err_is_terminal);
+    const int status = runCommandLine(arguments, out, err, err_is_terminal, nullptr, formats);
     return {status, out.str(), err.str()};
 }
 
