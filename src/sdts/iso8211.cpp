@@ -6,6 +6,8 @@
 #include <cmath>
 #include <utility>
 
+#include "common/text.h"
+
 namespace marlwood::iso8211 {
 
 namespace {
@@ -27,22 +29,14 @@ Result<T> failed(std::string error) {
     return failure(std::move(error));
 }
 
+constexpr std::size_t kLongestShown = 40;
 // Bytes from a module fit for a one-line message: control bytes shown as '?', long texts cut.
 std::string printable(std::string_view bytes) {
-    constexpr std::size_t kLongest = 40;
-    std::string text;
-    for (const char c : bytes.substr(0, kLongest)) {
-        const auto byte = static_cast<unsigned char>(c);
-        text.push_back(byte < 0x20 || byte >= 0x7F ? '?' : c);
-    }
-    return bytes.size() > kLongest ? text + "..." : text;
+    return printableText(bytes, kLongestShown);
 }
 // The same in quotes, for bytes that may be empty or hold spaces.
 std::string shown(std::string_view bytes) {
-    std::string text = "\"";  // not "\"" + printable(): GCC 12 warns wrongly (-Wrestrict)
-    text += printable(bytes);
-    text += '"';
-    return text;
+    return quotedText(bytes, kLongestShown);
 }
 
 bool isDigit(char c) {

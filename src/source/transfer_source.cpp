@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/text.h"
 #include "source/module_names.h"
 
 namespace marlwood {
@@ -16,18 +17,6 @@ namespace fs = std::filesystem;
 using namespace source_detail;
 
 namespace source_detail {
-
-namespace {
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-bool endsWithNoCase(std::string_view text, std::string_view lower_end) {
-    if (text.size() < lower_end.size()) return false;
-    text.remove_prefix(text.size() - lower_end.size());
-    return std::equal(text.begin(), text.end(), lower_end.begin(),
-                      [](char a, char b) { return lower(a) == b; });
-}
-}  // namespace
 
 std::optional<ModuleName> matchModuleName(std::string_view base_name, bool allow_gz) {
     bool gzipped = false;
@@ -60,14 +49,7 @@ bool hasArchiveExtension(std::string_view name) {
 }
 
 std::string printable(std::string_view text) {
-    constexpr std::size_t kLongest = 120;
-    std::string shown;
-    for (const char c : text.substr(0, kLongest)) {
-        const auto byte = static_cast<unsigned char>(c);
-        shown.push_back(byte < 0x20 || byte == 0x7F ? '?' : c);
-    }
-    if (text.size() > kLongest) shown += "...";
-    return shown;
+    return printableText(text, 120, HighBytes::Kept);
 }
 
 std::string archiveStem(std::string_view archive_name, const std::string& fallback) {
