@@ -118,7 +118,7 @@ Status writeTerrainTo(const OutputFormat& format, std::ostream& out, const Terra
     if (!format.stream) return failure("a " + format.name + " file is written to a path only");
     format.stream(out, terrain, settings);
     out.flush();
-    if (!out) return failure("cannot write " + name + ": the file is incomplete", name);
+    if (!out) return failure("cannot write " + name + ": the file is incomplete");
     return {};
 }
 

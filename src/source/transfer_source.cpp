@@ -262,7 +262,7 @@ Result<TransferModules> findPrefixModules(const std::string& prefix) {
         auto path = moduleAtPrefix(prefix, kind);
         if (!path) {
             const std::string lower = prefix + std::string(kind.suffix);
-            return failure("cannot open " + lower, lower);
+            return failureAbout("cannot open " + lower, lower);
         }
         modules.*kind.slot = std::move(*path);
     }
