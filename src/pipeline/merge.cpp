@@ -577,8 +577,8 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
         if (decoding >= 0) lay_down(decoding);
         reader.close();
         // A source not read is no merge: its ground would be void with nothing said.
-        if (std::optional<Error> unread = cel0Unread(reader, opened, piece.modules.cel0)) {
-            return *unread;  // the module's name begins with its source's
+        if (Status read = cel0Read(reader, opened, piece.modules.cel0); !read) {
+            return read.error();  // the module's name begins with its source's
         }
         const Extremes own{decoder.max_elevation / scale, decoder.min_elevation / scale};
         extremes = first ? own : unionOf(extremes, own);
@@ -650,8 +650,8 @@ struct PieceRows {
     std::int32_t first_column = 0, end_column = 0, at_column = 0;
     std::vector<std::int32_t> row;    // one record's cells
     std::vector<std::int32_t> block;  // the grid's rows of this block, the piece's columns only
-    // Why its CEL0 was not read, which ends the merge: a source left void is data lost.
-    std::optional<Error> unread;
+    // A failure when its CEL0 was not read, which ends the merge: a source left void is data lost.
+    Status read;
 };
 
 }  // namespace
@@ -698,7 +698,7 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
         if (!p.ended && !p.reader.isOpen() && p.next == 0) {
             openCel0AtFirstRecord(p.reader, piece.modules.cel0);
             if (!p.reader.isOpen()) {
-                p.unread = cel0Unread(p.reader, false, piece.modules.cel0);
+                p.read = cel0Read(p.reader, false, piece.modules.cel0);
                 p.ended = true;
             }
         }
@@ -719,8 +719,8 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
             }
             if (p.reader.failed()) {
                 p.ended = true;
-                p.unread = cel0Unread(p.reader, true, piece.modules.cel0);
-                if (p.unread) break;
+                p.read = cel0Read(p.reader, true, piece.modules.cel0);
+                if (!p.read) break;
             }
             if (p.ended && p.decoded < piece.metadata.size.rows) {
                 p.events.emit(event::Cel0EndedEarly{piece.modules.cel0.name, p.decoded,
@@ -779,7 +779,7 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
                                std::to_string(begin) + " to " + std::to_string(end - 1) +
                                " of the merged grid");
             }
-            if (p.unread) return *p.unread;  // the module's name begins with its source's
+            if (!p.read) return p.read.error();  // the module's name begins with its source's
         }
         for (std::int32_t r = begin; r < end; ++r) {
             kept.emplace_back(columns, kNoData * scale);

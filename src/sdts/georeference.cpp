@@ -143,7 +143,7 @@ Result<std::vector<FieldValues>> readFields(std::string_view label, const Module
         }
         fields.emplace_back(where + "field " + std::string(tag) + ": ", std::move(values));
     }
-    if (!parser.error().empty()) return failure(where + parser.error());
+    if (!parser.status()) return failure(where + parser.status().message());
     if (fields.empty()) return failure(where + "no record holds a field " + std::string(tag));
     return fields;
 }
