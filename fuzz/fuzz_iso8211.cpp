@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (++records > size) broken("more records than bytes");
         for (const iso::Field& field : record.fields) readField(field, bytes);
     }
-    if (!parser.error().empty()) expectOneLine(parser.error(), "ModuleParser");
+    if (!parser.status()) expectOneLine(parser.status().message(), "ModuleParser");
 
     // The same bytes as every module of a georeference.
     const marlwood::ModuleSource module("m.ddf", std::make_shared<const std::string>(bytes));

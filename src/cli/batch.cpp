@@ -15,7 +15,6 @@
 
 #include "cli/report.h"
 #include "pipeline/conversion.h"
-#include "pipeline/heightmap_output.h"
 #include "platform/whole_file.h"
 #include "source/transfer_source.h"
 
@@ -266,7 +265,7 @@ class Batch {
         outcome.problems = std::move(words.warnings);
         if (!conversion) {
             outcome.problems.push_back(conversion.message());
-            outcome.shape_refused = conversion.error().subject == kShapeRefused;
+            outcome.shape_refused = conversion.error().kind == ErrorKind::UsageShape;
         } else {
             removeStaleTiles(conversion->summary, options_.force, [this](const std::string& tile) {
                 std::lock_guard lock(mutex_);
@@ -442,7 +441,7 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
     for (const std::string& warning : words.warnings) err << "marlwood: " << warning << '\n';
     if (!merged) {
         err << "marlwood: " << merged.message() << '\n' << std::flush;
-        return merged.error().subject == kShapeRefused ? 2 : 1;
+        return merged.error().kind == ErrorKind::UsageShape ? 2 : 1;
     }
     removeStaleTiles(merged->summary, options.force,
                      [&](const std::string& tile) { return sameFileAs(tile, inputs).has_value(); });

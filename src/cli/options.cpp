@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "common/text.h"
 #include "platform/whole_file.h"
 #include "ter/ter_writer.h"
 
@@ -264,16 +265,6 @@ const Option* findLong(std::string_view name) {
         if (o.description.long_name == name) return &o;
     }
     return nullptr;
-}
-
-bool endsWithNoCase(std::string_view text, std::string_view lower_end) {
-    if (text.size() < lower_end.size()) return false;
-    for (std::size_t i = 0; i < lower_end.size(); ++i) {
-        char c = text[text.size() - lower_end.size() + i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != lower_end[i]) return false;
-    }
-    return true;
 }
 
 // Whether `path` has no name before its extension ("out/", "out/.png"), which a heightmap's tiles

@@ -9,15 +9,26 @@
 // that words it. Nothing below the front ends prints a failure or throws one for control.
 namespace marlwood {
 
+// What the front ends do with a failure: most fail the step (the command line's exit status 1); a
+// heightmap's shape that cannot be written as asked (Unity's squares, tiles that do not split) is
+// worded as the usage error it is (exit status 2).
+enum class ErrorKind { Failed, UsageShape };
+
 // What went wrong, in one line without a trailing newline. `subject` is what the line is about
 // when a front end words it its own way (the dialogue's "**Cannot open<path>**"); often empty.
 struct Error {
     std::string message;
+    ErrorKind kind = ErrorKind::Failed;
     std::string subject = {};
 };
 
-inline Error failure(std::string message, std::string subject = {}) {
-    return Error{std::move(message), std::move(subject)};
+inline Error failure(std::string message, ErrorKind kind = ErrorKind::Failed) {
+    return Error{std::move(message), kind};
+}
+
+// A failure about `subject`, which a front end may word in its own way.
+inline Error failureAbout(std::string message, std::string subject) {
+    return Error{std::move(message), ErrorKind::Failed, std::move(subject)};
 }
 
 template <class T>

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/quoted_text.h"
+#include "common/text.h"
 
 namespace marlwood::geo_detail {
 

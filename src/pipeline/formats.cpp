@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/text.h"
 #include "pipeline/heightmap_output.h"
 #include "pipeline/settings.h"
 #include "pipeline/writers.h"
@@ -11,17 +12,6 @@
 namespace marlwood {
 
 namespace {
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool endsWithNoCase(std::string_view text, std::string_view lower_end) {
-    if (text.size() < lower_end.size()) return false;
-    const std::string_view end = text.substr(text.size() - lower_end.size());
-    return std::equal(end.begin(), end.end(), lower_end.begin(),
-                      [](char a, char b) { return lower(a) == b; });
-}
 
 std::deque<OutputFormat> builtInFormats() {
     std::deque<OutputFormat> formats;
@@ -123,7 +113,7 @@ Status writeTerrainTo(const OutputFormat& format, std::ostream& out, const Terra
     if (!format.stream) return failure("a " + format.name + " file is written to a path only");
     format.stream(out, terrain, settings);
     out.flush();
-    if (!out) return failure("cannot write " + name + ": the file is incomplete", name);
+    if (!out) return failure("cannot write " + name + ": the file is incomplete");
     return {};
 }
 

@@ -51,10 +51,10 @@ NearestSpans sizesForTiles(const GridSize& from, const GridSize& size, const Til
     return sizes;
 }
 
-// Why the terrain cannot be written in this shape, with what would do; empty when it can.
+// Whether the terrain can be written in this shape; a usage error saying what would do when not.
 // `from`: its size before --size resampled it.
-std::string shapeProblem(const GridSize& from, const GridSize& size,
-                         const ConversionSettings& settings, const std::vector<Tile>& tiles) {
+Status checkShape(const GridSize& from, const GridSize& size, const ConversionSettings& settings,
+                  const std::vector<Tile>& tiles) {
     if (settings.tiles && tiles.empty()) {
         const bool across = !tileSide(size.columns, settings.tiles->columns);
         const std::int32_t points = across ? size.columns : size.rows;
@@ -69,23 +69,24 @@ std::string shapeProblem(const GridSize& from, const GridSize& size,
                    (sizes.above > 0 ? std::to_string(sizes.above) : std::string()) +
                    " splits both sides";
         }
-        return "--tiles " + std::to_string(settings.tiles->columns) + "x" +
-               std::to_string(settings.tiles->rows) + ": " + std::to_string(points) +
-               (across ? " columns" : " rows") + " do not make " + std::to_string(count) +
-               " tiles sharing their edges ((side - 1) x " + std::to_string(count) +
-               " + 1 points; " +
-               (near.below > 0 ? std::to_string(near.below) + " or " : std::string()) +
-               std::to_string(near.above) + " would); " + hint;
+        return failure("--tiles " + std::to_string(settings.tiles->columns) + "x" +
+                           std::to_string(settings.tiles->rows) + ": " + std::to_string(points) +
+                           (across ? " columns" : " rows") + " do not make " +
+                           std::to_string(count) + " tiles sharing their edges ((side - 1) x " +
+                           std::to_string(count) + " + 1 points; " +
+                           (near.below > 0 ? std::to_string(near.below) + " or " : std::string()) +
+                           std::to_string(near.above) + " would); " + hint,
+                       ErrorKind::UsageShape);
     }
     if (!isUnity(settings.outputFormat())) return {};
     const std::int32_t rows = tiles.empty() ? size.rows : tiles[0].rows;
     const std::int32_t columns = tiles.empty() ? size.columns : tiles[0].columns;
     if (rows == columns && isUnitySide(rows)) return {};
-    return std::string(
-               "Unity takes a square terrain of 2^n + 1 points a side (33, 65 ... 4097), "
-               "not ") +
-           (tiles.empty() ? "" : "tiles of ") + sizeText(rows, columns) +
-           ": crop and size a square, such as --centre LAT,LON --extent KM --size 1025";
+    return failure(std::string("Unity takes a square terrain of 2^n + 1 points a side (33, 65 ... "
+                               "4097), not ") +
+                       (tiles.empty() ? "" : "tiles of ") + sizeText(rows, columns) +
+                       ": crop and size a square, such as --centre LAT,LON --extent KM --size 1025",
+                   ErrorKind::UsageShape);
 }
 
 }  // namespace
@@ -159,10 +160,9 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
     written.files = heightmapFiles(path, settings);
     std::vector<Tile>& tiles = written.files.tiles;
     if (settings.tiles) tiles = cutTiles(d.size.rows, d.size.columns, *settings.tiles);
-    if (const std::string problem =
-            shapeProblem(terrain.resampled_from.value_or(d.size), d.size, settings, tiles);
-        !problem.empty()) {
-        return failure(problem, kShapeRefused);
+    if (Status shape = checkShape(terrain.resampled_from.value_or(d.size), d.size, settings, tiles);
+        !shape) {
+        return shape.error();
     }
     if (tiles.empty()) tiles.push_back(Tile{.rows = d.size.rows, .columns = d.size.columns});
     written.tile_rows = tiles[0].rows;

@@ -12,10 +12,6 @@
 // An engine heightmap written from a prepared terrain: the file or its tiles, and the sidecar.
 namespace marlwood {
 
-// The subject of the Error that refuses a terrain's shape (Unity's squares, tiles that do not
-// split evenly): the command line gives it the usage error's exit status.
-inline constexpr char kShapeRefused[] = "heightmap shape";
-
 // The files a heightmap at `path` writes, known before the terrain is read: the heightmap or its
 // tiles (`NAME_x0_y0.EXT` for Unreal, `NAME_X_Z.raw` for Unity), then the sidecar NAME.json.
 struct HeightmapFiles {
@@ -39,8 +35,8 @@ struct HeightmapWritten {
     std::int32_t tile_rows = 0, tile_columns = 0;
 };
 // Checks the shape, then writes every file as one set (all or none, what stood there before kept
-// on a failure); voids are 0. An Error (kShapeRefused as subject
-// for a shape) in one line.
+// on a failure); voids are 0. An Error (of kind UsageShape for a
+// shape) in one line.
 Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& terrain,
                                         const ConversionSettings& settings);
 

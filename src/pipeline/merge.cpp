@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/text.h"
 #include "geo/crs.h"
 #include "geo/node_placement.h"
 #include "geo/projection.h"
@@ -43,13 +44,6 @@ std::optional<std::int64_t> wholePostings(double distance, double posting) {
     const double whole = std::round(steps);
     if (std::abs(steps - whole) > kLatticeTolerance) return std::nullopt;
     return static_cast<std::int64_t>(whole);
-}
-
-// Ten significant digits at most: a damaged value is not printed in hundreds of digits.
-std::string describe(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.10g", v);
-    return text;
 }
 
 // A piece's cells on the lattice, in postings from the first piece's top-left corner.
@@ -162,7 +156,7 @@ std::string stretchProblem(const std::string& source, int own, int zone, double 
     std::snprintf(percent, sizeof percent, "%.3g %%", std::min(stretch, 1e9) * 100);
     return source + ": reprojected from zone " + std::to_string(own) + " to zone " +
            std::to_string(zone) + " its lengths would change by up to " + percent + " (at most " +
-           describe(kMostStretch * 100) +
+           shownNumber(kMostStretch * 100) +
            " % is taken); merge it into a nearer zone with --zone, or leave it out";
 }
 
@@ -340,8 +334,8 @@ Result<MergePiece> readPiece(const MergeSource& source, EventSink& events) {
         return fail("its georeference does not say where the grid's top-left cell lies");
     }
     if (!(piece.georeference.xhrs > 0) || piece.georeference.xhrs != piece.georeference.yhrs) {
-        return fail("its posting is " + describe(piece.georeference.xhrs) + " by " +
-                    describe(piece.georeference.yhrs) + "; merging needs square cells");
+        return fail("its posting is " + shownNumber(piece.georeference.xhrs) + " by " +
+                    shownNumber(piece.georeference.yhrs) + "; merging needs square cells");
     }
     return piece;
 }
@@ -364,7 +358,7 @@ Status agrees(const MergePiece& first, const MergePiece& piece, bool converting_
                     "; marlwood merges sources on one datum only");
     }
     if (b.xhrs != a.xhrs)
-        return differs("posting", describe(a.xhrs) + " m", describe(b.xhrs) + " m");
+        return differs("posting", shownNumber(a.xhrs) + " m", shownNumber(b.xhrs) + " m");
     if (piece.unit_m != first.unit_m && !converting_units) {
         return fail("its elevations are in " + b.unit + ", those of " + first.source + " in " +
                     a.unit + "; --true-scale converts them to metres");
@@ -399,7 +393,7 @@ Result<Placement> placePiece(MergePiece& piece, const GroundPoint& origin, doubl
         if (!(std::abs(east / posting) <= kMostPostings &&
               std::abs(south / posting) <= kMostPostings)) {
             return failure(piece.source + ": its grid lies too far from the others (" +
-                           describe(east) + " m, " + describe(south) + " m)");
+                           shownNumber(east) + " m, " + shownNumber(south) + " m)");
         }
         // Half a posting either way is reported as east or south.
         piece.off_east_m = east - std::ceil(east / posting - 0.5) * posting;
@@ -583,8 +577,8 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
         if (decoding >= 0) lay_down(decoding);
         reader.close();
         // A source not read is no merge: its ground would be void with nothing said.
-        if (std::optional<Error> unread = cel0Unread(reader, opened, piece.modules.cel0)) {
-            return *unread;  // the module's name begins with its source's
+        if (Status read = cel0Read(reader, opened, piece.modules.cel0); !read) {
+            return read.error();  // the module's name begins with its source's
         }
         const Extremes own{decoder.max_elevation / scale, decoder.min_elevation / scale};
         extremes = first ? own : unionOf(extremes, own);
@@ -656,8 +650,8 @@ struct PieceRows {
     std::int32_t first_column = 0, end_column = 0, at_column = 0;
     std::vector<std::int32_t> row;    // one record's cells
     std::vector<std::int32_t> block;  // the grid's rows of this block, the piece's columns only
-    // Why its CEL0 was not read, which ends the merge: a source left void is data lost.
-    std::optional<Error> unread;
+    // A failure when its CEL0 was not read, which ends the merge: a source left void is data lost.
+    Status read;
 };
 
 }  // namespace
@@ -704,7 +698,7 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
         if (!p.ended && !p.reader.isOpen() && p.next == 0) {
             openCel0AtFirstRecord(p.reader, piece.modules.cel0);
             if (!p.reader.isOpen()) {
-                p.unread = cel0Unread(p.reader, false, piece.modules.cel0);
+                p.read = cel0Read(p.reader, false, piece.modules.cel0);
                 p.ended = true;
             }
         }
@@ -725,8 +719,8 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
             }
             if (p.reader.failed()) {
                 p.ended = true;
-                p.unread = cel0Unread(p.reader, true, piece.modules.cel0);
-                if (p.unread) break;
+                p.read = cel0Read(p.reader, true, piece.modules.cel0);
+                if (!p.read) break;
             }
             if (p.ended && p.decoded < piece.metadata.size.rows) {
                 p.events.emit(event::Cel0EndedEarly{piece.modules.cel0.name, p.decoded,
@@ -785,7 +779,7 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
                                std::to_string(begin) + " to " + std::to_string(end - 1) +
                                " of the merged grid");
             }
-            if (p.unread) return *p.unread;  // the module's name begins with its source's
+            if (!p.read) return p.read.error();  // the module's name begins with its source's
         }
         for (std::int32_t r = begin; r < end; ++r) {
             kept.emplace_back(columns, kNoData * scale);

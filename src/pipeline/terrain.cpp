@@ -6,7 +6,7 @@
 
 #include "grid/resample.h"
 #include "grid/void_fill.h"
-#include "pipeline/heightmap_output.h"
+#include "heightmap/heightmap.h"
 #include "platform/platform.h"
 
 namespace marlwood {
@@ -141,7 +141,7 @@ Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& se
                     std::to_string(longest) + " points are fewer than " +
                     (unreal ? "Unreal's smallest landscape, 127" : "Unity's smallest terrain, 33") +
                     "; give a number to --size to grow it",
-                kShapeRefused);
+                ErrorKind::UsageShape);
         }
         // A terrain already of the engine's size is kept as it is.
         if (*terrain.engine_side != longest) size = terrain.engine_side;

@@ -64,10 +64,10 @@ void openCel0(ModuleReader& input_stream, const ModuleSource& cel0, MetadataRead
 
 }  // namespace
 
-std::optional<Error> cel0Unread(const ModuleReader& reader, bool opened, const ModuleSource& cel0) {
-    if (std::optional<Error> unread = unreadModule(reader, cel0)) return unread;
+Status cel0Read(const ModuleReader& reader, bool opened, const ModuleSource& cel0) {
+    if (Status read = moduleRead(reader, cel0); !read) return read;
     if (!opened) return failure(cel0.name + " cannot be read: it does not open");
-    return std::nullopt;
+    return {};
 }
 
 std::optional<double> unitMetres(const std::string& unit) {
@@ -146,8 +146,8 @@ struct Cel0Pass {
         input.close();
     }
 
-    // Why CEL0 was not read, when it did not open or could not be read on (not its mere end).
-    std::optional<Error> unread() const { return cel0Unread(input, opened, modules.cel0); }
+    // A failure when CEL0 did not open or could not be read on (not at its mere end).
+    Status read() const { return cel0Read(input, opened, modules.cel0); }
 
     // `scaled`: the extremes found, in the pass's scaled unit.
     void finish(DecodedGrid& decoded, const Extremes& scaled) {
@@ -194,7 +194,7 @@ Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const Transfe
     ElevationGrid& grid = decoded->grid;
     pass.decode([&](std::int32_t row) { return grid[static_cast<std::size_t>(row)]; });
     if (reading == MetadataReading::Strict) {
-        if (std::optional<Error> unread = pass.unread()) return *unread;
+        if (Status read = pass.read(); !read) return read.error();
     }
     pass.finish(*decoded, {pass.decoder.max_elevation, pass.decoder.min_elevation});
     if (reading == MetadataReading::Walks) readCorners(pass.input, modules.spdm, events);
@@ -237,7 +237,7 @@ Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferM
     });
     // A row the data ended in is kept as far as it came, as a whole grid keeps it.
     if (decoding >= 0) keep(decoding);
-    if (std::optional<Error> unread = pass.unread()) return *unread;
+    if (Status read = pass.read(); !read) return read.error();
     pass.finish(*decoded, window_extremes);
     decoded->placement = windowPlacement(metadata.placement, window.first_row, window.first_column);
     return decoded;
@@ -261,9 +261,7 @@ Result<Extremes> decodeExtremes(const TransferModules& modules, const TransferMe
     decodeCel0Rows(
         input_stream, metadata.value_type, metadata.size.rows, metadata.size.columns,
         [&](std::int32_t) { return row.data(); }, decoder, events, modules.cel0.name);
-    if (std::optional<Error> unread = cel0Unread(input_stream, opened, modules.cel0)) {
-        return *unread;
-    }
+    if (Status read = cel0Read(input_stream, opened, modules.cel0); !read) return read.error();
     return Extremes{decoder.max_elevation, decoder.min_elevation};
 }
 

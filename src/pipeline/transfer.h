@@ -89,10 +89,10 @@ Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferM
 Result<Extremes> decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
                                 EventSink& events, bool thousandths = false);
 
-// Why a CEL0 read strictly was not read: it did not open (`opened` false), or could not be read
-// on before its end; nothing when it was read (a CEL0 that merely ends early is reported by its
-// decoder as it always is).
-std::optional<Error> cel0Unread(const ModuleReader& reader, bool opened, const ModuleSource& cel0);
+// Whether a CEL0 read strictly was read: success when it was (a CEL0 that merely ends early is
+// reported by its decoder as it always is); a failure when it did not open (`opened` false) or
+// could not be read on before its end.
+Status cel0Read(const ModuleReader& reader, bool opened, const ModuleSource& cel0);
 
 // Whether a grid of this size, as LDEF gives it, can be written as `format` (for a .ter, a side
 // beyond 16 bits is the mark of a damaged LDEF).

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "common/quoted_text.h"
+#include "common/text.h"
 #include "sdts/iso8211.h"
 
 namespace marlwood {
@@ -35,14 +34,6 @@ std::string_view trimmed(std::string_view text) {
 
 std::string quoted(std::string_view text) {
     return quotedText(text, 40);
-}
-
-// A number as a line shows it: ten significant digits at most, with an exponent where one is
-// due, so 1E300 is not 301 digits and 1E-300 is not 0.
-std::string shown(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.10g", v);
-    return text;
 }
 
 // What a georeference value may be: anything beyond is the mark of a damaged module, and is
@@ -97,7 +88,7 @@ class FieldValues {
     Result<double> realWithin(std::string_view label, const Range& range) const {
         const Result<double> v = real(label);
         if (v && !range.contains(*v)) {
-            return refusal(std::string(label) + " " + shown(*v) + " is not " + range.what);
+            return refusal(std::string(label) + " " + shownNumber(*v) + " is not " + range.what);
         }
         return v;
     }
@@ -152,7 +143,7 @@ Result<std::vector<FieldValues>> readFields(std::string_view label, const Module
         }
         fields.emplace_back(where + "field " + std::string(tag) + ": ", std::move(values));
     }
-    if (!parser.error().empty()) return failure(where + parser.error());
+    if (!parser.status()) return failure(where + parser.status().message());
     if (fields.empty()) return failure(where + "no record holds a field " + std::string(tag));
     return fields;
 }
@@ -211,11 +202,11 @@ Status checkFirstCell(const FieldValues& sadr, const ModuleSource& iref, const G
                 {"Y", g.sadr_y, g.sfay, g.yorg, first.y, extent->y}};
     for (const auto& a : axes) {
         if (a.range.contains(a.ground)) continue;
-        return sadr.refusal(std::string(a.label) + " " + shown(a.internal) +
-                            " places the first cell at " + shown(a.ground) + " (with SFA" +
-                            a.label + " " + shown(a.scale) + " and " + a.label + "ORG " +
-                            shown(a.offset) + " of IREF module " + iref.name + "), which is not " +
-                            a.range.what);
+        return sadr.refusal(std::string(a.label) + " " + shownNumber(a.internal) +
+                            " places the first cell at " + shownNumber(a.ground) + " (with SFA" +
+                            a.label + " " + shownNumber(a.scale) + " and " + a.label + "ORG " +
+                            shownNumber(a.offset) + " of IREF module " + iref.name +
+                            "), which is not " + a.range.what);
     }
     return {};
 }
@@ -307,21 +298,13 @@ std::optional<GroundPoint> Georeference::topLeftCorner() const {
     return std::nullopt;
 }
 
-namespace {
-// Module names come from the user and from archives: the line stays one line.
-std::string oneLine(std::string line) {
-    for (char& c : line) {
-        if (static_cast<unsigned char>(c) < 0x20) c = '?';
-    }
-    return line;
-}
-}  // namespace
-
 Result<TransferDescription> readTransferDescription(const TransferModules& modules, bool placed) {
     TransferDescription d;
     Georeference& g = d.georeference;
     // Every refusal is one line: module names come from the user and from archives.
-    const auto refused = [](const Error& error) { return failure(oneLine(error.message)); };
+    const auto refused = [](const Error& error) {
+        return failure(printableText(error.message, std::string_view::npos, HighBytes::Kept));
+    };
     const Result<ValueType> value_type = readDdsh(modules.ddsh, g);
     if (!value_type) return refused(value_type.error());
     d.value_type = *value_type;

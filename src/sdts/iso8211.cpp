@@ -6,6 +6,8 @@
 #include <cmath>
 #include <utility>
 
+#include "common/text.h"
+
 namespace marlwood::iso8211 {
 
 namespace {
@@ -27,22 +29,14 @@ Result<T> failed(std::string error) {
     return failure(std::move(error));
 }
 
+constexpr std::size_t kLongestShown = 40;
 // Bytes from a module fit for a one-line message: control bytes shown as '?', long texts cut.
 std::string printable(std::string_view bytes) {
-    constexpr std::size_t kLongest = 40;
-    std::string text;
-    for (const char c : bytes.substr(0, kLongest)) {
-        const auto byte = static_cast<unsigned char>(c);
-        text.push_back(byte < 0x20 || byte >= 0x7F ? '?' : c);
-    }
-    return bytes.size() > kLongest ? text + "..." : text;
+    return printableText(bytes, kLongestShown);
 }
 // The same in quotes, for bytes that may be empty or hold spaces.
 std::string shown(std::string_view bytes) {
-    std::string text = "\"";  // not "\"" + printable(): GCC 12 warns wrongly (-Wrestrict)
-    text += printable(bytes);
-    text += '"';
-    return text;
+    return quotedText(bytes, kLongestShown);
 }
 
 bool isDigit(char c) {
@@ -251,7 +245,7 @@ std::optional<std::int64_t> binaryInteger(const Subfield& subfield) {
 }
 
 // The subfields of a field in order, stopping after the first labelled `stop` when it is given.
-std::string splitInto(const Field& field, std::string_view stop, std::vector<Subfield>& out) {
+Status splitInto(const Field& field, std::string_view stop, std::vector<Subfield>& out) {
     const FieldDescription& description = *field.description;
     const std::string_view data = field.data;
     if (description.formats.empty()) return {};
@@ -262,15 +256,15 @@ std::string splitInto(const Field& field, std::string_view stop, std::vector<Sub
             const SubfieldFormat& format = description.formats[i];
             const std::string& label = description.labels[i];
             if (exhausted) {
-                return "field " + printable(description.tag) + " ends before its subfield " +
-                       printable(label);
+                return failure("field " + printable(description.tag) +
+                               " ends before its subfield " + printable(label));
             }
             std::string_view bytes;
             if (format.width > 0) {
                 if (format.width > data.size() - pos) {
-                    return "field " + printable(description.tag) + ": subfield " +
-                           printable(label) + " needs " + std::to_string(format.width) +
-                           " bytes, " + std::to_string(data.size() - pos) + " left";
+                    return failure("field " + printable(description.tag) + ": subfield " +
+                                   printable(label) + " needs " + std::to_string(format.width) +
+                                   " bytes, " + std::to_string(data.size() - pos) + " left");
                 }
                 bytes = data.substr(pos, format.width);
                 pos += format.width;
@@ -468,8 +462,7 @@ const Field* Record::find(std::string_view tag) const {
 
 Result<std::vector<Subfield>> splitSubfields(const Field& field) {
     std::vector<Subfield> subfields;
-    std::string error = splitInto(field, {}, subfields);
-    if (!error.empty()) return failed<std::vector<Subfield>>(std::move(error));
+    if (Status split = splitInto(field, {}, subfields); !split) return split.error();
     return subfields;
 }
 
@@ -480,8 +473,7 @@ Result<Subfield> findSubfield(const Field& field, std::string_view label) {
                                 shown(label));
     }
     std::vector<Subfield> subfields;
-    std::string error = splitInto(field, label, subfields);
-    if (!error.empty()) return failed<Subfield>(std::move(error));
+    if (Status split = splitInto(field, label, subfields); !split) return split.error();
     return subfields.back();
 }
 
@@ -565,13 +557,13 @@ ModuleParser::ModuleParser(std::string_view bytes) : bytes_(bytes) {
 }
 
 bool ModuleParser::fail(std::string line) {
-    error_ = std::move(line);
+    status_ = failure(std::move(line));
     return false;
 }
 
 bool ModuleParser::next(Record& record) {
     record.fields.clear();
-    if (!error_.empty() || pos_ == bytes_.size()) return false;
+    if (!status_ || pos_ == bytes_.size()) return false;
     ++records_;
     const std::string where =
         "record " + std::to_string(records_) + " (byte " + std::to_string(pos_) + "): ";

@@ -134,12 +134,12 @@ class ModuleParser {
   public:
     explicit ModuleParser(std::string_view bytes);
 
-    // Empty while all is well; once set, every later `next` gives false.
-    const std::string& error() const { return error_; }
+    // Success while all is well; once failed, every later `next` gives false.
+    const Status& status() const { return status_; }
     const std::vector<FieldDescription>& descriptions() const { return descriptions_; }
 
     // Reads the next data record into `record` (its views point into the module's bytes). False
-    // at the end of the module, or when the record is damaged: `error()` then says why.
+    // at the end of the module, or when the record is damaged: `status()` then says why.
     bool next(Record& record);
 
   private:
@@ -150,7 +150,7 @@ class ModuleParser {
     std::string_view bytes_;
     std::size_t pos_ = 0;
     std::size_t records_ = 0;  // data records read
-    std::string error_;
+    Status status_;
     std::vector<FieldDescription> descriptions_;
     std::map<std::string, std::size_t, std::less<>> index_;  // tag -> description
     // After an 'R' record: its directory and field-area length, reused by every later record.

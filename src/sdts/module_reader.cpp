@@ -186,11 +186,11 @@ void ModuleReader::readTextUntil(std::uint8_t terminator, std::size_t limit, std
     }
 }
 
-std::optional<Error> unreadModule(const ModuleReader& reader, const ModuleSource& module) {
+Status moduleRead(const ModuleReader& reader, const ModuleSource& module) {
     if (const std::optional<Error>& why = reader.problem()) {
         return failure(module.name + " cannot be read: " + why->message);
     }
-    return std::nullopt;
+    return {};
 }
 
 Result<std::string> readWholeModule(const ModuleSource& module, std::size_t limit) {
@@ -207,7 +207,7 @@ Result<std::string> readWholeModule(const ModuleSource& module, std::size_t limi
         reader.advance(block.size());
         const std::uint8_t byte = reader.readByte();  // the next block, or the end
         if (reader.failed()) {
-            if (std::optional<Error> unread = unreadModule(reader, module)) return *unread;
+            if (Status read = moduleRead(reader, module); !read) return read.error();
             return bytes;
         }
         if (bytes.size() == limit) break;

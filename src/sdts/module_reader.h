@@ -156,8 +156,8 @@ Result<std::string> readWholeModule(const ModuleSource& module, std::size_t limi
 // and the reader's problem says why).
 std::int32_t openCel0AtFirstRecord(ModuleReader& input_stream, const ModuleSource& cel0_path);
 
-// The line of a module that was not read whole for a reason other than its end: "NAME cannot be
-// read: WHY"; nothing when it was (or only ended early, which its decoder reports).
-std::optional<Error> unreadModule(const ModuleReader& reader, const ModuleSource& module);
+// Whether a module was read whole: success when it was (or only ended early, which its decoder
+// reports), else the line "NAME cannot be read: WHY".
+Status moduleRead(const ModuleReader& reader, const ModuleSource& module);
 
 }  // namespace marlwood

@@ -64,54 +64,53 @@ std::string tooLarge(std::uint64_t bound, std::string_view label) {
 
 // Reads the current entry's data into `out`, or only counts its bytes into `counted` when `out`
 // is null. An error line (without the member's name) when the data is damaged or holds more than
-// `bound` bytes; empty when all went well.
-std::string readData(archive* a, std::uint64_t bound, std::string_view label, std::string* out,
-                     std::uint64_t& counted) {
+// `bound` bytes.
+Status readData(archive* a, std::uint64_t bound, std::string_view label, std::string* out,
+                std::uint64_t& counted) {
     std::array<char, kBlockSize> block;
     counted = 0;
     for (;;) {
         const la_ssize_t n = la().read_data(a, block.data(), block.size());
         if (n == 0) return {};
-        if (n < 0) return "cannot be read: " + errorOf(a);
-        if (counted + static_cast<std::uint64_t>(n) > bound) return tooLarge(bound, label);
+        if (n < 0) return failure("cannot be read: " + errorOf(a));
+        if (counted + static_cast<std::uint64_t>(n) > bound) return failure(tooLarge(bound, label));
         counted += static_cast<std::uint64_t>(n);
         if (out == nullptr) continue;
         try {
             out->append(block.data(), static_cast<std::size_t>(n));
         } catch (const std::bad_alloc&) {
-            return noMemoryBeyond(out->size());
+            return failure(noMemoryBeyond(out->size()));
         }
     }
 }
 
-std::string readData(archive* a, std::uint64_t bound, std::string_view label, std::string& out) {
+Status readData(archive* a, std::uint64_t bound, std::string_view label, std::string& out) {
     std::uint64_t counted = 0;
     return readData(a, bound, label, &out, counted);
 }
 
-// Gzip unpacked whole within `bound`, every trailer checked; an error line (empty when all went
-// well) as readData gives one.
-std::string gunzipAll(CompressedInput input, std::uint64_t bound, std::string_view label,
-                      std::string& out) {
+// Gzip unpacked whole within `bound`, every trailer checked; an error line as readData gives one.
+Status gunzipAll(CompressedInput input, std::uint64_t bound, std::string_view label,
+                 std::string& out) {
     Result<std::unique_ptr<GzipStream>> stream = GzipStream::open(std::move(input), true);
-    if (!stream) return stream.message();
+    if (!stream) return stream.error();
     std::array<std::uint8_t, kBlockSize> block;
     for (;;) {
         const Result<std::size_t> n = (*stream)->read(block.data(), block.size());
-        if (!n) return n.message();
+        if (!n) return n.error();
         if (*n == 0) return {};
-        if (out.size() + *n > bound) return tooLarge(bound, label);
+        if (out.size() + *n > bound) return failure(tooLarge(bound, label));
         try {
             out.append(reinterpret_cast<const char*>(block.data()), *n);
         } catch (const std::bad_alloc&) {
-            return noMemoryBeyond(out.size());
+            return failure(noMemoryBeyond(out.size()));
         }
     }
 }
 
 // A member that is itself gzipped, unpacked within the same bound.
-std::string gunzip(const std::string& compressed, std::uint64_t bound, std::string_view label,
-                   std::string& out) {
+Status gunzip(const std::string& compressed, std::uint64_t bound, std::string_view label,
+              std::string& out) {
     return gunzipAll(
         memoryInput({reinterpret_cast<const std::uint8_t*>(compressed.data()), compressed.size()}),
         bound, label, out);
@@ -172,13 +171,14 @@ Result<std::string> readMemberBytes(archive* a, const ModuleKind& kind, bool gzi
                                     std::uint64_t declared) {
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(declared, 8u << 20)));
-    std::string problem = readData(a, kind.max_bytes, kind.label, bytes);
-    if (problem.empty() && gzipped) {
+    if (Status read = readData(a, kind.max_bytes, kind.label, bytes); !read) return read.error();
+    if (gzipped) {
         std::string unpacked;
-        problem = gunzip(bytes, kind.max_bytes, kind.label, unpacked);
+        if (Status unpack = gunzip(bytes, kind.max_bytes, kind.label, unpacked); !unpack) {
+            return unpack.error();
+        }
         bytes = std::move(unpacked);
     }
-    if (!problem.empty()) return failure(problem);
     return bytes;
 }
 
@@ -353,9 +353,8 @@ FoundTransfer readOpened(archive* a, const std::string& display_name,
         if (deferred_cel0 && !module->gzipped) {
             // Read again as a stream when it is decoded: here it is only checked and counted.
             std::uint64_t counted = 0;
-            if (std::string problem = readData(a, kind.max_bytes, kind.label, nullptr, counted);
-                !problem.empty()) {
-                return failure("member " + member + " " + problem);
+            if (Status read = readData(a, kind.max_bytes, kind.label, nullptr, counted); !read) {
+                return failure("member " + member + " " + read.message());
             }
             held = FoundModule{member, module->prefix};
             if (first == nullptr) first = &*held;
@@ -470,11 +469,14 @@ Result<std::string> gunzipFile(const std::string& path, std::uint64_t bound) {
                                                                &std::fclose);
     if (!file) return failure("cannot read the file: " + printable(std::strerror(errno)));
     std::string bytes;
-    if (std::string problem = gunzipAll(fileInput(file.get()), bound, "a DEM", bytes);
-        !problem.empty()) {
-        return failure(problem);
+    if (Status unpacked = gunzipAll(fileInput(file.get()), bound, "a DEM", bytes); !unpacked) {
+        return unpacked.error();
     }
     return bytes;
+}
+
+Status gzipSupport() {
+    return archiveSupport();
 }
 }  // namespace source_detail
 

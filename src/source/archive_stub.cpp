@@ -25,6 +25,9 @@ FoundTransfer readArchiveFile(const std::string&, Cel0Reading) {
 Result<std::string> gunzipFile(const std::string&, std::uint64_t) {
     return failure(std::string(kNoGzipLine));
 }
+Status gzipSupport() {
+    return failure(std::string(kNoGzipLine));
+}
 }  // namespace source_detail
 
 }  // namespace marlwood

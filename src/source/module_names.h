@@ -68,6 +68,10 @@ bool hasNativeDemExtension(std::string_view name);
 // without libarchive, refused with kNoGzipLine.
 Result<std::string> gunzipFile(const std::string& path, std::uint64_t bound);
 
+// Whether gzipped DEMs can be unpacked: in the build without libarchive, refused with kNoGzipLine
+// (what to do instead); else the reason the libraries did not load, if they did not.
+Status gzipSupport();
+
 inline constexpr std::string_view kNoGzipLine =
     "this build cannot unpack a gzipped DEM: gunzip it first and give the .dem file";
 

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/text.h"
 #include "source/module_names.h"
 
 namespace marlwood {
@@ -16,18 +17,6 @@ namespace fs = std::filesystem;
 using namespace source_detail;
 
 namespace source_detail {
-
-namespace {
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-bool endsWithNoCase(std::string_view text, std::string_view lower_end) {
-    if (text.size() < lower_end.size()) return false;
-    text.remove_prefix(text.size() - lower_end.size());
-    return std::equal(text.begin(), text.end(), lower_end.begin(),
-                      [](char a, char b) { return lower(a) == b; });
-}
-}  // namespace
 
 std::optional<ModuleName> matchModuleName(std::string_view base_name, bool allow_gz) {
     bool gzipped = false;
@@ -60,14 +49,7 @@ bool hasArchiveExtension(std::string_view name) {
 }
 
 std::string printable(std::string_view text) {
-    constexpr std::size_t kLongest = 120;
-    std::string shown;
-    for (const char c : text.substr(0, kLongest)) {
-        const auto byte = static_cast<unsigned char>(c);
-        shown.push_back(byte < 0x20 || byte == 0x7F ? '?' : c);
-    }
-    if (text.size() > kLongest) shown += "...";
-    return shown;
+    return printableText(text, 120, HighBytes::Kept);
 }
 
 std::string archiveStem(std::string_view archive_name, const std::string& fallback) {
@@ -86,14 +68,15 @@ bool opensAsModule(const std::string& path) {
     return reader.open(path) && !reader.failed();
 }
 
-// Why `path` is not a module, when something of that name exists; nothing when it does not.
-std::optional<std::string> whyNotAModule(const std::string& path) {
+// For a module that did not open: a failure saying why when something named `path` exists, and
+// success when nothing does (the caller then says what is missing).
+Status checkAbsent(const std::string& path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
-    if (!fs::exists(status)) return std::nullopt;
+    if (!fs::exists(status)) return {};
     if (!fs::is_regular_file(status))
-        return "cannot open module " + printable(path) + ": not a regular file";
-    return "cannot open module " + printable(path) + ": not readable";
+        return failure("cannot open module " + printable(path) + ": not a regular file");
+    return failure("cannot open module " + printable(path) + ": not readable");
 }
 
 std::string lastComponent(const std::string& path) {
@@ -129,8 +112,8 @@ FoundTransfer fromPrefix(const std::string& prefix) {
         if (auto path = moduleAtPrefix(prefix, kind)) {
             transfer.modules.*kind.slot = std::move(*path);
         } else if (kind.required) {
-            if (auto why = whyNotAModule(lower)) return failure(*why);
-            if (auto why = whyNotAModule(upper)) return failure(*why);
+            if (Status absent = checkAbsent(lower); !absent) return absent.error();
+            if (Status absent = checkAbsent(upper); !absent) return absent.error();
             // A file given as the source is most likely an archive renamed.
             std::error_code error;
             const std::string read_as =
@@ -219,7 +202,8 @@ FoundTransfer fromDirectory(const std::string& directory) {
         const bool opens = opensAsModule(path);
         if (!opens && !kind.required) continue;  // no module: as if absent
         if (!opens) {
-            return failure(whyNotAModule(path).value_or("cannot open module " + printable(path)));
+            Status absent = checkAbsent(path);
+            return absent ? failure("cannot open module " + printable(path)) : absent.error();
         }
         transfer.modules.*kind.slot = path;
     }
@@ -249,12 +233,7 @@ FoundTransfer fromNativeDem(const std::string& path, Cel0Reading reading) {
         transfer.modules.native_dem = ModuleSource(path);
         return transfer;
     }
-    if (!archivesSupported()) {
-        const Status support = archiveSupport();
-        // A build without libarchive says what to do instead; a library that did not load, why.
-        return failure(support.message() == kNoArchivesLine ? std::string(kNoGzipLine)
-                                                            : support.message());
-    }
+    if (Status support = gzipSupport(); !support) return support.error();
     if (reading == Cel0Reading::WhenOpened) {
         const auto loader = [path]() -> Result<std::shared_ptr<const std::string>> {
             Result<std::string> bytes = gunzipFile(path, kMaxNativeDemBytes);
@@ -280,7 +259,7 @@ Result<TransferModules> findPrefixModules(const std::string& prefix) {
         auto path = moduleAtPrefix(prefix, kind);
         if (!path) {
             const std::string lower = prefix + std::string(kind.suffix);
-            return failure("cannot open " + lower, lower);
+            return failureAbout("cannot open " + lower, lower);
         }
         modules.*kind.slot = std::move(*path);
     }

@@ -9,7 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <ostream>
 #include <streambuf>
 #include <system_error>
@@ -61,16 +60,16 @@ constexpr unsigned kGeoKeyMax = 0xFFFF;  // GeoKeys hold 16-bit values
 // libtiff's words about one file: the first error becomes the Error's line;
 // warnings are dropped, as standard error gets one line per problem and the file is still right.
 struct Messages {
-    std::string first_error;
+    Status first_error;
 
     void add(const char* format, std::va_list args) {
-        if (!first_error.empty()) return;
+        if (!first_error) return;
         char text[512];
         std::vsnprintf(text, sizeof text, format, args);
         for (char* c = text; *c != '\0'; ++c) {
             if (static_cast<unsigned char>(*c) < 0x20) *c = ' ';
         }
-        first_error = text;
+        first_error = failure(text);
     }
 };
 
@@ -312,7 +311,7 @@ bool writeTiff(const TiffLibrary& l, const std::string& path, std::ostream& out,
     Result<Deflater> first = Deflater::make(kDeflateLevel);
     Result<Deflater> second = Deflater::make(kDeflateLevel);
     if (!first || !second) {
-        messages.first_error = (first ? second : first).message();
+        messages.first_error = (first ? second : first).error();
         return false;
     }
     Strip mine = makeStrip(g.columns, std::move(*first));
@@ -333,29 +332,28 @@ bool writeTiff(const TiffLibrary& l, const std::string& path, std::ostream& out,
     return ok && out.good();
 }
 
-// What the file cannot record, or nothing.
-std::optional<std::string> unwritable(std::int32_t rows, std::int32_t columns,
-                                      const GridPlacement& p) {
-    if (rows < 1 || columns < 1) return "a grid without cells";
+// Whether the file can record the grid and its place; what it cannot, when not.
+Status checkWritable(std::int32_t rows, std::int32_t columns, const GridPlacement& p) {
+    if (rows < 1 || columns < 1) return failure("a grid without cells");
     if (p.epsg < 1 || static_cast<unsigned>(p.epsg) > kGeoKeyMax) {
-        return "EPSG code " + std::to_string(p.epsg) + " cannot be a GeoTIFF key";
+        return failure("EPSG code " + std::to_string(p.epsg) + " cannot be a GeoTIFF key");
     }
     const GeoTransform& gt = p.geotransform;
     for (const double v : gt) {
-        if (!std::isfinite(v)) return "a geotransform that is not finite";
+        if (!std::isfinite(v)) return failure("a geotransform that is not finite");
     }
     if (gt[2] != 0 || gt[4] != 0 || !(gt[1] > 0) || !(gt[5] < 0)) {
-        return "a geotransform that is not north up";
+        return failure("a geotransform that is not north up");
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace
 
 Status writeGeoTiff(const std::string& path, std::int32_t rows, std::int32_t columns,
                     const GridPlacement& placement, const GeoTiffRowSource& rows_of_metres) {
-    if (const std::optional<std::string> problem = unwritable(rows, columns, placement)) {
-        return failure("cannot write " + path + ": " + *problem);
+    if (const Status writable = checkWritable(rows, columns, placement); !writable) {
+        return failure("cannot write " + path + ": " + writable.message());
     }
     const Result<const TiffLibrary*> loaded = tiff_detail::tiffLibrary();
     if (!loaded) return failure("cannot write " + path + ": " + loaded.message());
@@ -388,8 +386,8 @@ Status writeGeoTiff(const std::string& path, std::int32_t rows, std::int32_t col
         written.message() != "cannot write standard output") {
         return written;
     }
-    if (!messages.first_error.empty())
-        return failure("cannot write " + path + ": " + messages.first_error);
+    if (!messages.first_error)
+        return failure("cannot write " + path + ": " + messages.first_error.message());
     return written;
 }
 

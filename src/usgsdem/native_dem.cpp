@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/text.h"
+
 namespace marlwood::usgsdem {
 
 namespace {
@@ -26,22 +28,6 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-// Field `text` as a message quotes it: control bytes shown as '?'.
-std::string quoted(std::string_view text) {
-    std::string shown = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        shown.push_back(byte < 0x20 || byte >= 0x7F ? '?' : c);
-    }
-    return shown + "\"";
-}
-
-std::string shown(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.10g", v);
-    return text;
-}
-
 // Bytes `first` to `last` of a record, counted from 1 as the record layout gives them.
 std::string_view bytes(std::string_view record, std::size_t first, std::size_t last) {
     return record.substr(first - 1, last - first + 1);
@@ -55,13 +41,13 @@ struct Fields {
     Result<std::int64_t> integer(std::size_t first, std::size_t last, const char* what) const {
         const std::string_view text = bytes(record, first, last);
         if (auto v = parseInteger(text)) return *v;
-        return failure(where + ": the " + what + " " + quoted(text) + " (bytes " +
+        return failure(where + ": the " + what + " " + quotedText(text) + " (bytes " +
                        std::to_string(first) + "-" + std::to_string(last) + ") is not a number");
     }
     Result<double> real(std::size_t first, std::size_t last, const char* what) const {
         const std::string_view text = bytes(record, first, last);
         if (auto v = parseReal(text)) return *v;
-        return failure(where + ": the " + what + " " + quoted(text) + " (bytes " +
+        return failure(where + ": the " + what + " " + quotedText(text) + " (bytes " +
                        std::to_string(first) + "-" + std::to_string(last) + ") is not a number");
     }
 };
@@ -174,11 +160,11 @@ Result<RecordA> parseRecordA(std::string_view record) {
     }
     for (const double r : {a.resolution_x, a.resolution_y}) {
         if (!(r >= 0.1 && r <= 1e4)) {
-            return failure("record A: the posting " + shown(r) + " is not 0.1 to 10000 m");
+            return failure("record A: the posting " + shownNumber(r) + " is not 0.1 to 10000 m");
         }
     }
     if (!(a.resolution_z > 0 && a.resolution_z <= 1e3)) {
-        return failure("record A: the z resolution " + shown(a.resolution_z) +
+        return failure("record A: the z resolution " + shownNumber(a.resolution_z) +
                        " is not above 0 and at most 1000");
     }
     if (a.columns < 1 || a.columns > kMaxPoints) {
@@ -231,12 +217,12 @@ Result<ProfileHeader> parseProfileHeader(std::string_view record, std::int64_t n
     }
     for (const double v : {h.x, h.y}) {
         if (!(std::abs(v) <= kMaxCoordinate)) {
-            return failure(f.where + ": the ground coordinate " + shown(v) +
+            return failure(f.where + ": the ground coordinate " + shownNumber(v) +
                            " is beyond -1e8 to 1e8");
         }
     }
     if (!(std::abs(h.datum) <= kMaxElevation)) {
-        return failure(f.where + ": the datum elevation " + shown(h.datum) +
+        return failure(f.where + ": the datum elevation " + shownNumber(h.datum) +
                        " is beyond -1e6 to 1e6");
     }
     return h;
@@ -349,8 +335,8 @@ Result<NativeDem> readNativeDem(RecordReader& reader) {
             const std::optional<std::int64_t> v =
                 trimmed(text).empty() ? std::nullopt : parseInteger(text);
             if (!v || *v < -99999 || *v > 999999) {
-                return failure(where + ": elevation " + std::to_string(i + 1) + " " + quoted(text) +
-                               " is not a number");
+                return failure(where + ": elevation " + std::to_string(i + 1) + " " +
+                               quotedText(text) + " is not a number");
             }
             profile.values.push_back(static_cast<std::int32_t>(*v));
         }
@@ -400,10 +386,10 @@ Result<Lattice> latticeOf(const RecordA& a, const std::vector<Profile>& profiles
         const Profile& p = profiles[i];
         const std::optional<Place> place = placeOf(p, west, south, lattice.dx, lattice.dy);
         if (!place) {
-            return failure("profile " + std::to_string(i + 1) + " starts at " + shown(p.x) + ", " +
-                           shown(p.y) + ", off the lattice of " + shown(lattice.dx) + " by " +
-                           shown(lattice.dy) + " m postings through " + shown(west) + ", " +
-                           shown(south));
+            return failure("profile " + std::to_string(i + 1) + " starts at " + shownNumber(p.x) +
+                           ", " + shownNumber(p.y) + ", off the lattice of " +
+                           shownNumber(lattice.dx) + " by " + shownNumber(lattice.dy) +
+                           " m postings through " + shownNumber(west) + ", " + shownNumber(south));
         }
         columns = std::max(columns, place->column + 1);
         rows = std::max(rows, place->south_row + static_cast<std::int64_t>(p.values.size()));

@@ -398,7 +398,7 @@ TEST(Iso8211FuzzFindings, ErrorsAboutOddLabelsStayOneLine) {
         ts::dataRecord('D', {{"C\nTD", "x\x1e"}});
     ModuleParser parser(module);
     Record record;
-    ASSERT_TRUE(parser.next(record)) << parser.error();
+    ASSERT_TRUE(parser.next(record)) << errorOf(parser.status());
     const Field& field = record.fields.at(0);
     EXPECT_EQ(errorOf(splitSubfields(field)), "field C?TD ends before its subfield M?V");
     EXPECT_EQ(errorOf(findSubfield(field, "M\nV")), "field C?TD ends before its subfield M?V");
@@ -431,7 +431,7 @@ Walk walk(std::string_view module) {
             w.subfields += subfields->size();
         }
     }
-    w.error = parser.error();
+    w.error = errorOf(parser.status());
     return w;
 }
 
@@ -504,7 +504,7 @@ TEST(Iso8211RealModules, DuluthCel0RowsAndValues) {
             high = std::max(high, elevation);
         }
     }
-    EXPECT_EQ(parser.error(), "");
+    EXPECT_EQ(errorOf(parser.status()), "");
     EXPECT_EQ(row, 467);
     EXPECT_EQ(low, 602);
     EXPECT_EQ(high, 1472);
@@ -535,7 +535,7 @@ TEST(Iso8211SyntheticModules, Cel0ValuesReadBackInEveryLayout) {
                     }
                 }
             }
-            EXPECT_EQ(parser.error(), "");
+            EXPECT_EQ(errorOf(parser.status()), "");
             EXPECT_EQ(i, t.elevations.size());
             EXPECT_EQ(leaders, layout == ts::Cel0Layout::AllD ? "DDDDDDD" : "R      ");
         }
@@ -633,9 +633,9 @@ TEST(Iso8211Damaged, LengthsThatLie) {
     ModuleParser parser(lying);
     Record record;
     EXPECT_FALSE(parser.next(record));
-    const std::string first_error = parser.error();
+    const std::string first_error = errorOf(parser.status());
     EXPECT_FALSE(parser.next(record));
-    EXPECT_EQ(parser.error(), first_error);
+    EXPECT_EQ(errorOf(parser.status()), first_error);
     EXPECT_TRUE(record.fields.empty());
 }
 
