@@ -126,6 +126,7 @@ Result<std::size_t> GzipStream::read(std::uint8_t* into, std::size_t capacity) {
         const Result<bool> have = haveInput();
         if (!have) return have.error();
         const std::size_t n = std::min(capacity, pending_.size());
+        if (n == 0) return n;  // the end: an empty block may have no bytes to point at
         std::memcpy(into, pending_.data(), n);
         pending_ = pending_.subspan(n);
         return n;
