@@ -425,10 +425,11 @@ TEST(NewestOptions, AddressSpaceSweepOfTwoThreads) {
         EXPECT_EQ(dir.entries(), 2u);
         std::istringstream lines(run.err);
         for (std::string line; std::getline(lines, line);) {
-            // libarchive ends the process itself, with status 1 and this line, when it cannot
-            // have a few bytes for a member's name: nothing is written by then.
+            // libarchive ends the process itself, with status 1 and a line of its own, when it
+            // cannot have a few bytes for a member's name or its state: nothing is written by
+            // then.
             EXPECT_TRUE(line.starts_with("marlwood: ") ||
-                        line == "Fatal Internal Error in libarchive: Out of memory")
+                        line.starts_with("Fatal Internal Error in libarchive: "))
                 << run.err;
         }
         EXPECT_LE(run.errLines(), 3) << run.err;
