@@ -56,8 +56,9 @@ const std::string& formatHelp() {
             heightmaps = heightmaps || format.heightmap;
         }
         if (heightmaps) {
-            lines += "(heightmaps: the lowest elevation 0, the highest 65535, voids 0,\n"
-                     "a JSON sidecar NAME.json of the engines' scales beside them)\n";
+            lines +=
+                "(heightmaps: the lowest elevation 0, the highest 65535, voids 0,\n"
+                "a JSON sidecar NAME.json of the engines' scales beside them)\n";
         }
         return lines + "(default: by -o's extension, else ter)";
     }();
@@ -123,29 +124,6 @@ const std::vector<Option>& table() {
              }
              o.settings.format = format;
              o.format_given = true;
-             return {};
-         }},
-        {{'\0', "byte-order", "ORDER",
-          "little (the default) or big: the byte order of r16 and unity\n"
-          "heightmaps (big for Unity's Mac setting)",
-          "little big"},
-         [](Options& o, const std::string& v) -> Status {
-             if (v != "little" && v != "big") {
-                 return failure("the byte order is little or big, not '" + v + "'");
-             }
-             o.settings.byte_order = v == "big" ? ByteOrder::Big : ByteOrder::Little;
-             o.byte_order_given = true;
-             return {};
-         }},
-        {{'\0', "tiles", "CxR",
-          "a heightmap in C x R tiles sharing their edge rows and columns,\n"
-          "on one height range: NAME_x0_y0 ... (x east, y south) for png16\n"
-          "and r16, NAME_X_Z.raw (X east, Z north) for unity; C tiles of s\n"
-          "points span (s - 1) x C + 1"},
-         [](Options& o, const std::string& v) -> Status {
-             Result<TileCount> count = parseTileCount(v);
-             if (!count) return count.error();
-             o.settings.tiles = *count;
              return {};
          }},
         {{'f', "force", "", "replace existing output files"}, switchOn(&Options::force)},
@@ -253,31 +231,43 @@ const std::vector<Option>& table() {
     return options;
 }
 
-const Option* findShort(char c) {
-    for (const Option& o : table()) {
+// The options of a run choosing from `formats`: the command line's own, and after --format
+// those the format rows declare.
+std::vector<Option> optionsFor(const FormatTable& formats) {
+    std::vector<Option> options;
+    for (const Option& own : table()) {
+        options.push_back(own);
+        if (own.description.long_name != "format") continue;
+        for (const FormatOption* declared : formats.options()) {
+            options.push_back(
+                {{'\0', declared->long_name, declared->value, declared->help, declared->choices},
+                 [declared](Options& o, const std::string& v) -> Status {
+                     o.format_options_given.push_back(declared->long_name);
+                     return declared->apply(o.settings, v);
+                 }});
+        }
+    }
+    return options;
+}
+
+// The program's, made once: --help, the manual page and the completion read them.
+const std::vector<Option>& programOptions() {
+    static const std::vector<Option> options = optionsFor(outputFormats());
+    return options;
+}
+
+const Option* findShort(const std::vector<Option>& options, char c) {
+    for (const Option& o : options) {
         if (o.description.short_name == c) return &o;
     }
     return nullptr;
 }
 
-const Option* findLong(std::string_view name) {
-    for (const Option& o : table()) {
+const Option* findLong(const std::vector<Option>& options, std::string_view name) {
+    for (const Option& o : options) {
         if (o.description.long_name == name) return &o;
     }
     return nullptr;
-}
-
-// Whether `path` has no name before its extension ("out/", "out/.png"), which a heightmap's tiles
-// and sidecar would be named after.
-bool namesNoFile(const std::string& path, const FormatTable& formats) {
-    const std::string name = std::filesystem::path(path).filename().string();
-    if (name.empty() || name == "." || name == "..") return true;
-    for (const OutputFormat& format : formats) {
-        for (const std::string& extension : format.extensions) {
-            if (name.size() == extension.size() && endsWithNoCase(name, extension)) return true;
-        }
-    }
-    return false;
 }
 
 // An extension that names no format, without --format, or that names another format than
@@ -305,73 +295,18 @@ Status extensionProblem(const Options& o) {
     return {};
 }
 
-// The heightmap options that do not fit the format or each other.
-Status heightmapFits(const Options& o) {
-    const OutputFormat& format = o.settings.outputFormat();
-    if (!format.heightmap) {
-        if (o.settings.tiles)
-            return failure("--tiles cuts a heightmap: it goes with png16, r16 or unity");
-        if (o.byte_order_given)
-            return failure("--byte-order goes with the r16 and unity heightmaps");
-        return {};
-    }
-    if (format.name == "png16" && o.byte_order_given) {
-        return failure(
-            "a PNG's 16-bit values are big-endian by definition; --byte-order is for r16 and "
-            "unity");
-    }
-    if (o.height_scale_given || o.settings.true_scale) {
-        return failure(
-            "a heightmap spans its elevations with 0..65535; -s and --true-scale are for .ter "
-            "files");
-    }
-    if (o.settings.preview && format.name == "png16") {
-        return failure(
-            "--preview writes NAME.png, which the png16 heightmap is; leave out --preview");
-    }
-    if (o.output_file == kStandardOutput) {
-        return failure("a heightmap's JSON sidecar is named after its file; -o - has no name");
-    }
-    // Its files are written as one set, renamed into place together: a device or pipe cannot be.
-    if (!o.output_file.empty() && outputTarget(o.output_file) == OutputTarget::InPlace) {
-        return failure("a heightmap and its JSON sidecar are files; " + o.output_file +
-                       " is a device or a pipe");
-    }
-    if (!o.output_file.empty() && namesNoFile(o.output_file, *o.formats)) {
-        return failure("a heightmap's tiles and JSON sidecar are named after its file; -o " +
-                       o.output_file + " has no name");
-    }
-    if (endsWithNoCase(o.output_file, ".json")) {
-        return failure(
-            "the heightmap's sidecar is NAME.json; give the heightmap its own extension");
-    }
-    if (format.name == "unity") {
-        if (o.settings.engine_size == Engine::Unreal) {
-            return failure(
-                "Unreal's sizes are not Unity's 2^n + 1: use --size unity with --format unity");
-        }
-        const std::int32_t tiles = o.settings.tiles ? o.settings.tiles->columns : 1;
-        if (o.settings.size && o.settings.tiles &&
-            o.settings.tiles->columns != o.settings.tiles->rows) {
-            return failure(
-                "Unity's tiles are square, so --tiles " + std::to_string(tiles) + "x" +
-                std::to_string(o.settings.tiles->rows) +
-                " cannot be cut from a square --size; give as many tiles across as down");
-        }
-        const auto side = o.settings.size ? tileSide(*o.settings.size, tiles) : std::nullopt;
-        if (o.settings.size && !(side && isUnitySide(*side))) {
-            return failure(
-                "Unity takes terrains of 2^n + 1 points a side (33, 65 ... 4097), so --size " +
-                std::to_string(*o.settings.size) +
-                (tiles > 1 ? " in " + std::to_string(tiles) + " tiles across" : std::string()) +
-                " will not do: give " +
-                (tiles > 1 ? "(2^n) x " + std::to_string(tiles) + " + 1, such as " +
-                                 std::to_string(tiledPoints(1025, tiles))
-                           : std::string("one of them, such as 1025")) +
-                ", or --size unity");
-        }
-    }
-    return {};
+// What the chosen format's row says of the request: the options of other rows it does not take,
+// and its own checks.
+Status formatProblem(const Options& o) {
+    const FormatRequest request{o.settings, o.output_file,
+                                [&](std::string_view name) {
+                                    if (name == "height-scale") return o.height_scale_given;
+                                    return std::find(o.format_options_given.begin(),
+                                                     o.format_options_given.end(),
+                                                     name) != o.format_options_given.end();
+                                },
+                                *o.formats};
+    return o.formats->check(o.settings.outputFormat(), request);
 }
 
 // The combinations that make no sense, checked once every option is known.
@@ -392,7 +327,7 @@ Status combinationProblem(const Options& o) {
     }
     if (o.quiet && o.verbose) return failure("-q and -v do not go together");
     if (Status named = extensionProblem(o); !named) return named;
-    if (Status fits = heightmapFits(o); !fits) return fits;
+    if (Status fits = formatProblem(o); !fits) return fits;
     // A heightmap spans the common range too; other formats of metres have no height scale.
     if (const OutputFormat& format = o.settings.outputFormat();
         !format.stretched_heights && !format.heightmap &&
@@ -424,7 +359,7 @@ Status combinationProblem(const Options& o) {
 
 std::vector<OptionDescription> optionDescriptions() {
     std::vector<OptionDescription> descriptions;
-    for (const Option& o : table()) descriptions.push_back(o.description);
+    for (const Option& o : programOptions()) descriptions.push_back(o.description);
     return descriptions;
 }
 
@@ -432,6 +367,9 @@ Result<Options> parseOptions(const std::vector<std::string>& arguments,
                              const FormatTable& formats) {
     Options options;
     options.formats = &formats;
+    const std::vector<Option> own_table =
+        &formats == &outputFormats() ? std::vector<Option>() : optionsFor(formats);
+    const std::vector<Option>& known = own_table.empty() ? programOptions() : own_table;
     bool only_sources = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
@@ -453,7 +391,7 @@ Result<Options> parseOptions(const std::vector<std::string>& arguments,
             const auto equals = argument.find('=');
             const std::string name =
                 argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-            const Option* option = findLong(name);
+            const Option* option = findLong(known, name);
             if (option == nullptr) return failure("unknown option '--" + name + "'");
             std::string value;
             if (!option->description.value.empty()) {
@@ -470,7 +408,7 @@ Result<Options> parseOptions(const std::vector<std::string>& arguments,
         }
         // Short options, grouped (-fq) or with their value attached (-s30) or following.
         for (std::size_t k = 1; k < argument.size(); ++k) {
-            const Option* option = findShort(argument[k]);
+            const Option* option = findShort(known, argument[k]);
             if (option == nullptr) {
                 return failure(std::string("unknown option '-") + argument[k] + "'");
             }
@@ -510,7 +448,7 @@ std::string helpText() {
         "\n"
         "Options:\n";
     constexpr std::size_t kHelpColumn = 24;
-    for (const Option& o : table()) {
+    for (const Option& o : programOptions()) {
         const OptionDescription& d = o.description;
         // Built by appending: GCC 12 warns (-Wrestrict) on "literal" + string here.
         std::string left = "  ";

@@ -19,7 +19,8 @@ struct Options {
     std::string output_file;    // -o: the one source's output
     std::string output_dir;     // -d: where outputs named after their sources go
     bool format_given = false;  // --format; else -o's extension decides
-    bool byte_order_given = false;
+    // The options a format row declares (--tiles, --byte-order) that were given, by long name.
+    std::vector<std::string> format_options_given;
     bool force = false;
     unsigned jobs = 0;  // 0: as many as the machine has cores
     bool common_range = false;

@@ -6,7 +6,6 @@
 
 #include "geo/placement.h"
 #include "grid/resample.h"
-#include "pipeline/heightmap_output.h"
 #include "pipeline/writers.h"
 
 namespace marlwood {

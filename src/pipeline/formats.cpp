@@ -1,48 +1,12 @@
 #include "pipeline/formats.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "common/text.h"
-#include "pipeline/heightmap_output.h"
-#include "pipeline/settings.h"
-#include "pipeline/writers.h"
 #include "platform/whole_file.h"
-#include "ter/ter_writer.h"
 
 namespace marlwood {
-
-namespace {
-
-std::deque<OutputFormat> builtInFormats() {
-    std::deque<OutputFormat> formats;
-    OutputFormat& ter = formats.emplace_back();
-    ter.name = "ter";
-    ter.label = ".ter file";
-    ter.description = "Terragen terrain (the default)";
-    ter.extensions = {".ter"};
-    ter.stretched_heights = true;
-    ter.largest_side = kMaxTerSide;  // its size fields have 16 bits
-    ter.stream = [](std::ostream& out, const Terrain& terrain, const ConversionSettings&) {
-        writeTer(out, terrain);
-    };
-    OutputFormat& tif = formats.emplace_back();
-    tif.name = "tif";
-    tif.label = "GeoTIFF";
-    tif.description = "a GeoTIFF of Float32 metres, placed where it lies";
-    tif.extensions = {".tif", ".tiff"};
-    tif.keeps_decimals = true;
-    tif.needs_placement = true;
-    tif.largest_side = 0xFFFFFFFF;  // TIFF's 32-bit dimensions
-    tif.path = [](const std::string& path, const Terrain& terrain,
-                  const ConversionSettings&) -> Result<Written> {
-        if (Status written = writeGeoTiffFile(path, terrain); !written) return written.error();
-        return Written::file(path);
-    };
-    for (OutputFormat& heightmap : heightmapFormats()) formats.push_back(std::move(heightmap));
-    return formats;
-}
-
-}  // namespace
 
 const OutputFormat& FormatTable::add(OutputFormat format) {
     return rows_.emplace_back(std::move(format));
@@ -73,13 +37,44 @@ std::string FormatTable::names() const {
     return names;
 }
 
-const FormatTable& outputFormats() {
-    static const FormatTable formats(builtInFormats());
-    return formats;
+bool OutputFormat::takes(std::string_view long_name) const {
+    return std::any_of(options.begin(), options.end(),
+                       [&](const FormatOption& o) { return o.long_name == long_name; });
 }
 
-const OutputFormat& terFormat() {
-    return *outputFormats().begin();
+std::vector<const FormatOption*> FormatTable::options() const {
+    std::vector<const FormatOption*> declared;
+    for (const OutputFormat& format : rows_) {
+        for (const FormatOption& option : format.options) {
+            const bool known = std::any_of(declared.begin(), declared.end(), [&](auto* o) {
+                return o->long_name == option.long_name;
+            });
+            if (!known) declared.push_back(&option);
+        }
+    }
+    return declared;
+}
+
+bool FormatTable::namesNoFile(const std::string& path) const {
+    const std::string name = std::filesystem::path(path).filename().string();
+    if (name.empty() || name == "." || name == "..") return true;
+    for (const OutputFormat& format : rows_) {
+        for (const std::string& extension : format.extensions) {
+            if (name.size() == extension.size() && endsWithNoCase(name, extension)) return true;
+        }
+    }
+    return false;
+}
+
+Status FormatTable::check(const OutputFormat& format, const FormatRequest& request) const {
+    for (const FormatOption* option : options()) {
+        if (!request.given(option->long_name) || format.takes(option->long_name)) continue;
+        for (const auto& [name, line] : format.refuses) {
+            if (name == option->long_name) return failure(line);
+        }
+        return failure(option->elsewhere);
+    }
+    return format.check ? format.check(request) : Status{};
 }
 
 Status fitsFormat(const OutputFormat& format, const GridSize& size, const std::string& what) {

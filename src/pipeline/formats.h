@@ -22,6 +22,28 @@ namespace marlwood {
 
 struct ConversionSettings;
 struct Terrain;
+class FormatTable;
+
+// An option some formats take beyond what every conversion takes: declared by the rows that take
+// it, so that the command line offers it, --help shows it (its first declaration) and a format
+// that does not take it refuses it, without the command line knowing any format.
+struct FormatOption {
+    std::string long_name;  // without the leading "--"
+    std::string value;      // the value's name ("ORDER")
+    std::string help;       // one or more lines
+    std::string choices;    // the words the completion offers, when the value is one of them
+    std::string elsewhere;  // the line when it is given for a format that does not take it
+    // Fills the settings from the value; the Error (a usage error) when it is refused.
+    std::function<Status(ConversionSettings&, const std::string& value)> apply;
+};
+
+// What the command line asks of a format, checked by its row before anything is read.
+struct FormatRequest {
+    const ConversionSettings& settings;
+    std::string output;                                     // -o's name; empty with -d
+    std::function<bool(std::string_view long_name)> given;  // whether an option was given
+    const FormatTable& formats;                             // the table the format was chosen from
+};
 
 // Writes a terrain's bytes to an open stream: the dialogue's file, standard output, or a file
 // written whole through a temporary name. The stream's state says whether every byte went.
@@ -76,8 +98,16 @@ struct OutputFormat {
     PathWriter path;
     // Without it, the format writes `path` alone.
     OutputFiles files;
+    // The options it takes (see FormatOption), and its own line for one it does not take where
+    // that says more than the option's (long name, line).
+    std::vector<FormatOption> options;
+    std::vector<std::pair<std::string, std::string>> refuses;
+    // Checks a request before anything is read: a usage error when the settings or the output's
+    // name do not fit the format. Without it, every request fits.
+    std::function<Status(const FormatRequest&)> check;
 
     const std::string& extension() const { return extensions.front(); }
+    bool takes(std::string_view long_name) const;
 };
 
 // A table of output formats, read front to back: the program's own (outputFormats()), or a
@@ -96,6 +126,14 @@ class FormatTable {
     const OutputFormat* ofPath(std::string_view path) const;
     // "ter or tif": every name, for a usage line.
     std::string names() const;
+    // Every option the rows declare, once each (its first declaration), in the rows' order.
+    std::vector<const FormatOption*> options() const;
+    // Whether `path` has no name before its extension ("out/", "out/.png"), which the files
+    // beside a format's own (tiles, a sidecar) would be named after.
+    bool namesNoFile(const std::string& path) const;
+    // `format`'s answer to a request: the options it was given that it does not take, then its
+    // own check.
+    Status check(const OutputFormat& format, const FormatRequest& request) const;
 
     std::deque<OutputFormat>::const_iterator begin() const { return rows_.begin(); }
     std::deque<OutputFormat>::const_iterator end() const { return rows_.end(); }

@@ -1,12 +1,17 @@
 #include "pipeline/heightmap_output.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
+#include "common/text.h"
 #include "grid/resample.h"
 #include "heightmap/heightmap_writer.h"
 #include "heightmap/sidecar.h"
+#include "pipeline/settings.h"
+#include "pipeline/terrain.h"
 #include "platform/whole_file.h"
 
 namespace marlwood {
@@ -15,17 +20,30 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The rows of the format table this file writes, by name.
-bool isUnity(const OutputFormat& format) {
-    return format.name == "unity";
-}
-bool isPng16(const OutputFormat& format) {
-    return format.name == "png16";
-}
+// What sets one heightmap row apart from the others, held by the row's own writer.
+// The files a heightmap at `path` writes, known before the terrain is read: the heightmap or its
+// tiles (`NAME_x0_y0.EXT` for Unreal, `NAME_X_Z.raw` for Unity), then the sidecar NAME.json.
+struct HeightmapFiles {
+    std::vector<std::string> heightmaps;
+    std::vector<Tile> tiles;  // filled when written
+    std::string sidecar;
+};
 
-Engine engineOf(const OutputFormat& format) {
-    return isUnity(format) ? Engine::Unity : Engine::Unreal;
-}
+struct HeightmapWritten {
+    HeightmapFiles files;
+    std::vector<std::string> stale_tiles;
+    HeightRange range;
+    std::int32_t tile_rows = 0, tile_columns = 0;
+};
+
+struct Style {
+    std::string name;       // the row's, for the sidecar
+    std::string extension;  // of a tile when -o's name has none
+    Engine engine;          // how tiles are named and which sizes and shapes it takes
+    bool png;               // a PNG (big-endian by definition) rather than raw values
+
+    bool unity() const { return engine == Engine::Unity; }
+};
 
 std::string sizeText(std::int32_t rows, std::int32_t columns) {
     return std::to_string(rows) + " x " + std::to_string(columns);
@@ -54,7 +72,7 @@ NearestSpans sizesForTiles(const GridSize& from, const GridSize& size, const Til
 // Whether the terrain can be written in this shape; a usage error saying what would do when not.
 // `from`: its size before --size resampled it.
 Status checkShape(const GridSize& from, const GridSize& size, const ConversionSettings& settings,
-                  const std::vector<Tile>& tiles) {
+                  const std::vector<Tile>& tiles, const Style& style) {
     if (settings.tiles && tiles.empty()) {
         const bool across = !tileSide(size.columns, settings.tiles->columns);
         const std::int32_t points = across ? size.columns : size.rows;
@@ -78,7 +96,7 @@ Status checkShape(const GridSize& from, const GridSize& size, const ConversionSe
                            std::to_string(near.above) + " would); " + hint,
                        ErrorKind::UsageShape);
     }
-    if (!isUnity(settings.outputFormat())) return {};
+    if (!style.unity()) return {};
     const std::int32_t rows = tiles.empty() ? size.rows : tiles[0].rows;
     const std::int32_t columns = tiles.empty() ? size.columns : tiles[0].columns;
     if (rows == columns && isUnitySide(rows)) return {};
@@ -89,9 +107,8 @@ Status checkShape(const GridSize& from, const GridSize& size, const ConversionSe
                    ErrorKind::UsageShape);
 }
 
-}  // namespace
-
-HeightmapFiles heightmapFiles(const std::string& path, const ConversionSettings& settings) {
+HeightmapFiles heightmapFiles(const std::string& path, const ConversionSettings& settings,
+                              const Style& style) {
     HeightmapFiles files;
     const fs::path given(path);
     const std::string stem = (given.parent_path() / given.stem()).string();
@@ -101,26 +118,26 @@ HeightmapFiles heightmapFiles(const std::string& path, const ConversionSettings&
         return files;
     }
     const std::string extension =
-        given.has_extension() ? given.extension().string() : settings.outputFormat().extension();
+        given.has_extension() ? given.extension().string() : style.extension;
     const TileCount& count = *settings.tiles;
     // Names only: the tiles' cells are not known until the terrain is.
     for (std::int32_t y = 0; y < count.rows; ++y) {
         for (std::int32_t x = 0; x < count.columns; ++x) {
             const Tile tile{.index_east = x, .index_south = y};
-            files.heightmaps.push_back(
-                tileFileName(stem, engineOf(settings.outputFormat()), tile, count, extension));
+            files.heightmaps.push_back(tileFileName(stem, style.engine, tile, count, extension));
         }
     }
     return files;
 }
 
-std::vector<std::string> staleTiles(const std::string& path, const ConversionSettings& settings) {
-    const HeightmapFiles files = heightmapFiles(path, settings);
+std::vector<std::string> staleTiles(const std::string& path, const ConversionSettings& settings,
+                                    const Style& style) {
+    const HeightmapFiles files = heightmapFiles(path, settings, style);
     const fs::path given(path);
     const std::string stem = given.stem().string();
     const std::string extension =
-        given.has_extension() ? given.extension().string() : settings.outputFormat().extension();
-    const bool unreal = engineOf(settings.outputFormat()) == Engine::Unreal;
+        given.has_extension() ? given.extension().string() : style.extension;
+    const bool unreal = style.engine == Engine::Unreal;
     // NAME_x<digits>_y<digits>.EXT for Unreal, NAME_<digits>_<digits>.EXT for Unity.
     const auto isTileName = [&](std::string_view name) {
         if (!name.starts_with(stem) || !name.ends_with(extension)) return false;
@@ -153,14 +170,14 @@ std::vector<std::string> staleTiles(const std::string& path, const ConversionSet
 }
 
 Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& terrain,
-                                        const ConversionSettings& settings) {
+                                        const ConversionSettings& settings, const Style& style) {
     const DecodedGrid& d = terrain.decoded;
-    const OutputFormat& format = settings.outputFormat();
     HeightmapWritten written;
-    written.files = heightmapFiles(path, settings);
+    written.files = heightmapFiles(path, settings, style);
     std::vector<Tile>& tiles = written.files.tiles;
     if (settings.tiles) tiles = cutTiles(d.size.rows, d.size.columns, *settings.tiles);
-    if (Status shape = checkShape(terrain.resampled_from.value_or(d.size), d.size, settings, tiles);
+    if (Status shape =
+            checkShape(terrain.resampled_from.value_or(d.size), d.size, settings, tiles, style);
         !shape) {
         return shape.error();
     }
@@ -188,15 +205,15 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
         };
         const std::string& file = written.files.heightmaps[t];
         const Status done =
-            isPng16(format)
+            style.png
                 ? writePng16(file, tile.rows, tile.columns, source, &set)
                 : writeRaw16(file, tile.rows, tile.columns, source, settings.byte_order,
-                             isUnity(format) ? RowOrder::SouthFirst : RowOrder::NorthFirst, &set);
+                             style.unity() ? RowOrder::SouthFirst : RowOrder::NorthFirst, &set);
         if (!done) return done.error();
     }
     SidecarFigures figures;
-    figures.format = format.name;
-    figures.engine = engineOf(format);
+    figures.format = style.name;
+    figures.engine = style.engine;
     for (const std::string& file : written.files.heightmaps) {
         figures.files.push_back(fs::path(file).filename().string());
     }
@@ -205,7 +222,7 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
     figures.tiles = settings.tiles;
     figures.tile_width = written.tile_columns;
     figures.tile_height = written.tile_rows;
-    if (!isPng16(format)) figures.byte_order = settings.byte_order;
+    if (!style.png) figures.byte_order = settings.byte_order;
     figures.posting_m = d.posting_m;
     figures.range = written.range;
     figures.epsg = d.placement ? d.placement->epsg : 0;
@@ -217,24 +234,129 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
     });
     if (!sidecar) return sidecar.error();
     if (Status committed = set.commit(); !committed) return committed.error();
-    written.stale_tiles = staleTiles(path, settings);
+    written.stale_tiles = staleTiles(path, settings, style);
     return written;
 }
 
+// What the command line asks of a heightmap that it cannot be, before anything is read.
+Status checkRequest(const FormatRequest& r, const Style& style) {
+    const ConversionSettings& settings = r.settings;
+    if (r.given("height-scale") || settings.true_scale) {
+        return failure(
+            "a heightmap spans its elevations with 0..65535; -s and --true-scale are for .ter "
+            "files");
+    }
+    if (settings.preview && style.png) {
+        return failure(
+            "--preview writes NAME.png, which the png16 heightmap is; leave out --preview");
+    }
+    if (r.output == kStandardOutput) {
+        return failure("a heightmap's JSON sidecar is named after its file; -o - has no name");
+    }
+    // Its files are written as one set, renamed into place together: a device or pipe cannot be.
+    if (!r.output.empty() && outputTarget(r.output) == OutputTarget::InPlace) {
+        return failure("a heightmap and its JSON sidecar are files; " + r.output +
+                       " is a device or a pipe");
+    }
+    if (!r.output.empty() && r.formats.namesNoFile(r.output)) {
+        return failure("a heightmap's tiles and JSON sidecar are named after its file; -o " +
+                       r.output + " has no name");
+    }
+    if (endsWithNoCase(r.output, ".json")) {
+        return failure(
+            "the heightmap's sidecar is NAME.json; give the heightmap its own extension");
+    }
+    if (!style.unity()) return {};
+    if (settings.engine_size == Engine::Unreal) {
+        return failure(
+            "Unreal's sizes are not Unity's 2^n + 1: use --size unity with --format unity");
+    }
+    const std::int32_t tiles = settings.tiles ? settings.tiles->columns : 1;
+    if (settings.size && settings.tiles && settings.tiles->columns != settings.tiles->rows) {
+        return failure("Unity's tiles are square, so --tiles " + std::to_string(tiles) + "x" +
+                       std::to_string(settings.tiles->rows) +
+                       " cannot be cut from a square --size; give as many tiles across as down");
+    }
+    const auto side = settings.size ? tileSide(*settings.size, tiles) : std::nullopt;
+    if (settings.size && !(side && isUnitySide(*side))) {
+        return failure(
+            "Unity takes terrains of 2^n + 1 points a side (33, 65 ... 4097), so --size " +
+            std::to_string(*settings.size) +
+            (tiles > 1 ? " in " + std::to_string(tiles) + " tiles across" : std::string()) +
+            " will not do: give " +
+            (tiles > 1 ? "(2^n) x " + std::to_string(tiles) + " + 1, such as " +
+                             std::to_string(tiledPoints(1025, tiles))
+                       : std::string("one of them, such as 1025")) +
+            ", or --size unity");
+    }
+    return {};
+}
+
+FormatOption tilesOption() {
+    FormatOption o;
+    o.long_name = "tiles";
+    o.value = "CxR";
+    o.help =
+        "a heightmap in C x R tiles sharing their edge rows and columns,\n"
+        "on one height range: NAME_x0_y0 ... (x east, y south) for png16\n"
+        "and r16, NAME_X_Z.raw (X east, Z north) for unity; C tiles of s\n"
+        "points span (s - 1) x C + 1";
+    o.elsewhere = "--tiles cuts a heightmap: it goes with png16, r16 or unity";
+    o.apply = [](ConversionSettings& settings, const std::string& v) -> Status {
+        Result<TileCount> count = parseTileCount(v);
+        if (!count) return count.error();
+        settings.tiles = *count;
+        return {};
+    };
+    return o;
+}
+
+FormatOption byteOrderOption() {
+    FormatOption o;
+    o.long_name = "byte-order";
+    o.value = "ORDER";
+    o.help =
+        "little (the default) or big: the byte order of r16 and unity\n"
+        "heightmaps (big for Unity's Mac setting)";
+    o.choices = "little big";
+    o.elsewhere = "--byte-order goes with the r16 and unity heightmaps";
+    o.apply = [](ConversionSettings& settings, const std::string& v) -> Status {
+        if (v != "little" && v != "big") {
+            return failure("the byte order is little or big, not '" + v + "'");
+        }
+        settings.byte_order = v == "big" ? ByteOrder::Big : ByteOrder::Little;
+        return {};
+    };
+    return o;
+}
+
+}  // namespace
+
 std::vector<OutputFormat> heightmapFormats() {
-    const auto row = [](const char* name, const char* description, const char* extension) {
+    const auto row = [](const Style& style, const char* description) {
         OutputFormat format;
-        format.name = name;
+        format.name = style.name;
         format.label = "heightmap";
         format.description = description;
-        format.extensions = {extension};
+        format.extensions = {style.extension};
         format.keeps_decimals = true;   // the mapping is exact in metres
         format.reads_placement = true;  // the sidecar names the system
         format.heightmap = true;
         format.largest_side = 0xFFFFFFFF;  // the engines' shapes are checked when written
-        format.path = [](const std::string& path, const Terrain& terrain,
-                         const ConversionSettings& settings) -> Result<Written> {
-            Result<HeightmapWritten> written = writeHeightmap(path, terrain, settings);
+        format.options = {tilesOption()};
+        if (style.png) {
+            format.refuses = {{"byte-order",
+                               "a PNG's 16-bit values are big-endian by definition; --byte-order "
+                               "is for r16 and unity"}};
+        } else {
+            format.options.push_back(byteOrderOption());
+        }
+        format.check = [style](const FormatRequest& request) {
+            return checkRequest(request, style);
+        };
+        format.path = [style](const std::string& path, const Terrain& terrain,
+                              const ConversionSettings& settings) -> Result<Written> {
+            Result<HeightmapWritten> written = writeHeightmap(path, terrain, settings, style);
             if (!written) return written.error();
             Written made = Written::file(written->files.heightmaps.front());
             made.heights = written->range;
@@ -247,16 +369,19 @@ std::vector<OutputFormat> heightmapFormats() {
             }
             return made;
         };
-        format.files = [](const std::string& path, const ConversionSettings& settings) {
-            HeightmapFiles files = heightmapFiles(path, settings);
+        format.files = [style](const std::string& path, const ConversionSettings& settings) {
+            HeightmapFiles files = heightmapFiles(path, settings, style);
             files.heightmaps.push_back(files.sidecar);
             return files.heightmaps;
         };
         return format;
     };
-    return {row("png16", "a 16-bit grayscale PNG heightmap, north row first", ".png"),
-            row("r16", "Unreal's raw 16-bit heightmap, north row first", ".r16"),
-            row("unity", "Unity's raw 16-bit terrain, south row first", ".raw")};
+    return {row({"png16", ".png", Engine::Unreal, true},
+                "a 16-bit grayscale PNG heightmap, north row first"),
+            row({"r16", ".r16", Engine::Unreal, false},
+                "Unreal's raw 16-bit heightmap, north row first"),
+            row({"unity", ".raw", Engine::Unity, false},
+                "Unity's raw 16-bit terrain, south row first")};
 }
 
 }  // namespace marlwood

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "geo/crop.h"
 #include "heightmap/heightmap.h"
@@ -55,6 +59,17 @@ struct ConversionSettings {
     std::optional<TileCount> tiles;
     // The raw heightmaps' byte order.
     ByteOrder byte_order = ByteOrder::Little;
+    // The values of options a format row declares that no field above holds, by long name: the
+    // row's own writer reads them, so a format with an option of its own needs no field here.
+    std::vector<std::pair<std::string, std::string>> format_values;
+
+    // The value given for the format option `name`, or nothing.
+    const std::string* formatValue(std::string_view name) const {
+        for (const auto& [option, value] : format_values) {
+            if (option == name) return &value;
+        }
+        return nullptr;
+    }
 
     const OutputFormat& outputFormat() const { return format ? *format : terFormat(); }
     // Elevations kept in thousandths of their unit, decimals and all: what true heights and

@@ -10,7 +10,7 @@
 
 #include "platform/large_buffer.h"
 #include "sdts/module_reader.h"
-#include "source/transfer_source.h"
+#include "source/source_limits.h"
 
 namespace marlwood::source_detail {
 
@@ -57,9 +57,6 @@ std::string printable(std::string_view text);
 
 // The output stem of an archive: its file name up to the first '.'; `fallback` when that is empty.
 std::string archiveStem(std::string_view archive_name, const std::string& fallback);
-
-// Reads the archive file `path` (a regular file); in the build without libarchive, refuses it.
-FoundTransfer readArchiveFile(const std::string& path, Cel0Reading cel0_reading);
 
 // Whether a name ends in .dem or .dem.gz, in any case: a USGS native DEM.
 bool hasNativeDemExtension(std::string_view name);

@@ -8,6 +8,7 @@
 
 #include "common/result.h"
 #include "sdts/module_reader.h"
+#include "source/source_limits.h"
 
 // Turns what the user names on the command line into the modules of one transfer.
 namespace marlwood {
@@ -22,13 +23,6 @@ struct Transfer {
 // A transfer, or what is wrong in one line without the source's name.
 using FoundTransfer = Result<Transfer>;
 
-// What an archive may hold before it is refused. A real 7.5' quad's CEL0 is a few MiB and its
-// metadata modules a few KiB; a transfer is about twenty files.
-inline constexpr std::uint64_t kMaxMetadataModuleBytes = std::uint64_t{1} << 20;
-inline constexpr std::uint64_t kMaxCel0ModuleBytes = std::uint64_t{512} << 20;
-inline constexpr std::size_t kMaxArchiveMembers = 200;
-// A native DEM unpacked from gzip: a 10 m quad is about 10 MiB.
-inline constexpr std::uint64_t kMaxNativeDemBytes = kMaxCel0ModuleBytes;
 
 // A SOURCE is one of:
 //  - a module prefix as typed in the dialogue ("/data/7172" -> /data/7172cel0.ddf, ...), each
@@ -65,5 +59,10 @@ bool archivesSupported();
 // The same, with why not: a build without libarchive, or a library that does not load (no memory
 // to map it, say).
 Status archiveSupport();
+
+namespace source_detail {
+// Reads the archive file `path` (a regular file); in the build without libarchive, refuses it.
+FoundTransfer readArchiveFile(const std::string& path, Cel0Reading cel0_reading);
+}  // namespace source_detail
 
 }  // namespace marlwood

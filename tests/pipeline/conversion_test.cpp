@@ -102,8 +102,21 @@ TEST(FormatTable, ARowAndItsWriterAreAFormat) {
         row.description = "rows and columns as text";
         row.extensions = {".dmy", ".dummy"};
         row.largest_side = 8;
-        row.stream = [](std::ostream& out, const Terrain& terrain, const ConversionSettings&) {
+        // An option of its own, declared by its row alone and read back by its writer.
+        FormatOption note;
+        note.long_name = "dummy-note";
+        note.value = "TEXT";
+        note.help = "a word written after the size";
+        note.elsewhere = "--dummy-note goes with the dummy format";
+        note.apply = [](ConversionSettings& settings, const std::string& v) -> Status {
+            if (v.empty()) return failure("the note needs a word");
+            settings.format_values.emplace_back("dummy-note", v);
+            return {};
+        };
+        row.options = {note};
+        row.stream = [](std::ostream& out, const Terrain& terrain, const ConversionSettings& s) {
             out << terrain.size().rows << " x " << terrain.size().columns;
+            if (const std::string* note = s.formatValue("dummy-note")) out << " " << *note;
         };
         return row;
     }());
@@ -133,6 +146,13 @@ TEST(FormatTable, ARowAndItsWriterAreAFormat) {
          "",
          "gives a grid of 9 x 12; a .dmy file holds 0 to 8 rows and columns"},
         {{"--size", "8", "-o", tmp / "e.dmy", tmp / "5001"}, 0, "e.dmy", "6 x 8", ""},
+        {{"--dummy-note", "hi", "-o", tmp / "g.dmy", tmp / "5000"}, 0, "g.dmy", "7 x 5 hi", ""},
+        {{"--dummy-note", "hi", "-o", tmp / "g.ter", tmp / "5000"},
+         2,
+         "g.ter",
+         "",
+         "--dummy-note goes with the dummy format"},
+        {{"--dummy-note=", "-o", tmp / "h.dmy", tmp / "5000"}, 2, "h.dmy", "", "the note needs"},
         {{"-s", "20", "-o", tmp / "f.dmy", tmp / "5000"},
          2,
          "f.dmy",
@@ -145,6 +165,8 @@ TEST(FormatTable, ARowAndItsWriterAreAFormat) {
         EXPECT_NE(run.err.find(c.err), std::string::npos) << c.file << run.err;
         EXPECT_EQ(ts::readFile(tmp / c.file), c.bytes) << c.file;
     }
+    // The program's own table knows nothing of it.
+    EXPECT_EQ(ts::commandLine({"--dummy-note", "hi", "-o", tmp / "i.dmy", tmp / "5000"}).status, 2);
 }
 
 TEST(FormatTable, EachFormatHoldsItsOwnSides) {
