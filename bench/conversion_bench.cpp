@@ -21,7 +21,7 @@
 #include "grid/elevation_grid.h"
 #include "grid/void_fill.h"
 #include "native_dem_writer.h"
-#include "pipeline/native_dem.h"
+#include "pipeline/reader.h"
 #include "pipeline/terrain.h"
 #include "pipeline/writers.h"
 #include "sdts/module_reader.h"
@@ -292,13 +292,19 @@ void BM_ReadNativeDem(benchmark::State& state, Quad quad) {
         std::ofstream out(path, std::ios::binary);
         out << marlwood::testsupport::nativeDem(model);
     }
-    const marlwood::ModuleSource source(path);
+    const marlwood::Result<marlwood::Input> source = marlwood::inputFormats().find(path);
+    if (!source) {
+        state.SkipWithError(source.message().c_str());
+        return;
+    }
     marlwood::NoEvents events;
     std::int64_t cells = 0;
     for (auto _ : state) {
-        const auto metadata = marlwood::readNativeDemMetadata(source, true, events);
+        const auto metadata =
+            marlwood::readMetadata(*source, marlwood::MetadataReading::Strict, true, events);
         const auto decoded =
-            metadata ? marlwood::decodeNativeDem(source, *metadata, nullptr, false, events)
+            metadata ? marlwood::readGrid(*source, *metadata, std::nullopt,
+                                          marlwood::MetadataReading::Strict, false, events)
                      : marlwood::Result<marlwood::DecodedGrid>(metadata.error());
         if (!decoded) {
             state.SkipWithError(decoded.message().c_str());

@@ -83,8 +83,9 @@ const marlwood::TransferModules& neighbour() {
 // merged grid, and decoded (small grids only, so a run stays quick) in one line or whole.
 void merge(const marlwood::TransferModules& modules) {
     marlwood::NoEvents events;
-    const marlwood::Result<marlwood::MergePlan> plan =
-        marlwood::planMerge({{"read", modules}, {"neighbour", neighbour()}}, true, events);
+    const marlwood::Result<marlwood::MergePlan> plan = marlwood::planMerge(
+        {marlwood::sdtsInput("read", modules), marlwood::sdtsInput("neighbour", neighbour())}, true,
+        events);
     if (!plan) {
         expectOneLine(plan.message(), "planMerge");
         return;

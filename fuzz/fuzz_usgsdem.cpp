@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_promises.h"
-#include "pipeline/native_dem.h"
+#include "pipeline/reader.h"
 #include "usgsdem/native_dem.h"
 
 namespace {
@@ -62,26 +62,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!laid) expectOneLine(laid.message(), "layDown");
 
     // The same bytes through the pipeline's entry, as a source of its own.
-    const marlwood::ModuleSource source("fuzz.dem", bytes);
+    marlwood::Input source;
+    source.file = marlwood::ModuleSource("fuzz.dem", bytes);
+    source.format = marlwood::inputFormats().named("native DEM");
     marlwood::NoEvents events;
     const marlwood::Result<marlwood::TransferMetadata> metadata =
-        marlwood::readNativeDemMetadata(source, true, events);
+        marlwood::readMetadata(source, marlwood::MetadataReading::Strict, true, events);
     if (!metadata) broken("metadata refused after the lattice was read: " + metadata.message());
     if (metadata->size.rows != lattice->rows || metadata->size.columns != lattice->columns) {
         broken("the metadata's size is not the lattice's");
     }
     for (const bool thousandths : {false, true}) {
         const marlwood::Result<marlwood::DecodedGrid> decoded =
-            marlwood::decodeNativeDem(source, *metadata, nullptr, thousandths, events);
+            marlwood::readGrid(source, *metadata, std::nullopt, marlwood::MetadataReading::Strict,
+                               thousandths, events);
         if (!decoded) {
-            expectOneLine(decoded.message(), "decodeNativeDem");
+            expectOneLine(decoded.message(), "readGrid");
             continue;
         }
         if (decoded->size.rows != lattice->rows || decoded->size.columns != lattice->columns) {
             broken("a grid of another size than the lattice");
         }
     }
-    const marlwood::Result<marlwood::Extremes> extremes = marlwood::nativeDemExtremes(source);
-    if (!extremes) expectOneLine(extremes.message(), "nativeDemExtremes");
+    const marlwood::Result<marlwood::Extremes> extremes =
+        marlwood::readGridExtremes(source, *metadata, true, events);
+    if (!extremes) expectOneLine(extremes.message(), "readGridExtremes");
     return 0;
 }

@@ -98,13 +98,11 @@ std::vector<std::string> writtenFiles(const Options& options, const ConversionTa
     return files;
 }
 
-// The files a transfer is read from: its module files, or its archive.
-std::vector<std::string> inputFiles(const std::string& source, const TransferModules& modules) {
-    std::vector<std::string> files{source};
-    for (const ModuleSource* m :
-         {&modules.cel0, &modules.ldef, &modules.spdm, &modules.ddsh, &modules.iref, &modules.rsdf,
-          &modules.xref, &modules.ddom, &modules.native_dem}) {
-        if (!m->name.empty() && !m->bytes) files.push_back(m->name);
+// The files a source is read from: its module files or its one file, or its archive.
+std::vector<std::string> inputFiles(const Input& input) {
+    std::vector<std::string> files{input.source};
+    for (const ModuleSource* m : input.files()) {
+        if (!m->bytes) files.push_back(m->name);
     }
     return files;
 }
@@ -209,19 +207,18 @@ class Batch {
     }
 
     void findExtremes(std::size_t i) {
-        FoundTransfer transfer = findTransfer(options_.sources[i]);
+        Result<Input> transfer = inputFormats().find(options_.sources[i]);
         if (!transfer) return fail(i, transfer.message());
         NoEvents quiet;
         if (options_.settings.outputFormat().heightmap) {
-            const Result<std::optional<HeightRange>> heights =
-                readHeightRange(transfer->modules, quiet);
+            const Result<std::optional<HeightRange>> heights = readHeightRange(*transfer, quiet);
             if (!heights) return fail(i, heights.message());
             std::lock_guard lock(mutex_);
             if (*heights) heights_ = heights_ ? unionOf(*heights_, **heights) : **heights;
             have_range_ = true;
             return;
         }
-        const Result<Extremes> extremes = readExtremes(transfer->modules, quiet);
+        const Result<Extremes> extremes = readExtremes(*transfer, quiet);
         if (!extremes) return fail(i, extremes.message());
         std::lock_guard lock(mutex_);
         range_ = have_range_ ? unionOf(range_, *extremes) : *extremes;
@@ -235,10 +232,10 @@ class Batch {
         }
         // Memory that runs out here must still let this source take its turn below, or the
         // sources after it would wait for that turn for ever.
-        FoundTransfer transfer = failure(kNoMemoryForSource);
+        Result<Input> transfer = failure(kNoMemoryForSource);
         ConversionTarget target;
         try {
-            transfer = findTransfer(options_.sources[i]);
+            transfer = inputFormats().find(options_.sources[i]);
             if (transfer) target = targetFor(options_, *transfer);
         } catch (const std::bad_alloc&) {
             transfer = failure(kNoMemoryForSource);
@@ -249,7 +246,7 @@ class Batch {
             return fail(i, claimed.message());
         }
         ConversionRequest request;
-        request.sources = {{options_.sources[i], transfer->modules}};
+        request.sources = {std::move(*transfer)};
         request.settings = options_.settings;
         if (options_.common_range) {
             request.settings.common_range = range_;
@@ -286,7 +283,7 @@ class Batch {
 
     // Waits until every earlier source has claimed its outputs, then claims this one's: an Error
     // when the transfer was not found or an output may not be written.
-    Status claimInTurn(std::size_t i, const FoundTransfer& transfer,
+    Status claimInTurn(std::size_t i, const Result<Input>& transfer,
                        const ConversionTarget& outputs) {
         std::unique_lock lock(mutex_);
         turn_changed_.wait(lock, [&] { return claimed_upto_ == i; });
@@ -300,9 +297,9 @@ class Batch {
         return claimed;
     }
 
-    Status claim(std::size_t i, const FoundTransfer& transfer, const ConversionTarget& outputs) {
+    Status claim(std::size_t i, const Result<Input>& transfer, const ConversionTarget& outputs) {
         if (!transfer) return transfer.error();
-        for (const std::string& file : inputFiles(options_.sources[i], transfer->modules)) {
+        for (const std::string& file : inputFiles(*transfer)) {
             inputs_.push_back(file);
         }
         for (const std::string& output : writtenFiles(options_, outputs)) {
@@ -381,31 +378,31 @@ class Batch {
 
 // --merge: every source found first, then one terrain from them all.
 int runMerge(const Options& options, std::ostream& out, std::ostream& err, EventSink* watcher) {
-    std::vector<MergeSource> sources;
+    std::vector<Input> sources;
     std::vector<std::string> inputs;
     bool found_all = true;
     // Each CEL0 is read when its rows are decoded, so that a merge from archives never holds
     // every source's elevations at once. The sources are found on every core: an archive is
     // unpacked to find its modules.
-    std::vector<std::optional<FoundTransfer>> founds(options.sources.size());
+    std::vector<std::optional<Result<Input>>> founds(options.sources.size());
     forEachOnCores(
         founds.size(), options.jobs,
         [&](std::size_t i) {
-            founds[i] = findTransfer(options.sources[i], Cel0Reading::WhenOpened);
+            founds[i] = inputFormats().find(options.sources[i], Cel0Reading::WhenOpened);
         },
-        [&](std::size_t i) { founds[i] = FoundTransfer(failure(kNoMemoryForSource)); });
+        [&](std::size_t i) { founds[i] = Result<Input>(failure(kNoMemoryForSource)); });
     std::size_t not_found = 0;
     for (std::size_t i = 0; i < founds.size(); ++i) {
         const std::string& source = options.sources[i];
-        FoundTransfer& found = *founds[i];
+        Result<Input>& found = *founds[i];
         if (!found) {
             err << "marlwood: " << source << ": " << found.message() << '\n';
             found_all = false;
             ++not_found;
             continue;
         }
-        for (const std::string& file : inputFiles(source, found->modules)) inputs.push_back(file);
-        sources.push_back({source, std::move(found->modules)});
+        for (const std::string& file : inputFiles(*found)) inputs.push_back(file);
+        sources.push_back(std::move(*found));
     }
     if (!found_all) {
         // One line says it all; after several, a last one says what came of them.

@@ -17,13 +17,6 @@ std::string postingText(double posting_m) {
     return posting_m > 0 ? number(posting_m) + " m" : "posting unknown";
 }
 
-std::string valueTypeText(ValueType type) {
-    if (type == kBi16) return "BI16";
-    if (type == kBfp32) return "BFP32";
-    if (type == kAsciiDem) return "ASCII DEM";
-    return "value type unknown";
-}
-
 std::string plural(std::int64_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
@@ -138,8 +131,7 @@ std::string conversionReport(const std::string& source, const ConversionOutcome&
     const TransferMetadata& m = *conversion.metadata;
     return source + ": " + std::to_string(m.size.rows) + " x " + std::to_string(m.size.columns) +
            (conversion.window ? ", window " + windowText(*conversion.window) : "") + ", " +
-           postingText(m.posting_m) + ", " + valueTypeText(m.value_type) + ", " +
-           terrainText(conversion.summary, "");
+           postingText(m.posting_m) + ", " + m.values + ", " + terrainText(conversion.summary, "");
 }
 
 std::vector<std::string> mergeReport(const ConversionOutcome& merge) {

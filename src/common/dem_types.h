@@ -10,8 +10,6 @@ namespace marlwood {
 using ValueType = char;
 inline constexpr ValueType kBi16 = 'I';
 inline constexpr ValueType kBfp32 = 'F';
-// A native DEM's elevations, written as ASCII numbers rather than in a CEL0 module.
-inline constexpr ValueType kAsciiDem = 'A';
 
 // Grid spacing class: 1 for a 10 m posting, 3 for 30 m, kNoSpacing when IREF says neither.
 using GridSpacing = std::int32_t;

@@ -46,7 +46,7 @@ void DemConverter::run() {
     // The same stages as every conversion: read, prepare, write; this front end words what
     // they report and asks for the output file between the last two.
     ConversionRequest request;
-    request.sources = {{module_prefix, modules}};
+    request.sources = {sdtsInput(module_prefix, modules)};
     request.reading = MetadataReading::Walks;
     request.settings.height_scale = height_scale;
     DialogueWords words(console_out);

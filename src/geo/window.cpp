@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "geo/lattice.h"
+
 namespace marlwood {
 
 namespace {
@@ -37,15 +39,9 @@ bool northUp(const GeoTransform& g) {
 
 std::optional<CellWindow> windowHolding(std::span<const GroundPoint> outline, const GeoTransform& g,
                                         std::int32_t rows, std::int32_t columns) {
-    if (outline.empty() || !northUp(g)) return std::nullopt;
-    double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
-    for (const GroundPoint& p : outline) {
-        if (!std::isfinite(p.x) || !std::isfinite(p.y)) return std::nullopt;
-        west = std::min(west, p.x);
-        east = std::max(east, p.x);
-        south = std::min(south, p.y);
-        north = std::max(north, p.y);
-    }
+    const std::optional<Bounds> box = boundsOf(outline);
+    if (!box || !northUp(g)) return std::nullopt;
+    const auto [west, south, east, north] = *box;
     const auto across = clipped(whole(std::floor((west - g[0]) / g[1] + kOnEdge)),
                                 whole(std::ceil((east - g[0]) / g[1] - kOnEdge)), columns);
     const auto down = clipped(whole(std::floor((north - g[3]) / g[5] + kOnEdge)),

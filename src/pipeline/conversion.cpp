@@ -32,17 +32,16 @@ struct ReadGrid {
 Result<ReadGrid> readOne(const ConversionRequest& request, EventSink& events) {
     const ConversionSettings& settings = request.settings;
     const OutputFormat& format = settings.outputFormat();
-    const TransferModules& modules = request.sources.front().modules;
+    const Input& input = request.sources.front();
     // A crop needs to know where the grid lies.
     const bool placed = settings.needsPlacement() || format.reads_placement || settings.crop;
-    Result<TransferMetadata> metadata =
-        readTransferMetadata(modules, request.reading, placed, events);
+    Result<TransferMetadata> metadata = readMetadata(input, request.reading, placed, events);
     if (!metadata) return metadata.error();
     // A grid beyond the format's sides is refused before it is decoded, unless --size makes it
     // another size (the written size is checked again before writing).
     const GridSize& size = metadata->size;
     if (!settings.size || size.rows < 0 || size.columns < 0) {
-        if (Status fits = fitsFormat(size, modules.ldef.name, format); !fits) return fits.error();
+        if (Status fits = fitsFormat(size, metadata->size_from, format); !fits) return fits.error();
     }
     if (settings.keepsDecimals() && !metadata->unit_m) {
         return failure((settings.true_scale ? "no true scale: " : "no " + format.label + ": ") +
@@ -63,11 +62,8 @@ Result<ReadGrid> readOne(const ConversionRequest& request, EventSink& events) {
     const std::optional<CellWindow>& window = read.outcome.window;
     const GridSize from = window ? GridSize{window->rows, window->columns} : metadata->size;
     if (Status fits = resamplingProblem(from, settings); !fits) return fits.error();
-    Result<DecodedGrid> decoded =
-        read.outcome.window
-            ? decodeWindow(modules, *metadata, *read.outcome.window, settings.keepsDecimals(),
-                           events)
-            : decodeTransfer(modules, *metadata, request.reading, settings.keepsDecimals(), events);
+    Result<DecodedGrid> decoded = readGrid(input, *metadata, read.outcome.window, request.reading,
+                                           settings.keepsDecimals(), events);
     if (!decoded) return decoded.error();
     read.decoded = std::move(*decoded);
     read.outcome.metadata = std::move(*metadata);
@@ -222,23 +218,20 @@ Result<ConversionOutcome> runConversion(const ConversionRequest& request,
     }
 }
 
-Result<Extremes> readExtremes(const TransferModules& modules, EventSink& events) {
-    Result<TransferMetadata> metadata =
-        readTransferMetadata(modules, MetadataReading::Strict, false, events);
+Result<Extremes> readExtremes(const Input& input, EventSink& events) {
+    Result<TransferMetadata> metadata = readMetadata(input, MetadataReading::Strict, false, events);
     if (!metadata) return metadata.error();
-    if (Status fits = fitsFormat(metadata->size, modules.ldef.name, terFormat()); !fits) {
+    if (Status fits = fitsFormat(metadata->size, metadata->size_from, terFormat()); !fits) {
         return fits.error();
     }
-    return decodeExtremes(modules, *metadata, events);
+    return readGridExtremes(input, *metadata, false, events);
 }
 
-Result<std::optional<HeightRange>> readHeightRange(const TransferModules& modules,
-                                                   EventSink& events) {
-    Result<TransferMetadata> metadata =
-        readTransferMetadata(modules, MetadataReading::Strict, false, events);
+Result<std::optional<HeightRange>> readHeightRange(const Input& input, EventSink& events) {
+    Result<TransferMetadata> metadata = readMetadata(input, MetadataReading::Strict, false, events);
     if (!metadata) return metadata.error();
     if (!metadata->unit_m) return failure("no heightmap: " + metadata->unit_m.message());
-    const Result<Extremes> found = decodeExtremes(modules, *metadata, events, true);
+    const Result<Extremes> found = readGridExtremes(input, *metadata, true, events);
     if (!found) return found.error();
     const Extremes& e = *found;
     if (e.max_elevation < e.min_elevation) return std::optional<HeightRange>();

@@ -10,6 +10,7 @@
 #include "common/events.h"
 #include "common/result.h"
 #include "pipeline/merge.h"
+#include "pipeline/reader.h"
 #include "pipeline/settings.h"
 #include "pipeline/terrain.h"
 #include "pipeline/transfer.h"
@@ -21,8 +22,8 @@ namespace marlwood {
 
 // What to convert and how.
 struct ConversionRequest {
-    // One transfer, or with `merge` every transfer as one terrain.
-    std::vector<MergeSource> sources;
+    // One source, or with `merge` every source as one terrain.
+    std::vector<Input> sources;
     bool merge = false;
     // How a single transfer's metadata is read: the dialogue's walks, or strictly (a merge
     // always reads strictly).
@@ -90,10 +91,9 @@ Result<ConversionOutcome> runConversion(const ConversionRequest& request,
                                         const TargetChooser& target, EventSink& events);
 
 // A transfer decoded for its extremes only, holding no grid (a common range's first pass).
-Result<Extremes> readExtremes(const TransferModules& modules, EventSink& events);
+Result<Extremes> readExtremes(const Input& input, EventSink& events);
 // The same for heightmaps, in metres with the decimals kept; nothing when no cell is valid.
-Result<std::optional<HeightRange>> readHeightRange(const TransferModules& modules,
-                                                   EventSink& events);
+Result<std::optional<HeightRange>> readHeightRange(const Input& input, EventSink& events);
 // The range that holds both.
 HeightRange unionOf(const HeightRange& a, const HeightRange& b);
 

@@ -13,63 +13,26 @@
 
 #include "common/text.h"
 #include "geo/crs.h"
+#include "geo/lattice.h"
 #include "geo/node_placement.h"
 #include "geo/projection.h"
 #include "geo/window.h"
 #include "grid/grid_overlay.h"
 #include "grid/resample.h"
-#include "pipeline/native_dem.h"
-#include "sdts/record_decoder.h"
 #include "ter/ter_writer.h"
 
 namespace marlwood {
 
 namespace {
 
-// How far apart two ground positions may be and still count as one lattice point: real
-// transfers give whole metres, so a thousandth of a posting leaves room for float noise only.
-constexpr double kLatticeTolerance = 1e-3;
-
 // Sources further apart than this, edge to edge, are not neighbours: neighbours share their edge
 // rows and columns, and a quad cut a little short still counts.
 constexpr std::int64_t kNeighbourGap = 3;
 
-// Far beyond any grid a .ter file holds, and far within what int64_t holds: a distance of more
-// postings than this is no placement (the georeference's bounds keep real ones well below).
-constexpr double kMostPostings = 1e12;
-
-std::optional<std::int64_t> wholePostings(double distance, double posting) {
-    const double steps = distance / posting;
-    if (!(std::abs(steps) <= kMostPostings)) return std::nullopt;
-    const double whole = std::round(steps);
-    if (std::abs(steps - whole) > kLatticeTolerance) return std::nullopt;
-    return static_cast<std::int64_t>(whole);
-}
-
-// A piece's cells on the lattice, in postings from the first piece's top-left corner.
-struct Placement {
-    std::int64_t row, column, end_row, end_column;
-};
-
-bool nearEnough(const Placement& a, const Placement& b) {
-    return a.row < b.end_row + kNeighbourGap && b.row < a.end_row + kNeighbourGap &&
-           a.column < b.end_column + kNeighbourGap && b.column < a.end_column + kNeighbourGap;
-}
-
 // Sources that touch or overlap, directly or through others, make one area. Pieces outside the
 // first piece's area are named, with the area they stand apart from.
-Status allJoined(const std::vector<MergePiece>& pieces, const std::vector<Placement>& placed) {
-    std::vector<bool> joined(pieces.size(), false);
-    joined[0] = true;
-    std::vector<std::size_t> reached{0};
-    for (std::size_t k = 0; k < reached.size(); ++k) {
-        for (std::size_t j = 0; j < pieces.size(); ++j) {
-            if (!joined[j] && nearEnough(placed[reached[k]], placed[j])) {
-                joined[j] = true;
-                reached.push_back(j);
-            }
-        }
-    }
+Status allJoined(const std::vector<MergePiece>& pieces, const std::vector<LatticeRect>& placed) {
+    const std::vector<bool> joined = joinedToFirst(placed, kNeighbourGap);
     constexpr std::size_t kNamed = 8;
     std::string apart, area;
     std::size_t apart_count = 0, area_count = 0;
@@ -85,50 +48,31 @@ Status allJoined(const std::vector<MergePiece>& pieces, const std::vector<Placem
                    " postings from any of them): merging joins neighbours that touch or overlap");
 }
 
-std::uint64_t heldWhileDecoding(const std::vector<MergePiece>& pieces) {
-    std::uint64_t held = 0, largest_deferred = 0, largest_resampled = 0;
-    for (const MergePiece& piece : pieces) {
-        const TransferModules& m = piece.modules;
-        for (const ModuleSource* module :
-             {&m.cel0, &m.ldef, &m.spdm, &m.ddsh, &m.iref, &m.rsdf, &m.xref, &m.ddom}) {
-            if (module->bytes) held += module->bytes->size();
-        }
-        if (m.native_dem.bytes) held += m.native_dem.bytes->size();
-        if (!m.cel0.bytes) largest_deferred = std::max(largest_deferred, m.cel0.heldBytes());
-        if (!m.native_dem.bytes) {
-            largest_deferred = std::max(largest_deferred, m.native_dem.heldBytes());
-        }
-        // A native DEM is decoded whole before it is laid down, as a resampled piece is, beside
-        // its elevations as read (at most as many again).
-        if (piece.resampled || isNativeDem(m)) {
-            const GridSize& size = piece.metadata.size;
-            const std::uint64_t grid = (static_cast<std::uint64_t>(size.rows) + 1) *
-                                       static_cast<std::uint64_t>(size.columns) *
-                                       sizeof(std::int32_t);
-            largest_resampled = std::max(largest_resampled, isNativeDem(m) ? 2 * grid : grid);
-        }
-    }
-    return held + largest_deferred + largest_resampled;
+std::uint64_t gridBytes(const GridSize& size) {
+    return (static_cast<std::uint64_t>(std::max(0, size.rows)) + 1) *
+           static_cast<std::uint64_t>(std::max(0, size.columns)) * sizeof(std::int32_t);
 }
 
-// Points along each edge of a piece's outer rectangle: the rectangle of one zone is none in the
-// next (its edges lean and bow a little), so its corners alone could miss cells its edges reach.
-constexpr int kOutlinePoints = 16;
+// All that the sources hold now, the most one holds beside while its rows are read, and the
+// largest grid of a resampled piece, which is read whole before it is resampled.
+std::uint64_t heldWhileDecoding(const std::vector<MergePiece>& pieces) {
+    std::uint64_t held = 0, largest_reading = 0, largest_resampled = 0;
+    for (const MergePiece& piece : pieces) {
+        held += piece.input.heldBytes();
+        if (piece.input.format && piece.input.format->reading_bytes) {
+            largest_reading = std::max(
+                largest_reading, piece.input.format->reading_bytes(piece.input, piece.metadata));
+        }
+        if (piece.resampled) {
+            largest_resampled = std::max(largest_resampled, gridBytes(piece.metadata.size));
+        }
+    }
+    return held + largest_reading + largest_resampled;
+}
 
 std::vector<GroundPoint> outlineOf(const MergePiece& piece) {
-    const GroundPoint c = *piece.georeference.topLeftCorner();
-    const double posting = piece.georeference.xhrs;
-    const double wide = posting * piece.metadata.size.columns;
-    const double high = posting * piece.metadata.size.rows;
-    std::vector<GroundPoint> outline;
-    for (int i = 0; i < kOutlinePoints; ++i) {
-        const double t = static_cast<double>(i) / kOutlinePoints;
-        outline.push_back({c.x + wide * t, c.y});
-        outline.push_back({c.x + wide, c.y - high * t});
-        outline.push_back({c.x + wide * (1 - t), c.y - high});
-        outline.push_back({c.x, c.y - high * (1 - t)});
-    }
-    return outline;
+    return marlwood::outlineOf(*piece.georeference.topLeftCorner(), piece.georeference.xhrs,
+                               piece.metadata.size.rows, piece.metadata.size.columns);
 }
 
 Result<int> pieceEpsg(const MergePiece& piece, int zone) {
@@ -204,21 +148,12 @@ Result<int> mergedZone(const std::vector<MergePiece>& pieces, int asked,
         if (Status done = (*reprojection)->apply(outline); !done) {
             return failure(piece.source + ": " + done.message());
         }
-        for (const GroundPoint& p : outline) {
-            west = std::min(west, p.x);
-            east = std::max(east, p.x);
+        if (const std::optional<Bounds> box = boundsOf(outline)) {
+            west = std::min(west, box->west);
+            east = std::max(east, box->east);
         }
     }
     return utmZoneOf((west + east) / 2);
-}
-
-// Postings from the lattice's origin to a coordinate, clamped far beyond any grid so that a
-// wild one cannot overflow when made whole.
-std::int64_t firstCentreAtOrAfter(double distance, double posting) {
-    // Cell k's centre lies (k + 0.5) postings from the origin.
-    double k = std::ceil(distance / posting - 0.5);
-    if (std::isnan(k)) k = kMostPostings;
-    return static_cast<std::int64_t>(std::clamp(k, -kMostPostings, kMostPostings));
 }
 
 // Lays a resampled piece into the merged grid: its grid decoded whole, then for each cell of its
@@ -245,8 +180,8 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
         if (!reprojection) return reprojection.error();
         to_piece = *reprojection;
     }
-    const Result<DecodedGrid> decoded =
-        decodeTransfer(piece.modules, piece.metadata, MetadataReading::Strict, thousandths, events);
+    const Result<DecodedGrid> decoded = readGrid(piece.input, piece.metadata, std::nullopt,
+                                                 MetadataReading::Strict, thousandths, events);
     if (!decoded) return decoded.error();
     const std::int32_t valid_above = kVoidThreshold * (thousandths ? kThousandths : 1);
     // In thousandths every piece is brought to thousandths of a metre.
@@ -288,43 +223,18 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
     return {};
 }
 
-// A native DEM piece on the lattice: its grid decoded whole (it is read whole anyway), then laid
-// down a row at a time as a transfer's rows are. Its extremes, in whole units.
-template <typename LayDown>
-Result<Extremes> layDownNativeDem(const MergePiece& piece, bool thousandths,
-                                  std::vector<std::int32_t>& row, LayDown&& lay_down,
-                                  EventSink& events) {
-    Result<DecodedGrid> whole =
-        decodeTransfer(piece.modules, piece.metadata, MetadataReading::Strict, thousandths, events);
-    if (!whole) return whole.error();
-    for (std::int32_t r = 0; r < whole->size.rows; ++r) {
-        const std::int32_t* cells = whole->grid[static_cast<std::size_t>(r)];
-        std::copy(cells, cells + whole->size.columns, row.begin());
-        lay_down(r);
-    }
-    return whole->extremes;
-}
-
 }  // namespace
-
-int utmZoneOf(double longitude) {
-    double index = std::floor((longitude + 180) / 6);
-    if (!(index >= 0)) index = 0;  // NaN too
-    if (index > 59) index = 59;    // 180 degrees east is zone 60's edge
-    return static_cast<int>(index) + 1;
-}
 
 namespace {
 
 // A source as a piece of the merge: its metadata and georeference read strictly, and refused
 // unless its top-left cell is known and its cells are square.
-Result<MergePiece> readPiece(const MergeSource& source, EventSink& events) {
+Result<MergePiece> readPiece(const Input& source, EventSink& events) {
     const auto fail = [&](const std::string& what) { return failure(source.source + ": " + what); };
     MergePiece piece;
     piece.source = source.source;
-    piece.modules = source.modules;
-    Result<TransferMetadata> metadata =
-        readTransferMetadata(source.modules, MetadataReading::Strict, true, events);
+    piece.input = source;
+    Result<TransferMetadata> metadata = readMetadata(source, MetadataReading::Strict, true, events);
     if (!metadata) return fail(metadata.message());
     piece.metadata = std::move(*metadata);
     piece.georeference = *piece.metadata.georeference;
@@ -379,15 +289,15 @@ GroundPoint latticeOrigin(const std::vector<MergePiece>& pieces, int zone, doubl
 // Where a piece lies in postings from the lattice's origin, in 64 bits until the merged size is
 // known to fit. A piece off the lattice or in another zone is marked resampled: it covers the
 // cells whose centres fall in its cells, bounded by its outline in the merged zone.
-Result<Placement> placePiece(MergePiece& piece, const GroundPoint& origin, double posting, int zone,
-                             Reprojections& reprojections) {
+Result<LatticeRect> placePiece(MergePiece& piece, const GroundPoint& origin, double posting,
+                               int zone, Reprojections& reprojections) {
     const GroundPoint corner = *piece.georeference.topLeftCorner();
     if (piece.georeference.zone == zone) {
         const auto row = wholePostings(origin.y - corner.y, posting);
         const auto column = wholePostings(corner.x - origin.x, posting);
         if (row && column) {
-            return Placement{*row, *column, *row + piece.metadata.size.rows,
-                             *column + piece.metadata.size.columns};
+            return LatticeRect{*row, *column, *row + piece.metadata.size.rows,
+                               *column + piece.metadata.size.columns};
         }
         const double east = corner.x - origin.x, south = origin.y - corner.y;
         if (!(std::abs(east / posting) <= kMostPostings &&
@@ -402,30 +312,17 @@ Result<Placement> placePiece(MergePiece& piece, const GroundPoint& origin, doubl
     piece.resampled = true;
     const Result<std::vector<GroundPoint>> outline = outlineIn(piece, zone, reprojections);
     if (!outline) return outline.error();
-    double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
-    for (const GroundPoint& p : *outline) {
-        west = std::min(west, p.x);
-        east = std::max(east, p.x);
-        south = std::min(south, p.y);
-        north = std::max(north, p.y);
-    }
-    return Placement{firstCentreAtOrAfter(origin.y - north, posting),
-                     firstCentreAtOrAfter(west - origin.x, posting),
-                     firstCentreAtOrAfter(origin.y - south, posting),
-                     firstCentreAtOrAfter(east - origin.x, posting)};
+    const std::optional<Bounds> box = boundsOf(*outline);
+    if (!box) return failure(piece.source + ": its outline does not reproject to finite points");
+    return cellsWithin(*box, origin, posting);
 }
 
 // The merged grid: the union of the placements, each piece's offsets within it.
-Status layOut(MergePlan& plan, const std::vector<Placement>& placed, const GroundPoint& origin,
+Status layOut(MergePlan& plan, const std::vector<LatticeRect>& placed, const GroundPoint& origin,
               double posting) {
-    std::int64_t top = placed[0].row, left = placed[0].column;
-    std::int64_t bottom = placed[0].end_row, right = placed[0].end_column;
-    for (const Placement& p : placed) {
-        top = std::min(top, p.row);
-        left = std::min(left, p.column);
-        bottom = std::max(bottom, p.end_row);
-        right = std::max(right, p.end_column);
-    }
+    const LatticeRect all = unionOf(placed);
+    const std::int64_t top = all.row, left = all.column, bottom = all.end_row,
+                       right = all.end_column;
     const std::int64_t rows = bottom - top;
     const std::int64_t columns = right - left;
     // What a file may hold is the format's to say, once a crop has narrowed the area; a grid's
@@ -452,12 +349,12 @@ Status layOut(MergePlan& plan, const std::vector<Placement>& placed, const Groun
 
 }  // namespace
 
-Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool converting_units,
+Result<MergePlan> planMerge(const std::vector<Input>& sources, bool converting_units,
                             EventSink& events, int zone) {
     if (sources.empty()) return failure("nothing to merge");
     MergePlan plan;
     // Every source read, each agreeing with the first.
-    for (const MergeSource& source : sources) {
+    for (const Input& source : sources) {
         Result<MergePiece> piece = readPiece(source, events);
         if (!piece) return piece.error();
         if (!plan.pieces.empty()) {
@@ -473,9 +370,9 @@ Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool conver
     plan.zone = *merged_zone;
     const double posting = plan.pieces.front().georeference.xhrs;
     const GroundPoint origin = latticeOrigin(plan.pieces, plan.zone, posting);
-    std::vector<Placement> placed;
+    std::vector<LatticeRect> placed;
     for (MergePiece& piece : plan.pieces) {
-        const Result<Placement> place =
+        const Result<LatticeRect> place =
             placePiece(piece, origin, posting, plan.zone, *plan.reprojections);
         if (!place) return place.error();
         placed.push_back(*place);
@@ -520,6 +417,41 @@ Status windowMergePlan(MergePlan& plan, const CellWindow& window_cells) {
     return {};
 }
 
+namespace {
+
+// The part of a piece the merged grid takes, as a window of the piece's own grid, and the grid's
+// row and column its first cell lands on (a crop may leave part of it, or all, out).
+struct PieceSpan {
+    CellWindow cells;
+    std::int32_t at_row = 0, at_column = 0;
+};
+
+PieceSpan spanOf(const MergePlan& plan, const MergePiece& piece) {
+    const CellWindow window = plan.window.value_or(CellWindow{});
+    const std::int32_t row = piece.row_offset - window.first_row;
+    const std::int32_t column = piece.column_offset - window.first_column;
+    const std::int32_t first_row = std::max(0, -row);
+    const std::int32_t end_row = std::clamp(plan.size.rows - row, 0, piece.rows);
+    const std::int32_t first_column = std::max(0, -column);
+    const std::int32_t end_column = std::clamp(plan.size.columns - column, 0, piece.columns);
+    return {{first_row, first_column, std::max(0, end_row - first_row),
+             std::max(0, end_column - first_column)},
+            row + first_row,
+            column + first_column};
+}
+
+// The span's rows read from its source, in thousandths of a metre when `thousandths` (every
+// piece is brought to them), the extremes found before any cell being 0 and 9000 whole units.
+Result<RowSource> openSpan(const MergePiece& piece, const PieceSpan& span, bool thousandths,
+                           EventSink& events) {
+    const std::int32_t scale = thousandths ? kThousandths : 1;
+    return RowSource::open(piece.input, piece.metadata,
+                           {span.cells, thousandths, MetadataReading::Strict}, {0, 9000 * scale},
+                           events);
+}
+
+}  // namespace
+
 Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSink& events) {
     Result<DecodedGrid> decoded = allocateDecodedGrid(plan.size, thousandths, plan.held_bytes);
     if (!decoded) return decoded.error();
@@ -528,59 +460,25 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
     Extremes& extremes = merged.decoded.extremes;
     const std::int32_t scale = thousandths ? kThousandths : 1;
     const std::int32_t valid_above = kVoidThreshold * scale;
-    // Pieces are placed in the merged area; a cropped grid begins at its window.
-    const CellWindow window = plan.window.value_or(CellWindow{});
-    ModuleReader reader;
     bool first = true;
     for (const MergePiece& piece : plan.pieces) {
         if (piece.resampled) continue;
-        const GridSize& size = piece.metadata.size;
-        std::vector<std::int32_t> row(static_cast<std::size_t>(size.columns) + 1);
-        DecoderState decoder;
-        decoder.thousandths = thousandths;
-        decoder.min_elevation *= scale;
-        // In thousandths every piece is brought to thousandths of a metre.
+        const PieceSpan span = spanOf(plan, piece);
+        if (span.cells.rows == 0 || span.cells.columns == 0) continue;
+        Result<RowSource> rows = openSpan(piece, span, thousandths, events);
+        if (!rows) return rows.error();
+        std::vector<std::int32_t> row(static_cast<std::size_t>(span.cells.columns));
         const double to_metres = thousandths ? piece.unit_m : 1.0;
-        const auto lay_down = [&](std::int32_t r) {
+        for (std::int32_t k = 0; rows->next(row.data()); ++k) {
             toMetres(row.data(), row.size(), to_metres, valid_above);
-            // A cropped plan keeps only the cells inside its window.
-            const std::int32_t at = piece.row_offset - window.first_row + r;
-            if (at < 0 || at >= plan.size.rows) return;
-            const std::int32_t column = piece.column_offset - window.first_column;
-            const std::int32_t first = std::max(0, -column);
-            const std::int32_t end = std::min(size.columns, plan.size.columns - column);
-            if (first >= end) return;
-            std::int32_t* into = raw_grid[static_cast<std::size_t>(at)];
+            std::int32_t* into = raw_grid[static_cast<std::size_t>(span.at_row + k)];
             merged.disagreements +=
-                overlayRow(row.data() + first, into + column + first, end - first, valid_above);
-        };
-        if (isNativeDem(piece.modules)) {
-            Result<Extremes> own = layDownNativeDem(piece, thousandths, row, lay_down, events);
-            if (!own) return own.error();
-            extremes = first ? *own : unionOf(extremes, *own);
-            first = false;
-            continue;
+                overlayRow(row.data(), into + span.at_column, span.cells.columns, valid_above);
         }
-        std::int32_t decoding = -1;
-        openCel0AtFirstRecord(reader, piece.modules.cel0);
-        const bool opened = reader.isOpen();
-        decodeCel0Rows(
-            reader, piece.metadata.value_type, size.rows, size.columns,
-            [&](std::int32_t r) {
-                // Row r is asked for once row r - 1 is complete.
-                if (decoding >= 0) lay_down(decoding);
-                decoding = r;
-                std::fill(row.begin(), row.end(), kNoData * scale);
-                return row.data();
-            },
-            decoder, events, piece.modules.cel0.name);
-        if (decoding >= 0) lay_down(decoding);
-        reader.close();
         // A source not read is no merge: its ground would be void with nothing said.
-        if (Status read = cel0Read(reader, opened, piece.modules.cel0); !read) {
-            return read.error();  // the module's name begins with its source's
-        }
-        const Extremes own{decoder.max_elevation / scale, decoder.min_elevation / scale};
+        if (Status read = rows->read(); !read) return read.error();
+        const Extremes found = rows->extremes();
+        const Extremes own{found.max_elevation / scale, found.min_elevation / scale};
         extremes = first ? own : unionOf(extremes, own);
         first = false;
     }
@@ -613,9 +511,8 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
 }
 
 bool decodesAsItResamples(const MergePlan& plan) {
-    return std::none_of(plan.pieces.begin(), plan.pieces.end(), [](const MergePiece& piece) {
-        return piece.resampled || isNativeDem(piece.modules);
-    });
+    return std::none_of(plan.pieces.begin(), plan.pieces.end(),
+                        [](const MergePiece& piece) { return piece.resampled; });
 }
 
 namespace {
@@ -633,24 +530,18 @@ class HeldEvents final : public EventSink {
     std::vector<Event> held_;
 };
 
-// One piece's CEL0, opened when the first block it reaches is made, read forward a record at a
-// time as the rows of the merged grid are needed, and left as soon as the last row the grid needs
-// is read.
+// One piece's rows, opened when the first block it reaches is made, read on as the rows of the
+// merged grid are needed, and left as soon as the last row the grid needs is read.
 struct PieceRows {
     const MergePiece* piece = nullptr;
-    ModuleReader reader;
-    DecoderState decoder;
+    std::optional<RowSource> rows;
     HeldEvents events;
-    std::int32_t next = 0;  // the piece's next row to decode
-    std::int32_t decoded = 0;
+    PieceSpan span;
+    std::int32_t next = 0;  // the span's rows given so far
     bool ended = false;
-    // The piece's rows and columns the grid takes: rows [first_row, end_row) land on the grid's
-    // rows from `at_row`; columns [first_column, end_column) on its columns from `at_column`.
-    std::int32_t first_row = 0, end_row = 0, at_row = 0;
-    std::int32_t first_column = 0, end_column = 0, at_column = 0;
-    std::vector<std::int32_t> row;    // one record's cells
-    std::vector<std::int32_t> block;  // the grid's rows of this block, the piece's columns only
-    // A failure when its CEL0 was not read, which ends the merge: a source left void is data lost.
+    std::vector<std::int32_t> block;  // the grid's rows of this block, the span's columns only
+    // A failure when its source was not read, which ends the merge: a source left void is data
+    // lost.
     Status read;
 };
 
@@ -663,71 +554,50 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
     MergedGrid merged{std::move(*decoded), 0};
     const std::int32_t scale = thousandths ? kThousandths : 1;
     const std::int32_t valid_above = kVoidThreshold * scale;
-    const CellWindow window = plan.window.value_or(CellWindow{});
     const GridSize& from = plan.size;
     const auto columns = static_cast<std::size_t>(from.columns);
 
     std::vector<PieceRows> pieces(plan.pieces.size());
     for (std::size_t k = 0; k < pieces.size(); ++k) {
         PieceRows& p = pieces[k];
-        const MergePiece& piece = plan.pieces[k];
-        p.piece = &piece;
-        const std::int32_t row = piece.row_offset - window.first_row;
-        const std::int32_t column = piece.column_offset - window.first_column;
-        p.first_row = std::max(0, -row);
-        p.end_row = std::clamp(from.rows - row, 0, piece.rows);
-        p.at_row = row + p.first_row;
-        p.first_column = std::max(0, -column);
-        p.end_column = std::clamp(from.columns - column, 0, piece.columns);
-        p.at_column = column + p.first_column;
-        p.decoder.thousandths = thousandths;
-        p.decoder.min_elevation *= scale;
-        p.row.resize(static_cast<std::size_t>(piece.metadata.size.columns) + 1);
-        if (p.first_row >= p.end_row || p.first_column >= p.end_column) {
-            p.ended = true;  // the window leaves it out
-        }
+        p.piece = &plan.pieces[k];
+        p.span = spanOf(plan, *p.piece);
+        p.ended = p.span.cells.rows == 0 || p.span.cells.columns == 0;  // the crop leaves it out
     }
 
-    // The piece's rows that land on grid rows [begin, end), into its block buffer.
+    // The span's rows that land on grid rows [begin, end), into its block buffer.
     const auto decodeBlock = [&](PieceRows& p, std::int32_t begin, std::int32_t end) {
         const MergePiece& piece = *p.piece;
-        const std::int32_t width = p.end_column - p.first_column;
+        const std::int32_t width = p.span.cells.columns;
         p.block.assign(static_cast<std::size_t>(end - begin) * static_cast<std::size_t>(width),
                        kNoData * scale);
         // Opened when the blocks reach it, so that only the pieces across a block are open.
-        if (!p.ended && !p.reader.isOpen() && p.next == 0) {
-            openCel0AtFirstRecord(p.reader, piece.modules.cel0);
-            if (!p.reader.isOpen()) {
-                p.read = cel0Read(p.reader, false, piece.modules.cel0);
+        if (!p.ended && !p.rows) {
+            Result<RowSource> opened = openSpan(piece, p.span, thousandths, p.events);
+            if (!opened) {
+                p.read = opened.error();
                 p.ended = true;
+            } else {
+                p.rows.emplace(std::move(*opened));
             }
         }
         const double to_metres = thousandths ? piece.unit_m : 1.0;
-        const std::int32_t stop = std::min(p.end_row, end - p.at_row + p.first_row);
+        const std::int32_t stop = std::min(p.span.cells.rows, end - p.span.at_row);
         while (!p.ended && p.next < stop) {
-            std::fill(p.row.begin(), p.row.end(), kNoData * scale);
-            const bool whole = decodeRow(p.reader, piece.metadata.value_type, p.row.data(),
-                                         piece.metadata.size.columns, p.decoder, p.events);
-            if (whole) ++p.decoded;
-            const std::int32_t r = p.next++;
-            if (r >= p.first_row) {
-                std::int32_t* cells = p.row.data() + p.first_column;
-                toMetres(cells, static_cast<std::size_t>(width), to_metres, valid_above);
-                const std::int32_t at = p.at_row + r - p.first_row - begin;
-                std::copy(cells, cells + width,
-                          p.block.begin() + static_cast<std::ptrdiff_t>(at) * width);
-            }
-            if (p.reader.failed()) {
+            const std::int32_t at = p.span.at_row + p.next - begin;
+            std::int32_t* cells = p.block.data() + static_cast<std::ptrdiff_t>(at) * width;
+            if (!p.rows->next(cells)) {
                 p.ended = true;
-                p.read = cel0Read(p.reader, true, piece.modules.cel0);
-                if (!p.read) break;
+                break;
             }
-            if (p.ended && p.decoded < piece.metadata.size.rows) {
-                p.events.emit(event::Cel0EndedEarly{piece.modules.cel0.name, p.decoded,
-                                                    piece.metadata.size.rows});
-            }
+            toMetres(cells, static_cast<std::size_t>(width), to_metres, valid_above);
+            ++p.next;
         }
-        if (p.next >= p.end_row && p.reader.isOpen()) p.reader.close();  // no more rows needed
+        if (p.rows && (p.ended || p.next >= p.span.cells.rows)) {
+            p.read = p.rows->read();
+            p.rows.reset();  // no more rows needed
+            p.ended = true;
+        }
     };
 
     // Grid rows come in blocks; each new row is made once the rows it draws on are there.
@@ -745,8 +615,8 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
         touching.clear();
         for (std::size_t k = 0; k < pieces.size(); ++k) {
             const PieceRows& p = pieces[k];
-            const std::int32_t last = p.at_row + (p.end_row - p.first_row);
-            if (!p.ended && p.at_row < end && last > begin) touching.push_back(k);
+            const std::int32_t last = p.span.at_row + p.span.cells.rows;
+            if (!p.ended && p.span.at_row < end && last > begin) touching.push_back(k);
         }
         // The pieces' records are read and decoded on every core; they are laid in their order.
         // Memory that cannot be had on either thread ends the merge with a line, never the
@@ -787,14 +657,15 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
         for (const std::size_t k : touching) {
             PieceRows& p = pieces[k];
             p.events.tellTo(events);
-            const std::int32_t width = p.end_column - p.first_column;
-            const std::int32_t from_row = std::max(begin, p.at_row);
-            const std::int32_t to_row = std::min(end, p.at_row + (p.end_row - p.first_row));
+            const std::int32_t width = p.span.cells.columns;
+            const std::int32_t from_row = std::max(begin, p.span.at_row);
+            const std::int32_t to_row = std::min(end, p.span.at_row + p.span.cells.rows);
             for (std::int32_t r = from_row; r < to_row; ++r) {
                 std::int32_t* cells = kept[static_cast<std::size_t>(r - kept_first)].data();
                 const std::int32_t* source =
                     p.block.data() + static_cast<std::ptrdiff_t>(r - begin) * width;
-                merged.disagreements += overlayRow(source, cells + p.at_column, width, valid_above);
+                merged.disagreements +=
+                    overlayRow(source, cells + p.span.at_column, width, valid_above);
             }
         }
         produced = end;

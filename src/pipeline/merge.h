@@ -9,18 +9,19 @@
 #include "common/events.h"
 #include "common/result.h"
 #include "geo/projection.h"
+#include "pipeline/reader.h"
 #include "pipeline/settings.h"
 #include "pipeline/transfer.h"
 #include "sdts/georeference.h"
 
-// Several neighbouring transfers as one terrain: each transfer's grid placed on one lattice by
-// its georeference, decoded a row at a time into the merged grid.
+// Several neighbouring sources as one terrain: each source's grid placed on one lattice by its
+// georeference, read a row at a time into the merged grid.
 namespace marlwood {
 
 // One transfer and its place in the merged grid.
 struct MergePiece {
     std::string source;
-    TransferModules modules;
+    Input input;
     TransferMetadata metadata;
     Georeference georeference;
     double unit_m = 1;
@@ -56,11 +57,6 @@ struct MergePlan {
     std::optional<CellWindow> window;
 };
 
-struct MergeSource {
-    std::string source;
-    TransferModules modules;
-};
-
 // Reads every source's metadata and georeference (each module once, strictly) and lays the grids
 // on one lattice. They must share reference system, datum and posting and, unless
 // `converting_units`, one elevation unit; the Error names the odd source and what differs.
@@ -68,11 +64,8 @@ struct MergeSource {
 // several, the zone that holds the centre of their area. The lattice is that of the first source
 // in that zone (of whole postings when none is); a source in another zone or off the lattice is
 // resampled onto it. Only a merge that resamples across zones needs PROJ.
-Result<MergePlan> planMerge(const std::vector<MergeSource>& sources, bool converting_units,
+Result<MergePlan> planMerge(const std::vector<Input>& sources, bool converting_units,
                             EventSink& events, int zone = 0);
-
-// The UTM zone (1 to 60) that holds a longitude in degrees.
-int utmZoneOf(double longitude);
 
 // Narrows the plan to the window of the merged area that `crop` covers (see MergePlan::window).
 Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop);

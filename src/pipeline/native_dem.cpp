@@ -1,9 +1,12 @@
 #include "pipeline/native_dem.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "geo/placement.h"
+#include "source/source_limits.h"
 #include "usgsdem/native_dem.h"
 
 namespace marlwood {
@@ -57,17 +60,15 @@ GridSize sizeOf(std::int64_t rows, std::int64_t columns) {
     return {r, c, std::min(r, c) - 1};
 }
 
-}  // namespace
-
-Result<TransferMetadata> readNativeDemMetadata(const ModuleSource& dem, bool placed,
-                                               EventSink& events) {
+Result<TransferMetadata> readMetadata(const ModuleSource& dem, bool placed, EventSink& events) {
     Result<Loaded> loaded = load(dem);
     if (!loaded) return loaded.error();
     const usgsdem::RecordA& a = loaded->dem.a;
     const usgsdem::Lattice& lattice = loaded->lattice;
     TransferMetadata metadata;
-    metadata.value_type = kAsciiDem;
+    metadata.values = "ASCII DEM";
     metadata.size = sizeOf(lattice.rows, lattice.columns);
+    metadata.size_from = dem.name;
     metadata.posting_m = lattice.dx;
     metadata.grid_spacing = lattice.dx == 10   ? kSpacing10m
                             : lattice.dx == 30 ? kSpacing30m
@@ -106,65 +107,76 @@ Result<TransferMetadata> readNativeDemMetadata(const ModuleSource& dem, bool pla
     return metadata;
 }
 
-Result<DecodedGrid> decodeNativeDem(const ModuleSource& dem, const TransferMetadata& metadata,
-                                    const CellWindow* window, bool thousandths, EventSink& events) {
-    Result<Loaded> loaded = load(dem);
+// Profiles run south to north, a column at a time: the window's cells are laid out once, then
+// given a row at a time.
+class ProfileRows final : public RowStream {
+  public:
+    explicit ProfileRows(DecodedGrid laid) : laid_(std::move(laid)) {}
+    bool next(std::int32_t* cells) override {
+        if (next_ >= laid_.size.rows) return false;
+        const std::int32_t* row = laid_.grid[static_cast<std::size_t>(next_++)];
+        std::copy(row, row + laid_.size.columns, cells);
+        return true;
+    }
+
+  private:
+    DecodedGrid laid_;
+    std::int32_t next_ = 0;
+};
+
+Result<std::unique_ptr<RowStream>> openRows(const Input& input, const TransferMetadata& metadata,
+                                            const RowRequest& request, EventSink&) {
+    Result<Loaded> loaded = load(input.file);
     if (!loaded) return loaded.error();
     const usgsdem::Lattice& lattice = loaded->lattice;
     if (lattice.rows != metadata.size.rows || lattice.columns != metadata.size.columns) {
-        return failure(dem.name + " changed since it was first read");
+        return failure(input.file.name + " changed since it was first read");
     }
-    const usgsdem::Window cells = window ? usgsdem::Window{window->first_row, window->first_column,
-                                                           window->rows, window->columns}
-                                         : usgsdem::Window{0, 0, lattice.rows, lattice.columns};
-    Result<DecodedGrid> decoded =
-        allocateDecodedGrid(sizeOf(cells.rows, cells.columns), thousandths);
-    if (!decoded) return decoded;
-    events.emit(event::DecodingStarted{metadata.grid_spacing});
-    const std::int32_t per_unit = thousandths ? kThousandths : 1;
-    ElevationGrid& grid = decoded->grid;
-    std::vector<std::int32_t*> rows(static_cast<std::size_t>(cells.rows));
-    for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = grid[r];
-    if (Status laid =
-            usgsdem::layDown(loaded->dem, lattice, cells, thousandths, kNoData * per_unit, rows);
-        !laid) {
-        return laid.error();
+    const CellWindow& w = request.window;
+    Result<DecodedGrid> laid = allocateDecodedGrid(sizeOf(w.rows, w.columns), request.thousandths);
+    if (!laid) return laid.error();
+    std::vector<std::int32_t*> rows(static_cast<std::size_t>(w.rows));
+    for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = laid->grid[r];
+    const std::int32_t per_unit = request.thousandths ? kThousandths : 1;
+    if (Status done =
+            usgsdem::layDown(loaded->dem, lattice, {w.first_row, w.first_column, w.rows, w.columns},
+                             request.thousandths, kNoData * per_unit, rows);
+        !done) {
+        return done.error();
     }
-    // The extremes as the decoder of a transfer finds them: valid cells only, whole units.
-    Extremes found{0, 9000 * per_unit};
-    for (std::int32_t r = 0; r < decoded->size.rows; ++r) {
-        const std::int32_t* row = grid[static_cast<std::size_t>(r)];
-        for (std::int32_t c = 0; c < decoded->size.columns; ++c) {
-            if (row[c] <= kVoidThreshold * per_unit) continue;
-            found.min_elevation = std::min(found.min_elevation, row[c]);
-            found.max_elevation = std::max(found.max_elevation, row[c]);
-        }
-    }
-    decoded->extremes = {found.max_elevation / per_unit, found.min_elevation / per_unit};
-    events.emit(
-        event::ExtremesFound{decoded->extremes.max_elevation, decoded->extremes.min_elevation});
-    decoded->unit_m = metadata.unit_m.value_or(1.0);
-    decoded->posting_m = metadata.posting_m;
-    decoded->placement = windowPlacement(metadata.placement, cells.first_row, cells.first_column);
-    return decoded;
+    return std::unique_ptr<RowStream>(std::make_unique<ProfileRows>(std::move(*laid)));
 }
 
-Result<Extremes> nativeDemExtremes(const ModuleSource& dem, bool thousandths) {
-    Result<Loaded> loaded = load(dem);
-    if (!loaded) return loaded.error();
-    Extremes found = thousandths ? Extremes{INT32_MIN, INT32_MAX} : Extremes{0, 9000};
-    const std::int32_t per_unit = thousandths ? kThousandths : 1;
-    for (const usgsdem::Profile& p : loaded->dem.profiles) {
-        for (const std::int32_t written : p.values) {
-            const auto cell = usgsdem::cellValue(written, p.datum, loaded->dem.a.resolution_z,
-                                                 thousandths, kNoData * per_unit);
-            if (!cell) return failure("an elevation is beyond -1e6 to 1e6");
-            if (*cell <= kVoidThreshold * per_unit) continue;
-            found.min_elevation = std::min(found.min_elevation, *cell);
-            found.max_elevation = std::max(found.max_elevation, *cell);
-        }
-    }
-    return found;
+}  // namespace
+
+InputFormat nativeDemFormat() {
+    InputFormat row;
+    row.name = "native DEM";
+    row.claims = [](const std::string& source) {
+        std::error_code error;
+        return namesNativeDem(source) && !std::filesystem::is_directory(source, error);
+    };
+    row.find = [](const std::string& source, Cel0Reading reading) -> Result<Input> {
+        FoundTransfer found = findFileTransfer(source, "DEM", kMaxNativeDemBytes, reading);
+        if (!found) return found.error();
+        Input input;
+        static_cast<Transfer&>(input) = std::move(*found);
+        return input;
+    };
+    row.metadata = [](const Input& input, MetadataReading, bool placed, EventSink& events) {
+        return readMetadata(input.file, placed, events);
+    };
+    row.rows = openRows;
+    // The file as read (a gzipped one unpacked when opened), and its grid laid out whole beside
+    // the profiles it is laid from (at most as many again).
+    row.reading_bytes = [](const Input& input, const TransferMetadata& metadata) {
+        const GridSize& size = metadata.size;
+        const std::uint64_t grid = (static_cast<std::uint64_t>(std::max(0, size.rows)) + 1) *
+                                   static_cast<std::uint64_t>(std::max(0, size.columns)) *
+                                   sizeof(std::int32_t);
+        return (input.file.bytes ? 0 : input.file.heldBytes()) + 2 * grid;
+    };
+    return row;
 }
 
 }  // namespace marlwood

@@ -12,9 +12,8 @@
 #include "grid/elevation_grid.h"
 #include "pipeline/settings.h"
 #include "sdts/georeference.h"
-#include "sdts/module_reader.h"
 
-// The first step of a conversion: a transfer read once, its metadata and then its elevations.
+// The first step of a conversion: a source's metadata, then its elevations as a grid.
 namespace marlwood {
 
 // How a transfer's metadata modules are read.
@@ -26,9 +25,12 @@ enum class MetadataReading {
     Strict,
 };
 
+// What a source's row reads before its cells: the same for every input format.
 struct TransferMetadata {
-    ValueType value_type = 0;
+    ValueType value_type = 0;  // an SDTS transfer's, from DDSH
+    std::string values;        // how the elevations are stored, as the report names it
     GridSize size;
+    std::string size_from;  // what gives the size (LDEF), for the line that refuses it
     GridSpacing grid_spacing = kNoSpacing;
     double posting_m = 0;  // metres between cells; 0 when unknown
     // Metres in one unit of the elevations, or why that is not known (the unit is one marlwood
@@ -40,12 +42,6 @@ struct TransferMetadata {
     // EPSG code marlwood knows, which only formats that place the grid need.
     Result<GridPlacement> placement = failure("where the grid lies is not read");
 };
-
-// Reads DDSH, LDEF and IREF (and, strictly with `placed`, RSDF, XREF and DDOM). Read strictly, a
-// grid of fewer than 0 rows or columns is refused.
-Result<TransferMetadata> readTransferMetadata(const TransferModules& modules,
-                                              MetadataReading reading, bool placed,
-                                              EventSink& events);
 
 // A decoded grid: the first CEL0 record is row 0, the northern row. Cells are in whole units of
 // the transfer or, with `thousandths`, in thousandths of them (true heights keep BFP32 decimals).
@@ -73,30 +69,9 @@ Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths,
 std::optional<GridPlacement> windowPlacement(const Result<GridPlacement>& grid,
                                              std::int32_t first_row, std::int32_t first_column);
 
-// Decodes CEL0 into a fresh grid. With the walks, SPDM's corners are read after it, as the
-// dialogue shows them; read strictly, a CEL0 that cannot be read is an Error.
-Result<DecodedGrid> decodeTransfer(const TransferModules& modules, const TransferMetadata& metadata,
-                                   MetadataReading reading, bool thousandths, EventSink& events);
-
-// Decodes only the cells of `window`: the rows before and after it are read past and the cells
-// beside it dropped, so the grid is the window's size and the extremes are the window's.
-Result<DecodedGrid> decodeWindow(const TransferModules& modules, const TransferMetadata& metadata,
-                                 const CellWindow& window, bool thousandths, EventSink& events);
-
-// Decodes a transfer only for its extremes, a row at a time, holding no grid; with `thousandths`
-// they are in thousandths of the unit, decimals kept (max below min when no cell is valid). An
-// Error when CEL0 cannot be read.
-Result<Extremes> decodeExtremes(const TransferModules& modules, const TransferMetadata& metadata,
-                                EventSink& events, bool thousandths = false);
-
-// Whether a CEL0 read strictly was read: success when it was (a CEL0 that merely ends early is
-// reported by its decoder as it always is); a failure when it did not open (`opened` false) or
-// could not be read on before its end.
-Status cel0Read(const ModuleReader& reader, bool opened, const ModuleSource& cel0);
-
-// Whether a grid of this size, as LDEF gives it, can be written as `format` (for a .ter, a side
-// beyond 16 bits is the mark of a damaged LDEF).
-Status fitsFormat(const GridSize& size, const std::string& ldef_name, const OutputFormat& format);
+// Whether a grid of this size, as `size_from` gives it, can be written as `format` (for a .ter, a
+// side beyond 16 bits is the mark of a damaged LDEF).
+Status fitsFormat(const GridSize& size, const std::string& size_from, const OutputFormat& format);
 
 // The text that abandons a conversion whose grid does not fit in memory.
 std::string noMemoryProblem(const GridSize& size);

@@ -73,8 +73,6 @@ struct ModuleSource {
 struct TransferModules {
     ModuleSource cel0, ldef, spdm, ddsh, iref;
     ModuleSource rsdf{}, xref{}, ddom{};
-    // A USGS native DEM (one .dem file) instead of the modules, which are then all empty.
-    ModuleSource native_dem{};
 };
 
 // The one way any module byte is read: a forward-only reader over a file, filled in large blocks.

@@ -223,33 +223,6 @@ std::uint64_t gzipUnpackedSize(const std::string& path) {
     return tail[0] | (tail[1] << 8) | (tail[2] << 16) | (std::uint64_t{tail[3]} << 24);
 }
 
-FoundTransfer fromNativeDem(const std::string& path, Cel0Reading reading) {
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (!fs::exists(status)) return failure("no such DEM file");
-    if (!fs::is_regular_file(status)) return failure("the DEM is not a regular file");
-    Transfer transfer{path, archiveStem(path, "dem"), {}};
-    if (!endsWithNoCase(path, ".gz")) {
-        transfer.modules.native_dem = ModuleSource(path);
-        return transfer;
-    }
-    if (Status support = gzipSupport(); !support) return support.error();
-    if (reading == Cel0Reading::WhenOpened) {
-        const auto loader = [path]() -> Result<std::shared_ptr<const std::string>> {
-            Result<std::string> bytes = gunzipFile(path, kMaxNativeDemBytes);
-            if (!bytes) return bytes.error();
-            return std::make_shared<const std::string>(std::move(*bytes));
-        };
-        transfer.modules.native_dem = ModuleSource(path, loader, gzipUnpackedSize(path));
-        return transfer;
-    }
-    Result<std::string> bytes = gunzipFile(path, kMaxNativeDemBytes);
-    if (!bytes) return bytes.error();
-    transfer.modules.native_dem =
-        ModuleSource(path, std::make_shared<const std::string>(std::move(*bytes)));
-    return transfer;
-}
-
 }  // namespace
 
 Result<TransferModules> findPrefixModules(const std::string& prefix) {
@@ -266,6 +239,37 @@ Result<TransferModules> findPrefixModules(const std::string& prefix) {
     return modules;
 }
 
+FoundTransfer findFileTransfer(const std::string& path, const std::string& what,
+                               std::uint64_t most_bytes, Cel0Reading reading) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (!fs::exists(status)) return failure("no such " + what + " file");
+    if (!fs::is_regular_file(status)) return failure("the " + what + " is not a regular file");
+    Transfer transfer{path, archiveStem(path, "terrain"), {}};
+    if (!endsWithNoCase(path, ".gz")) {
+        transfer.file = ModuleSource(path);
+        return transfer;
+    }
+    if (Status support = gzipSupport(); !support) return support.error();
+    if (reading == Cel0Reading::WhenOpened) {
+        const auto loader = [path, most_bytes]() -> Result<std::shared_ptr<const std::string>> {
+            Result<std::string> bytes = gunzipFile(path, most_bytes);
+            if (!bytes) return bytes.error();
+            return std::make_shared<const std::string>(std::move(*bytes));
+        };
+        transfer.file = ModuleSource(path, loader, gzipUnpackedSize(path));
+        return transfer;
+    }
+    Result<std::string> bytes = gunzipFile(path, most_bytes);
+    if (!bytes) return bytes.error();
+    transfer.file = ModuleSource(path, std::make_shared<const std::string>(std::move(*bytes)));
+    return transfer;
+}
+
+bool namesNativeDem(std::string_view name) {
+    return hasNativeDemExtension(name);
+}
+
 FoundTransfer findTransfer(const std::string& source, Cel0Reading cel0_reading) {
     if (source.empty())
         return failure(
@@ -280,7 +284,6 @@ FoundTransfer findTransfer(const std::string& source, Cel0Reading cel0_reading) 
             return failure("cannot list the directory: " + printable(e.what()));
         }
     }
-    if (hasNativeDemExtension(source)) return fromNativeDem(source, cel0_reading);
     if (hasArchiveExtension(source)) {
         if (Status support = archiveSupport(); !support) return support.error();
         if (!fs::exists(status)) return failure("no such archive");

@@ -18,21 +18,18 @@ struct Transfer {
     std::string output_stem;  // the .ter file's name without ".ter": an archive's file name up to
                               // its first '.', else the module prefix's last path component
     TransferModules modules;  // file paths, or (archives) in-memory bytes named "ARCHIVE:MEMBER"
+    ModuleSource file{};      // instead of modules: the one file of a format read from one file
 };
 
 // A transfer, or what is wrong in one line without the source's name.
 using FoundTransfer = Result<Transfer>;
-
 
 // A SOURCE is one of:
 //  - a module prefix as typed in the dialogue ("/data/7172" -> /data/7172cel0.ddf, ...), each
 //    module tried with the lower-case suffix, then the upper-case one ("CEL0.DDF");
 //  - a directory holding the modules of one transfer, found by name in either case;
 //  - a USGS archive (.tar.gz, .tgz, .tar, any case), read in place: nothing is unpacked to disk.
-//    Members that are themselves gzipped (...CEL0.DDF.GZ) are read too;
-//  - a USGS native DEM (.dem, or gzipped .dem.gz, any case): one file of ASCII records, its
-//    output stem the file name up to its first '.'. A gzipped one is unpacked in memory, when
-//    found (`Cel0Reading::WhenFound`) or each time it is read (`WhenOpened`).
+//    Members that are themselves gzipped (...CEL0.DDF.GZ) are read too.
 // All five modules a conversion reads must be found, and module files must open as regular files.
 // RSDF, XREF and DDOM (the georeference) are found the same way when present, never required:
 // one that is missing or does not open is left out (an empty name).
@@ -43,6 +40,16 @@ using FoundTransfer = Result<Transfer>;
 enum class Cel0Reading { WhenFound, WhenOpened };
 FoundTransfer findTransfer(const std::string& source,
                            Cel0Reading cel0_reading = Cel0Reading::WhenFound);
+
+// A format read from one file (`Transfer::file`), named `what` in its lines ("DEM"): a regular
+// file, its output stem the file name up to its first '.'. A gzipped one (.gz) is unpacked in
+// memory, up to `most_bytes`, when found (`Cel0Reading::WhenFound`) or each time it is read
+// (`WhenOpened`).
+FoundTransfer findFileTransfer(const std::string& path, const std::string& what,
+                               std::uint64_t most_bytes, Cel0Reading reading);
+
+// Whether a name ends in .dem or .dem.gz, any case: a USGS native DEM.
+bool namesNativeDem(std::string_view name);
 
 // The five modules a conversion reads at a module prefix, as the dialogue asks for them: each
 // tried with the lower-case suffix, then the upper-case one. The Error's subject is the lower-case

@@ -10,7 +10,7 @@
 
 #include "hostile_support.h"
 #include "native_dem_writer.h"
-#include "pipeline/native_dem.h"
+#include "pipeline/reader.h"
 
 namespace marlwood::hostile {
 namespace {
@@ -44,8 +44,10 @@ TEST(NativeDemSweep, EveryCutIsRefusedInOneLine) {
             SCOPED_TRACE(cut);
             ts::writeFile(path, std::string_view(whole).substr(0, cut));
             NoEvents events;
+            const Result<Input> input = inputFormats().find(path);
+            ASSERT_TRUE(input) << input.message();
             const Result<TransferMetadata> metadata =
-                readNativeDemMetadata(ModuleSource(path), false, events);
+                readMetadata(*input, MetadataReading::Strict, false, events);
             if (cut + model.line_end.size() >= whole.size()) {
                 ASSERT_TRUE(metadata) << metadata.message();
                 EXPECT_EQ(metadata->size.rows, 400);  // every profile reaches the same northing

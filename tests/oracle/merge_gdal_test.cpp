@@ -112,12 +112,12 @@ TEST(MergeAgainstGdal, MergedGridIsGdalsMosaic) {
         SCOPED_TRACE(c.name);
         TempDir tmp;
         const MergeSet set = c.write(tmp, usgs);
-        std::vector<MergeSource> sources;
+        std::vector<Input> sources;
         std::vector<std::string> gdal_sources;
         for (const std::string& prefix : set.prefixes) {
-            FoundTransfer found = findTransfer(prefix);
+            Result<Input> found = inputFormats().find(prefix);
             ASSERT_TRUE(found) << found.message();
-            sources.push_back({prefix, std::move(found->modules)});
+            sources.push_back(std::move(*found));
             gdal_sources.insert(gdal_sources.begin(), prefix + "catd.ddf");
         }
         gdalMosaic(tmp / "mosaic.vrt", gdal_sources);

@@ -15,7 +15,7 @@
 #include "files.h"
 #include "native_dem_writer.h"
 #include "oracle_support.h"
-#include "pipeline/transfer.h"
+#include "pipeline/reader.h"
 #include "source/transfer_source.h"
 #include "support/test_data.h"
 
@@ -31,14 +31,13 @@ struct Read {
 
 // A source read in-process as a conversion reads it: placed, whole units.
 Read readSource(const std::string& source) {
-    FoundTransfer found = findTransfer(source);
+    Result<Input> found = inputFormats().find(source);
     if (!found) throw std::runtime_error(source + ": " + found.message());
     NoEvents quiet;
-    Result<TransferMetadata> metadata =
-        readTransferMetadata(found->modules, MetadataReading::Strict, true, quiet);
+    Result<TransferMetadata> metadata = readMetadata(*found, MetadataReading::Strict, true, quiet);
     if (!metadata) throw std::runtime_error(source + ": " + metadata.message());
     Result<DecodedGrid> decoded =
-        decodeTransfer(found->modules, *metadata, MetadataReading::Strict, false, quiet);
+        readGrid(*found, *metadata, std::nullopt, MetadataReading::Strict, false, quiet);
     if (!decoded) throw std::runtime_error(source + ": " + decoded.message());
     return {std::move(*metadata), std::move(*decoded)};
 }

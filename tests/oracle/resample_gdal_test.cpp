@@ -10,8 +10,8 @@
 #include <cstdlib>
 
 #include "oracle_support.h"
+#include "pipeline/reader.h"
 #include "pipeline/terrain.h"
-#include "pipeline/transfer.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
 #include "support/test_data.h"
@@ -51,11 +51,11 @@ TEST(ResampleAgainstGdal, WithinTolerancesOfGdalwarp) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.prefix + " at " + std::to_string(c.size));
         NoEvents events;
-        auto metadata =
-            readTransferMetadata(modulesAt(c.prefix), MetadataReading::Strict, false, events);
+        const Input input = sdtsInput(c.prefix, modulesAt(c.prefix));
+        auto metadata = readMetadata(input, MetadataReading::Strict, false, events);
         ASSERT_TRUE(metadata) << metadata.error().message;
-        auto decoded = decodeTransfer(modulesAt(c.prefix), *metadata, MetadataReading::Strict,
-                                      c.thousandths, events);
+        auto decoded = readGrid(input, *metadata, std::nullopt, MetadataReading::Strict,
+                                c.thousandths, events);
         ASSERT_TRUE(decoded);
         const bool shrinking = c.size < std::max(metadata->size.rows, metadata->size.columns);
         auto ours = resampleDecoded(std::move(*decoded), c.size);

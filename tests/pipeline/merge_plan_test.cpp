@@ -18,12 +18,12 @@ namespace {
 namespace ts = testsupport;
 
 // The transfer written under `dir` as NNNN and found again, as the command line finds a source.
-MergeSource writtenSource(const ts::TempDir& dir, int number, const ts::Transfer& t) {
+Input writtenSource(const ts::TempDir& dir, int number, const ts::Transfer& t) {
     const std::string prefix = dir / std::to_string(number);
     ts::writeModules(prefix, ts::buildModules(t));
-    const FoundTransfer found = findTransfer(prefix);
+    const Result<Input> found = inputFormats().find(prefix);
     EXPECT_TRUE(found) << found.message();
-    return {prefix, found ? found->modules : TransferModules{}};
+    return found ? *found : Input{};
 }
 
 // Four 11 x 11 quads at 30 m, 9000 to 9003, each moved (rows south, columns east) from the first:
@@ -51,7 +51,7 @@ TEST(MergePlan, SourcesThatDoNotTouchAreRefused) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const ts::TempDir dir;
-        std::vector<MergeSource> sources;
+        std::vector<Input> sources;
         for (int i = 0; i < 4; ++i) {
             ts::Transfer t = ts::makeQuad(11, 11, ts::CellFormat::Bi16, 30, "5000");
             ts::shiftByPostings(t, c.moves[i][0], c.moves[i][1]);
@@ -111,7 +111,7 @@ TEST(MergePlan, ZoneAndLatticeOfTheMergedGrid) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const ts::TempDir dir;
-        std::vector<MergeSource> sources;
+        std::vector<Input> sources;
         for (std::size_t i = 0; i < c.quads.size(); ++i) {
             const Quad& q = c.quads[i];
             ts::Transfer t = ts::makeQuad(11, 11, ts::CellFormat::Bi16, 30, "5000");

@@ -74,7 +74,7 @@ TEST(MergeResampledAsDecoded, SameCellsAsTheWholeGridResampled) {
         SCOPED_TRACE(k.what);
         const ts::TempDir dir;
         const ts::Transfer whole = ts::makeQuad(k.rows, k.columns, ts::CellFormat::Bfp32, 10);
-        std::vector<MergeSource> sources;
+        std::vector<Input> sources;
         for (std::size_t i = 0; i < k.windows.size(); ++i) {
             const std::string id = std::to_string(4000 + i);
             ts::Transfer t = ts::cutWindow(whole, k.windows[i], id);
@@ -103,9 +103,9 @@ TEST(MergeResampledAsDecoded, SameCellsAsTheWholeGridResampled) {
                 GTEST_SKIP() << "this build reads no archives";
 #endif
             }
-            const FoundTransfer found = findTransfer(source, Cel0Reading::WhenOpened);
+            const Result<Input> found = inputFormats().find(source, Cel0Reading::WhenOpened);
             ASSERT_TRUE(found) << found.message();
-            sources.push_back({source, found->modules});
+            sources.push_back(*found);
         }
         NoEvents quiet;
         Result<MergePlan> plan = planMerge(sources, k.thousandths, quiet);

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "files.h"
-#include "pipeline/transfer.h"
+#include "pipeline/reader.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
 #include "source/module_names.h"
@@ -495,11 +495,11 @@ TEST(NativeDemSource, FoundByNameOrRefused) {
         const ts::TempDir dir;
         c.setup(dir);
         for (const Cel0Reading reading : {Cel0Reading::WhenFound, Cel0Reading::WhenOpened}) {
-            const FoundTransfer found = findTransfer(dir / c.name, reading);
+            const Result<Input> found = inputFormats().find(dir / c.name, reading);
             if (c.stem.empty()) {
                 // A gzipped file cut short is found for a merge and refused when it is read.
-                if (found && found->modules.native_dem.load) {
-                    const auto loaded = found->modules.native_dem.load();
+                if (found && found->file.load) {
+                    const auto loaded = found->file.load();
                     ASSERT_FALSE(loaded);
                     EXPECT_NE(loaded.message().find(c.error), std::string::npos)
                         << loaded.message();
@@ -512,7 +512,7 @@ TEST(NativeDemSource, FoundByNameOrRefused) {
             }
             ASSERT_TRUE(found) << found.message();
             EXPECT_EQ(found->output_stem, c.stem);
-            const ModuleSource& m = found->modules.native_dem;
+            const ModuleSource& m = found->file;
             EXPECT_EQ(m.name, dir / c.name);
             EXPECT_EQ(found->modules.cel0.name, "");
             std::string bytes;
@@ -682,7 +682,7 @@ TEST(ArchiveSource, MadeByTar) {
     for (const MetadataReading reading : {MetadataReading::Walks, MetadataReading::Strict}) {
         NoEvents events;
         const Result<TransferMetadata> metadata =
-            readTransferMetadata(found->modules, reading, false, events);
+            readMetadata(sdtsInput(archive, found->modules), reading, false, events);
         ASSERT_TRUE(metadata) << metadata.message();
         EXPECT_EQ(metadata->size.rows, 6);
         EXPECT_EQ(metadata->size.columns, 5);
