@@ -254,7 +254,7 @@ GeoTiffCrs crsOf(const GeoKeys& keys) {
 Status checkPlaceable(const GeoTiffCrs& crs, bool has_geotransform, const std::string& name) {
     if (crs.epsg > 0 && has_geotransform) return {};
     const char* why = crs.user_defined ? "a user-defined system"
-                      : crs.epsg <= 0  ? "no EPSG code in its GeoKeys"
+                      : crs.epsg <= 0  ? "no system named by an EPSG code"
                                        : "no tie point";
     return failure(name + " has no coordinate system marlwood can place (" + why + ")");
 }
