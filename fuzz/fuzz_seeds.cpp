@@ -1,13 +1,18 @@
 // fuzz_seeds <conversion dir> <decode-row dir> <archive dir> <iso8211 dir> <usgsdem dir>
-// <options dir>: writes the seed corpora, one file per seed, from the test-transfer writer, the
-// native DEM writer, command lines and the real transfers in tests/data/usgs/.
+// <options dir> <geotiff dir>: writes the seed corpora, one file per seed, from the test-transfer
+// writer, the native DEM writer, command lines, the real transfers in tests/data/usgs/ and small
+// GeoTIFFs written by marlwood's writer and by libtiff.
+#include <tiffio.h>
+
 #include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "archive_maker.h"
 #include "files.h"
@@ -15,6 +20,7 @@
 #include "native_dem_writer.h"
 #include "quad_terrain.h"
 #include "sdts_writer.h"
+#include "tiff/geotiff_writer.h"
 
 namespace fs = std::filesystem;
 namespace ts = marlwood::testsupport;
@@ -68,13 +74,72 @@ std::string georeferenceInOneModule() {
                 {"DDOM", ts::unitField({"DDOM", "1", "VALUE", "Void area", "-32767"})}});
 }
 
+// A small GeoTIFF of 16-bit or 64-bit samples as libtiff writes it, in the layouts marlwood's own
+// writer does not use: tiled, LZW, big-endian, a PixelIsPoint tie point, a NoData value.
+bool writeGeoTiffSeed(const fs::path& path, int bits, bool tiled, std::uint16_t compression,
+                      std::uint16_t predictor, bool big_endian) {
+    static const TIFFFieldInfo fields[] = {
+        {33550, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("ModelPixelScale")},
+        {33922, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("ModelTiepoint")},
+        {34735, -1, -1, TIFF_SHORT, FIELD_CUSTOM, 1, 1, const_cast<char*>("GeoKeyDirectory")},
+        {42113, -1, -1, TIFF_ASCII, FIELD_CUSTOM, 1, 0, const_cast<char*>("GDALNoDataValue")},
+    };
+    constexpr std::uint32_t kWidth = 40, kHeight = 35, kBlock = 16;
+    TIFF* tif = TIFFOpen(path.c_str(), big_endian ? "wb" : "wl");
+    if (tif == nullptr) return false;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kWidth);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, kHeight);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, bits == 64 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_INT);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    if (compression != COMPRESSION_NONE) TIFFSetField(tif, TIFFTAG_PREDICTOR, predictor);
+    if (tiled) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, kBlock);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, kBlock);
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 4);
+    }
+    TIFFMergeFieldInfo(tif, fields, 4);
+    TIFFSetField(tif, 42113, "-32768");
+    std::uint16_t keys[] = {1, 1, 0,    4, 1024, 0,    1,    2, 1025, 0,
+                            1, 2, 2048, 0, 1,    4269, 4099, 0, 1,    9002};
+    double tie[] = {0, 0, 0, -93, 47, 0}, scale[] = {1.0 / 3600, 1.0 / 3600, 0};
+    TIFFSetField(tif, 34735, 20, keys);
+    TIFFSetField(tif, 33922, 6, tie);
+    TIFFSetField(tif, 33550, 3, scale);
+    const std::uint32_t block_width = tiled ? kBlock : kWidth, block_rows = tiled ? kBlock : 4;
+    const std::size_t bytes = static_cast<std::size_t>(bits / 8);
+    std::vector<std::uint8_t> block(block_width * block_rows * bytes);
+    const std::uint32_t blocks =
+        tiled ? 9 : (kHeight + block_rows - 1) / block_rows;  // 3 x 3 tiles, or the strips
+    bool ok = true;
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+        for (std::size_t i = 0; i < block_width * block_rows; ++i) {
+            const double v = (i * 37 + b * 101) % 3000 - 200.0;
+            if (bits == 64)
+                std::memcpy(&block[i * 8], &v, 8);
+            else {
+                const auto h = static_cast<std::int16_t>(i % 53 == 0 ? -32768 : v);
+                std::memcpy(&block[i * 2], &h, 2);
+            }
+        }
+        const std::uint32_t rows = tiled ? kBlock : std::min(block_rows, kHeight - b * block_rows);
+        const auto size = static_cast<tmsize_t>(block_width * rows * bytes);
+        ok = ok && (tiled ? TIFFWriteEncodedTile(tif, b, block.data(), size)
+                          : TIFFWriteEncodedStrip(tif, b, block.data(), size)) == size;
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 7) {
+    if (argc != 8) {
         std::fprintf(stderr,
                      "usage: fuzz_seeds <conversion dir> <decode-row dir> <archive dir> "
-                     "<iso8211 dir> <usgsdem dir> <options dir>\n");
+                     "<iso8211 dir> <usgsdem dir> <options dir> <geotiff dir>\n");
         return 2;
     }
     const fs::path conversion_dir = argv[1];
@@ -83,8 +148,9 @@ int main(int argc, char** argv) {
     const fs::path iso8211_dir = argv[4];
     const fs::path usgsdem_dir = argv[5];
     const fs::path options_dir = argv[6];
-    for (const fs::path& dir :
-         {conversion_dir, decode_dir, archive_dir, iso8211_dir, usgsdem_dir, options_dir}) {
+    const fs::path geotiff_dir = argv[7];
+    for (const fs::path& dir : {conversion_dir, decode_dir, archive_dir, iso8211_dir, usgsdem_dir,
+                                options_dir, geotiff_dir}) {
         fs::create_directories(dir);
     }
     // Command lines, one argument a line, the last line a grid's rows, columns and posting.
@@ -237,9 +303,33 @@ int main(int argc, char** argv) {
         ts::writeFile(usgsdem_dir / (std::string(d.name) + ".dem"), ts::nativeDem(model));
         ++native;
     }
-    std::printf("fuzz_seeds: %zu seeds each in %s and %s, %d in %s, %d in %s, %d in %s, %d in %s\n",
-                seeds.size(), conversion_dir.c_str(), decode_dir.c_str(), archives,
-                archive_dir.c_str(), modules, iso8211_dir.c_str(), native, usgsdem_dir.c_str(),
-                lines, options_dir.c_str());
+    // GeoTIFFs: one as marlwood writes them (Float32 strips, DEFLATE with the floating-point
+    // predictor, a UTM system), and libtiff's in the other layouts.
+    const marlwood::Status written = marlwood::writeGeoTiff(
+        (geotiff_dir / "marlwood.tif").string(), 40, 33, {26915, {566685, 30, 0, 5191545, 0, -30}},
+        [](std::int32_t row, std::span<float> metres) {
+            for (std::size_t c = 0; c < metres.size(); ++c)
+                metres[c] = c == 5 ? marlwood::kGeoTiffNoData : 180.0f + row * 0.5f + c * 0.25f;
+        });
+    const bool seeded =
+        written &&
+        writeGeoTiffSeed(geotiff_dir / "int16-tiled-lzw-be.tif", 16, true, COMPRESSION_LZW, 2,
+                         true) &&
+        writeGeoTiffSeed(geotiff_dir / "int16-strips-deflate.tif", 16, false,
+                         COMPRESSION_ADOBE_DEFLATE, 2, false) &&
+        writeGeoTiffSeed(geotiff_dir / "float64-tiled.tif", 64, true, COMPRESSION_NONE, 1, false) &&
+        writeGeoTiffSeed(geotiff_dir / "float64-deflate-fp.tif", 64, true,
+                         COMPRESSION_ADOBE_DEFLATE, 3, false);
+    if (!seeded) {
+        std::fprintf(stderr, "fuzz_seeds: cannot write the GeoTIFF seeds in %s\n",
+                     geotiff_dir.c_str());
+        return 1;
+    }
+    std::printf(
+        "fuzz_seeds: %zu seeds each in %s and %s, %d in %s, %d in %s, %d in %s, %d in %s, 5 in "
+        "%s\n",
+        seeds.size(), conversion_dir.c_str(), decode_dir.c_str(), archives, archive_dir.c_str(),
+        modules, iso8211_dir.c_str(), native, usgsdem_dir.c_str(), lines, options_dir.c_str(),
+        geotiff_dir.c_str());
     return 0;
 }

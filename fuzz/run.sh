@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-10}
 if [ -z "${FUZZ_SECONDS:-}" ] && [ "${CI:-}" = true ]; then seconds=60; fi
-targets=(conversion decode_row archive iso8211 usgsdem options)
+targets=(conversion decode_row archive iso8211 usgsdem options geotiff)
 seconds=$((seconds * 4 / ${#targets[@]}))
 [ "$seconds" -ge 1 ] || seconds=1
 
@@ -28,7 +28,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$findings"
 
 "$bin/fuzz_seeds" "$work/seeds/conversion" "$work/seeds/decode_row" "$work/seeds/archive" \
-  "$work/seeds/iso8211" "$work/seeds/usgsdem" "$work/seeds/options"
+  "$work/seeds/iso8211" "$work/seeds/usgsdem" "$work/seeds/options" "$work/seeds/geotiff"
 
 status=0
 # First every input that once found a fault, kept under fuzz/regressions/TARGET/: each must now run

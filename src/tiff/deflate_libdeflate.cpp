@@ -12,6 +12,9 @@ struct DeflateLibrary {
     decltype(&::libdeflate_zlib_compress) compress = nullptr;
     decltype(&::libdeflate_zlib_compress_bound) bound = nullptr;
     decltype(&::libdeflate_free_compressor) free = nullptr;
+    decltype(&::libdeflate_alloc_decompressor) alloc_decompressor = nullptr;
+    decltype(&::libdeflate_zlib_decompress) decompress = nullptr;
+    decltype(&::libdeflate_free_decompressor) free_decompressor = nullptr;
 };
 
 // Debian's libdeflate0, the library libtiff6 itself links.
@@ -22,12 +25,19 @@ Result<const DeflateLibrary*> deflateLibrary() {
             return so.load("libdeflate_alloc_compressor", l.alloc) &&
                    so.load("libdeflate_zlib_compress", l.compress) &&
                    so.load("libdeflate_zlib_compress_bound", l.bound) &&
-                   so.load("libdeflate_free_compressor", l.free);
+                   so.load("libdeflate_free_compressor", l.free) &&
+                   so.load("libdeflate_alloc_decompressor", l.alloc_decompressor) &&
+                   so.load("libdeflate_zlib_decompress", l.decompress) &&
+                   so.load("libdeflate_free_decompressor", l.free_decompressor);
         });
 }
 
 libdeflate_compressor* compressorOf(void* state) {
     return static_cast<libdeflate_compressor*>(state);
+}
+
+libdeflate_decompressor* decompressorOf(void* state) {
+    return static_cast<libdeflate_decompressor*>(state);
 }
 
 }  // namespace
@@ -55,6 +65,32 @@ std::size_t Deflater::bound(std::size_t size) const {
 std::size_t Deflater::compress(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
     return (*deflateLibrary())
         ->compress(compressorOf(state_), in.data(), in.size(), out.data(), out.size());
+}
+
+Result<Inflater> Inflater::make() {
+    const Result<const DeflateLibrary*> library = deflateLibrary();
+    if (!library) return library.error();
+    libdeflate_decompressor* decompressor = (*library)->alloc_decompressor();
+    if (decompressor == nullptr) return failure("not enough memory to inflate with");
+    return Inflater(decompressor);
+}
+
+Inflater::Inflater(Inflater&& other) noexcept : state_(other.state_) {
+    other.state_ = nullptr;
+}
+
+Inflater::~Inflater() {
+    if (state_ != nullptr) (*deflateLibrary())->free_decompressor(decompressorOf(state_));
+}
+
+std::optional<std::size_t> Inflater::inflate(std::span<const std::uint8_t> in,
+                                             std::span<std::uint8_t> out) {
+    std::size_t written = 0;
+    const libdeflate_result result = (*deflateLibrary())
+                                         ->decompress(decompressorOf(state_), in.data(), in.size(),
+                                                      out.data(), out.size(), &written);
+    if (result != LIBDEFLATE_SUCCESS) return std::nullopt;
+    return written;
 }
 
 }  // namespace marlwood::tiff_detail

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "common/result.h"
@@ -29,6 +30,25 @@ class Deflater {
     Deflater(void* state, int level) : state_(state), level_(level) {}
     void* state_;
     int level_;
+};
+
+// The other way, for the GeoTIFF reader's DEFLATE blocks: libdeflate where the build loads it
+// (several times zlib's speed on a 3DEP tile); elsewhere `make` fails and libtiff inflates.
+class Inflater {
+  public:
+    static Result<Inflater> make();
+    Inflater(Inflater&& other) noexcept;
+    Inflater& operator=(Inflater&&) = delete;
+    ~Inflater();
+
+    // Inflates the whole stream `in` into `out`: the bytes it holds, or nothing when it is
+    // damaged, cut short, or holds more than `out` takes.
+    std::optional<std::size_t> inflate(std::span<const std::uint8_t> in,
+                                       std::span<std::uint8_t> out);
+
+  private:
+    explicit Inflater(void* state) : state_(state) {}
+    void* state_;
 };
 
 }  // namespace marlwood::tiff_detail

@@ -25,4 +25,18 @@ std::size_t Deflater::compress(std::span<const std::uint8_t> in, std::span<std::
     return status == Z_OK ? written : 0;
 }
 
+// libtiff inflates the reader's blocks itself here.
+Result<Inflater> Inflater::make() {
+    return failure("this build inflates through libtiff");
+}
+
+Inflater::Inflater(Inflater&& other) noexcept : state_(other.state_) {}
+
+Inflater::~Inflater() = default;
+
+std::optional<std::size_t> Inflater::inflate(std::span<const std::uint8_t>,
+                                             std::span<std::uint8_t>) {
+    return std::nullopt;
+}
+
 }  // namespace marlwood::tiff_detail

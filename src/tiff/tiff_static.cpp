@@ -16,6 +16,23 @@ Result<const TiffLibrary*> tiffLibrary() {
         .write_raw_strip = &::TIFFWriteRawStrip,
         .flush = &::TIFFFlush,
         .close = &::TIFFClose,
+        .options_max_alloc = &::TIFFOpenOptionsSetMaxSingleMemAlloc,
+        .get_field = &::TIFFGetField,
+        .find_field = &::TIFFFindField,
+        .field_data_type = &::TIFFFieldDataType,
+        .field_pass_count = &::TIFFFieldPassCount,
+        .field_read_count = &::TIFFFieldReadCount,
+        .is_tiled = &::TIFFIsTiled,
+        .is_byte_swapped = &::TIFFIsByteSwapped,
+        .is_codec_configured = &::TIFFIsCODECConfigured,
+        .number_of_tiles = &::TIFFNumberOfTiles,
+        .number_of_strips = &::TIFFNumberOfStrips,
+        .strile_offset = &::TIFFGetStrileOffsetWithErr,
+        .strile_byte_count = &::TIFFGetStrileByteCountWithErr,
+        .read_raw_tile = &::TIFFReadRawTile,
+        .read_raw_strip = &::TIFFReadRawStrip,
+        .read_encoded_tile = &::TIFFReadEncodedTile,
+        .read_encoded_strip = &::TIFFReadEncodedStrip,
     };
     return &library;
 }

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "common/grid_placement.h"
+#include "common/result.h"
+#include "tiff/geotiff_decode.h"
+
+namespace marlwood {
+
+// Where a GeoTIFF's bytes are: a file, read a block at a time (a 3DEP tile is ~450 MB), or bytes
+// already in memory (the fuzzer, tests).
+struct GeoTiffSource {
+    std::string name;                          // the path, or what the lines call the bytes
+    std::shared_ptr<const std::string> bytes;  // null: the file `name`
+
+    static GeoTiffSource file(std::string path) { return {std::move(path), nullptr}; }
+    static GeoTiffSource memory(std::string name, std::shared_ptr<const std::string> bytes) {
+        return {std::move(name), std::move(bytes)};
+    }
+};
+
+// Sides up to 2^31 - 1 cells; a decoded block of at most this many bytes (a 3DEP tile's block
+// is 1 MiB; a whole uncompressed strip of such a tile 43 KiB a row).
+inline constexpr std::uint64_t kMaxBlockBytes = std::uint64_t{256} << 20;
+
+// What the first image of a GeoTIFF holds and where it lies.
+struct GeoTiffInfo {
+    std::int32_t width = 0, height = 0;  // columns, rows
+    SampleType sample_type = SampleType::Float32;
+    bool planar_separate = false;  // one sample a cell, so the same bytes either way
+    bool tiled = false;
+    std::uint32_t block_width = 0, block_height = 0;  // a strip: the width and rows per strip
+    std::uint16_t compression = 1;                    // TIFF's code: 1 none, 5 LZW, 8 DEFLATE...
+    std::uint16_t predictor = 1;                      // 1 none, 2 horizontal, 3 floating point
+    bool byte_swapped = false;                        // the file's byte order is not this machine's
+    std::optional<double> no_data;                    // GDAL's NoData tag
+    bool has_geo_keys = false;
+    GeoKeys keys;
+    GeoTiffCrs crs;
+    std::optional<GeoTransform> geotransform;  // the cells' outer corners, north up
+    bool pixel_is_point = false;
+    LengthUnit linear_unit = LengthUnit::NotGiven;    // of a projected system
+    LengthUnit vertical_unit = LengthUnit::NotGiven;  // of the elevations
+
+    std::uint32_t blocksAcross() const { return (uint32_t(width) - 1) / block_width + 1; }
+    std::uint32_t blocksDown() const { return (uint32_t(height) - 1) / block_height + 1; }
+};
+
+// Reads the first image's tags through libtiff (loaded on the first call) and checks every
+// count, size and placement before anything is read from its blocks.
+Result<GeoTiffInfo> readGeoTiffInfo(const GeoTiffSource& source);
+
+// The one line refusing a file that marlwood cannot place on the ground; nothing when it can.
+inline Status checkPlaceable(const GeoTiffInfo& info, const std::string& name) {
+    return checkPlaceable(info.crs, info.geotransform.has_value(), name);
+}
+
+// Cells `rows` x `columns` from row `first_row`, column `first_column`.
+struct CellWindow {
+    std::int32_t first_row = 0, first_column = 0, rows = 0, columns = 0;
+};
+
+// How blocks compressed with DEFLATE are inflated: by libdeflate where it loads (the default),
+// or always by libtiff (to compare the two).
+enum class InflateBy { Libdeflate, Libtiff };
+
+// A window's rows, north to south, one at a time. Only the blocks the window touches are read
+// and decoded, each once: the strip, or the row of tiles, that holds the next row is kept until
+// the rows leave it, so a whole tile's row of blocks is the most held at once.
+class GeoTiffRows {
+  public:
+    static Result<GeoTiffRows> open(const GeoTiffSource& source, const CellWindow& window,
+                                    InflateBy inflate = InflateBy::Libdeflate);
+    GeoTiffRows(GeoTiffRows&&) noexcept;
+    GeoTiffRows& operator=(GeoTiffRows&&) noexcept;
+    ~GeoTiffRows();
+
+    const GeoTiffInfo& info() const;
+    // The next row's cells west to east, NaN where there is no data, valid until the next call;
+    // an empty span after the last row.
+    Result<std::span<const double>> next();
+
+    std::int64_t blocksRead() const;  // blocks read and decoded so far
+    std::uint64_t bytesRead() const;  // bytes read from the file so far, tags included
+
+  private:
+    struct State;
+    explicit GeoTiffRows(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace marlwood
