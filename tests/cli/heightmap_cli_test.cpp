@@ -192,6 +192,41 @@ TEST(HeightmapCommandLine, WrongShapesAndSizesAreOneLineAndStatus2) {
     }
 }
 
+// --size unreal keeps the points, each side to the nearest whole components; the report says how
+// Unreal takes the size, or that it pads one no component fits.
+TEST(HeightmapCommandLine, TheReportSaysHowUnrealTakesTheSize) {
+    ts::TempDir tmp;
+    ts::writeModules(tmp / "5000", ts::buildModules(ts::makeQuad(41, 61, ts::CellFormat::Bi16)));
+    const struct {
+        std::vector<std::string> options;
+        std::vector<std::string> said;
+    } cases[] = {
+        {{"--size", "unreal", "-o", "u.png"},
+         {"resampled to 43 x 64 (the nearest exact fit for Unreal), ",
+          "(Unreal: 9 x 6 components of 7 quads)"}},
+        {{"--size", "unreal", "--tiles", "2x1", "-o", "u.r16"},
+         {"resampled to 43 x 64 (the nearest exact fit for Unreal), ", "each 43 x 32",
+          "(Unreal: 9 x 6 components of 7 quads)"}},
+        {{"-o", "u.png"}, {"(Unreal: no component size fits 41 x 61 exactly, so its import pads"}},
+        {{"--size", "127", "-o", "u.r16"},
+         {"(Unreal: 9 x 6 components of 14 quads (2 x 2 sections of 7))"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.options));
+        ts::TempDir out;
+        std::vector<std::string> arguments;
+        for (const std::string& o : c.options) {
+            arguments.push_back(o.starts_with("u.") ? out / o : o);
+        }
+        arguments.push_back(tmp / "5000");
+        const ts::CliRun run = ts::commandLine(arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        for (const std::string& piece : c.said) {
+            EXPECT_NE(run.out.find(piece), std::string::npos) << piece << " in " << run.out;
+        }
+    }
+}
+
 // A heightmap's tiles and sidecar are one set: a failure at any file (a device under a tile's
 // name, a sidecar name the directory cannot hold) leaves what stood there before and none of
 // the new files; tiles of an older set of the name are removed with -f and named without it.
