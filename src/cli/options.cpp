@@ -152,9 +152,10 @@ const std::vector<Option>& table() {
           "resample so the longer side has N points (2 to 65535),\n"
           "the posting with it: averaged when shrinking, bilinear\n"
           "when growing (Terragen previews want 257, 513 ... 4097);\n"
-          "unreal or unity: the engine's size nearest at or below the\n"
-          "terrain's own (Unreal 127, 253, 505, 1009, 2017, 4033, 8129;\n"
-          "Unity 33, 65 ... 4097)",
+          "unreal: each side to the nearest whole Unreal components, so\n"
+          "that Unreal takes it exactly and the points are kept (with\n"
+          "--tiles, in whole tiles too); unity: Unity's side (33, 65 ...\n"
+          "4097) nearest at or below the terrain's longer side",
           "unreal unity"},
          [](Options& o, const std::string& v) -> Status {
              if (v == "unreal" || v == "unity") {

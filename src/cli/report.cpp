@@ -30,9 +30,17 @@ std::string terrainText(const ConversionSummary& s, const std::string& between) 
         line << "resampled to " << s.size.rows << " x " << s.size.columns;
         if (!s.engine_size.empty()) line << " (" << s.engine_size << ")";
         line << ", ";
-        if (s.posting_m > 0) {
-            line << std::fixed << std::setprecision(2) << s.posting_m << " m, "
-                 << std::defaultfloat;
+        const auto shown = [](double m) {
+            std::ostringstream text;
+            text << std::fixed << std::setprecision(2) << m;
+            return text.str();
+        };
+        if (s.posting_x_m > 0 && shown(s.posting_x_m) != shown(s.posting_y_m)) {
+            // Sides resampled by different factors: each its own posting.
+            line << shown(s.posting_x_m) << " m east-west, " << shown(s.posting_y_m)
+                 << " m north-south, ";
+        } else if (s.posting_m > 0) {
+            line << shown(s.posting_m) << " m, ";
         } else {
             line << "posting unknown, ";
         }
@@ -68,6 +76,7 @@ std::string terrainText(const ConversionSummary& s, const std::string& between) 
              << std::setprecision(4) << (range->highest_m - range->lowest_m) / kHeightmapTop
              << " m)";
     }
+    if (!s.engine_fit.empty()) line << " (" << s.engine_fit << ")";
     if (s.true_scale) {
         line << std::setprecision(4) << " (true scale, steps of " << s.true_scale->stepMetres()
              << " m)";

@@ -56,33 +56,47 @@ Result<TileCount> parseTileCount(std::string_view text) {
     return count;
 }
 
-std::int64_t tiledPoints(std::int32_t side, std::int32_t count) {
-    return (static_cast<std::int64_t>(side) - 1) * count + 1;
+TileEdges tileEdgesOf(Engine engine) {
+    return engine == Engine::Unreal ? TileEdges::Apart : TileEdges::Shared;
 }
 
-std::optional<std::int32_t> tileSide(std::int32_t points, std::int32_t count) {
-    if (count < 1 || points < 2 || (points - 1) % count != 0) return std::nullopt;
-    return (points - 1) / count + 1;
+std::int64_t tiledPoints(std::int32_t side, std::int32_t count, TileEdges edges) {
+    const std::int64_t shared = edges == TileEdges::Shared ? 1 : 0;
+    return (static_cast<std::int64_t>(side) - shared) * count + shared;
 }
 
-NearestSpans nearestTiledPoints(std::int32_t points, std::int32_t count) {
+std::optional<std::int32_t> tileSide(std::int32_t points, std::int32_t count, TileEdges edges) {
+    const std::int32_t shared = edges == TileEdges::Shared ? 1 : 0;
+    if (count < 1 || points < 2 || (points - shared) % count != 0) return std::nullopt;
+    const std::int32_t side = (points - shared) / count + shared;
+    if (side < 2) return std::nullopt;
+    return side;
+}
+
+NearestSpans nearestTiledPoints(std::int32_t points, std::int32_t count, TileEdges edges) {
     NearestSpans spans;
     if (count < 1) return spans;
-    const std::int64_t whole = (static_cast<std::int64_t>(points) - 1) / count;  // side - 1
-    spans.below = whole >= 1 ? whole * count + 1 : 0;
-    spans.above = (whole + 1) * count + 1;
+    const std::int64_t shared = edges == TileEdges::Shared ? 1 : 0;
+    // A tile's side less the shared point, rounded down; tiles of 2 points at least.
+    const std::int64_t whole = (static_cast<std::int64_t>(points) - shared) / count;
+    const std::int64_t least = 2 - shared;
+    spans.below = whole >= least ? whole * count + shared : 0;
+    spans.above = std::max(whole + 1, least) * count + shared;
     return spans;
 }
 
-std::vector<Tile> cutTiles(std::int32_t rows, std::int32_t columns, const TileCount& count) {
-    const std::optional<std::int32_t> across = tileSide(columns, count.columns);
-    const std::optional<std::int32_t> down = tileSide(rows, count.rows);
+std::vector<Tile> cutTiles(std::int32_t rows, std::int32_t columns, const TileCount& count,
+                           TileEdges edges) {
+    const std::optional<std::int32_t> across = tileSide(columns, count.columns, edges);
+    const std::optional<std::int32_t> down = tileSide(rows, count.rows, edges);
     std::vector<Tile> tiles;
     if (!across || !down) return tiles;
+    // Shared edges: each tile starts on its neighbour's last row and column.
+    const std::int32_t shared = edges == TileEdges::Shared ? 1 : 0;
     for (std::int32_t y = 0; y < count.rows; ++y) {
         for (std::int32_t x = 0; x < count.columns; ++x) {
-            tiles.push_back(Tile{.first_row = y * (*down - 1),
-                                 .first_column = x * (*across - 1),
+            tiles.push_back(Tile{.first_row = y * (*down - shared),
+                                 .first_column = x * (*across - shared),
                                  .rows = *down,
                                  .columns = *across,
                                  .index_east = x,

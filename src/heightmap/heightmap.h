@@ -43,19 +43,27 @@ struct TileCount {
 // "CxR" as --tiles takes it, each 1 to 64.
 Result<TileCount> parseTileCount(std::string_view text);
 
-// Tiles of side `side` points sharing their edge rows and columns: `count` of them span
-// (side - 1) x count + 1 points.
-std::int64_t tiledPoints(std::int32_t side, std::int32_t count);
+// How neighbouring tiles meet: Unity's terrains share their edge rows and columns, while Unreal's
+// import lays tile (x, y) at x tile widths and y tile heights, side by side.
+enum class TileEdges { Shared, Apart };
+TileEdges tileEdgesOf(Engine engine);
+
+// Tiles of side `side` points: `count` of them span (side - 1) x count + 1 points when they share
+// their edges, side x count when they lie apart.
+std::int64_t tiledPoints(std::int32_t side, std::int32_t count,
+                         TileEdges edges = TileEdges::Shared);
 // The side of each of `count` tiles spanning `points`, nothing when they do not split evenly
 // (or the tiles would be less than 2 points).
-std::optional<std::int32_t> tileSide(std::int32_t points, std::int32_t count);
+std::optional<std::int32_t> tileSide(std::int32_t points, std::int32_t count,
+                                     TileEdges edges = TileEdges::Shared);
 // The nearest spans below and above `points` that `count` tiles split evenly (below is 0 when
 // there is none), for a refusal that says what would do.
 struct NearestSpans {
     std::int64_t below = 0;
     std::int64_t above = 0;
 };
-NearestSpans nearestTiledPoints(std::int32_t points, std::int32_t count);
+NearestSpans nearestTiledPoints(std::int32_t points, std::int32_t count,
+                                TileEdges edges = TileEdges::Shared);
 
 // One tile's cells: its first row (from the north) and column (from the west), its size, and its
 // position in the set as the engines' batch imports number it.
@@ -67,7 +75,8 @@ struct Tile {
 };
 // Every tile of a grid of `rows` x `columns` points cut `count` ways, north-west first, row by
 // row; empty when it does not split evenly.
-std::vector<Tile> cutTiles(std::int32_t rows, std::int32_t columns, const TileCount& count);
+std::vector<Tile> cutTiles(std::int32_t rows, std::int32_t columns, const TileCount& count,
+                           TileEdges edges = TileEdges::Shared);
 
 // A tile's file name as the engine's batch import expects: Unreal `STEM_x0_y0.EXT` (x east, y
 // south from the north-west corner), Unity `STEM_X_Z.EXT` (X east, Z north from the south-west).

@@ -2,20 +2,22 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace marlwood {
 
-UnrealScale unrealScale(double posting_m, const HeightRange& range) {
+UnrealScale unrealScale(double posting_x_m, double posting_y_m, const HeightRange& range) {
     const double range_cm = (range.highest_m - range.lowest_m) * 100;
-    return UnrealScale{.xy_scale_cm = posting_m * 100,
+    return UnrealScale{.x_scale_cm = posting_x_m * 100,
+                       .y_scale_cm = posting_y_m * 100,
                        .z_scale = range_cm / 512,
                        .z_location_cm = (range.lowest_m + range.highest_m) / 2 * 100};
 }
 
-UnitySize unitySize(std::int32_t width, std::int32_t height, double posting_m,
+UnitySize unitySize(std::int32_t width, std::int32_t height, double posting_x_m, double posting_y_m,
                     const HeightRange& range) {
-    return UnitySize{.width_m = (width - 1) * posting_m,
-                     .length_m = (height - 1) * posting_m,
+    return UnitySize{.width_m = (width - 1) * posting_x_m,
+                     .length_m = (height - 1) * posting_y_m,
                      .height_m = range.highest_m - range.lowest_m,
                      .position_y_m = range.lowest_m};
 }
@@ -26,7 +28,9 @@ namespace {
 std::string number(double value) {
     const double rounded = std::round(value * 1e6) / 1e6;
     char text[64];
-    const auto [end, problem] = std::to_chars(text, text + sizeof text, rounded == 0 ? 0 : rounded);
+    // Fixed, never 5e+05: a UTM easting reads as it is written.
+    const auto [end, problem] = std::to_chars(text, text + sizeof text, rounded == 0 ? 0 : rounded,
+                                              std::chars_format::fixed);
     return problem == std::errc{} ? std::string(text, end) : "null";
 }
 
@@ -48,6 +52,28 @@ std::string quoted(const std::string& text) {
     return out + '"';
 }
 
+// Each tile as one Unity terrain: its position from the south-west tile's corner (X east, Z north,
+// tiles sharing their edge points), and its neighbours for Terrain.SetNeighbors (left, top,
+// right, bottom; null at the set's edges). `f.files` runs north-west first, row by row.
+std::string unityTerrains(const SidecarFigures& f, const UnitySize& size) {
+    const std::int32_t columns = f.tiles->columns, rows = f.tiles->rows;
+    const auto file = [&](std::int32_t x, std::int32_t north) -> std::string {
+        if (x < 0 || x >= columns || north < 0 || north >= rows) return "null";
+        return quoted(f.files[static_cast<std::size_t>((rows - 1 - north) * columns + x)]);
+    };
+    std::string j;
+    for (std::int32_t north = 0; north < rows; ++north) {
+        for (std::int32_t x = 0; x < columns; ++x) {
+            j += std::string(north == 0 && x == 0 ? "" : ",") +
+                 "\n      {\"file\": " + file(x, north) + ", \"x_m\": " + number(x * size.width_m) +
+                 ", \"z_m\": " + number(north * size.length_m) +
+                 ", \"left\": " + file(x - 1, north) + ", \"top\": " + file(x, north + 1) +
+                 ", \"right\": " + file(x + 1, north) + ", \"bottom\": " + file(x, north - 1) + "}";
+        }
+    }
+    return j;
+}
+
 }  // namespace
 
 std::string sidecarJson(const SidecarFigures& f) {
@@ -67,29 +93,66 @@ std::string sidecarJson(const SidecarFigures& f) {
     }
     if (f.byte_order)
         line("byte_order", *f.byte_order == ByteOrder::Big ? "\"big\"" : "\"little\"");
-    line("posting_m", number(f.posting_m));
+    line("posting_x_m", number(f.posting_x_m));
+    line("posting_y_m", number(f.posting_y_m));
     line("lowest_m", number(f.range.lowest_m));
     line("highest_m", number(f.range.highest_m));
     const std::optional<DatumZone> datum = datumZoneOf(f.epsg);
     line("datum", datum ? quoted(datum->datum) : "null");
     line("utm_zone", datum ? std::to_string(datum->zone) : "null");
     line("epsg", f.epsg != 0 ? std::to_string(f.epsg) : "null");
+    if (f.geotransform) {
+        // The edges of the area the points stand for (each point a cell's centre), in the
+        // system's metres: what a GIS program or a script places the heightmap by.
+        const GeoTransform& g = *f.geotransform;
+        line("extent", "{\"west\": " + number(g[0]) +
+                           ", \"south\": " + number(g[3] + g[5] * f.height) + ", \"east\": " +
+                           number(g[0] + g[1] * f.width) + ", \"north\": " + number(g[3]) + "}");
+    }
     line("void_cells", std::to_string(f.void_cells));
     if (f.engine == Engine::Unreal) {
-        const UnrealScale s = unrealScale(f.posting_m, f.range);
-        j += "  \"unreal\": {\"x_scale_cm\": " + number(s.xy_scale_cm) +
-             ", \"y_scale_cm\": " + number(s.xy_scale_cm) + ", \"z_scale\": " + number(s.z_scale) +
-             ", \"z_location_cm\": " + number(s.z_location_cm) + "}\n}\n";
-    } else {
-        // Each tile is one Unity terrain of the tile's size.
-        const UnitySize s = f.tiles ? unitySize(f.tile_width, f.tile_height, f.posting_m, f.range)
-                                    : unitySize(f.width, f.height, f.posting_m, f.range);
-        j += "  \"unity\": {\"resolution\": " + std::to_string(f.tiles ? f.tile_width : f.width) +
-             ", \"width_m\": " + number(s.width_m) + ", \"length_m\": " + number(s.length_m) +
-             ", \"height_m\": " + number(s.height_m) +
-             ", \"position_y_m\": " + number(s.position_y_m) + "}\n}\n";
+        const UnrealScale s = unrealScale(f.posting_x_m, f.posting_y_m, f.range);
+        std::string components = "null";
+        if (const auto& c = f.components) {
+            components = "{\"across\": " + std::to_string(c->across) +
+                         ", \"down\": " + std::to_string(c->down) +
+                         ", \"quads_per_section\": " + std::to_string(c->quads_per_section) +
+                         ", \"sections_per_component\": \"" + std::to_string(c->sections) + "x" +
+                         std::to_string(c->sections) + "\"}";
+        }
+        j += "  \"unreal\": {\"x_scale_cm\": " + number(s.x_scale_cm) +
+             ", \"y_scale_cm\": " + number(s.y_scale_cm) + ", \"z_scale\": " + number(s.z_scale) +
+             ", \"z_location_cm\": " + number(s.z_location_cm) + ", \"components\": " + components +
+             "}\n}\n";
+        return j;
     }
+    // Each tile is one Unity terrain of the tile's size.
+    const UnitySize s =
+        f.tiles ? unitySize(f.tile_width, f.tile_height, f.posting_x_m, f.posting_y_m, f.range)
+                : unitySize(f.width, f.height, f.posting_x_m, f.posting_y_m, f.range);
+    j += "  \"unity\": {\"resolution\": " + std::to_string(f.tiles ? f.tile_width : f.width) +
+         ", \"width_m\": " + number(s.width_m) + ", \"length_m\": " + number(s.length_m) +
+         ", \"height_m\": " + number(s.height_m) + ", \"position_y_m\": " + number(s.position_y_m);
+    if (f.tiles && f.files.size() == static_cast<std::size_t>(f.tiles->columns * f.tiles->rows)) {
+        j += ",\n    \"terrains\": [";
+        j += unityTerrains(f, s);
+        j += "\n    ]";
+    }
+    j += "}\n}\n";
     return j;
+}
+
+std::string gdalAuxXml(int epsg, const GeoTransform& g) {
+    // Seventeen digits: the corner of a UTM grid is millions of metres, placed to the millimetre.
+    std::string numbers;
+    for (std::size_t i = 0; i < g.size(); ++i) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%s%.17g", i ? ", " : "", g[i]);
+        numbers += text;
+    }
+    std::string xml = "<PAMDataset>\n";
+    if (epsg != 0) xml += "  <SRS>EPSG:" + std::to_string(epsg) + "</SRS>\n";
+    return xml + "  <GeoTransform>" + numbers + "</GeoTransform>\n</PAMDataset>\n";
 }
 
 }  // namespace marlwood

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "common/grid_placement.h"
 #include "heightmap/heightmap.h"
+#include "heightmap/unreal.h"
 
 namespace marlwood {
 
@@ -17,31 +19,38 @@ struct SidecarFigures {
     std::int32_t width = 0, height = 0;  // points of the whole set, west-east and north-south
     std::optional<TileCount> tiles;
     std::int32_t tile_width = 0, tile_height = 0;
-    std::optional<ByteOrder> byte_order;  // for raw files
-    double posting_m = 0;
+    std::optional<ByteOrder> byte_order;      // for raw files
+    double posting_x_m = 0, posting_y_m = 0;  // metres between points west-east, north-south
     HeightRange range;
-    int epsg = 0;                 // 0 when unknown
-    std::int64_t void_cells = 0;  // written as 0
+    int epsg = 0;                              // 0 when unknown
+    std::optional<GeoTransform> geotransform;  // where the whole set lies, when known
+    std::int64_t void_cells = 0;               // written as 0
+    // Unreal: the components its import makes of the whole set, nothing when none fits exactly.
+    std::optional<UnrealComponents> components;
 };
 
 // Unreal's import settings: a 16-bit landscape spans 512 x Z scale centimetres, its step 32768
 // at the actor's Z, so the Z location that puts 0 m at the world's zero is the range's middle.
 struct UnrealScale {
-    double xy_scale_cm = 0;
+    double x_scale_cm = 0, y_scale_cm = 0;
     double z_scale = 0;
     double z_location_cm = 0;
 };
-UnrealScale unrealScale(double posting_m, const HeightRange& range);
+UnrealScale unrealScale(double posting_x_m, double posting_y_m, const HeightRange& range);
 
 // Unity's terrain size in metres: (points - 1) x posting across and along, the range high; its
 // Y position at the lowest elevation puts 0 m at the world's zero.
 struct UnitySize {
     double width_m = 0, length_m = 0, height_m = 0, position_y_m = 0;
 };
-UnitySize unitySize(std::int32_t width, std::int32_t height, double posting_m,
+UnitySize unitySize(std::int32_t width, std::int32_t height, double posting_x_m, double posting_y_m,
                     const HeightRange& range);
 
 // The sidecar's text: one JSON object, keys in a fixed order, numbers as short as round-trips.
 std::string sidecarJson(const SidecarFigures& figures);
+
+// GDAL's auxiliary file (NAME.png.aux.xml) for a heightmap, or a tile, whose top-left corner and
+// spacing are `geotransform`'s: GDAL and QGIS place the picture by it, where the terrain lies.
+std::string gdalAuxXml(int epsg, const GeoTransform& geotransform);
 
 }  // namespace marlwood

@@ -134,10 +134,9 @@ ConversionSummary summaryOf(const Terrain& terrain, const ConversionSettings& se
     summary.in_metres = terrain.decoded.thousandths;
     summary.lowest_m = terrain.lowest_m;
     summary.highest_m = terrain.highest_m;
-    if (terrain.engine_side) {
-        summary.engine_size = (settings.engine_size == Engine::Unreal ? "Unreal's " : "Unity's ") +
-                              std::to_string(*terrain.engine_side);
-    }
+    summary.engine_size = terrain.engine_size.value_or("");
+    summary.posting_x_m = terrain.postings().x_m;
+    summary.posting_y_m = terrain.postings().y_m;
     return summary;
 }
 
@@ -191,6 +190,7 @@ Result<ConversionOutcome> convert(const ConversionRequest& request, const Target
     outcome.summary.terrain_path = written->path;
     outcome.summary.heightmap_range = written->heights;
     outcome.summary.sidecar_path = written->sidecar_path;
+    outcome.summary.engine_fit = written->engine_fit;
     outcome.summary.tile_count = written->tile_count;
     outcome.summary.tile_size = written->tile_size;
     outcome.summary.stale_tiles = std::move(written->stale_tiles);

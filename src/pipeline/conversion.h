@@ -52,7 +52,8 @@ struct ConversionSummary {
     // When --size resampled the grid: the new posting (0 when unknown).
     bool resampled = false;
     double posting_m = 0;
-    Extremes extremes;  // of the written grid, in whole units
+    double posting_x_m = 0, posting_y_m = 0;  // west to east and north to south
+    Extremes extremes;                        // of the written grid, in whole units
     std::int64_t void_cells = 0;
     std::optional<std::int64_t> filled_cells;
     std::optional<TrueScale> true_scale;  // how true heights were written
@@ -64,7 +65,9 @@ struct ConversionSummary {
     std::optional<Error> preview_problem;  // the terrain was written, the picture was not
     // A heightmap: the engine size --size picked, the range its 0..65535 span, its tiles and its
     // sidecar.
-    std::string engine_size;  // "Unreal's 1009", when --size named an engine
+    std::string engine_size;  // "Unity's 1025", when --size named an engine
+    // How the heightmap's engine takes its size ("Unreal: 8 x 8 components of 126 quads ...").
+    std::string engine_fit;
     std::optional<HeightRange> heightmap_range;
     std::int32_t tile_count = 0;  // 0: not tiled
     std::string tile_size;        // "505 x 505"

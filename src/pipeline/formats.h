@@ -54,6 +54,7 @@ struct Written {
     // A heightmap: the elevations its 0..65535 span, its sidecar, and its tiles when tiled.
     std::optional<HeightRange> heights;
     std::string sidecar_path;
+    std::string engine_fit;  // how the engine takes its size, for the report
     std::int32_t tile_count = 0;
     std::string tile_size;  // "505 x 505"
     // Tiles of an older set of the heightmap's name that it did not write.

@@ -10,6 +10,7 @@
 #include "grid/resample.h"
 #include "heightmap/heightmap_writer.h"
 #include "heightmap/sidecar.h"
+#include "heightmap/unreal.h"
 #include "pipeline/settings.h"
 #include "pipeline/terrain.h"
 #include "platform/whole_file.h"
@@ -34,6 +35,7 @@ struct HeightmapWritten {
     std::vector<std::string> stale_tiles;
     HeightRange range;
     std::int32_t tile_rows = 0, tile_columns = 0;
+    std::string engine_fit;
 };
 
 struct Style {
@@ -52,10 +54,11 @@ std::string sizeText(std::int32_t rows, std::int32_t columns) {
 // The --size nearest below and above the terrain's longer side whose grid the tiles split both
 // ways (0 when none), within what --size takes of `from`: --size sets the longer side and the
 // shorter follows in proportion, so a count of points for the shorter side is not what to give.
-NearestSpans sizesForTiles(const GridSize& from, const GridSize& size, const TileCount& count) {
+NearestSpans sizesForTiles(const GridSize& from, const GridSize& size, const TileCount& count,
+                           TileEdges edges) {
     const auto splits = [&](std::int32_t longest) {
         const GridSize to = resampledSize(from, longest);
-        return tileSide(to.rows, count.rows) && tileSide(to.columns, count.columns);
+        return tileSide(to.rows, count.rows, edges) && tileSide(to.columns, count.columns, edges);
     };
     const std::int32_t longest = std::max(size.rows, size.columns);
     NearestSpans sizes;
@@ -74,11 +77,17 @@ NearestSpans sizesForTiles(const GridSize& from, const GridSize& size, const Til
 Status checkShape(const GridSize& from, const GridSize& size, const ConversionSettings& settings,
                   const std::vector<Tile>& tiles, const Style& style) {
     if (settings.tiles && tiles.empty()) {
-        const bool across = !tileSide(size.columns, settings.tiles->columns);
+        const TileEdges edges = tileEdgesOf(style.engine);
+        const bool across = !tileSide(size.columns, settings.tiles->columns, edges);
         const std::int32_t points = across ? size.columns : size.rows;
         const std::int32_t count = across ? settings.tiles->columns : settings.tiles->rows;
-        const NearestSpans near = nearestTiledPoints(points, count);
-        const NearestSpans sizes = sizesForTiles(from, size, *settings.tiles);
+        const NearestSpans near = nearestTiledPoints(points, count, edges);
+        const NearestSpans sizes = sizesForTiles(from, size, *settings.tiles, edges);
+        const std::string shape = edges == TileEdges::Shared
+                                      ? "tiles sharing their edges ((side - 1) x " +
+                                            std::to_string(count) + " + 1 points; "
+                                      : "tiles side by side, as Unreal lays them (side x " +
+                                            std::to_string(count) + " points; ";
         std::string hint = "no --size splits both sides: crop another shape";
         if (sizes.below > 0 || sizes.above > 0) {
             hint = "--size " +
@@ -90,8 +99,7 @@ Status checkShape(const GridSize& from, const GridSize& size, const ConversionSe
         return failure("--tiles " + std::to_string(settings.tiles->columns) + "x" +
                            std::to_string(settings.tiles->rows) + ": " + std::to_string(points) +
                            (across ? " columns" : " rows") + " do not make " +
-                           std::to_string(count) + " tiles sharing their edges ((side - 1) x " +
-                           std::to_string(count) + " + 1 points; " +
+                           std::to_string(count) + " " + shape +
                            (near.below > 0 ? std::to_string(near.below) + " or " : std::string()) +
                            std::to_string(near.above) + " would); " + hint,
                        ErrorKind::UsageShape);
@@ -112,7 +120,9 @@ HeightmapFiles heightmapFiles(const std::string& path, const ConversionSettings&
     HeightmapFiles files;
     const fs::path given(path);
     const std::string stem = (given.parent_path() / given.stem()).string();
-    files.sidecar = stem + ".json";
+    // Unreal's import of NAME.png gathers every NAME.* and NAME_x<N>_y<M>.*, and stops at one
+    // that is not a heightmap: its sidecar is named out of that pattern.
+    files.sidecar = stem + (style.engine == Engine::Unreal ? "_unreal.json" : ".json");
     if (!settings.tiles) {
         files.heightmaps.push_back(path);
         return files;
@@ -175,7 +185,9 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
     HeightmapWritten written;
     written.files = heightmapFiles(path, settings, style);
     std::vector<Tile>& tiles = written.files.tiles;
-    if (settings.tiles) tiles = cutTiles(d.size.rows, d.size.columns, *settings.tiles);
+    if (settings.tiles) {
+        tiles = cutTiles(d.size.rows, d.size.columns, *settings.tiles, tileEdgesOf(style.engine));
+    }
     if (Status shape =
             checkShape(terrain.resampled_from.value_or(d.size), d.size, settings, tiles, style);
         !shape) {
@@ -210,6 +222,19 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
                 : writeRaw16(file, tile.rows, tile.columns, source, settings.byte_order,
                              style.unity() ? RowOrder::SouthFirst : RowOrder::NorthFirst, &set);
         if (!done) return done.error();
+        // A PNG that GDAL and QGIS place where the terrain lies, its name out of Unreal's
+        // gathering (NAME.png.aux.xml: its base name is not NAME).
+        if (style.png && d.placement) {
+            GeoTransform g = d.placement->geotransform;
+            g[0] += tile.first_column * g[1];
+            g[3] += tile.first_row * g[5];
+            const std::string xml = gdalAuxXml(d.placement->epsg, g);
+            const Status aux = set.add(file + ".aux.xml", [&](std::ostream& out) {
+                out.write(xml.data(), static_cast<std::streamsize>(xml.size()));
+                return static_cast<bool>(out);
+            });
+            if (!aux) return aux.error();
+        }
     }
     SidecarFigures figures;
     figures.format = style.name;
@@ -223,9 +248,21 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
     figures.tile_width = written.tile_columns;
     figures.tile_height = written.tile_rows;
     if (!style.png) figures.byte_order = settings.byte_order;
-    figures.posting_m = d.posting_m;
+    figures.posting_x_m = terrain.postings().x_m;
+    figures.posting_y_m = terrain.postings().y_m;
     figures.range = written.range;
     figures.epsg = d.placement ? d.placement->epsg : 0;
+    if (d.placement) figures.geotransform = d.placement->geotransform;
+    if (style.engine == Engine::Unreal) {
+        // The import assembles the tiles first: the whole set is what must fit.
+        figures.components = unrealExactFit(d.size.columns, d.size.rows);
+        written.engine_fit =
+            figures.components
+                ? "Unreal: " + componentsText(*figures.components)
+                : "Unreal: no component size fits " + sizeText(d.size.rows, d.size.columns) +
+                      " exactly, so its import pads the edges to whole components; --size "
+                      "unreal gives the nearest that fits";
+    }
     figures.void_cells = terrain.void_cells - terrain.filled_cells.value_or(0);
     const std::string json = sidecarJson(figures);
     const Status sidecar = set.add(written.files.sidecar, [&](std::ostream& out) {
@@ -297,10 +334,11 @@ FormatOption tilesOption() {
     o.long_name = "tiles";
     o.value = "CxR";
     o.help =
-        "a heightmap in C x R tiles sharing their edge rows and columns,\n"
-        "on one height range: NAME_x0_y0 ... (x east, y south) for png16\n"
-        "and r16, NAME_X_Z.raw (X east, Z north) for unity; C tiles of s\n"
-        "points span (s - 1) x C + 1";
+        "a heightmap in C x R tiles on one height range, laid as each\n"
+        "engine assembles them: NAME_x0_y0 ... (x east, y south) side by\n"
+        "side for png16 and r16 (C tiles of s points span s x C), and\n"
+        "NAME_X_Z.raw (X east, Z north) sharing their edge rows and\n"
+        "columns for unity ((s - 1) x C + 1)";
     o.elsewhere = "--tiles cuts a heightmap: it goes with png16, r16 or unity";
     o.apply = [](ConversionSettings& settings, const std::string& v) -> Status {
         Result<TileCount> count = parseTileCount(v);
@@ -361,6 +399,7 @@ std::vector<OutputFormat> heightmapFormats() {
             Written made = Written::file(written->files.heightmaps.front());
             made.heights = written->range;
             made.sidecar_path = written->files.sidecar;
+            made.engine_fit = std::move(written->engine_fit);
             made.stale_tiles = std::move(written->stale_tiles);
             if (settings.tiles) {
                 made.tile_count = static_cast<std::int32_t>(written->files.heightmaps.size());
@@ -370,9 +409,13 @@ std::vector<OutputFormat> heightmapFormats() {
             return made;
         };
         format.files = [style](const std::string& path, const ConversionSettings& settings) {
-            HeightmapFiles files = heightmapFiles(path, settings, style);
-            files.heightmaps.push_back(files.sidecar);
-            return files.heightmaps;
+            const HeightmapFiles files = heightmapFiles(path, settings, style);
+            std::vector<std::string> all = files.heightmaps;
+            if (style.png) {
+                for (const std::string& file : files.heightmaps) all.push_back(file + ".aux.xml");
+            }
+            all.push_back(files.sidecar);
+            return all;
         };
         return format;
     };

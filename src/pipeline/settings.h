@@ -53,7 +53,7 @@ struct ConversionSettings {
     std::optional<PlaceCrop> crop;
     // A merge's UTM zone (1 to 60); without it, that of the sources (see planMerge).
     std::optional<int> zone;
-    // --size unreal or unity: the engine's recommended side at or below the terrain's own.
+    // --size unreal (each side to the nearest exact fit) or unity (its side at or below).
     std::optional<Engine> engine_size;
     // A heightmap cut into tiles sharing their edge rows and columns.
     std::optional<TileCount> tiles;

@@ -7,6 +7,7 @@
 #include "grid/resample.h"
 #include "grid/void_fill.h"
 #include "heightmap/heightmap.h"
+#include "heightmap/unreal.h"
 #include "platform/platform.h"
 
 namespace marlwood {
@@ -79,10 +80,14 @@ void describeResampled(DecodedGrid& resampled, const GridSize& from, double from
 }
 
 Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, std::int32_t longest) {
-    ConversionSettings asked;
-    asked.size = longest;
-    if (Status fits = resamplingProblem(decoded.size, asked); !fits) return fits.error();
     const GridSize size = resampledSize(decoded.size, longest);
+    return resampleDecoded(std::move(decoded), size);
+}
+
+Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, const GridSize& size) {
+    ConversionSettings asked;
+    asked.size = std::max(size.rows, size.columns);
+    if (Status fits = resamplingProblem(decoded.size, asked); !fits) return fits.error();
     const std::uint64_t source_bytes = (static_cast<std::uint64_t>(decoded.size.rows) + 1) *
                                        static_cast<std::uint64_t>(decoded.size.columns) *
                                        sizeof(std::int32_t);
@@ -95,6 +100,21 @@ Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, std::int32_t longest) {
     describeResampled(*resampled, decoded.size, decoded.posting_m, decoded.placement);
     releaseGrid(decoded.grid, decoded.size.rows);
     return resampled;
+}
+
+Terrain::Postings Terrain::postings() const {
+    if (decoded.placement) {
+        return {decoded.placement->geotransform[1], -decoded.placement->geotransform[5]};
+    }
+    const GridSize& to = decoded.size;
+    if (!resampled_from || to.rows < 1 || to.columns < 1) {
+        return {decoded.posting_m, decoded.posting_m};
+    }
+    // The posting is that of the longer side (describeResampled); each side keeps its extent.
+    const GridSize& from = *resampled_from;
+    const double source_m =
+        decoded.posting_m * std::max(to.rows, to.columns) / std::max(from.rows, from.columns);
+    return {source_m * from.columns / to.columns, source_m * from.rows / to.rows};
 }
 
 std::int32_t Terrain::height(std::int32_t cell) const {
@@ -130,21 +150,39 @@ double Terrain::metres(std::int32_t h) const {
 Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& settings,
                                EventSink& events) {
     Terrain terrain;
-    std::optional<std::int32_t> size = settings.size;
-    if (settings.engine_size) {
-        const bool unreal = *settings.engine_size == Engine::Unreal;
-        const std::int32_t longest = std::max(decoded.size.rows, decoded.size.columns);
-        terrain.engine_side = engineSize(*settings.engine_size, longest);
-        if (!terrain.engine_side) {
-            return failure(
-                std::string("--size ") + (unreal ? "unreal" : "unity") + ": " +
-                    std::to_string(longest) + " points are fewer than " +
-                    (unreal ? "Unreal's smallest landscape, 127" : "Unity's smallest terrain, 33") +
-                    "; give a number to --size to grow it",
-                ErrorKind::UsageShape);
+    std::optional<GridSize> size;
+    if (settings.size) size = resampledSize(decoded.size, *settings.size);
+    if (settings.engine_size == Engine::Unreal) {
+        // Every side of its own, to the nearest whole components: the points are kept, and each
+        // side's posting follows it.
+        const TileCount tiles = settings.tiles.value_or(TileCount{});
+        const std::optional<UnrealLandscape> fit =
+            nearestUnrealFit(decoded.size.columns, decoded.size.rows, tiles.columns, tiles.rows);
+        if (!fit) {
+            return failure("--size unreal: no Unreal landscape fits a terrain of " +
+                               std::to_string(decoded.size.rows) + " x " +
+                               std::to_string(decoded.size.columns) + " points",
+                           ErrorKind::UsageShape);
         }
-        // A terrain already of the engine's size is kept as it is.
-        if (*terrain.engine_side != longest) size = terrain.engine_side;
+        terrain.engine_size = "the nearest exact fit for Unreal";
+        size = GridSize{.rows = fit->height, .columns = fit->width};
+        size->min_rows_cols = std::min(fit->height, fit->width) - 1;
+    } else if (settings.engine_size == Engine::Unity) {
+        const std::int32_t longest = std::max(decoded.size.rows, decoded.size.columns);
+        const std::optional<std::int32_t> side = engineSize(Engine::Unity, longest);
+        if (!side) {
+            return failure("--size unity: " + std::to_string(longest) +
+                               " points are fewer than Unity's smallest terrain, 33; give a "
+                               "number to --size to grow it",
+                           ErrorKind::UsageShape);
+        }
+        terrain.engine_size = "Unity's " + std::to_string(*side);
+        size = resampledSize(decoded.size, *side);
+    }
+    // A terrain already of the engine's size is kept as it is.
+    if (settings.engine_size && size->rows == decoded.size.rows &&
+        size->columns == decoded.size.columns) {
+        size.reset();
     }
     if (decoded.resampled_from) {
         terrain.resampled_from = decoded.resampled_from;  // resampled as it was decoded

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "common/events.h"
 #include "common/result.h"
@@ -21,7 +22,8 @@ struct Terrain {
     std::int64_t void_cells = 0;               // before any filling
     std::optional<std::int64_t> filled_cells;  // when filling was asked for
     std::optional<GridSize> resampled_from;    // the decoded size, when resampled
-    std::optional<std::int32_t> engine_side;   // the side --size unreal or unity picked
+    // What --size unreal or unity picked, for the report ("Unity's 257").
+    std::optional<std::string> engine_size;
     // Stretched heights: the colormap and the extremes it was made from.
     Colormap colormap;
     Extremes range;
@@ -30,6 +32,12 @@ struct Terrain {
     double lowest_m = 0, highest_m = 0;
 
     const GridSize& size() const { return decoded.size; }
+    // The metres between points west to east and north to south: they differ when --size
+    // resampled the two sides by different factors. 0 when unknown.
+    struct Postings {
+        double x_m = 0, y_m = 0;
+    };
+    Postings postings() const;
     // The height of one cell, or the void marker.
     std::int32_t height(std::int32_t cell) const;
     // The heights of grid row `row` (row 0 the northern one) into `heights`.
@@ -44,6 +52,8 @@ struct Terrain {
 // posting grown or shrunk with it and the extremes those of the new cells. Holds the source and
 // the new grid, nothing more; an Error when the new grid does not fit in memory.
 Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, std::int32_t longest);
+// The same to a size of one's own: each side's posting follows its own factor.
+Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, const GridSize& size);
 
 // What resampleDecoded tells of a grid it made of one of `from`'s size, spacing and place: its
 // spacing, place and extremes, and that it is resampled (for a grid resampled as it was decoded).

@@ -16,15 +16,18 @@ void writeTer(std::ostream& out, const Terrain& terrain) {
         out.write(reinterpret_cast<const char*>(header.data()),
                   static_cast<std::streamsize>(header.size()));
     };
+    // A resampled terrain's sides may have been scaled apart: SCAL's x and y carry each.
+    const Terrain::Postings postings = terrain.postings();
+    const PointSpacing spacing{static_cast<float>(postings.x_m), static_cast<float>(postings.y_m)};
     if (const auto& scale = terrain.true_scale) {
         write(trueScaleHeader(size.rows, size.columns, size.min_rows_cols,
                               static_cast<float>(scale->scal_m), scale->height_scale,
-                              scale->base_height));
+                              scale->base_height, spacing));
     } else if (terrain.resampled_from && terrain.decoded.posting_m > 0) {
         // A resampled terrain says its new posting: the true-scale chunks, BaseHeight 0.
         write(trueScaleHeader(size.rows, size.columns, size.min_rows_cols,
                               static_cast<float>(terrain.decoded.posting_m), terrain.height_scale,
-                              0));
+                              0, spacing));
     } else {
         write(terHeader(size.rows, size.columns, terrain.height_scale, size.min_rows_cols));
     }

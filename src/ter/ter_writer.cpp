@@ -41,13 +41,15 @@ std::array<std::uint8_t, kTerHeaderSize> terHeader(std::int32_t rows, std::int32
 
 std::array<std::uint8_t, kTrueScaleHeaderSize> trueScaleHeader(
     std::int32_t rows, std::int32_t columns, std::int32_t min_rows_cols, float scal_m,
-    std::int32_t height_scale, std::int32_t base_height) {
+    std::int32_t height_scale, std::int32_t base_height, PointSpacing spacing) {
     std::array<std::uint8_t, kTrueScaleHeaderSize> header{};
     const auto plain = terHeader(rows, columns, height_scale, min_rows_cols);
     std::copy(plain.begin(), plain.begin() + 40, header.begin());
     std::memcpy(header.data() + 40, "SCAL", 4);
-    const auto bits = std::bit_cast<std::uint32_t>(scal_m);
+    const float axes[3] = {spacing.x_m > 0 ? spacing.x_m : scal_m,
+                           spacing.y_m > 0 ? spacing.y_m : scal_m, scal_m};
     for (int axis = 0; axis < 3; ++axis) {
+        const auto bits = std::bit_cast<std::uint32_t>(axes[axis]);
         for (int k = 0; k < 4; ++k) {
             header[static_cast<std::size_t>(44 + 4 * axis + k)] =
                 static_cast<std::uint8_t>((bits >> (8 * k)) & 0xFF);

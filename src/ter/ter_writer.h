@@ -23,12 +23,16 @@ std::array<std::uint8_t, kTerHeaderSize> terHeader(std::int32_t rows, std::int32
                                                    std::int32_t height_scale,
                                                    std::int32_t min_rows_cols);
 
-// The header of a true-scale file: the same chunks with SCAL (the posting in metres, for x, y and
-// z, as 32-bit little-endian floats) before ALTW, and ALTW's BaseHeight as given.
+// The header of a true-scale file: the same chunks with SCAL (metres for x, y and z, as 32-bit
+// little-endian floats) before ALTW, and ALTW's BaseHeight as given. SCAL's z is `scal_m`, and
+// so are x and y unless the points' spacing east-west (x) and north-south (y) is given apart.
 inline constexpr std::size_t kTrueScaleHeaderSize = kTerHeaderSize + 16;
+struct PointSpacing {
+    float x_m = 0, y_m = 0;  // 0: scal_m
+};
 std::array<std::uint8_t, kTrueScaleHeaderSize> trueScaleHeader(
     std::int32_t rows, std::int32_t columns, std::int32_t min_rows_cols, float scal_m,
-    std::int32_t height_scale, std::int32_t base_height);
+    std::int32_t height_scale, std::int32_t base_height, PointSpacing spacing = {});
 
 // Fills `heights` (one row's cells) with row y of the file, the southern row first.
 using HeightRows = std::function<void(std::int32_t y, std::int32_t* heights)>;

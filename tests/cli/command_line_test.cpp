@@ -226,7 +226,7 @@ TEST(CommandLine, WhatRunsPrintAndRefuse) {
         {{"--size", "4", "--merge", "-o", tmp / "m.ter", low, high},
          false,
          0,
-         {"merged: 8 x 7, 30 m, resampled to 4 x 4, 60.00 m, "}},
+         {"merged: 8 x 7, 30 m, resampled to 4 x 4, 52.50 m east-west, 60.00 m north-south, "}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.arguments));

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "conversation.h"
 #include "files.h"
@@ -59,29 +60,35 @@ Grid readBack(const std::string& path, int rows, bool little, bool south_first) 
     return g;
 }
 
+// Unity's tiles share their edge rows and columns; Unreal lays tile (x, y) at x tile widths and
+// y tile heights (see tests/heightmap/unreal_test.cpp), so its tiles lie side by side.
 TEST(HeightmapCommandLine, EveryFormatAndTileHoldsTheUntiledPng) {
     ts::TempDir tmp;
     ts::writeModules(tmp / "5000", ts::buildModules(ts::makeQuad(41, 61, ts::CellFormat::Bfp32)));
-    std::vector<std::string> base = kSquare;
-    base.insert(base.end(), {"-f", "-o", tmp / "whole.png", tmp / "5000"});
-    ASSERT_EQ(ts::commandLine(base).status, 0);
-    const Grid whole = readBack(tmp / "whole.png", 0, false, false);
-    ASSERT_EQ(whole.rows, 65);
-    ASSERT_EQ(whole.columns, 65);
+    std::map<std::string, Grid> wholes;  // by --size
+    for (const char* size : {"65", "64"}) {
+        std::vector<std::string> base = kSquare;
+        base.insert(base.end(), {"--size", size, "-f", "-o", tmp / "whole.png", tmp / "5000"});
+        ASSERT_EQ(ts::commandLine(base).status, 0);
+        wholes[size] = readBack(tmp / "whole.png", 0, false, false);
+        ASSERT_EQ(wholes[size].rows, std::stoi(size));
+        ASSERT_EQ(wholes[size].columns, std::stoi(size));
+    }
     const struct {
         std::vector<std::string> options;
         const char* file;   // printf-style with the tile's two numbers
         int columns, rows;  // tiles
-        bool little, south_first, unity_names;
+        bool little, south_first, unity;
+        const char* size = "65";
     } cases[] = {
         {{}, "h.r16", 1, 1, true, false, false},
         {{"--byte-order", "big"}, "h.r16", 1, 1, false, false, false},
         {{}, "h.raw", 1, 1, true, true, true},
         {{"--byte-order=big"}, "h.raw", 1, 1, false, true, true},
         {{"--format", "r16"}, "h.bin", 1, 1, true, false, false},
-        {{"--tiles", "2x2"}, "h_x%d_y%d.png", 2, 2, false, false, false},
-        {{"--tiles", "4x2"}, "h_x%d_y%d.r16", 4, 2, true, false, false},
-        {{"--tiles", "1x8"}, "h_x%d_y%d.png", 1, 8, false, false, false},
+        {{"--tiles", "2x2"}, "h_x%d_y%d.png", 2, 2, false, false, false, "64"},
+        {{"--tiles", "4x2"}, "h_x%d_y%d.r16", 4, 2, true, false, false, "64"},
+        {{"--tiles", "1x8"}, "h_x%d_y%d.png", 1, 8, false, false, false, "64"},
         {{"--tiles", "2x2"}, "h_%d_%d.raw", 2, 2, true, true, true},
     };
     for (const auto& c : cases) {
@@ -90,32 +97,40 @@ TEST(HeightmapCommandLine, EveryFormatAndTileHoldsTheUntiledPng) {
         std::vector<std::string> arguments = c.options;
         arguments.insert(arguments.end(), kSquare.begin(), kSquare.end());
         const std::string name = std::string(c.file).substr(std::string(c.file).rfind('.'));
-        arguments.insert(arguments.end(), {"-o", out / ("h" + name), tmp / "5000"});
+        arguments.insert(arguments.end(),
+                         {"--size", c.size, "-o", out / ("h" + name), tmp / "5000"});
         const ts::CliRun run = ts::commandLine(arguments);
         ASSERT_EQ(run.status, 0) << run.err;
-        const int side_rows = (65 - 1) / c.rows + 1, side_columns = (65 - 1) / c.columns + 1;
+        const Grid& whole = wholes[c.size];
+        const int shared = c.unity ? 1 : 0;
+        const int side_rows = (whole.rows - shared) / c.rows + shared;
+        const int side_columns = (whole.columns - shared) / c.columns + shared;
         for (int y = 0; y < c.rows; ++y) {
             for (int x = 0; x < c.columns; ++x) {
                 char file[64];
                 // Unity counts Z north from the south-west tile; Unreal y south from the
                 // north-west.
-                std::snprintf(file, sizeof file, c.file, x, c.unity_names ? c.rows - 1 - y : y);
+                std::snprintf(file, sizeof file, c.file, x, c.unity ? c.rows - 1 - y : y);
                 const Grid tile = readBack(out / file, side_rows, c.little, c.south_first);
                 ASSERT_EQ(tile.rows, side_rows) << file;
                 ASSERT_EQ(tile.columns, side_columns) << file;
                 for (int r = 0; r < tile.rows; ++r) {
                     for (int k = 0; k < tile.columns; ++k) {
-                        ASSERT_EQ(tile.at(r, k),
-                                  whole.at(y * (side_rows - 1) + r, x * (side_columns - 1) + k))
+                        ASSERT_EQ(tile.at(r, k), whole.at(y * (side_rows - shared) + r,
+                                                          x * (side_columns - shared) + k))
                             << file << " row " << r << " column " << k;
                     }
                 }
             }
         }
-        // One sidecar for the set, named in the report.
-        EXPECT_TRUE(fs::exists(out / "h.json"));
-        EXPECT_NE(run.out.find("+ " + (out / "h.json")), std::string::npos) << run.out;
-        EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), {}), c.columns * c.rows + 1);
+        // One sidecar for the set, named in the report; Unreal's out of its import's gathering.
+        const std::string sidecar = out / (c.unity ? "h.json" : "h_unreal.json");
+        EXPECT_TRUE(fs::exists(sidecar));
+        EXPECT_NE(run.out.find("+ " + sidecar), std::string::npos) << run.out;
+        // Each PNG with GDAL's NAME.png.aux.xml, which places it.
+        const bool png = std::string(c.file).ends_with(".png");
+        EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), {}),
+                  c.columns * c.rows * (png ? 2 : 1) + 1);
     }
 }
 
@@ -135,9 +150,10 @@ TEST(HeightmapCommandLine, WrongShapesAndSizesAreOneLineAndStatus2) {
         {{"--tiles", "2x2", "--size", "1026", "-o", "x.raw"}, "such as 2049"},
         {{"--tiles", "2x1", "--size", "1025", "-o", "x.raw"}, "Unity's tiles are square"},
         {{"--size", "unreal", "-o", "x.raw"}, "Unreal's sizes are not Unity's"},
-        {{"--size", "unreal", "-o", "x.png"}, "61 points are fewer than Unreal's smallest"},
-        {{"--size", "unity", "-o", "x.png", "--tiles", "3x3"},
-         "(side - 1) x 3 + 1 points; 31 or 34"},
+        {{"--tiles", "2x2", "-o", "x.png"},
+         "61 columns do not make 2 tiles side by side, as Unreal lays them (side x 2 points; 60 "
+         "or 62 would)"},
+        {{"--size", "unity", "-o", "x.png", "--tiles", "3x3"}, "(side x 3 points; 21 or 24"},
         {{"--tiles", "7x1", "-o", "x.r16"}, "61 columns do not make 7 tiles"},
         {{"--tiles", "2x2", "-o", "x.ter"}, "--tiles cuts a heightmap"},
         {{"--tiles", "2x0", "-o", "x.png"}, "COLUMNSxROWS"},
@@ -155,7 +171,7 @@ TEST(HeightmapCommandLine, WrongShapesAndSizesAreOneLineAndStatus2) {
         {{"--format", "r16", "--tiles", "1x2", "-o", "x/"}, "x/ has no name"},
         {{"-o", "x/.png"}, ".png has no name"},
         {{"--size", "65", "--tiles", "4x4", "-o", "x.r16"},
-         "45 would); --size 61 or 73 splits both"},
+         "64 or 68 would); --size 60 or 72 splits both"},
         {{"--size", "65", "--tiles", "64x64", "-o", "x.r16"}, "no --size splits both sides"},
         {{"-o", "x.exr"}, "no format is written as .exr; end -o's name in .ter, .tif"},
         {{"--format", "png16", "-o", "x.ter"}, "is named as ter; end -o's name in .png"},
@@ -176,6 +192,41 @@ TEST(HeightmapCommandLine, WrongShapesAndSizesAreOneLineAndStatus2) {
     }
 }
 
+// --size unreal keeps the points, each side to the nearest whole components; the report says how
+// Unreal takes the size, or that it pads one no component fits.
+TEST(HeightmapCommandLine, TheReportSaysHowUnrealTakesTheSize) {
+    ts::TempDir tmp;
+    ts::writeModules(tmp / "5000", ts::buildModules(ts::makeQuad(41, 61, ts::CellFormat::Bi16)));
+    const struct {
+        std::vector<std::string> options;
+        std::vector<std::string> said;
+    } cases[] = {
+        {{"--size", "unreal", "-o", "u.png"},
+         {"resampled to 43 x 64 (the nearest exact fit for Unreal), ",
+          "(Unreal: 9 x 6 components of 7 quads)"}},
+        {{"--size", "unreal", "--tiles", "2x1", "-o", "u.r16"},
+         {"resampled to 43 x 64 (the nearest exact fit for Unreal), ", "each 43 x 32",
+          "(Unreal: 9 x 6 components of 7 quads)"}},
+        {{"-o", "u.png"}, {"(Unreal: no component size fits 41 x 61 exactly, so its import pads"}},
+        {{"--size", "127", "-o", "u.r16"},
+         {"(Unreal: 9 x 6 components of 14 quads (2 x 2 sections of 7))"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.options));
+        ts::TempDir out;
+        std::vector<std::string> arguments;
+        for (const std::string& o : c.options) {
+            arguments.push_back(o.starts_with("u.") ? out / o : o);
+        }
+        arguments.push_back(tmp / "5000");
+        const ts::CliRun run = ts::commandLine(arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        for (const std::string& piece : c.said) {
+            EXPECT_NE(run.out.find(piece), std::string::npos) << piece << " in " << run.out;
+        }
+    }
+}
+
 // A heightmap's tiles and sidecar are one set: a failure at any file (a device under a tile's
 // name, a sidecar name the directory cannot hold) leaves what stood there before and none of
 // the new files; tiles of an older set of the name are removed with -f and named without it.
@@ -184,13 +235,12 @@ TEST(HeightmapCommandLine, ATileSetIsWrittenWholeOrNotAtAll) {
     ts::TempDir tmp;
     ts::writeModules(tmp / "5000", ts::buildModules(ts::makeQuad(41, 61, ts::CellFormat::Bfp32)));
     const std::string longest(251, 'n');  // NAME.r16 fits in 255 bytes, NAME.json does not
-    std::vector<std::string> four_by_four{"t.json"};
+    std::vector<std::string> four_by_four{"t_unreal.json"};
     for (int y = 0; y < 4; ++y) {
         for (int x = 0; x < 4; ++x) {
             four_by_four.push_back("t_x" + std::to_string(x) + "_y" + std::to_string(y) + ".r16");
         }
     }
-    const std::vector<std::string> two_by_two{"t_x0_y0.r16", "t_x1_y0.r16", "t_x0_y1.r16"};
     const struct {
         std::vector<std::string> options;  // besides kSquare and the source
         std::vector<std::string> old;      // files reading "old" before the run
@@ -208,11 +258,11 @@ TEST(HeightmapCommandLine, ATileSetIsWrittenWholeOrNotAtAll) {
          {},
          1},
         {{"-f", "--tiles", "2x2", "-o", "t.r16"},
-         {"t_x0_y0.r16", "t_x1_y0.r16", "t_x0_y1.r16", "t.json"},
+         {"t_x0_y0.r16", "t_x1_y0.r16", "t_x0_y1.r16", "t_unreal.json"},
          "t_x1_y1.r16",
          1,
          "it is not a regular file",
-         {"t_x0_y0.r16", "t_x1_y0.r16", "t_x0_y1.r16", "t.json"},
+         {"t_x0_y0.r16", "t_x1_y0.r16", "t_x0_y1.r16", "t_unreal.json"},
          5},
         {{"-o", longest + ".r16"}, {}, nullptr, 1, "File name too long", {}, 0},
         {{"-f", "-o", longest + ".r16"},
@@ -244,6 +294,7 @@ TEST(HeightmapCommandLine, ATileSetIsWrittenWholeOrNotAtAll) {
         for (const std::string& name : c.old) ts::writeFile(out / name, "old");
         if (c.full != nullptr) fs::create_symlink("/dev/full", out / c.full);
         std::vector<std::string> arguments = kSquare;
+        arguments.insert(arguments.end(), {"--size", "64"});  // Unreal's tiles split 64 points
         for (const std::string& o : c.options) {
             arguments.push_back(o.starts_with("t") || o.starts_with("n") ? out / o : o);
         }
@@ -255,7 +306,7 @@ TEST(HeightmapCommandLine, ATileSetIsWrittenWholeOrNotAtAll) {
         for (const std::string& name : c.still) EXPECT_EQ(ts::readFile(out / name), "old") << name;
         EXPECT_EQ(out.entries(), c.entries);
         if (c.status == 0) {
-            EXPECT_NE(ts::readFile(out / "t.json"), "old");
+            EXPECT_NE(ts::readFile(out / "t_unreal.json"), "old");
         }
     }
 }
@@ -283,7 +334,8 @@ TEST(HeightmapCommandLine, CommonRangeSpansEverySource) {
     const ts::CliRun run = ts::commandLine(arguments);
     ASSERT_EQ(run.status, 0) << run.err;
     for (const char* id : {"5001", "5002"}) {
-        const std::string json = ts::readFile(tmp.path() / "out" / (std::string(id) + ".json"));
+        const std::string json =
+            ts::readFile(tmp.path() / "out" / (std::string(id) + "_unreal.json"));
         const auto number = [&](const std::string& key) {
             return std::strtod(json.c_str() + json.find("\"" + key + "\": ") + key.size() + 4,
                                nullptr);
@@ -291,7 +343,8 @@ TEST(HeightmapCommandLine, CommonRangeSpansEverySource) {
         EXPECT_NEAR(number("lowest_m"), lowest, 1e-6) << json;
         EXPECT_NEAR(number("highest_m"), highest, 1e-6) << json;
         EXPECT_EQ(number("width"), 31);
-        EXPECT_EQ(number("posting_m"), 10);
+        EXPECT_EQ(number("posting_x_m"), 10);
+        EXPECT_EQ(number("posting_y_m"), 10);
     }
 }
 

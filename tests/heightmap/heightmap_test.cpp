@@ -74,9 +74,11 @@ TEST(Heightmap, TileCountsAndSides) {
             EXPECT_NE(count.message().find("COLUMNSxROWS"), std::string::npos);
         }
     }
+    constexpr TileEdges kShared = TileEdges::Shared, kApart = TileEdges::Apart;
     const struct {
         std::int32_t points, count, side;  // side 0: does not split
         std::int64_t below, above;
+        TileEdges edges = kShared;
     } sides[] = {{2017, 2, 1009, 2017, 2019},
                  {2049, 2, 1025, 2049, 2051},
                  {1009, 1, 1009, 1009, 1010},
@@ -84,14 +86,19 @@ TEST(Heightmap, TileCountsAndSides) {
                  {4033, 4, 1009, 4033, 4037},
                  {4, 3, 2, 4, 7},
                  {3, 3, 0, 0, 4},
-                 {8129, 64, 128, 8129, 8193}};
+                 {8129, 64, 128, 8129, 8193},
+                 {2016, 2, 1008, 2016, 2018, kApart},
+                 {2017, 2, 0, 2016, 2018, kApart},
+                 {1009, 1, 1009, 1009, 1010, kApart},
+                 {5, 3, 0, 0, 6, kApart},  // tiles of 2 points at least
+                 {6, 3, 2, 6, 9, kApart}};
     for (const auto& c : sides) {
-        SCOPED_TRACE(c.points);
-        EXPECT_EQ(tileSide(c.points, c.count).value_or(0), c.side);
-        EXPECT_EQ(nearestTiledPoints(c.points, c.count).below, c.below);
-        EXPECT_EQ(nearestTiledPoints(c.points, c.count).above, c.above);
+        SCOPED_TRACE(std::to_string(c.points) + (c.edges == kApart ? " apart" : " shared"));
+        EXPECT_EQ(tileSide(c.points, c.count, c.edges).value_or(0), c.side);
+        EXPECT_EQ(nearestTiledPoints(c.points, c.count, c.edges).below, c.below);
+        EXPECT_EQ(nearestTiledPoints(c.points, c.count, c.edges).above, c.above);
         if (c.side != 0) {
-            EXPECT_EQ(tiledPoints(c.side, c.count), c.points);
+            EXPECT_EQ(tiledPoints(c.side, c.count, c.edges), c.points);
         }
     }
 }

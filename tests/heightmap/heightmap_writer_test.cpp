@@ -105,9 +105,10 @@ TEST(HeightmapSidecar, EngineSettingsFollowFromTheFigures) {
          30,
          183.49,
          448.67,
-         {"\"width\": 323,", "\"height\": 467,", "\"posting_m\": 30,", "\"lowest_m\": 183.49,",
+         {"\"width\": 323,", "\"height\": 467,", "\"posting_x_m\": 30,", "\"lowest_m\": 183.49,",
           "\"highest_m\": 448.67,", "\"x_scale_cm\": 3000,", "\"z_scale\": 51.792969,",
-          "\"z_location_cm\": 31608}", "\"datum\": \"NAD27\",", "\"utm_zone\": 15,"}},
+          "\"z_location_cm\": 31608,", "\"datum\": \"NAD27\",", "\"utm_zone\": 15,",
+          "\"components\": null}"}},
         {Engine::Unity,
          1025,
          1025,
@@ -124,7 +125,8 @@ TEST(HeightmapSidecar, EngineSettingsFollowFromTheFigures) {
         f.files = {"a\"b"};
         f.width = c.width;
         f.height = c.height;
-        f.posting_m = c.posting;
+        f.posting_x_m = c.posting;
+        f.posting_y_m = c.posting;
         f.range = {c.lowest, c.highest};
         f.epsg = 26715;
         const std::string json = sidecarJson(f);
@@ -132,11 +134,50 @@ TEST(HeightmapSidecar, EngineSettingsFollowFromTheFigures) {
             EXPECT_NE(json.find(piece), std::string::npos) << piece << " in\n" << json;
         }
         EXPECT_NE(json.find("[\"a\\\"b\"]"), std::string::npos) << json;
-        const UnrealScale u = unrealScale(c.posting, {c.lowest, c.highest});
+        const UnrealScale u = unrealScale(c.posting, c.posting, {c.lowest, c.highest});
         // Step 0 and 65535 land on the lowest and highest elevation (a step is Z scale / 128 cm).
         const double step_cm = (c.highest - c.lowest) * 100 / 65536;
         EXPECT_NEAR(u.z_location_cm - 32768 * u.z_scale / 128, c.lowest * 100, 1e-6);
         EXPECT_NEAR(u.z_location_cm + 32767 * u.z_scale / 128, c.highest * 100, step_cm);
+    }
+}
+
+// What the sidecar adds for placing the set: each axis's scale, Unreal's components, the area's
+// edges, and every Unity tile's position (tiles share their edges) and neighbours.
+TEST(HeightmapSidecar, PlacesTheSetAndEveryUnityTile) {
+    SidecarFigures f;
+    f.width = 2017;
+    f.height = 1009;
+    f.posting_x_m = 2.5;
+    f.posting_y_m = 2.4;
+    f.range = {100, 300};
+    f.epsg = 26715;
+    f.geotransform = GeoTransform{500000, 2.5, 0, 5200000, 0, -2.4};
+    f.format = "png16";
+    f.components = UnrealComponents{63, 2, 16, 8};
+    const std::string unreal = sidecarJson(f);
+    for (const char* piece :
+         {"\"x_scale_cm\": 250, \"y_scale_cm\": 240,",
+          "\"extent\": {\"west\": 500000, \"south\": 5197578.4, \"east\": 505042.5, \"north\": "
+          "5200000}",
+          "\"components\": {\"across\": 16, \"down\": 8, \"quads_per_section\": 63, "
+          "\"sections_per_component\": \"2x2\"}"}) {
+        EXPECT_NE(unreal.find(piece), std::string::npos) << piece << " in\n" << unreal;
+    }
+    f.format = "unity";
+    f.engine = Engine::Unity;
+    f.tiles = TileCount{2, 2};
+    f.tile_width = 1009;
+    f.tile_height = 505;
+    f.files = {"t_0_1.raw", "t_1_1.raw", "t_0_0.raw", "t_1_0.raw"};  // north-west first
+    const std::string unity = sidecarJson(f);
+    for (const char* piece :
+         {"\"width_m\": 2520, \"length_m\": 1209.6,",
+          "{\"file\": \"t_0_0.raw\", \"x_m\": 0, \"z_m\": 0, \"left\": null, \"top\": "
+          "\"t_0_1.raw\", \"right\": \"t_1_0.raw\", \"bottom\": null}",
+          "{\"file\": \"t_1_1.raw\", \"x_m\": 2520, \"z_m\": 1209.6, \"left\": \"t_0_1.raw\", "
+          "\"top\": null, \"right\": null, \"bottom\": \"t_1_0.raw\"}"}) {
+        EXPECT_NE(unity.find(piece), std::string::npos) << piece << " in\n" << unity;
     }
 }
 

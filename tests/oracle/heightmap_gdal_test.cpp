@@ -55,7 +55,7 @@ TEST(HeightmapAgainstGdal, EveryCellIsTheMappingOfGdalsElevation) {
         arguments.insert(arguments.begin(), {"-f", "-o", tmp / "h.png"});
         const CliRun run = commandLine(arguments);
         ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(run.out.find("h.png + " + (tmp / "h.json")), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("h.png + " + (tmp / "h_unreal.json")), std::string::npos) << run.out;
         const Raster cells = gdalRead(s.gdal);
         const Raster png = gdalRead(tmp / "h.png");
         ASSERT_EQ(png.type, "UInt16");
@@ -86,12 +86,13 @@ TEST(HeightmapAgainstGdal, EveryCellIsTheMappingOfGdalsElevation) {
             }
         }
         EXPECT_EQ(off, 0);
-        const std::string json = readFile(tmp.path() / "h.json");
+        const std::string json = readFile(tmp.path() / "h_unreal.json");
         const GdalPlacement placed = gdalPlacement(s.gdal);
         const double posting = placed.pixel_width;
         EXPECT_EQ(jsonNumber(json, "width"), cells.width) << json;
         EXPECT_EQ(jsonNumber(json, "height"), cells.height);
-        EXPECT_NEAR(jsonNumber(json, "posting_m"), posting, 1e-9);
+        EXPECT_NEAR(jsonNumber(json, "posting_x_m"), posting, 1e-9);
+        EXPECT_NEAR(jsonNumber(json, "posting_y_m"), -placed.pixel_height, 1e-9);
         EXPECT_NEAR(jsonNumber(json, "lowest_m"), lowest, s.range_tolerance_m);
         EXPECT_NEAR(jsonNumber(json, "highest_m"), highest, s.range_tolerance_m);
         EXPECT_NEAR(jsonNumber(json, "x_scale_cm"), posting * 100, 1e-6);
@@ -100,6 +101,66 @@ TEST(HeightmapAgainstGdal, EveryCellIsTheMappingOfGdalsElevation) {
         EXPECT_NEAR(jsonNumber(json, "z_location_cm"), (highest + lowest) * 50,
                     s.range_tolerance_m * 100);
         EXPECT_EQ(jsonNumber(json, "epsg"), gdalEpsg(s.gdal));
+    }
+}
+
+// A heightmap knows where it lies: GDAL places the PNG, and each of its tiles, where it places the
+// GeoTIFF of the same run, and reads the same coordinate system; the sidecar's extent and Unreal
+// scales agree, each axis its own where --size unreal spaced the points apart.
+TEST(HeightmapAgainstGdal, ThePngLiesWhereTheGeoTiffOfTheSameRunLies) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    MARLWOOD_REQUIRE_GDAL();
+    TempDir tmp;
+    const std::string duluth = (usgs / "7172-duluth-mn/7172").string();
+    const struct {
+        std::vector<std::string> options;
+        int tiles_across, tiles_down;
+    } cases[] = {
+        {{}, 1, 1},
+        {{"--size", "unreal"}, 1, 1},
+        {{"--size", "unreal", "--tiles", "2x1"}, 2, 1},
+        {{"--centre", "46.8,-92.06", "--extent", "5", "--size", "1025"}, 1, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.options));
+        TempDir out;
+        std::vector<std::string> tif = c.options, png = c.options;
+        if (c.tiles_across * c.tiles_down > 1) tif.resize(tif.size() - 2);  // without --tiles
+        tif.insert(tif.end(), {"-o", out / "g.tif", duluth});
+        png.insert(png.end(), {"-o", out / "h.png", duluth});
+        ASSERT_EQ(commandLine(tif).status, 0);
+        const CliRun run = commandLine(png);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const GdalPlacement whole = gdalPlacement(out / "g.tif");
+        const Raster cells = gdalRead(out / "g.tif");
+        const int tile_width = cells.width / c.tiles_across;
+        const int tile_height = cells.height / c.tiles_down;
+        for (int y = 0; y < c.tiles_down; ++y) {
+            for (int x = 0; x < c.tiles_across; ++x) {
+                const std::string name =
+                    c.tiles_across * c.tiles_down == 1
+                        ? "h.png"
+                        : "h_x" + std::to_string(x) + "_y" + std::to_string(y) + ".png";
+                SCOPED_TRACE(name);
+                const GdalPlacement placed = gdalPlacement(out / name, Aux::Read);
+                EXPECT_NEAR(placed.origin_x, whole.origin_x + x * tile_width * whole.pixel_width,
+                            1e-6);
+                EXPECT_NEAR(placed.origin_y, whole.origin_y + y * tile_height * whole.pixel_height,
+                            1e-6);
+                EXPECT_NEAR(placed.pixel_width, whole.pixel_width, 1e-9);
+                EXPECT_NEAR(placed.pixel_height, whole.pixel_height, 1e-9);
+                EXPECT_EQ(gdalEpsg(out / name, Aux::Read), gdalEpsg(out / "g.tif"));
+            }
+        }
+        const std::string json = readFile(out.path() / "h_unreal.json");
+        EXPECT_NEAR(jsonNumber(json, "west"), whole.origin_x, 1e-6) << json;
+        EXPECT_NEAR(jsonNumber(json, "north"), whole.origin_y, 1e-6);
+        EXPECT_NEAR(jsonNumber(json, "east"), whole.origin_x + cells.width * whole.pixel_width,
+                    1e-6);
+        EXPECT_NEAR(jsonNumber(json, "south"), whole.origin_y + cells.height * whole.pixel_height,
+                    1e-6);
+        EXPECT_NEAR(jsonNumber(json, "x_scale_cm"), whole.pixel_width * 100, 1e-6);
+        EXPECT_NEAR(jsonNumber(json, "y_scale_cm"), -whole.pixel_height * 100, 1e-6);
     }
 }
 

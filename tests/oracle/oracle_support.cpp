@@ -106,10 +106,12 @@ Raster gdalRead(const std::filesystem::path& path, const std::string& translate_
     return raster;
 }
 
-GdalPlacement gdalPlacement(const std::filesystem::path& path) {
+GdalPlacement gdalPlacement(const std::filesystem::path& path, Aux aux) {
     int status = 0;
     const std::string info =
-        capture(std::string("gdalinfo") + kGdalQuiet + quoted(path.string()) + " 2>&1", status);
+        capture(std::string("gdalinfo") + (aux == Aux::Read ? " " : kGdalQuiet) +
+                    quoted(path.string()) + " 2>&1",
+                status);
     if (status != 0) throw std::runtime_error("GDAL refuses " + path.string() + ":\n" + info);
     GdalPlacement p;
     const auto origin = info.find("\nOrigin = (");
@@ -133,11 +135,12 @@ std::string gdalInfo(const std::filesystem::path& path) {
 
 // gdalsrsinfo may print a "Confidence in this match" line first: the code is the token after
 // "EPSG:".
-int gdalEpsg(const std::filesystem::path& path) {
+int gdalEpsg(const std::filesystem::path& path, Aux aux) {
     int status = 0;
-    const std::string out = capture(
-        std::string("gdalsrsinfo") + kGdalQuiet + "-o epsg " + quoted(path.string()) + " 2>&1",
-        status);
+    const std::string out =
+        capture(std::string("gdalsrsinfo") + (aux == Aux::Read ? " " : kGdalQuiet) + "-o epsg " +
+                    quoted(path.string()) + " 2>&1",
+                status);
     if (status != 0) throw std::runtime_error("gdalsrsinfo refuses " + path.string() + ":\n" + out);
     const auto at = out.find("EPSG:");
     return at == std::string::npos ? 0 : std::atoi(out.c_str() + at + 5);

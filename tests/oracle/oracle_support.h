@@ -77,12 +77,15 @@ Raster gdalRead(const std::filesystem::path& path, const std::string& translate_
 struct GdalPlacement {
     double origin_x = 0, origin_y = 0, pixel_width = 0, pixel_height = 0;
 };
-GdalPlacement gdalPlacement(const std::filesystem::path& path);
+// GDAL is kept from reading or writing .aux.xml files beside the data, unless asked to read the
+// one that places a heightmap.
+enum class Aux { Ignored, Read };
+GdalPlacement gdalPlacement(const std::filesystem::path& path, Aux aux = Aux::Ignored);
 
 // What `gdalinfo` prints for `path`, and the EPSG code `gdalsrsinfo -o epsg` gives its coordinate
 // system (0 when it names none). Throw std::runtime_error when GDAL refuses the file.
 std::string gdalInfo(const std::filesystem::path& path);
-int gdalEpsg(const std::filesystem::path& path);
+int gdalEpsg(const std::filesystem::path& path, Aux aux = Aux::Ignored);
 
 // GDAL's mosaic of several rasters: gdalbuildvrt writes `vrt` over `sources` (a later source is
 // drawn over an earlier one; only a source's NoData value lets the one below show). Throws

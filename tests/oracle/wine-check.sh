@@ -238,7 +238,7 @@ cases=(
   "merge reprojected into zone 16|zone.ter|--merge --zone 16 -o zone.ter d/7172"
   "merged GeoTIFF in zone 16|zone.tif|--merge --zone 16 -o zone.tif ${quads[*]}"
   "16-bit PNG at Unreal's size|unreal.png|--size unreal -o unreal.png d/7172"
-  "r16 tiles of a merge|tiles_x1_y1.r16|--merge --size 257 --tiles 2x2 -o tiles.r16 ${quads[*]}"
+  "Unreal r16 tiles of a merge|tiles_x1_y1.r16|--merge --size unreal --tiles 2x2 -o tiles.r16 ${quads[*]}"
   "Unity raw of a crop, big-endian|unity.raw|--centre 46.8,-92.06 --extent 3 --size 257 --byte-order big -o unity.raw 7172.DEM.SDTS.TAR.GZ"
 )
 for entry in "${cases[@]}"; do
@@ -259,7 +259,12 @@ for entry in "${cases[@]}"; do
   elif [[ $output == *.png || $output == *.r16 || $output == *.raw ]]; then
     # A heightmap: the PNG's values as GDAL reads them (zlib may pack them differently), a raw
     # file's bytes, and the sidecar's bytes.
-    sidecar=$(sed -E 's/(_x[0-9]+_y[0-9]+)?\.[a-z0-9]+$/.json/' <<<"$output")
+    # Unity's NAME.json; Unreal's NAME_unreal.json, out of its import's gathering.
+    if [[ $output == *.raw ]]; then
+      sidecar=${output%.raw}.json
+    else
+      sidecar=$(sed -E 's/(_x[0-9]+_y[0-9]+)?\.[a-z0-9]+$/_unreal.json/' <<<"$output")
+    fi
     if [[ $output == *.png ]]; then
       for side in linux windows; do
         gdal_translate -q -of ENVI "$work/$side/$output" "$work/$side/$output.cells" || true

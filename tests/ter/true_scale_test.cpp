@@ -60,6 +60,10 @@ TEST(TrueScale, HeaderCarriesScalBeforeAltw) {
         0,   0,   0x20, 0x41, 0,   0,   0x20, 0x41, 'A', 'L', 'T', 'W', 27,  0,   0xFD, 0xFF};
     ASSERT_EQ(h.size(), sizeof expected);
     for (std::size_t i = 0; i < h.size(); ++i) EXPECT_EQ(h[i], expected[i]) << "byte " << i;
+    // Points spaced apart on each axis: x 2.5 m, y 8 m, z still the height's scale.
+    const auto apart = trueScaleHeader(3, 5, 2, 10.0f, 27, -3, {2.5f, 8.0f});
+    const std::uint8_t scal[] = {0, 0, 0x20, 0x40, 0, 0, 0, 0x41, 0, 0, 0x20, 0x41};
+    for (std::size_t i = 0; i < sizeof scal; ++i) EXPECT_EQ(apart[44 + i], scal[i]) << i;
 }
 
 }  // namespace
