@@ -23,7 +23,7 @@ constexpr std::int64_t kMostCells = std::int64_t{1} << 20;
 
 // The window's cells, row after row, as far as they could be read.
 std::vector<double> readWindow(const marlwood::GeoTiffSource& source,
-                               const marlwood::CellWindow& window, marlwood::InflateBy by) {
+                               const marlwood::RasterWindow& window, marlwood::InflateBy by) {
     std::vector<double> cells;
     marlwood::Result<marlwood::GeoTiffRows> rows = marlwood::GeoTiffRows::open(source, window, by);
     if (!rows) {
@@ -85,10 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!placeable) expectOneLine(placeable.message(), "checkPlaceable");
     if (std::int64_t{info->width} * info->height > kMostCells) return 0;
 
-    const marlwood::CellWindow whole{0, 0, info->height, info->width};
+    const marlwood::RasterWindow whole{0, 0, info->height, info->width};
     const std::vector<double> all = readWindow(source, whole, marlwood::InflateBy::Libdeflate);
     // The middle third, through libtiff's inflating: the rows both read hold the same cells.
-    const marlwood::CellWindow middle{info->height / 3, info->width / 3,
+    const marlwood::RasterWindow middle{info->height / 3, info->width / 3,
                                       info->height - info->height / 3 * 2,
                                       info->width - info->width / 3 * 2};
     const std::vector<double> inner = readWindow(source, middle, marlwood::InflateBy::Libtiff);

@@ -178,13 +178,24 @@ const std::vector<Option>& table() {
           "lattice, placed by their georeference), written to -o"},
          switchOn(&Options::merge)},
         {{'\0', "zone", "N",
-          "with --merge: the UTM zone (1 to 60) of the merged terrain;\n"
-          "sources in another zone are reprojected into it (default:\n"
-          "theirs, or the zone holding the centre of their area)"},
+          "the UTM zone (1 to 60) of the terrain; sources in another\n"
+          "zone or in degrees are reprojected into it (default: theirs,\n"
+          "or the zone holding the centre of their area)"},
          [](Options& o, const std::string& v) -> Status {
              const auto n = wholeNumber(v, 1, 60);
              if (!n) return failure("the zone is a whole number from 1 to 60, not '" + v + "'");
              o.settings.zone = static_cast<int>(*n);
+             return {};
+         }},
+        {{'\0', "posting", "METRES",
+          "the posting of the UTM grid a source in degrees (or another\n"
+          "system) is reprojected onto (default: 30 m an arc-second)"},
+         [](Options& o, const std::string& v) -> Status {
+             const auto d = decimals(v, 1);
+             if (!d || !((*d)[0] >= 0.01 && (*d)[0] <= 100000)) {
+                 return failure("--posting is metres from 0.01 to 100000, not '" + v + "'");
+             }
+             o.settings.posting = (*d)[0];
              return {};
          }},
         {{'\0', "bbox", "W,S,E,N",
@@ -317,9 +328,6 @@ Status combinationProblem(const Options& o) {
         return failure("-o and -d do not go together");
     if (o.merge && o.output_file.empty())
         return failure("--merge writes one terrain: name it with -o");
-    if (!o.merge && o.settings.zone) {
-        return failure("--zone chooses the zone of a merged terrain; it goes with --merge");
-    }
     if (o.merge && o.common_range) {
         return failure("--merge makes one colormap anyway; leave out --common-range");
     }

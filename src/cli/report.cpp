@@ -136,8 +136,33 @@ void SourceEvents::emit(const Event& event) {
     std::visit(Words{*this}, event);
 }
 
+// The system a grid lies in, as the report names it.
+std::string systemText(const Georeference& g) {
+    if (g.rsnm == "UTM") return "UTM zone " + std::to_string(g.zone) + (g.hdat.empty() ? "" : " " + g.hdat);
+    return g.epsg != 0 ? "EPSG:" + std::to_string(g.epsg) : g.rsnm;
+}
+
+// A source laid onto a UTM lattice of its own: what it was read as and what it became.
+std::string relaidText(const ConversionOutcome& conversion) {
+    const MergePlan& plan = *conversion.plan;
+    const MergePiece& piece = plan.pieces.front();
+    const Result<GridPlacement> placed = mergedPlacement(plan);
+    return ", " + systemText(piece.georeference) + " laid onto " +
+           (placed ? "EPSG:" + std::to_string(placed->epsg)
+                   : "UTM zone " + std::to_string(plan.zone)) +
+           " at " + postingText(plan.posting_m) +
+           (plan.window ? ", window " + windowText(*plan.window)
+                        : " (" + std::to_string(plan.size.rows) + " x " +
+                              std::to_string(plan.size.columns) + ")");
+}
+
 std::string conversionReport(const std::string& source, const ConversionOutcome& conversion) {
     const TransferMetadata& m = *conversion.metadata;
+    if (conversion.plan) {
+        return source + ": " + std::to_string(m.size.rows) + " x " +
+               std::to_string(m.size.columns) + relaidText(conversion) + ", " + m.values + ", " +
+               terrainText(conversion.summary, "");
+    }
     return source + ": " + std::to_string(m.size.rows) + " x " + std::to_string(m.size.columns) +
            (conversion.window ? ", window " + windowText(*conversion.window) : "") + ", " +
            postingText(m.posting_m) + ", " + m.values + ", " + terrainText(conversion.summary, "");
@@ -148,9 +173,14 @@ std::vector<std::string> mergeReport(const ConversionOutcome& merge) {
     // Which pieces were resampled onto the merged lattice, and why.
     const auto resampledText = [](const MergePiece& piece, const MergePlan& plan) -> std::string {
         if (!piece.resampled) return "";
-        if (piece.georeference.zone != plan.zone) {
-            return ", reprojected from zone " + std::to_string(piece.georeference.zone) +
-                   " to zone " + std::to_string(plan.zone) + " and resampled";
+        const Georeference& g = piece.georeference;
+        if (g.rsnm != "UTM" || piece.metadata.reprojected) {
+            return ", reprojected from " + systemText(g) + " to zone " +
+                   std::to_string(plan.zone) + " and resampled";
+        }
+        if (g.zone != plan.zone) {
+            return ", reprojected from zone " + std::to_string(g.zone) + " to zone " +
+                   std::to_string(plan.zone) + " and resampled";
         }
         const auto off = [](double m, const char* plus, const char* minus) {
             return number(std::abs(m)) + " m " + (m < 0 ? minus : plus);

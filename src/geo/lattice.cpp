@@ -31,10 +31,10 @@ std::int64_t firstCentreAtOrAfter(double distance, double posting) {
     return static_cast<std::int64_t>(std::clamp(k, -kMostPostings, kMostPostings));
 }
 
-std::vector<GroundPoint> outlineOf(GroundPoint c, double posting, std::int32_t rows,
+std::vector<GroundPoint> outlineOf(GroundPoint c, double across, double down, std::int32_t rows,
                                    std::int32_t columns) {
-    const double wide = posting * columns;
-    const double high = posting * rows;
+    const double wide = across * columns;
+    const double high = down * rows;
     std::vector<GroundPoint> outline;
     outline.reserve(4 * kOutlinePoints);
     for (int i = 0; i < kOutlinePoints; ++i) {

@@ -31,11 +31,11 @@ std::optional<std::int64_t> wholePostings(double distance, double posting);
 // centre lies k + 0.5 postings on), clamped to kMostPostings so a wild one cannot overflow.
 std::int64_t firstCentreAtOrAfter(double distance, double posting);
 
-// Points along each edge of the outer rectangle of `rows` x `columns` cells from its top-left
-// corner, 16 a side: a rectangle of one zone is none in the next (its edges lean and bow a
-// little), so its corners alone could miss cells its edges reach.
-std::vector<GroundPoint> outlineOf(GroundPoint top_left, double posting, std::int32_t rows,
-                                   std::int32_t columns);
+// Points along each edge of the outer rectangle of `rows` x `columns` cells of `across` by `down`
+// from its top-left corner, 16 a side: a rectangle of one zone is none in the next (its edges
+// lean and bow a little), so its corners alone could miss cells its edges reach.
+std::vector<GroundPoint> outlineOf(GroundPoint top_left, double across, double down,
+                                   std::int32_t rows, std::int32_t columns);
 
 // The smallest box holding every point; nothing when there is none or one is not finite.
 struct Bounds {

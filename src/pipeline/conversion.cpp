@@ -27,16 +27,30 @@ struct ReadGrid {
     ConversionOutcome outcome;  // its metadata, window or plan; no summary yet
 };
 
+Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events, Doing& doing);
+
 // The one transfer of a request: its metadata (strictly, or by the dialogue's walks), the
-// checks the format makes of it, and its cells (a crop's only).
-Result<ReadGrid> readOne(const ConversionRequest& request, EventSink& events) {
+// checks the format makes of it, and its cells (a crop's only). A source in degrees (or another
+// system), or one asked into another zone or posting, is laid onto a UTM lattice as a merge of
+// one.
+Result<ReadGrid> readOne(const ConversionRequest& request, EventSink& events, Doing& doing) {
     const ConversionSettings& settings = request.settings;
     const OutputFormat& format = settings.outputFormat();
     const Input& input = request.sources.front();
     // A crop needs to know where the grid lies.
-    const bool placed = settings.needsPlacement() || format.reads_placement || settings.crop;
+    const bool placed = settings.needsPlacement() || format.reads_placement || settings.crop ||
+                        settings.zone || settings.posting;
     Result<TransferMetadata> metadata = readMetadata(input, request.reading, placed, events);
     if (!metadata) return metadata.error();
+    const bool relaid =
+        metadata->reprojected ||
+        (metadata->georeference && settings.zone && *settings.zone != metadata->georeference->zone) ||
+        (settings.posting && *settings.posting != metadata->posting_m);
+    if (relaid) {
+        Result<ReadGrid> read = readMerged(request, events, doing);
+        if (read) read->outcome.metadata = std::move(*metadata);
+        return read;
+    }
     // A grid beyond the format's sides is refused before it is decoded, unless --size makes it
     // another size (the written size is checked again before writing).
     const GridSize& size = metadata->size;
@@ -75,7 +89,8 @@ Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events,
     const ConversionSettings& settings = request.settings;
     const OutputFormat& format = settings.outputFormat();
     Result<MergePlan> plan =
-        planMerge(request.sources, settings.keepsDecimals(), events, settings.zone.value_or(0));
+        planMerge(request.sources, settings.keepsDecimals(), events, settings.zone.value_or(0),
+                  settings.posting.value_or(0));
     if (!plan) return plan.error();
     if (settings.crop) {
         if (Status cropped = cropMergePlan(*plan, *settings.crop); !cropped) {
@@ -157,7 +172,7 @@ Result<ConversionOutcome> convert(const ConversionRequest& request, const Target
     events.emit(event::StageStarted{Stage::Read});
     Result<ReadGrid> read = request.merge || request.sources.size() > 1
                                 ? readMerged(request, events, doing)
-                                : readOne(request, events);
+                                : readOne(request, events, doing);
     if (!read) return read.error();
 
     const auto sized = [](const GridSize& size) {

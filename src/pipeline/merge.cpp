@@ -70,25 +70,46 @@ std::uint64_t heldWhileDecoding(const std::vector<MergePiece>& pieces) {
     return held + largest_reading + largest_resampled;
 }
 
+// The piece's grid in its own system: its outer corner and its postings across and down.
 std::vector<GroundPoint> outlineOf(const MergePiece& piece) {
     return marlwood::outlineOf(*piece.georeference.topLeftCorner(), piece.georeference.xhrs,
-                               piece.metadata.size.rows, piece.metadata.size.columns);
+                               piece.georeference.yhrs, piece.metadata.size.rows,
+                               piece.metadata.size.columns);
 }
 
-Result<int> pieceEpsg(const MergePiece& piece, int zone) {
-    return epsgCode(piece.georeference.rsnm, piece.georeference.hdat, zone,
-                    piece.georeference.crs_from);
+// A piece on a UTM lattice of its own (a quad, a native DEM, a UTM GeoTIFF).
+bool isUtm(const MergePiece& piece) {
+    return piece.georeference.rsnm == "UTM" && !piece.metadata.reprojected;
 }
 
-// The EPSG code of the merged grid's zone on the sources' datum; the Error says it is the
+// Whether the piece lies in the merged grid's own system (then at most off its lattice).
+bool onPlanSystem(const MergePiece& piece, const MergePlan& plan) {
+    return isUtm(piece) && piece.georeference.zone == plan.zone &&
+           piece.georeference.hdat == plan.hdat;
+}
+
+// The piece's own system by its EPSG code.
+Result<int> ownEpsg(const MergePiece& piece) {
+    if (piece.georeference.epsg != 0) return piece.georeference.epsg;
+    const Result<int> epsg = epsgCode(piece.georeference.rsnm, piece.georeference.hdat,
+                                      piece.georeference.zone, piece.georeference.crs_from);
+    if (!epsg) return failure(piece.source + ": " + epsg.message());
+    return epsg;
+}
+
+// The EPSG code of the merged grid: UTM zone `zone` on datum `hdat`; the Error says it is the
 // merged grid's zone, not one a source names.
-Result<int> mergedEpsg(const MergePiece& piece, int zone) {
-    const Result<int> epsg = pieceEpsg(piece, zone);
+Result<int> mergedEpsg(const std::string& hdat, int zone, const std::string& from) {
+    const Result<int> epsg = epsgCode("UTM", hdat, zone, from);
     if (epsg) return epsg;
     std::string why = epsg.message();
-    const std::string from = piece.georeference.crs_from + ": ";
-    if (why.rfind(from, 0) == 0) why.erase(0, from.size());
+    const std::string named = from + ": ";
+    if (why.rfind(named, 0) == 0) why.erase(0, named.size());
     return failure("the merged grid's zone: " + why);
+}
+
+Result<int> planEpsg(const MergePlan& plan) {
+    return mergedEpsg(plan.hdat, plan.zone, plan.pieces.front().georeference.crs_from);
 }
 
 // UTM keeps lengths within 0.1 % inside its zone and within about 1 % a zone beyond; a source
@@ -104,23 +125,26 @@ std::string stretchProblem(const std::string& source, int own, int zone, double 
            " % is taken); merge it into a nearer zone with --zone, or leave it out";
 }
 
-// The pieces' outlines from their own zone into `zone` (unchanged in it).
-Result<std::vector<GroundPoint>> outlineIn(const MergePiece& piece, int zone,
-                                           Reprojections& reprojections) {
+// The piece's outline in the merged grid's system (unchanged when it lies in it).
+Result<std::vector<GroundPoint>> outlineIn(const MergePiece& piece, const MergePlan& plan) {
     std::vector<GroundPoint> outline = outlineOf(piece);
-    if (piece.georeference.zone == zone) return outline;
-    const Result<int> from = pieceEpsg(piece, piece.georeference.zone);
-    if (!from) return failure(piece.source + ": " + from.message());
-    const Result<int> to = mergedEpsg(piece, zone);
+    if (onPlanSystem(piece, plan)) return outline;
+    const Result<int> from = ownEpsg(piece);
+    if (!from) return from.error();
+    const Result<int> to = planEpsg(plan);
     if (!to) return to.error();
-    const Result<const Reprojection*> reprojection = reprojections.between(*from, *to);
+    const Result<const Reprojection*> reprojection = plan.reprojections->between(*from, *to);
     if (!reprojection) return reprojection.error();
     if (Status done = (*reprojection)->apply(outline); !done) {
         return failure(piece.source + ": " + done.message());
     }
-    if (const double stretch = largestStretch(outlineOf(piece), outline);
-        !(stretch <= kMostStretch)) {
-        return failure(stretchProblem(piece.source, piece.georeference.zone, zone, stretch));
+    // A UTM grid keeps its lengths into a neighbouring zone; degrees have none to keep.
+    if (isUtm(piece)) {
+        if (const double stretch = largestStretch(outlineOf(piece), outline);
+            !(stretch <= kMostStretch)) {
+            return failure(
+                stretchProblem(piece.source, piece.georeference.zone, plan.zone, stretch));
+        }
     }
     return outline;
 }
@@ -131,22 +155,29 @@ Result<int> mergedZone(const std::vector<MergePiece>& pieces, int asked,
                        Reprojections& reprojections) {
     if (asked != 0) return asked;
     const int first = pieces.front().georeference.zone;
-    if (std::all_of(pieces.begin(), pieces.end(),
-                    [&](const MergePiece& p) { return p.georeference.zone == first; })) {
+    if (std::all_of(pieces.begin(), pieces.end(), [&](const MergePiece& p) {
+            return isUtm(p) && p.georeference.zone == first;
+        })) {
         return first;
     }
     double west = INFINITY, east = -INFINITY;
     for (const MergePiece& piece : pieces) {
-        const Result<int> from = pieceEpsg(piece, piece.georeference.zone);
-        if (!from) return failure(piece.source + ": " + from.message());
+        const Result<int> from = ownEpsg(piece);
+        if (!from) return from.error();
+        // A datum marlwood does not name is near enough WGS 84 for picking a zone.
         const Result<int> degrees =
-            geographicEpsg(piece.georeference.hdat, piece.georeference.crs_from);
+            piece.georeference.hdat.empty()
+                ? Result<int>(4326)
+                : geographicEpsg(piece.georeference.hdat, piece.georeference.crs_from);
         if (!degrees) return failure(piece.source + ": " + degrees.message());
-        const Result<const Reprojection*> reprojection = reprojections.between(*from, *degrees);
-        if (!reprojection) return reprojection.error();
         std::vector<GroundPoint> outline = outlineOf(piece);
-        if (Status done = (*reprojection)->apply(outline); !done) {
-            return failure(piece.source + ": " + done.message());
+        if (*from != *degrees) {
+            const Result<const Reprojection*> reprojection =
+                reprojections.between(*from, *degrees);
+            if (!reprojection) return reprojection.error();
+            if (Status done = (*reprojection)->apply(outline); !done) {
+                return failure(piece.source + ": " + done.message());
+            }
         }
         if (const std::optional<Bounds> box = boundsOf(outline)) {
             west = std::min(west, box->west);
@@ -156,9 +187,6 @@ Result<int> mergedZone(const std::vector<MergePiece>& pieces, int asked,
     return utmZoneOf((west + east) / 2);
 }
 
-// Lays a resampled piece into the merged grid: its grid decoded whole, then for each cell of its
-// footprint the cell's centre taken into the piece's zone by PROJ (unchanged within the zone) and
-// the value there interpolated. Only void cells are filled: cells on the lattice came first.
 // A row's valid cells brought to thousandths of a metre from thousandths of the piece's unit.
 void toMetres(std::int32_t* cells, std::size_t count, double to_metres, std::int32_t valid_above) {
     if (to_metres == 1.0) return;
@@ -167,25 +195,53 @@ void toMetres(std::int32_t* cells, std::size_t count, double to_metres, std::int
     }
 }
 
+// The piece's cells a footprint of the merged grid draws on, a cell more each way for the
+// interpolation: its outline taken into the piece's system, when the piece lies in another.
+Result<std::optional<CellWindow>> cellsDrawnOn(const MergePiece& piece, const MergePlan& plan,
+                                               const Reprojection* to_piece, std::int32_t top,
+                                               std::int32_t left, std::int32_t bottom,
+                                               std::int32_t right) {
+    const GroundPoint corner{plan.top_left.x + left * plan.posting_m,
+                             plan.top_left.y - top * plan.posting_m};
+    std::vector<GroundPoint> outline =
+        marlwood::outlineOf(corner, plan.posting_m, plan.posting_m, bottom - top, right - left);
+    if (to_piece) {
+        if (Status done = to_piece->apply(outline, true); !done) {
+            return failure(piece.source + ": " + done.message());
+        }
+    }
+    const GroundPoint c = *piece.georeference.topLeftCorner();
+    const GeoTransform grid{c.x, piece.georeference.xhrs, 0, c.y, 0, -piece.georeference.yhrs};
+    const GridSize& size = piece.metadata.size;
+    std::optional<CellWindow> window = windowHolding(outline, grid, size.rows, size.columns);
+    if (!window) return window;
+    const std::int32_t first_row = std::max(0, window->first_row - 1);
+    const std::int32_t first_column = std::max(0, window->first_column - 1);
+    const std::int32_t end_row = std::min(size.rows, window->first_row + window->rows + 1);
+    const std::int32_t end_column =
+        std::min(size.columns, window->first_column + window->columns + 1);
+    return std::optional<CellWindow>(
+        CellWindow{first_row, first_column, end_row - first_row, end_column - first_column});
+}
+
+// Lays a resampled piece into the merged grid: the cells of it the footprint draws on read, then
+// for each cell of the footprint the cell's centre taken into the piece's system by PROJ
+// (unchanged within it) and the value there interpolated. Only void cells are filled: cells on
+// the lattice came first. With `own_area_only`, only cells whose centres lie in the piece's own
+// area (a 3DEP tile's degree square, not its overlap) are filled.
 Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousandths,
-                    ElevationGrid& into, EventSink& events) {
+                    bool own_area_only, ElevationGrid& into, EventSink& events) {
     // The transformation the plan made for the piece's outline, run backwards.
     const Reprojection* to_piece = nullptr;
-    if (piece.georeference.zone != plan.zone) {
-        const Result<int> from = pieceEpsg(piece, piece.georeference.zone);
-        if (!from) return failure(piece.source + ": " + from.message());
-        const Result<int> to = mergedEpsg(piece, plan.zone);
+    if (!onPlanSystem(piece, plan)) {
+        const Result<int> from = ownEpsg(piece);
+        if (!from) return from.error();
+        const Result<int> to = planEpsg(plan);
         if (!to) return to.error();
         const Result<const Reprojection*> reprojection = plan.reprojections->between(*from, *to);
         if (!reprojection) return reprojection.error();
         to_piece = *reprojection;
     }
-    const Result<DecodedGrid> decoded = readGrid(piece.input, piece.metadata, std::nullopt,
-                                                 MetadataReading::Strict, thousandths, events);
-    if (!decoded) return decoded.error();
-    const std::int32_t valid_above = kVoidThreshold * (thousandths ? kThousandths : 1);
-    // In thousandths every piece is brought to thousandths of a metre.
-    const double to_metres = thousandths ? piece.unit_m : 1.0;
     const CellWindow window = plan.window.value_or(CellWindow{});
     const std::int32_t top = std::max(0, piece.row_offset - window.first_row);
     const std::int32_t bottom =
@@ -194,7 +250,35 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
     const std::int32_t right =
         std::min(plan.size.columns, piece.column_offset - window.first_column + piece.columns);
     if (top >= bottom || left >= right) return {};
+    const Result<std::optional<CellWindow>> drawn =
+        cellsDrawnOn(piece, plan, to_piece, top, left, bottom, right);
+    if (!drawn) return drawn.error();
+    if (!*drawn) return {};  // the footprint misses the piece's cells
+    const CellWindow& cells = **drawn;
+    Result<DecodedGrid> decoded =
+        readGrid(piece.input, piece.metadata, cells, MetadataReading::Strict, thousandths, events);
+    if (!decoded) return decoded.error();
+    const std::int32_t valid_above = kVoidThreshold * (thousandths ? kThousandths : 1);
     const GroundPoint corner = *piece.georeference.topLeftCorner();
+    const double across = piece.georeference.xhrs, down = piece.georeference.yhrs;
+    const std::optional<Bounds>& own = piece.own_area;
+    if (own_area_only && own) {
+        // Cells beyond its own area are not interpolated from either: near its edge a tile's
+        // values are its own square's alone.
+        const std::int32_t no_data = kNoData * (thousandths ? kThousandths : 1);
+        for (std::int32_t r = 0; r < decoded->size.rows; ++r) {
+            const double y = corner.y - (cells.first_row + r + 0.5) * down;
+            std::int32_t* row = decoded->grid[static_cast<std::size_t>(r)];
+            for (std::int32_t c = 0; c < decoded->size.columns; ++c) {
+                const double x = corner.x + (cells.first_column + c + 0.5) * across;
+                if (!(x > own->west && x < own->east && y > own->south && y < own->north)) {
+                    row[c] = no_data;
+                }
+            }
+        }
+    }
+    // In thousandths every piece is brought to thousandths of a metre.
+    const double to_metres = thousandths ? piece.unit_m : 1.0;
     const double posting = plan.posting_m;
     const auto centre = [&](std::int32_t r, std::int32_t c) {
         return GroundPoint{plan.top_left.x + (c + 0.5) * posting,
@@ -205,22 +289,50 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
         nodes.emplace(*to_piece, true, centre, top, left, right, NodePlacement::stepFor(posting));
     }
     for (std::int32_t r = top; r < bottom; ++r) {
-        std::int32_t* cells = into[static_cast<std::size_t>(r)];
+        std::int32_t* row = into[static_cast<std::size_t>(r)];
         if (nodes) {
             if (Status placed = nodes->row(r); !placed) {
                 return failure(piece.source + ": " + placed.message());
             }
         }
         for (std::int32_t c = left; c < right; ++c) {
-            if (cells[c] > valid_above) continue;
+            if (row[c] > valid_above) continue;
             const GroundPoint p = nodes ? nodes->at(c) : centre(r, c);
-            const std::optional<double> value =
-                bilinearAt(decoded->grid, decoded->size, (p.x - corner.x) / posting,
-                           (corner.y - p.y) / posting, valid_above);
-            if (value) cells[c] = static_cast<std::int32_t>(std::lround(*value * to_metres));
+            if (own_area_only && own &&
+                !(p.x >= own->west && p.x < own->east && p.y > own->south && p.y <= own->north)) {
+                continue;
+            }
+            const std::optional<double> value = bilinearAt(
+                decoded->grid, decoded->size, (p.x - corner.x) / across - cells.first_column,
+                (corner.y - p.y) / down - cells.first_row, valid_above);
+            if (value) row[c] = static_cast<std::int32_t>(std::lround(*value * to_metres));
         }
     }
     return {};
+}
+
+// A tile in degrees whose edges lie a few cells beyond whole degrees (3DEP's, 6 cells) owns the
+// square of whole degrees inside them; the cells beyond repeat its neighbours' ground, resampled
+// apart, and fill only what no tile given owns.
+constexpr double kMostOverlapCells = 8;
+
+std::optional<Bounds> ownArea(const MergePiece& piece) {
+    const Georeference& g = piece.georeference;
+    if (!piece.metadata.reprojected || !(g.xhrs > 0 && g.xhrs < 1)) return std::nullopt;
+    const GroundPoint c = *g.topLeftCorner();
+    const Bounds extent{c.x, c.y - g.yhrs * piece.metadata.size.rows,
+                        c.x + g.xhrs * piece.metadata.size.columns, c.y};
+    const auto inward = [](double edge, double cell, int toward) -> std::optional<double> {
+        const double whole = toward > 0 ? std::ceil(edge - 1e-9) : std::floor(edge + 1e-9);
+        if (std::abs(whole - edge) > kMostOverlapCells * cell) return std::nullopt;
+        return whole;
+    };
+    const auto west = inward(extent.west, g.xhrs, 1), east = inward(extent.east, g.xhrs, -1);
+    const auto south = inward(extent.south, g.yhrs, 1), north = inward(extent.north, g.yhrs, -1);
+    if (!west || !east || !south || !north || !(*west < *east) || !(*south < *north)) {
+        return std::nullopt;
+    }
+    return Bounds{*west, *south, *east, *north};
 }
 
 }  // namespace
@@ -228,7 +340,7 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
 namespace {
 
 // A source as a piece of the merge: its metadata and georeference read strictly, and refused
-// unless its top-left cell is known and its cells are square.
+// unless its top-left cell is known and, on a UTM lattice, its cells are square.
 Result<MergePiece> readPiece(const Input& source, EventSink& events) {
     const auto fail = [&](const std::string& what) { return failure(source.source + ": " + what); };
     MergePiece piece;
@@ -243,15 +355,17 @@ Result<MergePiece> readPiece(const Input& source, EventSink& events) {
     if (!piece.georeference.topLeftCorner()) {
         return fail("its georeference does not say where the grid's top-left cell lies");
     }
-    if (!(piece.georeference.xhrs > 0) || piece.georeference.xhrs != piece.georeference.yhrs) {
-        return fail("its posting is " + shownNumber(piece.georeference.xhrs) + " by " +
-                    shownNumber(piece.georeference.yhrs) + "; merging needs square cells");
+    const Georeference& g = piece.georeference;
+    if (!(g.xhrs > 0 && g.yhrs > 0) || (!piece.metadata.reprojected && g.xhrs != g.yhrs)) {
+        return fail("its posting is " + shownNumber(g.xhrs) + " by " + shownNumber(g.yhrs) +
+                    "; merging needs square cells");
     }
+    piece.own_area = ownArea(piece);
     return piece;
 }
 
-// Whether `piece` can join the merge of `first`: one reference system, datum and posting and,
-// unless `converting_units`, one elevation unit.
+// Whether `piece` can join the merge of `first`: one datum, one posting among the pieces on a
+// UTM lattice and, unless `converting_units`, one elevation unit.
 Status agrees(const MergePiece& first, const MergePiece& piece, bool converting_units) {
     const Georeference& a = first.georeference;
     const Georeference& b = piece.georeference;
@@ -260,14 +374,20 @@ Status agrees(const MergePiece& first, const MergePiece& piece, bool converting_
         return fail(std::string(what) + " " + theirs + " differs from " + mine + " of " +
                     first.source);
     };
-    if (b.rsnm != a.rsnm) return differs("reference system", a.rsnm, b.rsnm);
+    // Systems named by XREF or record A must be one; one named by its EPSG code is reprojected.
+    if (a.epsg == 0 && b.epsg == 0 && b.rsnm != a.rsnm) {
+        return differs("reference system", a.rsnm, b.rsnm);
+    }
     // Between datums lies a shift of up to about 100 m that only shift grids give; marlwood has
     // none, and a merge off by that much is worse than none.
     if (b.hdat != a.hdat) {
-        return fail("datum " + b.hdat + " differs from " + a.hdat + " of " + first.source +
-                    "; marlwood merges sources on one datum only");
+        const auto named = [](const std::string& code) {
+            return code.empty() ? std::string("(one marlwood does not name)") : code;
+        };
+        return fail("datum " + named(b.hdat) + " differs from " + named(a.hdat) + " of " +
+                    first.source + "; marlwood merges sources on one datum only");
     }
-    if (b.xhrs != a.xhrs)
+    if (isUtm(first) && isUtm(piece) && b.xhrs != a.xhrs)
         return differs("posting", shownNumber(a.xhrs) + " m", shownNumber(b.xhrs) + " m");
     if (piece.unit_m != first.unit_m && !converting_units) {
         return fail("its elevations are in " + b.unit + ", those of " + first.source + " in " +
@@ -276,23 +396,23 @@ Status agrees(const MergePiece& first, const MergePiece& piece, bool converting_
     return {};
 }
 
-// The lattice's origin: the top-left corner of the first source in the zone, whose cells are
-// laid down unchanged; without one, cell centres on whole multiples of the posting, where USGS
-// posts lie.
-GroundPoint latticeOrigin(const std::vector<MergePiece>& pieces, int zone, double posting) {
-    for (const MergePiece& piece : pieces) {
-        if (piece.georeference.zone == zone) return *piece.georeference.topLeftCorner();
+// The lattice's origin: the top-left corner of the first source in the merged system, whose
+// cells are laid down unchanged; without one, cell centres on whole multiples of the posting,
+// where USGS posts lie.
+GroundPoint latticeOrigin(const MergePlan& plan, double posting) {
+    for (const MergePiece& piece : plan.pieces) {
+        if (onPlanSystem(piece, plan)) return *piece.georeference.topLeftCorner();
     }
     return {-posting / 2, posting / 2};
 }
 
 // Where a piece lies in postings from the lattice's origin, in 64 bits until the merged size is
-// known to fit. A piece off the lattice or in another zone is marked resampled: it covers the
-// cells whose centres fall in its cells, bounded by its outline in the merged zone.
-Result<LatticeRect> placePiece(MergePiece& piece, const GroundPoint& origin, double posting,
-                               int zone, Reprojections& reprojections) {
+// known to fit. A piece off the lattice or in another system is marked resampled: it covers the
+// cells whose centres fall in its cells, bounded by its outline in the merged system.
+Result<LatticeRect> placePiece(MergePiece& piece, const MergePlan& plan, const GroundPoint& origin,
+                               double posting) {
     const GroundPoint corner = *piece.georeference.topLeftCorner();
-    if (piece.georeference.zone == zone) {
+    if (onPlanSystem(piece, plan) && piece.georeference.xhrs == posting) {
         const auto row = wholePostings(origin.y - corner.y, posting);
         const auto column = wholePostings(corner.x - origin.x, posting);
         if (row && column) {
@@ -310,7 +430,7 @@ Result<LatticeRect> placePiece(MergePiece& piece, const GroundPoint& origin, dou
         piece.off_south_m = south - std::ceil(south / posting - 0.5) * posting;
     }
     piece.resampled = true;
-    const Result<std::vector<GroundPoint>> outline = outlineIn(piece, zone, reprojections);
+    const Result<std::vector<GroundPoint>> outline = outlineIn(piece, plan);
     if (!outline) return outline.error();
     const std::optional<Bounds> box = boundsOf(*outline);
     if (!box) return failure(piece.source + ": its outline does not reproject to finite points");
@@ -350,7 +470,7 @@ Status layOut(MergePlan& plan, const std::vector<LatticeRect>& placed, const Gro
 }  // namespace
 
 Result<MergePlan> planMerge(const std::vector<Input>& sources, bool converting_units,
-                            EventSink& events, int zone) {
+                            EventSink& events, int zone, double posting) {
     if (sources.empty()) return failure("nothing to merge");
     MergePlan plan;
     // Every source read, each agreeing with the first.
@@ -364,31 +484,43 @@ Result<MergePlan> planMerge(const std::vector<Input>& sources, bool converting_u
         }
         plan.pieces.push_back(std::move(*piece));
     }
-    // The zone and the lattice, then each piece's place on it.
+    // The zone, the datum and the lattice, then each piece's place on it.
     const Result<int> merged_zone = mergedZone(plan.pieces, zone, *plan.reprojections);
     if (!merged_zone) return merged_zone.error();
     plan.zone = *merged_zone;
-    const double posting = plan.pieces.front().georeference.xhrs;
-    const GroundPoint origin = latticeOrigin(plan.pieces, plan.zone, posting);
+    // A datum marlwood does not name is laid onto WGS 84's UTM.
+    plan.hdat = plan.pieces.front().georeference.hdat.empty()
+                    ? std::string("WGE")
+                    : plan.pieces.front().georeference.hdat;
+    double lattice_posting = posting;
+    for (const MergePiece& piece : plan.pieces) {
+        if (lattice_posting > 0) break;
+        if (isUtm(piece)) lattice_posting = piece.georeference.xhrs;
+    }
+    if (!(lattice_posting > 0)) lattice_posting = plan.pieces.front().metadata.posting_m;
+    if (!(lattice_posting > 0)) return failure("the merged grid's posting is not known");
+    const GroundPoint origin = latticeOrigin(plan, lattice_posting);
     std::vector<LatticeRect> placed;
     for (MergePiece& piece : plan.pieces) {
-        const Result<LatticeRect> place =
-            placePiece(piece, origin, posting, plan.zone, *plan.reprojections);
+        const Result<LatticeRect> place = placePiece(piece, plan, origin, lattice_posting);
         if (!place) return place.error();
         placed.push_back(*place);
     }
     // Neighbours only, then the grid that holds them all.
     if (Status joined = allJoined(plan.pieces, placed); !joined) return joined.error();
-    if (Status laid = layOut(plan, placed, origin, posting); !laid) return laid.error();
+    if (Status laid = layOut(plan, placed, origin, lattice_posting); !laid) return laid.error();
     return plan;
 }
 
 Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop) {
     const GeoTransform area{plan.top_left.x, plan.posting_m, 0, plan.top_left.y, 0,
                             -plan.posting_m};
-    // The crop is placed in the merged grid's zone, on the sources' one datum.
-    Georeference merged = plan.pieces.front().georeference;
+    // The crop is placed in the merged grid's zone, on its datum.
+    Georeference merged;
+    merged.rsnm = "UTM";
+    merged.hdat = plan.hdat;
     merged.zone = plan.zone;
+    merged.crs_from = plan.pieces.front().georeference.crs_from;
     const Result<CellWindow> window =
         cropWindow(crop, merged, area, plan.size.rows, plan.size.columns);
     if (!window) return failure("the merged area: " + window.message());
@@ -482,13 +614,18 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
         extremes = first ? own : unionOf(extremes, own);
         first = false;
     }
+    // Each piece first where it owns the ground, then (a tile's overlap) where no piece does.
     bool resampled = false;
-    for (const MergePiece& piece : plan.pieces) {
-        if (!piece.resampled) continue;
-        if (Status laid = resampleInto(plan, piece, thousandths, raw_grid, events); !laid) {
-            return laid.error();
+    for (const bool own_area_only : {true, false}) {
+        for (const MergePiece& piece : plan.pieces) {
+            if (!piece.resampled || (!own_area_only && !piece.own_area)) continue;
+            if (Status laid =
+                    resampleInto(plan, piece, thousandths, own_area_only, raw_grid, events);
+                !laid) {
+                return laid.error();
+            }
+            resampled = true;
         }
-        resampled = true;
     }
     // A window's extremes are its own, not those of the whole pieces it cuts, and a resampled
     // piece's are those of its values laid down.
@@ -694,7 +831,7 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
 }
 
 Result<GridPlacement> mergedPlacement(const MergePlan& plan) {
-    const Result<int> epsg = mergedEpsg(plan.pieces.front(), plan.zone);
+    const Result<int> epsg = planEpsg(plan);
     if (!epsg) return epsg.error();
     const double posting = plan.posting_m;
     return GridPlacement{*epsg, {plan.top_left.x, posting, 0, plan.top_left.y, 0, -posting}};

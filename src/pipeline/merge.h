@@ -8,6 +8,7 @@
 
 #include "common/events.h"
 #include "common/result.h"
+#include "geo/lattice.h"
 #include "geo/projection.h"
 #include "pipeline/reader.h"
 #include "pipeline/settings.h"
@@ -37,6 +38,9 @@ struct MergePiece {
     // `off_south_m` south (each within half a posting).
     bool resampled = false;
     double off_east_m = 0, off_south_m = 0;
+    // The ground it owns in its own system, when less than its grid (a 3DEP tile's degree
+    // square, its overlap left to its neighbours).
+    std::optional<Bounds> own_area;
 };
 
 struct MergePlan {
@@ -45,6 +49,7 @@ struct MergePlan {
     GroundPoint top_left;  // its outer top-left corner on the ground
     double posting_m = 0;
     int zone = 0;  // the UTM zone (XREF's) the merged grid lies in, and top_left with it
+    std::string hdat;  // its datum, as XREF codes it
     // Module bytes held in memory while the pieces are decoded (archive members; files hold
     // none): all that is held now, the largest CEL0 read when it is opened, and the largest grid of
     // a resampled piece, which is decoded whole before it is resampled.
@@ -64,8 +69,10 @@ struct MergePlan {
 // several, the zone that holds the centre of their area. The lattice is that of the first source
 // in that zone (of whole postings when none is); a source in another zone or off the lattice is
 // resampled onto it. Only a merge that resamples across zones needs PROJ.
+// `posting`: the merged grid's, in metres (0: the first UTM source's, else the first source's
+// ground posting).
 Result<MergePlan> planMerge(const std::vector<Input>& sources, bool converting_units,
-                            EventSink& events, int zone = 0);
+                            EventSink& events, int zone = 0, double posting = 0);
 
 // Narrows the plan to the window of the merged area that `crop` covers (see MergePlan::window).
 Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop);

@@ -51,8 +51,12 @@ struct ConversionSettings {
     std::optional<std::int32_t> size;
     // Only the whole cells of this area (--bbox, --centre and --extent).
     std::optional<PlaceCrop> crop;
-    // A merge's UTM zone (1 to 60); without it, that of the sources (see planMerge).
+    // The UTM zone (1 to 60) of a merge, or of a source laid onto a lattice in it; without it,
+    // that of the sources (see planMerge).
     std::optional<int> zone;
+    // The posting in metres of the lattice a source in degrees (or any other system) is laid
+    // onto, a merge's too; without it, the source's own (see planMerge).
+    std::optional<double> posting;
     // --size unreal (each side to the nearest exact fit) or unity (its side at or below).
     std::optional<Engine> engine_size;
     // A heightmap cut into tiles sharing their edge rows and columns.

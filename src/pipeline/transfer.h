@@ -32,7 +32,9 @@ struct TransferMetadata {
     GridSize size;
     std::string size_from;  // what gives the size (LDEF), for the line that refuses it
     GridSpacing grid_spacing = kNoSpacing;
-    double posting_m = 0;  // metres between cells; 0 when unknown
+    double posting_m = 0;  // metres between cells (of the grid it is laid onto); 0 when unknown
+    // Not on a UTM lattice (degrees, another projection): a conversion lays it onto one.
+    bool reprojected = false;
     // Metres in one unit of the elevations, or why that is not known (the unit is one marlwood
     // does not know; only a strict read learns it).
     Result<double> unit_m = failure("the elevation unit is not read");

@@ -32,6 +32,8 @@ struct Georeference {
     // NAD27, "NAX" for NAD83) and zone.
     std::string rsnm, hdat;
     int zone = 0;
+    // A system known by its EPSG code (a GeoTIFF's); 0: by rsnm, hdat and zone alone.
+    int epsg = 0;
     // What gave those three, as messages name it: XREF, or a native DEM's record A (whose
     // datum codes 1 to 4 are held as the codes above).
     std::string crs_from = "XREF";

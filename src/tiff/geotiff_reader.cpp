@@ -329,7 +329,7 @@ Result<GeoTiffInfo> readGeoTiffInfo(const GeoTiffSource& source) {
 struct GeoTiffRows::State {
     std::unique_ptr<OpenTiff> tiff;
     GeoTiffInfo info;
-    CellWindow window;
+    RasterWindow window;
     std::optional<Inflater> inflater;  // none: libtiff inflates
     std::uint32_t first_block_column = 0, last_block_column = 0;
     std::int64_t block_row = -1;                    // the row of blocks held
@@ -428,14 +428,14 @@ Status GeoTiffRows::State::readBlockRow(std::uint32_t index) {
     return {};
 }
 
-Result<GeoTiffRows> GeoTiffRows::open(const GeoTiffSource& source, const CellWindow& window,
+Result<GeoTiffRows> GeoTiffRows::open(const GeoTiffSource& source, const RasterWindow& window,
                                       InflateBy inflate) {
     try {
         Result<std::unique_ptr<OpenTiff>> open = openTiff(source);
         if (!open) return open.error();
         Result<GeoTiffInfo> info = readInfo(**open);
         if (!info) return info.error();
-        const CellWindow& w = window;
+        const RasterWindow& w = window;
         if (w.rows < 1 || w.columns < 1 || w.first_row < 0 || w.first_column < 0 ||
             w.first_row > info->height - w.rows || w.first_column > info->width - w.columns) {
             return failure("a window of " + std::to_string(w.rows) + " x " +

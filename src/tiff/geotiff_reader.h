@@ -61,7 +61,7 @@ inline Status checkPlaceable(const GeoTiffInfo& info, const std::string& name) {
 }
 
 // Cells `rows` x `columns` from row `first_row`, column `first_column`.
-struct CellWindow {
+struct RasterWindow {
     std::int32_t first_row = 0, first_column = 0, rows = 0, columns = 0;
 };
 
@@ -74,7 +74,7 @@ enum class InflateBy { Libdeflate, Libtiff };
 // the rows leave it, so a whole tile's row of blocks is the most held at once.
 class GeoTiffRows {
   public:
-    static Result<GeoTiffRows> open(const GeoTiffSource& source, const CellWindow& window,
+    static Result<GeoTiffRows> open(const GeoTiffSource& source, const RasterWindow& window,
                                     InflateBy inflate = InflateBy::Libdeflate);
     GeoTiffRows(GeoTiffRows&&) noexcept;
     GeoTiffRows& operator=(GeoTiffRows&&) noexcept;

@@ -22,7 +22,7 @@ Result<GeoTiffInfo> readGeoTiffInfo(const GeoTiffSource&) {
 
 struct GeoTiffRows::State {};
 
-Result<GeoTiffRows> GeoTiffRows::open(const GeoTiffSource&, const CellWindow&, InflateBy) {
+Result<GeoTiffRows> GeoTiffRows::open(const GeoTiffSource&, const RasterWindow&, InflateBy) {
     return failure(kNoLibtiff);
 }
 

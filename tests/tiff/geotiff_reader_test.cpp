@@ -149,7 +149,7 @@ std::string contents(const std::string& path) {
 }
 
 // Every row of the window against the cells written: the same value, NaN where void.
-void expectWindow(const Spec& s, GeoTiffRows& rows, const CellWindow& w) {
+void expectWindow(const Spec& s, GeoTiffRows& rows, const RasterWindow& w) {
     for (std::int32_t r = 0; r < w.rows; ++r) {
         const Result<std::span<const double>> row = rows.next();
         ASSERT_TRUE(row) << row.message();
@@ -200,7 +200,7 @@ TEST(GeoTiffReader, ReadsBackEveryLayout) {
                     const std::string path = tmp / (std::to_string(files++) + ".tif");
                     ASSERT_EQ(writeTiff(path, s), "");
                     for (const InflateBy by : {InflateBy::Libdeflate, InflateBy::Libtiff}) {
-                        const CellWindow whole{0, 0, 29, 37};
+                        const RasterWindow whole{0, 0, 29, 37};
                         Result<GeoTiffRows> rows =
                             GeoTiffRows::open(GeoTiffSource::file(path), whole, by);
                         ASSERT_TRUE(rows) << rows.message();
@@ -229,7 +229,7 @@ TEST(GeoTiffReader, WindowReadsOnlyItsBlocks) {
         s.compression = COMPRESSION_ADOBE_DEFLATE, s.predictor = 3;
         const std::string path = tmp / (tiled ? "t.tif" : "s.tif");
         ASSERT_EQ(writeTiff(path, s), "");
-        const CellWindow window{20, 33, 20, 18};
+        const RasterWindow window{20, 33, 20, 18};
         Result<GeoTiffRows> rows = GeoTiffRows::open(GeoTiffSource::file(path), window);
         ASSERT_TRUE(rows) << rows.message();
         expectWindow(s, *rows, window);

@@ -1,0 +1,161 @@
+#include "pipeline/geotiff_input.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+
+#include "common/text.h"
+#include "source/source_limits.h"
+#include "tiff/geotiff_reader.h"
+
+namespace marlwood {
+
+namespace {
+
+// XREF's datum codes, which the merge and crops name datums by; any other datum has none.
+std::string datumCode(Datum datum) {
+    switch (datum) {
+        case Datum::NAD27:
+            return "NAS";
+        case Datum::NAD83:
+        case Datum::NAD83_2011:
+            return "NAX";
+        case Datum::WGS84:
+            return "WGE";
+        default:
+            return "";
+    }
+}
+
+GeoTiffSource sourceOf(const ModuleSource& file) {
+    return file.bytes ? GeoTiffSource::memory(file.name, file.bytes)
+                      : GeoTiffSource::file(file.name);
+}
+
+// Beyond these an elevation is no elevation: a cell as far out reads as void.
+constexpr double kFarthestElevation = 1e6;
+
+Result<TransferMetadata> readTags(const Input& input, bool, EventSink& events) {
+    Result<GeoTiffInfo> info = readGeoTiffInfo(sourceOf(input.file));
+    if (!info) return info.error();
+    if (Status placeable = checkPlaceable(*info, input.file.name); !placeable) {
+        return placeable.error();
+    }
+    const GeoTransform& g = *info->geotransform;
+    const GeoTiffCrs& crs = info->crs;
+    TransferMetadata metadata;
+    metadata.values = sampleTypeName(info->sample_type);
+    metadata.size = {info->height, info->width, std::min(info->height, info->width) - 1};
+    metadata.size_from = input.file.name;
+    const bool feet = info->vertical_unit == LengthUnit::FootUS ||
+                      info->vertical_unit == LengthUnit::FootInternational;
+    metadata.unit_m = feet ? metresPer(info->vertical_unit) : 1.0;
+
+    Georeference geo;
+    geo.xhrs = g[1];
+    geo.yhrs = -g[5];
+    geo.sadr_x = g[0] + g[1] / 2;  // the first cell's centre
+    geo.sadr_y = g[3] + g[5] / 2;
+    geo.scan_origin = std::string("TL");
+    geo.sadr_meaning = std::string("CE");
+    geo.hdat = datumCode(crs.datum);
+    geo.epsg = crs.epsg;
+    geo.crs_from = "its GeoKeys";
+    geo.unit = feet ? "FEET" : "METERS";
+    const bool metres = info->linear_unit == LengthUnit::Metre ||
+                        info->linear_unit == LengthUnit::NotGiven;
+    if (crs.utm_zone > 0 && !geo.hdat.empty() && metres) {
+        // On a UTM lattice already: read as a quad is.
+        geo.rsnm = std::string("UTM");
+        geo.zone = crs.utm_zone;
+        metadata.posting_m = g[1];
+    } else {
+        // Degrees, or another projection: laid onto a UTM lattice as it is read.
+        geo.rsnm = "EPSG:" + std::to_string(crs.epsg);
+        metadata.reprojected = true;
+        metadata.posting_m =
+            crs.geographic ? postingForDegrees(g[1]) : g[1] * metresPer(info->linear_unit);
+    }
+    metadata.grid_spacing = metadata.posting_m == 10   ? kSpacing10m
+                            : metadata.posting_m == 30 ? kSpacing30m
+                                                       : kNoSpacing;
+    metadata.georeference = geo;
+    metadata.placement = GridPlacement{crs.epsg, g};
+    events.emit(event::GridSizeRead{metadata.size});
+    events.emit(event::SpacingRead{metadata.grid_spacing});
+    return metadata;
+}
+
+// A window's rows as the reader decodes them, a block row at a time, each value rounded to the
+// whole unit (or thousandth) a cell holds.
+class TiffRows final : public RowStream {
+  public:
+    TiffRows(GeoTiffRows rows, bool thousandths)
+        : rows_(std::move(rows)), scale_(thousandths ? kThousandths : 1) {}
+
+    bool next(std::int32_t* cells) override {
+        Result<std::span<const double>> row = rows_.next();
+        if (!row) {
+            problem_ = row.error();
+            return false;
+        }
+        if (row->empty()) return false;
+        std::int32_t* cell = cells;
+        for (const double v : *row) {
+            if (v > -kFarthestElevation && v < kFarthestElevation) {
+                *cell = static_cast<std::int32_t>(std::lround(v * scale_));
+            }
+            ++cell;
+        }
+        return true;
+    }
+
+    Status read() const override { return problem_; }
+
+  private:
+    GeoTiffRows rows_;
+    double scale_;
+    Status problem_;
+};
+
+Result<std::unique_ptr<RowStream>> openRows(const Input& input, const TransferMetadata&,
+                                            const RowRequest& request, EventSink&) {
+    const CellWindow& w = request.window;
+    Result<GeoTiffRows> rows = GeoTiffRows::open(
+        sourceOf(input.file), RasterWindow{w.first_row, w.first_column, w.rows, w.columns});
+    if (!rows) return rows.error();
+    return std::unique_ptr<RowStream>(
+        std::make_unique<TiffRows>(std::move(*rows), request.thousandths));
+}
+
+}  // namespace
+
+double postingForDegrees(double degrees) {
+    const double metres = std::round(std::abs(degrees) * 3600 * 30);
+    return std::max(1.0, metres);
+}
+
+InputFormat geoTiffFormat() {
+    InputFormat row;
+    row.name = "GeoTIFF";
+    row.claims = [](const std::string& source) {
+        std::error_code error;
+        return (endsWithNoCase(source, ".tif") || endsWithNoCase(source, ".tiff")) &&
+               !std::filesystem::is_directory(source, error);
+    };
+    row.find = [](const std::string& source, Cel0Reading reading) -> Result<Input> {
+        FoundTransfer found = findFileTransfer(source, "GeoTIFF", kMaxNativeDemBytes, reading);
+        if (!found) return found.error();
+        Input input;
+        static_cast<Transfer&>(input) = std::move(*found);
+        return input;
+    };
+    row.metadata = [](const Input& input, MetadataReading, bool placed, EventSink& events) {
+        return readTags(input, placed, events);
+    };
+    row.rows = openRows;
+    return row;
+}
+
+}  // namespace marlwood

@@ -1,0 +1,140 @@
+// GeoTIFF DEMs as sources: a tile in degrees, as GDAL warps the DULUTH transfer into one, laid
+// onto marlwood's UTM grid cell for cell as GDAL warps the same tile onto that grid; neighbouring
+// tiles with overlaps, as USGS cuts them, each owning its own degree square.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "conversation.h"
+#include "files.h"
+#include "oracle_support.h"
+#include "support/test_data.h"
+
+namespace marlwood::oracle {
+namespace {
+
+namespace fs = std::filesystem;
+
+void run(const std::string& command) {
+    ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+}
+
+std::string number(double v) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.10g", v);
+    return text;
+}
+
+TEST(GeoTiffSourceAgainstGdal, ADegreeTileLiesWhereGdalWarpsItOntoTheSameGrid) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    MARLWOOD_REQUIRE_GDAL();
+    const fs::path catd = usgs / "7172-duluth-mn" / "7172catd.ddf";
+    TempDir tmp;
+    // 1" on DULUTH's own datum (NAD27), so that no datum shift comes between the two sides.
+    const std::string warp = "gdalwarp -q -overwrite -t_srs EPSG:4267 -tr 0.000277777777778 "
+                             "0.000277777777778 -r bilinear -dstnodata -999999 ";
+    const struct {
+        const char* name;
+        std::string options;
+    } tiles[] = {
+        {"cog.tif",
+         "-ot Float32 -of COG -co COMPRESS=DEFLATE -co PREDICTOR=YES -co BLOCKSIZE=128"},
+        {"lzw.tif", "-ot Int16 -co COMPRESS=LZW"},
+        {"tiled.tif", "-ot Float64 -co TILED=YES -co BLOCKXSIZE=64 -co BLOCKYSIZE=64"},
+    };
+    for (const auto& tile : tiles) {
+        SCOPED_TRACE(tile.name);
+        const std::string source = tmp / tile.name;
+        run(warp + tile.options + " '" + catd.string() + "' '" + source + "'");
+        const testsupport::CliRun ours =
+            testsupport::commandLine({"-q", "-f", "-o", tmp / "ours.tif", source});
+        ASSERT_EQ(ours.status, 0) << ours.err;
+        const GdalPlacement placed = gdalPlacement(tmp / "ours.tif");
+        const Raster mine = gdalRead(tmp / "ours.tif");
+        EXPECT_EQ(placed.pixel_width, 30);
+        // GDAL's bilinear warp of the same tile onto marlwood's grid (EPSG:26715, 30 m).
+        const double west = placed.origin_x, north = placed.origin_y;
+        run("gdalwarp -q -overwrite -t_srs EPSG:26715 -r bilinear -dstnodata -999999 -tr 30 30 -te " +
+            number(west) + " " + number(north - 30.0 * mine.height) + " " +
+            number(west + 30.0 * mine.width) + " " + number(north) + " '" + source + "' '" +
+            tmp / "gdal.tif" + "'");
+        const Raster theirs = gdalRead(tmp / "gdal.tif");
+        ASSERT_EQ(theirs.width, mine.width);
+        ASSERT_EQ(theirs.height, mine.height);
+        std::vector<double> differences;
+        std::size_t void_differs = 0;
+        for (std::size_t i = 0; i < mine.values.size(); ++i) {
+            const bool a = mine.values[i] > -1000, b = theirs.values[i] > -1000;
+            if (a != b) ++void_differs;
+            if (a && b) differences.push_back(std::abs(mine.values[i] - theirs.values[i]));
+        }
+        ASSERT_GT(differences.size(), 100000u);
+        std::sort(differences.begin(), differences.end());
+        // Both sides interpolate bilinearly; GDAL widens its kernel where the tile's cells are
+        // narrower than the grid's (21 m of longitude against 30 m), so steep cells differ by a
+        // few units (measured: median 0.04, 99.9 % within 2.6, largest 6.5, in the tile's unit).
+        EXPECT_LT(differences[differences.size() / 2], 0.1);
+        EXPECT_LT(differences[differences.size() * 99 / 100], 1.5);
+        EXPECT_LT(differences.back(), 10.0);
+        EXPECT_LT(void_differs, mine.values.size() / 1000);
+    }
+}
+
+// A tile of `cells` 1' cells a side plus 6 beyond each edge, its north-west corner at whole
+// degrees, written by GDAL from a plane of heights (exact under any bilinear interpolation);
+// `false_west` added to the cells west of its own square, beside it.
+void writeTile(const std::string& path, int west, int north, double false_west) {
+    constexpr int kCells = 60, kOverlap = 6, kSide = kCells + 2 * kOverlap;
+    constexpr double kCell = 1.0 / 60;
+    const std::string asc = path + ".asc";
+    {
+        std::ofstream out(asc);
+        out.precision(12);
+        out << "ncols " << kSide << "\nnrows " << kSide << "\nxllcorner "
+            << west - kOverlap * kCell << "\nyllcorner " << north - 1 - kOverlap * kCell
+            << "\ncellsize " << kCell << "\nNODATA_value -999999\n";
+        for (int r = 0; r < kSide; ++r) {
+            for (int c = 0; c < kSide; ++c) {
+                const double lon = west + (c - kOverlap + 0.5) * kCell;
+                const double lat = north - (r - kOverlap + 0.5) * kCell;
+                const double height = 300 + 200 * (lon + 93) + 100 * (lat - 46);
+                // Falsified only where the tile to the west owns the ground.
+                const bool west_owns = c < kOverlap && r >= kOverlap && r < kOverlap + kCells;
+                out << height + (west_owns ? false_west : 0) << (c + 1 < kSide ? " " : "\n");
+            }
+        }
+    }
+    run("gdal_translate -q -a_srs EPSG:4269 -ot Float32 '" + asc + "' '" + path + "'");
+}
+
+TEST(GeoTiffSourceAgainstGdal, NeighbouringTilesEachOwnTheirDegreeSquare) {
+    MARLWOOD_REQUIRE_GDAL();
+    TempDir tmp;
+    writeTile(tmp / "w.tif", -93, 47, 0);
+    // The east tile's west overlap disagrees by 500 m: were it used, the merge would show it.
+    writeTile(tmp / "e.tif", -92, 47, 500);
+    // The east tile first: a merge that took the first source's overlap would take the false one.
+    const testsupport::CliRun merged = testsupport::commandLine(
+        {"-q", "-f", "--merge", "--posting", "500", "-o", tmp / "m.tif", tmp / "e.tif", tmp / "w.tif"});
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    const Raster grid = gdalRead(tmp / "m.tif");
+    double highest = -1e9;
+    std::size_t valid = 0;
+    for (const double v : grid.values) {
+        if (v <= -1000) continue;
+        ++valid;
+        highest = std::max(highest, v);
+    }
+    // The plane rises to 300 + 200 * 2.1 + 100 * 1.1 at the tiles' far corner.
+    EXPECT_GT(valid, grid.values.size() / 2);
+    EXPECT_LT(highest, 300 + 200 * 2.1 + 100 * 1.1 + 1);
+}
+
+}  // namespace
+}  // namespace marlwood::oracle
