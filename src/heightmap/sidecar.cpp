@@ -22,6 +22,10 @@ UnitySize unitySize(std::int32_t width, std::int32_t height, double posting_x_m,
                      .position_y_m = range.lowest_m};
 }
 
+double terrain3dSpacing(const SidecarFigures& f) {
+    return (f.posting_x_m + f.posting_y_m) / 2;
+}
+
 namespace {
 
 // Rounded to a micrometre first, so that 26518 / 512 does not print seventeen digits.
@@ -110,6 +114,21 @@ std::string sidecarJson(const SidecarFigures& f) {
                            number(g[0] + g[1] * f.width) + ", \"north\": " + number(g[3]) + "}");
     }
     line("void_cells", std::to_string(f.void_cells));
+    if (f.cs2) {
+        // Its import maps 0..65535 to 0 m .. Height Scale over a square of the map's side.
+        j += "  \"cities_skylines_2\": {\"map\": " +
+             std::string(*f.cs2 == Cs2Map::World ? "\"world\"" : "\"playable\"") +
+             ", \"side_km\": " + number(cs2SideM(*f.cs2) / 1000) +
+             ", \"height_scale_m\": " + number(f.range.highest_m) + "}\n}\n";
+        return j;
+    }
+    if (f.godot) {
+        // The EXR holds metres: Terrain3D's importer scales by 1 and offsets by 0, so sea level
+        // stands at Y = 0, and its node's vertex spacing is the posting.
+        j += "  \"terrain3d\": {\"vertex_spacing\": " + number(terrain3dSpacing(f)) +
+             ", \"import_scale\": 1, \"height_offset\": 0}\n}\n";
+        return j;
+    }
     if (f.engine == Engine::Unreal) {
         const UnrealScale s = unrealScale(f.posting_x_m, f.posting_y_m, f.range);
         std::string components = "null";

@@ -27,7 +27,16 @@ struct SidecarFigures {
     std::int64_t void_cells = 0;               // written as 0
     // Unreal: the components its import makes of the whole set, nothing when none fits exactly.
     std::optional<UnrealComponents> components;
+    // Cities: Skylines II's map, for a heightmap made for it: its import settings instead of the
+    // engine's.
+    std::optional<Cs2Map> cs2;
+    // An EXR of metres for Godot: Terrain3D's import settings instead.
+    bool godot = false;
 };
+
+// Terrain3D's one vertex spacing for a heightmap of these postings: their mean, as it takes no
+// spacing per axis.
+double terrain3dSpacing(const SidecarFigures& figures);
 
 // Unreal's import settings: a 16-bit landscape spans 512 x Z scale centimetres, its step 32768
 // at the actor's Z, so the Z location that puts 0 m at the world's zero is the range's middle.

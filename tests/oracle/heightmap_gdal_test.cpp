@@ -185,5 +185,29 @@ TEST(HeightmapAgainstGdal, TrueScaleGeoTiffIsFloat32Metres) {
     }
 }
 
+// Where GDAL's build reads EXR (Debian's does not): it reads the EXR as Float32 cells equal to
+// the GeoTIFF's of the same run, and places it by its NAME.exr.aux.xml where the GeoTIFF lies.
+TEST(HeightmapAgainstGdal, TheExrHoldsTheGeoTiffsMetresWhereItLies) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    MARLWOOD_REQUIRE_GDAL();
+    if (std::system("gdalinfo --formats 2>/dev/null | grep -q '^ *EXR '") != 0) {
+        GTEST_SKIP() << "this GDAL reads no EXR";
+    }
+    TempDir tmp;
+    const std::string duluth = (usgs / "7172-duluth-mn/7172").string();
+    for (const char* file : {"g.tif", "g.exr"}) {
+        ASSERT_EQ(commandLine({"--fill-voids", "-o", tmp / file, duluth}).status, 0);
+    }
+    const Raster tif = gdalRead(tmp / "g.tif");
+    const Raster exr = gdalRead(tmp / "g.exr");
+    EXPECT_EQ(exr.type, "Float32");
+    EXPECT_EQ(exr.values, tif.values);
+    const GdalPlacement a = gdalPlacement(tmp / "g.tif"),
+                        b = gdalPlacement(tmp / "g.exr", Aux::Read);
+    EXPECT_EQ(b.origin_x, a.origin_x);
+    EXPECT_EQ(b.origin_y, a.origin_y);
+    EXPECT_EQ(b.pixel_width, a.pixel_width);
+}
+
 }  // namespace
 }  // namespace marlwood::oracle
