@@ -62,4 +62,11 @@ std::string sidecarJson(const SidecarFigures& figures);
 // spacing are `geotransform`'s: GDAL and QGIS place the picture by it, where the terrain lies.
 std::string gdalAuxXml(int epsg, const GeoTransform& geotransform);
 
+// GDAL's virtual raster over a raw heightmap or tile (NAME.r16.vrt, NAME.raw.vrt): its values'
+// layout (`raw_file` beside it, `order`, the south row first for Unity's) and where it lies, so
+// GDAL and QGIS open it in place. Its base name, NAME.r16, is out of Unreal's gathering.
+std::string gdalRawVrt(int epsg, const GeoTransform& geotransform, std::int32_t width,
+                       std::int32_t height, const std::string& raw_file, ByteOrder order,
+                       bool south_first);
+
 }  // namespace marlwood

@@ -233,17 +233,22 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
                 : writeRaw16(file, tile.rows, tile.columns, source, settings.byte_order,
                              style.unity() ? RowOrder::SouthFirst : RowOrder::NorthFirst, &set);
         if (!done) return done.error();
-        // A PNG that GDAL and QGIS place where the terrain lies, its name out of Unreal's
-        // gathering (NAME.png.aux.xml: its base name is not NAME).
-        if (style.png && d.placement) {
+        // A heightmap that GDAL and QGIS place where the terrain lies, its file's name out of
+        // Unreal's gathering (NAME.png.aux.xml, NAME.r16.vrt: their base names are not NAME).
+        if (d.placement) {
             GeoTransform g = d.placement->geotransform;
             g[0] += tile.first_column * g[1];
             g[3] += tile.first_row * g[5];
-            const std::string xml = gdalAuxXml(d.placement->epsg, g);
-            const Status aux = set.add(file + ".aux.xml", [&](std::ostream& out) {
-                out.write(xml.data(), static_cast<std::streamsize>(xml.size()));
-                return static_cast<bool>(out);
-            });
+            const std::string xml = style.png
+                                        ? gdalAuxXml(d.placement->epsg, g)
+                                        : gdalRawVrt(d.placement->epsg, g, tile.columns, tile.rows,
+                                                     fs::path(file).filename().string(),
+                                                     settings.byte_order, style.unity());
+            const Status aux =
+                set.add(file + (style.png ? ".aux.xml" : ".vrt"), [&](std::ostream& out) {
+                    out.write(xml.data(), static_cast<std::streamsize>(xml.size()));
+                    return static_cast<bool>(out);
+                });
             if (!aux) return aux.error();
         }
     }
@@ -548,8 +553,8 @@ std::vector<OutputFormat> heightmapFormats() {
         format.files = [style](const std::string& path, const ConversionSettings& settings) {
             const HeightmapFiles files = heightmapFiles(path, settings, style);
             std::vector<std::string> all = files.heightmaps;
-            if (style.png) {
-                for (const std::string& file : files.heightmaps) all.push_back(file + ".aux.xml");
+            for (const std::string& file : files.heightmaps) {
+                all.push_back(file + (style.png ? ".aux.xml" : ".vrt"));
             }
             all.push_back(files.sidecar);
             return all;

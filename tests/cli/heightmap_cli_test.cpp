@@ -131,10 +131,9 @@ TEST(HeightmapCommandLine, EveryFormatAndTileHoldsTheUntiledPng) {
         const std::string sidecar = out / (c.unity ? "h.json" : "h_unreal.json");
         EXPECT_TRUE(fs::exists(sidecar));
         EXPECT_NE(run.out.find("+ " + sidecar), std::string::npos) << run.out;
-        // Each PNG with GDAL's NAME.png.aux.xml, which places it.
-        const bool png = std::string(c.file).ends_with(".png");
+        // Each heightmap with the file that places it for GDAL: NAME.png.aux.xml, NAME.r16.vrt.
         EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), {}),
-                  c.columns * c.rows * (png ? 2 : 1) + 1);
+                  c.columns * c.rows * 2 + 1);
     }
 }
 
@@ -409,14 +408,14 @@ TEST(HeightmapCommandLine, ATileSetIsWrittenWholeOrNotAtAll) {
          0,
          "12 tiles of an older set removed",
          {},
-         5},
+         9},
         {{"--tiles", "2x2", "-o", "t.r16"},
          {"t_x3_y3.r16", "t_3_0.r16"},
          nullptr,
          0,
          "t_x3_y3.r16; -f removes them)",
          {"t_x3_y3.r16", "t_3_0.r16"},
-         7},
+         11},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.options) + " over " +
