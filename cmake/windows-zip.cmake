@@ -22,6 +22,12 @@ if(MARLWOOD_WINDOWS_DEPS)
   if(EXISTS "${licences}/libpng/LICENSE")
     install(FILES "${licences}/libpng/LICENSE" DESTINATION licences RENAME libpng.txt)
   endif()
+  # tinyexr's code, compiled in from Debian's header (src/heightmap); its copyright file holds
+  # the licence.
+  set(tinyexr_licence /usr/share/doc/libtinyexr-dev/copyright)
+  if(MARLWOOD_TINYEXR_HEADER AND EXISTS "${tinyexr_licence}")
+    install(FILES "${tinyexr_licence}" DESTINATION licences RENAME tinyexr.txt)
+  endif()
 endif()
 
 set(CPACK_GENERATOR ZIP)

@@ -155,21 +155,30 @@ const std::vector<Option>& table() {
           "unreal: each side to the nearest whole Unreal components, so\n"
           "that Unreal takes it exactly and the points are kept (with\n"
           "--tiles, in whole tiles too); unity: Unity's side (33, 65 ...\n"
-          "4097) nearest at or below the terrain's longer side",
-          "unreal unity"},
+          "4097) nearest at or below the terrain's longer side; cs2,\n"
+          "cs2-world: Cities: Skylines II's 4096 x 4096 heightmap of its\n"
+          "playable area (14.336 km square) or world map (57.344 km)",
+          "unreal unity cs2 cs2-world"},
          [](Options& o, const std::string& v) -> Status {
+             o.settings.engine_size.reset();
+             o.settings.cs2.reset();
              if (v == "unreal" || v == "unity") {
                  o.settings.engine_size = v == "unreal" ? Engine::Unreal : Engine::Unity;
+                 o.settings.size.reset();
+                 return {};
+             }
+             if (v == "cs2" || v == "cs2-world") {
+                 o.settings.cs2 = v == "cs2" ? Cs2Map::Playable : Cs2Map::World;
                  o.settings.size.reset();
                  return {};
              }
              const auto n = wholeNumber(v, 2, kMaxTerSide);
              if (!n) {
                  return failure(
-                     "the size is a whole number from 2 to 65535, unreal or unity, not '" + v +
-                     "'");
+                     "the size is a whole number from 2 to 65535, unreal, unity, cs2 or "
+                     "cs2-world, not '" +
+                     v + "'");
              }
-             o.settings.engine_size.reset();
              o.settings.size = static_cast<std::int32_t>(*n);
              return {};
          }},
@@ -345,6 +354,16 @@ Status combinationProblem(const Options& o) {
                        " holds elevations in metres; -s and --common-range are for "
                        ".ter files");
     }
+    if (o.settings.cs2 && !o.settings.outputFormat().heightmap) {
+        return failure(
+            "--size cs2 makes Cities: Skylines II's 16-bit heightmap: write a PNG (-o NAME.png) "
+            "or r16");
+    }
+    if (o.settings.cs2 && o.common_range) {
+        return failure(
+            "Cities: Skylines II's heights run from 0 m to its height scale; leave out "
+            "--common-range");
+    }
     if (const auto& crop = o.settings.crop) {
         if (crop->box && (crop->centre || crop->extent_km > 0)) {
             return failure("--bbox and --centre do not go together");
@@ -450,7 +469,7 @@ std::string helpText() {
         "       marlwood                (no arguments: the interactive dialogue)\n"
         "\n"
         "Converts USGS DEMs into Terragen .ter files, GeoTIFFs and engine heightmaps\n"
-        "(png16, r16, unity). A SOURCE is an SDTS transfer: a module prefix (/data/7172\n"
+        "(png16, r16, unity, exr). A SOURCE is an SDTS transfer: a module prefix (/data/7172\n"
         "for /data/7172cel0.ddf ...), a directory holding one transfer, or a USGS archive\n"
         "(.tar.gz, .tgz or .tar), read in place; or a USGS native ASCII DEM in UTM (.dem\n"
         "or .dem.gz).\n"
@@ -494,7 +513,11 @@ std::string helpText() {
         "  marlwood --merge --zone 16 -o area.tif west/4300 east/4301\n"
         "      quads either side of 90 W (zones 15 and 16) as one terrain in zone 16\n"
         "  marlwood --size unreal -o duluth.png 7172.DEM.SDTS.TAR.GZ\n"
-        "      a 16-bit PNG heightmap at Unreal's size, its scales in duluth.json\n"
+        "      a 16-bit PNG heightmap at Unreal's size, its scales in duluth_unreal.json\n"
+        "  marlwood --fill-voids -o duluth.exr 7172.DEM.SDTS.TAR.GZ\n"
+        "      a float EXR of metres for Godot, Terrain3D's settings in duluth.json\n"
+        "  marlwood --merge --centre LAT,LON --extent 14.336 --size cs2 -o city.png QUADS\n"
+        "      Cities: Skylines II's 4096 x 4096 heightmap of a 14.336 km square\n"
         "\n"
         "One report line per source on standard output, problems on standard error.\n"
         "Exit status: 0 when every SOURCE converted, 1 when any failed, 2 for a usage\n"

@@ -38,6 +38,10 @@ bool isUnitySide(std::int32_t side) {
     return side >= kUnitySmallest && side <= kUnityLargest && (below & (below - 1)) == 0;
 }
 
+double cs2SideM(Cs2Map map) {
+    return map == Cs2Map::World ? 57344 : 14336;
+}
+
 Result<TileCount> parseTileCount(std::string_view text) {
     constexpr std::int32_t kMostTiles = 64;
     const auto number = [](std::string_view digits, std::int32_t& to) {

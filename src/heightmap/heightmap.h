@@ -34,6 +34,14 @@ std::optional<std::int32_t> engineSize(Engine engine, std::int32_t points);
 // Whether Unity takes a terrain of this side: 2^n + 1, 33 to 4097.
 bool isUnitySide(std::int32_t side);
 
+// Cities: Skylines II imports a 4096 x 4096 heightmap laid over its playable area, 14.336 km
+// square, or over its world map, 57.344 km square with the playable area at its centre; 0..65535
+// span 0 m to the import's height scale, 4096 m unless set.
+enum class Cs2Map { Playable, World };
+inline constexpr std::int32_t kCs2Side = 4096;
+inline constexpr double kCs2HeightScaleM = 4096;
+double cs2SideM(Cs2Map map);
+
 // How many tiles across (columns, east) and down (rows, south).
 struct TileCount {
     std::int32_t columns = 1;

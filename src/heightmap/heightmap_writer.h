@@ -30,4 +30,15 @@ Status writeRaw16(const std::string& path, std::int32_t rows, std::int32_t colum
                   const HeightmapRowSource& source, ByteOrder order, RowOrder row_order,
                   FileSet* set = nullptr);
 
+// Fills `values` (one row, west to east) with row `row`'s heights in metres, row 0 the northern
+// one, asked for in order; it must not throw.
+using FloatRowSource = std::function<void(std::int32_t row, std::span<float> values)>;
+
+// An OpenEXR image of `rows` x `columns` 32-bit floats in one channel, R (what Godot's loader
+// reads as a one-channel float image), north row first, ZIP-compressed, written whole into `set`
+// or through a temporary name. The library is loaded on the first call; a machine (or build)
+// without it gets an Error naming what is missing.
+Status writeExr32(const std::string& path, std::int32_t rows, std::int32_t columns,
+                  const FloatRowSource& source, FileSet* set = nullptr);
+
 }  // namespace marlwood

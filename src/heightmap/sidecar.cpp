@@ -22,6 +22,10 @@ UnitySize unitySize(std::int32_t width, std::int32_t height, double posting_x_m,
                      .position_y_m = range.lowest_m};
 }
 
+double terrain3dSpacing(const SidecarFigures& f) {
+    return (f.posting_x_m + f.posting_y_m) / 2;
+}
+
 namespace {
 
 // Rounded to a micrometre first, so that 26518 / 512 does not print seventeen digits.
@@ -110,6 +114,21 @@ std::string sidecarJson(const SidecarFigures& f) {
                            number(g[0] + g[1] * f.width) + ", \"north\": " + number(g[3]) + "}");
     }
     line("void_cells", std::to_string(f.void_cells));
+    if (f.cs2) {
+        // Its import maps 0..65535 to 0 m .. Height Scale over a square of the map's side.
+        j += "  \"cities_skylines_2\": {\"map\": " +
+             std::string(*f.cs2 == Cs2Map::World ? "\"world\"" : "\"playable\"") +
+             ", \"side_km\": " + number(cs2SideM(*f.cs2) / 1000) +
+             ", \"height_scale_m\": " + number(f.range.highest_m) + "}\n}\n";
+        return j;
+    }
+    if (f.godot) {
+        // The EXR holds metres: Terrain3D's importer scales by 1 and offsets by 0, so sea level
+        // stands at Y = 0, and its node's vertex spacing is the posting.
+        j += "  \"terrain3d\": {\"vertex_spacing\": " + number(terrain3dSpacing(f)) +
+             ", \"import_scale\": 1, \"height_offset\": 0}\n}\n";
+        return j;
+    }
     if (f.engine == Engine::Unreal) {
         const UnrealScale s = unrealScale(f.posting_x_m, f.posting_y_m, f.range);
         std::string components = "null";
@@ -142,7 +161,10 @@ std::string sidecarJson(const SidecarFigures& f) {
     return j;
 }
 
-std::string gdalAuxXml(int epsg, const GeoTransform& g) {
+namespace {
+
+// The system and geotransform elements both of GDAL's files hold.
+std::string placementXml(int epsg, const GeoTransform& g) {
     // Seventeen digits: the corner of a UTM grid is millions of metres, placed to the millimetre.
     std::string numbers;
     for (std::size_t i = 0; i < g.size(); ++i) {
@@ -150,9 +172,51 @@ std::string gdalAuxXml(int epsg, const GeoTransform& g) {
         std::snprintf(text, sizeof text, "%s%.17g", i ? ", " : "", g[i]);
         numbers += text;
     }
-    std::string xml = "<PAMDataset>\n";
+    std::string xml;
     if (epsg != 0) xml += "  <SRS>EPSG:" + std::to_string(epsg) + "</SRS>\n";
-    return xml + "  <GeoTransform>" + numbers + "</GeoTransform>\n</PAMDataset>\n";
+    return xml + "  <GeoTransform>" + numbers + "</GeoTransform>\n";
+}
+
+std::string xmlText(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string gdalAuxXml(int epsg, const GeoTransform& g) {
+    return "<PAMDataset>\n" + placementXml(epsg, g) + "</PAMDataset>\n";
+}
+
+std::string gdalRawVrt(int epsg, const GeoTransform& g, std::int32_t width, std::int32_t height,
+                       const std::string& raw_file, ByteOrder order, bool south_first) {
+    const std::int64_t line = static_cast<std::int64_t>(width) * 2;
+    // Unity's rows run from the south: GDAL starts at the last and steps back.
+    const std::int64_t first = south_first ? line * (height - 1) : 0;
+    return "<VRTDataset rasterXSize=\"" + std::to_string(width) + "\" rasterYSize=\"" +
+           std::to_string(height) + "\">\n" + placementXml(epsg, g) +
+           "  <VRTRasterBand dataType=\"UInt16\" band=\"1\" subClass=\"VRTRawRasterBand\">\n"
+           "    <SourceFilename relativeToVRT=\"1\">" +
+           xmlText(raw_file) + "</SourceFilename>\n    <ImageOffset>" + std::to_string(first) +
+           "</ImageOffset>\n    <PixelOffset>2</PixelOffset>\n    <LineOffset>" +
+           std::to_string(south_first ? -line : line) + "</LineOffset>\n    <ByteOrder>" +
+           (order == ByteOrder::Big ? "MSB" : "LSB") +
+           "</ByteOrder>\n  </VRTRasterBand>\n</VRTDataset>\n";
 }
 
 }  // namespace marlwood

@@ -27,7 +27,16 @@ struct SidecarFigures {
     std::int64_t void_cells = 0;               // written as 0
     // Unreal: the components its import makes of the whole set, nothing when none fits exactly.
     std::optional<UnrealComponents> components;
+    // Cities: Skylines II's map, for a heightmap made for it: its import settings instead of the
+    // engine's.
+    std::optional<Cs2Map> cs2;
+    // An EXR of metres for Godot: Terrain3D's import settings instead.
+    bool godot = false;
 };
+
+// Terrain3D's one vertex spacing for a heightmap of these postings: their mean, as it takes no
+// spacing per axis.
+double terrain3dSpacing(const SidecarFigures& figures);
 
 // Unreal's import settings: a 16-bit landscape spans 512 x Z scale centimetres, its step 32768
 // at the actor's Z, so the Z location that puts 0 m at the world's zero is the range's middle.
@@ -52,5 +61,12 @@ std::string sidecarJson(const SidecarFigures& figures);
 // GDAL's auxiliary file (NAME.png.aux.xml) for a heightmap, or a tile, whose top-left corner and
 // spacing are `geotransform`'s: GDAL and QGIS place the picture by it, where the terrain lies.
 std::string gdalAuxXml(int epsg, const GeoTransform& geotransform);
+
+// GDAL's virtual raster over a raw heightmap or tile (NAME.r16.vrt, NAME.raw.vrt): its values'
+// layout (`raw_file` beside it, `order`, the south row first for Unity's) and where it lies, so
+// GDAL and QGIS open it in place. Its base name, NAME.r16, is out of Unreal's gathering.
+std::string gdalRawVrt(int epsg, const GeoTransform& geotransform, std::int32_t width,
+                       std::int32_t height, const std::string& raw_file, ByteOrder order,
+                       bool south_first);
 
 }  // namespace marlwood

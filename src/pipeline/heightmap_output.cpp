@@ -1,7 +1,9 @@
 #include "pipeline/heightmap_output.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -121,8 +123,10 @@ HeightmapFiles heightmapFiles(const std::string& path, const ConversionSettings&
     const fs::path given(path);
     const std::string stem = (given.parent_path() / given.stem()).string();
     // Unreal's import of NAME.png gathers every NAME.* and NAME_x<N>_y<M>.*, and stops at one
-    // that is not a heightmap: its sidecar is named out of that pattern.
-    files.sidecar = stem + (style.engine == Engine::Unreal ? "_unreal.json" : ".json");
+    // that is not a heightmap: its sidecar is named out of that pattern. Cities: Skylines II
+    // imports the one file chosen.
+    const bool unreal = style.engine == Engine::Unreal && !settings.cs2;
+    files.sidecar = stem + (unreal ? "_unreal.json" : ".json");
     if (!settings.tiles) {
         files.heightmaps.push_back(path);
         return files;
@@ -196,11 +200,18 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
     if (tiles.empty()) tiles.push_back(Tile{.rows = d.size.rows, .columns = d.size.columns});
     written.tile_rows = tiles[0].rows;
     written.tile_columns = tiles[0].columns;
-    // Every tile on the one range, so that they join without a step.
+    // Every tile on the one range, so that they join without a step; Cities: Skylines II's from
+    // 0 m to its height scale.
     written.range =
         settings.common_heights.value_or(HeightRange{terrain.lowest_m, terrain.highest_m});
+    if (settings.cs2) {
+        written.range = {0, settings.cs2_height_scale_m.value_or(kCs2HeightScaleM)};
+    }
     const std::int32_t valid_above = kVoidThreshold * (d.thousandths ? kThousandths : 1);
     const double metres_per_cell_unit = d.unit_m / (d.thousandths ? kThousandths : 1);
+    // Voids at the terrain's floor: 0, or, on Cities: Skylines II's scale from 0 m, its lowest.
+    const std::uint16_t void_value =
+        settings.cs2 ? heightmapValue(terrain.lowest_m, written.range) : std::uint16_t{0};
     // The tiles and the sidecar are one set: renamed into place together once all are written,
     // so a failure at any of them leaves what stood there before.
     FileSet set;
@@ -212,7 +223,7 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
             for (std::size_t k = 0; k < values.size(); ++k) {
                 values[k] = cells[k] > valid_above
                                 ? heightmapValue(cells[k] * metres_per_cell_unit, written.range)
-                                : 0;
+                                : void_value;
             }
         };
         const std::string& file = written.files.heightmaps[t];
@@ -222,17 +233,22 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
                 : writeRaw16(file, tile.rows, tile.columns, source, settings.byte_order,
                              style.unity() ? RowOrder::SouthFirst : RowOrder::NorthFirst, &set);
         if (!done) return done.error();
-        // A PNG that GDAL and QGIS place where the terrain lies, its name out of Unreal's
-        // gathering (NAME.png.aux.xml: its base name is not NAME).
-        if (style.png && d.placement) {
+        // A heightmap that GDAL and QGIS place where the terrain lies, its file's name out of
+        // Unreal's gathering (NAME.png.aux.xml, NAME.r16.vrt: their base names are not NAME).
+        if (d.placement) {
             GeoTransform g = d.placement->geotransform;
             g[0] += tile.first_column * g[1];
             g[3] += tile.first_row * g[5];
-            const std::string xml = gdalAuxXml(d.placement->epsg, g);
-            const Status aux = set.add(file + ".aux.xml", [&](std::ostream& out) {
-                out.write(xml.data(), static_cast<std::streamsize>(xml.size()));
-                return static_cast<bool>(out);
-            });
+            const std::string xml = style.png
+                                        ? gdalAuxXml(d.placement->epsg, g)
+                                        : gdalRawVrt(d.placement->epsg, g, tile.columns, tile.rows,
+                                                     fs::path(file).filename().string(),
+                                                     settings.byte_order, style.unity());
+            const Status aux =
+                set.add(file + (style.png ? ".aux.xml" : ".vrt"), [&](std::ostream& out) {
+                    out.write(xml.data(), static_cast<std::streamsize>(xml.size()));
+                    return static_cast<bool>(out);
+                });
             if (!aux) return aux.error();
         }
     }
@@ -253,7 +269,12 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
     figures.range = written.range;
     figures.epsg = d.placement ? d.placement->epsg : 0;
     if (d.placement) figures.geotransform = d.placement->geotransform;
-    if (style.engine == Engine::Unreal) {
+    if (settings.cs2) {
+        figures.cs2 = settings.cs2;
+        written.engine_fit = std::string("Cities: Skylines II: its ") +
+                             (*settings.cs2 == Cs2Map::World ? "world map" : "playable area") +
+                             ", Height Scale " + shownNumber(written.range.highest_m) + " m";
+    } else if (style.engine == Engine::Unreal) {
         // The import assembles the tiles first: the whole set is what must fit.
         figures.components = unrealExactFit(d.size.columns, d.size.rows);
         written.engine_fit =
@@ -275,18 +296,8 @@ Result<HeightmapWritten> writeHeightmap(const std::string& path, const Terrain& 
     return written;
 }
 
-// What the command line asks of a heightmap that it cannot be, before anything is read.
-Status checkRequest(const FormatRequest& r, const Style& style) {
-    const ConversionSettings& settings = r.settings;
-    if (r.given("height-scale") || settings.true_scale) {
-        return failure(
-            "a heightmap spans its elevations with 0..65535; -s and --true-scale are for .ter "
-            "files");
-    }
-    if (settings.preview && style.png) {
-        return failure(
-            "--preview writes NAME.png, which the png16 heightmap is; leave out --preview");
-    }
+// What the command line asks of a heightmap and its sidecar that they cannot be.
+Status checkFiles(const FormatRequest& r) {
     if (r.output == kStandardOutput) {
         return failure("a heightmap's JSON sidecar is named after its file; -o - has no name");
     }
@@ -303,7 +314,33 @@ Status checkRequest(const FormatRequest& r, const Style& style) {
         return failure(
             "the heightmap's sidecar is NAME.json; give the heightmap its own extension");
     }
+    return {};
+}
+
+// What the command line asks of a 16-bit heightmap that it cannot be, before anything is read.
+Status checkRequest(const FormatRequest& r, const Style& style) {
+    const ConversionSettings& settings = r.settings;
+    if (r.given("height-scale") || settings.true_scale) {
+        return failure(
+            "a heightmap spans its elevations with 0..65535; -s and --true-scale are for .ter "
+            "files");
+    }
+    if (settings.preview && style.png) {
+        return failure(
+            "--preview writes NAME.png, which the png16 heightmap is; leave out --preview");
+    }
+    if (Status files = checkFiles(r); !files) return files;
+    if (r.given("cs2-height-scale") && !settings.cs2) {
+        return failure("--cs2-height-scale goes with --size cs2 or cs2-world");
+    }
+    if (settings.cs2 && settings.tiles) {
+        return failure("Cities: Skylines II imports one 4096 x 4096 heightmap; leave out --tiles");
+    }
     if (!style.unity()) return {};
+    if (settings.cs2) {
+        return failure(
+            "Cities: Skylines II imports a PNG or r16, not Unity's raw: write -o NAME.png");
+    }
     if (settings.engine_size == Engine::Unreal) {
         return failure(
             "Unreal's sizes are not Unity's 2^n + 1: use --size unity with --format unity");
@@ -368,6 +405,110 @@ FormatOption byteOrderOption() {
     return o;
 }
 
+FormatOption cs2HeightScaleOption() {
+    FormatOption o;
+    o.long_name = "cs2-height-scale";
+    o.value = "M";
+    o.help =
+        "with --size cs2: the metres 0..65535 span, from 0 m (default\n"
+        "4096, Cities: Skylines II's Height Scale; give the import the same)";
+    o.elsewhere = "--cs2-height-scale goes with a png16 or r16 heightmap and --size cs2";
+    o.apply = [](ConversionSettings& settings, const std::string& v) -> Status {
+        char* end = nullptr;
+        const double m = std::strtod(v.c_str(), &end);
+        if (v.empty() || *end != '\0' || !(m >= 1 && m <= 100000)) {
+            return failure("the height scale is a number of metres from 1 to 100000, not '" + v +
+                           "'");
+        }
+        settings.cs2_height_scale_m = m;
+        return {};
+    };
+    return o;
+}
+
+// An EXR of metres beside its sidecar NAME.json (Godot's importers and Blender read the one
+// file), and NAME.exr.aux.xml, which places it for a GDAL built with EXR.
+std::string exrSidecar(const std::string& path) {
+    const fs::path given(path);
+    return (given.parent_path() / given.stem()).string() + ".json";
+}
+
+Result<Written> writeExrHeightmap(const std::string& path, const Terrain& terrain) {
+    const DecodedGrid& d = terrain.decoded;
+    const std::int32_t valid_above = kVoidThreshold * (d.thousandths ? kThousandths : 1);
+    const double metres_per_cell_unit = d.unit_m / (d.thousandths ? kThousandths : 1);
+    // Voids at the lowest elevation, the terrain's floor, as the 16-bit heightmaps write them.
+    const auto floor_m = static_cast<float>(terrain.lowest_m);
+    const FloatRowSource source = [&](std::int32_t row, std::span<float> values) {
+        const std::int32_t* cells = d.grid[static_cast<std::size_t>(row)];
+        for (std::size_t k = 0; k < values.size(); ++k) {
+            values[k] = cells[k] > valid_above ? static_cast<float>(cells[k] * metres_per_cell_unit)
+                                               : floor_m;
+        }
+    };
+    FileSet set;
+    if (Status done = writeExr32(path, d.size.rows, d.size.columns, source, &set); !done) {
+        return done.error();
+    }
+    if (d.placement) {
+        const std::string xml = gdalAuxXml(d.placement->epsg, d.placement->geotransform);
+        const Status aux = set.add(path + ".aux.xml", [&](std::ostream& out) {
+            out.write(xml.data(), static_cast<std::streamsize>(xml.size()));
+            return static_cast<bool>(out);
+        });
+        if (!aux) return aux.error();
+    }
+    SidecarFigures figures;
+    figures.format = "exr";
+    figures.godot = true;
+    figures.files = {fs::path(path).filename().string()};
+    figures.width = d.size.columns;
+    figures.height = d.size.rows;
+    figures.posting_x_m = terrain.postings().x_m;
+    figures.posting_y_m = terrain.postings().y_m;
+    figures.range = HeightRange{terrain.lowest_m, terrain.highest_m};
+    figures.epsg = d.placement ? d.placement->epsg : 0;
+    if (d.placement) figures.geotransform = d.placement->geotransform;
+    figures.void_cells = terrain.void_cells - terrain.filled_cells.value_or(0);
+    const std::string json = sidecarJson(figures);
+    Written made = Written::file(path);
+    made.sidecar_path = exrSidecar(path);
+    const Status sidecar = set.add(made.sidecar_path, [&](std::ostream& out) {
+        out.write(json.data(), static_cast<std::streamsize>(json.size()));
+        return static_cast<bool>(out);
+    });
+    if (!sidecar) return sidecar.error();
+    if (Status committed = set.commit(); !committed) return committed.error();
+    made.engine_fit = "Terrain3D: vertex spacing " +
+                      shownNumber(std::round(terrain3dSpacing(figures) * 1000) / 1000) +
+                      " m, import scale 1, height offset 0";
+    return made;
+}
+
+OutputFormat exrFormat() {
+    OutputFormat format;
+    format.name = "exr";
+    format.label = "heightmap";
+    format.description = "a 32-bit float EXR heightmap of metres (Godot, Blender)";
+    format.extensions = {".exr"};
+    format.keeps_decimals = true;
+    format.reads_placement = true;     // the sidecar names the system
+    format.largest_side = 0x7FFFFFFF;  // tinyexr's int sides
+    format.check = [](const FormatRequest& r) -> Status {
+        if (r.settings.true_scale) {
+            return failure("an EXR holds elevations in metres; --true-scale is for .ter files");
+        }
+        return checkFiles(r);
+    };
+    format.path = [](const std::string& path, const Terrain& terrain, const ConversionSettings&) {
+        return writeExrHeightmap(path, terrain);
+    };
+    format.files = [](const std::string& path, const ConversionSettings&) {
+        return std::vector<std::string>{path, path + ".aux.xml", exrSidecar(path)};
+    };
+    return format;
+}
+
 }  // namespace
 
 std::vector<OutputFormat> heightmapFormats() {
@@ -382,6 +523,7 @@ std::vector<OutputFormat> heightmapFormats() {
         format.heightmap = true;
         format.largest_side = 0xFFFFFFFF;  // the engines' shapes are checked when written
         format.options = {tilesOption()};
+        if (!style.unity()) format.options.push_back(cs2HeightScaleOption());
         if (style.png) {
             format.refuses = {{"byte-order",
                                "a PNG's 16-bit values are big-endian by definition; --byte-order "
@@ -411,20 +553,21 @@ std::vector<OutputFormat> heightmapFormats() {
         format.files = [style](const std::string& path, const ConversionSettings& settings) {
             const HeightmapFiles files = heightmapFiles(path, settings, style);
             std::vector<std::string> all = files.heightmaps;
-            if (style.png) {
-                for (const std::string& file : files.heightmaps) all.push_back(file + ".aux.xml");
+            for (const std::string& file : files.heightmaps) {
+                all.push_back(file + (style.png ? ".aux.xml" : ".vrt"));
             }
             all.push_back(files.sidecar);
             return all;
         };
         return format;
     };
-    return {row({"png16", ".png", Engine::Unreal, true},
-                "a 16-bit grayscale PNG heightmap, north row first"),
-            row({"r16", ".r16", Engine::Unreal, false},
-                "Unreal's raw 16-bit heightmap, north row first"),
-            row({"unity", ".raw", Engine::Unity, false},
-                "Unity's raw 16-bit terrain, south row first")};
+    return {
+        row({"png16", ".png", Engine::Unreal, true},
+            "a 16-bit grayscale PNG heightmap, north row first"),
+        row({"r16", ".r16", Engine::Unreal, false},
+            "Unreal's raw 16-bit heightmap, north row first"),
+        row({"unity", ".raw", Engine::Unity, false}, "Unity's raw 16-bit terrain, south row first"),
+        exrFormat()};
 }
 
 }  // namespace marlwood

@@ -8,7 +8,8 @@
 namespace marlwood {
 
 // The heightmap formats' rows of the format table: png16, r16 and unity, each with its own
-// writer, the options it takes (--tiles; --byte-order for the raw ones) and its checks.
+// writer, the options it takes (--tiles, --cs2-height-scale; --byte-order for the raw ones) and
+// its checks; then exr, metres as 32-bit floats.
 std::vector<OutputFormat> heightmapFormats();
 
 }  // namespace marlwood

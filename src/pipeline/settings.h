@@ -59,6 +59,10 @@ struct ConversionSettings {
     std::optional<double> posting;
     // --size unreal (each side to the nearest exact fit) or unity (its side at or below).
     std::optional<Engine> engine_size;
+    // --size cs2 or cs2-world: Cities: Skylines II's 4096 x 4096 heightmap, heights from 0 m to
+    // its height scale (--cs2-height-scale, or kCs2HeightScaleM).
+    std::optional<Cs2Map> cs2;
+    std::optional<double> cs2_height_scale_m;
     // A heightmap cut into tiles sharing their edge rows and columns.
     std::optional<TileCount> tiles;
     // The raw heightmaps' byte order.

@@ -1,9 +1,12 @@
 #include "pipeline/terrain.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 
+#include "common/text.h"
 #include "grid/resample.h"
 #include "grid/void_fill.h"
 #include "heightmap/heightmap.h"
@@ -147,6 +150,51 @@ double Terrain::metres(std::int32_t h) const {
            decoded.unit_m;
 }
 
+namespace {
+
+std::string fixed(double value, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// What Cities: Skylines II will make of a terrain other than its own: a ground it stretches to its
+// square, and elevations outside 0 m to its height scale, which are written at the nearer end.
+void warnCs2Fit(const Terrain& terrain, const ConversionSettings& settings, EventSink& events) {
+    const Cs2Map map = *settings.cs2;
+    const double side_m = cs2SideM(map);
+    const Terrain::Postings postings = terrain.postings();
+    const double across_m = postings.x_m * terrain.decoded.size.columns;
+    const double along_m = postings.y_m * terrain.decoded.size.rows;
+    // Within 1%: a crop of --extent 14.336 ends on whole cells.
+    const auto off = [&](double m) { return std::abs(m - side_m) > side_m / 100; };
+    const std::string side_km = fixed(side_m / 1000, 3);
+    if (postings.x_m > 0 && (off(across_m) || off(along_m))) {
+        events.emit(event::Warning{
+            "Cities: Skylines II lays its heightmap over " +
+            std::string(map == Cs2Map::World ? "its world map, " : "its playable area, ") +
+            side_km + " km square, and this terrain spans " + fixed(across_m / 1000, 3) + " x " +
+            fixed(along_m / 1000, 3) +
+            " km (east-west x north-south), so its ground is stretched; crop a square of that "
+            "side: --centre LAT,LON --extent " +
+            side_km + " (with --merge over neighbouring quads where one does not cover it)"});
+    }
+    const double scale_m = settings.cs2_height_scale_m.value_or(kCs2HeightScaleM);
+    if (terrain.lowest_m < 0) {
+        events.emit(event::Warning{"elevations below 0 m (down to " + fixed(terrain.lowest_m, 2) +
+                                   " m) are written as 0 m, the lowest Cities: Skylines II "
+                                   "holds"});
+    }
+    if (terrain.highest_m > scale_m) {
+        events.emit(event::Warning{
+            "elevations above the height scale, " + shownNumber(scale_m) + " m (up to " +
+            fixed(terrain.highest_m, 2) + " m), are written at it: give --cs2-height-scale " +
+            fixed(std::ceil(terrain.highest_m), 0) + " and the same Height Scale on import"});
+    }
+}
+
+}  // namespace
+
 Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& settings,
                                EventSink& events) {
     Terrain terrain;
@@ -178,9 +226,15 @@ Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& se
         }
         terrain.engine_size = "Unity's " + std::to_string(*side);
         size = resampledSize(decoded.size, *side);
+    } else if (settings.cs2) {
+        // Its one size whatever the terrain's shape, each side its own posting: a warning says
+        // when the ground is stretched.
+        terrain.engine_size =
+            "Cities: Skylines II's " + std::to_string(kCs2Side) + " x " + std::to_string(kCs2Side);
+        size = GridSize{.rows = kCs2Side, .columns = kCs2Side, .min_rows_cols = kCs2Side - 1};
     }
     // A terrain already of the engine's size is kept as it is.
-    if (settings.engine_size && size->rows == decoded.size.rows &&
+    if ((settings.engine_size || settings.cs2) && size->rows == decoded.size.rows &&
         size->columns == decoded.size.columns) {
         size.reset();
     }
@@ -220,6 +274,7 @@ Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& se
     const auto range = validRange(grid);
     terrain.lowest_m = range ? range->first * metres_per_thousandth : 0;
     terrain.highest_m = range ? range->second * metres_per_thousandth : 0;
+    if (settings.cs2) warnCs2Fit(terrain, settings, events);
     terrain.true_scale = chooseTrueScale(terrain.lowest_m, terrain.highest_m, grid.posting_m);
     // Only a .ter file's heights have 16 bits: a format of metres holds any elevation.
     if (!terrain.true_scale && !settings.true_scale) return terrain;

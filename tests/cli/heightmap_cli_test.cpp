@@ -16,6 +16,10 @@
 #include "sdts_writer.h"
 #include "temp_dir.h"
 
+#if MARLWOOD_TEST_EXR
+#include <tinyexr.h>
+#endif
+
 namespace marlwood {
 namespace {
 
@@ -127,10 +131,9 @@ TEST(HeightmapCommandLine, EveryFormatAndTileHoldsTheUntiledPng) {
         const std::string sidecar = out / (c.unity ? "h.json" : "h_unreal.json");
         EXPECT_TRUE(fs::exists(sidecar));
         EXPECT_NE(run.out.find("+ " + sidecar), std::string::npos) << run.out;
-        // Each PNG with GDAL's NAME.png.aux.xml, which places it.
-        const bool png = std::string(c.file).ends_with(".png");
+        // Each heightmap with the file that places it for GDAL: NAME.png.aux.xml, NAME.r16.vrt.
         EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), {}),
-                  c.columns * c.rows * (png ? 2 : 1) + 1);
+                  c.columns * c.rows * 2 + 1);
     }
 }
 
@@ -165,7 +168,10 @@ TEST(HeightmapCommandLine, WrongShapesAndSizesAreOneLineAndStatus2) {
         {{"--true-scale", "-o", "x.r16"}, "-s and --true-scale are for .ter"},
         {{"--format", "r16", "-o", "-"}, "-o - has no name"},
         {{"--format", "png16", "-o", "x.json"}, "sidecar is NAME.json"},
-        {{"--format", "png", "-o", "x"}, "ter, tif, png16, r16 or unity"},
+        {{"--format", "png", "-o", "x"}, "ter, tif, png16, r16, unity or exr"},
+        {{"--true-scale", "-o", "x.exr"}, "an EXR holds elevations in metres"},
+        {{"--format", "exr", "-o", "-"}, "-o - has no name"},
+        {{"--tiles", "2x2", "-o", "x.exr"}, "--tiles cuts a heightmap"},
         {{"--format", "png16", "-o", "/dev/null"}, "/dev/null is a device or a pipe"},
         {{"--format", "r16", "--tiles", "2x2", "-o", "/dev/null"}, "is a device or a pipe"},
         {{"--format", "r16", "--tiles", "1x2", "-o", "x/"}, "x/ has no name"},
@@ -173,8 +179,15 @@ TEST(HeightmapCommandLine, WrongShapesAndSizesAreOneLineAndStatus2) {
         {{"--size", "65", "--tiles", "4x4", "-o", "x.r16"},
          "64 or 68 would); --size 60 or 72 splits both"},
         {{"--size", "65", "--tiles", "64x64", "-o", "x.r16"}, "no --size splits both sides"},
-        {{"-o", "x.exr"}, "no format is written as .exr; end -o's name in .ter, .tif"},
+        {{"-o", "x.bmp"}, "no format is written as .bmp; end -o's name in .ter, .tif"},
         {{"--format", "png16", "-o", "x.ter"}, "is named as ter; end -o's name in .png"},
+        {{"--size", "cs2", "-o", "x.tif"}, "--size cs2 makes Cities: Skylines II's 16-bit"},
+        {{"--size", "cs2-world", "-o", "x.raw"}, "not Unity's raw"},
+        {{"--size", "cs2", "--tiles", "2x2", "-o", "x.png"}, "leave out --tiles"},
+        {{"--size", "cs2", "--common-range", "-o", "x.png"}, "leave out --common-range"},
+        {{"--cs2-height-scale", "900", "-o", "x.r16"}, "goes with --size cs2 or cs2-world"},
+        {{"--cs2-height-scale", "900", "--size", "cs2", "-o", "x.tif"}, "goes with a png16 or r16"},
+        {{"--cs2-height-scale", "0", "--size", "cs2", "-o", "x.png"}, "from 1 to 100000, not '0'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.options));
@@ -227,6 +240,123 @@ TEST(HeightmapCommandLine, TheReportSaysHowUnrealTakesTheSize) {
     }
 }
 
+// Cities: Skylines II's editor imports "a resolution of 4096x4096 pixels, grayscale, 16-bit color
+// channel depth, .png or .tiff", over the playable area, with an optional extended world map
+// around it (Colossal Order's development diary on the editor, colossalorder.fi/?p=2190). Its map
+// makers measured the playable area at 14.336 km square, the world map at 57.344 km, and the
+// import's Height Scale at 4096 m unless set (sysoppl/Cities-Skylines-heightmap-generator issue
+// 80, nonta1234/terraining-heightmap-generator issue 1). So a heightmap for it is 4096 x 4096
+// whatever the terrain, each value metres / scale x 65535, and the report warns of a ground that
+// is not the map's square and of elevations above the scale.
+TEST(HeightmapCommandLine, CitiesSkylines2TakesItsSizeAndHeightScale) {
+    ts::TempDir tmp;
+    // A square, so that --size 4096 (within 16 times its points) resamples it as --size cs2 does.
+    ts::writeModules(tmp / "5000",
+                     ts::buildModules(ts::makeQuad(257, 257, ts::CellFormat::Bfp32, 10)));
+    // The elevations of the same 4096 x 4096 grid: a png16 spanning its own range, undone.
+    const ts::CliRun made =
+        ts::commandLine({"--size", "4096", "-o", tmp / "ref.png", tmp / "5000"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const ts::Png16 ref = ts::readPng16(tmp / "ref.png");
+    const std::string ref_json = ts::readFile(tmp / "ref_unreal.json");
+    const auto number = [](const std::string& json, const std::string& key) {
+        return std::strtod(json.c_str() + json.find("\"" + key + "\": ") + key.size() + 4, nullptr);
+    };
+    const double lowest = number(ref_json, "lowest_m"), highest = number(ref_json, "highest_m");
+    ASSERT_EQ(ref.width, 4096u);
+    const struct {
+        std::vector<std::string> options;
+        double scale_m;
+        const char* map;
+        bool above_scale;  // warned of elevations above the scale
+    } cases[] = {
+        {{"--size", "cs2", "-o", "c.png"}, 4096, "playable", false},
+        {{"--size", "cs2-world", "--cs2-height-scale", "1500", "-o", "c.png"},
+         1500,
+         "world",
+         false},
+        {{"--cs2-height-scale", "700", "--size", "cs2", "-o", "c.png"}, 700, "playable", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.options));
+        ts::TempDir out;
+        std::vector<std::string> arguments;
+        for (const std::string& o : c.options) {
+            arguments.push_back(o.starts_with("c.") ? out / o : o);
+        }
+        arguments.push_back(tmp / "5000");
+        const ts::CliRun run = ts::commandLine(arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const ts::Png16 png = ts::readPng16(out / "c.png");
+        ASSERT_EQ(png.width, 4096u);
+        ASSERT_EQ(png.height, 4096u);
+        const double step_m = (highest - lowest) / 65535;
+        int worst = 0;
+        for (std::size_t i = 0; i < png.values.size(); ++i) {
+            const double metres = lowest + ref.values[i] * step_m;
+            const double expected = std::min(65535.0, std::round(metres / c.scale_m * 65535));
+            worst = std::max(worst, static_cast<int>(std::abs(png.values[i] - expected)));
+        }
+        // Within the reference's own step, which is finer than the scale's.
+        EXPECT_LE(worst, 1);
+        const std::string json = ts::readFile(out / "c.json");
+        EXPECT_NE(json.find(std::string("\"map\": \"") + c.map), std::string::npos) << json;
+        EXPECT_EQ(number(json, "height_scale_m"), c.scale_m) << json;
+        EXPECT_NE(run.out.find("Cities: Skylines II: its " +
+                               std::string(c.map[0] == 'w' ? "world map" : "playable area")),
+                  std::string::npos)
+            << run.out;
+        // 257 x 257 points 10 m apart are no 14.336 km square.
+        EXPECT_NE(run.err.find("so its ground is stretched"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("give --cs2-height-scale ") != std::string::npos, c.above_scale)
+            << run.err;
+    }
+}
+
+#if MARLWOOD_TEST_EXR
+// An EXR for Godot holds every cell's true elevation in metres as a float, a void at the lowest;
+// its sidecar gives Terrain3D's import: the posting as vertex spacing, heights as they are.
+TEST(HeightmapCommandLine, AnExrHoldsEveryElevationInMetres) {
+    ts::TempDir tmp;
+    const ts::Transfer t = ts::makeQuad(41, 61, ts::CellFormat::Bfp32, 10, "5000");
+    ts::writeModules(tmp / "5000", ts::buildModules(t));
+    const ts::CliRun run = ts::commandLine({"-o", tmp / "g.exr", tmp / "5000"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("g.exr + " + (tmp / "g.json")), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("(Terrain3D: vertex spacing 10 m, import scale 1, height offset 0)"),
+              std::string::npos)
+        << run.out;
+    float* rgba = nullptr;
+    int width = 0, height = 0;
+    const char* problem = nullptr;
+    ASSERT_EQ(LoadEXR(&rgba, &width, &height, (tmp / "g.exr").c_str(), &problem), TINYEXR_SUCCESS);
+    ASSERT_EQ(width, 61);
+    ASSERT_EQ(height, 41);
+    const auto kept = [](double v) {
+        return std::round(static_cast<double>(static_cast<float>(v)) * 1000) / 1000;
+    };
+    double lowest = INFINITY;
+    for (const double v : t.elevations) {
+        if (ts::validElevation(v)) lowest = std::min(lowest, kept(v));
+    }
+    int off = 0, voids = 0;
+    for (std::size_t i = 0; i < t.elevations.size(); ++i) {
+        const bool valid = ts::validElevation(t.elevations[i]);
+        voids += !valid;
+        const double want = valid ? kept(t.elevations[i]) : lowest;
+        off += std::abs(rgba[4 * i] - want) > 2e-4;  // a float's step at 1400 m is 1.2e-4
+    }
+    std::free(rgba);
+    EXPECT_EQ(off, 0);
+    EXPECT_GT(voids, 0);
+    const std::string json = ts::readFile(tmp / "g.json");
+    EXPECT_NE(json.find("\"terrain3d\": {\"vertex_spacing\": 10, \"import_scale\": 1, "
+                        "\"height_offset\": 0}"),
+              std::string::npos)
+        << json;
+}
+#endif
+
 // A heightmap's tiles and sidecar are one set: a failure at any file (a device under a tile's
 // name, a sidecar name the directory cannot hold) leaves what stood there before and none of
 // the new files; tiles of an older set of the name are removed with -f and named without it.
@@ -278,14 +408,14 @@ TEST(HeightmapCommandLine, ATileSetIsWrittenWholeOrNotAtAll) {
          0,
          "12 tiles of an older set removed",
          {},
-         5},
+         9},
         {{"--tiles", "2x2", "-o", "t.r16"},
          {"t_x3_y3.r16", "t_3_0.r16"},
          nullptr,
          0,
          "t_x3_y3.r16; -f removes them)",
          {"t_x3_y3.r16", "t_3_0.r16"},
-         7},
+         11},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.options) + " over " +

@@ -39,7 +39,7 @@ TEST(Manual, EveryOptionInThePageAndTheCompletion) {
     std::istringstream word_stream(words_match[1].str());
     for (std::string w; word_stream >> w;) words.insert(w);
     std::set<std::string> takes_value;
-    const std::regex arm(R"(\n +([-a-z|]+)\))");
+    const std::regex arm(R"(\n +([-a-z0-9|]+)\))");
     for (std::sregex_iterator it(completion.begin(), completion.end(), arm), end; it != end; ++it) {
         std::istringstream names((*it)[1].str());
         for (std::string n; std::getline(names, n, '|');) takes_value.insert(n);

@@ -34,9 +34,10 @@ TEST(Options, ParsedOrRefused) {
         {{"--output"}, "option '--output' needs a value"},
         {{"-j", "0", "a"}, "jobs is a whole number from 1 to 1024, not '0'"},
         {{"--size", "1", "a"},
-         "the size is a whole number from 2 to 65535, unreal or unity, not '1'"},
+         "the size is a whole number from 2 to 65535, unreal, unity, cs2 or cs2-world, not '1'"},
         {{"--size=65536", "a"},
-         "the size is a whole number from 2 to 65535, unreal or unity, not '65536'"},
+         "the size is a whole number from 2 to 65535, unreal, unity, cs2 or cs2-world, not "
+         "'65536'"},
         {{"-x", "a"}, "unknown option '-x'"},
         {{"--frobnicate", "a"}, "unknown option '--frobnicate'"},
         {{"--force=yes", "a"}, "option '--force' takes no value"},

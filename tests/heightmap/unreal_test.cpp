@@ -38,6 +38,8 @@ TEST(UnrealImport, GathersTheSeedsNameAndItsTilesOnly) {
         {"dul_x1_y0.png", "dul_x0_y1.png", true},
         {"dul.png", "dul_unreal.json", false},
         {"dul.png", "dul.png.aux.xml", false},
+        {"dul.r16", "dul.r16.vrt", false},
+        {"dul_x0_y0.r16", "dul_x1_y0.r16.vrt", false},
         {"dul.png", "dul_x0.png", false},
         {"dul.png", "dul_x_y0.png", false},
         {"dul.png", "dull.png", false},

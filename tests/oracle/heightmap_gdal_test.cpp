@@ -185,5 +185,62 @@ TEST(HeightmapAgainstGdal, TrueScaleGeoTiffIsFloat32Metres) {
     }
 }
 
+// A raw heightmap opens in GDAL through NAME.r16.vrt (NAME.raw.vrt): the PNG's values of the same
+// run, in either byte order and with Unity's rows from the south, placed where the PNG lies.
+TEST(HeightmapAgainstGdal, ARawHeightmapOpensInPlaceThroughItsVrt) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    MARLWOOD_REQUIRE_GDAL();
+    TempDir tmp;
+    const std::string duluth = (usgs / "7172-duluth-mn/7172").string();
+    const std::vector<std::string> square = {"--centre", "46.8,-92.06", "--extent", "3",
+                                             "--size",   "257",         "-f"};
+    std::vector<std::string> png = square;
+    png.insert(png.end(), {"-o", tmp / "h.png", duluth});
+    ASSERT_EQ(commandLine(png).status, 0);
+    const Raster want = gdalRead(tmp / "h.png");
+    const GdalPlacement placed = gdalPlacement(tmp / "h.png", Aux::Read);
+    for (const char* file : {"h.r16", "h.raw"}) {
+        for (const char* order : {"little", "big"}) {
+            SCOPED_TRACE(std::string(file) + " " + order);
+            std::vector<std::string> raw = square;
+            raw.insert(raw.end(), {"--byte-order", order, "-o", tmp / file, duluth});
+            ASSERT_EQ(commandLine(raw).status, 0);
+            const fs::path vrt = tmp / (std::string(file) + ".vrt");
+            const Raster got = gdalRead(vrt);
+            EXPECT_EQ(got.type, "UInt16");
+            EXPECT_EQ(got.values, want.values);
+            const GdalPlacement at = gdalPlacement(vrt);
+            EXPECT_EQ(at.origin_x, placed.origin_x);
+            EXPECT_EQ(at.origin_y, placed.origin_y);
+            EXPECT_EQ(at.pixel_height, placed.pixel_height);
+            EXPECT_EQ(gdalEpsg(vrt), gdalEpsg(tmp / "h.png", Aux::Read));
+        }
+    }
+}
+
+// Where GDAL's build reads EXR (Debian's does not): it reads the EXR as Float32 cells equal to
+// the GeoTIFF's of the same run, and places it by its NAME.exr.aux.xml where the GeoTIFF lies.
+TEST(HeightmapAgainstGdal, TheExrHoldsTheGeoTiffsMetresWhereItLies) {
+    MARLWOOD_REQUIRE_USGS_DATA(usgs);
+    MARLWOOD_REQUIRE_GDAL();
+    if (std::system("gdalinfo --formats 2>/dev/null | grep -q '^ *EXR '") != 0) {
+        GTEST_SKIP() << "this GDAL reads no EXR";
+    }
+    TempDir tmp;
+    const std::string duluth = (usgs / "7172-duluth-mn/7172").string();
+    for (const char* file : {"g.tif", "g.exr"}) {
+        ASSERT_EQ(commandLine({"--fill-voids", "-o", tmp / file, duluth}).status, 0);
+    }
+    const Raster tif = gdalRead(tmp / "g.tif");
+    const Raster exr = gdalRead(tmp / "g.exr");
+    EXPECT_EQ(exr.type, "Float32");
+    EXPECT_EQ(exr.values, tif.values);
+    const GdalPlacement a = gdalPlacement(tmp / "g.tif"),
+                        b = gdalPlacement(tmp / "g.exr", Aux::Read);
+    EXPECT_EQ(b.origin_x, a.origin_x);
+    EXPECT_EQ(b.origin_y, a.origin_y);
+    EXPECT_EQ(b.pixel_width, a.pixel_width);
+}
+
 }  // namespace
 }  // namespace marlwood::oracle

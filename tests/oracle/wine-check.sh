@@ -186,7 +186,7 @@ mkdir "$unpacked"
 (cd "$unpacked" && cmake -E tar xf "$zip")
 stem=$(basename "$zip" .zip)
 zexe="$unpacked/$stem/marlwood.exe"
-for file in marlwood.exe proj.db README.md licences/{libarchive,zlib,libtiff,libpng,proj,sqlite3}.txt; do
+for file in marlwood.exe proj.db README.md licences/{libarchive,zlib,libtiff,libpng,tinyexr,proj,sqlite3}.txt; do
   [ -f "$unpacked/$stem/$file" ] || { echo "wine-check: the zip lacks $stem/$file" >&2; status=1; }
 done
 
@@ -240,6 +240,7 @@ cases=(
   "16-bit PNG at Unreal's size|unreal.png|--size unreal -o unreal.png d/7172"
   "Unreal r16 tiles of a merge|tiles_x1_y1.r16|--merge --size unreal --tiles 2x2 -o tiles.r16 ${quads[*]}"
   "Unity raw of a crop, big-endian|unity.raw|--centre 46.8,-92.06 --extent 3 --size 257 --byte-order big -o unity.raw 7172.DEM.SDTS.TAR.GZ"
+  "EXR of metres for Godot|godot.exr|--fill-voids -o godot.exr d/7172"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r what output arguments <<<"$entry"
@@ -256,12 +257,13 @@ for entry in "${cases[@]}"; do
     status=1
   elif [[ $output == *.ter ]]; then
     same_ter "$what" "$work/linux/$output" "$work/windows/$output"
-  elif [[ $output == *.png || $output == *.r16 || $output == *.raw ]]; then
+  elif [[ $output == *.png || $output == *.r16 || $output == *.raw || $output == *.exr ]]; then
     # A heightmap: the PNG's values as GDAL reads them (zlib may pack them differently), a raw
     # file's bytes, and the sidecar's bytes.
-    # Unity's NAME.json; Unreal's NAME_unreal.json, out of its import's gathering.
-    if [[ $output == *.raw ]]; then
-      sidecar=${output%.raw}.json
+    # Unity's and Godot's NAME.json; Unreal's NAME_unreal.json, out of its import's gathering.
+    # An EXR's bytes: tinyexr and zlib of the same versions deflate alike.
+    if [[ $output == *.raw || $output == *.exr ]]; then
+      sidecar=${output%.*}.json
     else
       sidecar=$(sed -E 's/(_x[0-9]+_y[0-9]+)?\.[a-z0-9]+$/_unreal.json/' <<<"$output")
     fi
