@@ -243,8 +243,8 @@ Result<Written> writeStlFiles(const std::string& path, const Terrain& terrain,
     if (settings.tiles) {
         written.tile_count = static_cast<std::int32_t>(files.size());
         written.tile_size =
-            "about " + shownNumber(std::round(extent_y * frame.mm_per_m / count.rows)) + " x " +
-            shownNumber(std::round(extent_x * frame.mm_per_m / count.columns)) + " mm";
+            "about " + shownNumber(std::round(extent_x * frame.mm_per_m / count.columns)) + " x " +
+            shownNumber(std::round(extent_y * frame.mm_per_m / count.rows)) + " mm";
     }
     written.engine_fit = shownNumber(std::round(extent_x * frame.mm_per_m * 10) / 10) + " x " +
                          shownNumber(std::round(extent_y * frame.mm_per_m * 10) / 10) + " x " +
