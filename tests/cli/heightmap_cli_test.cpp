@@ -165,7 +165,7 @@ TEST(HeightmapCommandLine, WrongShapesAndSizesAreOneLineAndStatus2) {
         {{"--true-scale", "-o", "x.r16"}, "-s and --true-scale are for .ter"},
         {{"--format", "r16", "-o", "-"}, "-o - has no name"},
         {{"--format", "png16", "-o", "x.json"}, "sidecar is NAME.json"},
-        {{"--format", "png", "-o", "x"}, "ter, tif, png16, r16 or unity"},
+        {{"--format", "png", "-o", "x"}, "ter, tif, png16, r16, unity"},
         {{"--format", "png16", "-o", "/dev/null"}, "/dev/null is a device or a pipe"},
         {{"--format", "r16", "--tiles", "2x2", "-o", "/dev/null"}, "is a device or a pipe"},
         {{"--format", "r16", "--tiles", "1x2", "-o", "x/"}, "x/ has no name"},
