@@ -66,16 +66,17 @@ class GreedyTin {
         flush();
         while (!heap_.empty()) {
             const std::int32_t t = heap_.front().triangle;
-            insert(candidate_[t], t);
+            const std::int32_t at = candidate_[t];
+            insert({at % f_.width, at / f_.width}, t);
             flush();
         }
         Tin tin;
-        tin.working_bytes = (points_.capacity() + candidate_.capacity()) * sizeof(GridPoint) +
+        tin.working_bytes = points_.capacity() * sizeof(GridPoint) +
                             heap_.capacity() * sizeof(Queued) +
                             (vertex_.capacity() + twin_.capacity() + heap_position_.capacity() +
                              pending_.capacity() + flips_.capacity()) *
                                 sizeof(std::int32_t) +
-                            error_.capacity() * sizeof(double);
+                            candidate_.capacity() * sizeof(std::int32_t);
         tin.vertices = std::move(points_);
         tin.triangles.resize(vertex_.size());
         for (std::size_t e = 0; e < vertex_.size(); e += 3) {
@@ -94,8 +95,7 @@ class GreedyTin {
         const auto t = static_cast<std::int32_t>(vertex_.size() / 3);
         vertex_.resize(vertex_.size() + 3);
         twin_.resize(twin_.size() + 3);
-        candidate_.push_back({});
-        error_.push_back(0);
+        candidate_.push_back(0);
         heap_position_.push_back(-1);
         return t;
     }
@@ -189,9 +189,9 @@ class GreedyTin {
         std::sort(pending_.begin(), pending_.end());
         pending_.erase(std::unique(pending_.begin(), pending_.end()), pending_.end());
         for (const std::int32_t t : pending_) {
-            scan(t);
-            if (error_[t] > max_error_) {
-                heapPlace(t);
+            const double error = scan(t);
+            if (error > max_error_) {
+                heapPlace(t, static_cast<float>(error));
             } else if (heap_position_[t] >= 0) {
                 heapRemove(t);
             }
@@ -239,7 +239,7 @@ class GreedyTin {
     // edges. Each row is measured in single precision, four points at a time, and the rows that
     // may hold the worst point (within the single-precision bound) again in double precision,
     // which decides. The corners lie on the plane, within rounding far below a millimetre.
-    void scan(std::int32_t t) {
+    double scan(std::int32_t t) {
         const GridPoint a = at(3 * t), b = at(3 * t + 1), c = at(3 * t + 2);
         const double za = f_.at(a.x, a.y), zb = f_.at(b.x, b.y), zc = f_.at(c.x, c.y);
         const auto det = static_cast<double>(orient(a, b, c));
@@ -294,8 +294,8 @@ class GreedyTin {
                 }
             }
         }
-        error_[t] = worst;
-        candidate_[t] = {worst_x, worst_y};
+        candidate_[t] = worst_y * f_.width + worst_x;
+        return worst;
     }
 
     bool above(std::int32_t i, std::int32_t j) const {
@@ -327,14 +327,14 @@ class GreedyTin {
             i = top;
         }
     }
-    void heapPlace(std::int32_t t) {
+    void heapPlace(std::int32_t t, float error) {
         std::int32_t i = heap_position_[t];
         if (i < 0) {
             i = static_cast<std::int32_t>(heap_.size());
-            heap_.push_back({error_[t], t});
+            heap_.push_back({error, t});
             heap_position_[t] = i;
         }
-        heap_[i].error = error_[t];
+        heap_[i].error = error;
         siftUp(i);
         siftDown(heap_position_[t]);
     }
@@ -355,11 +355,12 @@ class GreedyTin {
     const double max_error_;
     std::vector<GridPoint> points_;
     std::vector<std::int32_t> vertex_, twin_;
-    std::vector<GridPoint> candidate_;
-    std::vector<double> error_;
-    // The heap holds each triangle's error beside it, so that sifting reads no other array.
+    std::vector<std::int32_t> candidate_;  // the grid index of each triangle's worst point
+    // The heap holds each triangle's error beside it, so that sifting reads no other array; in
+    // single precision, as it only orders the triangles (whether one is queued at all is decided
+    // in double precision).
     struct Queued {
-        double error;
+        float error;
         std::int32_t triangle;
     };
     std::vector<std::int32_t> heap_position_;
