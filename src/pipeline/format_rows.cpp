@@ -2,6 +2,7 @@
 // (formats.cpp) includes none of them.
 #include "pipeline/formats.h"
 #include "pipeline/heightmap_output.h"
+#include "pipeline/mesh_output.h"
 #include "pipeline/settings.h"
 #include "pipeline/writers.h"
 #include "ter/ter_writer.h"
@@ -36,6 +37,7 @@ std::deque<OutputFormat> builtInFormats() {
         return Written::file(path);
     };
     for (OutputFormat& heightmap : heightmapFormats()) formats.push_back(std::move(heightmap));
+    for (OutputFormat& mesh : meshFormats()) formats.push_back(std::move(mesh));
     return formats;
 }
 

@@ -54,7 +54,7 @@ struct Written {
     // A heightmap: the elevations its 0..65535 span, its sidecar, and its tiles when tiled.
     std::optional<HeightRange> heights;
     std::string sidecar_path;
-    std::string engine_fit;  // how the engine takes its size, for the report
+    std::string engine_fit;  // how the engine takes its size, or what a mesh holds, for the report
     std::int32_t tile_count = 0;
     std::string tile_size;  // "505 x 505"
     // Tiles of an older set of the heightmap's name that it did not write.
@@ -92,6 +92,8 @@ struct OutputFormat {
     bool heightmap = false;
     // Written with a height scale (-s, --common-range): stretched heights rather than elevations.
     bool stretched_heights = false;
+    // A surface, which a void would hole: voids are filled whether or not --fill-voids is given.
+    bool fills_voids = false;
     // The most rows or columns a file holds.
     std::int64_t largest_side = 0;
     // One of the two writers: a stream writer also writes paths, through a temporary name.

@@ -83,6 +83,8 @@ struct ConversionSettings {
     // Elevations kept in thousandths of their unit, decimals and all: what true heights and
     // formats of metres need.
     bool keepsDecimals() const { return true_scale || outputFormat().keeps_decimals; }
+    // Voids filled before the terrain is written.
+    bool fillsVoids() const { return fill_voids || outputFormat().fills_voids; }
     // The grid's place on the ground is read too.
     bool needsPlacement() const { return outputFormat().needs_placement; }
 };

@@ -250,7 +250,7 @@ Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& se
     terrain.height_scale = settings.height_scale;
     DecodedGrid& grid = terrain.decoded;
     terrain.void_cells = countVoidCells(grid);
-    if (settings.fill_voids) {
+    if (settings.fillsVoids()) {
         terrain.filled_cells = 0;
         if (terrain.void_cells > 0) {
             terrain.filled_cells =

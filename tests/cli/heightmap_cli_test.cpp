@@ -168,7 +168,7 @@ TEST(HeightmapCommandLine, WrongShapesAndSizesAreOneLineAndStatus2) {
         {{"--true-scale", "-o", "x.r16"}, "-s and --true-scale are for .ter"},
         {{"--format", "r16", "-o", "-"}, "-o - has no name"},
         {{"--format", "png16", "-o", "x.json"}, "sidecar is NAME.json"},
-        {{"--format", "png", "-o", "x"}, "ter, tif, png16, r16, unity or exr"},
+        {{"--format", "png", "-o", "x"}, "ter, tif, png16, r16, unity, exr, stl, glb or obj"},
         {{"--true-scale", "-o", "x.exr"}, "an EXR holds elevations in metres"},
         {{"--format", "exr", "-o", "-"}, "-o - has no name"},
         {{"--tiles", "2x2", "-o", "x.exr"}, "--tiles cuts a heightmap"},
