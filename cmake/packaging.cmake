@@ -85,6 +85,8 @@ if(NOT WIN32)
           RENAME marlwood)
   install(FILES "${PROJECT_SOURCE_DIR}/packaging/copyright" "${marlwood_changelog}.gz"
                 "${marlwood_debian_changelog}.gz" DESTINATION share/doc/marlwood)
+  # The datum grids, where the program looks from /usr/bin: ../share/marlwood/proj-grids.
+  install(FILES ${marlwood_grid_files} DESTINATION share/marlwood/proj-grids)
 endif()
 
 set(CPACK_PACKAGE_NAME marlwood)
