@@ -223,6 +223,23 @@ const std::vector<Option>& table() {
              cropOf(o).extent_km = (*d)[0];
              return {};
          }},
+        {{'\0', "degrees-on", "DATUM",
+          "the datum the degrees of --bbox and --centre are on: wgs84\n"
+          "(a web map's, a phone's), nad83 or nad27 (default: the\n"
+          "source's own datum, mostly NAD27 for USGS quads)",
+          "wgs84 nad83 nad27"},
+         [](Options& o, const std::string& v) -> Status {
+             // The geographic systems' EPSG codes.
+             constexpr std::pair<std::string_view, int> kDatums[] = {
+                 {"wgs84", 4326}, {"nad83", 4269}, {"nad27", 4267}};
+             for (const auto& [name, epsg] : kDatums) {
+                 if (v == name) {
+                     cropOf(o).degrees_on = epsg;
+                     return {};
+                 }
+             }
+             return failure("--degrees-on is wgs84, nad83 or nad27, not '" + v + "'");
+         }},
         {{'q', "quiet", "", "no report lines and no progress, only problems"},
          switchOn(&Options::quiet)},
         {{'v', "verbose", "", "each source's stage lines too"}, switchOn(&Options::verbose)},
@@ -338,6 +355,11 @@ Status combinationProblem(const Options& o) {
                        ".ter files");
     }
     if (const auto& crop = o.settings.crop) {
+        if (crop->degrees_on && !crop->box && !crop->centre && crop->extent_km <= 0) {
+            return failure(
+                "--degrees-on says which datum the degrees of --bbox or --centre are on; it goes "
+                "with one of them");
+        }
         if (crop->box && (crop->centre || crop->extent_km > 0)) {
             return failure("--bbox and --centre do not go together");
         }
