@@ -1,5 +1,6 @@
 #include "geo/projection.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -195,31 +196,28 @@ Result<Reprojection> Reprojection::forArea(const std::string& from, const std::s
         proj.operation_factory_context_destroy(factory);
         return list;
     };
-    // marlwood's grids an operation uses (`missing`: those of them not found).
-    const auto own_grids = [&](const PJ* operation, bool missing) {
+    // marlwood's grids an operation uses.
+    const auto own_grids = [&](const PJ* operation) {
         std::vector<std::string> names;
         const int grids = proj.coordoperation_get_grid_used_count(context, operation);
         for (int i = 0; i < grids; ++i) {
             const char* name = nullptr;
-            int available = 0;
             if (proj.coordoperation_get_grid_used(context, operation, i, &name, nullptr, nullptr,
-                                                  nullptr, nullptr, nullptr, &available) != 0 &&
-                isDatumGrid(name) && !(missing && available != 0)) {
+                                                  nullptr, nullptr, nullptr, nullptr) != 0 &&
+                isDatumGrid(name)) {
                 names.emplace_back(name);
             }
         }
         return names;
     };
-    // The grids of marlwood's that the best candidate using one needs and lacks.
-    std::vector<std::string> wanted;
-    bool served = false;  // a candidate uses one of marlwood's grids
+    // marlwood's grids that the best candidate using any of them uses: as if every grid were
+    // found, PROJ's sort puts it first among those.
+    std::vector<std::string> best_uses;
     if (const OwnedList all = candidates(PROJ_GRID_AVAILABILITY_IGNORED)) {
         const int count = proj.list_get_count(all.get());
-        for (int i = 0; i < count && !served; ++i) {
+        for (int i = 0; i < count && best_uses.empty(); ++i) {
             const Owned operation(proj.list_get(context, all.get(), i), destroy);
-            if (!operation || own_grids(operation.get(), false).empty()) continue;
-            served = true;
-            wanted = own_grids(operation.get(), true);
+            if (operation) best_uses = own_grids(operation.get());
         }
     }
     const OwnedList found = candidates(PROJ_GRID_AVAILABILITY_DISCARD_OPERATION_IF_MISSING_GRID);
@@ -228,22 +226,29 @@ Result<Reprojection> Reprojection::forArea(const std::string& from, const std::s
                      : nullptr,
                  destroy);
     if (!picked) return held->failed("finds no transformation");
-    if ((served || grid_required) && own_grids(picked.get(), false).empty()) {
+    // The pick must use every one of them: a pick through NADCON alone would leave heights
+    // unshifted when VERTCON is not found.
+    const std::vector<std::string> used = own_grids(picked.get());
+    std::vector<std::string> lacking;
+    for (const std::string& grid : best_uses) {
+        if (std::find(used.begin(), used.end(), grid) == used.end()) lacking.push_back(grid);
+    }
+    if (!lacking.empty() || (grid_required && used.empty())) {
         const char* name = proj.get_name(picked.get());
         const std::string instead = " (PROJ would take " + from + " to " + to + " by \"" +
                                     (name != nullptr ? name : "another transformation") +
                                     "\" instead)";
-        if (wanted.empty()) {
+        if (lacking.empty()) {
             return failure("no datum grid of marlwood's takes " + from + " to " + to + " at " +
                            degreesText(area) + instead);
         }
-        std::string grids = wanted.front();
-        for (std::size_t i = 1; i < wanted.size(); ++i) {
-            grids += (i + 1 < wanted.size() ? ", " : " and ") + wanted[i];
+        std::string grids = lacking.front();
+        for (std::size_t i = 1; i < lacking.size(); ++i) {
+            grids += (i + 1 < lacking.size() ? ", " : " and ") + lacking[i];
         }
         const std::string folder = datumGridFolder();
-        return failure((wanted.size() > 1 ? "the datum grids " + grids + " are not in "
-                                          : "the datum grid " + grids + " is not in ") +
+        return failure((lacking.size() > 1 ? "the datum grids " + grids + " are not in "
+                                           : "the datum grid " + grids + " is not in ") +
                        (folder.empty() ? std::string("marlwood's proj-grids folder") : folder) +
                        instead);
     }

@@ -56,10 +56,10 @@ class Reprojection {
     enum class DatumGrid { WhereOneServes, Always };
 
     // The transformation PROJ picks for points in `area`, from `from` to `to` (EPSG codes, or
-    // PROJ's names such as "EPSG:4267+7968" for NAD27 with NGVD29 heights). Where one of
-    // marlwood's datum grids serves the area, the pick must go through it: when the grid is not
-    // found, an Error in one line naming it, never a coarser shift in its place. Points beyond
-    // the pick's grid fail apply().
+    // PROJ's names such as "EPSG:4267+7968" for NAD27 with NGVD29 heights). Where marlwood's
+    // datum grids serve the area, the pick must go through every one of them that the best
+    // transformation for it uses: when one is not found, an Error in one line naming it, never a
+    // coarser shift in its place. Points beyond the pick's grid fail apply().
     static Result<Reprojection> forArea(int from, int to, const DegreeBox& area);
     static Result<Reprojection> forArea(const std::string& from, const std::string& to,
                                         const DegreeBox& area,
@@ -129,8 +129,10 @@ Result<std::vector<GroundPoint>> projectDegrees(int geographic, int projected,
                                                 std::span<const Degrees> points);
 
 // How far NAVD88 heights lie above NGVD29 heights, in metres, at `points` (degrees on EPSG
-// `geographic`: 4267 NAD27 or 4269 NAD83), through PROJ and the VERTCON grids. An Error in one
-// line naming the grid when it is not found, or when a point lies beyond the grid.
+// `geographic`: 4267 NAD27 or 4269 NAD83), through PROJ and the VERTCON grid it picks for the
+// points' area. An Error in one line naming the grid when it is not found, when no VERTCON grid
+// serves the area, or when a point lies beyond the grid picked. Making the transformation takes
+// PROJ tens of milliseconds: give all the points of an area at once.
 Result<std::vector<double>> ngvd29ToNavd88(int geographic, std::span<const Degrees> points);
 
 }  // namespace marlwood

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -83,43 +84,55 @@ TEST(Datum, Ngvd29ToNavd88ThroughVertcon) {
     EXPECT_EQ(none.message().find('\n'), std::string::npos);
 }
 
-// With the grids' folder empty a change of datum that needs one is refused in one line naming
-// the grid and the folder; WGS 84 to NAD83, which no grid of marlwood's serves, still goes.
+// With the grids' folder empty, or holding NADCON's grid alone, a change of datum that needs a
+// grid not there is refused in one line naming the grids lacking and the folder; WGS 84 to
+// NAD83, which no grid of marlwood's serves, still goes.
 TEST(Datum, AGridNotFoundIsNamedInOneLine) {
     testsupport::TempDir tmp;
     const std::string empty = (tmp.path() / "moved").string();
+    const std::string conus = (tmp.path() / "conus only").string();
     std::filesystem::create_directory(empty);
-    const GridsIn moved(empty);
-    EXPECT_EQ(datumGridFolder(), empty);
+    std::filesystem::create_directory(conus);
+    std::filesystem::copy_file(std::filesystem::path(datumGridFolder()) / "us_noaa_conus.tif",
+                               std::filesystem::path(conus) / "us_noaa_conus.tif");
     const DegreeBox duluth{-92.2, 46.7, -92.0, 46.9};
     const Degrees denver[] = {{-105.0, 39.7}};
     const struct {
         const char* what;
-        std::string problem;  // the failure's line, or empty
-        std::string grid;     // the grid it names; empty: no failure
+        std::string folder;
+        std::function<std::string()> problem;  // the failure's line, or empty
+        std::string lacking;                   // the grids it names; empty: no failure
     } cases[] = {
-        {"NAD27 to NAD83", problemOf(Reprojection::forArea(4267, 4269, duluth)),
-         "us_noaa_conus.tif"},
-        {"WGS 84 to NAD27 UTM", problemOf(Reprojection::forArea(4326, 26715, duluth)),
-         "us_noaa_conus.tif"},
-        {"heights on NAD83", problemOf(ngvd29ToNavd88(4269, denver)), "us_noaa_vertconc.tif"},
-        {"heights on NAD27", problemOf(ngvd29ToNavd88(4267, denver)),
-         "us_noaa_conus.tif and us_noaa_vertconc.tif"},
-        {"WGS 84 to NAD83 UTM", problemOf(Reprojection::forArea(4326, 26915, duluth)), ""},
+        {"NAD27 to NAD83", empty,
+         [&] { return problemOf(Reprojection::forArea(4267, 4269, duluth)); },
+         "grid us_noaa_conus.tif is"},
+        {"WGS 84 to NAD27 UTM", empty,
+         [&] { return problemOf(Reprojection::forArea(4326, 26715, duluth)); },
+         "grid us_noaa_conus.tif is"},
+        {"heights on NAD83", empty, [&] { return problemOf(ngvd29ToNavd88(4269, denver)); },
+         "grid us_noaa_vertconc.tif is"},
+        {"heights on NAD27", empty, [&] { return problemOf(ngvd29ToNavd88(4267, denver)); },
+         "grids us_noaa_conus.tif and us_noaa_vertconc.tif are"},
+        // PROJ would take NADCON with no shift of heights.
+        {"heights on NAD27, NADCON alone", conus,
+         [&] { return problemOf(ngvd29ToNavd88(4267, denver)); }, "grid us_noaa_vertconc.tif is"},
+        {"NAD27 to NAD83, NADCON alone", conus,
+         [&] { return problemOf(Reprojection::forArea(4267, 4269, duluth)); }, ""},
+        {"WGS 84 to NAD83 UTM", empty,
+         [&] { return problemOf(Reprojection::forArea(4326, 26915, duluth)); }, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.grid.empty()) {
-            EXPECT_EQ(c.problem, "");
+        const GridsIn moved(c.folder);
+        EXPECT_EQ(datumGridFolder(), c.folder);
+        const std::string problem = c.problem();
+        if (c.lacking.empty()) {
+            EXPECT_EQ(problem, "");
             continue;
         }
-        const bool two = c.grid.find(" and ") != std::string::npos;
-        EXPECT_EQ(c.problem.rfind(std::string(two ? "the datum grids " : "the datum grid ") +
-                                      c.grid + (two ? " are" : " is") + " not in " + empty,
-                                  0),
-                  0u)
-            << c.problem;
-        EXPECT_EQ(c.problem.find('\n'), std::string::npos);
+        EXPECT_EQ(problem.rfind("the datum " + c.lacking + " not in " + c.folder + " (", 0), 0u)
+            << problem;
+        EXPECT_EQ(problem.find('\n'), std::string::npos);
     }
 }
 
