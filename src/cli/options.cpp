@@ -189,7 +189,8 @@ const std::vector<Option>& table() {
          }},
         {{'\0', "bbox", "W,S,E,N",
           "only the cells of this box, in degrees on the source's datum\n"
-          "(west, south, east, north longitude and latitude)"},
+          "or --degrees-on's (west, south, east, north longitude and\n"
+          "latitude)"},
          [](Options& o, const std::string& v) -> Status {
              const auto d = decimals(v, 4);
              if (!d || !((*d)[0] >= -180 && (*d)[0] < (*d)[2] && (*d)[2] <= 180 && (*d)[1] >= -90 &&
@@ -204,7 +205,7 @@ const std::vector<Option>& table() {
          }},
         {{'\0', "centre", "LAT,LON",
           "only the cells of a square around this point, in degrees on\n"
-          "the source's datum; its side is --extent"},
+          "the source's datum or --degrees-on's; its side is --extent"},
          [](Options& o, const std::string& v) -> Status {
              const auto d = decimals(v, 2);
              if (!d || !(std::abs((*d)[0]) <= 90 && std::abs((*d)[1]) <= 180)) {
