@@ -85,6 +85,12 @@ if(NOT WIN32)
           RENAME marlwood)
   install(FILES "${PROJECT_SOURCE_DIR}/packaging/copyright" "${marlwood_changelog}.gz"
                 "${marlwood_debian_changelog}.gz" DESTINATION share/doc/marlwood)
+  # The datum grids, where the program looks from /usr/bin: ../share/marlwood/proj-grids; their
+  # README, which names their source and licence, with the documentation.
+  list(FILTER marlwood_grid_files INCLUDE REGEX "\\.tif$")
+  install(FILES ${marlwood_grid_files} DESTINATION share/marlwood/proj-grids)
+  install(FILES "${PROJECT_SOURCE_DIR}/data/proj-grids/README.md" DESTINATION share/doc/marlwood
+          RENAME proj-grids.md)
 endif()
 
 set(CPACK_PACKAGE_NAME marlwood)

@@ -1,8 +1,10 @@
 # The Windows zip, marlwood-VERSION-win64.zip (`cpack` in the build directory): marlwood.exe,
-# PROJ's proj.db beside it (where marlwood tells PROJ to look), the README and the licence texts of
-# what the .exe links in, in one folder.
+# PROJ's proj.db beside it (where marlwood tells PROJ to look), the datum grids in proj-grids/, the
+# README and the licence texts of what the .exe links in, in one folder.
 install(TARGETS marlwood RUNTIME DESTINATION .)
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION .)
+# The datum grids in a folder beside marlwood.exe, where it tells PROJ to look first.
+install(FILES ${marlwood_grid_files} DESTINATION proj-grids)
 # The mingw-w64 runtime and winpthreads (the posix compiler's threads) are linked into every
 # Windows build; Debian's copyright file holds their licences.
 set(mingw_licence /usr/share/doc/mingw-w64-x86-64-dev/copyright)

@@ -209,7 +209,8 @@ const std::vector<Option>& table() {
          }},
         {{'\0', "bbox", "W,S,E,N",
           "only the cells of this box, in degrees on the source's datum\n"
-          "(west, south, east, north longitude and latitude)"},
+          "or --degrees-on's (west, south, east, north longitude and\n"
+          "latitude)"},
          [](Options& o, const std::string& v) -> Status {
              const auto d = decimals(v, 4);
              if (!d || !((*d)[0] >= -180 && (*d)[0] < (*d)[2] && (*d)[2] <= 180 && (*d)[1] >= -90 &&
@@ -224,7 +225,7 @@ const std::vector<Option>& table() {
          }},
         {{'\0', "centre", "LAT,LON",
           "only the cells of a square around this point, in degrees on\n"
-          "the source's datum; its side is --extent"},
+          "the source's datum or --degrees-on's; its side is --extent"},
          [](Options& o, const std::string& v) -> Status {
              const auto d = decimals(v, 2);
              if (!d || !(std::abs((*d)[0]) <= 90 && std::abs((*d)[1]) <= 180)) {
@@ -242,6 +243,23 @@ const std::vector<Option>& table() {
              }
              cropOf(o).extent_km = (*d)[0];
              return {};
+         }},
+        {{'\0', "degrees-on", "DATUM",
+          "the datum the degrees of --bbox and --centre are on: wgs84\n"
+          "(a web map's, a phone's), nad83 or nad27 (default: the\n"
+          "source's own datum, mostly NAD27 for USGS quads)",
+          "wgs84 nad83 nad27"},
+         [](Options& o, const std::string& v) -> Status {
+             // The geographic systems' EPSG codes.
+             constexpr std::pair<std::string_view, int> kDatums[] = {
+                 {"wgs84", 4326}, {"nad83", 4269}, {"nad27", 4267}};
+             for (const auto& [name, epsg] : kDatums) {
+                 if (v == name) {
+                     cropOf(o).degrees_on = epsg;
+                     return {};
+                 }
+             }
+             return failure("--degrees-on is wgs84, nad83 or nad27, not '" + v + "'");
          }},
         {{'q', "quiet", "", "no report lines and no progress, only problems"},
          switchOn(&Options::quiet)},
@@ -365,6 +383,11 @@ Status combinationProblem(const Options& o) {
             "--common-range");
     }
     if (const auto& crop = o.settings.crop) {
+        if (crop->degrees_on && !crop->box && !crop->centre && crop->extent_km <= 0) {
+            return failure(
+                "--degrees-on says which datum the degrees of --bbox or --centre are on; it goes "
+                "with one of them");
+        }
         if (crop->box && (crop->centre || crop->extent_km > 0)) {
             return failure("--bbox and --centre do not go together");
         }

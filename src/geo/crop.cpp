@@ -74,15 +74,34 @@ Result<CellWindow> cropWindow(const PlaceCrop& crop, const Georeference& georefe
     if (!geographic) return geographic.error();
     const std::string zone = "UTM zone " + std::to_string(georeference.zone) +
                              " (EPSG:" + std::to_string(*projected) + ")";
-    const Result<Reprojection> to_grid = Reprojection::between(*geographic, *projected);
-    if (!to_grid) return to_grid.error();
+    const Result<Reprojection> own_to_grid = Reprojection::between(*geographic, *projected);
+    if (!own_to_grid) return own_to_grid.error();
+    const bool shifted = crop.degrees_on && *crop.degrees_on != *geographic;
+    const std::optional<PlaceCrop::Box> bounds =
+        crop.box || shifted ? gridDegrees(*own_to_grid, grid, rows, columns) : std::nullopt;
+    // Degrees on another datum are taken to the grid's through the transformation PROJ picks for
+    // the grid's own area (or, where that cannot be had, the crop's), through its datum grid.
+    std::optional<Reprojection> other_to_grid;
+    if (shifted) {
+        PlaceCrop::Box area = bounds.value_or(PlaceCrop::Box{});
+        if (!bounds && crop.box) area = *crop.box;
+        if (!bounds && crop.centre) {
+            area = {crop.centre->longitude - 0.1, crop.centre->latitude - 0.1,
+                    crop.centre->longitude + 0.1, crop.centre->latitude + 0.1};
+        }
+        Result<Reprojection> made = Reprojection::forArea(*crop.degrees_on, *projected, area);
+        if (!made) return made.error();
+        other_to_grid.emplace(std::move(*made));
+    }
+    const Reprojection* const to_grid = other_to_grid ? &*other_to_grid : &*own_to_grid;
     if (crop.box) {
         const PlaceCrop::Box& b = *crop.box;
         const Error missed =
             failure("the box " + degrees(b.west) + "," + degrees(b.south) + "," + degrees(b.east) +
                     "," + degrees(b.north) + " does not touch the grid (" + zone + ")");
         PlaceCrop::Box near = b;
-        if (const auto bounds = gridDegrees(*to_grid, grid, rows, columns)) {
+        // Within a degree of the grid, datums a hundred metres apart clip alike.
+        if (bounds) {
             const auto clipped = boxWithin(b, *bounds, kMarginDegrees);
             if (!clipped) return missed;
             near = *clipped;

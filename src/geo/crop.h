@@ -12,20 +12,22 @@
 
 namespace marlwood {
 
-// An area to crop to, in degrees on the transfer's own datum: a box (--bbox), or a square of
-// `extent_km` a side around a centre (--centre, --extent).
+// An area to crop to, in degrees: a box (--bbox), or a square of `extent_km` a side around a
+// centre (--centre, --extent).
 struct PlaceCrop {
-    struct Box {
-        double west = 0, south = 0, east = 0, north = 0;
-    };
+    using Box = DegreeBox;
     std::optional<Box> box;
     std::optional<Degrees> centre;
     double extent_km = 0;
+    // The EPSG code of the geographic system the degrees are on (--degrees-on: 4326 WGS 84, 4269
+    // NAD83, 4267 NAD27); nothing: the grid's own datum.
+    std::optional<int> degrees_on;
 };
 
 // The window of the grid (`rows` x `columns` placed by `grid`, on the datum and in the UTM zone
-// `georeference`'s XREF names) that `crop` covers, projected by PROJ. An Error in one line when
-// the area misses the grid or cannot be placed.
+// `georeference`'s XREF names) that `crop` covers, projected by PROJ; degrees on another datum
+// are taken to the grid's through PROJ and marlwood's datum grids. An Error in one line when the
+// area misses the grid or cannot be placed, or a datum grid it needs is not found.
 Result<CellWindow> cropWindow(const PlaceCrop& crop, const Georeference& georeference,
                               const GeoTransform& grid, std::int32_t rows, std::int32_t columns);
 

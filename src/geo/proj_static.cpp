@@ -36,6 +36,25 @@ Result<ProjLibrary> linkedLibrary() {
         .trans_generic = &::proj_trans_generic,
         .context_errno = &::proj_context_errno,
         .context_errno_string = &::proj_context_errno_string,
+        .context_set_search_paths = &::proj_context_set_search_paths,
+        .context_set_enable_network = &::proj_context_set_enable_network,
+        .context_get_database_path = &::proj_context_get_database_path,
+        .create = &::proj_create,
+        .get_name = &::proj_get_name,
+        .create_operation_factory_context = &::proj_create_operation_factory_context,
+        .operation_factory_context_destroy = &::proj_operation_factory_context_destroy,
+        .operation_factory_context_set_area_of_interest =
+            &::proj_operation_factory_context_set_area_of_interest,
+        .operation_factory_context_set_spatial_criterion =
+            &::proj_operation_factory_context_set_spatial_criterion,
+        .operation_factory_context_set_grid_availability_use =
+            &::proj_operation_factory_context_set_grid_availability_use,
+        .create_operations = &::proj_create_operations,
+        .list_get_count = &::proj_list_get_count,
+        .list_get = &::proj_list_get,
+        .list_destroy = &::proj_list_destroy,
+        .coordoperation_get_grid_used_count = &::proj_coordoperation_get_grid_used_count,
+        .coordoperation_get_grid_used = &::proj_coordoperation_get_grid_used,
     };
 }
 

@@ -17,8 +17,29 @@ Result<Reprojection> Reprojection::between(int, int) {
         "marlwood lacks");
 }
 
+Result<Reprojection> Reprojection::forArea(int from, int to, const DegreeBox&) {
+    return between(from, to);
+}
+
+Result<Reprojection> Reprojection::forArea(const std::string&, const std::string&, const DegreeBox&,
+                                           DatumGrid) {
+    return failure("a change of datum needs PROJ, which this build of marlwood lacks");
+}
+
 Status Reprojection::apply(std::span<GroundPoint>, bool) const {
     return failure("this build of marlwood has no PROJ");
+}
+
+Status Reprojection::apply(std::span<GroundPoint>, std::span<double>, bool) const {
+    return failure("this build of marlwood has no PROJ");
+}
+
+std::string datumGridFolder() {
+    return {};
+}
+
+Result<std::vector<double>> ngvd29ToNavd88(int, std::span<const Degrees>) {
+    return failure("the NGVD29 to NAVD88 shift needs PROJ, which this build of marlwood lacks");
 }
 
 Result<std::vector<GroundPoint>> projectDegrees(int, int, std::span<const Degrees>) {

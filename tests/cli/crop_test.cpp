@@ -4,6 +4,8 @@
 // tests/oracle/crop_gdal_test.cpp.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 
@@ -119,6 +121,60 @@ TEST(Crop, AnAreaOffTheGridIsRefusedInOneLine) {
     EXPECT_EQ(run.err, "marlwood: " + (tmp / "5000") +
                            ": the box -90,40,-89,41 does not touch the grid (UTM zone 15 "
                            "(EPSG:26715))\n");
+    EXPECT_FALSE(std::filesystem::exists(tmp.path() / "x.ter"));
+}
+
+// kCentre and kBox's degrees on NAD83 and WGS 84, as cs2cs gives them with the NADCON grid: 4 m
+// south and 19 m west of their NAD27 degrees, so that taken as NAD27 they fall in other cells.
+const std::string kCentreWgs84 = "45.2691542239354,-93.5607385158739";
+const std::string kBoxWgs84 =
+    "--bbox=-93.5675134225255,45.2665668978613,-93.5559965276113,45.2710111334100";
+
+TEST(Crop, DegreesOnAnotherDatumGiveTheSameWindow) {
+    const struct {
+        std::vector<std::string> crop;
+        ts::Window window;  // row, column, rows, columns
+    } cases[] = {
+        {{"--degrees-on", "wgs84", "--centre", kCentreWgs84, "--extent", "0.27"}, {16, 26, 9, 9}},
+        {{"--degrees-on", "nad83", "--centre", kCentreWgs84, "--extent", "0.27"}, {16, 26, 9, 9}},
+        {{"--degrees-on", "nad27", kCentre[0], kCentre[1], "--extent", "0.27"}, {16, 26, 9, 9}},
+        {{"--degrees-on=wgs84", kBoxWgs84}, {13, 12, 18, 31}},
+        // The same WGS 84 degrees taken as the quad's own NAD27: a cell further west.
+        {{"--centre", kCentreWgs84, "--extent", "0.27"}, {16, 25, 9, 9}},
+    };
+    ts::TempDir tmp;
+    ts::writeModules(tmp / "5000",
+                     ts::buildModules(ts::makeQuad(41, 61, ts::CellFormat::Bi16, 30, "5000")));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.crop));
+        std::vector<std::string> arguments = c.crop;
+        arguments.insert(arguments.end(), {"-f", "-o", tmp / "crop.ter", tmp / "5000"});
+        const ts::CliRun run = ts::commandLine(arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const ts::Window w = reportedWindow(run.out);
+        EXPECT_EQ(std::tie(w.row, w.column, w.rows, w.columns),
+                  std::tie(c.window.row, c.window.column, c.window.rows, c.window.columns))
+            << run.out;
+    }
+}
+
+// marlwood's grids moved away: a crop on another datum is refused in one line naming the grid,
+// and writes nothing.
+TEST(Crop, ADatumGridNotFoundIsOneLine) {
+    ts::TempDir tmp;
+    ts::writeModules(tmp / "5000", ts::buildModules(ts::makeQuad(41, 61, ts::CellFormat::Bi16)));
+    std::filesystem::create_directory(tmp.path() / "moved");
+    ::setenv("MARLWOOD_PROJ_GRIDS", (tmp / "moved").c_str(), 1);
+    const ts::CliRun run = ts::commandLine({"--degrees-on", "wgs84", "--centre", kCentreWgs84,
+                                            "--extent", "1", "-o", tmp / "x.ter", tmp / "5000"});
+    ::unsetenv("MARLWOOD_PROJ_GRIDS");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.rfind("marlwood: " + (tmp / "5000") + ": the datum grid us_noaa_conus.tif " +
+                                "is not in " + (tmp / "moved") + " (PROJ would take",
+                            0),
+              0u)
+        << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
     EXPECT_FALSE(std::filesystem::exists(tmp.path() / "x.ter"));
 }
 

@@ -59,6 +59,11 @@ TEST(Options, ParsedOrRefused) {
         {{"--bbox=-93,46,-92,47", "--centre", "46.8,-92", "--extent", "1", "a"},
          "--bbox and --centre do not go together"},
         {{"--posting", "0", "a"}, "--posting is metres from 0.01 to 100000, not '0'"},
+        {{"--degrees-on", "etrs89", "--centre", "46.8,-92", "--extent", "1", "a"},
+         "--degrees-on is wgs84, nad83 or nad27, not 'etrs89'"},
+        {{"--degrees-on=wgs84", "a"},
+         "--degrees-on says which datum the degrees of --bbox or --centre are on; it goes with "
+         "one of them"},
         {{"--merge", "-o", "m.ter", "--zone=61", "a", "b"},
          "the zone is a whole number from 1 to 60, not '61'"},
         {{"--merge", "-o", "m.ter", "--zone", "0", "a", "b"},
@@ -94,6 +99,10 @@ TEST(Options, ParsedOrRefused) {
     EXPECT_EQ(crop->settings.crop->centre->latitude, 46.8);
     EXPECT_EQ(crop->settings.crop->centre->longitude, -92.1);
     EXPECT_EQ(crop->settings.crop->extent_km, 2.5);
+    EXPECT_FALSE(crop->settings.crop->degrees_on);  // the source's own datum
+    const auto on = parseOptions({"--bbox=-93,46,-92,47", "--degrees-on", "wgs84", "a"});
+    ASSERT_TRUE(on && on->settings.crop);
+    EXPECT_EQ(on->settings.crop->degrees_on, 4326);
     EXPECT_EQ(all->settings.size, 65535);
     // --help and --version stand without a source.
     EXPECT_TRUE(parseOptions({"--help"})->help);

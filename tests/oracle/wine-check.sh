@@ -8,8 +8,9 @@
 # stray CR still counts as a difference. The command line is run on the transfer as a prefix, a
 # directory and as archives (.tar.gz and .tar). Then the executable of the zip, unpacked into a
 # directory whose name has a space and a letter outside ASCII and run from another directory,
-# with only that directory visible to wine: crops, --size, merges (across zones too), GeoTIFFs and
-# engine heightmaps against the Linux build (the .ter bytes; for a GeoTIFF the CRS, geotransform
+# with only that directory visible to wine: crops (on WGS 84 degrees too, through the datum grids
+# the zip carries), --size, merges (across zones too), GeoTIFFs and engine heightmaps against the
+# Linux build (the .ter bytes; for a GeoTIFF the CRS, geotransform
 # and every cell as GDAL reads them; for a heightmap every value and the sidecar's bytes).
 #
 # The transfer comes with the repository (tests/data/usgs/); the neighbours to merge are written
@@ -186,7 +187,8 @@ mkdir "$unpacked"
 (cd "$unpacked" && cmake -E tar xf "$zip")
 stem=$(basename "$zip" .zip)
 zexe="$unpacked/$stem/marlwood.exe"
-for file in marlwood.exe proj.db README.md licences/{libarchive,zlib,libtiff,libpng,tinyexr,proj,sqlite3}.txt; do
+for file in marlwood.exe proj.db README.md licences/{libarchive,zlib,libtiff,libpng,tinyexr,proj,sqlite3}.txt \
+  proj-grids/us_noaa_{conus,alaska,vertconw,vertconc,vertcone}.tif; do
   [ -f "$unpacked/$stem/$file" ] || { echo "wine-check: the zip lacks $stem/$file" >&2; status=1; }
 done
 
@@ -239,6 +241,7 @@ cases=(
   "merged GeoTIFF in zone 16|zone.tif|--merge --zone 16 -o zone.tif ${quads[*]}"
   "16-bit PNG at Unreal's size|unreal.png|--size unreal -o unreal.png d/7172"
   "Unreal r16 tiles of a merge|tiles_x1_y1.r16|--merge --size unreal --tiles 2x2 -o tiles.r16 ${quads[*]}"
+  "crop by WGS 84 degrees, through the datum grid|degrees.ter|--degrees-on wgs84 --centre 46.799939,-92.060189 --extent 3 -o degrees.ter d/7172"
   "Unity raw of a crop, big-endian|unity.raw|--centre 46.8,-92.06 --extent 3 --size 257 --byte-order big -o unity.raw 7172.DEM.SDTS.TAR.GZ"
   "EXR of metres for Godot|godot.exr|--fill-voids -o godot.exr d/7172"
 )
@@ -309,6 +312,22 @@ if [ "$rc" -eq 1 ] && grep -q "proj.db is not beside marlwood.exe" "$work/alone.
 else
   echo "wine-check: without proj.db beside it: exit status $rc:" >&2
   cat "$work/alone.out" >&2
+  status=1
+fi
+
+# With proj.db but without the datum grids beside it, a crop on another datum is refused in one
+# line naming the grid, never cut by a coarser shift.
+mkdir "$work/nogrids"
+cp "$zexe" "$unpacked/$stem/proj.db" "$work/nogrids/"
+rc=0
+(cd "$work/windows" && timeout 600 "$wine" "$work/nogrids/marlwood.exe" --degrees-on wgs84 \
+  --centre 46.799939,-92.060189 --extent 3 -o nogrids.ter d/7172) >"$work/nogrids.out" 2>&1 || rc=$?
+if [ "$rc" -eq 1 ] && grep -q "us_noaa_conus.tif is not in" "$work/nogrids.out" &&
+  [ ! -e "$work/windows/nogrids.ter" ]; then
+  echo "wine-check: without the datum grids: $(tr -d '\r' <"$work/nogrids.out")"
+else
+  echo "wine-check: without the datum grids: exit status $rc:" >&2
+  cat "$work/nogrids.out" >&2
   status=1
 fi
 
