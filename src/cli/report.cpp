@@ -1,5 +1,6 @@
 #include "cli/report.h"
 
+#include <cmath>
 #include <iomanip>
 #include <sstream>
 
@@ -174,6 +175,14 @@ std::vector<std::string> mergeReport(const ConversionOutcome& merge) {
     const auto resampledText = [](const MergePiece& piece, const MergePlan& plan) -> std::string {
         if (!piece.resampled) return "";
         const Georeference& g = piece.georeference;
+        if (piece.datum_shift_m) {
+            const auto off = [](double m, const char* plus, const char* minus) {
+                return number(std::round(std::abs(m) * 100) / 100) + " m " + (m < 0 ? minus : plus);
+            };
+            return ", laid from NAD27 onto NAD83 by NADCON's grid (" +
+                   off(piece.datum_shift_m->x, "east", "west") + ", " +
+                   off(piece.datum_shift_m->y, "north", "south") + " at its centre) and resampled";
+        }
         if (g.rsnm != "UTM" || piece.metadata.reprojected) {
             return ", reprojected from " + systemText(g) + " to zone " +
                    std::to_string(plan.zone) + " and resampled";

@@ -125,21 +125,66 @@ std::string stretchProblem(const std::string& source, int own, int zone, double 
            " % is taken); merge it into a nearer zone with --zone, or leave it out";
 }
 
-// The piece's outline in the merged grid's system (unchanged when it lies in it).
-Result<std::vector<GroundPoint>> outlineIn(const MergePiece& piece, const MergePlan& plan) {
+// The piece's area in degrees on its own datum.
+Result<DegreeBox> degreeArea(const MergePiece& piece, Reprojections& reprojections) {
+    const Result<int> from = ownEpsg(piece);
+    if (!from) return from.error();
+    const Result<int> degrees =
+        geographicEpsg(piece.georeference.hdat, piece.georeference.crs_from);
+    if (!degrees) return failure(piece.source + ": " + degrees.message());
     std::vector<GroundPoint> outline = outlineOf(piece);
-    if (onPlanSystem(piece, plan)) return outline;
+    if (*from != *degrees) {
+        const Result<const Reprojection*> reprojection = reprojections.between(*from, *degrees);
+        if (!reprojection) return reprojection.error();
+        if (Status done = (*reprojection)->apply(outline); !done) {
+            return failure(piece.source + ": " + done.message());
+        }
+    }
+    const std::optional<Bounds> box = boundsOf(outline);
+    if (!box) return failure(piece.source + ": its area in degrees is not finite");
+    return DegreeBox{box->west, box->south, box->east, box->north};
+}
+
+// The transformation from the piece's own system into the merged grid's. Across datums it goes
+// through marlwood's datum grids for the piece's area, or fails naming the grid missing: a merge
+// shifted by PROJ's ballpark (metres off) would be worse than none.
+Result<const Reprojection*> toPlan(const MergePiece& piece, const MergePlan& plan) {
     const Result<int> from = ownEpsg(piece);
     if (!from) return from.error();
     const Result<int> to = planEpsg(plan);
     if (!to) return to.error();
-    const Result<const Reprojection*> reprojection = plan.reprojections->between(*from, *to);
+    if (piece.georeference.hdat == plan.hdat) return plan.reprojections->between(*from, *to);
+    const Result<DegreeBox> area = degreeArea(piece, *plan.reprojections);
+    if (!area) return area.error();
+    const Result<const Reprojection*> reprojection =
+        plan.reprojections->forArea(*from, *to, *area);
+    if (!reprojection) return failure(piece.source + ": " + reprojection.message());
+    return reprojection;
+}
+
+// The piece's outline in the merged grid's system (unchanged when it lies in it).
+Result<std::vector<GroundPoint>> outlineIn(MergePiece& piece, const MergePlan& plan) {
+    std::vector<GroundPoint> outline = outlineOf(piece);
+    if (onPlanSystem(piece, plan)) return outline;
+    const Result<const Reprojection*> reprojection = toPlan(piece, plan);
     if (!reprojection) return reprojection.error();
+    // How far a datum shift moves the piece's coordinates, at its centre, for the report.
+    if (isUtm(piece) && piece.georeference.zone == plan.zone &&
+        piece.georeference.hdat != plan.hdat) {
+        const GroundPoint c = *piece.georeference.topLeftCorner();
+        const GroundPoint centre{c.x + piece.georeference.xhrs * piece.metadata.size.columns / 2,
+                                 c.y - piece.georeference.yhrs * piece.metadata.size.rows / 2};
+        GroundPoint moved[] = {centre};
+        if (Status done = (*reprojection)->apply(moved); !done) {
+            return failure(piece.source + ": " + done.message());
+        }
+        piece.datum_shift_m = GroundPoint{moved[0].x - centre.x, moved[0].y - centre.y};
+    }
     if (Status done = (*reprojection)->apply(outline); !done) {
         return failure(piece.source + ": " + done.message());
     }
     // A UTM grid keeps its lengths into a neighbouring zone; degrees have none to keep.
-    if (isUtm(piece)) {
+    if (isUtm(piece) && piece.georeference.zone != plan.zone) {
         if (const double stretch = largestStretch(outlineOf(piece), outline);
             !(stretch <= kMostStretch)) {
             return failure(
@@ -234,11 +279,7 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
     // The transformation the plan made for the piece's outline, run backwards.
     const Reprojection* to_piece = nullptr;
     if (!onPlanSystem(piece, plan)) {
-        const Result<int> from = ownEpsg(piece);
-        if (!from) return from.error();
-        const Result<int> to = planEpsg(plan);
-        if (!to) return to.error();
-        const Result<const Reprojection*> reprojection = plan.reprojections->between(*from, *to);
+        const Result<const Reprojection*> reprojection = toPlan(piece, plan);
         if (!reprojection) return reprojection.error();
         to_piece = *reprojection;
     }
@@ -378,14 +419,15 @@ Status agrees(const MergePiece& first, const MergePiece& piece, bool converting_
     if (a.epsg == 0 && b.epsg == 0 && b.rsnm != a.rsnm) {
         return differs("reference system", a.rsnm, b.rsnm);
     }
-    // Between datums lies a shift of up to about 100 m that only shift grids give; marlwood has
-    // none, and a merge off by that much is worse than none.
-    if (b.hdat != a.hdat) {
+    // Between datums lies a shift of up to about 100 m that only shift grids give: NAD27 and
+    // NAD83 meet through NADCON's (on NAD83); a merge off by that much is worse than none.
+    const auto northAmerican = [](const std::string& code) { return code == "NAS" || code == "NAX"; };
+    if (b.hdat != a.hdat && !(northAmerican(a.hdat) && northAmerican(b.hdat))) {
         const auto named = [](const std::string& code) {
             return code.empty() ? std::string("(one marlwood does not name)") : code;
         };
         return fail("datum " + named(b.hdat) + " differs from " + named(a.hdat) + " of " +
-                    first.source + "; marlwood merges sources on one datum only");
+                    first.source + "; marlwood merges sources on one datum, or NAD27 with NAD83");
     }
     if (isUtm(first) && isUtm(piece) && b.xhrs != a.xhrs)
         return differs("posting", shownNumber(a.xhrs) + " m", shownNumber(b.xhrs) + " m");
@@ -492,6 +534,10 @@ Result<MergePlan> planMerge(const std::vector<Input>& sources, bool converting_u
     plan.hdat = plan.pieces.front().georeference.hdat.empty()
                     ? std::string("WGE")
                     : plan.pieces.front().georeference.hdat;
+    // NAD27 sources with NAD83 ones are laid onto NAD83, through NADCON's grid.
+    for (const MergePiece& piece : plan.pieces) {
+        if (piece.georeference.hdat != plan.hdat) plan.hdat = "NAX";
+    }
     double lattice_posting = posting;
     for (const MergePiece& piece : plan.pieces) {
         if (lattice_posting > 0) break;

@@ -41,6 +41,8 @@ struct MergePiece {
     // The ground it owns in its own system, when less than its grid (a 3DEP tile's degree
     // square, its overlap left to its neighbours).
     std::optional<Bounds> own_area;
+    // Laid onto another datum: how far that moved its coordinates at its centre (east, north).
+    std::optional<GroundPoint> datum_shift_m;
 };
 
 struct MergePlan {

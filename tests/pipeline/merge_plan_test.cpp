@@ -85,7 +85,7 @@ TEST(MergePlan, ZoneAndLatticeOfTheMergedGrid) {
     };
     const Quad west{15, 729870, 5154090}, east{16, 269820, 5154090};
     const Quad west2{15, 729570, 5154090}, east2{16, 270120, 5154090};
-    const Quad far{16, 274820, 5154090}, nad83{15, 730200, 5154090, "NAX"};
+    const Quad far{16, 274820, 5154090}, wgs84{15, 730200, 5154090, "WGE"};
     struct Case {
         const char* what;
         std::vector<Quad> quads;
@@ -105,7 +105,7 @@ TEST(MergePlan, ZoneAndLatticeOfTheMergedGrid) {
         {"--zone 14: no source on the lattice", {west, east}, 14, 14, "rr", 0, 0, ""},
         {"--zone 15, one zone-16 source", {east}, 15, 15, "r", 0, 0, ""},
         {"zone 16, 5 km away", {west, far}, 0, 0, "", 0, 0, "D/9001 stands apart from D/9000"},
-        {"datum", {west, nad83}, 0, 0, "", 0, 0, "D/9001: datum NAX differs from NAS of D/9000;"},
+        {"datum", {west, wgs84}, 0, 0, "", 0, 0, "D/9001: datum WGE differs from NAS of D/9000;"},
         {"--zone 30, NAD27", {west, east}, 30, 0, "", 0, 0, "the merged grid's zone: UTM zone 30"},
     };
     for (const Case& c : cases) {
