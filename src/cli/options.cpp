@@ -196,6 +196,13 @@ const std::vector<Option>& table() {
              o.settings.zone = static_cast<int>(*n);
              return {};
          }},
+        {{'\0', "keep-heights", "",
+          "with --merge: keep each source's heights on its own vertical\n"
+          "datum (NGVD29 is otherwise raised to NAVD88 where both meet)"},
+         [](Options& o, const std::string&) -> Status {
+             o.settings.keep_heights = true;
+             return {};
+         }},
         {{'\0', "posting", "METRES",
           "the posting of the UTM grid a source in degrees (or another\n"
           "system) is reprojected onto (default: 30 m an arc-second)"},

@@ -169,6 +169,15 @@ std::string conversionReport(const std::string& source, const ConversionOutcome&
            postingText(m.posting_m) + ", " + m.values + ", " + terrainText(conversion.summary, "");
 }
 
+// Heights moved from NGVD29 to NAVD88, as the report says it.
+std::string heightShiftText(const MergePiece& piece) {
+    if (piece.height_shift_m.empty()) return "";
+    const auto metres = [](double m) { return number(std::round(m * 1000) / 1000) + " m"; };
+    return ", heights moved from NGVD29 to NAVD88 by " + metres(piece.centre_shift_m) +
+           " at its centre (" + metres(piece.lowest_shift_m) + " to " +
+           metres(piece.highest_shift_m) + ")";
+}
+
 std::vector<std::string> mergeReport(const ConversionOutcome& merge) {
     const MergePlan& plan = *merge.plan;
     // Which pieces were resampled onto the merged lattice, and why.
@@ -202,7 +211,8 @@ std::vector<std::string> mergeReport(const ConversionOutcome& merge) {
         lines.push_back(piece.source + ": " + std::to_string(piece.metadata.size.rows) + " x " +
                         std::to_string(piece.metadata.size.columns) + " at row " +
                         std::to_string(piece.row_offset) + ", column " +
-                        std::to_string(piece.column_offset) + resampledText(piece, plan));
+                        std::to_string(piece.column_offset) + resampledText(piece, plan) +
+                        heightShiftText(piece));
     }
     const GridSize& size = plan.size;
     lines.push_back("merged: " +

@@ -90,7 +90,7 @@ Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events,
     const OutputFormat& format = settings.outputFormat();
     Result<MergePlan> plan =
         planMerge(request.sources, settings.keepsDecimals(), events, settings.zone.value_or(0),
-                  settings.posting.value_or(0));
+                  settings.posting.value_or(0), !settings.keep_heights);
     if (!plan) return plan.error();
     if (settings.crop) {
         if (Status cropped = cropMergePlan(*plan, *settings.crop); !cropped) {

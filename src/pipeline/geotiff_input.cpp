@@ -82,6 +82,12 @@ Result<TransferMetadata> readTags(const Input& input, bool, EventSink& events) {
                                                        : kNoSpacing;
     metadata.georeference = geo;
     metadata.placement = GridPlacement{crs.epsg, g};
+    // EPSG's NGVD29 and NAVD88 heights; 3DEP (NAD83) gives none and is NAVD88.
+    const int vertical = info->keys.vertical_type;
+    metadata.vertical_datum = vertical == 5702 ? "NGVD29"
+                              : vertical == 5703 || (vertical == 0 && geo.hdat == "NAX")
+                                  ? "NAVD88"
+                                  : "";
     events.emit(event::GridSizeRead{metadata.size});
     events.emit(event::SpacingRead{metadata.grid_spacing});
     return metadata;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <tuple>
 
 #include "common/text.h"
 #include "geo/crs.h"
@@ -232,6 +233,87 @@ Result<int> mergedZone(const std::vector<MergePiece>& pieces, int asked,
     return utmZoneOf((west + east) / 2);
 }
 
+// VERTCON varies by centimetres across a quad: its shift is taken by PROJ at nodes this many
+// cells apart and interpolated between them.
+constexpr std::int32_t kShiftStep = 64;
+
+std::int32_t shiftNode(std::int32_t k, std::int32_t step, std::int32_t count) {
+    return std::min(k * step, std::max(0, count - 1));
+}
+
+// VERTCON's NGVD29 to NAVD88 shift at the piece's nodes, on its own datum's degrees.
+Status sampleHeightShift(MergePiece& piece, Reprojections& reprojections) {
+    const Result<int> from = ownEpsg(piece);
+    if (!from) return from.error();
+    const Result<int> degrees =
+        geographicEpsg(piece.georeference.hdat, piece.georeference.crs_from);
+    if (!degrees) return failure(piece.source + ": " + degrees.message());
+    const GridSize& size = piece.metadata.size;
+    const std::int32_t step = kShiftStep;
+    const std::int32_t rows = (std::max(0, size.rows - 1) + step - 1) / step + 1;
+    const std::int32_t columns = (std::max(0, size.columns - 1) + step - 1) / step + 1;
+    const GroundPoint corner = *piece.georeference.topLeftCorner();
+    std::vector<GroundPoint> nodes;
+    for (std::int32_t k = 0; k < rows; ++k) {
+        for (std::int32_t j = 0; j < columns; ++j) {
+            nodes.push_back(
+                {corner.x + (shiftNode(j, step, size.columns) + 0.5) * piece.georeference.xhrs,
+                 corner.y - (shiftNode(k, step, size.rows) + 0.5) * piece.georeference.yhrs});
+        }
+    }
+    // The centre too, for the report.
+    nodes.push_back({corner.x + size.columns * piece.georeference.xhrs / 2,
+                     corner.y - size.rows * piece.georeference.yhrs / 2});
+    if (*from != *degrees) {
+        const Result<const Reprojection*> reprojection = reprojections.between(*from, *degrees);
+        if (!reprojection) return reprojection.error();
+        if (Status done = (*reprojection)->apply(nodes); !done) {
+            return failure(piece.source + ": " + done.message());
+        }
+    }
+    std::vector<Degrees> points;
+    for (const GroundPoint& p : nodes) points.push_back({p.x, p.y});
+    Result<std::vector<double>> shifts = ngvd29ToNavd88(*degrees, points);
+    if (!shifts) return failure(piece.source + ": " + shifts.message());
+    piece.centre_shift_m = shifts->back();
+    shifts->pop_back();
+    piece.lowest_shift_m = *std::min_element(shifts->begin(), shifts->end());
+    piece.highest_shift_m = *std::max_element(shifts->begin(), shifts->end());
+    piece.height_shift_m = std::move(*shifts);
+    piece.shift_step = step;
+    piece.shift_rows = rows;
+    piece.shift_columns = columns;
+    return {};
+}
+
+// Raises a row of the piece's cells (its row `row`, from column `first`) by VERTCON's shift, in
+// the piece's unit (`scale` to a unit: 1000 in thousandths).
+void shiftHeights(const MergePiece& piece, std::int32_t row, std::int32_t first,
+                  std::int32_t* cells, std::int32_t count, std::int32_t scale,
+                  std::int32_t valid_above) {
+    if (piece.height_shift_m.empty()) return;
+    const GridSize& size = piece.metadata.size;
+    const std::int32_t step = piece.shift_step;
+    const auto along = [&](std::int32_t at, std::int32_t nodes, std::int32_t cells_count) {
+        const std::int32_t k = std::min(at / step, nodes - 1);
+        const std::int32_t next = std::min(k + 1, nodes - 1);
+        const std::int32_t a = shiftNode(k, step, cells_count), b = shiftNode(next, step, cells_count);
+        return std::tuple{k, next, b > a ? static_cast<double>(at - a) / (b - a) : 0.0};
+    };
+    const auto [k0, k1, t] = along(row, piece.shift_rows, size.rows);
+    const auto node = [&](std::int32_t k, std::int32_t j) {
+        return piece.height_shift_m[static_cast<std::size_t>(k) * piece.shift_columns + j];
+    };
+    const double per_metre = scale / piece.unit_m;
+    for (std::int32_t c = 0; c < count; ++c) {
+        if (cells[c] <= valid_above) continue;
+        const auto [j0, j1, u] = along(first + c, piece.shift_columns, size.columns);
+        const double shift = (1 - t) * ((1 - u) * node(k0, j0) + u * node(k0, j1)) +
+                             t * ((1 - u) * node(k1, j0) + u * node(k1, j1));
+        cells[c] += static_cast<std::int32_t>(std::lround(shift * per_metre));
+    }
+}
+
 // A row's valid cells brought to thousandths of a metre from thousandths of the piece's unit.
 void toMetres(std::int32_t* cells, std::size_t count, double to_metres, std::int32_t valid_above) {
     if (to_metres == 1.0) return;
@@ -300,6 +382,11 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
         readGrid(piece.input, piece.metadata, cells, MetadataReading::Strict, thousandths, events);
     if (!decoded) return decoded.error();
     const std::int32_t valid_above = kVoidThreshold * (thousandths ? kThousandths : 1);
+    for (std::int32_t r = 0; r < decoded->size.rows; ++r) {
+        shiftHeights(piece, cells.first_row + r, cells.first_column,
+                     decoded->grid[static_cast<std::size_t>(r)], decoded->size.columns,
+                     thousandths ? kThousandths : 1, valid_above);
+    }
     const GroundPoint corner = *piece.georeference.topLeftCorner();
     const double across = piece.georeference.xhrs, down = piece.georeference.yhrs;
     const std::optional<Bounds>& own = piece.own_area;
@@ -512,7 +599,7 @@ Status layOut(MergePlan& plan, const std::vector<LatticeRect>& placed, const Gro
 }  // namespace
 
 Result<MergePlan> planMerge(const std::vector<Input>& sources, bool converting_units,
-                            EventSink& events, int zone, double posting) {
+                            EventSink& events, int zone, double posting, bool shift_heights) {
     if (sources.empty()) return failure("nothing to merge");
     MergePlan plan;
     // Every source read, each agreeing with the first.
@@ -525,6 +612,20 @@ Result<MergePlan> planMerge(const std::vector<Input>& sources, bool converting_u
             }
         }
         plan.pieces.push_back(std::move(*piece));
+    }
+    // Heights on one vertical datum: NGVD29 raised to NAVD88 where both are merged.
+    const auto on = [&](const char* datum) {
+        return std::any_of(plan.pieces.begin(), plan.pieces.end(), [&](const MergePiece& p) {
+            return p.metadata.vertical_datum == datum;
+        });
+    };
+    if (shift_heights && on("NGVD29") && on("NAVD88")) {
+        for (MergePiece& piece : plan.pieces) {
+            if (piece.metadata.vertical_datum != "NGVD29") continue;
+            if (Status sampled = sampleHeightShift(piece, *plan.reprojections); !sampled) {
+                return sampled.error();
+            }
+        }
     }
     // The zone, the datum and the lattice, then each piece's place on it.
     const Result<int> merged_zone = mergedZone(plan.pieces, zone, *plan.reprojections);
@@ -648,6 +749,8 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
         std::vector<std::int32_t> row(static_cast<std::size_t>(span.cells.columns));
         const double to_metres = thousandths ? piece.unit_m : 1.0;
         for (std::int32_t k = 0; rows->next(row.data()); ++k) {
+            shiftHeights(piece, span.cells.first_row + k, span.cells.first_column, row.data(),
+                         span.cells.columns, scale, valid_above);
             toMetres(row.data(), row.size(), to_metres, valid_above);
             std::int32_t* into = raw_grid[static_cast<std::size_t>(span.at_row + k)];
             merged.disagreements +=
@@ -675,7 +778,9 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
     }
     // A window's extremes are its own, not those of the whole pieces it cuts, and a resampled
     // piece's are those of its values laid down.
-    if (plan.window || resampled) {
+    const bool shifted = std::any_of(plan.pieces.begin(), plan.pieces.end(),
+                                     [](const MergePiece& p) { return !p.height_shift_m.empty(); });
+    if (plan.window || resampled || shifted) {
         Extremes own{0, 9000 * scale};
         for (std::int32_t r = 0; r < plan.size.rows; ++r) {
             const std::int32_t* cells = raw_grid[static_cast<std::size_t>(r)];
@@ -773,6 +878,8 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
                 p.ended = true;
                 break;
             }
+            shiftHeights(piece, p.span.cells.first_row + p.next, p.span.cells.first_column, cells,
+                         width, scale, valid_above);
             toMetres(cells, static_cast<std::size_t>(width), to_metres, valid_above);
             ++p.next;
         }

@@ -43,6 +43,12 @@ struct MergePiece {
     std::optional<Bounds> own_area;
     // Laid onto another datum: how far that moved its coordinates at its centre (east, north).
     std::optional<GroundPoint> datum_shift_m;
+    // Heights raised from NGVD29 to NAVD88 as they are laid: VERTCON's shift in metres at nodes
+    // every `shift_step` rows and columns of its grid (the last row and column nodes too), the
+    // cells between interpolated; empty when not shifted.
+    std::vector<double> height_shift_m;
+    std::int32_t shift_step = 0, shift_rows = 0, shift_columns = 0;
+    double centre_shift_m = 0, lowest_shift_m = 0, highest_shift_m = 0;
 };
 
 struct MergePlan {
@@ -73,8 +79,11 @@ struct MergePlan {
 // resampled onto it. Only a merge that resamples across zones needs PROJ.
 // `posting`: the merged grid's, in metres (0: the first UTM source's, else the first source's
 // ground posting).
+// `shift_heights`: where NGVD29 and NAVD88 sources meet, NGVD29 heights are raised to NAVD88
+// through VERTCON's grids.
 Result<MergePlan> planMerge(const std::vector<Input>& sources, bool converting_units,
-                            EventSink& events, int zone = 0, double posting = 0);
+                            EventSink& events, int zone = 0, double posting = 0,
+                            bool shift_heights = true);
 
 // Narrows the plan to the window of the merged area that `crop` covers (see MergePlan::window).
 Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop);

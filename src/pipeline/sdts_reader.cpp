@@ -57,6 +57,8 @@ Result<TransferMetadata> readModules(const Input& input, MetadataReading reading
                                             : readStrict(modules, placed, events);
     if (!metadata) return metadata;
     metadata->size_from = modules.ldef.name;
+    // USGS made its 7.5-minute quads on NGVD29 (those on NAVD88 came as GeoTIFFs).
+    metadata->vertical_datum = "NGVD29";
     metadata->values = metadata->value_type == kBi16    ? "BI16"
                        : metadata->value_type == kBfp32 ? "BFP32"
                                                         : "value type unknown";

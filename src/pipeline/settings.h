@@ -57,6 +57,9 @@ struct ConversionSettings {
     // The posting in metres of the lattice a source in degrees (or any other system) is laid
     // onto, a merge's too; without it, the source's own (see planMerge).
     std::optional<double> posting;
+    // A merge keeps each source's heights on its own vertical datum (NGVD29 is otherwise raised
+    // to NAVD88 where the two meet).
+    bool keep_heights = false;
     // --size unreal (each side to the nearest exact fit) or unity (its side at or below).
     std::optional<Engine> engine_size;
     // --size cs2 or cs2-world: Cities: Skylines II's 4096 x 4096 heightmap, heights from 0 m to

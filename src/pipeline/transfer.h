@@ -35,6 +35,8 @@ struct TransferMetadata {
     double posting_m = 0;  // metres between cells (of the grid it is laid onto); 0 when unknown
     // Not on a UTM lattice (degrees, another projection): a conversion lays it onto one.
     bool reprojected = false;
+    // The heights' datum: "NGVD29", "NAVD88", or empty when not known.
+    std::string vertical_datum;
     // Metres in one unit of the elevations, or why that is not known (the unit is one marlwood
     // does not know; only a strict read learns it).
     Result<double> unit_m = failure("the elevation unit is not read");

@@ -1,5 +1,6 @@
 // A NAD27 quad merged with NAD83 ground: laid onto NAD83 through NADCON's grid, where GDAL puts
-// it with the same grid; without the grid, one line and nothing written.
+// it with the same grid, its heights moved onto NAVD88 by VERTCON's; without the grids, one line
+// and nothing written.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -73,6 +74,23 @@ TEST(DatumMergeAgainstGdal, ANad27QuadLiesOnNad83GroundAsGdalLaysItWithTheGrid) 
     // 0.15 m); PROJ's ballpark in place of the grid, 4.7 m off, gives 1 m (99 %) and 3 m.
     EXPECT_LT(differences[differences.size() * 99 / 100], 0.3);
     EXPECT_LT(differences.back(), 0.5);
+
+    // The quad's NGVD29 heights met NAVD88 ones (the NAD83 GeoTIFF's, as 3DEP's): moved by
+    // VERTCON, a few centimetres at DULUTH; kept as they are when asked.
+    EXPECT_NE(merged.out.find("heights moved from NGVD29 to NAVD88"), std::string::npos);
+    const testsupport::CliRun kept = testsupport::commandLine(
+        {"-f", "--merge", "--keep-heights", "-o", tmp / "kept.tif", tmp / "nad83.tif", quad});
+    ASSERT_EQ(kept.status, 0) << kept.err;
+    EXPECT_EQ(kept.out.find("heights moved"), std::string::npos) << kept.out;
+    const Raster unshifted = gdalRead(tmp / "kept.tif");
+    ASSERT_EQ(unshifted.values.size(), mine.values.size());
+    double largest = 0;
+    for (std::size_t i = 0; i < mine.values.size(); ++i) {
+        if (mine.values[i] <= -1000) continue;
+        largest = std::max(largest, std::abs(mine.values[i] - unshifted.values[i]));
+    }
+    EXPECT_GT(largest, 0.001);
+    EXPECT_LT(largest, 0.1);
 
     // The grids moved away: one line naming the grid, and nothing written.
     ::setenv("MARLWOOD_PROJ_GRIDS", (tmp / "nowhere").c_str(), 1);
