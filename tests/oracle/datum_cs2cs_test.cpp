@@ -39,15 +39,7 @@ TEST(DatumAgainstCs2cs, ShiftsMatchWithTheGrids) {
     }
     // PROJ's own data folder and marlwood's grids, side by side, as cs2cs's PROJ_DATA.
     TempDir tmp;
-    const fs::path data = tmp.path() / "proj-data";
-    fs::create_directory(data);
-    const char* own = std::getenv("PROJ_DATA");
-    for (const fs::path& folder :
-         {fs::path(own != nullptr ? own : "/usr/share/proj"), fs::path(datumGridFolder())}) {
-        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-            fs::create_symlink(entry.path(), data / entry.path().filename());
-        }
-    }
+    const fs::path data = projDataWithGrids(tmp.path());
     for (std::string_view grid : kDatumGrids) ASSERT_TRUE(fs::exists(data / grid)) << grid;
     const struct {
         const char* what;

@@ -32,15 +32,7 @@ TEST(DatumMergeAgainstGdal, ANad27QuadLiesOnNad83GroundAsGdalLaysItWithTheGrid) 
     const std::string quad = (usgs / "7172-duluth-mn" / "7172").string();
     TempDir tmp;
     // GDAL with PROJ's data and marlwood's grids, as GDAL's PROJ_DATA.
-    const fs::path data = tmp.path() / "proj-data";
-    fs::create_directory(data);
-    const char* own = std::getenv("PROJ_DATA");
-    for (const fs::path& folder :
-         {fs::path(own != nullptr ? own : "/usr/share/proj"), fs::path(datumGridFolder())}) {
-        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-            fs::create_symlink(entry.path(), data / entry.path().filename());
-        }
-    }
+    const fs::path data = projDataWithGrids(tmp.path());
     const std::string gdal = "PROJ_DATA='" + data.string() + "' PROJ_NETWORK=OFF ";
     // A little of the quad on NAD83 (metres), so that the merge lies on NAD83's lattice.
     run(gdal + "gdalwarp -q -s_srs EPSG:26715 -t_srs EPSG:26915 -tr 30 30 -tap -r bilinear " +

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "dialogue_text.h"
+#include "geo/projection.h"
 #include "sdts/metadata_readers.h"
 #include "sdts/module_reader.h"
 
@@ -176,6 +177,20 @@ Decoded decodeWithOurReaders(const std::string& prefix) {
     in.close();
     d.console = console.str();
     return d;
+}
+
+std::filesystem::path projDataWithGrids(const std::filesystem::path& under) {
+    namespace fs = std::filesystem;
+    const fs::path data = under / "proj-data";
+    fs::create_directory(data);
+    const char* own = std::getenv("PROJ_DATA");
+    for (const fs::path& folder :
+         {fs::path(own != nullptr ? own : "/usr/share/proj"), fs::path(datumGridFolder())}) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+            fs::create_symlink(entry.path(), data / entry.path().filename());
+        }
+    }
+    return data;
 }
 
 }  // namespace marlwood::oracle

@@ -39,6 +39,10 @@ inline TransferModules modulesAt(const std::string& prefix) {
     return m;
 }
 
+// A folder under `under` holding PROJ's own data and marlwood's datum grids side by side (links),
+// for GDAL's or cs2cs's PROJ_DATA.
+std::filesystem::path projDataWithGrids(const std::filesystem::path& under);
+
 // True when gdalinfo and gdal_translate run.
 bool gdalAvailable();
 
