@@ -322,7 +322,8 @@ TEST(NativeDemAgainstGdal, GeographicDemLiesWhereGdalWarpsItOntoTheSameGrid) {
         const Raster mine = gdalRead(tmp / "ours.tif");
         EXPECT_EQ(placed.pixel_width, c.posting);
         const double west = placed.origin_x, north = placed.origin_y;
-        run("gdalwarp -q -overwrite -t_srs EPSG:26715 -r bilinear -dstnodata -999999 -tr " +
+        run("gdalwarp -q -overwrite -ot Float32 -wo XSCALE=1 -wo YSCALE=1 -t_srs EPSG:26715 "
+            "-r bilinear -dstnodata -999999 -tr " +
             number(c.posting) + " " + number(c.posting) + " -te " + number(west) + " " +
             number(north - c.posting * mine.height) + " " + number(west + c.posting * mine.width) +
             " " + number(north) + " '" + dem + "' '" + tmp / "gdal.tif" + "' >/dev/null 2>&1");
@@ -338,13 +339,14 @@ TEST(NativeDemAgainstGdal, GeographicDemLiesWhereGdalWarpsItOntoTheSameGrid) {
         }
         ASSERT_GT(differences.size(), c.cells);
         std::sort(differences.begin(), differences.end());
-        std::printf("%s: median %g, 99%% %g, largest %g, void differs %zu of %zu\n", c.step,
-                    differences[differences.size() / 2], differences[differences.size() * 99 / 100],
-                    differences.back(), void_differs, mine.values.size());
-        EXPECT_LT(differences[differences.size() / 2], 0.1);
+        // Both sides interpolate bilinearly between the four nearest points, GDAL's kernel kept
+        // at one cell (XSCALE, YSCALE) and its cells Float32, as marlwood's are (measured at 3"
+        // and 1": median 0.025, 99 % within 0.85 and 1.0, largest 2.4 and 4.8, in the DEM's
+        // unit; GDAL's wider kernel by default differs by up to 15).
+        EXPECT_LT(differences[differences.size() / 2], 0.05);
         EXPECT_LT(differences[differences.size() * 99 / 100], 1.5);
-        EXPECT_LT(differences.back(), 10.0);
-        EXPECT_LT(void_differs, mine.values.size() / 100);
+        EXPECT_LT(differences.back(), 8.0);
+        EXPECT_LT(void_differs, mine.values.size() / 1000);
     }
 }
 
