@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "geo/placement.h"
+#include "geo/projection.h"
+#include "pipeline/geotiff_input.h"
 #include "source/source_limits.h"
 #include "usgsdem/native_dem.h"
 
@@ -54,6 +56,29 @@ std::string datumCode(std::int64_t code) {
     }
 }
 
+// A geographic model's place: the lattice in degrees, its system the datum's longitude and
+// latitude by EPSG code.
+Result<Georeference> geographicReference(const usgsdem::RecordA& a, const usgsdem::Lattice& lattice,
+                                         const std::string& unit) {
+    constexpr double kArcSecond = 1.0 / 3600;
+    Georeference g;
+    g.xhrs = lattice.dx * kArcSecond;
+    g.yhrs = lattice.dy * kArcSecond;
+    g.sadr_x = lattice.west * kArcSecond;
+    g.sadr_y = lattice.north * kArcSecond;
+    g.scan_origin = std::string("TL");
+    g.sadr_meaning = std::string("CE");
+    g.hdat = datumCode(a.horizontal_datum);
+    g.crs_from = "record A";
+    const Result<int> epsg = geographicEpsg(g.hdat, g.crs_from);
+    if (!epsg) return epsg.error();
+    g.epsg = *epsg;
+    g.rsnm = "EPSG:" + std::to_string(g.epsg);
+    g.unit = unit;
+    g.void_value = usgsdem::kDemVoid;
+    return g;
+}
+
 GridSize sizeOf(std::int64_t rows, std::int64_t columns) {
     const auto r = static_cast<std::int32_t>(rows);
     const auto c = static_cast<std::int32_t>(columns);
@@ -69,10 +94,13 @@ Result<TransferMetadata> readMetadata(const ModuleSource& dem, bool placed, Even
     metadata.values = "ASCII DEM";
     metadata.size = sizeOf(lattice.rows, lattice.columns);
     metadata.size_from = dem.name;
-    metadata.posting_m = lattice.dx;
-    metadata.grid_spacing = lattice.dx == 10   ? kSpacing10m
-                            : lattice.dx == 30 ? kSpacing30m
-                                               : kNoSpacing;
+    const bool geographic = a.reference_system == usgsdem::kGeographic;
+    // In arc-seconds, the posting it is laid onto follows latitude's spacing, the same on the
+    // ground everywhere (longitude's narrows northward).
+    metadata.posting_m = geographic ? postingForDegrees(lattice.dy / 3600) : lattice.dx;
+    metadata.grid_spacing = metadata.posting_m == 10   ? kSpacing10m
+                            : metadata.posting_m == 30 ? kSpacing30m
+                                                       : kNoSpacing;
     std::string unit;
     if (a.elevation_unit == usgsdem::kFeet) {
         metadata.unit_m = kFootMetres;
@@ -85,7 +113,17 @@ Result<TransferMetadata> readMetadata(const ModuleSource& dem, bool placed, Even
             failure("record A gives the elevation unit " + std::to_string(a.elevation_unit) +
                     ", neither 1 (feet) nor 2 (metres)");
     }
-    if (placed) {
+    if (geographic) {
+        // Laid onto a UTM lattice as it is read, as a GeoTIFF in degrees is: so it is placed
+        // always, and a datum with no EPSG code refuses it now.
+        Result<Georeference> g = geographicReference(a, lattice, unit);
+        if (!g) return g.error();
+        const Result<GeoTransform> cells = cellGeotransform(*g);
+        if (!cells) return cells.error();
+        metadata.reprojected = true;
+        metadata.georeference = *g;
+        metadata.placement = GridPlacement{g->epsg, *cells};
+    } else if (placed) {
         Georeference g;
         g.xhrs = lattice.dx;
         g.yhrs = lattice.dy;

@@ -18,6 +18,9 @@ constexpr double kMaxCoordinate = 1e8;
 // How far from a lattice point a profile may start, in postings: written coordinates are whole
 // metres, so this leaves room for rounding only.
 constexpr double kLatticeTolerance = 1e-3;
+// 180 and 90 degrees in arc-seconds, a geographic DEM's ground unit.
+constexpr double kHalfTurn = 180 * 3600.0;
+constexpr double kQuarterTurn = 90 * 3600.0;
 // The most an elevation may be, in its unit: far beyond any terrain, far within 32-bit cells kept
 // in thousandths.
 constexpr double kMaxElevation = 1e6;
@@ -91,6 +94,26 @@ std::optional<std::int64_t> parseInteger(std::string_view field) {
     return negative ? -value : value;
 }
 
+namespace {
+
+// A geographic model's own checks: its zone field means nothing, its spacings are arc-seconds.
+Status checkGeographic(const RecordA& a) {
+    if (a.ground_unit != kArcSeconds) {
+        return failure("record A: ground unit " + std::to_string(a.ground_unit) +
+                       "; a geographic DEM gives arc-seconds (3)");
+    }
+    for (const double r : {a.resolution_x, a.resolution_y}) {
+        if (!(r >= kFinestArcSeconds && r <= kCoarsestArcSeconds)) {
+            return failure("record A: the spacing " + shownNumber(r) + " is not " +
+                           shownNumber(kFinestArcSeconds) + " to " +
+                           shownNumber(kCoarsestArcSeconds) + " arc-seconds");
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
 Result<RecordA> parseRecordA(std::string_view record) {
     if (record.size() < kRecordBytes) return failure("record A is cut short");
     const Fields f{record, "record A"};
@@ -136,31 +159,32 @@ Result<RecordA> parseRecordA(std::string_view record) {
         (i == 0 ? a.min_elevation : a.max_elevation) = v.value_or(0);
     }
 
-    if (a.reference_system == kGeographic) {
-        return failure(
-            "record A: a geographic DEM (profiles in arc-seconds); marlwood reads "
-            "UTM DEMs only (planimetric reference system 1)");
-    }
     if (a.reference_system == kStatePlane) {
         return failure(
-            "record A: a state plane DEM; marlwood reads UTM DEMs only (planimetric "
-            "reference system 1)");
+            "record A: a state plane DEM (zone " + std::to_string(a.zone) +
+            "); marlwood reads UTM and geographic DEMs only (planimetric reference system 1 "
+            "or 0)");
     }
-    if (a.reference_system != kUtm) {
+    if (a.reference_system != kUtm && a.reference_system != kGeographic) {
         return failure("record A: planimetric reference system " +
                        std::to_string(a.reference_system) +
                        " is none of 0 (geographic), 1 (UTM), 2 (state plane)");
     }
-    if (a.zone < 1 || a.zone > 60) {
-        return failure("record A: UTM zone " + std::to_string(a.zone) + " is not 1 to 60");
-    }
-    if (a.ground_unit != kMetres) {
-        return failure("record A: ground unit " + std::to_string(a.ground_unit) +
-                       "; a UTM DEM gives metres (2)");
-    }
-    for (const double r : {a.resolution_x, a.resolution_y}) {
-        if (!(r >= 0.1 && r <= 1e4)) {
-            return failure("record A: the posting " + shownNumber(r) + " is not 0.1 to 10000 m");
+    if (a.reference_system == kGeographic) {
+        if (Status checked = checkGeographic(a); !checked) return checked.error();
+    } else {
+        if (a.zone < 1 || a.zone > 60) {
+            return failure("record A: UTM zone " + std::to_string(a.zone) + " is not 1 to 60");
+        }
+        if (a.ground_unit != kMetres) {
+            return failure("record A: ground unit " + std::to_string(a.ground_unit) +
+                           "; a UTM DEM gives metres (2)");
+        }
+        for (const double r : {a.resolution_x, a.resolution_y}) {
+            if (!(r >= 0.1 && r <= 1e4)) {
+                return failure("record A: the posting " + shownNumber(r) +
+                               " is not 0.1 to 10000 m");
+            }
         }
     }
     if (!(a.resolution_z > 0 && a.resolution_z <= 1e3)) {
@@ -389,7 +413,8 @@ Result<Lattice> latticeOf(const RecordA& a, const std::vector<Profile>& profiles
             return failure("profile " + std::to_string(i + 1) + " starts at " + shownNumber(p.x) +
                            ", " + shownNumber(p.y) + ", off the lattice of " +
                            shownNumber(lattice.dx) + " by " + shownNumber(lattice.dy) +
-                           " m postings through " + shownNumber(west) + ", " + shownNumber(south));
+                           (a.reference_system == kGeographic ? " arc-second" : " m") +
+                           " postings through " + shownNumber(west) + ", " + shownNumber(south));
         }
         columns = std::max(columns, place->column + 1);
         rows = std::max(rows, place->south_row + static_cast<std::int64_t>(p.values.size()));
@@ -402,6 +427,17 @@ Result<Lattice> latticeOf(const RecordA& a, const std::vector<Profile>& profiles
     lattice.columns = columns;
     lattice.west = west;
     lattice.north = south + static_cast<double>(rows - 1) * lattice.dy;
+    if (a.reference_system == kGeographic) {
+        // Arc-seconds: a lattice past a pole or the antimeridian is no place on the ground.
+        const double east = west + static_cast<double>(columns - 1) * lattice.dx;
+        if (!(west >= -kHalfTurn && east <= kHalfTurn && south >= -kQuarterTurn &&
+              lattice.north <= kQuarterTurn)) {
+            return failure("the profiles span longitudes " + shownNumber(west / 3600) + " to " +
+                           shownNumber(east / 3600) + " and latitudes " +
+                           shownNumber(south / 3600) + " to " + shownNumber(lattice.north / 3600) +
+                           " degrees, beyond -180 to 180 and -90 to 90");
+        }
+    }
     return lattice;
 }
 

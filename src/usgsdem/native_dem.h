@@ -33,6 +33,11 @@ inline constexpr int kUtm = 1;
 inline constexpr int kStatePlane = 2;
 inline constexpr int kFeet = 1;
 inline constexpr int kMetres = 2;
+inline constexpr int kArcSeconds = 3;
+// The spacings a geographic DEM may give, in arc-seconds: the finest and coarsest series lie well
+// within them (CDED's 0.75" to 12", the 1-degree series' 3" to 9").
+inline constexpr double kFinestArcSeconds = 0.01;
+inline constexpr double kCoarsestArcSeconds = 600;
 
 // A Fortran real field: blanks around it are ignored and a blank field reads as 0, as Fortran
 // reads one; the exponent may be written with D or E (either case). Nothing when it is no number
@@ -58,7 +63,7 @@ struct RecordA {
 };
 
 // Record A from its 1024 bytes: every field used parsed and checked, or one line saying which is
-// wrong. Only UTM models in metres are accepted.
+// wrong. UTM models in metres and geographic ones in arc-seconds are accepted.
 Result<RecordA> parseRecordA(std::string_view record);
 
 struct ProfileHeader {
@@ -129,14 +134,16 @@ struct NativeDem {
 Result<NativeDem> readNativeDem(RecordReader& reader);
 
 // The one lattice every point lies on: cell (0, 0) is the north-western one; its centre is
-// (west, north), cells `dx` apart eastward and `dy` southward.
+// (west, north), cells `dx` apart eastward and `dy` southward, in record A's ground unit (metres,
+// or arc-seconds for a geographic DEM).
 struct Lattice {
     double west = 0, north = 0, dx = 0, dy = 0;
     std::int64_t rows = 0, columns = 0;
 };
 
 // The profiles' points placed by their coordinates: the lattice that spans them all, or a line
-// when a profile starts off it or the lattice could not be written to a .ter file.
+// when a profile starts off it, the lattice could not be written to a .ter file or, in degrees,
+// it reaches beyond the poles or 180 degrees east or west.
 Result<Lattice> latticeOf(const RecordA& a, const std::vector<Profile>& profiles);
 
 // The cell a value is held as: whole units (cut toward zero, as the elevations of a float grid

@@ -4,6 +4,7 @@
 // record may go.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <set>
 #include <string>
@@ -58,6 +59,54 @@ TEST(NativeDemSweep, EveryCutIsRefusedInOneLine) {
             EXPECT_EQ(metadata.message().find('\n'), std::string::npos) << metadata.message();
             EXPECT_FALSE(metadata.message().empty());
         }
+    }
+}
+
+// Geographic DEMs whose spacings or profiles lie: each refused in one line, nothing written.
+TEST(NativeDemGeographic, LyingSpacingsAndProfilesAreRefusedInOneLine) {
+    using Change = void (*)(ts::DemContents&);
+    const struct {
+        Change change;
+        const char* line;
+    } cases[] = {
+        {[](ts::DemContents& m) { m.dx = 0; }, "record A: the spacing 0 is not 0.01 to 600"},
+        {[](ts::DemContents& m) { m.dy = -3; }, "record A: the spacing -3 is not"},
+        {[](ts::DemContents& m) { m.dx = 0.001; }, "record A: the spacing 0.001 is not"},
+        {[](ts::DemContents& m) { m.dy = 3600; }, "record A: the spacing 3600 is not"},
+        {[](ts::DemContents& m) { m.dx = 1e11; }, "record A: the spacing "},
+        {[](ts::DemContents& m) { m.ground_unit = 2; }, "a geographic DEM gives arc-seconds (3)"},
+        {[](ts::DemContents& m) { m.horizontal_datum = 7; }, "record A: horizontal datum \"7\""},
+        {[](ts::DemContents& m) { m.profiles[2].x += 1.5; }, "profile 3 starts at"},
+        // Half a turn of the globe east of the others: a lattice no file could hold.
+        {[](ts::DemContents& m) { m.profiles[3].x = 87 * 3600; }, "the profiles span a grid of"},
+        {[](ts::DemContents& m) { m.profiles[1].y = 1e9; }, "profile 2: the ground coordinate"},
+        {[](ts::DemContents& m) {
+             for (auto& p : m.profiles) p.y = 90 * 3600 - 6;
+         },
+         "latitudes 89.99833333 to 90.00166667 degrees, beyond"},
+        {[](ts::DemContents& m) {
+             for (std::size_t c = 0; c < m.profiles.size(); ++c)
+                 m.profiles[c].x = -648003.0 + 3 * c;
+         },
+         "the profiles span longitudes -180.0008333 to"},
+    };
+    const ts::TempDir dir(ts::TempDir::InMemory);
+    const std::string path = dir / "geo.dem", out = dir / "out.ter";
+    // Undamaged, it converts: each refusal below is the damage's.
+    ts::writeFile(path, ts::nativeDem(ts::geographicDem(4, 5, 3, -93 * 3600, 46 * 3600)));
+    const ts::CliRun good = ts::commandLine({"-q", "-o", out, path});
+    ASSERT_EQ(good.status, 0) << good.err;
+    std::filesystem::remove(out);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        ts::DemContents model = ts::geographicDem(4, 5, 3, -93 * 3600, 46 * 3600);
+        c.change(model);
+        ts::writeFile(path, ts::nativeDem(model));
+        const ts::CliRun run = ts::commandLine({"-q", "-o", out, path});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(ts::count(run.err, "\n"), 1u) << run.err;
+        EXPECT_NE(run.err.find(c.line), std::string::npos) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(out));
     }
 }
 

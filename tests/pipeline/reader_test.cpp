@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "files.h"
+#include "native_dem_writer.h"
 #include "pipeline/conversion.h"
 #include "pipeline/reader.h"
 #include "temp_dir.h"
@@ -39,6 +41,41 @@ TEST(ReaderTable, EachSourceIsTakenByItsRow) {
         }
         ASSERT_NE(taken, nullptr);
         EXPECT_EQ(taken->name, c.row);
+    }
+}
+
+// A geographic native DEM is placed in degrees on record A's datum, to be laid onto UTM.
+TEST(ReaderTable, AGeographicNativeDemIsPlacedInDegreesOnItsDatum) {
+    const ts::TempDir dir;
+    const struct {
+        int datum;
+        int epsg;
+    } cases[] = {{0, 4267}, {1, 4267}, {2, 4322}, {3, 4326}, {4, 4269}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.datum);
+        ts::DemContents model = ts::geographicDem(4, 5, 3, -93 * 3600, 46 * 3600);
+        model.horizontal_datum = c.datum;
+        const std::string path = dir / "geo.dem";
+        ts::writeFile(path, ts::nativeDem(model));
+        const Result<Input> input = inputFormats().find(path);
+        ASSERT_TRUE(input) << input.message();
+        NoEvents quiet;
+        // Placed even when not asked: a conversion lays it onto UTM whatever it writes.
+        const Result<TransferMetadata> m =
+            readMetadata(*input, MetadataReading::Strict, false, quiet);
+        ASSERT_TRUE(m) << m.message();
+        EXPECT_TRUE(m->reprojected);
+        EXPECT_EQ(m->posting_m, 90);  // 3" of latitude
+        EXPECT_EQ(m->size.rows, 5);
+        EXPECT_EQ(m->size.columns, 4);
+        ASSERT_TRUE(m->placement);
+        EXPECT_EQ(m->placement->epsg, c.epsg);
+        const GeoTransform& g = m->placement->geotransform;
+        const double cell = 3.0 / 3600;
+        EXPECT_NEAR(g[0], -93 - cell / 2, 1e-12);
+        EXPECT_NEAR(g[3], 46 + 4 * cell + cell / 2, 1e-12);
+        EXPECT_NEAR(g[1], cell, 1e-15);
+        EXPECT_NEAR(g[5], -cell, 1e-15);
     }
 }
 

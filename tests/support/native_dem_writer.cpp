@@ -119,4 +119,20 @@ DemContents quadShapedDem(const std::vector<int>& start_rows, const std::vector<
     return model;
 }
 
+DemContents geographicDem(int columns, int rows, double spacing, double west, double south) {
+    DemContents model;
+    model.reference_system = 0;
+    model.zone = 0;
+    model.ground_unit = 3;
+    model.dx = model.dy = spacing;
+    for (int c = 0; c < columns; ++c) {
+        DemProfile p;
+        p.x = west + spacing * c;
+        p.y = south;
+        for (int k = 0; k < rows; ++k) p.values.push_back(c + 2 * k);
+        model.profiles.push_back(p);
+    }
+    return model;
+}
+
 }  // namespace marlwood::testsupport

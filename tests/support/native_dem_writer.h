@@ -33,4 +33,9 @@ std::string nativeDem(const DemContents& model);
 DemContents quadShapedDem(const std::vector<int>& start_rows, const std::vector<int>& lengths,
                           int base);
 
+// A geographic DEM as the 1-degree series lays one out: `columns` profiles of `rows` points,
+// `spacing` arc-seconds apart both ways, the south-west point at (`west`, `south`) arc-seconds;
+// point k of profile c holds c + 2 * k.
+DemContents geographicDem(int columns, int rows, double spacing, double west, double south);
+
 }  // namespace marlwood::testsupport

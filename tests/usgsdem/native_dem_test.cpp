@@ -139,6 +139,61 @@ TEST(NativeDemLattice, PointsArePlacedByTheirCoordinates) {
     }
 }
 
+// Geographic DEMs: the lattice in arc-seconds, the points placed by them as a UTM DEM's are.
+TEST(NativeDemLattice, GeographicPointsLieInArcSeconds) {
+    const auto dem = [](int columns, int rows, double spacing, double west, double south) {
+        return testsupport::geographicDem(columns, rows, spacing, west, south);
+    };
+    // The 1-degree series above 50 degrees north: profiles 6" apart, points 3".
+    DemContents wide = dem(3, 2, 3, -150 * 3600, 60 * 3600);
+    wide.dx = 6;
+    for (std::size_t c = 0; c < wide.profiles.size(); ++c) wide.profiles[c].x = -540000 + 6.0 * c;
+    // As GDAL writes one: profiles 2.9999988" apart, record A's spacing rounded to 2.999999".
+    DemContents drifting = dem(120, 2, 2.999999, -331655.5190358089, 168299.3329237934);
+    for (std::size_t c = 0; c < drifting.profiles.size(); ++c) {
+        drifting.profiles[c].x = -331655.5190358089 + 2.9999988 * static_cast<double>(c);
+    }
+    // A profile that starts a point north of the others.
+    DemContents ragged = dem(3, 2, 3, -93 * 3600, 46 * 3600);
+    ragged.profiles[1].y += 3;
+    const struct {
+        const char* name;
+        DemContents model;
+        double west, north, dx, dy;
+        std::int64_t rows, columns;
+        const char* grid;  // each point's value modulo 10; nullptr: not shown
+    } cases[] = {
+        {"1-degree, 3\"", dem(3, 2, 3, -93 * 3600, 46 * 3600), -334800, 165603, 3, 3, 2, 3,
+         "234/012/"},
+        {"CDED, 0.75\"", dem(2, 3, 0.75, -75 * 3600, 45 * 3600), -270000, 162001.5, 0.75, 0.75, 3,
+         2, "45/23/01/"},
+        {"high latitude", wide, -540000, 216003, 6, 3, 2, 3, "234/012/"},
+        {"drifting", drifting, -331655.5190358089, 168302.3329227934, 2.999999, 2.999999, 2, 120,
+         nullptr},
+        {"ragged", ragged, -334800, 165606, 3, 3, 3, 3, ".3./214/0.2/"},
+        {"south of the equator", dem(2, 2, 1, 10, -7200), 10, -7199, 1, 1, 2, 2, "23/01/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordReader reader;
+        ASSERT_TRUE(reader.open("", std::make_shared<const std::string>(nativeDem(c.model))));
+        Result<NativeDem> read = readNativeDem(reader);
+        ASSERT_TRUE(read) << read.message();
+        EXPECT_EQ(read->a.reference_system, kGeographic);
+        Result<Lattice> lattice = latticeOf(read->a, read->profiles);
+        ASSERT_TRUE(lattice) << lattice.message();
+        EXPECT_NEAR(lattice->west, c.west, 1e-6);
+        EXPECT_NEAR(lattice->north, c.north, 1e-6);
+        EXPECT_EQ(lattice->dx, c.dx);
+        EXPECT_EQ(lattice->dy, c.dy);
+        EXPECT_EQ(lattice->rows, c.rows);
+        EXPECT_EQ(lattice->columns, c.columns);
+        if (c.grid) {
+            EXPECT_EQ(readAndRender(nativeDem(c.model)), c.grid);
+        }
+    }
+}
+
 TEST(NativeDemFile, DamagedFilesGetOneLine) {
     const auto with = [](std::function<void(DemContents&)> change) {
         DemContents model = quadShapedDem({0, 1, 2}, {2, 200, 2}, 1);
@@ -161,7 +216,8 @@ TEST(NativeDemFile, DamagedFilesGetOneLine) {
         {good.substr(0, 2048 + 500), "profile 2 is cut short"},
         {good.substr(0, 3072), "profile 2 gives 200 elevations, but the file ends after 146"},
         {good.substr(0, 5120 - 1), "profile 3 is cut short"},
-        {with([](DemContents& s) { s.reference_system = 0; }), "record A: a geographic DEM"},
+        {with([](DemContents& s) { s.reference_system = 0; }),
+         "record A: ground unit 2; a geographic DEM gives arc-seconds (3)"},
         {with([](DemContents& s) { s.reference_system = 2; }), "record A: a state plane DEM"},
         {with([](DemContents& s) { s.reference_system = 7; }), "record A: planimetric reference"},
         {with([](DemContents& s) { s.zone = 61; }), "record A: UTM zone 61 is not 1 to 60"},
