@@ -92,6 +92,9 @@ Result<TransferMetadata> readMetadata(const ModuleSource& dem, bool placed, Even
     const usgsdem::Lattice& lattice = loaded->lattice;
     TransferMetadata metadata;
     metadata.values = "ASCII DEM";
+    // USGS's DEMs on NAD27 have NGVD29 heights; on other datums (Canada's CDED on NAD83 has
+    // CGVD28) the heights' datum is not known.
+    if (a.horizontal_datum == 0 || a.horizontal_datum == 1) metadata.vertical_datum = "NGVD29";
     metadata.size = sizeOf(lattice.rows, lattice.columns);
     metadata.size_from = dem.name;
     const bool geographic = a.reference_system == usgsdem::kGeographic;
