@@ -181,6 +181,12 @@ std::optional<FileFacts> RangeCache::facts(const std::string& url, double fresh_
     return facts;
 }
 
+void RangeCache::forgetFacts(const std::string& url) {
+    if (dir_.empty()) return;
+    std::error_code error;
+    fs::remove(dir_ / (hex(checksum(url)) + kFacts), error);
+}
+
 void RangeCache::keepFacts(const std::string& url, const FileFacts& facts) {
     keep(url, kFacts, std::to_string(facts.total) + "\n" + facts.etag);
 }

@@ -33,6 +33,7 @@ class RangeCache {
     // A file's facts, when learnt less than `fresh_seconds` ago.
     std::optional<FileFacts> facts(const std::string& url, double fresh_seconds);
     void keepFacts(const std::string& url, const FileFacts& facts);
+    void forgetFacts(const std::string& url);
 
   private:
     std::optional<std::string> entry(const std::string& key, const char* suffix);

@@ -168,8 +168,10 @@ class ServerFile final : public RemoteFile {
         if (!answer) return answer.error();
         count(false, answer->body.size());
         if (answer->etag != facts_.etag) {
-            return failure("the file changed on the server while it was read (its ETag was " +
-                           facts_.etag + ", now " + answer->etag + ")");
+            // Learnt again by the next run.
+            if (cache) cache->forgetFacts(url_);
+            return failure("the file changed on the server since it was first read (its ETag was " +
+                           facts_.etag + ", now " + answer->etag + "); run again");
         }
         if (cache) cache->keepBytes(url_, facts_.etag, range.first, answer->body);
         return std::move(answer->body);

@@ -177,6 +177,20 @@ TEST_F(Remote3dep, ABoxFromTheServerIsTheLocalTilesConvertedByteForByte) {
     const CliRun uncached = run("third.tif", {"--no-cache"});
     ASSERT_EQ(uncached.status, 0) << uncached.err;
     EXPECT_GE(server.served().first, 2 * requests);
+
+    // A tile replaced on the server (its ETag changes) after its length and ETag were cached:
+    // refused once, read anew by the next run.
+    const fs::path west_tile = tilePath(root, 47, -93);
+    fs::last_write_time(west_tile, fs::last_write_time(west_tile) + std::chrono::hours(1));
+    const std::vector<std::string> elsewhere = {
+        "-q", "--bbox", "-92.05,46.2,-91.95,46.3", "--3dep-url", server.url(), "3dep:13", "-o"};
+    std::vector<std::string> changed = elsewhere;
+    changed.push_back(tmp / "changed.tif");
+    const CliRun refused = commandLine(changed);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("changed on the server"), std::string::npos) << refused.err;
+    const CliRun again = commandLine(changed);
+    EXPECT_EQ(again.status, 0) << again.err;
 }
 
 TEST_F(Remote3dep, AMisbehavingServerIsOneLineAndNothingWritten) {
