@@ -111,7 +111,7 @@ if(NOT WIN32)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # The libraries loaded with dlopen when a feature first needs them: recommended, not required.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-      "libarchive13, zlib1g, libtiff6, libdeflate0, libpng16-16, libtinyexr1d, libproj25")
+      "libarchive13, zlib1g, libtiff6, libdeflate0, libpng16-16, libtinyexr1d, libproj25, libcurl4")
   # What the binary links (libc6; the C++ runtime is linked in), with the versions it needs:
   # dpkg-shlibdeps (dpkg-dev) tells, and cpack finds the binaries with file.
   find_program(MARLWOOD_DPKG_SHLIBDEPS dpkg-shlibdeps)

@@ -14,6 +14,8 @@
 #include <thread>
 
 #include "cli/report.h"
+#include "fetch/locations.h"
+#include "fetch/remote_file.h"
 #include "pipeline/conversion.h"
 #include "platform/whole_file.h"
 #include "source/transfer_source.h"
@@ -392,9 +394,14 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
         },
         [&](std::size_t i) { founds[i] = Result<Input>(failure(kNoMemoryForSource)); });
     std::size_t not_found = 0;
+    std::vector<std::string> absent;  // tiles of a 3DEP box the server has not
     for (std::size_t i = 0; i < founds.size(); ++i) {
         const std::string& source = options.sources[i];
         Result<Input>& found = *founds[i];
+        if (!found && !options.dep_source.empty() && found.error().kind == ErrorKind::Absent) {
+            absent.push_back(lastComponent(source));
+            continue;
+        }
         if (!found) {
             err << "marlwood: " << source << ": " << found.message() << '\n';
             found_all = false;
@@ -411,6 +418,12 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
                 << " sources failed\n";
         }
         err << std::flush;
+        return 1;
+    }
+    if (sources.empty()) {
+        err << "marlwood: " << options.dep_source << ": the server has none of the box's "
+            << absent.size() << " tiles (" << absent.front() << " ...)\n"
+            << std::flush;
         return 1;
     }
     ConversionTarget target{options.output_file, nullptr, {}};
@@ -444,6 +457,10 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
                      [&](const std::string& tile) { return sameFileAs(tile, inputs).has_value(); });
     if (!options.quiet) {
         for (const std::string& line : mergeReport(*merged)) out << line << '\n';
+        for (const std::string& tile : absent) {
+            out << options.dep_source << ": " << tile
+                << " is not on the server (no data there): its part of the box is void\n";
+        }
     }
     int status = 0;
     if (const auto& problem = merged->summary.preview_problem) {
@@ -482,6 +499,9 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         err << "marlwood: " << usable.message() << "\nTry 'marlwood --help'.\n" << std::flush;
         return 2;
     }
+    FetchSettings fetching;
+    fetching.use_cache = !parsed->no_cache;
+    beginFetchRun(fetching);
     int status = 0;
     if (parsed->help) {
         out << helpText();
@@ -494,6 +514,14 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         status = runBatch(*parsed, err, err, false, watcher);
     } else {
         status = runBatch(*parsed, out, err, err_is_terminal, watcher);
+    }
+    if (!parsed->dep_source.empty() && !parsed->quiet) {
+        const FetchCounts fetched = fetchCounts();
+        (parsed->output_file == kStandardOutput ? err : out)
+            << parsed->dep_source << ": " << parsed->sources.size() << " tile"
+            << (parsed->sources.size() == 1 ? "" : "s") << ", " << fetched.bytes_fetched
+            << " bytes fetched in " << fetched.requests << " requests, " << fetched.bytes_from_cache
+            << " from the cache\n";
     }
     out << std::flush;
     if (!out) {

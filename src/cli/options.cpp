@@ -1,11 +1,15 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <numbers>
 
 #include "common/text.h"
+#include "fetch/locations.h"
 #include "platform/whole_file.h"
 #include "ter/ter_writer.h"
 
@@ -268,6 +272,22 @@ const std::vector<Option>& table() {
              }
              return failure("--degrees-on is wgs84, nad83 or nad27, not '" + v + "'");
          }},
+        {{'\0', "3dep-url", "URL",
+          "where the 3DEP products of 3dep:13 and 3dep:1 are: a mirror\n"
+          "of USGS's bucket, with its layout (default: MARLWOOD_3DEP_URL,\n"
+          "else " +
+              std::string(kDepDefaultBase) + ")"},
+         [](Options& o, const std::string& v) -> Status {
+             if (Status allowed = remoteAllowed(v); !allowed) {
+                 return failure("--3dep-url: " + allowed.message());
+             }
+             o.dep_url = v;
+             return {};
+         }},
+        {{'\0', "no-cache", "",
+          "fetch from servers again, neither reading nor filling the cache\n"
+          "($XDG_CACHE_HOME/marlwood, else ~/.cache/marlwood)"},
+         switchOn(&Options::no_cache)},
         {{'q', "quiet", "", "no report lines and no progress, only problems"},
          switchOn(&Options::quiet)},
         {{'v', "verbose", "", "each source's stage lines too"}, switchOn(&Options::verbose)},
@@ -413,6 +433,72 @@ Status combinationProblem(const Options& o) {
     return {};
 }
 
+// The most tiles one box is read from.
+constexpr std::size_t kMostDepTiles = 16;
+constexpr double kKmPerDegree = 111.32;
+
+// A 3DEP product as the SOURCE: the tiles its box touches become the sources, merged when
+// there are several.
+Status expandDepSource(Options& o) {
+    const auto named = std::find_if(o.sources.begin(), o.sources.end(), [](const std::string& s) {
+        return depProductOf(s).has_value();
+    });
+    if (named == o.sources.end()) return {};
+    const std::string source = *named;
+    const DepProduct product = *depProductOf(source);
+    if (!product.known) {
+        return failure(
+            "the 3DEP products are 3dep:13 (1/3 arc-second) and 3dep:1 (1 arc-second), "
+            "not '" +
+            source + "'");
+    }
+    if (o.sources.size() > 1)
+        return failure(source + " is the only SOURCE: its tiles are the sources");
+    const auto& crop = o.settings.crop;
+    if (!crop || !(crop->box || crop->centre)) {
+        return failure(source +
+                       " needs a box: --bbox WEST,SOUTH,EAST,NORTH, or --centre LAT,LON with "
+                       "--extent KM");
+    }
+    PlaceCrop::Box box{};
+    if (crop->box) {
+        box = *crop->box;
+    } else {
+        // A little wider than the square, so that no tile it reaches is left out.
+        const double half_lat = crop->extent_km / 2 / kKmPerDegree * 1.02;
+        const double lat = crop->centre->latitude;
+        const double half_lon =
+            half_lat /
+            std::max(0.01, std::cos(std::min(89.0, std::abs(lat)) * std::numbers::pi / 180));
+        box = {crop->centre->longitude - half_lon, std::max(-90.0, lat - half_lat),
+               crop->centre->longitude + half_lon, std::min(90.0, lat + half_lat)};
+    }
+    std::string base = o.dep_url;
+    if (base.empty()) {
+        const char* env = std::getenv("MARLWOOD_3DEP_URL");
+        base = env != nullptr && *env != '\0' ? env : kDepDefaultBase;
+        if (Status allowed = remoteAllowed(base); !allowed) {
+            return failure("MARLWOOD_3DEP_URL: " + allowed.message());
+        }
+    }
+    const std::vector<DepTile> tiles =
+        depTilesTouching(product.code, box.west, box.south, box.east, box.north, base);
+    if (tiles.size() > kMostDepTiles) {
+        return failure("the box touches " + std::to_string(tiles.size()) + " tiles of " + source +
+                       "; marlwood reads " + std::to_string(kMostDepTiles) +
+                       " at most: make it smaller");
+    }
+    if (tiles.size() > 1 && o.output_file.empty()) {
+        return failure("the box touches " + std::to_string(tiles.size()) + " tiles of " + source +
+                       ", merged into one terrain: name it with -o");
+    }
+    o.sources.clear();
+    for (const DepTile& tile : tiles) o.sources.push_back(tile.url);
+    o.merge = o.merge || tiles.size() > 1;
+    o.dep_source = source;
+    return {};
+}
+
 }  // namespace
 
 std::vector<OptionDescription> optionDescriptions() {
@@ -490,6 +576,7 @@ Result<Options> parseOptions(const std::vector<std::string>& arguments,
         }
     }
     if (Status sensible = combinationProblem(options); !sensible) return sensible.error();
+    if (Status expanded = expandDepSource(options); !expanded) return expanded.error();
     return options;
 }
 
@@ -502,7 +589,9 @@ std::string helpText() {
         "(png16, r16, unity, exr). A SOURCE is an SDTS transfer: a module prefix (/data/7172\n"
         "for /data/7172cel0.ddf ...), a directory holding one transfer, or a USGS archive\n"
         "(.tar.gz, .tgz or .tar), read in place; or a USGS native ASCII DEM in UTM (.dem\n"
-        "or .dem.gz).\n"
+        "or .dem.gz); a GeoTIFF DEM (.tif), a local file or an https:// URL; or a 3DEP\n"
+        "product, 3dep:13 or 3dep:1, read from USGS's servers for the box --bbox or\n"
+        "--centre names, only the blocks the box needs.\n"
         "\n"
         "Options:\n";
     constexpr std::size_t kHelpColumn = 24;
@@ -548,6 +637,8 @@ std::string helpText() {
         "      a float EXR of metres for Godot, Terrain3D's settings in duluth.json\n"
         "  marlwood --merge --centre LAT,LON --extent 14.336 --size cs2 -o city.png QUADS\n"
         "      Cities: Skylines II's 4096 x 4096 heightmap of a 14.336 km square\n"
+        "  marlwood --bbox -121.9,46.75,-121.6,46.95 --size 2017 -o rainier.png 3dep:13\n"
+        "      the 1/3 arc-second tiles of a box, fetched from USGS and merged\n"
         "\n"
         "One report line per source on standard output, problems on standard error.\n"
         "Exit status: 0 when every SOURCE converted, 1 when any failed, 2 for a usage\n"

@@ -28,6 +28,11 @@ struct Options {
     bool height_scale_given = false;
     bool quiet = false;
     bool verbose = false;
+    std::string dep_url;  // --3dep-url: where the 3DEP products are (else the environment's)
+    bool no_cache = false;
+    // The 3DEP product the sources were named by ("3dep:13"), its tiles' URLs now the sources;
+    // a tile the server has not is then void where the others cover the box.
+    std::string dep_source;
     bool help = false;
     bool version = false;
 };

@@ -12,7 +12,9 @@ namespace marlwood {
 // What the front ends do with a failure: most fail the step (the command line's exit status 1); a
 // heightmap's shape that cannot be written as asked (Unity's squares, tiles that do not split) is
 // worded as the usage error it is (exit status 2).
-enum class ErrorKind { Failed, UsageShape };
+// Absent: what was asked for does not exist (a tile a server has not), which a caller may pass
+// over when others stand in for it.
+enum class ErrorKind { Failed, UsageShape, Absent };
 
 // What went wrong, in one line without a trailing newline. `subject` is what the line is about
 // when a front end words it its own way (the dialogue's "**Cannot open<path>**"); often empty.

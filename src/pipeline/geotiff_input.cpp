@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "common/text.h"
+#include "fetch/remote_file.h"
 #include "source/source_limits.h"
 #include "tiff/geotiff_reader.h"
 
@@ -28,7 +29,25 @@ std::string datumCode(Datum datum) {
     }
 }
 
-GeoTiffSource sourceOf(const ModuleSource& file) {
+// A file on a server as the reader reads ranges: through the run's remote file.
+Result<GeoTiffSource> remoteSource(const std::string& url) {
+    Result<std::shared_ptr<RemoteFile>> remote = openRemote(url);
+    if (!remote) return remote.error();
+    auto ranged = std::make_shared<RangedBytes>();
+    ranged->size = (*remote)->size();
+    ranged->read = [file = *remote](std::uint64_t offset, std::span<std::uint8_t> out) {
+        return file->read(offset, out);
+    };
+    ranged->expect = [file = *remote](std::span<const ByteSpan> spans) {
+        std::vector<ByteRange> ranges;
+        for (const ByteSpan& s : spans) ranges.push_back({s.offset, s.length});
+        return file->expect(ranges);
+    };
+    return GeoTiffSource::ranges(url, std::move(ranged));
+}
+
+Result<GeoTiffSource> sourceOf(const ModuleSource& file) {
+    if (namesRemote(file.name)) return remoteSource(file.name);
     return file.bytes ? GeoTiffSource::memory(file.name, file.bytes)
                       : GeoTiffSource::file(file.name);
 }
@@ -37,7 +56,9 @@ GeoTiffSource sourceOf(const ModuleSource& file) {
 constexpr double kFarthestElevation = 1e6;
 
 Result<TransferMetadata> readTags(const Input& input, bool, EventSink& events) {
-    Result<GeoTiffInfo> info = readGeoTiffInfo(sourceOf(input.file));
+    const Result<GeoTiffSource> source = sourceOf(input.file);
+    if (!source) return source.error();
+    Result<GeoTiffInfo> info = readGeoTiffInfo(*source);
     if (!info) return info.error();
     if (Status placeable = checkPlaceable(*info, input.file.name); !placeable) {
         return placeable.error();
@@ -128,8 +149,10 @@ class TiffRows final : public RowStream {
 Result<std::unique_ptr<RowStream>> openRows(const Input& input, const TransferMetadata&,
                                             const RowRequest& request, EventSink&) {
     const CellWindow& w = request.window;
-    Result<GeoTiffRows> rows = GeoTiffRows::open(
-        sourceOf(input.file), RasterWindow{w.first_row, w.first_column, w.rows, w.columns});
+    const Result<GeoTiffSource> source = sourceOf(input.file);
+    if (!source) return source.error();
+    Result<GeoTiffRows> rows =
+        GeoTiffRows::open(*source, RasterWindow{w.first_row, w.first_column, w.rows, w.columns});
     if (!rows) return rows.error();
     return std::unique_ptr<RowStream>(
         std::make_unique<TiffRows>(std::move(*rows), request.thousandths));
@@ -146,11 +169,24 @@ InputFormat geoTiffFormat() {
     InputFormat row;
     row.name = "GeoTIFF";
     row.claims = [](const std::string& source) {
+        if (namesRemote(source)) return true;
         std::error_code error;
         return (endsWithNoCase(source, ".tif") || endsWithNoCase(source, ".tiff")) &&
                !std::filesystem::is_directory(source, error);
     };
     row.find = [](const std::string& source, Cel0Reading reading) -> Result<Input> {
+        if (namesRemote(source)) {
+            // Found when the server gives its length (a file it has not is Absent).
+            Result<std::shared_ptr<RemoteFile>> remote = openRemote(source);
+            if (!remote) return remote.error();
+            Input input;
+            input.source = source;
+            const std::string name = lastComponent(source);
+            input.output_stem = name.substr(0, name.find('.'));
+            if (input.output_stem.empty()) input.output_stem = "terrain";
+            input.file = ModuleSource(source);
+            return input;
+        }
         FoundTransfer found = findFileTransfer(source, "GeoTIFF", kMaxNativeDemBytes, reading);
         if (!found) return found.error();
         Input input;

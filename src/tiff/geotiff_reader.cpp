@@ -60,11 +60,14 @@ int onTiffWarning(TIFF*, void*, const char*, const char*, std::va_list) {
     return 1;
 }
 
-// The bytes libtiff reads, from memory or a file, counted.
+// The bytes libtiff reads, from memory, a file or ranges, counted; why ranges failed, kept for
+// the line (libtiff's own says only that a read failed).
 struct Input {
     std::shared_ptr<const std::string> memory;
+    std::shared_ptr<const RangedBytes> ranged;
     std::ifstream file;
     std::uint64_t size = 0, at = 0, read = 0;
+    std::optional<Error> problem;
 };
 
 Input& inputOf(thandle_t handle) {
@@ -77,6 +80,12 @@ tmsize_t readBytes(thandle_t handle, void* data, tmsize_t size) {
         std::min<std::uint64_t>(static_cast<std::uint64_t>(size), in.size - in.at);
     if (in.memory) {
         std::memcpy(data, in.memory->data() + in.at, n);
+    } else if (in.ranged) {
+        const Status got = in.ranged->read(in.at, {static_cast<std::uint8_t*>(data), n});
+        if (!got) {
+            if (!in.problem) in.problem = got.error();
+            return -1;
+        }
     } else {
         in.file.clear();
         in.file.seekg(static_cast<std::streamoff>(in.at));
@@ -133,6 +142,9 @@ Result<std::unique_ptr<OpenTiff>> openTiff(const GeoTiffSource& source) {
     if (source.bytes) {
         in.memory = source.bytes;
         in.size = source.bytes->size();
+    } else if (source.ranged) {
+        in.ranged = source.ranged;
+        in.size = source.ranged->size;
     } else {
         in.file.open(source.name, std::ios::binary);
         if (!in.file) return failure("cannot open " + source.name + ": " + std::strerror(errno));
@@ -154,6 +166,7 @@ Result<std::unique_ptr<OpenTiff>> openTiff(const GeoTiffSource& source) {
                               seekTo, closeNothing, sizeOf, mapNothing, unmapNothing, options);
     l.options_free(options);
     if (open->tif == nullptr) {
+        if (in.problem) return *in.problem;
         return failure("cannot read " + source.name +
                        " as a TIFF: " + open->messages.or_("libtiff refuses it"));
     }
@@ -345,6 +358,7 @@ struct GeoTiffRows::State {
                static_cast<std::size_t>(sampleBytes(info.sample_type));
     }
     Status readBlockRow(std::uint32_t block_row);
+    Status expectBlockRow(std::uint32_t block_row, const RangedBytes& ranged);
     Status readBlock(std::uint32_t index, std::uint32_t rows, std::vector<std::uint8_t>& out,
                      bool& is_sparse);
     Status undoPredictor(std::span<std::uint8_t> decoded, std::uint32_t rows);
@@ -381,15 +395,20 @@ Status GeoTiffRows::State::readBlock(std::uint32_t index, std::uint32_t rows,
         const auto want = static_cast<tmsize_t>(needed);
         const tmsize_t got = info.tiled ? l.read_encoded_tile(tif, index, out.data(), want)
                                         : l.read_encoded_strip(tif, index, out.data(), want);
-        if (got != want) return failure(tiff->messages.or_(block + " is cut short or damaged"));
+        if (got != want) {
+            if (tiff->input.problem) return *tiff->input.problem;
+            return failure(tiff->messages.or_(block + " is cut short or damaged"));
+        }
         return {};
     }
     raw.resize(count);
     const tmsize_t got =
         info.tiled ? l.read_raw_tile(tif, index, raw.data(), static_cast<tmsize_t>(count))
                    : l.read_raw_strip(tif, index, raw.data(), static_cast<tmsize_t>(count));
-    if (got != static_cast<tmsize_t>(count))
+    if (got != static_cast<tmsize_t>(count)) {
+        if (tiff->input.problem) return *tiff->input.problem;
         return failure(tiff->messages.or_(block + " cannot be read"));
+    }
     const std::optional<std::size_t> inflated = inflater->inflate(raw, out);
     if (!inflated || *inflated < needed) return failure(block + " is cut short or damaged");
     return undoPredictor(std::span(out).first(needed), rows);
@@ -414,9 +433,30 @@ Status GeoTiffRows::State::undoPredictor(std::span<std::uint8_t> decoded, std::u
     return {};
 }
 
+Status GeoTiffRows::State::expectBlockRow(std::uint32_t index, const RangedBytes& ranged) {
+    const TiffLibrary& l = *tiff->l;
+    std::vector<ByteSpan> spans;
+    for (std::uint32_t c = first_block_column; c <= last_block_column; ++c) {
+        const std::uint32_t block = index * info.blocksAcross() + c;
+        int error = 0;
+        const std::uint64_t offset = l.strile_offset(tiff->tif, block, &error);
+        const std::uint64_t count = error == 0 ? l.strile_byte_count(tiff->tif, block, &error) : 0;
+        // Left to readBlock, which says what is wrong with it.
+        if (error != 0 || count == 0 || offset > ranged.size || count > ranged.size - offset) {
+            continue;
+        }
+        spans.push_back({offset, count});
+    }
+    return tiff->input.problem ? Status(*tiff->input.problem) : ranged.expect(spans);
+}
+
 Status GeoTiffRows::State::readBlockRow(std::uint32_t index) {
     const std::uint32_t rows = std::min<std::uint32_t>(
         info.block_height, static_cast<std::uint32_t>(info.height) - index * info.block_height);
+    if (const auto& ranged = tiff->input.ranged; ranged && ranged->expect) {
+        // Told first, so that a server is asked for the row's blocks in few requests.
+        if (Status told = expectBlockRow(index, *ranged); !told) return told;
+    }
     for (std::uint32_t c = first_block_column; c <= last_block_column; ++c) {
         const std::size_t k = c - first_block_column;
         bool is_sparse = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -12,15 +13,33 @@
 
 namespace marlwood {
 
-// Where a GeoTIFF's bytes are: a file, read a block at a time (a 3DEP tile is ~450 MB), or bytes
-// already in memory (the fuzzer, tests).
+// Bytes `length` from `offset`.
+struct ByteSpan {
+    std::uint64_t offset = 0, length = 0;
+};
+
+// Bytes read on demand from elsewhere (a server): `size` of them, `read` filling `out` with those
+// at `offset` (all of them, or a failure). `expect`, when set, is told the spans about to be read
+// so that it can fetch them together.
+struct RangedBytes {
+    std::uint64_t size = 0;
+    std::function<Status(std::uint64_t offset, std::span<std::uint8_t> out)> read;
+    std::function<Status(std::span<const ByteSpan> spans)> expect;
+};
+
+// Where a GeoTIFF's bytes are: a file, read a block at a time (a 3DEP tile is ~450 MB), bytes
+// already in memory (the fuzzer, tests), or ranges read on demand (a tile on a server).
 struct GeoTiffSource {
     std::string name;                          // the path, or what the lines call the bytes
-    std::shared_ptr<const std::string> bytes;  // null: the file `name`
+    std::shared_ptr<const std::string> bytes;  // null: the file `name`, or `ranged`
+    std::shared_ptr<const RangedBytes> ranged;
 
-    static GeoTiffSource file(std::string path) { return {std::move(path), nullptr}; }
+    static GeoTiffSource file(std::string path) { return {std::move(path), nullptr, nullptr}; }
     static GeoTiffSource memory(std::string name, std::shared_ptr<const std::string> bytes) {
-        return {std::move(name), std::move(bytes)};
+        return {std::move(name), std::move(bytes), nullptr};
+    }
+    static GeoTiffSource ranges(std::string name, std::shared_ptr<const RangedBytes> ranged) {
+        return {std::move(name), nullptr, std::move(ranged)};
     }
 };
 

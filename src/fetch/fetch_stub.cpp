@@ -1,0 +1,16 @@
+// A build without libcurl (the Windows build): files on servers are refused with one line.
+#include "fetch/remote_file.h"
+
+namespace marlwood {
+
+void beginFetchRun(const FetchSettings&) {}
+
+FetchCounts fetchCounts() {
+    return {};
+}
+
+Result<std::shared_ptr<RemoteFile>> openRemote(const std::string&) {
+    return failure("reading files from servers needs libcurl, which this build of marlwood lacks");
+}
+
+}  // namespace marlwood

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "common/result.h"
+#include "fetch/locations.h"
+
+// Files read by ranges from a server (libcurl, loaded when first needed) or a file:// URL, with
+// a cache of what was fetched on the user's disk.
+namespace marlwood {
+
+// How a run fetches; the front end sets it before its first source.
+struct FetchSettings {
+    bool use_cache = true;
+    std::string cache_dir;  // empty: $XDG_CACHE_HOME/marlwood, else ~/.cache/marlwood
+    std::uint64_t cache_bytes = std::uint64_t{4} << 30;  // oldest entries evicted past this
+    double run_seconds = 3600;                           // every request of the run together
+    double stall_seconds = 30;           // a request that moves no byte this long is given up
+    int retries = 4;                     // of a request answered 5xx, or timed out
+    double first_backoff_seconds = 0.5;  // doubled each retry
+};
+
+// What the run has fetched so far.
+struct FetchCounts {
+    std::uint64_t requests = 0, bytes_fetched = 0;  // from servers
+    std::uint64_t cache_hits = 0, bytes_from_cache = 0;
+};
+
+// A new run: its settings, its clock, its counts at zero and no file held from an earlier one.
+void beginFetchRun(const FetchSettings& settings);
+FetchCounts fetchCounts();
+
+// One remote file, read by ranges: the bytes asked for come from those held, the cache, or
+// the server, in that order. Safe to share between threads.
+class RemoteFile {
+  public:
+    virtual ~RemoteFile() = default;
+    virtual std::uint64_t size() const = 0;
+    // Fills `out` with the bytes at `offset`, all of them or a failure.
+    virtual Status read(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
+    // The ranges about to be read: fetched now, neighbours together, and held until the next
+    // call (what was held before is let go).
+    virtual Status expect(std::span<const ByteRange> ranges) = 0;
+};
+
+// The run's file at `url` (opened once a run): its length learnt from the server (or the
+// cache). A file the server does not have is an Error of kind Absent.
+Result<std::shared_ptr<RemoteFile>> openRemote(const std::string& url);
+
+}  // namespace marlwood
