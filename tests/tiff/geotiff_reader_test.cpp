@@ -17,7 +17,7 @@ namespace marlwood {
 namespace {
 
 // A GeoTIFF as the test writes it with libtiff itself.
-struct Spec {
+struct TiffShape {
     SampleType type = SampleType::Float32;
     std::uint32_t width = 37, height = 29;
     bool tiled = false;
@@ -72,7 +72,7 @@ void put(SampleType type, double v, std::uint8_t* at) {
     }
 }
 
-bool isVoidCell(const Spec& s, std::uint32_t r, std::uint32_t c) {
+bool isVoidCell(const TiffShape& s, std::uint32_t r, std::uint32_t c) {
     return s.no_data != nullptr && (r + c) % 11 == 0;
 }
 
@@ -83,7 +83,7 @@ const TIFFFieldInfo kGeoFields[] = {
     {42113, -1, -1, TIFF_ASCII, FIELD_CUSTOM, 1, 0, const_cast<char*>("GDALNoDataValue")},
 };
 
-std::string writeTiff(const std::string& path, const Spec& s) {
+std::string writeTiff(const std::string& path, const TiffShape& s) {
     TIFF* tif = TIFFOpen(path.c_str(), s.big_endian ? "wb" : "wl");
     if (tif == nullptr) return "cannot create " + path;
     const int bytes = sampleBytes(s.type);
@@ -149,7 +149,7 @@ std::string contents(const std::string& path) {
 }
 
 // Every row of the window against the cells written: the same value, NaN where void.
-void expectWindow(const Spec& s, GeoTiffRows& rows, const RasterWindow& w) {
+void expectWindow(const TiffShape& s, GeoTiffRows& rows, const RasterWindow& w) {
     for (std::int32_t r = 0; r < w.rows; ++r) {
         const Result<std::span<const double>> row = rows.next();
         ASSERT_TRUE(row) << row.message();
@@ -183,7 +183,7 @@ TEST(GeoTiffReader, ReadsBackEveryLayout) {
                  {COMPRESSION_NONE, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_LZW}) {
                 for (std::uint16_t predictor = 1; predictor <= (floating ? 3 : 2); ++predictor) {
                     if (compression == COMPRESSION_NONE && predictor > 1) continue;
-                    Spec s;
+                    TiffShape s;
                     s.type = type, s.tiled = tiled, s.compression = compression;
                     s.predictor = predictor;
                     // libtiff 4.5 writes the floating-point predictor wrongly in big-endian
@@ -223,7 +223,7 @@ TEST(GeoTiffReader, WindowReadsOnlyItsBlocks) {
     testsupport::TempDir tmp;
     for (const bool tiled : {true, false}) {
         SCOPED_TRACE(tiled ? "tiled" : "striped");
-        Spec s;
+        TiffShape s;
         s.width = s.height = 200;
         s.tiled = tiled, s.block_height = tiled ? 16 : 5;
         s.compression = COMPRESSION_ADOBE_DEFLATE, s.predictor = 3;
@@ -287,7 +287,7 @@ TEST(GeoTiffReader, InfoFromTheTags) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Spec s;
+        TiffShape s;
         s.geo_keys = c.keys, s.scale = c.scale, s.no_data = "-999999";
         const std::string path = tmp / "i.tif";
         ASSERT_EQ(writeTiff(path, s), "");
@@ -327,7 +327,7 @@ std::size_t entryValue(const std::string& bytes, std::uint16_t tag) {
 // Damaged files: each refused with one line, never a crash or a huge allocation.
 TEST(GeoTiffReader, HostileFilesRefused) {
     testsupport::TempDir tmp;
-    Spec s;  // one strip, one tile: their offsets and counts lie in their entries
+    TiffShape s;  // one strip, one tile: their offsets and counts lie in their entries
     s.block_height = 29, s.compression = COMPRESSION_ADOBE_DEFLATE, s.predictor = 3;
     ASSERT_EQ(writeTiff(tmp / "s.tif", s), "");
     const std::string strip = contents(tmp / "s.tif");
