@@ -275,8 +275,7 @@ const std::vector<Option>& table() {
         {{'\0', "3dep-url", "URL",
           "where the 3DEP products of 3dep:13 and 3dep:1 are: a mirror\n"
           "of USGS's bucket, with its layout (default: MARLWOOD_3DEP_URL,\n"
-          "else " +
-              std::string(kDepDefaultBase) + ")"},
+          "else https://prd-tnm.s3.amazonaws.com)"},
          [](Options& o, const std::string& v) -> Status {
              if (Status allowed = remoteAllowed(v); !allowed) {
                  return failure("--3dep-url: " + allowed.message());
@@ -298,6 +297,9 @@ const std::vector<Option>& table() {
 }
 
 // The options of a run choosing from `formats`: the command line's own, and after --format
+// --help names the bucket in text of its own (option texts are views of literals): the two agree.
+static_assert(std::string_view(kDepDefaultBase) == "https://prd-tnm.s3.amazonaws.com");
+
 // those the format rows declare.
 std::vector<Option> optionsFor(const FormatTable& formats) {
     std::vector<Option> options;
