@@ -13,6 +13,7 @@
 
 #include "conversation.h"
 #include "files.h"
+#include "common/text.h"
 #include "oracle_support.h"
 #include "support/test_data.h"
 
@@ -23,12 +24,6 @@ namespace fs = std::filesystem;
 
 void run(const std::string& command) {
     ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
-}
-
-std::string number(double v) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.10g", v);
-    return text;
 }
 
 TEST(GeoTiffSourceAgainstGdal, ADegreeTileLiesWhereGdalWarpsItOntoTheSameGrid) {
@@ -61,8 +56,8 @@ TEST(GeoTiffSourceAgainstGdal, ADegreeTileLiesWhereGdalWarpsItOntoTheSameGrid) {
         // GDAL's bilinear warp of the same tile onto marlwood's grid (EPSG:26715, 30 m).
         const double west = placed.origin_x, north = placed.origin_y;
         run("gdalwarp -q -overwrite -t_srs EPSG:26715 -r bilinear -dstnodata -999999 -tr 30 30 -te " +
-            number(west) + " " + number(north - 30.0 * mine.height) + " " +
-            number(west + 30.0 * mine.width) + " " + number(north) + " '" + source + "' '" +
+            shownNumber(west) + " " + shownNumber(north - 30.0 * mine.height) + " " +
+            shownNumber(west + 30.0 * mine.width) + " " + shownNumber(north) + " '" + source + "' '" +
             tmp / "gdal.tif" + "'");
         const Raster theirs = gdalRead(tmp / "gdal.tif");
         ASSERT_EQ(theirs.width, mine.width);

@@ -15,6 +15,7 @@
 #include "conversation.h"
 #include "files.h"
 #include "native_dem_writer.h"
+#include "common/text.h"
 #include "oracle_support.h"
 #include "pipeline/reader.h"
 #include "source/transfer_source.h"
@@ -293,12 +294,6 @@ TEST(NativeDemAgainstGdal, CommandLineConvertsItAsTheTransfer) {
     EXPECT_FALSE(fs::exists(tmp / "x.ter"));
 }
 
-std::string number(double v) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.10g", v);
-    return text;
-}
-
 // A geographic DEM is laid onto a UTM grid (the zone of its centre, NAD27 as its record A says)
 // as GDAL warps the same file onto that grid, both bilinear.
 TEST(NativeDemAgainstGdal, GeographicDemLiesWhereGdalWarpsItOntoTheSameGrid) {
@@ -324,9 +319,9 @@ TEST(NativeDemAgainstGdal, GeographicDemLiesWhereGdalWarpsItOntoTheSameGrid) {
         const double west = placed.origin_x, north = placed.origin_y;
         run("gdalwarp -q -overwrite -ot Float32 -wo XSCALE=1 -wo YSCALE=1 -t_srs EPSG:26715 "
             "-r bilinear -dstnodata -999999 -tr " +
-            number(c.posting) + " " + number(c.posting) + " -te " + number(west) + " " +
-            number(north - c.posting * mine.height) + " " + number(west + c.posting * mine.width) +
-            " " + number(north) + " '" + dem + "' '" + tmp / "gdal.tif" + "' >/dev/null 2>&1");
+            shownNumber(c.posting) + " " + shownNumber(c.posting) + " -te " + shownNumber(west) + " " +
+            shownNumber(north - c.posting * mine.height) + " " + shownNumber(west + c.posting * mine.width) +
+            " " + shownNumber(north) + " '" + dem + "' '" + tmp / "gdal.tif" + "' >/dev/null 2>&1");
         const Raster theirs = gdalRead(tmp / "gdal.tif");
         ASSERT_EQ(theirs.width, mine.width);
         ASSERT_EQ(theirs.height, mine.height);
