@@ -128,6 +128,11 @@ struct Words {
              ", BaseHeight " + std::to_string(e.base_height) + ", a step of " + number(e.step_m) +
              " m");
     }
+    void operator()(const event::BlocksRead& e) {
+        line("read " + std::to_string(e.blocks) + " of " + std::to_string(e.of) + " blocks (" +
+             std::to_string(e.bytes) + " of " + std::to_string(e.file_bytes) + " bytes) of " +
+             e.source);
+    }
     void operator()(const event::Warning& e) { warn(e.text); }
 };
 

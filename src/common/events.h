@@ -72,6 +72,13 @@ struct TrueScaleChosen {
     double lowest_m, highest_m, scal_m, step_m;
     std::int32_t height_scale, base_height;
 };
+// What a source read from a file of blocks to give its window: a box over a large tile reads
+// few of them.
+struct BlocksRead {
+    std::string source;
+    std::int64_t blocks, of;
+    std::uint64_t bytes, file_bytes;
+};
 // A problem that does not stop the conversion, in one line.
 struct Warning {
     std::string text;
@@ -79,11 +86,11 @@ struct Warning {
 
 }  // namespace event
 
-using Event = std::variant<event::StageStarted, event::ModuleUnreadable, event::ModuleEndedEarly,
-                           event::NotLegitimate, event::GridSizeRead, event::SpacingRead,
-                           event::DecodingStarted, event::RecordLeaderRead, event::UnknownValueType,
-                           event::Cel0EndedEarly, event::ExtremesFound, event::CornersRead,
-                           event::ColormapComputed, event::TrueScaleChosen, event::Warning>;
+using Event = std::variant<
+    event::StageStarted, event::ModuleUnreadable, event::ModuleEndedEarly, event::NotLegitimate,
+    event::GridSizeRead, event::SpacingRead, event::DecodingStarted, event::RecordLeaderRead,
+    event::UnknownValueType, event::Cel0EndedEarly, event::ExtremesFound, event::CornersRead,
+    event::ColormapComputed, event::TrueScaleChosen, event::BlocksRead, event::Warning>;
 
 // Where a stage's events go; the front end that called the stage decides what they become.
 class EventSink {

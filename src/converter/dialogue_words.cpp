@@ -87,6 +87,7 @@ struct Words {
             << ", HeightScale " << e.height_scale << ", BaseHeight " << e.base_height
             << ", a step of " << e.step_m << " m\n";
     }
+    void operator()(const event::BlocksRead&) {}
     void operator()(const event::Warning& e) { out << "**" << e.text << "**\n"; }
 };
 

@@ -563,5 +563,8 @@ std::int64_t GeoTiffRows::blocksRead() const {
 std::uint64_t GeoTiffRows::bytesRead() const {
     return state_->tiff->input.read;
 }
+std::uint64_t GeoTiffRows::fileBytes() const {
+    return state_->tiff->input.size;
+}
 
 }  // namespace marlwood

@@ -106,6 +106,7 @@ class GeoTiffRows {
 
     std::int64_t blocksRead() const;  // blocks read and decoded so far
     std::uint64_t bytesRead() const;  // bytes read from the file so far, tags included
+    std::uint64_t fileBytes() const;  // the whole file
 
   private:
     struct State;

@@ -44,5 +44,8 @@ std::int64_t GeoTiffRows::blocksRead() const {
 std::uint64_t GeoTiffRows::bytesRead() const {
     return 0;
 }
+std::uint64_t GeoTiffRows::fileBytes() const {
+    return 0;
+}
 
 }  // namespace marlwood
