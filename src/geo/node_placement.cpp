@@ -12,10 +12,11 @@ constexpr double kNodeSpacing = 240;  // metres between the nodes PROJ places
 
 NodePlacement::NodePlacement(const Reprojection& reprojection, bool backwards, Centre centre,
                              std::int32_t top, std::int32_t left, std::int32_t right,
-                             std::int32_t step)
+                             std::int32_t step, std::mutex* proj)
     : reprojection_(reprojection),
       backwards_(backwards),
       centre_(std::move(centre)),
+      proj_(proj),
       top_(top),
       left_(left),
       step_(std::max(1, step)),
@@ -31,19 +32,28 @@ Status NodePlacement::nodeRow(std::int32_t band, std::vector<GroundPoint>& nodes
     for (std::int32_t j = 0; j < node_columns_; ++j) {
         nodes.push_back(centre_(top_ + band * step_, left_ + j * step_));
     }
+    if (proj_ == nullptr) return reprojection_.apply(nodes, backwards_);
+    const std::lock_guard<std::mutex> held(*proj_);
     return reprojection_.apply(nodes, backwards_);
 }
 
 Status NodePlacement::row(std::int32_t row) {
     const std::int32_t band = (row - top_) / step_;
     fy_ = static_cast<double>((row - top_) % step_) / step_;
-    if ((row - top_) % step_ != 0) return {};
-    // Two rows of nodes at a time, the one above the cells being laid and the one below.
-    if (band == 0) {
-        if (Status made = nodeRow(0, below_); !made) return made;
+    if (band == band_) return {};
+    // Two rows of nodes at a time, the one above the cells being laid and the one below; the
+    // next band reuses the row between them.
+    if (band == band_ + 1 && band_ >= 0) {
+        std::swap(above_, below_);
+    } else if (Status made = nodeRow(band, above_); !made) {
+        return made;
     }
-    std::swap(above_, below_);
-    return nodeRow(band + 1, below_);
+    band_ = band;
+    if (Status made = nodeRow(band + 1, below_); !made) {
+        band_ = -1;
+        return made;
+    }
+    return {};
 }
 
 GroundPoint NodePlacement::at(std::int32_t column) const {

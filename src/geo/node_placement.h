@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "common/grid_placement.h"
@@ -22,15 +23,17 @@ class NodePlacement {
     using Centre = std::function<GroundPoint(std::int32_t row, std::int32_t column)>;
 
     // Cells from row `top` down and columns `left` to `right` (past the last), placed by
-    // `reprojection` (backwards: from its `to` system into its `from`).
+    // `reprojection` (backwards: from its `to` system into its `from`). With `proj`, PROJ is
+    // called under that lock, for placements on several threads that share the reprojection.
     NodePlacement(const Reprojection& reprojection, bool backwards, Centre centre, std::int32_t top,
-                  std::int32_t left, std::int32_t right, std::int32_t step);
+                  std::int32_t left, std::int32_t right, std::int32_t step,
+                  std::mutex* proj = nullptr);
 
     // The step that puts nodes about 240 m apart at this posting, at least 1.
     static std::int32_t stepFor(double posting_m);
 
-    // Readies row `row`, rows taken in order from `top`: a row that starts a band of nodes has
-    // PROJ place the next row of them. An Error in one line when PROJ cannot.
+    // Readies row `row` (at or below `top`; rows in order are cheapest): a row that starts a band
+    // of nodes has PROJ place the next row of them. An Error in one line when PROJ cannot.
     Status row(std::int32_t row);
     // Where the cell of the readied row in `column` lies.
     GroundPoint at(std::int32_t column) const;
@@ -41,9 +44,11 @@ class NodePlacement {
     const Reprojection& reprojection_;
     bool backwards_;
     Centre centre_;
+    std::mutex* proj_;
     std::int32_t top_, left_, step_, node_columns_;
     std::vector<GroundPoint> above_, below_;  // the nodes either side of the readied row
     double fy_ = 0;
+    std::int32_t band_ = -1;  // the band whose nodes above_ and below_ hold
 };
 
 }  // namespace marlwood

@@ -23,6 +23,30 @@ bool allocateRows(ElevationGrid& grid, std::int32_t last_row, std::int32_t colum
     return true;
 }
 
+bool allocateRowTable(ElevationGrid& grid, std::int32_t last_row) {
+    try {
+        grid.row_table_.clear();
+        grid.row_table_.resize(static_cast<std::size_t>(last_row) + 1);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool allocateRow(ElevationGrid& grid, std::int32_t row, std::int32_t columns) {
+    try {
+        grid.row_table_[static_cast<std::size_t>(row)].reset(
+            new std::int32_t[static_cast<std::size_t>(columns)]);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void releaseRow(ElevationGrid& grid, std::int32_t row) {
+    grid.row_table_[static_cast<std::size_t>(row)].reset();
+}
+
 void releaseGrid(ElevationGrid& grid, std::int32_t last_row) {
     for (std::int32_t i = 0; i <= last_row && static_cast<std::size_t>(i) < grid.row_table_.size();
          ++i) {

@@ -20,6 +20,9 @@ class ElevationGrid {
 
   private:
     friend bool allocateRows(ElevationGrid&, std::int32_t, std::int32_t);
+    friend bool allocateRowTable(ElevationGrid&, std::int32_t);
+    friend bool allocateRow(ElevationGrid&, std::int32_t, std::int32_t);
+    friend void releaseRow(ElevationGrid&, std::int32_t);
     friend void releaseGrid(ElevationGrid&, std::int32_t);
     std::vector<std::unique_ptr<std::int32_t[]>> row_table_;
 };
@@ -27,6 +30,13 @@ class ElevationGrid {
 // Gives the grid a table of last_row + 1 slots, each a fresh row of `columns` cells whose content
 // is undefined. False (and the grid left empty) when the memory cannot be had.
 bool allocateRows(ElevationGrid& grid, std::int32_t last_row, std::int32_t columns);
+
+// For a grid made a row at a time: a table of last_row + 1 empty slots, then each slot's fresh row
+// of `columns` cells (content undefined) when it is needed. False when the memory cannot be had.
+bool allocateRowTable(ElevationGrid& grid, std::int32_t last_row);
+bool allocateRow(ElevationGrid& grid, std::int32_t row, std::int32_t columns);
+// Releases one row, for a grid read once in order; its slot is left empty.
+void releaseRow(ElevationGrid& grid, std::int32_t row);
 
 // Releases rows 0..last_row in order, then the table; an empty grid stays as it is.
 void releaseGrid(ElevationGrid& grid, std::int32_t last_row);

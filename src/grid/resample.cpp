@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/rounding.h"
+
 namespace marlwood {
 
 namespace {
@@ -168,7 +170,7 @@ void RowResampler::row(std::int32_t i, const std::int32_t* const* rows, std::int
                 weights += w;
             }
         }
-        out[j] = weights > 0 ? static_cast<std::int32_t>(std::lround(sum / weights)) : void_value_;
+        out[j] = weights > 0 ? roundHalfAway(sum / weights) : void_value_;
     }
 }
 
@@ -183,6 +185,26 @@ void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGri
         }
         resampler.row(i, rows.data(), into[static_cast<std::size_t>(i)]);
     }
+}
+
+bool resampleReleasing(ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,
+                       const GridSize& into_size, std::int32_t valid_above,
+                       std::int32_t void_value) {
+    const RowResampler resampler(from_size, into_size, valid_above, void_value);
+    std::vector<const std::int32_t*> rows;
+    std::int32_t released = 0;  // source rows before this one are gone
+    for (std::int32_t i = 0; i < into_size.rows; ++i) {
+        if (!allocateRow(into, i, into_size.columns)) return false;
+        rows.clear();
+        for (std::int32_t r = resampler.firstRow(i); r <= resampler.lastRow(i); ++r) {
+            rows.push_back(from[static_cast<std::size_t>(r)]);
+        }
+        resampler.row(i, rows.data(), into[static_cast<std::size_t>(i)]);
+        const std::int32_t still_needed =
+            i + 1 < into_size.rows ? resampler.firstRow(i + 1) : from_size.rows;
+        for (; released < still_needed; ++released) releaseRow(from, released);
+    }
+    return true;
 }
 
 std::optional<double> bilinearAt(const ElevationGrid& from, const GridSize& size, double x,

@@ -41,6 +41,14 @@ Status resampledSizeProblem(const GridSize& from, std::int32_t longest, std::uin
 void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,
               const GridSize& into_size, std::int32_t valid_above, std::int32_t void_value);
 
+// As resample, for a source read once, into a grid whose table is made (allocateRowTable) but
+// whose rows are not: each new row is allocated as it is made and each source row released as
+// soon as no new row draws on it, so the two grids are never held whole at once. False when a
+// row cannot be had (`into` then holds the rows made so far).
+bool resampleReleasing(ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,
+                       const GridSize& into_size, std::int32_t valid_above,
+                       std::int32_t void_value);
+
 // The same resampling a new row at a time, for source rows that come in order and are not all
 // held: new row i draws on source rows firstRow(i) .. lastRow(i), both rising with i.
 class RowResampler {

@@ -123,7 +123,7 @@ Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events,
     Result<MergedGrid> merged =
         as_it_decodes ? decodeMergedResampled(*plan, resampledSize(plan->size, *settings.size),
                                               settings.keepsDecimals(), events, settings.threads)
-                      : decodeMerged(*plan, settings.keepsDecimals(), events);
+                      : decodeMerged(*plan, settings.keepsDecimals(), events, settings.threads);
     if (!merged) return merged.error();
     if (as_it_decodes) {
         describeResampled(merged->decoded, plan->size, plan->posting_m, placed);

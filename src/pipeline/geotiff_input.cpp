@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "common/rounding.h"
 #include "common/text.h"
 #include "fetch/remote_file.h"
 #include "source/source_limits.h"
@@ -118,8 +119,13 @@ Result<TransferMetadata> readTags(const Input& input, bool, EventSink& events) {
 // whole unit (or thousandth) a cell holds.
 class TiffRows final : public RowStream {
   public:
-    TiffRows(GeoTiffRows rows, bool thousandths)
-        : rows_(std::move(rows)), scale_(thousandths ? kThousandths : 1) {}
+    TiffRows(GeoTiffRows rows, bool thousandths, std::string name, std::int32_t window_rows,
+             EventSink& events)
+        : rows_(std::move(rows)),
+          scale_(thousandths ? kThousandths : 1),
+          name_(std::move(name)),
+          rows_left_(window_rows),
+          events_(events) {}
 
     bool next(std::int32_t* cells) override {
         Result<std::span<const double>> row = rows_.next();
@@ -131,9 +137,15 @@ class TiffRows final : public RowStream {
         std::int32_t* cell = cells;
         for (const double v : *row) {
             if (v > -kFarthestElevation && v < kFarthestElevation) {
-                *cell = static_cast<std::int32_t>(std::lround(v * scale_));
+                *cell = roundHalfAway(v * scale_);
             }
             ++cell;
+        }
+        if (--rows_left_ == 0) {
+            events_.emit(event::BlocksRead{
+                name_, rows_.blocksRead(),
+                std::int64_t{rows_.info().blocksAcross()} * rows_.info().blocksDown(),
+                rows_.bytesRead(), rows_.fileBytes()});
         }
         return true;
     }
@@ -143,19 +155,22 @@ class TiffRows final : public RowStream {
   private:
     GeoTiffRows rows_;
     double scale_;
+    std::string name_;
+    std::int32_t rows_left_;  // the window's rows not yet given
+    EventSink& events_;
     Status problem_;
 };
 
 Result<std::unique_ptr<RowStream>> openRows(const Input& input, const TransferMetadata&,
-                                            const RowRequest& request, EventSink&) {
+                                            const RowRequest& request, EventSink& events) {
     const CellWindow& w = request.window;
     const Result<GeoTiffSource> source = sourceOf(input.file);
     if (!source) return source.error();
     Result<GeoTiffRows> rows =
         GeoTiffRows::open(*source, RasterWindow{w.first_row, w.first_column, w.rows, w.columns});
     if (!rows) return rows.error();
-    return std::unique_ptr<RowStream>(
-        std::make_unique<TiffRows>(std::move(*rows), request.thousandths));
+    return std::unique_ptr<RowStream>(std::make_unique<TiffRows>(
+        std::move(*rows), request.thousandths, lastComponent(input.source), w.rows, events));
 }
 
 }  // namespace
@@ -197,6 +212,7 @@ InputFormat geoTiffFormat() {
         return readTags(input, placed, events);
     };
     row.rows = openRows;
+    row.windows_side_by_side = true;
     return row;
 }
 

@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <deque>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
 #include <tuple>
 
+#include "common/rounding.h"
 #include "common/text.h"
 #include "geo/crs.h"
 #include "geo/lattice.h"
@@ -318,7 +320,7 @@ void shiftHeights(const MergePiece& piece, std::int32_t row, std::int32_t first,
 void toMetres(std::int32_t* cells, std::size_t count, double to_metres, std::int32_t valid_above) {
     if (to_metres == 1.0) return;
     for (std::int32_t* v = cells; v != cells + count; ++v) {
-        if (*v > valid_above) *v = static_cast<std::int32_t>(std::lround(*v * to_metres));
+        if (*v > valid_above) *v = roundHalfAway(*v * to_metres);
     }
 }
 
@@ -351,13 +353,108 @@ Result<std::optional<CellWindow>> cellsDrawnOn(const MergePiece& piece, const Me
         CellWindow{first_row, first_column, end_row - first_row, end_column - first_column});
 }
 
+// Events of a piece (or half of one) decoded on another thread, told on the calling thread in
+// their order.
+class HeldEvents final : public EventSink {
+  public:
+    void emit(const Event& event) override { held_.push_back(event); }
+    void tellTo(EventSink& events) {
+        for (const Event& event : held_) events.emit(event);
+        held_.clear();
+    }
+
+  private:
+    std::vector<Event> held_;
+};
+
+// The cells of `cells` of a piece into a fresh grid, for laying it into the merged grid. A wide
+// window of a format that reads windows side by side at no extra cost (a tiled GeoTIFF) is read
+// as two halves at once, a thread each.
+Result<DecodedGrid> readPieceWindow(const MergePiece& piece, const CellWindow& cells,
+                                    bool thousandths, EventSink& events, unsigned threads) {
+    constexpr std::int32_t kColumnsWorthAThread = 1024;
+    const InputFormat* format = piece.input.format;
+    if (threads == 1 || std::thread::hardware_concurrency() < 2 || !format ||
+        !format->windows_side_by_side || cells.columns < kColumnsWorthAThread) {
+        return readGrid(piece.input, piece.metadata, cells, MetadataReading::Strict, thousandths,
+                        events);
+    }
+    Result<DecodedGrid> decoded = allocateDecodedGrid(
+        {cells.rows, cells.columns, std::min(cells.rows, cells.columns) - 1}, thousandths);
+    if (!decoded) return decoded;
+    const std::int32_t half = cells.columns / 2;
+    const CellWindow halves[2] = {
+        {cells.first_row, cells.first_column, cells.rows, half},
+        {cells.first_row, cells.first_column + half, cells.rows, cells.columns - half}};
+    HeldEvents held[2];
+    Status read[2];
+    const auto readHalf = [&](int k) {
+        try {
+            Result<RowSource> rows =
+                RowSource::open(piece.input, piece.metadata,
+                                {halves[k], thousandths, MetadataReading::Strict}, {0, 0}, held[k]);
+            if (!rows) {
+                read[k] = rows.error();
+                return;
+            }
+            const std::int32_t at = k == 0 ? 0 : half;
+            for (std::int32_t r = 0;
+                 r < cells.rows && rows->next(decoded->grid[static_cast<std::size_t>(r)] + at);) {
+                ++r;
+            }
+            read[k] = rows->read();
+        } catch (const std::bad_alloc&) {
+            read[k] = failure(piece.source + ": not enough memory to read it");
+        }
+    };
+    std::thread right(readHalf, 1);
+    readHalf(0);
+    right.join();
+    for (int k = 0; k < 2; ++k) {
+        held[k].tellTo(events);
+        if (!read[k]) return read[k].error();
+    }
+    return decoded;
+}
+
+// bilinearAt's value where the point and its four centres lie inside the grid and hold values,
+// computed as it computes it (the same sums in the same order, so the same bits) without its
+// checks; nothing elsewhere, where bilinearAt decides.
+inline std::optional<double> interiorBilinear(const ElevationGrid& from, const GridSize& size,
+                                              double x, double y, std::int32_t valid_above) {
+    const double u = x - 0.5, v = y - 0.5;
+    if (!(u >= 0 && v >= 0 && u < size.columns - 1 && v < size.rows - 1)) return std::nullopt;
+    const auto c0 = static_cast<std::int32_t>(u), r0 = static_cast<std::int32_t>(v);
+    const std::int32_t* top = from[static_cast<std::size_t>(r0)];
+    const std::int32_t* below = from[static_cast<std::size_t>(r0) + 1];
+    const std::int32_t a = top[c0], b = top[c0 + 1], c = below[c0], d = below[c0 + 1];
+    if (a <= valid_above || b <= valid_above || c <= valid_above || d <= valid_above) {
+        return std::nullopt;
+    }
+    const double fx = u - c0, fy = v - r0;
+    double sum = 0, weights = 0;
+    double w = (1 - fx) * (1 - fy);
+    sum += w * a;
+    weights += w;
+    w = fx * (1 - fy);
+    sum += w * b;
+    weights += w;
+    w = (1 - fx) * fy;
+    sum += w * c;
+    weights += w;
+    w = fx * fy;
+    sum += w * d;
+    weights += w;
+    return sum / weights;
+}
+
 // Lays a resampled piece into the merged grid: the cells of it the footprint draws on read, then
 // for each cell of the footprint the cell's centre taken into the piece's system by PROJ
 // (unchanged within it) and the value there interpolated. Only void cells are filled: cells on
 // the lattice came first. With `own_area_only`, only cells whose centres lie in the piece's own
 // area (a 3DEP tile's degree square, not its overlap) are filled.
 Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousandths,
-                    bool own_area_only, ElevationGrid& into, EventSink& events) {
+                    bool own_area_only, ElevationGrid& into, EventSink& events, unsigned threads) {
     // The transformation the plan made for the piece's outline, run backwards.
     const Reprojection* to_piece = nullptr;
     if (!onPlanSystem(piece, plan)) {
@@ -373,15 +470,30 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
     const std::int32_t right =
         std::min(plan.size.columns, piece.column_offset - window.first_column + piece.columns);
     if (top >= bottom || left >= right) return {};
+    const std::int32_t valid_above = kVoidThreshold * (thousandths ? kThousandths : 1);
+    // Only void cells are filled: the footprint shrinks to those, and a piece whose footprint
+    // holds none (a tile's overlap where its neighbours own every cell) is not read at all.
+    std::int32_t void_top = bottom, void_bottom = top, void_left = right, void_right = left;
+    for (std::int32_t r = top; r < bottom; ++r) {
+        const std::int32_t* row = into[static_cast<std::size_t>(r)];
+        std::int32_t first = left;
+        while (first < right && row[first] > valid_above) ++first;
+        if (first == right) continue;
+        std::int32_t last = right - 1;
+        while (row[last] > valid_above) --last;
+        void_top = std::min(void_top, r);
+        void_bottom = r + 1;
+        void_left = std::min(void_left, first);
+        void_right = std::max(void_right, last + 1);
+    }
+    if (void_top >= void_bottom) return {};
     const Result<std::optional<CellWindow>> drawn =
-        cellsDrawnOn(piece, plan, to_piece, top, left, bottom, right);
+        cellsDrawnOn(piece, plan, to_piece, void_top, void_left, void_bottom, void_right);
     if (!drawn) return drawn.error();
     if (!*drawn) return {};  // the footprint misses the piece's cells
     const CellWindow& cells = **drawn;
-    Result<DecodedGrid> decoded =
-        readGrid(piece.input, piece.metadata, cells, MetadataReading::Strict, thousandths, events);
+    Result<DecodedGrid> decoded = readPieceWindow(piece, cells, thousandths, events, threads);
     if (!decoded) return decoded.error();
-    const std::int32_t valid_above = kVoidThreshold * (thousandths ? kThousandths : 1);
     for (std::int32_t r = 0; r < decoded->size.rows; ++r) {
         shiftHeights(piece, cells.first_row + r, cells.first_column,
                      decoded->grid[static_cast<std::size_t>(r)], decoded->size.columns,
@@ -394,15 +506,25 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
         // Cells beyond its own area are not interpolated from either: near its edge a tile's
         // values are its own square's alone.
         const std::int32_t no_data = kNoData * (thousandths ? kThousandths : 1);
+        // The columns inside it are one run, the same in every row.
+        const std::int32_t columns = decoded->size.columns;
+        const auto inside = [&](std::int32_t c) {
+            const double x = corner.x + (cells.first_column + c + 0.5) * across;
+            return x > own->west && x < own->east;
+        };
+        std::int32_t first = 0;
+        while (first < columns && !inside(first)) ++first;
+        std::int32_t end = first;
+        while (end < columns && inside(end)) ++end;
         for (std::int32_t r = 0; r < decoded->size.rows; ++r) {
             const double y = corner.y - (cells.first_row + r + 0.5) * down;
             std::int32_t* row = decoded->grid[static_cast<std::size_t>(r)];
-            for (std::int32_t c = 0; c < decoded->size.columns; ++c) {
-                const double x = corner.x + (cells.first_column + c + 0.5) * across;
-                if (!(x > own->west && x < own->east && y > own->south && y < own->north)) {
-                    row[c] = no_data;
-                }
+            if (!(y > own->south && y < own->north)) {
+                std::fill(row, row + columns, no_data);
+                continue;
             }
+            std::fill(row, row + first, no_data);
+            std::fill(row + end, row + columns, no_data);
         }
     }
     // In thousandths every piece is brought to thousandths of a metre.
@@ -412,31 +534,69 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
         return GroundPoint{plan.top_left.x + (c + 0.5) * posting,
                            plan.top_left.y - (r + 0.5) * posting};
     };
-    std::optional<NodePlacement> nodes;
-    if (to_piece) {
-        nodes.emplace(*to_piece, true, centre, top, left, right, NodePlacement::stepFor(posting));
-    }
-    for (std::int32_t r = top; r < bottom; ++r) {
-        std::int32_t* row = into[static_cast<std::size_t>(r)];
-        if (nodes) {
-            if (Status placed = nodes->row(r); !placed) {
-                return failure(piece.source + ": " + placed.message());
+    const GridSize size = decoded->size;
+    // Rows [from, to) of the footprint. Each band of rows places its own nodes over the whole
+    // footprint, so a cell's point depends neither on the band nor on which cells were void;
+    // PROJ is called by one band at a time.
+    std::mutex proj;
+    const auto lay = [&](std::int32_t from, std::int32_t to) -> Status {
+        std::optional<NodePlacement> nodes;
+        if (to_piece) {
+            nodes.emplace(*to_piece, true, centre, top, left, right,
+                          NodePlacement::stepFor(posting), &proj);
+        }
+        for (std::int32_t r = from; r < to; ++r) {
+            std::int32_t* row = into[static_cast<std::size_t>(r)];
+            if (nodes) {
+                if (Status placed = nodes->row(r); !placed) {
+                    return failure(piece.source + ": " + placed.message());
+                }
+            }
+            for (std::int32_t c = void_left; c < void_right; ++c) {
+                if (row[c] > valid_above) continue;
+                const GroundPoint p = nodes ? nodes->at(c) : centre(r, c);
+                if (own_area_only && own &&
+                    !(p.x >= own->west && p.x < own->east && p.y > own->south &&
+                      p.y <= own->north)) {
+                    continue;
+                }
+                const double x = (p.x - corner.x) / across - cells.first_column;
+                const double y = (corner.y - p.y) / down - cells.first_row;
+                if (const std::optional<double> value =
+                        interiorBilinear(decoded->grid, size, x, y, valid_above)) {
+                    row[c] = roundHalfAway(*value * to_metres);
+                } else if (const std::optional<double> edge =
+                               bilinearAt(decoded->grid, size, x, y, valid_above)) {
+                    row[c] = roundHalfAway(*edge * to_metres);
+                }
             }
         }
-        for (std::int32_t c = left; c < right; ++c) {
-            if (row[c] > valid_above) continue;
-            const GroundPoint p = nodes ? nodes->at(c) : centre(r, c);
-            if (own_area_only && own &&
-                !(p.x >= own->west && p.x < own->east && p.y > own->south && p.y <= own->north)) {
-                continue;
-            }
-            const std::optional<double> value = bilinearAt(
-                decoded->grid, decoded->size, (p.x - corner.x) / across - cells.first_column,
-                (corner.y - p.y) / down - cells.first_row, valid_above);
-            if (value) row[c] = static_cast<std::int32_t>(std::lround(*value * to_metres));
-        }
+        return {};
+    };
+    // A second thread lays the lower half of a large footprint.
+    constexpr std::int32_t kRowsWorthAThread = 256;
+    const std::int32_t rows = void_bottom - void_top;
+    if (threads == 1 || std::thread::hardware_concurrency() < 2 || rows < kRowsWorthAThread) {
+        return lay(void_top, void_bottom);
     }
-    return {};
+    const std::int32_t middle = void_top + rows / 2;
+    Status lower;
+    std::thread helper([&] {
+        try {
+            lower = lay(middle, void_bottom);
+        } catch (const std::bad_alloc&) {
+            lower = failure(piece.source + ": not enough memory to lay it into the merged grid");
+        }
+    });
+    Status upper;
+    try {
+        upper = lay(void_top, middle);
+    } catch (const std::bad_alloc&) {
+        upper = failure(piece.source + ": not enough memory to lay it into the merged grid");
+    }
+    helper.join();
+    if (!upper) return upper;
+    return lower;
 }
 
 // A tile in degrees whose edges lie a few cells beyond whole degrees (3DEP's, 6 cells) owns the
@@ -731,7 +891,8 @@ Result<RowSource> openSpan(const MergePiece& piece, const PieceSpan& span, bool 
 
 }  // namespace
 
-Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSink& events) {
+Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSink& events,
+                                unsigned threads) {
     Result<DecodedGrid> decoded = allocateDecodedGrid(plan.size, thousandths, plan.held_bytes);
     if (!decoded) return decoded.error();
     MergedGrid merged{std::move(*decoded), 0};
@@ -768,8 +929,8 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
     for (const bool own_area_only : {true, false}) {
         for (const MergePiece& piece : plan.pieces) {
             if (!piece.resampled || (!own_area_only && !piece.own_area)) continue;
-            if (Status laid =
-                    resampleInto(plan, piece, thousandths, own_area_only, raw_grid, events);
+            if (Status laid = resampleInto(plan, piece, thousandths, own_area_only, raw_grid,
+                                           events, threads);
                 !laid) {
                 return laid.error();
             }
@@ -804,19 +965,6 @@ bool decodesAsItResamples(const MergePlan& plan) {
 }
 
 namespace {
-
-// Events of a piece decoded on another thread, told on the calling thread in the pieces' order.
-class HeldEvents final : public EventSink {
-  public:
-    void emit(const Event& event) override { held_.push_back(event); }
-    void tellTo(EventSink& events) {
-        for (const Event& event : held_) events.emit(event);
-        held_.clear();
-    }
-
-  private:
-    std::vector<Event> held_;
-};
 
 // One piece's rows, opened when the first block it reaches is made, read on as the rows of the
 // merged grid are needed, and left as soon as the last row the grid needs is read.

@@ -101,8 +101,10 @@ struct MergedGrid {
 // interpolated one; where they differ does not count as a disagreement (an interpolated value
 // seldom equals a measured one). Each is decoded whole and resampled bilinearly (see
 // bilinearAt in grid/resample.h), one at a time.
-// `thousandths`: values kept in thousandths of a metre (pieces in feet are converted).
-Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSink& events);
+// `thousandths`: values kept in thousandths of a metre (pieces in feet are converted). A large
+// resampled piece is laid by two threads unless `threads` is 1.
+Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSink& events,
+                                unsigned threads = 1);
 
 // Whether decodeMergedResampled takes the plan: every piece's CEL0 on the merged lattice.
 bool decodesAsItResamples(const MergePlan& plan);

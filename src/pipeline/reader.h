@@ -70,6 +70,9 @@ struct InputFormat {
     std::function<Result<std::unique_ptr<RowStream>>(const Input&, const TransferMetadata&,
                                                      const RowRequest&, EventSink& events)>
         rows;
+    // Whether two windows side by side can be read at once (on two threads) at no more cost than
+    // one: each reads only the blocks it needs.
+    bool windows_side_by_side = false;
     // Bytes held beside the grid while the rows are read (a member unpacked when opened, a
     // format laid out whole before its first row); none when not given.
     std::function<std::uint64_t(const Input&, const TransferMetadata&)> reading_bytes;

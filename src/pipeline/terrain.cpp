@@ -94,11 +94,17 @@ Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, const GridSize& size) {
     const std::uint64_t source_bytes = (static_cast<std::uint64_t>(decoded.size.rows) + 1) *
                                        static_cast<std::uint64_t>(decoded.size.columns) *
                                        sizeof(std::int32_t);
-    Result<DecodedGrid> resampled = allocateDecodedGrid(size, decoded.thousandths, source_bytes);
+    // The source goes as the new grid comes: the two are never held whole at once.
+    Result<DecodedGrid> resampled = reserveDecodedGrid(size, decoded.thousandths, source_bytes);
     if (!resampled) return resampled;
     const std::int32_t per_unit = decoded.thousandths ? kThousandths : 1;
-    resample(decoded.grid, decoded.size, resampled->grid, size, validAbove(decoded),
-             kNoData * per_unit);
+    if (!resampleReleasing(decoded.grid, decoded.size, resampled->grid, size, validAbove(decoded),
+                           kNoData * per_unit) ||
+        !allocateRow(resampled->grid, size.rows, size.columns)) {
+        return failure(noMemoryProblem(size));
+    }
+    std::int32_t* spare = resampled->grid[static_cast<std::size_t>(size.rows)];
+    std::fill(spare, spare + size.columns, kNoData * per_unit);
     resampled->unit_m = decoded.unit_m;
     describeResampled(*resampled, decoded.size, decoded.posting_m, decoded.placement);
     releaseGrid(decoded.grid, decoded.size.rows);

@@ -40,18 +40,37 @@ std::string noMemoryProblem(const GridSize& size) {
            std::to_string(size.columns);
 }
 
-Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths,
-                                        std::uint64_t also_held) {
-    DecodedGrid decoded;
-    decoded.size = size;
-    decoded.thousandths = thousandths;
+namespace {
+
+// Whether a grid of `size` fits beside `also_held` bytes.
+bool fitsBeside(const GridSize& size, std::uint64_t also_held) {
     const std::uint64_t available = availableMemoryBytes();
     // 0 means the machine could not tell; what is held besides must still leave room.
     const std::uint64_t room = available == 0          ? 0
                                : available > also_held ? available - also_held
                                                        : 1;
-    if (!gridsFitInMemory(size.rows, size.columns, 1, room) ||
-        !allocateRows(decoded.grid, size.rows, size.columns)) {
+    return gridsFitInMemory(size.rows, size.columns, 1, room);
+}
+
+}  // namespace
+
+Result<DecodedGrid> reserveDecodedGrid(const GridSize& size, bool thousandths,
+                                       std::uint64_t also_held) {
+    DecodedGrid decoded;
+    decoded.size = size;
+    decoded.thousandths = thousandths;
+    if (!fitsBeside(size, also_held) || !allocateRowTable(decoded.grid, size.rows)) {
+        return failure(noMemoryProblem(size));
+    }
+    return decoded;
+}
+
+Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths,
+                                        std::uint64_t also_held) {
+    DecodedGrid decoded;
+    decoded.size = size;
+    decoded.thousandths = thousandths;
+    if (!fitsBeside(size, also_held) || !allocateRows(decoded.grid, size.rows, size.columns)) {
         return failure(noMemoryProblem(size));
     }
     const std::int32_t no_data = kNoData * (thousandths ? kThousandths : 1);

@@ -67,6 +67,9 @@ struct DecodedGrid {
 // when it cannot be had.
 Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths,
                                         std::uint64_t also_held = 0);
+// The same grid's table alone, its rows to be allocated one at a time (resampleReleasing).
+Result<DecodedGrid> reserveDecodedGrid(const GridSize& size, bool thousandths,
+                                       std::uint64_t also_held = 0);
 
 // Where a window of a grid lies: its first cell is the corner now. Nothing when the grid's place
 // is not known.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 namespace marlwood {
 namespace {
@@ -41,6 +42,25 @@ TEST(NodePlacement, CentresLandWherePROJPutsThem) {
             }
         }
         EXPECT_LE(worst, c.tolerance_m) << "step " << c.step << " posting " << c.posting;
+        // Rows readied out of order (a band of rows laid on its own) land on the same points.
+        NodePlacement in_order(*zone16_to_15, true, centre, c.top, c.left, c.right, c.step);
+        NodePlacement jumping(*zone16_to_15, true, centre, c.top, c.left, c.right, c.step);
+        std::vector<std::vector<GroundPoint>> expected;
+        for (std::int32_t r = c.top; r < c.top + c.rows; ++r) {
+            ASSERT_TRUE(in_order.row(r).ok());
+            expected.emplace_back();
+            for (std::int32_t col = c.left; col < c.right; ++col) {
+                expected.back().push_back(in_order.at(col));
+            }
+        }
+        for (std::int32_t k = 0; k < c.rows; ++k) {
+            const std::int32_t r = (k * 37 + c.rows / 2) % c.rows;  // every row, scattered
+            ASSERT_TRUE(jumping.row(c.top + r).ok());
+            for (std::int32_t col = c.left; col < c.right; ++col) {
+                const GroundPoint p = jumping.at(col), e = expected[r][col - c.left];
+                ASSERT_TRUE(p.x == e.x && p.y == e.y) << "row " << c.top + r << " column " << col;
+            }
+        }
         // The centres moved by the zone change: hundreds of kilometres, not a no-op.
         GroundPoint moved = centre(c.top, c.left);
         ASSERT_TRUE(zone16_to_15->apply({&moved, 1}, true).ok());

@@ -22,6 +22,14 @@ Cells resampled(const Cells& cells, std::int32_t rows, std::int32_t columns) {
     resample(source, from, target, {rows, columns}, kVoidThreshold, V);
     Cells out(rows);
     for (std::int32_t r = 0; r < rows; ++r) out[r].assign(target[r], target[r] + columns);
+    // Made a row at a time from a source released as it goes, the same cells.
+    ElevationGrid made;
+    EXPECT_TRUE(allocateRowTable(made, rows));
+    EXPECT_TRUE(resampleReleasing(source, from, made, {rows, columns}, kVoidThreshold, V));
+    for (std::int32_t r = 0; r < rows; ++r) {
+        EXPECT_EQ(Cells::value_type(made[r], made[r] + columns), out[r]) << "row " << r;
+    }
+    for (std::int32_t r = 0; r < from.rows; ++r) EXPECT_EQ(source[r], nullptr) << "kept " << r;
     return out;
 }
 
