@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -129,6 +130,49 @@ TEST(GeoTiffSourceAgainstGdal, NeighbouringTilesEachOwnTheirDegreeSquare) {
     // The plane rises to 300 + 200 * 2.1 + 100 * 1.1 at the tiles' far corner.
     EXPECT_GT(valid, grid.values.size() / 2);
     EXPECT_LT(highest, 300 + 200 * 2.1 + 100 * 1.1 + 1);
+}
+
+// A 1" COG of 1212 x 1212 cells in 256-cell blocks, wide enough for its rows to be read and laid
+// by two threads: a box reads only the blocks it needs, and one thread or two lay the same bytes.
+TEST(GeoTiffSourceAgainstGdal, ABoxReadsItsBlocksAndThreadsChangeNoByte) {
+    MARLWOOD_REQUIRE_GDAL();
+    TempDir tmp;
+    constexpr int kSide = 1212;
+    constexpr double kCell = 1.0 / 1200;
+    const std::string asc = tmp / "tile.asc", tif = tmp / "tile.tif";
+    {
+        std::ofstream out(asc);
+        out.precision(12);
+        out << "ncols " << kSide << "\nnrows " << kSide << "\nxllcorner " << -93 - 6 * kCell
+            << "\nyllcorner " << 46 - 6 * kCell << "\ncellsize " << kCell
+            << "\nNODATA_value -999999\n";
+        for (int r = 0; r < kSide; ++r) {
+            for (int c = 0; c < kSide; ++c) {
+                out << 400 + 50 * std::sin(r * 0.013) * std::cos(c * 0.017) + (r * 7 + c) % 5 * 0.1
+                    << (c + 1 < kSide ? " " : "\n");
+            }
+        }
+    }
+    run("gdal_translate -q -a_srs EPSG:4269 -ot Float32 -of COG -co BLOCKSIZE=256 "
+        "-co COMPRESS=DEFLATE -co PREDICTOR=YES '" + asc + "' '" + tif + "'");
+    const testsupport::CliRun box = testsupport::commandLine(
+        {"-v", "-f", "--bbox", "-92.6,46.4,-92.55,46.45", "-o", tmp / "box.tif", tif});
+    ASSERT_EQ(box.status, 0) << box.err;
+    // 60 x 60 cells and the cells around them: at most four of the 25 blocks.
+    int read = 0, of = 0;
+    const std::size_t at = box.out.find("read ");
+    ASSERT_NE(at, std::string::npos) << box.out;
+    ASSERT_EQ(std::sscanf(box.out.c_str() + at, "read %d of %d blocks", &read, &of), 2);
+    EXPECT_EQ(of, 25);
+    EXPECT_GE(read, 1);
+    EXPECT_LE(read, 4);
+    const testsupport::CliRun one =
+        testsupport::commandLine({"-q", "-f", "-j", "1", "-o", tmp / "one.tif", tif});
+    const testsupport::CliRun two =
+        testsupport::commandLine({"-q", "-f", "-j", "2", "-o", tmp / "two.tif", tif});
+    ASSERT_EQ(one.status, 0) << one.err;
+    ASSERT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(testsupport::readFile(tmp / "one.tif"), testsupport::readFile(tmp / "two.tif"));
 }
 
 }  // namespace
