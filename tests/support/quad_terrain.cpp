@@ -39,7 +39,8 @@ double bump(double u, double v, double cu, double cv, double radius) {
     return std::exp(-(du * du + dv * dv));
 }
 
-// Metres at (u, v) in [0, 1]^2, u east and v north.
+}  // namespace
+
 double terrain(double u, double v) {
     double z = 560.0 + 220.0 * v;
     z += 620.0 * bump(u, v, 0.22, 0.78, 0.14);
@@ -56,6 +57,8 @@ double terrain(double u, double v) {
     z += 3.0 * valueNoise(u * 400.0 + 11.0, v * 520.0);
     return std::clamp(std::max(z, kLakeLevel), 300.0, 1400.0);
 }
+
+namespace {
 
 // The quad inside the grid's bounding box: a trapezoid whose edges lean by a few cells.
 bool insideQuad(double u, double v) {

@@ -8,6 +8,11 @@
 
 namespace marlwood::testsupport {
 
+// The synthetic ground in metres at (u, v) in [0, 1]^2, u east and v north: hills, a winding
+// river valley, a flat lake and noise down to a few cells of a quad. Continuous, so windows cut
+// from it share their edges.
+double terrain(double u, double v);
+
 // A quad of the given size: hills, a river valley winding into a flat lake, roughness down to a
 // few cells, fill outside the quad's slightly rotated trapezoid (in a small grid, its edges) and,
 // from 8 rows up, a small void patch inside it. BI16 holds whole metres, BFP32 keeps the
