@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -58,6 +60,52 @@ void forEachOnCores(std::size_t count, unsigned jobs, const std::function<void(s
 }
 
 constexpr const char* kNoMemoryForSource = "not enough memory to read and convert it";
+
+// What the run has fetched from servers, on a terminal: the bytes come of those the readers said
+// they will read, rewritten in place, cleared before any other line and at the end.
+class FetchLine {
+  public:
+    void start(std::ostream& err, std::string label) {
+        std::lock_guard lock(mutex_);
+        err_ = &err;
+        label_ = std::move(label);
+    }
+    void show(const FetchCounts& counts) {
+        std::lock_guard lock(mutex_);
+        const auto now = std::chrono::steady_clock::now();
+        // Often enough to be seen moving, seldom enough to cost nothing.
+        if (err_ == nullptr || (shown_ && now - last_ < std::chrono::milliseconds(100))) return;
+        last_ = now;
+        const std::uint64_t done = counts.bytes_fetched + counts.bytes_from_cache;
+        char text[96];
+        std::snprintf(text, sizeof text, "%.1f of %.1f MB fetched", static_cast<double>(done) / 1e6,
+                      static_cast<double>(std::max(done, counts.bytes_told)) / 1e6);
+        *err_ << '\r' << label_ << ": " << text << "\033[K" << std::flush;
+        shown_ = true;
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        if (shown_) *err_ << "\r\033[K" << std::flush;
+        shown_ = false;
+    }
+    void stop() {
+        clear();
+        std::lock_guard lock(mutex_);
+        err_ = nullptr;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::ostream* err_ = nullptr;
+    std::string label_;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point last_;
+};
+
+FetchLine& fetchLine() {
+    static FetchLine line;
+    return line;
+}
 
 namespace fs = std::filesystem;
 
@@ -348,6 +396,7 @@ class Batch {
     }
 
     void print(const Outcome& outcome, const std::string& source) {
+        fetchLine().clear();
         if (progress_) err_ << "\r\033[K";
         if (options_.verbose) {
             for (const std::string& line : outcome.stage_lines)
@@ -393,6 +442,7 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
             founds[i] = inputFormats().find(options.sources[i], Cel0Reading::WhenOpened);
         },
         [&](std::size_t i) { founds[i] = Result<Input>(failure(kNoMemoryForSource)); });
+    fetchLine().clear();
     std::size_t not_found = 0;
     std::vector<std::string> absent;  // tiles of a 3DEP box the server has not
     for (std::size_t i = 0; i < founds.size(); ++i) {
@@ -440,11 +490,13 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
     ConversionRequest request;
     request.sources = std::move(sources);
     request.merge = true;
+    request.whole_crop = !absent.empty();
     request.settings = options.settings;
     request.settings.threads = options.jobs;
     SourceEvents words;
     TeeEvents events(words, watcher);
     Result<ConversionOutcome> merged = runConversion(request, fixedTarget(target), events);
+    fetchLine().clear();
     if (options.verbose) {
         for (const std::string& line : words.stage_lines) out << "merge: " << line << '\n';
     }
@@ -501,7 +553,16 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     }
     FetchSettings fetching;
     fetching.use_cache = !parsed->no_cache;
+    fetching.stall_seconds = parsed->stall_seconds;
+    fetching.progress = [](const FetchCounts& counts) { fetchLine().show(counts); };
     beginFetchRun(fetching);
+    const bool fetches = std::any_of(parsed->sources.begin(), parsed->sources.end(),
+                                     [](const std::string& s) { return namesRemote(s); });
+    // Not beside a batch's own line of sources done.
+    if (fetches && err_is_terminal && !parsed->quiet && parsed->output_file != kStandardOutput &&
+        (parsed->merge || parsed->sources.size() == 1)) {
+        fetchLine().start(err, parsed->dep_source.empty() ? "fetching" : parsed->dep_source);
+    }
     int status = 0;
     if (parsed->help) {
         out << helpText();
@@ -515,6 +576,8 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     } else {
         status = runBatch(*parsed, out, err, err_is_terminal, watcher);
     }
+    endFetchRun();
+    fetchLine().stop();
     if (!parsed->dep_source.empty() && !parsed->quiet) {
         const FetchCounts fetched = fetchCounts();
         (parsed->output_file == kStandardOutput ? err : out)

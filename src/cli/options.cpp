@@ -10,6 +10,7 @@
 
 #include "common/text.h"
 #include "fetch/locations.h"
+#include "geo/projection.h"
 #include "platform/whole_file.h"
 #include "ter/ter_writer.h"
 
@@ -439,6 +440,25 @@ Status combinationProblem(const Options& o) {
 constexpr std::size_t kMostDepTiles = 16;
 constexpr double kKmPerDegree = 111.32;
 
+// 3DEP's tiles are on NAD83 (EPSG:4269).
+constexpr int kDepGeographicEpsg = 4269;
+
+// The NAD83 bounds of `box` given on the geographic system `epsg`, through marlwood's datum grids.
+Result<DegreeBox> boxOnNad83(const DegreeBox& box, int epsg) {
+    Result<Reprojection> to_nad83 = Reprojection::forArea(epsg, kDepGeographicEpsg, box);
+    if (!to_nad83) return to_nad83.error();
+    // A datum's shift bends no edge measurably over a few degrees: the corners suffice.
+    GroundPoint corners[] = {
+        {box.west, box.south}, {box.east, box.south}, {box.east, box.north}, {box.west, box.north}};
+    if (Status moved = to_nad83->apply(corners); !moved) return moved.error();
+    DegreeBox moved{corners[0].x, corners[0].y, corners[0].x, corners[0].y};
+    for (const GroundPoint& p : corners) {
+        moved = {std::min(moved.west, p.x), std::min(moved.south, p.y), std::max(moved.east, p.x),
+                 std::max(moved.north, p.y)};
+    }
+    return moved;
+}
+
 // A 3DEP product as the SOURCE: the tiles its box touches become the sources, merged when
 // there are several.
 Status expandDepSource(Options& o) {
@@ -475,6 +495,13 @@ Status expandDepSource(Options& o) {
         box = {crop->centre->longitude - half_lon, std::max(-90.0, lat - half_lat),
                crop->centre->longitude + half_lon, std::min(90.0, lat + half_lat)};
     }
+    if (crop->degrees_on && *crop->degrees_on != kDepGeographicEpsg) {
+        // The tiles are named by NAD83 degrees: a box on another datum is taken there first, so
+        // that an edge near a whole degree names the tiles it reaches on the ground.
+        Result<DegreeBox> moved = boxOnNad83(box, *crop->degrees_on);
+        if (!moved) return failure(source + ": " + moved.message());
+        box = *moved;
+    }
     std::string base = o.dep_url;
     if (base.empty()) {
         const char* env = std::getenv("MARLWOOD_3DEP_URL");
@@ -498,6 +525,25 @@ Status expandDepSource(Options& o) {
     for (const DepTile& tile : tiles) o.sources.push_back(tile.url);
     o.merge = o.merge || tiles.size() > 1;
     o.dep_source = source;
+    return {};
+}
+
+// MARLWOOD_STALL_SECONDS: how long a server may send nothing before its request is given up
+// (a slow link may want more than the default; tests want less). Read only when a source is
+// on a server, so that a bad value never stops a local conversion.
+Status stallFromEnvironment(Options& o) {
+    if (std::none_of(o.sources.begin(), o.sources.end(),
+                     [](const std::string& s) { return namesRemote(s); })) {
+        return {};
+    }
+    const char* env = std::getenv("MARLWOOD_STALL_SECONDS");
+    if (env == nullptr || *env == '\0') return {};
+    const auto seconds = wholeNumber(env, 1, 3600);
+    if (!seconds) {
+        return failure("MARLWOOD_STALL_SECONDS is a whole number of seconds from 1 to 3600, not " +
+                       quotedText(env, 40));
+    }
+    o.stall_seconds = static_cast<double>(*seconds);
     return {};
 }
 
@@ -579,6 +625,7 @@ Result<Options> parseOptions(const std::vector<std::string>& arguments,
     }
     if (Status sensible = combinationProblem(options); !sensible) return sensible.error();
     if (Status expanded = expandDepSource(options); !expanded) return expanded.error();
+    if (Status stall = stallFromEnvironment(options); !stall) return stall.error();
     return options;
 }
 

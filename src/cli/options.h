@@ -30,6 +30,7 @@ struct Options {
     bool verbose = false;
     std::string dep_url;  // --3dep-url: where the 3DEP products are (else the environment's)
     bool no_cache = false;
+    double stall_seconds = 30;  // a server sending nothing this long fails its request
     // The 3DEP product the sources were named by ("3dep:13"), its tiles' URLs now the sources;
     // a tile the server has not is then void where the others cover the box.
     std::string dep_source;

@@ -9,6 +9,8 @@ FetchCounts fetchCounts() {
     return {};
 }
 
+void endFetchRun() {}
+
 Result<std::shared_ptr<RemoteFile>> openRemote(const std::string&) {
     return failure("reading files from servers needs libcurl, which this build of marlwood lacks");
 }

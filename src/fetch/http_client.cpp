@@ -19,6 +19,7 @@ struct Exchange {
     std::string body;
     std::uint64_t most = 0;  // more than this is not what was asked
     bool too_long = false;
+    bool answered = false;  // a status line came
     std::optional<std::string> content_range;
     std::string etag;
 };
@@ -45,6 +46,7 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
     std::string_view line(data, bytes);
     if (line.starts_with("HTTP/")) {
         // A new response (after a 100 Continue, say): its headers alone count.
+        x.answered = true;
         x.content_range.reset();
         x.etag.clear();
         return bytes;
@@ -122,6 +124,17 @@ Step exchange(const CurlLibrary& l, CURL* curl, const std::string& url, ByteRang
     if (code == CURLE_PARTIAL_FILE) {
         return {
             Next::Done, failure("the server's answer to bytes " + asked + " was cut short"), {}};
+    }
+    if (code == CURLE_OPERATION_TIMEDOUT && secondsLeft(limits) <= 0) {
+        return {Next::Done, failure("the run's time for fetching ran out"), {}};
+    }
+    if (code == CURLE_OPERATION_TIMEDOUT && x.answered) {
+        // A server that answered and then stalls is stuck, not busy: asking again would only
+        // multiply the wait.
+        return {Next::Done,
+                failure("the server stopped sending bytes " + asked + " for " +
+                        shownNumber(limits.stall_seconds) + " s"),
+                {}};
     }
     if (code == CURLE_OPERATION_TIMEDOUT || code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR ||
         code == CURLE_GOT_NOTHING || code == CURLE_COULDNT_CONNECT) {

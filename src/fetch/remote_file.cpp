@@ -5,8 +5,11 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <future>
 #include <map>
 #include <mutex>
+#include <semaphore>
+#include <system_error>
 
 #include "fetch/http_client.h"
 #include "fetch/range_cache.h"
@@ -66,15 +69,57 @@ std::optional<RangeCache> cacheNow() {
     return RangeCache(dir, r.settings.cache_bytes);
 }
 
-void count(bool from_cache, std::uint64_t bytes) {
+enum class Counted { Fetched, FromCache, Told };
+
+void count(Counted what, std::uint64_t bytes) {
     Run& r = run();
-    std::lock_guard lock(r.mutex);
-    if (from_cache) {
-        ++r.counts.cache_hits;
-        r.counts.bytes_from_cache += bytes;
-    } else {
-        ++r.counts.requests;
-        r.counts.bytes_fetched += bytes;
+    FetchCounts now;
+    std::function<void(const FetchCounts&)> progress;
+    {
+        std::lock_guard lock(r.mutex);
+        switch (what) {
+            case Counted::Fetched:
+                ++r.counts.requests;
+                r.counts.bytes_fetched += bytes;
+                break;
+            case Counted::FromCache:
+                ++r.counts.cache_hits;
+                r.counts.bytes_from_cache += bytes;
+                break;
+            case Counted::Told:
+                r.counts.bytes_told += bytes;
+                break;
+        }
+        now = r.counts;
+        progress = r.settings.progress;
+    }
+    if (progress) progress(now);
+}
+
+// The run's connections: a request waits for one of kMostConnections.
+std::counting_semaphore<kMostConnections>& connections() {
+    static std::counting_semaphore<kMostConnections> slots(kMostConnections);
+    return slots;
+}
+
+struct Connection {
+    Connection() { connections().acquire(); }
+    ~Connection() { connections().release(); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+};
+
+using Fetched = std::shared_future<Result<std::string>>;
+
+// `fetch` on a thread of its own; on this one when no thread is to be had.
+template <typename F>
+Fetched started(F fetch) {
+    try {
+        return std::async(std::launch::async, fetch).share();
+    } catch (const std::system_error&) {
+        std::promise<Result<std::string>> done;
+        done.set_value(fetch());
+        return done.get_future().share();
     }
 }
 
@@ -137,20 +182,54 @@ class ServerFile final : public RemoteFile {
         return {};
     }
 
-    Status expect(std::span<const ByteRange> ranges) override {
+    Status expect(std::span<const ByteRange> now, std::span<const ByteRange> next,
+                  std::uint64_t window_bytes) override {
+        if (window_bytes > 0) count(Counted::Told, window_bytes);
         std::lock_guard lock(mutex_);
         held_.expectOnly();
-        std::vector<ByteRange> wanted;
-        for (const ByteRange& r : ranges) {
-            if (r.first > facts_.total || r.length > facts_.total - r.first) continue;
-            std::uint64_t at = 0;
-            if (held_.find(r.first, r.length, at) == nullptr) wanted.push_back(r);
+        // Each request of `now` from one fetched meanwhile that holds it, else started now, all
+        // of them at once.
+        std::vector<std::pair<ByteRange, Fetched>> coming;
+        for (const ByteRange& r : wanted(now)) {
+            const auto ahead = std::find_if(pending_.begin(), pending_.end(), [&](const auto& p) {
+                return p.first.first <= r.first && r.end() <= p.first.end();
+            });
+            if (ahead != pending_.end()) {
+                if (std::none_of(coming.begin(), coming.end(), [&](const auto& c) {
+                        return c.first.first == ahead->first.first;
+                    }))
+                    coming.push_back(*ahead);
+                continue;
+            }
+            coming.emplace_back(r, started([this, r] { return fetch(r); }));
         }
-        for (const ByteRange& r : mergeRanges(std::move(wanted), kMergeGap, kLongestRequest)) {
-            Result<std::string> got = fetch(r);
-            if (!got) return got.error();
-            held_.addExpected(r.first, std::move(*got));
+        std::erase_if(pending_, [&](const auto& p) {
+            return std::any_of(coming.begin(), coming.end(),
+                               [&](const auto& c) { return c.first.first == p.first.first; });
+        });
+        Status problem;
+        for (auto& [range, bytes] : coming) {
+            const Result<std::string>& got = bytes.get();
+            if (!got) {
+                if (problem) problem = got.error();
+                continue;
+            }
+            held_.addExpected(range.first, *got);
         }
+        if (!problem) return problem;
+        // What comes next, fetched while this is read (what is fetched already is not again).
+        std::vector<std::pair<ByteRange, Fetched>> still;
+        for (const ByteRange& r : wanted(next)) {
+            const auto ahead = std::find_if(pending_.begin(), pending_.end(), [&](const auto& p) {
+                return p.first.first <= r.first && r.end() <= p.first.end();
+            });
+            if (ahead != pending_.end()) {
+                still.push_back(*ahead);
+            } else {
+                still.emplace_back(r, started([this, r] { return fetch(r); }));
+            }
+        }
+        pending_ = std::move(still);
         return {};
     }
 
@@ -160,13 +239,17 @@ class ServerFile final : public RemoteFile {
         if (cache) {
             if (auto bytes = cache->bytes(url_, facts_.etag, range.first, range.length);
                 bytes && bytes->size() == range.length) {
-                count(true, bytes->size());
+                count(Counted::FromCache, bytes->size());
                 return std::move(*bytes);
             }
         }
-        Result<Answer> answer = fetch_detail::fetchRange(url_, range, facts_.total, limitsNow());
+        Result<Answer> answer = failure("");
+        {
+            Connection connection;
+            answer = fetch_detail::fetchRange(url_, range, facts_.total, limitsNow());
+        }
         if (!answer) return answer.error();
-        count(false, answer->body.size());
+        count(Counted::Fetched, answer->body.size());
         if (answer->etag != facts_.etag) {
             // Learnt again by the next run.
             if (cache) cache->forgetFacts(url_);
@@ -178,10 +261,24 @@ class ServerFile final : public RemoteFile {
     }
 
   private:
+    // The requests that fetch `ranges`' bytes not held, neighbours together.
+    std::vector<ByteRange> wanted(std::span<const ByteRange> ranges) const {
+        std::vector<ByteRange> missing;
+        for (const ByteRange& r : ranges) {
+            if (r.first > facts_.total || r.length > facts_.total - r.first) continue;
+            std::uint64_t at = 0;
+            if (held_.find(r.first, r.length, at) == nullptr) missing.push_back(r);
+        }
+        return mergeRanges(std::move(missing), kMergeGap, kLongestRequest);
+    }
+
     std::mutex mutex_;
     std::string url_;
     FileFacts facts_;
     Held held_;
+    // Requests under way for what was told to come next. Declared last, so that a file let go
+    // waits for them before what they use goes.
+    std::vector<std::pair<ByteRange, Fetched>> pending_;
 };
 
 // A file:// URL: a local file read where asked.
@@ -202,7 +299,9 @@ class LocalFile final : public RemoteFile {
         }
         return {};
     }
-    Status expect(std::span<const ByteRange>) override { return {}; }
+    Status expect(std::span<const ByteRange>, std::span<const ByteRange>, std::uint64_t) override {
+        return {};
+    }
 
   private:
     std::mutex mutex_;
@@ -229,9 +328,13 @@ Result<std::shared_ptr<RemoteFile>> openServer(const std::string& url) {
             return std::shared_ptr<RemoteFile>(std::make_shared<ServerFile>(url, *facts));
         }
     }
-    Result<Answer> head = fetch_detail::fetchRange(url, {0, kHeadBytes}, 0, limitsNow());
+    Result<Answer> head = failure("");
+    {
+        Connection connection;
+        head = fetch_detail::fetchRange(url, {0, kHeadBytes}, 0, limitsNow());
+    }
     if (!head) return head.error();
-    count(false, head->body.size());
+    count(Counted::Fetched, head->body.size());
     if (head->total == 0) return failure("the server's file is empty");
     const FileFacts facts{head->total, head->etag};
     if (cache) {
@@ -246,18 +349,30 @@ Result<std::shared_ptr<RemoteFile>> openServer(const std::string& url) {
 }  // namespace
 
 void beginFetchRun(const FetchSettings& settings) {
+    endFetchRun();
     Run& r = run();
     std::lock_guard lock(r.mutex);
     r.settings = settings;
     r.started = std::chrono::steady_clock::now();
     r.counts = {};
-    r.files.clear();
 }
 
 FetchCounts fetchCounts() {
     Run& r = run();
     std::lock_guard lock(r.mutex);
     return r.counts;
+}
+
+void endFetchRun() {
+    Run& r = run();
+    std::map<std::string, std::shared_ptr<RemoteFile>> files;
+    {
+        std::lock_guard lock(r.mutex);
+        files.swap(r.files);
+    }
+    files.clear();  // outside the lock: a request still under way counts what it fetched
+    std::lock_guard lock(r.mutex);
+    r.settings.progress = nullptr;
 }
 
 Result<std::shared_ptr<RemoteFile>> openRemote(const std::string& url) {

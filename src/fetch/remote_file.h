@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -12,6 +13,13 @@
 // a cache of what was fetched on the user's disk.
 namespace marlwood {
 
+// What the run has fetched so far.
+struct FetchCounts {
+    std::uint64_t requests = 0, bytes_fetched = 0;  // from servers
+    std::uint64_t cache_hits = 0, bytes_from_cache = 0;
+    std::uint64_t bytes_told = 0;  // the windows' blocks the readers said they will read
+};
+
 // How a run fetches; the front end sets it before its first source.
 struct FetchSettings {
     bool use_cache = true;
@@ -21,17 +29,19 @@ struct FetchSettings {
     double stall_seconds = 30;           // a request that moves no byte this long is given up
     int retries = 4;                     // of a request answered 5xx, or timed out
     double first_backoff_seconds = 0.5;  // doubled each retry
+    // Told the counts after each request or cache hit, on the thread that made it.
+    std::function<void(const FetchCounts&)> progress;
 };
 
-// What the run has fetched so far.
-struct FetchCounts {
-    std::uint64_t requests = 0, bytes_fetched = 0;  // from servers
-    std::uint64_t cache_hits = 0, bytes_from_cache = 0;
-};
+// At most this many requests are made at once, over as many connections.
+inline constexpr int kMostConnections = 4;
 
 // A new run: its settings, its clock, its counts at zero and no file held from an earlier one.
 void beginFetchRun(const FetchSettings& settings);
 FetchCounts fetchCounts();
+// The run's end: requests still under way are waited for, the files let go, and the progress
+// callback told nothing more.
+void endFetchRun();
 
 // One remote file, read by ranges: the bytes asked for come from those held, the cache, or
 // the server, in that order. Safe to share between threads.
@@ -41,9 +51,12 @@ class RemoteFile {
     virtual std::uint64_t size() const = 0;
     // Fills `out` with the bytes at `offset`, all of them or a failure.
     virtual Status read(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
-    // The ranges about to be read: fetched now, neighbours together, and held until the next
-    // call (what was held before is let go).
-    virtual Status expect(std::span<const ByteRange> ranges) = 0;
+    // The ranges about to be read (`now`): fetched, neighbours together and on several
+    // connections, and held until the next call (what was held before is let go). Those to be
+    // read after them (`next`) are fetched meanwhile, for the next call. `window_bytes`: more
+    // bytes a reader will read (for the progress line).
+    virtual Status expect(std::span<const ByteRange> now, std::span<const ByteRange> next,
+                          std::uint64_t window_bytes) = 0;
 };
 
 // The run's file at `url` (opened once a run): its length learnt from the server (or the

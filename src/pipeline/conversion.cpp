@@ -93,7 +93,7 @@ Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events,
                   settings.posting.value_or(0), !settings.keep_heights);
     if (!plan) return plan.error();
     if (settings.crop) {
-        if (Status cropped = cropMergePlan(*plan, *settings.crop); !cropped) {
+        if (Status cropped = cropMergePlan(*plan, *settings.crop, request.whole_crop); !cropped) {
             return cropped.error();
         }
     }

@@ -25,6 +25,9 @@ struct ConversionRequest {
     // One source, or with `merge` every source as one terrain.
     std::vector<Input> sources;
     bool merge = false;
+    // A merge's crop is the whole area asked for, void where no source lies (the 3DEP tiles a
+    // server has not), rather than cut to the sources' area.
+    bool whole_crop = false;
     // How a single transfer's metadata is read: the dialogue's walks, or strictly (a merge
     // always reads strictly).
     MetadataReading reading = MetadataReading::Strict;

@@ -819,7 +819,35 @@ Result<MergePlan> planMerge(const std::vector<Input>& sources, bool converting_u
     return plan;
 }
 
-Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop) {
+Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop, bool whole) {
+    if (whole) {
+        // The area widened on every side by the crop's own span, which then lies inside it
+        // wherever it touches the pieces (a degree of longitude is at most 111.32 km): the
+        // window below is the whole crop, and cells no piece reaches stay void.
+        const double metres = 111320;
+        double wide = crop.extent_km * 1000, high = wide;
+        if (crop.box) {
+            wide = (crop.box->east - crop.box->west) * metres;
+            high = (crop.box->north - crop.box->south) * metres;
+        }
+        const auto cells = [&](double span) {
+            return static_cast<std::int64_t>(std::ceil(std::abs(span) / plan.posting_m)) + 2;
+        };
+        const std::int64_t across = cells(wide), down = cells(high);
+        constexpr std::int64_t kLargestSide = std::numeric_limits<std::int32_t>::max();
+        if (plan.size.columns + 2 * across > kLargestSide ||
+            plan.size.rows + 2 * down > kLargestSide) {
+            return failure("the merged area: the crop is larger than any grid holds");
+        }
+        for (MergePiece& piece : plan.pieces) {
+            piece.row_offset += static_cast<std::int32_t>(down);
+            piece.column_offset += static_cast<std::int32_t>(across);
+        }
+        plan.size.rows += static_cast<std::int32_t>(2 * down);
+        plan.size.columns += static_cast<std::int32_t>(2 * across);
+        plan.top_left = {plan.top_left.x - static_cast<double>(across) * plan.posting_m,
+                         plan.top_left.y + static_cast<double>(down) * plan.posting_m};
+    }
     const GeoTransform area{plan.top_left.x, plan.posting_m, 0, plan.top_left.y, 0,
                             -plan.posting_m};
     // The crop is placed in the merged grid's zone, on its datum.

@@ -86,7 +86,9 @@ Result<MergePlan> planMerge(const std::vector<Input>& sources, bool converting_u
                             bool shift_heights = true);
 
 // Narrows the plan to the window of the merged area that `crop` covers (see MergePlan::window).
-Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop);
+// `whole`: the window is the whole crop, its cells beyond every piece void (a 3DEP tile the
+// server has not), where it would otherwise be cut to the pieces' area.
+Status cropMergePlan(MergePlan& plan, const PlaceCrop& crop, bool whole = false);
 // The same for a window of the merged area's cells.
 Status windowMergePlan(MergePlan& plan, const CellWindow& window);
 

@@ -359,6 +359,10 @@ struct GeoTiffRows::State {
     }
     Status readBlockRow(std::uint32_t block_row);
     Status expectBlockRow(std::uint32_t block_row, const RangedBytes& ranged);
+    std::vector<ByteSpan> blockRowSpans(std::uint32_t block_row, std::uint64_t size) const;
+    std::uint32_t lastBlockRow() const {
+        return static_cast<std::uint32_t>(window.first_row + window.rows - 1) / info.block_height;
+    }
     Status readBlock(std::uint32_t index, std::uint32_t rows, std::vector<std::uint8_t>& out,
                      bool& is_sparse);
     Status undoPredictor(std::span<std::uint8_t> decoded, std::uint32_t rows);
@@ -433,7 +437,10 @@ Status GeoTiffRows::State::undoPredictor(std::span<std::uint8_t> decoded, std::u
     return {};
 }
 
-Status GeoTiffRows::State::expectBlockRow(std::uint32_t index, const RangedBytes& ranged) {
+// The bytes of the window's blocks in a row of blocks; a block whose place is wrong is left to
+// readBlock, which says what is wrong with it.
+std::vector<ByteSpan> GeoTiffRows::State::blockRowSpans(std::uint32_t index,
+                                                        std::uint64_t size) const {
     const TiffLibrary& l = *tiff->l;
     std::vector<ByteSpan> spans;
     for (std::uint32_t c = first_block_column; c <= last_block_column; ++c) {
@@ -441,13 +448,18 @@ Status GeoTiffRows::State::expectBlockRow(std::uint32_t index, const RangedBytes
         int error = 0;
         const std::uint64_t offset = l.strile_offset(tiff->tif, block, &error);
         const std::uint64_t count = error == 0 ? l.strile_byte_count(tiff->tif, block, &error) : 0;
-        // Left to readBlock, which says what is wrong with it.
-        if (error != 0 || count == 0 || offset > ranged.size || count > ranged.size - offset) {
-            continue;
-        }
+        if (error != 0 || count == 0 || offset > size || count > size - offset) continue;
         spans.push_back({offset, count});
     }
-    return tiff->input.problem ? Status(*tiff->input.problem) : ranged.expect(spans);
+    return spans;
+}
+
+Status GeoTiffRows::State::expectBlockRow(std::uint32_t index, const RangedBytes& ranged) {
+    const std::vector<ByteSpan> spans = blockRowSpans(index, ranged.size);
+    // The next row's blocks are fetched while these are decoded.
+    const std::vector<ByteSpan> next =
+        index < lastBlockRow() ? blockRowSpans(index + 1, ranged.size) : std::vector<ByteSpan>();
+    return tiff->input.problem ? Status(*tiff->input.problem) : ranged.expect(spans, next, 0);
 }
 
 Status GeoTiffRows::State::readBlockRow(std::uint32_t index) {
@@ -508,6 +520,21 @@ Result<GeoTiffRows> GeoTiffRows::open(const GeoTiffSource& source, const RasterW
             if (inflater) state->inflater.emplace(std::move(*inflater));
         }
         state->tiff = std::move(*open);
+        if (const auto& ranged = state->tiff->input.ranged; ranged && ranged->expect) {
+            // The window's bytes told, and its first row of blocks fetched from now on.
+            const std::uint32_t first =
+                static_cast<std::uint32_t>(w.first_row) / info->block_height;
+            std::uint64_t bytes = 0;
+            for (std::uint32_t r = first; r <= state->lastBlockRow(); ++r) {
+                for (const ByteSpan& span : state->blockRowSpans(r, ranged->size)) {
+                    bytes += span.length;
+                }
+            }
+            if (Status told = ranged->expect({}, state->blockRowSpans(first, ranged->size), bytes);
+                !told) {
+                return told.error();
+            }
+        }
         return GeoTiffRows(std::move(state));
     } catch (const std::bad_alloc&) {
         return failure("not enough memory to read " + source.name);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fetch/locations.h"
+
 namespace marlwood {
 namespace {
 
@@ -108,6 +110,30 @@ TEST(Options, ParsedOrRefused) {
     EXPECT_TRUE(parseOptions({"--help"})->help);
     EXPECT_TRUE(parseOptions({"-h"})->help);
     EXPECT_TRUE(parseOptions({"--version"})->version);
+}
+
+// 3DEP's tiles are named by NAD83 degrees. An east edge 7 m east of 92 W on NAD27 lies 7 m
+// west of it on NAD83 (NADCON's shift there), so it reaches no tile east of 92 W.
+TEST(Options, A3depBoxOnAnotherDatumNamesTheTilesOfItsNad83Degrees) {
+    const struct {
+        const char* datum;  // empty: none given
+        std::vector<std::string> tiles;
+    } cases[] = {
+        {"", {"USGS_13_n47w093.tif", "USGS_13_n47w092.tif"}},
+        {"nad83", {"USGS_13_n47w093.tif", "USGS_13_n47w092.tif"}},
+        {"nad27", {"USGS_13_n47w093.tif"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.datum);
+        std::vector<std::string> arguments = {"--bbox=-92.2,46.5,-91.9999,46.6", "-o", "x.tif",
+                                              "3dep:13"};
+        if (*c.datum != '\0') arguments.insert(arguments.end(), {"--degrees-on", c.datum});
+        const Result<Options> parsed = parseOptions(arguments);
+        ASSERT_TRUE(parsed) << parsed.message();
+        std::vector<std::string> tiles;
+        for (const std::string& url : parsed->sources) tiles.push_back(lastComponent(url));
+        EXPECT_EQ(tiles, c.tiles);
+    }
 }
 
 }  // namespace

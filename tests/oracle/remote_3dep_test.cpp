@@ -34,8 +34,9 @@ fs::path tilePath(const fs::path& root, int north, int west) {
 }
 
 // A stand-in tile as USGS writes them (Float32 COG, DEFLATE with the floating-point predictor,
-// -999999 NoData, EPSG:4269), of rolling ground that compresses as real ground does.
-void writeTile(const fs::path& root, int north, int west) {
+// -999999 NoData, EPSG:4269), of rolling ground that compresses as real ground does; or, `void`,
+// of NoData alone.
+void writeTile(const fs::path& root, int north, int west, bool void_tile = false) {
     const fs::path tif = tilePath(root, north, west);
     fs::create_directories(tif.parent_path());
     const std::string raw = tif.string() + ".bin", vrt = tif.string() + ".vrt";
@@ -46,8 +47,11 @@ void writeTile(const fs::path& root, int north, int west) {
             const double lat = north - (r - kOverlap + 0.5) * kCell;
             for (int c = 0; c < kSide; ++c) {
                 const double lon = west + (c - kOverlap + 0.5) * kCell;
-                row[c] = static_cast<float>(300 + 80 * std::sin(lon * 40) * std::cos(lat * 33) +
-                                            20 * std::sin(lon * 300 + lat * 170));
+                row[c] =
+                    void_tile
+                        ? -999999.0f
+                        : static_cast<float>(300 + 80 * std::sin(lon * 40) * std::cos(lat * 33) +
+                                             20 * std::sin(lon * 300 + lat * 170));
             }
             out.write(reinterpret_cast<const char*>(row.data()), kSide * 4);
         }
@@ -178,6 +182,19 @@ TEST_F(Remote3dep, ABoxFromTheServerIsTheLocalTilesConvertedByteForByte) {
     ASSERT_EQ(uncached.status, 0) << uncached.err;
     EXPECT_GE(server.served().first, 2 * requests);
 
+    // On a terminal, a line of the bytes fetched, rewritten in place and cleared at the end;
+    // none with -q.
+    for (const bool quiet : {false, true}) {
+        std::vector<std::string> more = {"--no-cache", "-o", tmp / "shown.tif", "-f"};
+        if (quiet) more.push_back("-q");
+        more.insert(more.end(), remote.begin(), remote.end());
+        const CliRun shown = commandLine(more, true);
+        ASSERT_EQ(shown.status, 0) << shown.err;
+        EXPECT_EQ(shown.err.find("\r3dep:13: ") != std::string::npos, !quiet) << shown.err;
+        EXPECT_EQ(shown.err.find(" MB fetched\033[K") != std::string::npos, !quiet) << shown.err;
+        EXPECT_TRUE(quiet ? shown.err.empty() : endsWith(shown.err, "\r\033[K")) << shown.err;
+    }
+
     // A tile replaced on the server (its ETag changes) after its length and ETag were cached:
     // refused once, read anew by the next run.
     const fs::path west_tile = tilePath(root, 47, -93);
@@ -209,14 +226,19 @@ TEST_F(Remote3dep, AMisbehavingServerIsOneLineAndNothingWritten) {
         {"loop", "more than 5 redirects"},
         {"whole", "the server sent more than the 65536 bytes asked"},
         {"flaky", ""},  // 500, then the right answer: tried again
+        {"stall", "the server stopped sending bytes 0-65535 for 1 s"},
     };
+    // A stall is given up after this, once: not retried.
+    setenv("MARLWOOD_STALL_SECONDS", "1", 1);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode);
         Server server(root, tmp.path(), c.mode);
         ASSERT_TRUE(server.up());
         const fs::path out = tmp / (std::string(c.mode) + ".tif");
+        const auto started = std::chrono::steady_clock::now();
         const CliRun run = commandLine(
             {"-q", "--no-cache", "--bbox", box, "-o", out, "--3dep-url", server.url(), "3dep:13"});
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
         if (*c.line == '\0') {
             ASSERT_EQ(run.status, 0) << run.err;
             EXPECT_EQ(bytesOf(out), bytesOf(tmp / "local.tif"));
@@ -227,23 +249,42 @@ TEST_F(Remote3dep, AMisbehavingServerIsOneLineAndNothingWritten) {
         EXPECT_NE(run.err.find(c.line), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(out));
     }
+    unsetenv("MARLWOOD_STALL_SECONDS");
 }
 
 TEST_F(Remote3dep, ATileTheServerHasNotIsVoidUnlessNoneIsThere) {
-    const fs::path root = tmp / "bucket";
+    const fs::path root = tmp / "bucket", local_root = tmp / "local";
     writeTile(root, 47, -92);
+    // The same box from local tiles, the absent one a tile of NoData: the whole box, void west.
+    writeTile(local_root, 47, -93, true);
+    writeTile(local_root, 47, -92);
     Server server(root, tmp.path(), "normal");
     ASSERT_TRUE(server.up());
-    const CliRun half = commandLine(
-        {"--bbox", kBox, "-o", tmp / "half.tif", "--3dep-url", server.url(), "3dep:13"});
-    ASSERT_EQ(half.status, 0) << half.err;
-    EXPECT_NE(half.out.find("USGS_13_n47w093.tif is not on the server"), std::string::npos)
-        << half.out;
-    // As the tile it has, merged alone.
-    const CliRun local = commandLine(
-        {"-q", "--merge", "--bbox", kBox, "-o", tmp / "local.tif", tilePath(root, 47, -92)});
-    ASSERT_EQ(local.status, 0) << local.err;
-    EXPECT_EQ(bytesOf(tmp / "half.tif"), bytesOf(tmp / "local.tif"));
+    for (const bool fill : {false, true}) {
+        SCOPED_TRACE(fill);
+        std::vector<std::string> more;
+        if (fill) more.push_back("--fill-voids");
+        const std::string name = fill ? "filled" : "void";
+        std::vector<std::string> remote = {
+            "--bbox", kBox, "-o", tmp / (name + ".tif"), "--3dep-url", server.url(), "3dep:13"};
+        remote.insert(remote.end(), more.begin(), more.end());
+        const CliRun half = commandLine(remote);
+        ASSERT_EQ(half.status, 0) << half.err;
+        EXPECT_NE(half.out.find("USGS_13_n47w093.tif is not on the server"), std::string::npos)
+            << half.out;
+        std::vector<std::string> local = {"-q",
+                                          "--merge",
+                                          "--bbox",
+                                          kBox,
+                                          "-o",
+                                          tmp / (name + "-local.tif"),
+                                          tilePath(local_root, 47, -93).string(),
+                                          tilePath(local_root, 47, -92).string()};
+        local.insert(local.end(), more.begin(), more.end());
+        const CliRun expected = commandLine(local);
+        ASSERT_EQ(expected.status, 0) << expected.err;
+        EXPECT_EQ(bytesOf(tmp / (name + ".tif")), bytesOf(tmp / (name + "-local.tif")));
+    }
 
     const CliRun none = commandLine({"--bbox", "-95.1,46.5,-94.9,46.6", "-o", tmp / "none.tif",
                                      "--3dep-url", server.url(), "3dep:13"});
