@@ -288,6 +288,25 @@ Status sampleHeightShift(MergePiece& piece, Reprojections& reprojections) {
     return {};
 }
 
+// Voids a row of a lattice piece's cells (its row `row`, from column `first`) where another
+// tile given owns the ground: a tile's overlap is its neighbours' ground, resampled apart.
+void yieldToOwners(const MergePiece& piece, std::int32_t row, std::int32_t first,
+                   std::int32_t* cells, std::int32_t count, std::int32_t no_data) {
+    if (piece.owned_by_others.empty()) return;
+    const Georeference& g = piece.georeference;
+    const GroundPoint corner = *g.topLeftCorner();
+    const double y = corner.y - (row + 0.5) * g.yhrs;
+    for (const Bounds& owned : piece.owned_by_others) {
+        if (!(y > owned.south && y < owned.north)) continue;
+        // Cells whose centres lie inside: column c has its centre at corner.x + (c + 0.5) * xhrs.
+        const double from = std::floor((owned.west - corner.x) / g.xhrs - 0.5) + 1;
+        const double to = std::ceil((owned.east - corner.x) / g.xhrs - 0.5);  // past the last
+        const auto begin = static_cast<std::int32_t>(std::clamp<double>(from - first, 0, count));
+        const auto end = static_cast<std::int32_t>(std::clamp<double>(to - first, 0, count));
+        if (begin < end) std::fill(cells + begin, cells + end, no_data);
+    }
+}
+
 // Raises a row of the piece's cells (its row `row`, from column `first`) by VERTCON's shift, in
 // the piece's unit (`scale` to a unit: 1000 in thousandths).
 void shiftHeights(const MergePiece& piece, std::int32_t row, std::int32_t first,
@@ -603,15 +622,28 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
 // square of whole degrees inside them; the cells beyond repeat its neighbours' ground, resampled
 // apart, and fill only what no tile given owns.
 constexpr double kMostOverlapCells = 8;
+constexpr double kMostTileCellMetres = 1;
+constexpr double kTileKilometre = 1000;
 
 std::optional<Bounds> ownArea(const MergePiece& piece) {
     const Georeference& g = piece.georeference;
-    if (!piece.metadata.reprojected || !(g.xhrs > 0 && g.xhrs < 1)) return std::nullopt;
+    // Tiles in degrees own whole degrees; 3DEP's 1 m tiles, on UTM, own squares of 10 km (whole
+    // kilometres are taken, so that smaller tiles cut the same way merge alike).
+    double unit = 0;
+    if (piece.metadata.reprojected && g.xhrs > 0 && g.xhrs < 1) {
+        unit = 1;
+    } else if (!piece.metadata.reprojected && g.xhrs > 0 && g.xhrs <= kMostTileCellMetres) {
+        unit = kTileKilometre;
+    } else {
+        return std::nullopt;
+    }
     const GroundPoint c = *g.topLeftCorner();
     const Bounds extent{c.x, c.y - g.yhrs * piece.metadata.size.rows,
                         c.x + g.xhrs * piece.metadata.size.columns, c.y};
-    const auto inward = [](double edge, double cell, int toward) -> std::optional<double> {
-        const double whole = toward > 0 ? std::ceil(edge - 1e-9) : std::floor(edge + 1e-9);
+    const auto inward = [unit](double edge, double cell, int toward) -> std::optional<double> {
+        const double units = edge / unit;
+        const double whole =
+            unit * (toward > 0 ? std::ceil(units - 1e-9) : std::floor(units + 1e-9));
         if (std::abs(whole - edge) > kMostOverlapCells * cell) return std::nullopt;
         return whole;
     };
@@ -813,6 +845,15 @@ Result<MergePlan> planMerge(const std::vector<Input>& sources, bool converting_u
         if (!place) return place.error();
         placed.push_back(*place);
     }
+    // Tiles on the lattice give way where another owns the ground.
+    for (MergePiece& piece : plan.pieces) {
+        if (piece.resampled) continue;
+        for (const MergePiece& other : plan.pieces) {
+            if (&other != &piece && !other.resampled && other.own_area) {
+                piece.owned_by_others.push_back(*other.own_area);
+            }
+        }
+    }
     // Neighbours only, then the grid that holds them all.
     if (Status joined = allJoined(plan.pieces, placed); !joined) return joined.error();
     if (Status laid = layOut(plan, placed, origin, lattice_posting); !laid) return laid.error();
@@ -938,6 +979,8 @@ Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSi
         std::vector<std::int32_t> row(static_cast<std::size_t>(span.cells.columns));
         const double to_metres = thousandths ? piece.unit_m : 1.0;
         for (std::int32_t k = 0; rows->next(row.data()); ++k) {
+            yieldToOwners(piece, span.cells.first_row + k, span.cells.first_column, row.data(),
+                          span.cells.columns, kNoData * scale);
             shiftHeights(piece, span.cells.first_row + k, span.cells.first_column, row.data(),
                          span.cells.columns, scale, valid_above);
             toMetres(row.data(), row.size(), to_metres, valid_above);
@@ -1054,6 +1097,8 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
                 p.ended = true;
                 break;
             }
+            yieldToOwners(piece, p.span.cells.first_row + p.next, p.span.cells.first_column, cells,
+                          p.span.cells.columns, kNoData * scale);
             shiftHeights(piece, p.span.cells.first_row + p.next, p.span.cells.first_column, cells,
                          width, scale, valid_above);
             toMetres(cells, static_cast<std::size_t>(width), to_metres, valid_above);

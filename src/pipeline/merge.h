@@ -41,6 +41,9 @@ struct MergePiece {
     // The ground it owns in its own system, when less than its grid (a 3DEP tile's degree
     // square, its overlap left to its neighbours).
     std::optional<Bounds> own_area;
+    // On the lattice: the ground other tiles given own (their own_area), where this one's cells
+    // give way.
+    std::vector<Bounds> owned_by_others;
     // Laid onto another datum: how far that moved its coordinates at its centre (east, north).
     std::optional<GroundPoint> datum_shift_m;
     // Heights raised from NGVD29 to NAVD88 as they are laid: VERTCON's shift in metres at nodes

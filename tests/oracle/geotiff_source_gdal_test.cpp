@@ -132,6 +132,66 @@ TEST(GeoTiffSourceAgainstGdal, NeighbouringTilesEachOwnTheirDegreeSquare) {
     EXPECT_LT(highest, 300 + 200 * 2.1 + 100 * 1.1 + 1);
 }
 
+// 3DEP's 1 m tiles on UTM own their squares of whole kilometres (10 km at USGS; 1 km here): two
+// neighbours of 1000 m and 6 cells beyond each edge, the east one's west overlap falsified by
+// 500 m, merged in both orders; a plane of heights, so any cell taken from the overlap shows.
+TEST(GeoTiffSourceAgainstGdal, MetreTilesOnUtmEachOwnTheirSquare) {
+    MARLWOOD_REQUIRE_GDAL();
+    TempDir tmp;
+    constexpr int kCells = 1000, kOverlap = 6, kSide = kCells + 2 * kOverlap;
+    const auto plane = [](double x, double y) {
+        return 300 + 0.05 * (x - 500000) + 0.02 * (y - 5100000);
+    };
+    const auto write = [&](const std::string& path, double west, double false_west) {
+        const std::string asc = path + ".asc";
+        {
+            std::ofstream out(asc);
+            out.precision(12);
+            out << "ncols " << kSide << "\nnrows " << kSide << "\nxllcorner " << west - kOverlap
+                << "\nyllcorner " << 5100000 - kCells - kOverlap
+                << "\ncellsize 1\nNODATA_value -999999\n";
+            for (int r = 0; r < kSide; ++r) {
+                for (int c = 0; c < kSide; ++c) {
+                    const double x = west + c - kOverlap + 0.5, y = 5100000 - (r - kOverlap + 0.5);
+                    // Falsified only where the tile to the west owns the ground.
+                    const bool west_owns = c < kOverlap && r >= kOverlap && r < kOverlap + kCells;
+                    out << plane(x, y) + (west_owns ? false_west : 0)
+                        << (c + 1 < kSide ? " " : "\n");
+                }
+            }
+        }
+        run("gdal_translate -q -a_srs EPSG:26915 -ot Float32 -co TILED=YES '" + asc + "' '" + path +
+            "'");
+    };
+    write(tmp / "w.tif", 500000, 0);
+    write(tmp / "e.tif", 501000, 500);
+    for (const bool east_first : {true, false}) {
+        SCOPED_TRACE(east_first ? "east tile first" : "west tile first");
+        std::vector<std::string> args = {"-q",           "-f", "--merge",
+                                         "--true-scale", "-o", tmp / "m.tif"};
+        if (east_first) {
+            args.insert(args.end(), {tmp / "e.tif", tmp / "w.tif"});
+        } else {
+            args.insert(args.end(), {tmp / "w.tif", tmp / "e.tif"});
+        }
+        const testsupport::CliRun merged = testsupport::commandLine(args);
+        ASSERT_EQ(merged.status, 0) << merged.err;
+        const Raster grid = gdalRead(tmp / "m.tif");
+        const GdalPlacement placed = gdalPlacement(tmp / "m.tif");
+        ASSERT_EQ(grid.width, 2 * kCells + 2 * kOverlap);
+        double worst = 0;
+        for (int r = 0; r < grid.height; ++r) {
+            for (int c = 0; c < grid.width; ++c) {
+                const double v = grid.values[static_cast<std::size_t>(r) * grid.width + c];
+                if (v <= -1000) continue;
+                const double x = placed.origin_x + c + 0.5, y = placed.origin_y - r - 0.5;
+                worst = std::max(worst, std::abs(v - plane(x, y)));
+            }
+        }
+        EXPECT_LT(worst, 0.01);
+    }
+}
+
 // A 1" COG of 1212 x 1212 cells in 256-cell blocks, wide enough for its rows to be read and laid
 // by two threads: a box reads only the blocks it needs, and one thread or two lay the same bytes.
 TEST(GeoTiffSourceAgainstGdal, ABoxReadsItsBlocksAndThreadsChangeNoByte) {
