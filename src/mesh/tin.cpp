@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace marlwood {
 
 namespace {
@@ -26,11 +30,6 @@ bool inCircle(const GridPoint& a, const GridPoint& b, const GridPoint& c, const 
                      Wide{bdx * bdx + bdy * bdy} * (cdx * ady - adx * cdy) +
                      Wide{cdx * cdx + cdy * cdy} * (adx * bdy - bdx * ady);
     return det > 0;
-}
-
-std::int64_t floorDiv(std::int64_t n, std::int64_t d) {
-    const std::int64_t q = n / d;
-    return (n % d != 0 && ((n < 0) != (d < 0))) ? q - 1 : q;
 }
 
 constexpr std::int32_t next(std::int32_t e) {
@@ -76,7 +75,7 @@ class GreedyTin {
                             (vertex_.capacity() + twin_.capacity() + heap_position_.capacity() +
                              pending_.capacity() + flips_.capacity()) *
                                 sizeof(std::int32_t) +
-                            candidate_.capacity() * sizeof(std::int32_t);
+                            candidate_.capacity() * sizeof(std::int32_t) + is_pending_.capacity();
         tin.vertices = std::move(points_);
         tin.triangles.resize(vertex_.size());
         for (std::size_t e = 0; e < vertex_.size(); e += 3) {
@@ -97,6 +96,7 @@ class GreedyTin {
         twin_.resize(twin_.size() + 3);
         candidate_.push_back(0);
         heap_position_.push_back(-1);
+        is_pending_.push_back(0);
         return t;
     }
 
@@ -115,7 +115,10 @@ class GreedyTin {
         link(3 * t, ab);
         link(3 * t + 1, bc);
         link(3 * t + 2, ca);
-        pending_.push_back(t);
+        if (!is_pending_[t]) {
+            is_pending_[t] = 1;
+            pending_.push_back(t);
+        }
     }
 
     void insert(GridPoint point, std::int32_t t) {
@@ -186,9 +189,8 @@ class GreedyTin {
     // Every triangle made or changed since the last insertion: its worst point found again, and
     // its place in the heap.
     void flush() {
-        std::sort(pending_.begin(), pending_.end());
-        pending_.erase(std::unique(pending_.begin(), pending_.end()), pending_.end());
         for (const std::int32_t t : pending_) {
+            is_pending_[t] = 0;
             const double error = scan(t);
             if (error > max_error_) {
                 heapPlace(t, static_cast<float>(error));
@@ -199,98 +201,167 @@ class GreedyTin {
         pending_.clear();
     }
 
-    // One side's bound on the columns of a row inside the triangle, stepped exactly from row to
-    // row (no division in the loop): floor(dx (y - from.y) / |dy|) from the edge's start.
-    struct Bound {
-        std::int64_t column = 0;  // the bound on the current row
-        std::int64_t step = 0, carry = 0, remainder = 0, divisor = 1;
-        int sign = 0;  // +1: a right bound, -1: a left one, 0: none
+    // One side of a triangle's half: its bound on the columns of each row, stepped exactly from
+    // row to row in integers (no division in the loop). A left side's bound is rounded up, a
+    // right side's down, so that a row holds exactly the grid points of the closed triangle.
+    struct Side {
+        std::int32_t column = 0;  // the bound on the current row
+        std::int32_t step = 0, carry = 0, remainder = 0, divisor = 1;
 
-        Bound(const GridPoint& from, const GridPoint& to, std::int32_t y) {
-            const std::int64_t dx = to.x - from.x, dy = to.y - from.y;
-            if (dy == 0) return;
-            sign = dy > 0 ? 1 : -1;
-            divisor = dy > 0 ? dy : -dy;
-            const std::int64_t n = dx * (y - from.y);
-            std::int64_t q = floorDiv(n, divisor);
-            remainder = n - q * divisor;
-            step = floorDiv(dx, divisor);
+        // The side from `from` down to `to` (to.y > from.y), from its first row.
+        Side(const GridPoint& from, const GridPoint& to, bool left) {
+            const std::int32_t dx = to.x - from.x;
+            divisor = to.y - from.y;
+            column = from.x;
+            remainder = left ? divisor - 1 : 0;
+            // Rounded towards minus infinity: a side running west steps by the next lower column.
+            const bool west = dx < 0;
+            step = (dx + (west ? 1 - divisor : 0)) / divisor;
             carry = dx - step * divisor;
-            origin = from.x;
-            floor_ = q;
-            column = origin + sign * floor_;
         }
         void next() {
-            if (sign == 0) return;
-            floor_ += step;
             remainder += carry;
-            if (remainder >= divisor) {
-                remainder -= divisor;
-                ++floor_;
-            }
-            column = origin + sign * floor_;
+            const bool over = remainder >= divisor;  // as often as not: no branch
+            column += step + over;
+            remainder -= over ? divisor : 0;
         }
-
-      private:
-        std::int64_t origin = 0, floor_ = 0;
     };
 
-    // The grid point of the closed triangle t farthest from its plane, row by row between the
-    // edges. Each row is measured in single precision, four points at a time, and the rows that
-    // may hold the worst point (within the single-precision bound) again in double precision,
-    // which decides. The corners lie on the plane, within rounding far below a millimetre.
+    // The largest of |h - z - (base + gx i)| over the n heights from `from` (n >= 1), at column
+    // x of its row, in single precision.
+    static float rowWorst(const float* from, std::int32_t n, std::int32_t x, float z, float base,
+                          float gx) {
+#if defined(__SSE2__)
+        // Groups of four points. Most rows are short: the last group of a row overlaps the one
+        // before rather than a loop taking the rest, and a row of fewer than four is measured by
+        // the four points that end it, those before its start masked out.
+        const __m128 zs = _mm_set1_ps(z), gxs = _mm_set1_ps(gx), bases = _mm_set1_ps(base);
+        const __m128 lanes = _mm_setr_ps(0.0F, 1.0F, 2.0F, 3.0F);
+        const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+        const auto group = [&](std::int32_t i, __m128& index) {
+            index = _mm_add_ps(_mm_set1_ps(static_cast<float>(i)), lanes);
+            const __m128 plane = _mm_add_ps(bases, _mm_mul_ps(gxs, index));
+            return _mm_and_ps(_mm_sub_ps(_mm_sub_ps(_mm_loadu_ps(from + i), zs), plane), magnitude);
+        };
+        __m128 index, worst;
+        if (n >= 4) {
+            worst = group(n - 4, index);
+            for (std::int32_t i = 0; i < n - 4; i += 4) worst = _mm_max_ps(worst, group(i, index));
+        } else if (x + n >= 4) {
+            worst = group(n - 4, index);
+            worst = _mm_and_ps(worst, _mm_cmpge_ps(index, _mm_setzero_ps()));
+        } else {
+            worst = _mm_setzero_ps();
+            for (std::int32_t i = 0; i < n; ++i) {
+                const float e = std::fabs((from[i] - z) - (base + gx * static_cast<float>(i)));
+                worst = _mm_max_ss(worst, _mm_set_ss(e));
+            }
+        }
+        worst = _mm_max_ps(worst, _mm_movehl_ps(worst, worst));
+        worst = _mm_max_ss(worst, _mm_shuffle_ps(worst, worst, 1));
+        return _mm_cvtss_f32(worst);
+#else
+        (void)x;
+        float worst = 0;
+        for (std::int32_t i = 0; i < n; ++i) {
+            worst = std::max(worst, std::fabs((from[i] - z) - (base + gx * static_cast<float>(i))));
+        }
+        return worst;
+#endif
+    }
+
+    // The grid point of the closed triangle t farthest from its plane, row by row between its
+    // sides: the triangle split at its middle corner's row into halves of two sides each. Each
+    // row is measured in single precision, and the rows that may hold the worst point (within
+    // the single-precision bound) again in double precision, which decides. The corners lie on
+    // the plane, within rounding far below a millimetre.
     double scan(std::int32_t t) {
         const GridPoint a = at(3 * t), b = at(3 * t + 1), c = at(3 * t + 2);
         const double za = f_.at(a.x, a.y), zb = f_.at(b.x, b.y), zc = f_.at(c.x, c.y);
-        const auto det = static_cast<double>(orient(a, b, c));
-        const double gx = ((zb - za) * (c.y - a.y) - (zc - za) * (b.y - a.y)) / det;
-        const double gy = ((zc - za) * (b.x - a.x) - (zb - za) * (c.x - a.x)) / det;
-        const std::int32_t top = std::min({a.y, b.y, c.y}), bottom = std::max({a.y, b.y, c.y});
+        const double inverse = 1.0 / static_cast<double>(orient(a, b, c));
+        const double gx = ((zb - za) * (c.y - a.y) - (zc - za) * (b.y - a.y)) * inverse;
+        const double gy = ((zc - za) * (b.x - a.x) - (zb - za) * (c.x - a.x)) * inverse;
+        // The corners from north to south, sorted as keys of row then column without a branch
+        // (which comes first is a coin's toss).
+        const auto key = [](const GridPoint& g) {
+            return std::uint64_t{static_cast<std::uint32_t>(g.y)} << 32 |
+                   static_cast<std::uint32_t>(g.x);
+        };
+        std::uint64_t k0 = key(a), k1 = key(b), k2 = key(c);
+        const std::uint64_t low = std::min(k0, k1);
+        k1 = std::max(k0, k1);
+        k0 = std::min(low, k2);
+        k2 = std::max(low, k2);
+        const std::uint64_t middle = std::min(k1, k2);
+        k2 = std::max(k1, k2);
+        const auto point = [](std::uint64_t k) {
+            return GridPoint{static_cast<std::int32_t>(k & 0xFFFFFFFF),
+                             static_cast<std::int32_t>(k >> 32)};
+        };
+        const GridPoint p[3] = {point(k0), point(middle), point(k2)};
+        const std::int32_t top = p[0].y, bottom = p[2].y;
         const std::int32_t west = std::min({a.x, b.x, c.x}), east = std::max({a.x, b.x, c.x});
         // Heights less the corner's are within the field's span; the plane's terms within its
         // slopes across the box. Single precision errs by a few units of 2^-24 of those.
         const double reach = span_ + std::fabs(gx) * (east - west) + std::fabs(gy) * (bottom - top);
         const float slack = static_cast<float>(reach * 1e-6);
         const auto zaf = static_cast<float>(za), gxf = static_cast<float>(gx);
-        Bound bounds[3] = {Bound(a, b, top), Bound(b, c, top), Bound(c, a, top)};
-        rows_.clear();
-        float best = -1;
-        for (std::int32_t y = top; y <= bottom; ++y) {
-            std::int64_t left = 0, right = f_.width - 1;
-            // A side along a row bounds no column: the triangle lies wholly on its side.
-            for (Bound& bound : bounds) {
-                if (bound.sign > 0) right = std::min(right, bound.column);
-                if (bound.sign < 0) left = std::max(left, bound.column);
-                bound.next();
-            }
-            if (left > right) continue;
-            const float* row = f_.heights + y * f_.stride;
-            const auto x0 = static_cast<std::int32_t>(left), x1 = static_cast<std::int32_t>(right);
-            const auto base = static_cast<float>(gy * (y - a.y) + gx * (x0 - a.x));
-            const float* from = row + x0;
-            const std::int32_t n = x1 - x0 + 1;
-            float row_worst = 0;
-#pragma omp simd reduction(max : row_worst)
-            for (std::int32_t i = 0; i < n; ++i) {
-                row_worst = std::max(
-                    row_worst, std::fabs((from[i] - zaf) - (base + gxf * static_cast<float>(i))));
-            }
-            if (row_worst + slack < best) continue;
-            best = std::max(best, row_worst);
-            rows_.push_back({y, x0, x1, row_worst});
+        if (rows_.size() < static_cast<std::size_t>(bottom - top + 1)) {
+            rows_.resize(static_cast<std::size_t>(bottom - top + 1));
         }
+        Row* const first_row = rows_.data();
+        Row* kept = first_row;
+        float best = -1;
+        const auto half = [&](Side& left, Side& right, std::int32_t from, std::int32_t to) {
+            // The plane less the corner's height at column 0 of the row.
+            double plane = gy * (from - a.y) - gx * a.x;
+            for (std::int32_t y = from; y <= to; ++y, left.next(), right.next(), plane += gy) {
+                const std::int32_t x0 = left.column, x1 = right.column;
+                if (x0 > x1) continue;
+                const float worst = rowWorst(f_.heights + y * f_.stride + x0, x1 - x0 + 1, x0, zaf,
+                                             static_cast<float>(plane + gx * x0), gxf);
+                // Each row written, and kept when it may hold the worst point: no branch.
+                *kept = {y, x0, x1, worst};
+                kept += worst + slack >= best;
+                best = std::max(best, worst);
+            }
+        };
+        // The middle corner left of the long side (north to south corner) or right of it.
+        const bool middle_left = orient(p[0], p[2], p[1]) > 0;
+        Side long_side(p[0], p[2], !middle_left);
+        if (p[1].y > top) {
+            // To the middle corner's row, or through it when the southern side runs along it.
+            Side upper(p[0], p[1], middle_left);
+            const std::int32_t to = p[1].y == bottom ? bottom : p[1].y - 1;
+            if (middle_left) {
+                half(upper, long_side, top, to);
+            } else {
+                half(long_side, upper, top, to);
+            }
+        }
+        if (bottom > p[1].y) {
+            Side lower(p[1], p[2], middle_left);
+            if (middle_left) {
+                half(lower, long_side, p[1].y, bottom);
+            } else {
+                half(long_side, lower, p[1].y, bottom);
+            }
+        }
+        // Within the error allowed even if every row erred by the whole bound: no point need be
+        // found, as the triangle stays.
+        if (static_cast<double>(best) + slack <= max_error_) return best;
         double worst = -1;
         std::int32_t worst_x = a.x, worst_y = a.y;
-        for (const Row& r : rows_) {
-            if (r.worst + slack < best) continue;
-            const float* row = f_.heights + r.y * f_.stride;
-            const double base = za - gx * a.x + gy * (r.y - a.y);
-            for (std::int32_t x = r.x0; x <= r.x1; ++x) {
+        for (const Row* r = first_row; r < kept; ++r) {
+            if (r->worst + slack < best) continue;
+            const float* row = f_.heights + r->y * f_.stride;
+            const double base = za - gx * a.x + gy * (r->y - a.y);
+            for (std::int32_t x = r->x0; x <= r->x1; ++x) {
                 const double e = std::fabs(row[x] - (base + gx * x));
                 if (e > worst) {
                     worst = e;
                     worst_x = x;
-                    worst_y = r.y;
+                    worst_y = r->y;
                 }
             }
         }
@@ -366,7 +437,8 @@ class GreedyTin {
     std::vector<std::int32_t> heap_position_;
     std::vector<Queued> heap_;
     std::vector<std::int32_t> pending_, flips_;
-    double span_ = 0;  // the highest height less the lowest
+    std::vector<std::uint8_t> is_pending_;  // whether a triangle is in pending_
+    double span_ = 0;                       // the highest height less the lowest
     // The rows of the triangle being scanned that may hold its worst point.
     struct Row {
         std::int32_t y, x0, x1;
