@@ -1,7 +1,12 @@
 #include "mesh/tin.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -39,9 +44,59 @@ constexpr std::int32_t prev(std::int32_t e) {
     return e % 3 == 0 ? e + 2 : e - 1;
 }
 
-// Triangles as half-edges: half-edge e of triangle e / 3 runs from vertex_[e] to
-// vertex_[next(e)], and twin_[e] is the same edge run the other way in the neighbour (-1 on the
-// border). Each triangle keeps its worst grid point, and those worse than the allowed error wait
+// A grid point as one word, its row above its column: the triangulation takes grids of at most
+// 65536 points a side, as the mesh formats do.
+using Packed = std::uint32_t;
+constexpr Packed pack(std::int32_t x, std::int32_t y) {
+    return static_cast<Packed>(y) << 16 | static_cast<Packed>(x);
+}
+constexpr GridPoint unpack(Packed p) {
+    return {static_cast<std::int32_t>(p & 0xFFFF), static_cast<std::int32_t>(p >> 16)};
+}
+
+// A growing array of plain records, grown by realloc: a large block is moved by remapping its
+// pages rather than copied into new ones that must each be faulted in, and the triangles of a
+// large grid run to a hundred megabytes.
+template <class T>
+class Records {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+  public:
+    Records() = default;
+    Records(const Records&) = delete;
+    Records& operator=(const Records&) = delete;
+    ~Records() { std::free(data_); }
+
+    T& operator[](std::size_t i) { return data_[i]; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+    std::size_t size() const { return size_; }
+    std::size_t capacity() const { return capacity_; }
+    const T* begin() const { return data_; }
+    const T* end() const { return data_ + size_; }
+
+    // A new record, as T{} makes it; its index.
+    std::int32_t add() {
+        if (size_ == capacity_) {
+            const std::size_t wanted = std::max<std::size_t>(64, capacity_ * 2);
+            void* moved = std::realloc(data_, wanted * sizeof(T));
+            if (moved == nullptr) throw std::bad_alloc();
+            data_ = static_cast<T*>(moved);
+            capacity_ = wanted;
+        }
+        new (data_ + size_) T{};
+        return static_cast<std::int32_t>(size_++);
+    }
+
+  private:
+    T* data_ = nullptr;
+    std::size_t size_ = 0, capacity_ = 0;
+};
+
+// Triangles as half-edges: half-edge e of triangle e / 3 runs from its corner e % 3 to the next,
+// and its twin is the same edge run the other way in the neighbour (-1 on the border). Each
+// triangle keeps its corners (as grid points, not indices into a list of vertices), twins, worst
+// grid point and place in the heap in one record of 32 bytes: a triangle is one read of memory,
+// which on a large grid is what an insertion waits for. Those worse than the allowed error wait
 // in a max-heap.
 class GreedyTin {
   public:
@@ -58,87 +113,137 @@ class GreedyTin {
 
     Tin run() {
         const std::int32_t w = f_.width - 1, h = f_.height - 1;
-        points_ = {{0, 0}, {w, 0}, {w, h}, {0, h}};
+        const Packed north_west = pack(0, 0), north_east = pack(w, 0);
+        const Packed south_east = pack(w, h), south_west = pack(0, h);
         const std::int32_t t0 = addTriangle(), t1 = addTriangle();
-        setTriangle(t0, 0, 1, 2, -1, -1, -1);
-        setTriangle(t1, 0, 2, 3, 3 * t0 + 2, -1, -1);
+        setTriangle(t0, north_west, north_east, south_east, -1, -1, -1);
+        setTriangle(t1, north_west, south_east, south_west, 3 * t0 + 2, -1, -1);
         flush();
         while (!heap_.empty()) {
             const std::int32_t t = heap_.front().triangle;
-            const std::int32_t at = candidate_[t];
-            insert({at % f_.width, at / f_.width}, t);
+            insert(tri_[static_cast<std::size_t>(t)].worst, t);
             flush();
         }
-        Tin tin;
-        tin.working_bytes = points_.capacity() * sizeof(GridPoint) +
-                            heap_.capacity() * sizeof(Queued) +
-                            (vertex_.capacity() + twin_.capacity() + heap_position_.capacity() +
-                             pending_.capacity() + flips_.capacity()) *
-                                sizeof(std::int32_t) +
-                            candidate_.capacity() * sizeof(std::int32_t) + is_pending_.capacity();
-        tin.vertices = std::move(points_);
-        tin.triangles.resize(vertex_.size());
-        for (std::size_t e = 0; e < vertex_.size(); e += 3) {
-            // Counter-clockwise with rows running south is clockwise seen from above.
-            tin.triangles[e] = vertex_[e];
-            tin.triangles[e + 1] = vertex_[e + 2];
-            tin.triangles[e + 2] = vertex_[e + 1];
-        }
-        return tin;
+        return result();
     }
 
   private:
-    const GridPoint& at(std::int32_t e) const { return points_[vertex_[e]]; }
+    struct Triangle {
+        Packed corner[3];
+        std::int32_t twin[3];
+        Packed worst;            // its grid point farthest from its plane
+        std::int32_t heap = -1;  // its place in the heap, or -1
+    };
+    // The heap holds each triangle's error beside it, so that sifting reads no other array; in
+    // single precision, as it only orders the triangles (whether one is queued at all is decided
+    // in double precision).
+    struct Queued {
+        float error;
+        std::int32_t triangle;
+    };
+    // The rows of the triangle being scanned that may hold its worst point.
+    struct Row {
+        std::int32_t y, x0, x1;
+        float worst;
+    };
 
-    std::int32_t addTriangle() {
-        const auto t = static_cast<std::int32_t>(vertex_.size() / 3);
-        vertex_.resize(vertex_.size() + 3);
-        twin_.resize(twin_.size() + 3);
-        candidate_.push_back(0);
-        heap_position_.push_back(-1);
-        is_pending_.push_back(0);
-        return t;
+    Triangle& triangle(std::int32_t e) { return tri_[static_cast<std::size_t>(e / 3)]; }
+    Packed corner(std::int32_t e) { return triangle(e).corner[e % 3]; }
+    std::int32_t twin(std::int32_t e) { return triangle(e).twin[e % 3]; }
+
+    // The vertices in the grid's order, each triangle's corners found by their rank among the
+    // grid points marked as corners (a bit a grid point, a count a word of bits).
+    Tin result() {
+        const std::size_t run_bytes =
+            tri_.capacity() * sizeof(Triangle) + heap_.capacity() * sizeof(Queued) +
+            (pending_.capacity() + flips_.capacity()) * sizeof(std::int32_t) +
+            rows_.capacity() * sizeof(Row);
+        heap_ = {};
+        const auto index = [this](Packed p) {
+            return static_cast<std::size_t>(p >> 16) * static_cast<std::size_t>(f_.width) +
+                   (p & 0xFFFF);
+        };
+        std::vector<std::uint64_t> marked(
+            (static_cast<std::size_t>(f_.width) * static_cast<std::size_t>(f_.height) + 63) / 64);
+        for (const Triangle& t : tri_) {
+            for (const Packed p : t.corner)
+                marked[index(p) / 64] |= std::uint64_t{1} << index(p) % 64;
+        }
+        std::vector<std::int32_t> before(marked.size());
+        std::int32_t count = 0;
+        for (std::size_t w = 0; w < marked.size(); ++w) {
+            before[w] = count;
+            count += std::popcount(marked[w]);
+        }
+        Tin tin;
+        tin.vertices.reserve(static_cast<std::size_t>(count));
+        for (std::size_t w = 0; w < marked.size(); ++w) {
+            for (std::uint64_t bits = marked[w]; bits != 0; bits &= bits - 1) {
+                const std::size_t i = w * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+                tin.vertices.push_back(
+                    {static_cast<std::int32_t>(i % static_cast<std::size_t>(f_.width)),
+                     static_cast<std::int32_t>(i / static_cast<std::size_t>(f_.width))});
+            }
+        }
+        const auto rank = [&](Packed p) {
+            const std::size_t i = index(p);
+            const std::uint64_t below = marked[i / 64] & ((std::uint64_t{1} << i % 64) - 1);
+            return before[i / 64] + std::popcount(below);
+        };
+        tin.triangles.reserve(tri_.size() * 3);
+        for (const Triangle& t : tri_) {
+            // Counter-clockwise with rows running south is clockwise seen from above.
+            tin.triangles.insert(tin.triangles.end(),
+                                 {rank(t.corner[0]), rank(t.corner[2]), rank(t.corner[1])});
+        }
+        const std::size_t end_bytes =
+            tri_.capacity() * sizeof(Triangle) + marked.capacity() * sizeof(std::uint64_t) +
+            before.capacity() * sizeof(std::int32_t) + tin.vertices.capacity() * sizeof(GridPoint);
+        tin.working_bytes = std::max(run_bytes, end_bytes);
+        return tin;
     }
 
-    void link(std::int32_t e, std::int32_t twin) {
-        twin_[e] = twin;
-        if (twin >= 0) twin_[twin] = e;
+    std::int32_t addTriangle() { return tri_.add(); }
+
+    void link(std::int32_t e, std::int32_t other) {
+        triangle(e).twin[e % 3] = other;
+        if (other >= 0) triangle(other).twin[other % 3] = e;
     }
 
     // Triangle t as (a, b, c), its edges a -> b, b -> c, c -> a joined to the given twins; it is
     // scanned again before the next insertion.
-    void setTriangle(std::int32_t t, std::int32_t a, std::int32_t b, std::int32_t c,
-                     std::int32_t ab, std::int32_t bc, std::int32_t ca) {
-        vertex_[3 * t] = a;
-        vertex_[3 * t + 1] = b;
-        vertex_[3 * t + 2] = c;
+    void setTriangle(std::int32_t t, Packed a, Packed b, Packed c, std::int32_t ab, std::int32_t bc,
+                     std::int32_t ca) {
+        Triangle& r = tri_[static_cast<std::size_t>(t)];
+        r.corner[0] = a;
+        r.corner[1] = b;
+        r.corner[2] = c;
         link(3 * t, ab);
         link(3 * t + 1, bc);
         link(3 * t + 2, ca);
-        if (!is_pending_[t]) {
-            is_pending_[t] = 1;
-            pending_.push_back(t);
-        }
+        // The list is short (the triangles about one new vertex): looked through, no branch.
+        bool listed = false;
+        for (const std::int32_t p : pending_) listed |= p == t;
+        if (!listed) pending_.push_back(t);
     }
 
-    void insert(GridPoint point, std::int32_t t) {
-        const auto p = static_cast<std::int32_t>(points_.size());
-        points_.push_back(point);
-        const std::int32_t e = 3 * t;
+    void insert(Packed point, std::int32_t t) {
+        const GridPoint p = unpack(point);
+        const Triangle r = tri_[static_cast<std::size_t>(t)];  // a copy: adding moves the records
         std::int32_t on_edge = -1;
         for (std::int32_t k = 0; k < 3; ++k) {
-            if (orient(at(e + k), at(next(e + k)), point) == 0) on_edge = e + k;
+            if (orient(unpack(r.corner[k]), unpack(r.corner[(k + 1) % 3]), p) == 0) {
+                on_edge = 3 * t + k;
+            }
         }
         if (on_edge < 0) {
-            const std::int32_t a = vertex_[e], b = vertex_[e + 1], c = vertex_[e + 2];
-            const std::int32_t ab = twin_[e], bc = twin_[e + 1], ca = twin_[e + 2];
             const std::int32_t t1 = addTriangle(), t2 = addTriangle();
-            setTriangle(t, a, b, p, ab, -1, -1);
-            setTriangle(t1, b, c, p, bc, -1, 3 * t + 1);
-            setTriangle(t2, c, a, p, ca, 3 * t + 2, 3 * t1 + 1);
+            setTriangle(t, r.corner[0], r.corner[1], point, r.twin[0], -1, -1);
+            setTriangle(t1, r.corner[1], r.corner[2], point, r.twin[1], -1, 3 * t + 1);
+            setTriangle(t2, r.corner[2], r.corner[0], point, r.twin[2], 3 * t + 2, 3 * t1 + 1);
             flips_ = {3 * t, 3 * t1, 3 * t2};
         } else {
-            splitEdge(on_edge, p);
+            splitEdge(on_edge, point);
         }
         while (!flips_.empty()) {
             const std::int32_t edge = flips_.back();
@@ -149,19 +254,19 @@ class GreedyTin {
 
     // The point p on half-edge e (u -> w of triangle (u, w, x)): both triangles beside the edge
     // are halved.
-    void splitEdge(std::int32_t e, std::int32_t p) {
+    void splitEdge(std::int32_t e, Packed p) {
         const std::int32_t t = e / 3;
-        const std::int32_t u = vertex_[e], w = vertex_[next(e)], x = vertex_[prev(e)];
-        const std::int32_t wx = twin_[next(e)], xu = twin_[prev(e)];
-        const std::int32_t o = twin_[e];
+        const Packed u = corner(e), w = corner(next(e)), x = corner(prev(e));
+        const std::int32_t wx = twin(next(e)), xu = twin(prev(e));
+        const std::int32_t o = twin(e);
         const std::int32_t t1 = addTriangle();
         setTriangle(t, u, p, x, -1, -1, xu);
         setTriangle(t1, p, w, x, -1, wx, 3 * t + 1);
         flips_ = {3 * t + 2, 3 * t1 + 1};
         if (o < 0) return;
         const std::int32_t s = o / 3;
-        const std::int32_t y = vertex_[prev(o)];
-        const std::int32_t uy = twin_[next(o)], yw = twin_[prev(o)];
+        const Packed y = corner(prev(o));
+        const std::int32_t uy = twin(next(o)), yw = twin(prev(o));
         const std::int32_t s1 = addTriangle();
         setTriangle(s, w, p, y, 3 * t1, -1, yw);
         setTriangle(s1, p, u, y, 3 * t, uy, 3 * s + 1);
@@ -172,14 +277,14 @@ class GreedyTin {
     // Half-edge e faces the point just inserted: the edge is flipped when the point across it
     // lies inside the circle through e's triangle, and the two edges beyond are looked at next.
     void legalize(std::int32_t e) {
-        const std::int32_t o = twin_[e];
+        const std::int32_t o = twin(e);
         if (o < 0) return;
-        const std::int32_t a = vertex_[e], b = vertex_[next(e)], p = vertex_[prev(e)];
-        const std::int32_t q = vertex_[prev(o)];
-        if (!inCircle(points_[a], points_[b], points_[p], points_[q])) return;
+        const Packed a = corner(e), b = corner(next(e)), p = corner(prev(e));
+        const Packed q = corner(prev(o));
+        if (!inCircle(unpack(a), unpack(b), unpack(p), unpack(q))) return;
         const std::int32_t t = e / 3, s = o / 3;
-        const std::int32_t aq = twin_[next(o)], qb = twin_[prev(o)];
-        const std::int32_t bp = twin_[next(e)], pa = twin_[prev(e)];
+        const std::int32_t aq = twin(next(o)), qb = twin(prev(o));
+        const std::int32_t bp = twin(next(e)), pa = twin(prev(e));
         setTriangle(t, a, q, p, aq, -1, pa);
         setTriangle(s, q, b, p, qb, bp, 3 * t + 1);
         flips_.push_back(3 * t);
@@ -190,11 +295,10 @@ class GreedyTin {
     // its place in the heap.
     void flush() {
         for (const std::int32_t t : pending_) {
-            is_pending_[t] = 0;
             const double error = scan(t);
             if (error > max_error_) {
                 heapPlace(t, static_cast<float>(error));
-            } else if (heap_position_[t] >= 0) {
+            } else if (tri_[static_cast<std::size_t>(t)].heap >= 0) {
                 heapRemove(t);
             }
         }
@@ -276,7 +380,8 @@ class GreedyTin {
     // the single-precision bound) again in double precision, which decides. The corners lie on
     // the plane, within rounding far below a millimetre.
     double scan(std::int32_t t) {
-        const GridPoint a = at(3 * t), b = at(3 * t + 1), c = at(3 * t + 2);
+        const Triangle& r = tri_[static_cast<std::size_t>(t)];
+        const GridPoint a = unpack(r.corner[0]), b = unpack(r.corner[1]), c = unpack(r.corner[2]);
         const double za = f_.at(a.x, a.y), zb = f_.at(b.x, b.y), zc = f_.at(c.x, c.y);
         const double inverse = 1.0 / static_cast<double>(orient(a, b, c));
         const double gx = ((zb - za) * (c.y - a.y) - (zc - za) * (b.y - a.y)) * inverse;
@@ -365,85 +470,75 @@ class GreedyTin {
                 }
             }
         }
-        candidate_[t] = worst_y * f_.width + worst_x;
+        tri_[static_cast<std::size_t>(t)].worst = pack(worst_x, worst_y);
         return worst;
     }
 
-    bool above(std::int32_t i, std::int32_t j) const {
-        return heap_[i].error > heap_[j].error;
+    // A heap of eight children a node (a third of the levels of a binary one, the siblings in a
+    // cache line or two: on a large grid each level down is a read of memory), sifted by moving a
+    // hole: each level writes one entry and one triangle's place.
+    void put(std::int32_t i, Queued q) {
+        heap_[static_cast<std::size_t>(i)] = q;
+        tri_[static_cast<std::size_t>(q.triangle)].heap = i;
     }
-    void swapAt(std::int32_t i, std::int32_t j) {
-        std::swap(heap_[i], heap_[j]);
-        heap_position_[heap_[i].triangle] = i;
-        heap_position_[heap_[j].triangle] = j;
-    }
-    // A heap of four children a node: half the levels of a binary one, and the four siblings
-    // in one cache line.
-    void siftUp(std::int32_t i) {
-        while (i > 0 && above(i, (i - 1) / 4)) {
-            swapAt(i, (i - 1) / 4);
-            i = (i - 1) / 4;
+    void siftUp(std::int32_t i, Queued q) {
+        while (i > 0) {
+            const std::int32_t parent = (i - 1) / 8;
+            if (!(q.error > heap_[static_cast<std::size_t>(parent)].error)) break;
+            put(i, heap_[static_cast<std::size_t>(parent)]);
+            i = parent;
         }
+        put(i, q);
     }
-    void siftDown(std::int32_t i) {
+    void siftDown(std::int32_t i, Queued q) {
         const auto n = static_cast<std::int32_t>(heap_.size());
         for (;;) {
-            std::int32_t top = i;
-            const std::int32_t first = 4 * i + 1, last = std::min(first + 4, n);
-            for (std::int32_t child = first; child < last; ++child) {
-                if (above(child, top)) top = child;
+            const std::int32_t first = 8 * i + 1;
+            if (first >= n) break;
+            std::int32_t top = first;
+            const std::int32_t last = std::min(first + 8, n);
+            for (std::int32_t child = first + 1; child < last; ++child) {
+                if (heap_[static_cast<std::size_t>(child)].error >
+                    heap_[static_cast<std::size_t>(top)].error) {
+                    top = child;
+                }
             }
-            if (top == i) return;
-            swapAt(i, top);
+            if (!(heap_[static_cast<std::size_t>(top)].error > q.error)) break;
+            put(i, heap_[static_cast<std::size_t>(top)]);
             i = top;
         }
+        put(i, q);
     }
     void heapPlace(std::int32_t t, float error) {
-        std::int32_t i = heap_position_[t];
+        const std::int32_t i = tri_[static_cast<std::size_t>(t)].heap;
         if (i < 0) {
-            i = static_cast<std::int32_t>(heap_.size());
             heap_.push_back({error, t});
-            heap_position_[t] = i;
+            siftUp(static_cast<std::int32_t>(heap_.size()) - 1, {error, t});
+        } else if (error > heap_[static_cast<std::size_t>(i)].error) {
+            siftUp(i, {error, t});
+        } else {
+            siftDown(i, {error, t});
         }
-        heap_[i].error = error;
-        siftUp(i);
-        siftDown(heap_position_[t]);
     }
     void heapRemove(std::int32_t t) {
-        const std::int32_t i = heap_position_[t];
-        const auto last = static_cast<std::int32_t>(heap_.size()) - 1;
-        if (i != last) swapAt(i, last);
+        const std::int32_t i = tri_[static_cast<std::size_t>(t)].heap;
+        tri_[static_cast<std::size_t>(t)].heap = -1;
+        const Queued last = heap_.back();
         heap_.pop_back();
-        heap_position_[t] = -1;
-        if (i < last) {
-            const std::int32_t moved = heap_[i].triangle;
-            siftUp(i);
-            siftDown(heap_position_[moved]);
+        if (i == static_cast<std::int32_t>(heap_.size())) return;
+        if (i > 0 && last.error > heap_[static_cast<std::size_t>((i - 1) / 8)].error) {
+            siftUp(i, last);
+        } else {
+            siftDown(i, last);
         }
     }
 
     const HeightField& f_;
     const double max_error_;
-    std::vector<GridPoint> points_;
-    std::vector<std::int32_t> vertex_, twin_;
-    std::vector<std::int32_t> candidate_;  // the grid index of each triangle's worst point
-    // The heap holds each triangle's error beside it, so that sifting reads no other array; in
-    // single precision, as it only orders the triangles (whether one is queued at all is decided
-    // in double precision).
-    struct Queued {
-        float error;
-        std::int32_t triangle;
-    };
-    std::vector<std::int32_t> heap_position_;
+    Records<Triangle> tri_;
     std::vector<Queued> heap_;
     std::vector<std::int32_t> pending_, flips_;
-    std::vector<std::uint8_t> is_pending_;  // whether a triangle is in pending_
-    double span_ = 0;                       // the highest height less the lowest
-    // The rows of the triangle being scanned that may hold its worst point.
-    struct Row {
-        std::int32_t y, x0, x1;
-        float worst;
-    };
+    double span_ = 0;  // the highest height less the lowest
     std::vector<Row> rows_;
 };
 
@@ -470,6 +565,7 @@ Tin fullGrid(const HeightField& f) {
 
 Tin triangulate(const HeightField& field, double max_error) {
     if (field.width < 2 || field.height < 2) return {};
+    if (field.width > 65536 || field.height > 65536) return {};
     if (max_error <= 0) return fullGrid(field);
     return GreedyTin(field, std::max(max_error, 0.001)).run();
 }
