@@ -153,7 +153,16 @@ void writeStl(std::ostream& out, const Mesh& mesh, const std::string& name) {
     }
 }
 
-void writeGlb(std::ostream& out, const Mesh& mesh) {
+void addTextureCoordinates(Mesh& mesh, const HeightField& field, const Tin& tin) {
+    mesh.texture_coordinates.clear();
+    mesh.texture_coordinates.reserve(tin.vertices.size());
+    for (const GridPoint& v : tin.vertices) {
+        mesh.texture_coordinates.push_back({static_cast<float>((v.x + 0.5) / field.width),
+                                            static_cast<float>((v.y + 0.5) / field.height)});
+    }
+}
+
+void writeGlb(std::ostream& out, const Mesh& mesh, const std::string& png) {
     std::array<float, 3> low{}, high{};
     low.fill(std::numeric_limits<float>::max());
     high.fill(std::numeric_limits<float>::lowest());
@@ -163,36 +172,61 @@ void writeGlb(std::ostream& out, const Mesh& mesh) {
             high[k] = std::max(high[k], p[k]);
         }
     }
+    const bool textured = !png.empty() && mesh.texture_coordinates.size() == mesh.positions.size();
     const std::uint64_t vertices = mesh.positions.size();
     const std::uint64_t indices = mesh.triangles.size();
-    const std::uint64_t positions_bytes = vertices * 12, normals_bytes = vertices * 12;
-    const std::uint64_t indices_bytes = indices * 4;
-    const std::uint64_t bin = positions_bytes + normals_bytes + indices_bytes;  // 4-byte aligned
     const auto n = [](std::uint64_t v) { return std::to_string(v); };
+    // The binary chunk's views one after another, each a multiple of 4 bytes but the picture's,
+    // which comes last.
+    std::string views;
+    std::uint64_t bin = 0;
+    const auto view = [&](std::uint64_t length, const char* target) {
+        views += std::string(views.empty() ? "" : ",") + R"({"buffer":0,"byteOffset":)" + n(bin) +
+                 R"(,"byteLength":)" + n(length) + target + "}";
+        bin += length;
+    };
+    view(vertices * 12, R"(,"target":34962)");
+    view(vertices * 12, R"(,"target":34962)");
+    if (textured) view(vertices * 8, R"(,"target":34962)");
+    view(indices * 4, R"(,"target":34963)");
+    if (textured) view(png.size(), "");
+    const std::string index_view = textured ? "3" : "2";
     std::string json =
         R"({"asset":{"version":"2.0","generator":"marlwood"},"scene":0,"scenes":[{"nodes":[0]}],)"
         R"("nodes":[{"mesh":0,"name":"terrain"}],"meshes":[{"name":"terrain","primitives":[{)"
-        R"("attributes":{"POSITION":0,"NORMAL":1},"indices":2,"material":0,"mode":4}]}],)"
-        R"("materials":[{"name":"ground","pbrMetallicRoughness":{"baseColorFactor":[0.8,0.8,0.8,1],)"
-        R"("metallicFactor":0,"roughnessFactor":1}}],"buffers":[{"byteLength":)" +
-        n(bin) + R"(}],"bufferViews":[{"buffer":0,"byteOffset":0,"byteLength":)" +
-        n(positions_bytes) + R"(,"target":34962},{"buffer":0,"byteOffset":)" + n(positions_bytes) +
-        R"(,"byteLength":)" + n(normals_bytes) + R"(,"target":34962},{"buffer":0,"byteOffset":)" +
-        n(positions_bytes + normals_bytes) + R"(,"byteLength":)" + n(indices_bytes) +
-        R"(,"target":34963}],"accessors":[{"bufferView":0,"componentType":5126,"count":)" +
-        n(vertices) + R"(,"type":"VEC3","min":)" + floats(low) + R"(,"max":)" + floats(high) +
-        R"(},{"bufferView":1,"componentType":5126,"count":)" + n(vertices) +
-        R"(,"type":"VEC3"},{"bufferView":2,"componentType":5125,"count":)" + n(indices) +
-        R"(,"type":"SCALAR"}]})";
+        R"("attributes":{"POSITION":0,"NORMAL":1)" +
+        std::string(textured ? R"(,"TEXCOORD_0":2)" : "") + R"(},"indices":)" + index_view +
+        R"(,"material":0,"mode":4}]}],"materials":[{"name":"ground","pbrMetallicRoughness":{)" +
+        (textured ? R"("baseColorTexture":{"index":0},)"
+                  : R"("baseColorFactor":[0.8,0.8,0.8,1],)") +
+        R"("metallicFactor":0,"roughnessFactor":1}}],)";
+    if (textured) {
+        // A picture that smooths its pixels and stops at its edges, as the terrain does.
+        json += R"("textures":[{"sampler":0,"source":0}],"samplers":[{"magFilter":9729,)"
+                R"("minFilter":9987,"wrapS":33071,"wrapT":33071}],)"
+                R"("images":[{"bufferView":4,"mimeType":"image/png"}],)";
+    }
+    json += R"("buffers":[{"byteLength":)" + n(bin) + R"(}],"bufferViews":[)" + views +
+            R"(],"accessors":[{"bufferView":0,"componentType":5126,"count":)" + n(vertices) +
+            R"(,"type":"VEC3","min":)" + floats(low) + R"(,"max":)" + floats(high) +
+            R"(},{"bufferView":1,"componentType":5126,"count":)" + n(vertices) +
+            R"(,"type":"VEC3"},)";
+    if (textured) {
+        json += R"({"bufferView":2,"componentType":5126,"count":)" + n(vertices) +
+                R"(,"type":"VEC2"},)";
+    }
+    json += R"({"bufferView":)" + index_view + R"(,"componentType":5125,"count":)" + n(indices) +
+            R"(,"type":"SCALAR"}]})";
     json.append((4 - json.size() % 4) % 4, ' ');
-    const std::uint64_t total = 12 + 8 + json.size() + 8 + bin;
+    const std::uint64_t padding = (4 - bin % 4) % 4;
+    const std::uint64_t total = 12 + 8 + json.size() + 8 + bin + padding;
     put(out, std::uint32_t{0x46546C67});  // "glTF"
     put(out, std::uint32_t{2});
     put(out, static_cast<std::uint32_t>(total));
     put(out, static_cast<std::uint32_t>(json.size()));
     put(out, std::uint32_t{0x4E4F534A});  // "JSON"
     out.write(json.data(), static_cast<std::streamsize>(json.size()));
-    put(out, static_cast<std::uint32_t>(bin));
+    put(out, static_cast<std::uint32_t>(bin + padding));
     put(out, std::uint32_t{0x004E4942});  // "BIN"
     for (const auto& p : mesh.positions) {
         for (const float f : p) put(out, f);
@@ -200,7 +234,14 @@ void writeGlb(std::ostream& out, const Mesh& mesh) {
     for (const auto& v : mesh.normals) {
         for (const float f : v) put(out, f);
     }
+    if (textured) {
+        for (const auto& uv : mesh.texture_coordinates) {
+            for (const float f : uv) put(out, f);
+        }
+    }
     for (const std::uint32_t i : mesh.triangles) put(out, i);
+    if (textured) out.write(png.data(), static_cast<std::streamsize>(png.size()));
+    out.write("\0\0\0", static_cast<std::streamsize>(padding));
 }
 
 void writeObj(std::ostream& out, const Mesh& mesh, const std::string& comment) {

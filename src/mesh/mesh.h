@@ -16,6 +16,8 @@ namespace marlwood {
 struct Mesh {
     std::vector<std::array<float, 3>> positions;
     std::vector<std::array<float, 3>> normals;  // one a vertex, or none
+    // One a vertex, or none: (0, 0) the picture's north-west corner, (1, 1) its south-east one.
+    std::vector<std::array<float, 2>> texture_coordinates;
     // Three a triangle, counter-clockwise seen from outside (from above, for a surface).
     std::vector<std::uint32_t> triangles;
 };
@@ -41,10 +43,16 @@ Mesh printSolid(const HeightField& field, const Tin& tin, const PrintFrame& fram
 // grid point (0, 0), the north-west one; normals from the grid's own slopes at each vertex.
 Mesh surfaceMesh(const HeightField& field, const Tin& tin, double posting_x_m, double posting_y_m);
 
+// Texture coordinates of a picture of the whole field, north up, whose pixels each cover a block
+// of grid points: each vertex at the centre of its point's share of the picture.
+void addTextureCoordinates(Mesh& mesh, const HeightField& field, const Tin& tin);
+
 // Binary STL: a header naming the solid, then each facet with its normal.
 void writeStl(std::ostream& out, const Mesh& mesh, const std::string& name);
-// glTF 2.0 binary: one mesh of positions, normals and 32-bit indices, a plain matte material.
-void writeGlb(std::ostream& out, const Mesh& mesh);
+// glTF 2.0 binary: one mesh of positions, normals and 32-bit indices, a plain matte material;
+// with `png` (and the mesh's texture coordinates) that picture, held in the file, as the
+// material's colour.
+void writeGlb(std::ostream& out, const Mesh& mesh, const std::string& png = {});
 // Wavefront OBJ: positions to the millimetre, normals, faces (indices from 1).
 void writeObj(std::ostream& out, const Mesh& mesh, const std::string& comment);
 

@@ -1,7 +1,16 @@
 #include "mesh/tin.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace marlwood {
 
@@ -28,11 +37,6 @@ bool inCircle(const GridPoint& a, const GridPoint& b, const GridPoint& c, const 
     return det > 0;
 }
 
-std::int64_t floorDiv(std::int64_t n, std::int64_t d) {
-    const std::int64_t q = n / d;
-    return (n % d != 0 && ((n < 0) != (d < 0))) ? q - 1 : q;
-}
-
 constexpr std::int32_t next(std::int32_t e) {
     return e % 3 == 2 ? e - 2 : e + 1;
 }
@@ -40,9 +44,59 @@ constexpr std::int32_t prev(std::int32_t e) {
     return e % 3 == 0 ? e + 2 : e - 1;
 }
 
-// Triangles as half-edges: half-edge e of triangle e / 3 runs from vertex_[e] to
-// vertex_[next(e)], and twin_[e] is the same edge run the other way in the neighbour (-1 on the
-// border). Each triangle keeps its worst grid point, and those worse than the allowed error wait
+// A grid point as one word, its row above its column: the triangulation takes grids of at most
+// 65536 points a side, as the mesh formats do.
+using Packed = std::uint32_t;
+constexpr Packed pack(std::int32_t x, std::int32_t y) {
+    return static_cast<Packed>(y) << 16 | static_cast<Packed>(x);
+}
+constexpr GridPoint unpack(Packed p) {
+    return {static_cast<std::int32_t>(p & 0xFFFF), static_cast<std::int32_t>(p >> 16)};
+}
+
+// A growing array of plain records, grown by realloc: a large block is moved by remapping its
+// pages rather than copied into new ones that must each be faulted in, and the triangles of a
+// large grid run to a hundred megabytes.
+template <class T>
+class Records {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+  public:
+    Records() = default;
+    Records(const Records&) = delete;
+    Records& operator=(const Records&) = delete;
+    ~Records() { std::free(data_); }
+
+    T& operator[](std::size_t i) { return data_[i]; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+    std::size_t size() const { return size_; }
+    std::size_t capacity() const { return capacity_; }
+    const T* begin() const { return data_; }
+    const T* end() const { return data_ + size_; }
+
+    // A new record, as T{} makes it; its index.
+    std::int32_t add() {
+        if (size_ == capacity_) {
+            const std::size_t wanted = std::max<std::size_t>(64, capacity_ * 2);
+            void* moved = std::realloc(data_, wanted * sizeof(T));
+            if (moved == nullptr) throw std::bad_alloc();
+            data_ = static_cast<T*>(moved);
+            capacity_ = wanted;
+        }
+        new (data_ + size_) T{};
+        return static_cast<std::int32_t>(size_++);
+    }
+
+  private:
+    T* data_ = nullptr;
+    std::size_t size_ = 0, capacity_ = 0;
+};
+
+// Triangles as half-edges: half-edge e of triangle e / 3 runs from its corner e % 3 to the next,
+// and its twin is the same edge run the other way in the neighbour (-1 on the border). Each
+// triangle keeps its corners (as grid points, not indices into a list of vertices), twins, worst
+// grid point and place in the heap in one record of 32 bytes: a triangle is one read of memory,
+// which on a large grid is what an insertion waits for. Those worse than the allowed error wait
 // in a max-heap.
 class GreedyTin {
   public:
@@ -59,83 +113,137 @@ class GreedyTin {
 
     Tin run() {
         const std::int32_t w = f_.width - 1, h = f_.height - 1;
-        points_ = {{0, 0}, {w, 0}, {w, h}, {0, h}};
+        const Packed north_west = pack(0, 0), north_east = pack(w, 0);
+        const Packed south_east = pack(w, h), south_west = pack(0, h);
         const std::int32_t t0 = addTriangle(), t1 = addTriangle();
-        setTriangle(t0, 0, 1, 2, -1, -1, -1);
-        setTriangle(t1, 0, 2, 3, 3 * t0 + 2, -1, -1);
+        setTriangle(t0, north_west, north_east, south_east, -1, -1, -1);
+        setTriangle(t1, north_west, south_east, south_west, 3 * t0 + 2, -1, -1);
         flush();
         while (!heap_.empty()) {
             const std::int32_t t = heap_.front().triangle;
-            const std::int32_t at = candidate_[t];
-            insert({at % f_.width, at / f_.width}, t);
+            insert(tri_[static_cast<std::size_t>(t)].worst, t);
             flush();
         }
-        Tin tin;
-        tin.working_bytes = points_.capacity() * sizeof(GridPoint) +
-                            heap_.capacity() * sizeof(Queued) +
-                            (vertex_.capacity() + twin_.capacity() + heap_position_.capacity() +
-                             pending_.capacity() + flips_.capacity()) *
-                                sizeof(std::int32_t) +
-                            candidate_.capacity() * sizeof(std::int32_t);
-        tin.vertices = std::move(points_);
-        tin.triangles.resize(vertex_.size());
-        for (std::size_t e = 0; e < vertex_.size(); e += 3) {
-            // Counter-clockwise with rows running south is clockwise seen from above.
-            tin.triangles[e] = vertex_[e];
-            tin.triangles[e + 1] = vertex_[e + 2];
-            tin.triangles[e + 2] = vertex_[e + 1];
-        }
-        return tin;
+        return result();
     }
 
   private:
-    const GridPoint& at(std::int32_t e) const { return points_[vertex_[e]]; }
+    struct Triangle {
+        Packed corner[3];
+        std::int32_t twin[3];
+        Packed worst;            // its grid point farthest from its plane
+        std::int32_t heap = -1;  // its place in the heap, or -1
+    };
+    // The heap holds each triangle's error beside it, so that sifting reads no other array; in
+    // single precision, as it only orders the triangles (whether one is queued at all is decided
+    // in double precision).
+    struct Queued {
+        float error;
+        std::int32_t triangle;
+    };
+    // The rows of the triangle being scanned that may hold its worst point.
+    struct Row {
+        std::int32_t y, x0, x1;
+        float worst;
+    };
 
-    std::int32_t addTriangle() {
-        const auto t = static_cast<std::int32_t>(vertex_.size() / 3);
-        vertex_.resize(vertex_.size() + 3);
-        twin_.resize(twin_.size() + 3);
-        candidate_.push_back(0);
-        heap_position_.push_back(-1);
-        return t;
+    Triangle& triangle(std::int32_t e) { return tri_[static_cast<std::size_t>(e / 3)]; }
+    Packed corner(std::int32_t e) { return triangle(e).corner[e % 3]; }
+    std::int32_t twin(std::int32_t e) { return triangle(e).twin[e % 3]; }
+
+    // The vertices in the grid's order, each triangle's corners found by their rank among the
+    // grid points marked as corners (a bit a grid point, a count a word of bits).
+    Tin result() {
+        const std::size_t run_bytes =
+            tri_.capacity() * sizeof(Triangle) + heap_.capacity() * sizeof(Queued) +
+            (pending_.capacity() + flips_.capacity()) * sizeof(std::int32_t) +
+            rows_.capacity() * sizeof(Row);
+        heap_ = {};
+        const auto index = [this](Packed p) {
+            return static_cast<std::size_t>(p >> 16) * static_cast<std::size_t>(f_.width) +
+                   (p & 0xFFFF);
+        };
+        std::vector<std::uint64_t> marked(
+            (static_cast<std::size_t>(f_.width) * static_cast<std::size_t>(f_.height) + 63) / 64);
+        for (const Triangle& t : tri_) {
+            for (const Packed p : t.corner)
+                marked[index(p) / 64] |= std::uint64_t{1} << index(p) % 64;
+        }
+        std::vector<std::int32_t> before(marked.size());
+        std::int32_t count = 0;
+        for (std::size_t w = 0; w < marked.size(); ++w) {
+            before[w] = count;
+            count += std::popcount(marked[w]);
+        }
+        Tin tin;
+        tin.vertices.reserve(static_cast<std::size_t>(count));
+        for (std::size_t w = 0; w < marked.size(); ++w) {
+            for (std::uint64_t bits = marked[w]; bits != 0; bits &= bits - 1) {
+                const std::size_t i = w * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+                tin.vertices.push_back(
+                    {static_cast<std::int32_t>(i % static_cast<std::size_t>(f_.width)),
+                     static_cast<std::int32_t>(i / static_cast<std::size_t>(f_.width))});
+            }
+        }
+        const auto rank = [&](Packed p) {
+            const std::size_t i = index(p);
+            const std::uint64_t below = marked[i / 64] & ((std::uint64_t{1} << i % 64) - 1);
+            return before[i / 64] + std::popcount(below);
+        };
+        tin.triangles.reserve(tri_.size() * 3);
+        for (const Triangle& t : tri_) {
+            // Counter-clockwise with rows running south is clockwise seen from above.
+            tin.triangles.insert(tin.triangles.end(),
+                                 {rank(t.corner[0]), rank(t.corner[2]), rank(t.corner[1])});
+        }
+        const std::size_t end_bytes =
+            tri_.capacity() * sizeof(Triangle) + marked.capacity() * sizeof(std::uint64_t) +
+            before.capacity() * sizeof(std::int32_t) + tin.vertices.capacity() * sizeof(GridPoint);
+        tin.working_bytes = std::max(run_bytes, end_bytes);
+        return tin;
     }
 
-    void link(std::int32_t e, std::int32_t twin) {
-        twin_[e] = twin;
-        if (twin >= 0) twin_[twin] = e;
+    std::int32_t addTriangle() { return tri_.add(); }
+
+    void link(std::int32_t e, std::int32_t other) {
+        triangle(e).twin[e % 3] = other;
+        if (other >= 0) triangle(other).twin[other % 3] = e;
     }
 
     // Triangle t as (a, b, c), its edges a -> b, b -> c, c -> a joined to the given twins; it is
     // scanned again before the next insertion.
-    void setTriangle(std::int32_t t, std::int32_t a, std::int32_t b, std::int32_t c,
-                     std::int32_t ab, std::int32_t bc, std::int32_t ca) {
-        vertex_[3 * t] = a;
-        vertex_[3 * t + 1] = b;
-        vertex_[3 * t + 2] = c;
+    void setTriangle(std::int32_t t, Packed a, Packed b, Packed c, std::int32_t ab, std::int32_t bc,
+                     std::int32_t ca) {
+        Triangle& r = tri_[static_cast<std::size_t>(t)];
+        r.corner[0] = a;
+        r.corner[1] = b;
+        r.corner[2] = c;
         link(3 * t, ab);
         link(3 * t + 1, bc);
         link(3 * t + 2, ca);
-        pending_.push_back(t);
+        // The list is short (the triangles about one new vertex): looked through, no branch.
+        bool listed = false;
+        for (const std::int32_t p : pending_) listed |= p == t;
+        if (!listed) pending_.push_back(t);
     }
 
-    void insert(GridPoint point, std::int32_t t) {
-        const auto p = static_cast<std::int32_t>(points_.size());
-        points_.push_back(point);
-        const std::int32_t e = 3 * t;
+    void insert(Packed point, std::int32_t t) {
+        const GridPoint p = unpack(point);
+        const Triangle r = tri_[static_cast<std::size_t>(t)];  // a copy: adding moves the records
         std::int32_t on_edge = -1;
         for (std::int32_t k = 0; k < 3; ++k) {
-            if (orient(at(e + k), at(next(e + k)), point) == 0) on_edge = e + k;
+            if (orient(unpack(r.corner[k]), unpack(r.corner[(k + 1) % 3]), p) == 0) {
+                on_edge = 3 * t + k;
+            }
         }
         if (on_edge < 0) {
-            const std::int32_t a = vertex_[e], b = vertex_[e + 1], c = vertex_[e + 2];
-            const std::int32_t ab = twin_[e], bc = twin_[e + 1], ca = twin_[e + 2];
             const std::int32_t t1 = addTriangle(), t2 = addTriangle();
-            setTriangle(t, a, b, p, ab, -1, -1);
-            setTriangle(t1, b, c, p, bc, -1, 3 * t + 1);
-            setTriangle(t2, c, a, p, ca, 3 * t + 2, 3 * t1 + 1);
+            setTriangle(t, r.corner[0], r.corner[1], point, r.twin[0], -1, -1);
+            setTriangle(t1, r.corner[1], r.corner[2], point, r.twin[1], -1, 3 * t + 1);
+            setTriangle(t2, r.corner[2], r.corner[0], point, r.twin[2], 3 * t + 2, 3 * t1 + 1);
             flips_ = {3 * t, 3 * t1, 3 * t2};
         } else {
-            splitEdge(on_edge, p);
+            splitEdge(on_edge, point);
         }
         while (!flips_.empty()) {
             const std::int32_t edge = flips_.back();
@@ -146,19 +254,19 @@ class GreedyTin {
 
     // The point p on half-edge e (u -> w of triangle (u, w, x)): both triangles beside the edge
     // are halved.
-    void splitEdge(std::int32_t e, std::int32_t p) {
+    void splitEdge(std::int32_t e, Packed p) {
         const std::int32_t t = e / 3;
-        const std::int32_t u = vertex_[e], w = vertex_[next(e)], x = vertex_[prev(e)];
-        const std::int32_t wx = twin_[next(e)], xu = twin_[prev(e)];
-        const std::int32_t o = twin_[e];
+        const Packed u = corner(e), w = corner(next(e)), x = corner(prev(e));
+        const std::int32_t wx = twin(next(e)), xu = twin(prev(e));
+        const std::int32_t o = twin(e);
         const std::int32_t t1 = addTriangle();
         setTriangle(t, u, p, x, -1, -1, xu);
         setTriangle(t1, p, w, x, -1, wx, 3 * t + 1);
         flips_ = {3 * t + 2, 3 * t1 + 1};
         if (o < 0) return;
         const std::int32_t s = o / 3;
-        const std::int32_t y = vertex_[prev(o)];
-        const std::int32_t uy = twin_[next(o)], yw = twin_[prev(o)];
+        const Packed y = corner(prev(o));
+        const std::int32_t uy = twin(next(o)), yw = twin(prev(o));
         const std::int32_t s1 = addTriangle();
         setTriangle(s, w, p, y, 3 * t1, -1, yw);
         setTriangle(s1, p, u, y, 3 * t, uy, 3 * s + 1);
@@ -169,14 +277,14 @@ class GreedyTin {
     // Half-edge e faces the point just inserted: the edge is flipped when the point across it
     // lies inside the circle through e's triangle, and the two edges beyond are looked at next.
     void legalize(std::int32_t e) {
-        const std::int32_t o = twin_[e];
+        const std::int32_t o = twin(e);
         if (o < 0) return;
-        const std::int32_t a = vertex_[e], b = vertex_[next(e)], p = vertex_[prev(e)];
-        const std::int32_t q = vertex_[prev(o)];
-        if (!inCircle(points_[a], points_[b], points_[p], points_[q])) return;
+        const Packed a = corner(e), b = corner(next(e)), p = corner(prev(e));
+        const Packed q = corner(prev(o));
+        if (!inCircle(unpack(a), unpack(b), unpack(p), unpack(q))) return;
         const std::int32_t t = e / 3, s = o / 3;
-        const std::int32_t aq = twin_[next(o)], qb = twin_[prev(o)];
-        const std::int32_t bp = twin_[next(e)], pa = twin_[prev(e)];
+        const std::int32_t aq = twin(next(o)), qb = twin(prev(o));
+        const std::int32_t bp = twin(next(e)), pa = twin(prev(e));
         setTriangle(t, a, q, p, aq, -1, pa);
         setTriangle(s, q, b, p, qb, bp, 3 * t + 1);
         flips_.push_back(3 * t);
@@ -186,192 +294,251 @@ class GreedyTin {
     // Every triangle made or changed since the last insertion: its worst point found again, and
     // its place in the heap.
     void flush() {
-        std::sort(pending_.begin(), pending_.end());
-        pending_.erase(std::unique(pending_.begin(), pending_.end()), pending_.end());
         for (const std::int32_t t : pending_) {
             const double error = scan(t);
             if (error > max_error_) {
                 heapPlace(t, static_cast<float>(error));
-            } else if (heap_position_[t] >= 0) {
+            } else if (tri_[static_cast<std::size_t>(t)].heap >= 0) {
                 heapRemove(t);
             }
         }
         pending_.clear();
     }
 
-    // One side's bound on the columns of a row inside the triangle, stepped exactly from row to
-    // row (no division in the loop): floor(dx (y - from.y) / |dy|) from the edge's start.
-    struct Bound {
-        std::int64_t column = 0;  // the bound on the current row
-        std::int64_t step = 0, carry = 0, remainder = 0, divisor = 1;
-        int sign = 0;  // +1: a right bound, -1: a left one, 0: none
+    // One side of a triangle's half: its bound on the columns of each row, stepped exactly from
+    // row to row in integers (no division in the loop). A left side's bound is rounded up, a
+    // right side's down, so that a row holds exactly the grid points of the closed triangle.
+    struct Side {
+        std::int32_t column = 0;  // the bound on the current row
+        std::int32_t step = 0, carry = 0, remainder = 0, divisor = 1;
 
-        Bound(const GridPoint& from, const GridPoint& to, std::int32_t y) {
-            const std::int64_t dx = to.x - from.x, dy = to.y - from.y;
-            if (dy == 0) return;
-            sign = dy > 0 ? 1 : -1;
-            divisor = dy > 0 ? dy : -dy;
-            const std::int64_t n = dx * (y - from.y);
-            std::int64_t q = floorDiv(n, divisor);
-            remainder = n - q * divisor;
-            step = floorDiv(dx, divisor);
+        // The side from `from` down to `to` (to.y > from.y), from its first row.
+        Side(const GridPoint& from, const GridPoint& to, bool left) {
+            const std::int32_t dx = to.x - from.x;
+            divisor = to.y - from.y;
+            column = from.x;
+            remainder = left ? divisor - 1 : 0;
+            // Rounded towards minus infinity: a side running west steps by the next lower column.
+            const bool west = dx < 0;
+            step = (dx + (west ? 1 - divisor : 0)) / divisor;
             carry = dx - step * divisor;
-            origin = from.x;
-            floor_ = q;
-            column = origin + sign * floor_;
         }
         void next() {
-            if (sign == 0) return;
-            floor_ += step;
             remainder += carry;
-            if (remainder >= divisor) {
-                remainder -= divisor;
-                ++floor_;
-            }
-            column = origin + sign * floor_;
+            const bool over = remainder >= divisor;  // as often as not: no branch
+            column += step + over;
+            remainder -= over ? divisor : 0;
         }
-
-      private:
-        std::int64_t origin = 0, floor_ = 0;
     };
 
-    // The grid point of the closed triangle t farthest from its plane, row by row between the
-    // edges. Each row is measured in single precision, four points at a time, and the rows that
-    // may hold the worst point (within the single-precision bound) again in double precision,
-    // which decides. The corners lie on the plane, within rounding far below a millimetre.
+    // The largest of |h - z - (base + gx i)| over the n heights from `from` (n >= 1), at column
+    // x of its row, in single precision.
+    static float rowWorst(const float* from, std::int32_t n, std::int32_t x, float z, float base,
+                          float gx) {
+#if defined(__SSE2__)
+        // Groups of four points. Most rows are short: the last group of a row overlaps the one
+        // before rather than a loop taking the rest, and a row of fewer than four is measured by
+        // the four points that end it, those before its start masked out.
+        const __m128 zs = _mm_set1_ps(z), gxs = _mm_set1_ps(gx), bases = _mm_set1_ps(base);
+        const __m128 lanes = _mm_setr_ps(0.0F, 1.0F, 2.0F, 3.0F);
+        const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+        const auto group = [&](std::int32_t i, __m128& index) {
+            index = _mm_add_ps(_mm_set1_ps(static_cast<float>(i)), lanes);
+            const __m128 plane = _mm_add_ps(bases, _mm_mul_ps(gxs, index));
+            return _mm_and_ps(_mm_sub_ps(_mm_sub_ps(_mm_loadu_ps(from + i), zs), plane), magnitude);
+        };
+        __m128 index, worst;
+        if (n >= 4) {
+            worst = group(n - 4, index);
+            for (std::int32_t i = 0; i < n - 4; i += 4) worst = _mm_max_ps(worst, group(i, index));
+        } else if (x + n >= 4) {
+            worst = group(n - 4, index);
+            worst = _mm_and_ps(worst, _mm_cmpge_ps(index, _mm_setzero_ps()));
+        } else {
+            worst = _mm_setzero_ps();
+            for (std::int32_t i = 0; i < n; ++i) {
+                const float e = std::fabs((from[i] - z) - (base + gx * static_cast<float>(i)));
+                worst = _mm_max_ss(worst, _mm_set_ss(e));
+            }
+        }
+        worst = _mm_max_ps(worst, _mm_movehl_ps(worst, worst));
+        worst = _mm_max_ss(worst, _mm_shuffle_ps(worst, worst, 1));
+        return _mm_cvtss_f32(worst);
+#else
+        (void)x;
+        float worst = 0;
+        for (std::int32_t i = 0; i < n; ++i) {
+            worst = std::max(worst, std::fabs((from[i] - z) - (base + gx * static_cast<float>(i))));
+        }
+        return worst;
+#endif
+    }
+
+    // The grid point of the closed triangle t farthest from its plane, row by row between its
+    // sides: the triangle split at its middle corner's row into halves of two sides each. Each
+    // row is measured in single precision, and the rows that may hold the worst point (within
+    // the single-precision bound) again in double precision, which decides. The corners lie on
+    // the plane, within rounding far below a millimetre.
     double scan(std::int32_t t) {
-        const GridPoint a = at(3 * t), b = at(3 * t + 1), c = at(3 * t + 2);
+        const Triangle& r = tri_[static_cast<std::size_t>(t)];
+        const GridPoint a = unpack(r.corner[0]), b = unpack(r.corner[1]), c = unpack(r.corner[2]);
         const double za = f_.at(a.x, a.y), zb = f_.at(b.x, b.y), zc = f_.at(c.x, c.y);
-        const auto det = static_cast<double>(orient(a, b, c));
-        const double gx = ((zb - za) * (c.y - a.y) - (zc - za) * (b.y - a.y)) / det;
-        const double gy = ((zc - za) * (b.x - a.x) - (zb - za) * (c.x - a.x)) / det;
-        const std::int32_t top = std::min({a.y, b.y, c.y}), bottom = std::max({a.y, b.y, c.y});
+        const double inverse = 1.0 / static_cast<double>(orient(a, b, c));
+        const double gx = ((zb - za) * (c.y - a.y) - (zc - za) * (b.y - a.y)) * inverse;
+        const double gy = ((zc - za) * (b.x - a.x) - (zb - za) * (c.x - a.x)) * inverse;
+        // The corners from north to south, sorted as keys of row then column without a branch
+        // (which comes first is a coin's toss).
+        const auto key = [](const GridPoint& g) {
+            return std::uint64_t{static_cast<std::uint32_t>(g.y)} << 32 |
+                   static_cast<std::uint32_t>(g.x);
+        };
+        std::uint64_t k0 = key(a), k1 = key(b), k2 = key(c);
+        const std::uint64_t low = std::min(k0, k1);
+        k1 = std::max(k0, k1);
+        k0 = std::min(low, k2);
+        k2 = std::max(low, k2);
+        const std::uint64_t middle = std::min(k1, k2);
+        k2 = std::max(k1, k2);
+        const auto point = [](std::uint64_t k) {
+            return GridPoint{static_cast<std::int32_t>(k & 0xFFFFFFFF),
+                             static_cast<std::int32_t>(k >> 32)};
+        };
+        const GridPoint p[3] = {point(k0), point(middle), point(k2)};
+        const std::int32_t top = p[0].y, bottom = p[2].y;
         const std::int32_t west = std::min({a.x, b.x, c.x}), east = std::max({a.x, b.x, c.x});
         // Heights less the corner's are within the field's span; the plane's terms within its
         // slopes across the box. Single precision errs by a few units of 2^-24 of those.
         const double reach = span_ + std::fabs(gx) * (east - west) + std::fabs(gy) * (bottom - top);
         const float slack = static_cast<float>(reach * 1e-6);
         const auto zaf = static_cast<float>(za), gxf = static_cast<float>(gx);
-        Bound bounds[3] = {Bound(a, b, top), Bound(b, c, top), Bound(c, a, top)};
-        rows_.clear();
-        float best = -1;
-        for (std::int32_t y = top; y <= bottom; ++y) {
-            std::int64_t left = 0, right = f_.width - 1;
-            // A side along a row bounds no column: the triangle lies wholly on its side.
-            for (Bound& bound : bounds) {
-                if (bound.sign > 0) right = std::min(right, bound.column);
-                if (bound.sign < 0) left = std::max(left, bound.column);
-                bound.next();
-            }
-            if (left > right) continue;
-            const float* row = f_.heights + y * f_.stride;
-            const auto x0 = static_cast<std::int32_t>(left), x1 = static_cast<std::int32_t>(right);
-            const auto base = static_cast<float>(gy * (y - a.y) + gx * (x0 - a.x));
-            const float* from = row + x0;
-            const std::int32_t n = x1 - x0 + 1;
-            float row_worst = 0;
-#pragma omp simd reduction(max : row_worst)
-            for (std::int32_t i = 0; i < n; ++i) {
-                row_worst = std::max(
-                    row_worst, std::fabs((from[i] - zaf) - (base + gxf * static_cast<float>(i))));
-            }
-            if (row_worst + slack < best) continue;
-            best = std::max(best, row_worst);
-            rows_.push_back({y, x0, x1, row_worst});
+        if (rows_.size() < static_cast<std::size_t>(bottom - top + 1)) {
+            rows_.resize(static_cast<std::size_t>(bottom - top + 1));
         }
+        Row* const first_row = rows_.data();
+        Row* kept = first_row;
+        float best = -1;
+        const auto half = [&](Side& left, Side& right, std::int32_t from, std::int32_t to) {
+            // The plane less the corner's height at column 0 of the row.
+            double plane = gy * (from - a.y) - gx * a.x;
+            for (std::int32_t y = from; y <= to; ++y, left.next(), right.next(), plane += gy) {
+                const std::int32_t x0 = left.column, x1 = right.column;
+                if (x0 > x1) continue;
+                const float worst = rowWorst(f_.heights + y * f_.stride + x0, x1 - x0 + 1, x0, zaf,
+                                             static_cast<float>(plane + gx * x0), gxf);
+                // Each row written, and kept when it may hold the worst point: no branch.
+                *kept = {y, x0, x1, worst};
+                kept += worst + slack >= best;
+                best = std::max(best, worst);
+            }
+        };
+        // The middle corner left of the long side (north to south corner) or right of it.
+        const bool middle_left = orient(p[0], p[2], p[1]) > 0;
+        Side long_side(p[0], p[2], !middle_left);
+        if (p[1].y > top) {
+            // To the middle corner's row, or through it when the southern side runs along it.
+            Side upper(p[0], p[1], middle_left);
+            const std::int32_t to = p[1].y == bottom ? bottom : p[1].y - 1;
+            if (middle_left) {
+                half(upper, long_side, top, to);
+            } else {
+                half(long_side, upper, top, to);
+            }
+        }
+        if (bottom > p[1].y) {
+            Side lower(p[1], p[2], middle_left);
+            if (middle_left) {
+                half(lower, long_side, p[1].y, bottom);
+            } else {
+                half(long_side, lower, p[1].y, bottom);
+            }
+        }
+        // Within the error allowed even if every row erred by the whole bound: no point need be
+        // found, as the triangle stays.
+        if (static_cast<double>(best) + slack <= max_error_) return best;
         double worst = -1;
         std::int32_t worst_x = a.x, worst_y = a.y;
-        for (const Row& r : rows_) {
-            if (r.worst + slack < best) continue;
-            const float* row = f_.heights + r.y * f_.stride;
-            const double base = za - gx * a.x + gy * (r.y - a.y);
-            for (std::int32_t x = r.x0; x <= r.x1; ++x) {
+        for (const Row* r = first_row; r < kept; ++r) {
+            if (r->worst + slack < best) continue;
+            const float* row = f_.heights + r->y * f_.stride;
+            const double base = za - gx * a.x + gy * (r->y - a.y);
+            for (std::int32_t x = r->x0; x <= r->x1; ++x) {
                 const double e = std::fabs(row[x] - (base + gx * x));
                 if (e > worst) {
                     worst = e;
                     worst_x = x;
-                    worst_y = r.y;
+                    worst_y = r->y;
                 }
             }
         }
-        candidate_[t] = worst_y * f_.width + worst_x;
+        tri_[static_cast<std::size_t>(t)].worst = pack(worst_x, worst_y);
         return worst;
     }
 
-    bool above(std::int32_t i, std::int32_t j) const {
-        return heap_[i].error > heap_[j].error;
+    // A heap of eight children a node (a third of the levels of a binary one, the siblings in a
+    // cache line or two: on a large grid each level down is a read of memory), sifted by moving a
+    // hole: each level writes one entry and one triangle's place.
+    void put(std::int32_t i, Queued q) {
+        heap_[static_cast<std::size_t>(i)] = q;
+        tri_[static_cast<std::size_t>(q.triangle)].heap = i;
     }
-    void swapAt(std::int32_t i, std::int32_t j) {
-        std::swap(heap_[i], heap_[j]);
-        heap_position_[heap_[i].triangle] = i;
-        heap_position_[heap_[j].triangle] = j;
-    }
-    // A heap of four children a node: half the levels of a binary one, and the four siblings
-    // in one cache line.
-    void siftUp(std::int32_t i) {
-        while (i > 0 && above(i, (i - 1) / 4)) {
-            swapAt(i, (i - 1) / 4);
-            i = (i - 1) / 4;
+    void siftUp(std::int32_t i, Queued q) {
+        while (i > 0) {
+            const std::int32_t parent = (i - 1) / 8;
+            if (!(q.error > heap_[static_cast<std::size_t>(parent)].error)) break;
+            put(i, heap_[static_cast<std::size_t>(parent)]);
+            i = parent;
         }
+        put(i, q);
     }
-    void siftDown(std::int32_t i) {
+    void siftDown(std::int32_t i, Queued q) {
         const auto n = static_cast<std::int32_t>(heap_.size());
         for (;;) {
-            std::int32_t top = i;
-            const std::int32_t first = 4 * i + 1, last = std::min(first + 4, n);
-            for (std::int32_t child = first; child < last; ++child) {
-                if (above(child, top)) top = child;
+            const std::int32_t first = 8 * i + 1;
+            if (first >= n) break;
+            std::int32_t top = first;
+            const std::int32_t last = std::min(first + 8, n);
+            for (std::int32_t child = first + 1; child < last; ++child) {
+                if (heap_[static_cast<std::size_t>(child)].error >
+                    heap_[static_cast<std::size_t>(top)].error) {
+                    top = child;
+                }
             }
-            if (top == i) return;
-            swapAt(i, top);
+            if (!(heap_[static_cast<std::size_t>(top)].error > q.error)) break;
+            put(i, heap_[static_cast<std::size_t>(top)]);
             i = top;
         }
+        put(i, q);
     }
     void heapPlace(std::int32_t t, float error) {
-        std::int32_t i = heap_position_[t];
+        const std::int32_t i = tri_[static_cast<std::size_t>(t)].heap;
         if (i < 0) {
-            i = static_cast<std::int32_t>(heap_.size());
             heap_.push_back({error, t});
-            heap_position_[t] = i;
+            siftUp(static_cast<std::int32_t>(heap_.size()) - 1, {error, t});
+        } else if (error > heap_[static_cast<std::size_t>(i)].error) {
+            siftUp(i, {error, t});
+        } else {
+            siftDown(i, {error, t});
         }
-        heap_[i].error = error;
-        siftUp(i);
-        siftDown(heap_position_[t]);
     }
     void heapRemove(std::int32_t t) {
-        const std::int32_t i = heap_position_[t];
-        const auto last = static_cast<std::int32_t>(heap_.size()) - 1;
-        if (i != last) swapAt(i, last);
+        const std::int32_t i = tri_[static_cast<std::size_t>(t)].heap;
+        tri_[static_cast<std::size_t>(t)].heap = -1;
+        const Queued last = heap_.back();
         heap_.pop_back();
-        heap_position_[t] = -1;
-        if (i < last) {
-            const std::int32_t moved = heap_[i].triangle;
-            siftUp(i);
-            siftDown(heap_position_[moved]);
+        if (i == static_cast<std::int32_t>(heap_.size())) return;
+        if (i > 0 && last.error > heap_[static_cast<std::size_t>((i - 1) / 8)].error) {
+            siftUp(i, last);
+        } else {
+            siftDown(i, last);
         }
     }
 
     const HeightField& f_;
     const double max_error_;
-    std::vector<GridPoint> points_;
-    std::vector<std::int32_t> vertex_, twin_;
-    std::vector<std::int32_t> candidate_;  // the grid index of each triangle's worst point
-    // The heap holds each triangle's error beside it, so that sifting reads no other array; in
-    // single precision, as it only orders the triangles (whether one is queued at all is decided
-    // in double precision).
-    struct Queued {
-        float error;
-        std::int32_t triangle;
-    };
-    std::vector<std::int32_t> heap_position_;
+    Records<Triangle> tri_;
     std::vector<Queued> heap_;
     std::vector<std::int32_t> pending_, flips_;
     double span_ = 0;  // the highest height less the lowest
-    // The rows of the triangle being scanned that may hold its worst point.
-    struct Row {
-        std::int32_t y, x0, x1;
-        float worst;
-    };
     std::vector<Row> rows_;
 };
 
@@ -398,6 +565,7 @@ Tin fullGrid(const HeightField& f) {
 
 Tin triangulate(const HeightField& field, double max_error) {
     if (field.width < 2 || field.height < 2) return {};
+    if (field.width > 65536 || field.height > 65536) return {};
     if (max_error <= 0) return fullGrid(field);
     return GreedyTin(field, std::max(max_error, 0.001)).run();
 }

@@ -43,7 +43,8 @@ struct Tin {
 
 // Every grid point within `max_error` metres of the surface: 0 gives the full grid (two
 // triangles a cell), anything above makes the greedy triangulation, whose smallest error worth
-// asking is a millimetre. A field of fewer than 2 x 2 points has no triangle.
+// asking is a millimetre. A field of fewer than 2 x 2 points, or of more than 65536 a side, has
+// no triangle.
 Tin triangulate(const HeightField& field, double max_error);
 
 }  // namespace marlwood

@@ -15,6 +15,7 @@
 #include "pipeline/settings.h"
 #include "pipeline/terrain.h"
 #include "platform/whole_file.h"
+#include "preview/preview.h"
 
 namespace marlwood {
 
@@ -74,6 +75,31 @@ FormatOption maxErrorOption() {
                         "triangles (default: a 30th of the posting, 1 m at 30 m, 0.33 m at\n"
                         "10 m, the steps of whole metres and feet); 0 for the full grid",
                         "--max-error simplifies a mesh: it goes with stl, glb or obj");
+}
+
+FormatOption textureOption() {
+    FormatOption o;
+    o.long_name = "texture";
+    o.help = "a glb coloured by the preview's hillshade, a PNG held in the file";
+    o.elsewhere = "--texture colours a glTF mesh: it goes with glb";
+    o.apply = [](ConversionSettings& settings, const std::string&) -> Status {
+        settings.format_values.emplace_back("texture", "");
+        return {};
+    };
+    return o;
+}
+
+// The preview's picture of the heights, for a glb's texture.
+std::string hillshadePng(const HeightField& field, const Terrain::Postings& postings) {
+    PreviewInput input;
+    input.rows = field.height;
+    input.columns = field.width;
+    input.posting_m = postings.x_m;
+    input.posting_y_m = postings.y_m;
+    input.metres = [&field](std::int32_t row, std::int32_t column) {
+        return static_cast<double>(field.at(column, row));
+    };
+    return previewPng(input);
 }
 
 std::vector<FormatOption> printOptions() {
@@ -303,14 +329,20 @@ Result<Written> writeSurfaceFiles(const std::string& path, const Terrain& terrai
     const double max_error = maxErrorOf(settings, terrain);
     const Tin tin = triangulate(heights->field, max_error);
     const Terrain::Postings p = terrain.postings();
-    const Mesh mesh = surfaceMesh(heights->field, tin, p.x_m, p.y_m);
+    Mesh mesh = surfaceMesh(heights->field, tin, p.x_m, p.y_m);
+    std::string png;
+    if (glb && settings.formatValue("texture")) {
+        png = hillshadePng(heights->field, p);
+        if (png.empty()) return failure("the hillshade for --texture could not be made");
+        addTextureCoordinates(mesh, heights->field, tin);
+    }
     const std::string sidecar = sidecarOf(path);
     const std::string json =
         surfaceSidecar(glb ? "glb" : "obj", path, terrain, heights->field, max_error, tin);
     FileSet set;
     const Status made = set.add(path, [&](std::ostream& out) {
         if (glb) {
-            writeGlb(out, mesh);
+            writeGlb(out, mesh, png);
         } else {
             writeObj(out, mesh,
                      "marlwood terrain: x east, y up, z south, metres from the origin in " +
@@ -327,7 +359,7 @@ Result<Written> writeSurfaceFiles(const std::string& path, const Terrain& terrai
     if (Status committed = set.commit(); !committed) return committed.error();
     Written written = Written::file(path);
     written.sidecar_path = sidecar;
-    written.engine_fit = within(tin.triangleCount(), max_error);
+    written.engine_fit = within(tin.triangleCount(), max_error) + (png.empty() ? "" : ", textured");
     return written;
 }
 
@@ -389,6 +421,7 @@ std::vector<OutputFormat> meshFormats() {
         // The sidecar gives the origin on the UTM grid.
         surface.needs_placement = true;
         surface.options = {maxErrorOption()};
+        if (glb) surface.options.push_back(textureOption());
         surface.check = [](const FormatRequest& request) { return checkMesh(request, true); };
         surface.path = [glb](const std::string& path, const Terrain& terrain,
                              const ConversionSettings& settings) {

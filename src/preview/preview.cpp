@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <limits>
 #include <ostream>
+#include <string>
 #include <vector>
 
 // The PNG encoder (Debian libstb-dev), compiled here and nowhere else, its functions private to
@@ -127,7 +128,8 @@ std::vector<std::uint8_t> colour(const std::vector<float>& pixels, Size size,
     }
     // Ground distance between pixel centres, east and south.
     const double dx = input.posting_m * input.columns / size.width;
-    const double dy = input.posting_m * input.rows / size.height;
+    const double dy =
+        (input.posting_y_m > 0 ? input.posting_y_m : input.posting_m) * input.rows / size.height;
     // Towards the light: azimuth 315 degrees, altitude 45 (east, north, up).
     const double light_east = -0.5, light_north = 0.5, light_up = std::sqrt(0.5);
     const auto width = static_cast<std::size_t>(size.width);
@@ -161,23 +163,49 @@ void appendTo(void* context, void* data, int size) {
     static_cast<std::ostream*>(context)->write(static_cast<const char*>(data), size);
 }
 
+void appendToString(void* context, void* data, int size) {
+    static_cast<std::string*>(context)->append(static_cast<const char*>(data),
+                                               static_cast<std::size_t>(size));
+}
+
+// The picture's RGB pixels and its size.
+struct Picture {
+    Size size;
+    std::vector<std::uint8_t> rgb;
+};
+
+Picture picture(const PreviewInput& input) {
+    Picture p;
+    p.size = pictureSize(input.rows, input.columns);
+    const std::vector<float> pixels = averageBlocks(input, p.size);
+    p.rgb = colour(pixels, p.size, input);
+    return p;  // the elevations go before the encoder takes its memory
+}
+
+bool empty(const PreviewInput& input) {
+    return input.rows <= 0 || input.columns <= 0 || !input.metres;
+}
+
 }  // namespace
 
 Status writePreview(const std::string& png_path, const PreviewInput& input) {
-    if (input.rows <= 0 || input.columns <= 0 || !input.metres) {
-        return failure("no preview " + png_path + ": the grid is empty");
-    }
-    const Size size = pictureSize(input.rows, input.columns);
-    std::vector<std::uint8_t> rgb;
-    {
-        const std::vector<float> pixels = averageBlocks(input, size);
-        rgb = colour(pixels, size, input);
-    }  // the elevations go before the encoder takes its memory
-
+    if (empty(input)) return failure("no preview " + png_path + ": the grid is empty");
+    const Picture p = picture(input);
     return writeWholeFile(png_path, [&](std::ostream& out) {
-        return stbi_write_png_to_func(appendTo, &out, size.width, size.height, 3, rgb.data(),
-                                      size.width * 3) != 0;
+        return stbi_write_png_to_func(appendTo, &out, p.size.width, p.size.height, 3, p.rgb.data(),
+                                      p.size.width * 3) != 0;
     });
+}
+
+std::string previewPng(const PreviewInput& input) {
+    if (empty(input)) return {};
+    const Picture p = picture(input);
+    std::string png;
+    if (stbi_write_png_to_func(appendToString, &png, p.size.width, p.size.height, 3, p.rgb.data(),
+                               p.size.width * 3) == 0) {
+        return {};
+    }
+    return png;
 }
 
 }  // namespace marlwood

@@ -14,6 +14,7 @@ struct PreviewInput {
     double posting_m = 30;               // ground distance between cells, metres
     // The elevation in metres of cell (row, column), or NaN for a void.
     std::function<double(std::int32_t row, std::int32_t column)> metres;
+    double posting_y_m = 0;  // between rows, where it differs from posting_m (0: the same)
 };
 
 // Voids: a magenta that shading never makes of the tint ramp (its green never falls to 0).
@@ -30,5 +31,9 @@ inline constexpr std::int32_t kPreviewMaxSide = 1024;
 // runs from green lowlands through brown to white over the pixels' elevation range. The grid is
 // read once, a cell at a time.
 Status writePreview(const std::string& png_path, const PreviewInput& input);
+
+// The same picture as the bytes of a PNG, for a file of another format to hold: empty for an
+// empty grid. Pixel (x, y) covers the cells from x * columns / width and y * rows / height.
+std::string previewPng(const PreviewInput& input);
 
 }  // namespace marlwood

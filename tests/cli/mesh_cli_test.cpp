@@ -54,10 +54,37 @@ TEST(MeshCli, EachFormatWritesItsFilesAndSaysWhatItHolds) {
         run = ts::commandLine({"-f", "-o", file, source});
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_NE(run.out.find(file + " + " + (tmp / "s.json")), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("textured"), std::string::npos) << run.out;
         const std::string json = ts::readFile(tmp / "s.json");
         EXPECT_NE(json.find("\"format\": \"" + std::string(format) + "\""), std::string::npos);
         EXPECT_NE(json.find("\"origin\": {\"easting\": "), std::string::npos) << json;
     }
+}
+
+// --texture: the glb holds the hillshade as a PNG of the grid's size, and says so.
+TEST(MeshCli, TexturedGlb) {
+    ts::TempDir tmp;
+    ts::writeModules(tmp / "7018", ts::buildModules(ts::makeQuad(41, 61, ts::CellFormat::Bi16)));
+    ts::CliRun run = ts::commandLine({"-f", "-o", tmp / "plain.glb", tmp / "7018"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    run = ts::commandLine({"-f", "--texture", "-o", tmp / "t.glb", tmp / "7018"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("every point within 1 m, textured)"), std::string::npos) << run.out;
+    const std::string plain = ts::readFile(tmp / "plain.glb"),
+                      textured = ts::readFile(tmp / "t.glb");
+    const std::size_t png = textured.find("\x89PNG\r\n\x1a\n");
+    ASSERT_NE(png, std::string::npos);
+    EXPECT_EQ(plain.find("\x89PNG"), std::string::npos);
+    EXPECT_NE(textured.find("IEND", png), std::string::npos);
+    // The picture is the grid's size: IHDR's width and height, big-endian, after the signature.
+    const auto word = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (std::size_t k = 0; k < 4; ++k)
+            v = v << 8 | static_cast<unsigned char>(textured[at + k]);
+        return v;
+    };
+    ASSERT_GT(textured.size(), png + 24);
+    EXPECT_EQ(word(png + 16) * word(png + 20), 41u * 61u);
 }
 
 TEST(MeshCli, WhatNoMeshCanBeIsOneLineAndNothingWritten) {
@@ -86,6 +113,7 @@ TEST(MeshCli, WhatNoMeshCanBeIsOneLineAndNothingWritten) {
         {{"--base", "0", "-o", tmp / "x.stl", tmp / "7001"}, 2, "--base takes 0.5 to"},
         {{"--z-scale", "x", "-o", tmp / "x.stl", tmp / "7001"}, 2, "--z-scale takes"},
         {{"--print-size", "100", "-o", tmp / "x.glb", tmp / "7001"}, 2, "it goes with stl"},
+        {{"--texture", "-o", tmp / "x.obj", tmp / "7001"}, 2, "it goes with glb"},
         {{"--max-error", "1", "-o", tmp / "x.tif", tmp / "7001"},
          2,
          "it goes with stl, glb or obj"},

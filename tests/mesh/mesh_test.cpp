@@ -208,5 +208,42 @@ TEST(SurfaceFiles, GlbChunksAndObjLines) {
     EXPECT_EQ(lines["f"], tin.triangleCount());
 }
 
+// A textured glb: the picture's bytes where its view says, the coordinates beside the positions
+// (each vertex at its point's share of the picture), the chunk padded to whole words.
+TEST(SurfaceFiles, GlbHoldsItsTextureAndCoordinates) {
+    const Field field = hills(12, 9);
+    const Tin tin = triangulate(field.view(), 0.5);
+    Mesh mesh = surfaceMesh(field.view(), tin, 30, 30);
+    addTextureCoordinates(mesh, field.view(), tin);
+    ASSERT_EQ(mesh.texture_coordinates.size(), tin.vertices.size());
+    const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + "pixels";  // 14 bytes
+    std::ostringstream out;
+    writeGlb(out, mesh, png);
+    const std::string glb = out.str();
+    EXPECT_EQ(get<std::uint32_t>(glb, 8), glb.size());
+    EXPECT_EQ(glb.size() % 4, 0u);
+    const auto json_length = get<std::uint32_t>(glb, 12);
+    const std::string json = glb.substr(20, json_length);
+    const std::size_t bin = 20 + json_length + 8;
+    EXPECT_EQ(get<std::uint32_t>(glb, bin - 8), glb.size() - bin);
+    for (const char* part :
+         {R"("TEXCOORD_0":2)", R"("indices":3)", R"("baseColorTexture":{"index":0})",
+          R"("images":[{"bufferView":4,"mimeType":"image/png"}])"}) {
+        EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+    }
+    const std::size_t vertices = mesh.positions.size();
+    const std::size_t image = vertices * 32 + mesh.triangles.size() * 4;
+    EXPECT_NE(
+        json.find(R"({"buffer":0,"byteOffset":)" + std::to_string(image) + R"(,"byteLength":14})"),
+        std::string::npos)
+        << json;
+    EXPECT_EQ(glb.substr(bin + image, png.size()), png);
+    for (std::size_t i = 0; i < vertices; ++i) {
+        const GridPoint& v = tin.vertices[i];
+        EXPECT_FLOAT_EQ(get<float>(glb, bin + vertices * 24 + 8 * i), (v.x + 0.5F) / 12) << i;
+        EXPECT_FLOAT_EQ(get<float>(glb, bin + vertices * 24 + 8 * i + 4), (v.y + 0.5F) / 9) << i;
+    }
+}
+
 }  // namespace
 }  // namespace marlwood

@@ -155,9 +155,12 @@ TEST(Triangulate, AWindowOfALargerGrid) {
 
 TEST(Triangulate, ShapesWithNoTriangle) {
     const std::vector<float> heights = {5, 6};
+    // Wider than a grid point's column can be held (the mesh formats' largest side is less).
+    const std::vector<float> wide(65537 * 2, 1.0F);
     for (const HeightField& field :
          {HeightField{2, 1, 2, heights.data()}, HeightField{1, 2, 1, heights.data()},
-          HeightField{1, 1, 1, heights.data()}, HeightField{0, 0, 0, nullptr}}) {
+          HeightField{1, 1, 1, heights.data()}, HeightField{0, 0, 0, nullptr},
+          HeightField{65537, 2, 65537, wide.data()}}) {
         for (const double max_error : {0.0, 1.0}) {
             const Tin tin = triangulate(field, max_error);
             EXPECT_TRUE(tin.triangles.empty()) << field.width << " x " << field.height;

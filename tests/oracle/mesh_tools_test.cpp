@@ -1,6 +1,6 @@
 // Meshes against tools we did not write: admesh reads each STL solid (whole and tiled) as one
 // closed part with no hole, no degenerate facet and no normal or edge to fix; the Khronos glTF
-// validator finds no error and no warning in the glb.
+// validator finds no error and no warning in the glb, plain or textured.
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -86,9 +86,13 @@ TEST(MeshAgainstTools, GltfValidatorFindsNoErrorNorWarning) {
     }
     TempDir tmp;
     const std::string duluth = (usgs / "7172-duluth-mn/7172").string();
-    for (const char* error : {"1", "0", "15"}) {
-        SCOPED_TRACE(error);
-        const CliRun made = commandLine({"-f", "--max-error", error, "-o", tmp / "d.glb", duluth});
+    // Plain at three errors, and textured by the hillshade.
+    for (const std::vector<std::string>& options : std::vector<std::vector<std::string>>{
+             {"--max-error", "1"}, {"--max-error", "0"}, {"--max-error", "15"}, {"--texture"}}) {
+        SCOPED_TRACE(options.front() + " " + options.back());
+        std::vector<std::string> arguments = {"-f", "-o", tmp / "d.glb", duluth};
+        arguments.insert(arguments.begin(), options.begin(), options.end());
+        const CliRun made = commandLine(arguments);
         ASSERT_EQ(made.status, 0) << made.err;
         int status = 0;
         const std::string report = run("NODE_PATH='" + modules + "' node '" + MARLWOOD_ORACLE_DIR +

@@ -4,7 +4,10 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "temp_dir.h"
@@ -120,6 +123,42 @@ TEST(Preview, FlatAndAllVoid) {
         EXPECT_EQ(differing, 0) << height;
         EXPECT_EQ(p.isVoid(0, 0), std::isnan(height)) << height;
     }
+}
+
+// The picture as bytes for another file to hold is the preview file's; a posting of its own
+// between rows makes the slopes facing north and south gentler, and no other.
+TEST(Preview, PngBytesAndAPostingBetweenRows) {
+    const auto valley = [](bool along_rows, double posting_y_m) {
+        return PreviewInput{101, 101, 30.0,
+                            [along_rows](std::int32_t r, std::int32_t col) {
+                                return 10.0 * std::abs((along_rows ? col : r) - 50);
+                            },
+                            posting_y_m};
+    };
+    const auto decode = [](const std::string& png) {
+        Picture p;
+        int channels = 0;
+        stbi_uc* data =
+            stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(png.data()),
+                                  static_cast<int>(png.size()), &p.width, &p.height, &channels, 3);
+        EXPECT_NE(data, nullptr);
+        if (data == nullptr) return p;
+        p.rgb.assign(data, data + std::size_t(p.width) * p.height * 3);
+        stbi_image_free(data);
+        return p;
+    };
+    const std::string png = previewPng(valley(false, 0));
+    const testsupport::TempDir dir;
+    ASSERT_TRUE(writePreview(dir / "v.png", valley(false, 0)));
+    std::ifstream file(dir / "v.png", std::ios::binary);
+    EXPECT_EQ(png, std::string(std::istreambuf_iterator<char>(file), {}));
+    EXPECT_EQ(previewPng(valley(false, 30)), png);
+    const Picture near = decode(png), far = decode(previewPng(valley(false, 300)));
+    ASSERT_EQ(far.width, 101);
+    EXPECT_LT(far.brightness(50, 70) - far.brightness(50, 30),
+              near.brightness(50, 70) - near.brightness(50, 30));
+    EXPECT_EQ(previewPng(valley(true, 300)), previewPng(valley(true, 0)));
+    EXPECT_EQ(previewPng({0, 10, 30, [](std::int32_t, std::int32_t) { return 1.0; }}), "");
 }
 
 TEST(Preview, NothingIsLeftWhenItCannotBeWritten) {
