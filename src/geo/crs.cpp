@@ -56,6 +56,27 @@ Result<int> epsgCode(std::string_view reference_system, std::string_view datum, 
     return failure(unknownDatum(datum, from));
 }
 
+Result<int> statePlaneEpsg(int fips_zone, std::string_view datum, bool feet) {
+    struct Zone {
+        int fips;
+        char datum, unit;
+        int epsg;
+    };
+    static constexpr Zone kZones[] = {
+#include "geo/state_plane_zones.inc"
+    };
+    const char wanted = datum == "NAS" ? '7' : datum == "NAX" ? '3' : 0;
+    // US survey feet first: the foot of USGS's state plane DEMs.
+    for (const char unit : feet ? std::string_view("fi") : std::string_view("m")) {
+        for (const Zone& z : kZones) {
+            if (z.fips == fips_zone && z.datum == wanted && z.unit == unit) return z.epsg;
+        }
+    }
+    const std::string on = datum == "NAS" ? "NAD27" : datum == "NAX" ? "NAD83" : std::string(datum);
+    return failure("no state plane system is known for zone " + std::to_string(fips_zone) + " on " +
+                   on + " in " + (feet ? "feet" : "metres"));
+}
+
 Result<int> geographicEpsg(std::string_view datum, std::string_view from) {
     for (const UtmDatum& d : kDatums) {
         if (d.code == datum) return d.geographic;

@@ -40,6 +40,10 @@ std::string datumGridFolder();
 // The EPSG code of the geographic coordinate system of the datum XREF's HDAT names: NAS NAD27
 // 4267, NAX NAD83 4269, WGE WGS 84 4326, WGC WGS 72 4322. An Error in one line for another.
 Result<int> geographicEpsg(std::string_view datum, std::string_view from = "XREF");
+// The EPSG code of a state plane zone as a USGS DEM's record A names it: its FIPS zone number on
+// NAD27 ("NAS") or NAD83 ("NAX"), in feet (US survey feet, else international) or metres; one
+// line when no such system is known.
+Result<int> statePlaneEpsg(int fips_zone, std::string_view datum, bool feet);
 
 // A transformation by PROJ from one EPSG coordinate system to another: metres for a projected
 // system, longitude then latitude in degrees for a geographic one. It holds its own PROJ context,

@@ -1,6 +1,7 @@
 #include "pipeline/native_dem.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -79,6 +80,29 @@ Result<Georeference> geographicReference(const usgsdem::RecordA& a, const usgsde
     return g;
 }
 
+// A state plane DEM's place: its lattice in the zone's own feet or metres, by the EPSG code of
+// that zone on its datum.
+Result<Georeference> statePlaneReference(const usgsdem::RecordA& a, const usgsdem::Lattice& lattice,
+                                         const std::string& unit) {
+    Georeference g;
+    g.xhrs = lattice.dx;
+    g.yhrs = lattice.dy;
+    g.sadr_x = lattice.west;
+    g.sadr_y = lattice.north;
+    g.scan_origin = std::string("TL");
+    g.sadr_meaning = std::string("CE");
+    g.hdat = datumCode(a.horizontal_datum);
+    g.crs_from = "record A";
+    const Result<int> epsg =
+        statePlaneEpsg(static_cast<int>(a.zone), g.hdat, a.ground_unit == usgsdem::kFeet);
+    if (!epsg) return failure("record A: " + epsg.message());
+    g.epsg = *epsg;
+    g.rsnm = "EPSG:" + std::to_string(g.epsg);
+    g.unit = unit;
+    g.void_value = usgsdem::kDemVoid;
+    return g;
+}
+
 GridSize sizeOf(std::int64_t rows, std::int64_t columns) {
     const auto r = static_cast<std::int32_t>(rows);
     const auto c = static_cast<std::int32_t>(columns);
@@ -98,9 +122,13 @@ Result<TransferMetadata> readMetadata(const ModuleSource& dem, bool placed, Even
     metadata.size = sizeOf(lattice.rows, lattice.columns);
     metadata.size_from = dem.name;
     const bool geographic = a.reference_system == usgsdem::kGeographic;
+    const bool state_plane = a.reference_system == usgsdem::kStatePlane;
     // In arc-seconds, the posting it is laid onto follows latitude's spacing, the same on the
-    // ground everywhere (longitude's narrows northward).
-    metadata.posting_m = geographic ? postingForDegrees(lattice.dy / 3600) : lattice.dx;
+    // ground everywhere (longitude's narrows northward); in feet, the nearest whole metre.
+    metadata.posting_m = geographic ? postingForDegrees(lattice.dy / 3600)
+                         : state_plane && a.ground_unit == usgsdem::kFeet
+                             ? std::max(1.0, std::round(lattice.dx * kFootMetres))
+                             : lattice.dx;
     metadata.grid_spacing = metadata.posting_m == 10   ? kSpacing10m
                             : metadata.posting_m == 30 ? kSpacing30m
                                                        : kNoSpacing;
@@ -116,10 +144,11 @@ Result<TransferMetadata> readMetadata(const ModuleSource& dem, bool placed, Even
             failure("record A gives the elevation unit " + std::to_string(a.elevation_unit) +
                     ", neither 1 (feet) nor 2 (metres)");
     }
-    if (geographic) {
+    if (geographic || state_plane) {
         // Laid onto a UTM lattice as it is read, as a GeoTIFF in degrees is: so it is placed
-        // always, and a datum with no EPSG code refuses it now.
-        Result<Georeference> g = geographicReference(a, lattice, unit);
+        // always, and a datum or zone with no EPSG code refuses it now.
+        Result<Georeference> g = geographic ? geographicReference(a, lattice, unit)
+                                            : statePlaneReference(a, lattice, unit);
         if (!g) return g.error();
         const Result<GeoTransform> cells = cellGeotransform(*g);
         if (!cells) return cells.error();

@@ -159,19 +159,30 @@ Result<RecordA> parseRecordA(std::string_view record) {
         (i == 0 ? a.min_elevation : a.max_elevation) = v.value_or(0);
     }
 
-    if (a.reference_system == kStatePlane) {
-        return failure(
-            "record A: a state plane DEM (zone " + std::to_string(a.zone) +
-            "); marlwood reads UTM and geographic DEMs only (planimetric reference system 1 "
-            "or 0)");
-    }
-    if (a.reference_system != kUtm && a.reference_system != kGeographic) {
+    if (a.reference_system != kUtm && a.reference_system != kGeographic &&
+        a.reference_system != kStatePlane) {
         return failure("record A: planimetric reference system " +
                        std::to_string(a.reference_system) +
                        " is none of 0 (geographic), 1 (UTM), 2 (state plane)");
     }
     if (a.reference_system == kGeographic) {
         if (Status checked = checkGeographic(a); !checked) return checked.error();
+    } else if (a.reference_system == kStatePlane) {
+        // Its zone is the state plane's FIPS number; feet or metres, its system says which.
+        if (a.zone < 101 || a.zone > 5400) {
+            return failure("record A: state plane zone " + std::to_string(a.zone) +
+                           " is not 101 to 5400");
+        }
+        if (a.ground_unit != kMetres && a.ground_unit != kFeet) {
+            return failure("record A: ground unit " + std::to_string(a.ground_unit) +
+                           "; a state plane DEM gives feet (1) or metres (2)");
+        }
+        for (const double r : {a.resolution_x, a.resolution_y}) {
+            if (!(r >= 0.1 && r <= 3e4)) {
+                return failure("record A: the posting " + shownNumber(r) + " is not 0.1 to 30000 " +
+                               (a.ground_unit == kFeet ? "feet" : "m"));
+            }
+        }
     } else {
         if (a.zone < 1 || a.zone > 60) {
             return failure("record A: UTM zone " + std::to_string(a.zone) + " is not 1 to 60");
@@ -413,7 +424,9 @@ Result<Lattice> latticeOf(const RecordA& a, const std::vector<Profile>& profiles
             return failure("profile " + std::to_string(i + 1) + " starts at " + shownNumber(p.x) +
                            ", " + shownNumber(p.y) + ", off the lattice of " +
                            shownNumber(lattice.dx) + " by " + shownNumber(lattice.dy) +
-                           (a.reference_system == kGeographic ? " arc-second" : " m") +
+                           (a.reference_system == kGeographic ? " arc-second"
+                            : a.ground_unit == kFeet          ? " foot"
+                                                              : " m") +
                            " postings through " + shownNumber(west) + ", " + shownNumber(south));
         }
         columns = std::max(columns, place->column + 1);

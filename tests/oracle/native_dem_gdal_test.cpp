@@ -345,5 +345,78 @@ TEST(NativeDemAgainstGdal, GeographicDemLiesWhereGdalWarpsItOntoTheSameGrid) {
     }
 }
 
+// A state plane DEM (Minnesota North, FIPS 2201, in US feet, on NAD27 and on NAD83) is laid onto
+// UTM as GDAL warps the same file onto that grid, both bilinear over a plane of heights; a zone
+// no system names gives one line.
+TEST(NativeDemAgainstGdal, StatePlaneDemLiesWhereGdalWarpsIt) {
+    MARLWOOD_REQUIRE_GDAL();
+    TempDir tmp;
+    const struct {
+        int datum;
+        int utm_epsg;
+    } cases[] = {{1, 26715}, {4, 26915}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.datum);
+        testsupport::DemContents model;
+        model.reference_system = 2;
+        model.zone = 2201;
+        model.ground_unit = 1;  // feet
+        model.horizontal_datum = c.datum;
+        model.dx = model.dy = 100;
+        const double west = c.datum == 1 ? 2100000 : 2700000, south = 400000;
+        for (int col = 0; col < 120; ++col) {
+            testsupport::DemProfile p;
+            p.x = west + 100 * col;
+            p.y = south;
+            for (int k = 0; k < 90; ++k) p.values.push_back(1000 + 2 * col + 3 * k);
+            model.profiles.push_back(p);
+        }
+        const std::string dem = tmp / "sp.dem";
+        testsupport::writeFile(dem, testsupport::nativeDem(model));
+        const testsupport::CliRun ours =
+            testsupport::commandLine({"-q", "-f", "-o", tmp / "ours.tif", dem});
+        ASSERT_EQ(ours.status, 0) << ours.err;
+        EXPECT_EQ(gdalEpsg(tmp / "ours.tif"), c.utm_epsg);
+        const GdalPlacement placed = gdalPlacement(tmp / "ours.tif");
+        const Raster mine = gdalRead(tmp / "ours.tif");
+        EXPECT_EQ(placed.pixel_width, 30);  // 100 feet, to the nearest metre
+        run("gdalwarp -q -overwrite -ot Float32 -wo XSCALE=1 -wo YSCALE=1 -t_srs EPSG:" +
+            std::to_string(c.utm_epsg) + " -r bilinear -dstnodata -999999 -tr 30 30 -te " +
+            shownNumber(placed.origin_x) + " " + shownNumber(placed.origin_y - 30.0 * mine.height) +
+            " " + shownNumber(placed.origin_x + 30.0 * mine.width) + " " +
+            shownNumber(placed.origin_y) + " '" + dem + "' '" + tmp / "gdal.tif" + "'");
+        const Raster theirs = gdalRead(tmp / "gdal.tif");
+        ASSERT_EQ(theirs.width, mine.width);
+        ASSERT_EQ(theirs.height, mine.height);
+        double worst = 0;
+        std::size_t both = 0;
+        for (std::size_t i = 0; i < mine.values.size(); ++i) {
+            if (mine.values[i] <= -1000 || theirs.values[i] <= -1000) continue;
+            ++both;
+            // marlwood writes metres; GDAL keeps the DEM's feet.
+            worst = std::max(worst, std::abs(mine.values[i] - theirs.values[i] * 0.3048));
+        }
+        // A plane is the same under any bilinear interpolation: only where each puts the cells
+        // could differ (a cell's shift moves the heights by 0.6 m or more).
+        EXPECT_GT(both, mine.values.size() / 2);
+        EXPECT_LT(worst, 0.05) << "metres";
+    }
+    testsupport::DemContents unknown;
+    unknown.reference_system = 2;
+    unknown.zone = 5399;
+    unknown.ground_unit = 1;
+    unknown.profiles.push_back({});
+    unknown.profiles.back().x = 100000;
+    unknown.profiles.back().y = 100000;
+    unknown.profiles.back().values = {1, 2};
+    testsupport::writeFile(tmp / "unknown.dem", testsupport::nativeDem(unknown));
+    const testsupport::CliRun refused =
+        testsupport::commandLine({"-q", "-f", "-o", tmp / "x.tif", tmp / "unknown.dem"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("no state plane system is known for zone 5399 on NAD27 in feet"),
+              std::string::npos)
+        << refused.err;
+}
+
 }  // namespace
 }  // namespace marlwood::oracle
