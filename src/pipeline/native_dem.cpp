@@ -57,49 +57,38 @@ std::string datumCode(std::int64_t code) {
     }
 }
 
-// A geographic model's place: the lattice in degrees, its system the datum's longitude and
-// latitude by EPSG code.
-Result<Georeference> geographicReference(const usgsdem::RecordA& a, const usgsdem::Lattice& lattice,
-                                         const std::string& unit) {
-    constexpr double kArcSecond = 1.0 / 3600;
+// The lattice's place in record A's own system, its cells `scale` of a ground unit apart (1 in
+// metres or feet, 1/3600 in arc-seconds to degrees); the system is named by each kind below.
+Georeference latticeReference(const usgsdem::RecordA& a, const usgsdem::Lattice& lattice,
+                              const std::string& unit, double scale) {
     Georeference g;
-    g.xhrs = lattice.dx * kArcSecond;
-    g.yhrs = lattice.dy * kArcSecond;
-    g.sadr_x = lattice.west * kArcSecond;
-    g.sadr_y = lattice.north * kArcSecond;
+    g.xhrs = lattice.dx * scale;
+    g.yhrs = lattice.dy * scale;
+    g.sadr_x = lattice.west * scale;
+    g.sadr_y = lattice.north * scale;
     g.scan_origin = std::string("TL");
     g.sadr_meaning = std::string("CE");
     g.hdat = datumCode(a.horizontal_datum);
     g.crs_from = "record A";
-    const Result<int> epsg = geographicEpsg(g.hdat, g.crs_from);
-    if (!epsg) return epsg.error();
-    g.epsg = *epsg;
-    g.rsnm = "EPSG:" + std::to_string(g.epsg);
     g.unit = unit;
     g.void_value = usgsdem::kDemVoid;
     return g;
 }
 
-// A state plane DEM's place: its lattice in the zone's own feet or metres, by the EPSG code of
-// that zone on its datum.
-Result<Georeference> statePlaneReference(const usgsdem::RecordA& a, const usgsdem::Lattice& lattice,
-                                         const std::string& unit) {
-    Georeference g;
-    g.xhrs = lattice.dx;
-    g.yhrs = lattice.dy;
-    g.sadr_x = lattice.west;
-    g.sadr_y = lattice.north;
-    g.scan_origin = std::string("TL");
-    g.sadr_meaning = std::string("CE");
-    g.hdat = datumCode(a.horizontal_datum);
-    g.crs_from = "record A";
-    const Result<int> epsg =
-        statePlaneEpsg(static_cast<int>(a.zone), g.hdat, a.ground_unit == usgsdem::kFeet);
-    if (!epsg) return failure("record A: " + epsg.message());
+// A geographic model's place: the lattice in degrees, its system the datum's longitude and
+// latitude by EPSG code; a state plane model's, its lattice in the zone's own feet or metres, by
+// the EPSG code of that zone on its datum.
+Result<Georeference> reprojectedReference(const usgsdem::RecordA& a,
+                                          const usgsdem::Lattice& lattice,
+                                          const std::string& unit) {
+    const bool geographic = a.reference_system == usgsdem::kGeographic;
+    Georeference g = latticeReference(a, lattice, unit, geographic ? 1.0 / 3600 : 1.0);
+    const Result<int> epsg = geographic ? geographicEpsg(g.hdat, g.crs_from)
+                                        : statePlaneEpsg(static_cast<int>(a.zone), g.hdat,
+                                                         a.ground_unit == usgsdem::kFeet);
+    if (!epsg) return failure((geographic ? "" : "record A: ") + epsg.message());
     g.epsg = *epsg;
     g.rsnm = "EPSG:" + std::to_string(g.epsg);
-    g.unit = unit;
-    g.void_value = usgsdem::kDemVoid;
     return g;
 }
 
@@ -147,8 +136,7 @@ Result<TransferMetadata> readMetadata(const ModuleSource& dem, bool placed, Even
     if (geographic || state_plane) {
         // Laid onto a UTM lattice as it is read, as a GeoTIFF in degrees is: so it is placed
         // always, and a datum or zone with no EPSG code refuses it now.
-        Result<Georeference> g = geographic ? geographicReference(a, lattice, unit)
-                                            : statePlaneReference(a, lattice, unit);
+        Result<Georeference> g = reprojectedReference(a, lattice, unit);
         if (!g) return g.error();
         const Result<GeoTransform> cells = cellGeotransform(*g);
         if (!cells) return cells.error();
@@ -156,19 +144,9 @@ Result<TransferMetadata> readMetadata(const ModuleSource& dem, bool placed, Even
         metadata.georeference = *g;
         metadata.placement = GridPlacement{g->epsg, *cells};
     } else if (placed) {
-        Georeference g;
-        g.xhrs = lattice.dx;
-        g.yhrs = lattice.dy;
-        g.sadr_x = lattice.west;
-        g.sadr_y = lattice.north;
-        g.scan_origin = std::string("TL");
-        g.sadr_meaning = std::string("CE");
+        Georeference g = latticeReference(a, lattice, unit, 1);
         g.rsnm = std::string("UTM");
-        g.hdat = datumCode(a.horizontal_datum);
         g.zone = static_cast<int>(a.zone);
-        g.crs_from = "record A";
-        g.unit = unit;
-        g.void_value = usgsdem::kDemVoid;
         metadata.georeference = g;
         metadata.placement = placeGrid(g);
     }
