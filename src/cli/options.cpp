@@ -187,6 +187,11 @@ const std::vector<Option>& table() {
              o.settings.size = static_cast<std::int32_t>(*n);
              return {};
          }},
+        {{'\0', "full-resolution", "",
+          "read every source at its full resolution: without it a\n"
+          "GeoTIFF's overview is read when --size N makes the terrain at\n"
+          "least twice as coarse (the coarsest no coarser than it)"},
+         switchOn([](Options& o) -> bool& { return o.settings.full_resolution; })},
         {{'\0', "merge", "",
           "one terrain from all SOURCEs (neighbouring quads on one\n"
           "lattice, placed by their georeference), written to -o"},

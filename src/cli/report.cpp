@@ -162,14 +162,25 @@ std::string relaidText(const ConversionOutcome& conversion) {
                               std::to_string(plan.size.columns) + ")");
 }
 
+// A source's full size, and the coarser copy read when it was one.
+std::string sizeText(const TransferMetadata& m) {
+    const GridSize& full = m.level > 0 ? m.levels.front().size : m.size;
+    std::string text = std::to_string(full.rows) + " x " + std::to_string(full.columns);
+    if (m.level > 0) {
+        text += ", read at its overview of " + std::to_string(m.size.rows) + " x " +
+                std::to_string(m.size.columns);
+    }
+    return text;
+}
+
 std::string conversionReport(const std::string& source, const ConversionOutcome& conversion) {
     const TransferMetadata& m = *conversion.metadata;
     if (conversion.plan) {
-        return source + ": " + std::to_string(m.size.rows) + " x " +
-               std::to_string(m.size.columns) + relaidText(conversion) + ", " + m.values + ", " +
+        return source + ": " + sizeText(conversion.plan->pieces.front().metadata) +
+               relaidText(conversion) + ", " + m.values + ", " +
                terrainText(conversion.summary, "");
     }
-    return source + ": " + std::to_string(m.size.rows) + " x " + std::to_string(m.size.columns) +
+    return source + ": " + sizeText(m) +
            (conversion.window ? ", window " + windowText(*conversion.window) : "") + ", " +
            postingText(m.posting_m) + ", " + m.values + ", " + terrainText(conversion.summary, "");
 }
@@ -213,8 +224,7 @@ std::vector<std::string> mergeReport(const ConversionOutcome& merge) {
     };
     std::vector<std::string> lines;
     for (const MergePiece& piece : plan.pieces) {
-        lines.push_back(piece.source + ": " + std::to_string(piece.metadata.size.rows) + " x " +
-                        std::to_string(piece.metadata.size.columns) + " at row " +
+        lines.push_back(piece.source + ": " + sizeText(piece.metadata) + " at row " +
                         std::to_string(piece.row_offset) + ", column " +
                         std::to_string(piece.column_offset) + resampledText(piece, plan) +
                         heightShiftText(piece));

@@ -29,6 +29,22 @@ struct ReadGrid {
 
 Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events, Doing& doing);
 
+// The level of a source (see TransferMetadata::levels) read for a terrain of --size points on
+// its longer side, made from a grid of `from` at `posting_m`: once the terrain's posting is at
+// least twice the source's, the coarsest copy whose posting is no coarser than the terrain's,
+// as GDAL's warp picks an overview; the full grid (0) otherwise, or when it cannot be known.
+std::int32_t levelFor(const TransferMetadata& source, const GridSize& from, double posting_m,
+                      const ConversionSettings& settings) {
+    if (!settings.size || settings.full_resolution || source.levels.size() < 2) return 0;
+    const double output_m = posting_m * std::max(from.rows, from.columns) / *settings.size;
+    if (!(output_m >= 2 * source.levels.front().posting_m)) return 0;
+    std::int32_t chosen = 0;
+    for (std::size_t k = 1; k < source.levels.size(); ++k) {
+        if (source.levels[k].posting_m <= output_m) chosen = static_cast<std::int32_t>(k);
+    }
+    return chosen;
+}
+
 // The one transfer of a request: its metadata (strictly, or by the dialogue's walks), the
 // checks the format makes of it, and its cells (a crop's only). A source in degrees (or another
 // system), or one asked into another zone or posting, is laid onto a UTM lattice as a merge of
@@ -65,19 +81,31 @@ Result<ReadGrid> readOne(const ConversionRequest& request, EventSink& events, Do
         return failure("no " + format.label + ": " + metadata->placement.message());
     }
     ReadGrid read;
-    if (settings.crop) {
-        const Result<GeoTransform> grid = cellGeotransform(*metadata->georeference);
+    const auto crop = [&](const TransferMetadata& m) -> Status {
+        if (!settings.crop) return {};
+        const Result<GeoTransform> grid = cellGeotransform(*m.georeference);
         if (!grid) return grid.error();
         Result<CellWindow> cropped =
-            cropWindow(*settings.crop, *metadata->georeference, *grid, size.rows, size.columns);
+            cropWindow(*settings.crop, *m.georeference, *grid, m.size.rows, m.size.columns);
         if (!cropped) return cropped.error();
         read.outcome.window = *cropped;
-    }
+        return {};
+    };
+    if (Status cropped = crop(*metadata); !cropped) return cropped.error();
     const std::optional<CellWindow>& window = read.outcome.window;
-    const GridSize from = window ? GridSize{window->rows, window->columns} : metadata->size;
+    GridSize from = window ? GridSize{window->rows, window->columns} : metadata->size;
+    // A terrain much coarser than the source is read from a coarser copy of it, cropped anew.
+    Input at_level = input;
+    at_level.level = levelFor(*metadata, from, metadata->posting_m, settings);
+    if (at_level.level > 0) {
+        metadata = readMetadata(at_level, request.reading, placed, events);
+        if (!metadata) return metadata.error();
+        if (Status cropped = crop(*metadata); !cropped) return cropped.error();
+        from = window ? GridSize{window->rows, window->columns} : metadata->size;
+    }
     if (Status fits = resamplingProblem(from, settings); !fits) return fits.error();
-    Result<DecodedGrid> decoded = readGrid(input, *metadata, read.outcome.window, request.reading,
-                                           settings.keepsDecimals(), events);
+    Result<DecodedGrid> decoded = readGrid(at_level, *metadata, read.outcome.window,
+                                           request.reading, settings.keepsDecimals(), events);
     if (!decoded) return decoded.error();
     read.decoded = std::move(*decoded);
     read.outcome.metadata = std::move(*metadata);
@@ -88,14 +116,35 @@ Result<ReadGrid> readOne(const ConversionRequest& request, EventSink& events, Do
 Result<ReadGrid> readMerged(const ConversionRequest& request, EventSink& events, Doing& doing) {
     const ConversionSettings& settings = request.settings;
     const OutputFormat& format = settings.outputFormat();
-    Result<MergePlan> plan =
-        planMerge(request.sources, settings.keepsDecimals(), events, settings.zone.value_or(0),
-                  settings.posting.value_or(0), !settings.keep_heights);
-    if (!plan) return plan.error();
-    if (settings.crop) {
-        if (Status cropped = cropMergePlan(*plan, *settings.crop, request.whole_crop); !cropped) {
-            return cropped.error();
+    const auto planned = [&](const std::vector<Input>& sources) -> Result<MergePlan> {
+        Result<MergePlan> plan =
+            planMerge(sources, settings.keepsDecimals(), events, settings.zone.value_or(0),
+                      settings.posting.value_or(0), !settings.keep_heights);
+        if (!plan) return plan.error();
+        if (settings.crop) {
+            if (Status cropped = cropMergePlan(*plan, *settings.crop, request.whole_crop);
+                !cropped) {
+                return cropped.error();
+            }
         }
+        return plan;
+    };
+    Result<MergePlan> plan = planned(request.sources);
+    if (!plan) return plan.error();
+    // A terrain much coarser than its sources is planned again from their coarser copies, which
+    // the lattice's posting then follows (unless --posting sets it).
+    std::vector<Input> at_levels = request.sources;
+    bool coarser = false;
+    for (Input& source : at_levels) {
+        for (const MergePiece& piece : plan->pieces) {
+            if (piece.source != source.source) continue;
+            source.level = levelFor(piece.metadata, plan->size, plan->posting_m, settings);
+            coarser = coarser || source.level > 0;
+        }
+    }
+    if (coarser) {
+        plan = planned(at_levels);
+        if (!plan) return plan.error();
     }
     if (!settings.size) {
         if (Status fits = fitsFormat(format, plan->size, "the merged grid would be"); !fits) {

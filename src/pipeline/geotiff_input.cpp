@@ -63,7 +63,7 @@ constexpr double kFarthestElevation = 1e6;
 Result<TransferMetadata> readTags(const Input& input, bool, EventSink& events) {
     const Result<GeoTiffSource> source = sourceOf(input.file);
     if (!source) return source.error();
-    Result<GeoTiffInfo> info = readGeoTiffInfo(*source);
+    Result<GeoTiffInfo> info = readGeoTiffInfo(*source, input.level);
     if (!info) return info.error();
     if (Status placeable = checkPlaceable(*info, input.file.name); !placeable) {
         return placeable.error();
@@ -102,6 +102,18 @@ Result<TransferMetadata> readTags(const Input& input, bool, EventSink& events) {
         metadata.reprojected = true;
         metadata.posting_m =
             crs.geographic ? postingForDegrees(g[1]) : g[1] * metresPer(info->linear_unit);
+    }
+    // Each overview's cells span the full image's in the ratio of their sides; its ground
+    // posting follows by the same rule as the full image's.
+    metadata.level = info->level;
+    for (const ImageLevel& level : info->levels) {
+        const double across = static_cast<double>(info->width) / level.width;
+        const double cell = g[1] * across;
+        const double metres = metadata.reprojected ? metresPer(info->linear_unit) : 1;
+        const double posting =
+            metadata.reprojected && crs.geographic ? postingForDegrees(cell) : cell * metres;
+        metadata.levels.push_back(
+            {{level.height, level.width, std::min(level.height, level.width) - 1}, posting});
     }
     metadata.grid_spacing = metadata.posting_m == 10   ? kSpacing10m
                             : metadata.posting_m == 30 ? kSpacing30m
@@ -171,10 +183,16 @@ Result<std::unique_ptr<RowStream>> openRows(const Input& input, const TransferMe
     const Result<GeoTiffSource> source = sourceOf(input.file);
     if (!source) return source.error();
     Result<GeoTiffRows> rows =
-        GeoTiffRows::open(*source, RasterWindow{w.first_row, w.first_column, w.rows, w.columns});
+        GeoTiffRows::open(*source, {w.first_row, w.first_column, w.rows, w.columns, input.level});
     if (!rows) return rows.error();
-    return std::unique_ptr<RowStream>(std::make_unique<TiffRows>(
-        std::move(*rows), request.thousandths, lastComponent(input.source), w.rows, events));
+    // -v says which image was read.
+    const GeoTiffInfo& info = rows->info();
+    const std::string name = lastComponent(input.source) +
+                             (info.level > 0 ? "'s overview of " + std::to_string(info.height) +
+                                                   " x " + std::to_string(info.width)
+                                             : "");
+    return std::unique_ptr<RowStream>(
+        std::make_unique<TiffRows>(std::move(*rows), request.thousandths, name, w.rows, events));
 }
 
 }  // namespace

@@ -25,6 +25,9 @@ struct InputFormat;
 // them.
 struct Input : Transfer {
     const InputFormat* format = nullptr;
+    // Which of the source's grids is read: 0 the full one, k its k-th coarser copy (see
+    // TransferMetadata::levels).
+    std::int32_t level = 0;
 
     // Every module or file it is read from, named (those absent left out).
     std::vector<const ModuleSource*> files() const;

@@ -49,6 +49,9 @@ struct ConversionSettings {
     bool preview = false;
     // Resampled so that the longer side has this many points, the posting with it.
     std::optional<std::int32_t> size;
+    // Every source read at its full resolution, never a coarser copy it keeps (a GeoTIFF's
+    // overview, read by default when --size makes the output at least twice as coarse).
+    bool full_resolution = false;
     // Only the whole cells of this area (--bbox, --centre and --extent).
     std::optional<PlaceCrop> crop;
     // The UTM zone (1 to 60) of a merge, or of a source laid onto a lattice in it; without it,

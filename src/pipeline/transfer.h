@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/dem_types.h"
 #include "common/events.h"
@@ -45,6 +46,14 @@ struct TransferMetadata {
     // Its coordinate system and geotransform, or why not: not asked for, or a system with no
     // EPSG code marlwood knows, which only formats that place the grid need.
     Result<GridPlacement> placement = failure("where the grid lies is not read");
+    // A source that keeps coarser copies of its grid (a GeoTIFF's overviews): each one's size and
+    // ground posting, the full grid first. `level` is the one this describes and that is read.
+    struct Level {
+        GridSize size;
+        double posting_m = 0;
+    };
+    std::vector<Level> levels;
+    std::int32_t level = 0;
 };
 
 // A decoded grid: the first CEL0 record is row 0, the northern row. Cells are in whole units of

@@ -320,20 +320,115 @@ Status readPlace(const OpenTiff& t, GeoTiffInfo& info) {
     return {};
 }
 
-Result<GeoTiffInfo> readInfo(const OpenTiff& t) {
+// TIFF's NewSubfileType bits: a reduced-resolution copy of the image, a transparency mask.
+constexpr std::uint32_t kReducedImage = 1, kMaskImage = 4;
+
+// Whether `side` is about half of `before` (GDAL rounds a half up or down).
+bool aboutHalf(std::int32_t side, std::int32_t before) {
+    return std::abs(2 * std::int64_t{side} - before) <= 2 && side <= before;
+}
+
+// The overviews after the full image `info` (the current directory), listed in `info.levels`
+// up to `level` or, with `every_level`, all of them; the handle is left at image `level`, whose
+// layout `chosen` takes.
+Status readLevels(const OpenTiff& t, GeoTiffInfo& info, std::int32_t level, bool every_level,
+                  GeoTiffInfo& chosen) {
+    const TiffLibrary& l = *t.l;
+    info.levels = {{info.width, info.height}};
+    chosen = info;
+    tdir_t directory = 0, chosen_directory = 0;
+    while (every_level || info.levels.size() <= static_cast<std::size_t>(level)) {
+        const std::size_t k = info.levels.size();
+        const std::string named = "its overview " + std::to_string(k);
+        const bool quiet = t.messages.first.empty();
+        if (l.read_directory(t.tif) != 1) {
+            if (t.input.problem) return *t.input.problem;
+            if (quiet && !t.messages.first.empty()) return failure(named + ": " + t.messages.first);
+            break;  // the last image
+        }
+        ++directory;
+        const auto subfile = fieldOr<std::uint32_t>(t, TIFFTAG_SUBFILETYPE, 0);
+        if (subfile & kMaskImage) continue;
+        if (!(subfile & kReducedImage)) break;  // another page: no overview of this image
+        if (k > kMostLevels) {
+            return failure("more than " + std::to_string(kMostLevels) + " overviews");
+        }
+        GeoTiffInfo reduced;
+        if (Status layout = readLayout(t, reduced); !layout) {
+            return failure(named + ": " + layout.message());
+        }
+        if (reduced.sample_type != info.sample_type || reduced.compression != info.compression ||
+            reduced.predictor != info.predictor) {
+            return failure(named + " differs from the full image in its samples (" +
+                           sampleTypeName(reduced.sample_type) + ", compression " +
+                           std::to_string(reduced.compression) + ", predictor " +
+                           std::to_string(reduced.predictor) + ")");
+        }
+        const ImageLevel& before = info.levels.back();
+        if (!aboutHalf(reduced.width, before.width) || !aboutHalf(reduced.height, before.height)) {
+            return failure(named + " is " + std::to_string(reduced.width) + " x " +
+                           std::to_string(reduced.height) + " cells, not about half the " +
+                           std::to_string(before.width) + " x " + std::to_string(before.height) +
+                           " before it");
+        }
+        info.levels.push_back({reduced.width, reduced.height});
+        if (k == static_cast<std::size_t>(level)) {
+            chosen = reduced;
+            chosen_directory = directory;
+        }
+    }
+    if (static_cast<std::size_t>(level) >= info.levels.size()) {
+        return failure("no overview " + std::to_string(level) + ": the file has " +
+                       std::to_string(info.levels.size() - 1));
+    }
+    if (level > 0 && directory != chosen_directory &&
+        l.set_directory(t.tif, chosen_directory) != 1) {
+        if (t.input.problem) return *t.input.problem;
+        return failure(
+            t.messages.or_("its overview " + std::to_string(level) + " cannot be read again"));
+    }
+    return {};
+}
+
+// Image `level`'s layout with the full image's place, its cells as wide and high as the level's
+// share of the full image's; the overviews listed up to it or, with `every_level`, all.
+Result<GeoTiffInfo> readInfo(const OpenTiff& t, std::int32_t level = 0, bool every_level = false) {
     GeoTiffInfo info;
     if (Status layout = readLayout(t, info); !layout) return layout.error();
     if (Status place = readPlace(t, info); !place) return place.error();
+    if (level < 0) return failure("no overview " + std::to_string(level));
+    if (level == 0 && !every_level) {
+        info.levels = {{info.width, info.height}};
+        return info;
+    }
+    GeoTiffInfo chosen;
+    if (Status levels = readLevels(t, info, level, every_level, chosen); !levels) {
+        return levels.error();
+    }
+    if (level == 0) return info;
+    const double across = static_cast<double>(info.width) / chosen.width;
+    const double down = static_cast<double>(info.height) / chosen.height;
+    if (info.geotransform) {
+        GeoTransform& g = *info.geotransform;
+        g[1] *= across, g[4] *= across;
+        g[2] *= down, g[5] *= down;
+    }
+    info.width = chosen.width, info.height = chosen.height;
+    info.planar_separate = chosen.planar_separate;
+    info.tiled = chosen.tiled;
+    info.block_width = chosen.block_width, info.block_height = chosen.block_height;
+    info.byte_swapped = chosen.byte_swapped;
+    info.level = level;
     return info;
 }
 
 }  // namespace
 
-Result<GeoTiffInfo> readGeoTiffInfo(const GeoTiffSource& source) {
+Result<GeoTiffInfo> readGeoTiffInfo(const GeoTiffSource& source, std::int32_t level) {
     try {
         const Result<std::unique_ptr<OpenTiff>> open = openTiff(source);
         if (!open) return open.error();
-        return readInfo(**open);
+        return readInfo(**open, level, true);
     } catch (const std::bad_alloc&) {
         return failure("not enough memory to read " + source.name);
     }
@@ -485,7 +580,7 @@ Result<GeoTiffRows> GeoTiffRows::open(const GeoTiffSource& source, const RasterW
     try {
         Result<std::unique_ptr<OpenTiff>> open = openTiff(source);
         if (!open) return open.error();
-        Result<GeoTiffInfo> info = readInfo(**open);
+        Result<GeoTiffInfo> info = readInfo(**open, window.level);
         if (!info) return info.error();
         const RasterWindow& w = window;
         if (w.rows < 1 || w.columns < 1 || w.first_row < 0 || w.first_column < 0 ||

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "common/grid_placement.h"
 #include "common/result.h"
@@ -50,7 +51,15 @@ struct GeoTiffSource {
 // is 1 MiB; a whole uncompressed strip of such a tile 43 KiB a row).
 inline constexpr std::uint64_t kMaxBlockBytes = std::uint64_t{256} << 20;
 
-// What the first image of a GeoTIFF holds and where it lies.
+// An image of the file at one resolution: the full one or a reduced one (an overview).
+struct ImageLevel {
+    std::int32_t width = 0, height = 0;
+};
+
+// The most reduced images a file may list: a 3DEP tile has four.
+inline constexpr std::size_t kMostLevels = 30;
+
+// What one image of a GeoTIFF holds (the full one, or one of its overviews) and where it lies.
 struct GeoTiffInfo {
     std::int32_t width = 0, height = 0;  // columns, rows
     SampleType sample_type = SampleType::Float32;
@@ -68,23 +77,33 @@ struct GeoTiffInfo {
     bool pixel_is_point = false;
     LengthUnit linear_unit = LengthUnit::NotGiven;    // of a projected system
     LengthUnit vertical_unit = LengthUnit::NotGiven;  // of the elevations
+    // The file's images, the full one first, then its overviews each about half the one before;
+    // `level` is the one described above (its geotransform the full image's, scaled). Every
+    // overview is listed by readGeoTiffInfo; GeoTiffRows lists those up to its level.
+    std::vector<ImageLevel> levels;
+    std::int32_t level = 0;
 
     std::uint32_t blocksAcross() const { return (uint32_t(width) - 1) / block_width + 1; }
     std::uint32_t blocksDown() const { return (uint32_t(height) - 1) / block_height + 1; }
 };
 
-// Reads the first image's tags through libtiff (loaded on the first call) and checks every
-// count, size and placement before anything is read from its blocks.
-Result<GeoTiffInfo> readGeoTiffInfo(const GeoTiffSource& source);
+// Reads the tags of the full image and of image `level` (0: the full one, k: its k-th overview)
+// through libtiff (loaded on the first call) and checks every count, size and placement before
+// anything is read from its blocks. Overviews are images marked reduced (NewSubfileType 1) with
+// the full image's sample type, compression and predictor; masks are passed over. One that is
+// not about half the one before, or differs, refuses the file in one line.
+Result<GeoTiffInfo> readGeoTiffInfo(const GeoTiffSource& source, std::int32_t level = 0);
 
 // The one line refusing a file that marlwood cannot place on the ground; nothing when it can.
 inline Status checkPlaceable(const GeoTiffInfo& info, const std::string& name) {
     return checkPlaceable(info.crs, info.geotransform.has_value(), name);
 }
 
-// Cells `rows` x `columns` from row `first_row`, column `first_column`.
+// Cells `rows` x `columns` from row `first_row`, column `first_column` of image `level` (0: the
+// full one, k: its k-th overview).
 struct RasterWindow {
     std::int32_t first_row = 0, first_column = 0, rows = 0, columns = 0;
+    std::int32_t level = 0;
 };
 
 // How blocks compressed with DEFLATE are inflated: by libdeflate where it loads (the default),

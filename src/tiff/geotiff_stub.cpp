@@ -16,7 +16,7 @@ Status writeGeoTiff(const std::string&, std::int32_t, std::int32_t, const GridPl
     return failure("GeoTIFF output needs libtiff, which this build of marlwood lacks");
 }
 
-Result<GeoTiffInfo> readGeoTiffInfo(const GeoTiffSource&) {
+Result<GeoTiffInfo> readGeoTiffInfo(const GeoTiffSource&, std::int32_t) {
     return failure(kNoLibtiff);
 }
 

@@ -33,7 +33,9 @@ Result<const TiffLibrary*> tiffLibrary() {
                    so.load("TIFFReadRawTile", l.read_raw_tile) &&
                    so.load("TIFFReadRawStrip", l.read_raw_strip) &&
                    so.load("TIFFReadEncodedTile", l.read_encoded_tile) &&
-                   so.load("TIFFReadEncodedStrip", l.read_encoded_strip);
+                   so.load("TIFFReadEncodedStrip", l.read_encoded_strip) &&
+                   so.load("TIFFReadDirectory", l.read_directory) &&
+                   so.load("TIFFSetDirectory", l.set_directory);
         });
 }
 

@@ -41,6 +41,8 @@ struct TiffLibrary {
     decltype(&::TIFFReadRawStrip) read_raw_strip = nullptr;
     decltype(&::TIFFReadEncodedTile) read_encoded_tile = nullptr;
     decltype(&::TIFFReadEncodedStrip) read_encoded_strip = nullptr;
+    decltype(&::TIFFReadDirectory) read_directory = nullptr;
+    decltype(&::TIFFSetDirectory) set_directory = nullptr;
 };
 
 // The loaded library, or null when it cannot be had; `problem` then says why.

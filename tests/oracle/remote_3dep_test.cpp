@@ -182,6 +182,20 @@ TEST_F(Remote3dep, ABoxFromTheServerIsTheLocalTilesConvertedByteForByte) {
     ASSERT_EQ(uncached.status, 0) << uncached.err;
     EXPECT_GE(server.served().first, 2 * requests);
 
+    // A terrain of 100 points, 154 m (the tiles' 60 m, 2.5 times): their overviews of 906 cells
+    // (120 m) are read, from the server as from the files.
+    const CliRun coarse_local = commandLine(
+        {"-q", "--merge", "--bbox", kBox, "--size", "100", "-o", tmp / "coarse-local.tif",
+         tilePath(root, 47, -93).string(), tilePath(root, 47, -92).string()});
+    ASSERT_EQ(coarse_local.status, 0) << coarse_local.err;
+    const std::uint64_t before = server.served().second;
+    const CliRun coarse = run("coarse.tif", {"-v", "--no-cache", "--size", "100"});
+    ASSERT_EQ(coarse.status, 0) << coarse.err;
+    EXPECT_EQ(bytesOf(tmp / "coarse.tif"), bytesOf(tmp / "coarse-local.tif"));
+    EXPECT_NE(coarse.out.find("read at its overview of 906 x 906"), std::string::npos)
+        << coarse.out;
+    EXPECT_LT(server.served().second - before, fetched) << coarse.out;
+
     // On a terminal, a line of the bytes fetched, rewritten in place and cleared at the end;
     // none with -q.
     for (const bool quiet : {false, true}) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,6 +28,14 @@ struct TiffShape {
     const char* no_data = nullptr;
     std::vector<std::uint16_t> geo_keys = {1, 1, 0, 2, 1024, 0, 1, 1, 3072, 0, 1, 26915};
     std::vector<double> tiepoint = {0, 0, 0, 500000, 5200000, 0}, scale = {30, 30, 0};
+    // Images after the first, each marked by its NewSubfileType (1 an overview, 4 a mask) and
+    // of its own size and sample type; an overview's cells are the full image's of rows from
+    // 100 times its level on (so that each level reads back its own).
+    struct Image {
+        std::uint32_t subfile = 1, width = 0, height = 0;
+        std::optional<SampleType> type;  // none: the full image's
+    };
+    std::vector<Image> images;
 };
 
 // Every type's range crossed, and the band's NoData value at every eleventh cell.
@@ -83,9 +92,13 @@ const TIFFFieldInfo kGeoFields[] = {
     {42113, -1, -1, TIFF_ASCII, FIELD_CUSTOM, 1, 0, const_cast<char*>("GDALNoDataValue")},
 };
 
-std::string writeTiff(const std::string& path, const TiffShape& s) {
-    TIFF* tif = TIFFOpen(path.c_str(), s.big_endian ? "wb" : "wl");
-    if (tif == nullptr) return "cannot create " + path;
+// One image: its tags and blocks, the cells from row `first_row` of the full image's pattern.
+std::string writeImage(TIFF* tif, TiffShape s, const TiffShape::Image& image,
+                       std::uint32_t first_row) {
+    if (image.width > 0) {
+        s.width = image.width, s.height = image.height, s.type = image.type.value_or(s.type);
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, image.subfile);
+    }
     const int bytes = sampleBytes(s.type);
     const bool floating = s.type == SampleType::Float32 || s.type == SampleType::Float64;
     const bool is_signed = s.type == SampleType::Int16 || s.type == SampleType::Int32;
@@ -107,9 +120,8 @@ std::string writeTiff(const std::string& path, const TiffShape& s) {
     } else {
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, s.block_height);
     }
-    TIFFMergeFieldInfo(tif, kGeoFields, std::size(kGeoFields));
     if (s.no_data != nullptr) TIFFSetField(tif, TIFFTAG_GDAL_NODATA, s.no_data);
-    if (!s.geo_keys.empty()) {
+    if (!s.geo_keys.empty() && image.width == 0) {
         TIFFSetField(tif, 34735, static_cast<int>(s.geo_keys.size()), s.geo_keys.data());
         TIFFSetField(tif, 33922, static_cast<int>(s.tiepoint.size()), s.tiepoint.data());
         TIFFSetField(tif, 33550, static_cast<int>(s.scale.size()), s.scale.data());
@@ -123,9 +135,9 @@ std::string writeTiff(const std::string& path, const TiffShape& s) {
                 s.tiled ? s.block_height : std::min(s.block_height, s.height - top);
             for (std::uint32_t r = 0; r < rows && top + r < s.height; ++r) {
                 for (std::uint32_t c = 0; c < bw && left + c < s.width; ++c) {
-                    const double v = isVoidCell(s, top + r, left + c)
-                                         ? std::stod(s.no_data)
-                                         : cell(s.type, top + r, left + c);
+                    const std::uint32_t row = first_row + top + r;
+                    const double v = isVoidCell(s, row, left + c) ? std::stod(s.no_data)
+                                                                  : cell(s.type, row, left + c);
                     put(s.type, v, block.data() + (std::size_t{r} * bw + c) * bytes);
                 }
             }
@@ -133,14 +145,26 @@ std::string writeTiff(const std::string& path, const TiffShape& s) {
             const tmsize_t written = s.tiled
                                          ? TIFFWriteEncodedTile(tif, index, block.data(), size)
                                          : TIFFWriteEncodedStrip(tif, index, block.data(), size);
-            if (written != size) {
-                TIFFClose(tif);
-                return "cannot write block " + std::to_string(index);
-            }
+            if (written != size) return "cannot write block " + std::to_string(index);
         }
     }
-    TIFFClose(tif);
     return "";
+}
+
+std::string writeTiff(const std::string& path, const TiffShape& s) {
+    TIFF* tif = TIFFOpen(path.c_str(), s.big_endian ? "wb" : "wl");
+    if (tif == nullptr) return "cannot create " + path;
+    TIFFMergeFieldInfo(tif, kGeoFields, std::size(kGeoFields));
+    std::string problem = writeImage(tif, s, {}, 0);
+    std::uint32_t level = 0;
+    for (const TiffShape::Image& image : s.images) {
+        if (!problem.empty()) break;
+        if (image.subfile == 1) ++level;
+        if (TIFFWriteDirectory(tif) != 1) problem = "cannot write an image";
+        if (problem.empty()) problem = writeImage(tif, s, image, 100 * level);
+    }
+    TIFFClose(tif);
+    return problem;
 }
 
 std::string contents(const std::string& path) {
@@ -155,7 +179,7 @@ void expectWindow(const TiffShape& s, GeoTiffRows& rows, const RasterWindow& w) 
         ASSERT_TRUE(row) << row.message();
         ASSERT_EQ(row->size(), static_cast<std::size_t>(w.columns));
         for (std::int32_t c = 0; c < w.columns; ++c) {
-            const auto fr = static_cast<std::uint32_t>(w.first_row + r);
+            const auto fr = static_cast<std::uint32_t>(100 * w.level + w.first_row + r);
             const auto fc = static_cast<std::uint32_t>(w.first_column + c);
             if (isVoidCell(s, fr, fc)) {
                 ASSERT_TRUE(std::isnan((*row)[c])) << "row " << fr << " column " << fc;
@@ -235,6 +259,62 @@ TEST(GeoTiffReader, WindowReadsOnlyItsBlocks) {
         expectWindow(s, *rows, window);
         EXPECT_EQ(rows->blocksRead(), 4);
         EXPECT_LT(rows->bytesRead(), contents(path).size() / 5);
+    }
+}
+
+// Overviews, a mask between them passed over: each listed, each read at its own size and place,
+// a window of one reading only its blocks; and overviews that are none refused in one line.
+TEST(GeoTiffReader, OverviewsListedReadAndChecked) {
+    testsupport::TempDir tmp;
+    TiffShape s;
+    s.width = s.height = 200;
+    s.tiled = true, s.block_height = 16;
+    s.compression = COMPRESSION_ADOBE_DEFLATE, s.predictor = 3;
+    s.images = {{1, 100, 100, {}}, {4, 100, 100, {}}, {1, 50, 50, {}}};
+    const std::string path = tmp / "o.tif";
+    ASSERT_EQ(writeTiff(path, s), "");
+    const Result<GeoTiffInfo> full = readGeoTiffInfo(GeoTiffSource::file(path));
+    ASSERT_TRUE(full) << full.message();
+    ASSERT_EQ(full->levels.size(), 3u);
+    EXPECT_EQ(full->levels[1].width, 100);
+    EXPECT_EQ(full->levels[2].height, 50);
+    const Result<GeoTiffInfo> coarsest = readGeoTiffInfo(GeoTiffSource::file(path), 2);
+    ASSERT_TRUE(coarsest) << coarsest.message();
+    EXPECT_EQ(coarsest->width, 50);
+    EXPECT_EQ(coarsest->level, 2);
+    const GeoTransform g = *coarsest->geotransform;
+    EXPECT_EQ(g, (GeoTransform{500000, 120, 0, 5200000, 0, -120}));
+    for (const std::int32_t level : {1, 2}) {
+        SCOPED_TRACE(level);
+        const RasterWindow window{10, 5, 20, 30, level};
+        Result<GeoTiffRows> rows = GeoTiffRows::open(GeoTiffSource::file(path), window);
+        ASSERT_TRUE(rows) << rows.message();
+        expectWindow(s, *rows, window);
+        EXPECT_EQ(rows->blocksRead(), 6);  // tile rows 0-1, columns 0-2
+    }
+    const Result<GeoTiffInfo> beyond = readGeoTiffInfo(GeoTiffSource::file(path), 3);
+    ASSERT_FALSE(beyond);
+    EXPECT_EQ(beyond.message(), "no overview 3: the file has 2");
+
+    using Image = TiffShape::Image;
+    const struct {
+        const char* what;
+        std::vector<Image> images;
+        const char* refusal;
+    } hostile[] = {
+        {"not half", {{1, 150, 100, {}}}, "its overview 1 is 150 x 100 cells, not about half"},
+        {"larger", {{1, 100, 100, {}}, {1, 400, 400, {}}}, "its overview 2 is 400 x 400 cells"},
+        {"another type", {{1, 100, 100, SampleType::Float64}}, "its overview 1 differs"},
+        {"a side of none", {{1, 100, 0, {}}}, "its overview 1: "},
+    };
+    for (const auto& c : hostile) {
+        SCOPED_TRACE(c.what);
+        s.images = c.images;
+        ASSERT_EQ(writeTiff(path, s), "");
+        const Result<GeoTiffInfo> info = readGeoTiffInfo(GeoTiffSource::file(path));
+        ASSERT_FALSE(info);
+        EXPECT_NE(info.message().find(c.refusal), std::string::npos) << info.message();
+        EXPECT_EQ(info.message().find('\n'), std::string::npos) << info.message();
     }
 }
 
