@@ -1,4 +1,4 @@
-// A build without libcurl (the Windows build): files on servers are refused with one line.
+// A Linux build without libcurl's header: files on servers are refused with one line.
 #include "fetch/remote_file.h"
 
 namespace marlwood {

@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <optional>
 #include <string_view>
-#include <thread>
 
 #include "common/text.h"
 #include "fetch/curl_library.h"
+#include "fetch/http_exchange.h"
 
 namespace marlwood::fetch_detail {
 
 namespace {
-
-constexpr int kMostRedirects = 5;
 
 // One exchange's answer as it comes; the headers of the last response only.
 struct Exchange {
@@ -71,23 +69,6 @@ struct Handle {
     }
 };
 
-enum class Next { Done, Retry, Redirect };
-
-struct Step {
-    Next next = Next::Done;
-    Result<Answer> answer = failure("");
-    std::string redirect;
-};
-
-double secondsLeft(const RequestLimits& limits) {
-    return std::chrono::duration<double>(limits.deadline - std::chrono::steady_clock::now())
-        .count();
-}
-
-std::string rangeText(ByteRange range) {
-    return std::to_string(range.first) + "-" + std::to_string(range.end() - 1);
-}
-
 // One request to `url`, checked.
 Step exchange(const CurlLibrary& l, CURL* curl, const std::string& url, ByteRange range,
               std::uint64_t known_total, const RequestLimits& limits) {
@@ -95,7 +76,7 @@ Step exchange(const CurlLibrary& l, CURL* curl, const std::string& url, ByteRang
     x.most = range.length;
     const std::string asked = rangeText(range);
     const double left = secondsLeft(limits);
-    if (left <= 0) return {Next::Done, failure("the run's time for fetching ran out"), {}};
+    if (left <= 0) return outOfTime();
     const long left_ms = static_cast<long>(left * 1000) + 1;
     l.reset(curl);
     l.setopt(curl, CURLOPT_URL, url.c_str());
@@ -115,101 +96,24 @@ Step exchange(const CurlLibrary& l, CURL* curl, const std::string& url, ByteRang
     l.setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
     l.setopt(curl, CURLOPT_HEADERDATA, &x);
     const CURLcode code = l.perform(curl);
-    if (code == CURLE_WRITE_ERROR && x.too_long) {
-        return {Next::Done,
-                failure("the server sent more than the " + std::to_string(range.length) +
-                        " bytes asked (" + asked + ")"),
-                {}};
-    }
-    if (code == CURLE_PARTIAL_FILE) {
-        return {
-            Next::Done, failure("the server's answer to bytes " + asked + " was cut short"), {}};
-    }
-    if (code == CURLE_OPERATION_TIMEDOUT && secondsLeft(limits) <= 0) {
-        return {Next::Done, failure("the run's time for fetching ran out"), {}};
-    }
-    if (code == CURLE_OPERATION_TIMEDOUT && x.answered) {
-        // A server that answered and then stalls is stuck, not busy: asking again would only
-        // multiply the wait.
-        return {Next::Done,
-                failure("the server stopped sending bytes " + asked + " for " +
-                        shownNumber(limits.stall_seconds) + " s"),
-                {}};
-    }
+    if (code == CURLE_WRITE_ERROR && x.too_long) return tooLong(range);
+    if (code == CURLE_PARTIAL_FILE) return cutShort(range);
+    if (code == CURLE_OPERATION_TIMEDOUT && secondsLeft(limits) <= 0) return outOfTime();
+    if (code == CURLE_OPERATION_TIMEDOUT && x.answered) return stalled(range, limits);
     if (code == CURLE_OPERATION_TIMEDOUT || code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR ||
         code == CURLE_GOT_NOTHING || code == CURLE_COULDNT_CONNECT) {
-        return {Next::Retry,
-                failure(std::string("the server's answer failed: ") + l.strerror(code)),
-                {}};
+        return failedTryAgain(l.strerror(code));
     }
-    if (code != CURLE_OK) {
-        return {Next::Done, failure(std::string("cannot fetch it: ") + l.strerror(code)), {}};
-    }
-    long status = 0;
-    l.getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    const std::string http = "HTTP " + std::to_string(status);
-    if (status >= 300 && status < 400) {
-        const char* to = nullptr;
-        l.getinfo(curl, CURLINFO_REDIRECT_URL, &to);
-        if (to == nullptr) return {Next::Done, failure(http + " with nowhere to go"), {}};
-        return {Next::Redirect, failure(""), to};
-    }
-    if (status == 404 || status == 410) {
-        return {Next::Done,
-                failure("the server has no such file (" + http + ")", ErrorKind::Absent),
-                {}};
-    }
-    if (status == 429 || status >= 500)
-        return {Next::Retry, failure("the server answered " + http), {}};
-    Answer answer;
-    answer.etag = x.etag;
-    if (status == 200) {
-        // The whole file: good only when it is no longer than what was asked from its start.
-        if (range.first != 0) {
-            return {Next::Done,
-                    failure("the server sent the whole file, not bytes " + asked +
-                            ": it does not answer range requests"),
-                    {}};
-        }
-        answer.total = x.body.size();
-        if (known_total != 0 && answer.total != known_total) {
-            return {Next::Done,
-                    failure("the file is now " + std::to_string(answer.total) + " bytes, not " +
-                            std::to_string(known_total)),
-                    {}};
-        }
-        answer.body = std::move(x.body);
-        return {Next::Done, std::move(answer), {}};
-    }
-    if (status != 206) return {Next::Done, failure("the server answered " + http), {}};
-    const std::optional<ContentRange> got =
-        x.content_range ? parseContentRange(*x.content_range) : std::nullopt;
-    if (!got || got->total == 0) {
-        return {Next::Done,
-                failure("the server's answer to bytes " + asked + " has " +
-                        (x.content_range ? "the Content-Range " + quotedText(*x.content_range, 60)
-                                         : std::string("no Content-Range"))),
-                {}};
-    }
-    const std::uint64_t total = known_total != 0 ? known_total : got->total;
-    const std::uint64_t last = std::min(range.end(), total) - 1;
-    if (got->total != total || got->first != range.first || got->last != last) {
-        return {Next::Done,
-                failure("the server sent bytes " + std::to_string(got->first) + "-" +
-                        std::to_string(got->last) + " of " + std::to_string(got->total) +
-                        " when asked for " + asked + " of " +
-                        (known_total != 0 ? std::to_string(known_total) : std::string("the file"))),
-                {}};
-    }
-    if (x.body.size() != last - range.first + 1) {
-        return {Next::Done,
-                failure("the server's answer to bytes " + asked + " was cut short at " +
-                        std::to_string(x.body.size()) + " bytes"),
-                {}};
-    }
-    answer.total = total;
-    answer.body = std::move(x.body);
-    return {Next::Done, std::move(answer), {}};
+    if (code != CURLE_OK) return cannotFetch(l.strerror(code));
+    Response response;
+    l.getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
+    const char* to = nullptr;
+    l.getinfo(curl, CURLINFO_REDIRECT_URL, &to);
+    if (to != nullptr) response.location = to;
+    response.body = std::move(x.body);
+    response.content_range = std::move(x.content_range);
+    response.etag = std::move(x.etag);
+    return judged(std::move(response), url, range, known_total);
 }
 
 }  // namespace
@@ -225,34 +129,9 @@ Result<Answer> fetchRange(const std::string& url, ByteRange range, std::uint64_t
         handle.curl = l.init();
         if (handle.curl == nullptr) return failure("libcurl cannot make a request here");
     }
-    std::string at = url;
-    int redirects = 0;
-    for (int attempt = 0;;) {
-        Step step = exchange(l, handle.curl, at, range, known_total, limits);
-        if (step.next == Next::Done) return std::move(step.answer);
-        if (step.next == Next::Redirect) {
-            if (++redirects > kMostRedirects) {
-                return failure("more than " + std::to_string(kMostRedirects) +
-                               " redirects, the last to " + quotedText(step.redirect, 120));
-            }
-            if (filePathOf(step.redirect)) {
-                return failure("the server redirects to a local file, which marlwood refuses");
-            }
-            if (Status allowed = remoteAllowed(step.redirect); !allowed) {
-                return failure("the server redirects elsewhere: " + allowed.message());
-            }
-            at = std::move(step.redirect);
-            continue;
-        }
-        if (attempt >= limits.retries) {
-            return failure(step.answer.message() + " (tried " + std::to_string(attempt + 1) +
-                           " times)");
-        }
-        const double pause = limits.first_backoff_seconds * static_cast<double>(1 << attempt);
-        if (pause >= secondsLeft(limits)) return step.answer.error();
-        std::this_thread::sleep_for(std::chrono::duration<double>(pause));
-        ++attempt;
-    }
+    return fetchFollowing(url, limits, [&](const std::string& at) {
+        return exchange(l, handle.curl, at, range, known_total, limits);
+    });
 }
 
 }  // namespace marlwood::fetch_detail

@@ -41,11 +41,18 @@ std::uint64_t checksum(std::string_view bytes) {
 }
 
 fs::path RangeCache::defaultDir() {
+#ifdef _WIN32
+    // The machine's own application data, not roamed; read wide, as a user's name may be any.
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    if (local != nullptr && fs::path(local).is_absolute()) return fs::path(local) / "marlwood";
+    return {};
+#else
     const char* xdg = std::getenv("XDG_CACHE_HOME");
     if (xdg != nullptr && *xdg == '/') return fs::path(xdg) / "marlwood";
     const char* home = std::getenv("HOME");
     if (home != nullptr && *home == '/') return fs::path(home) / ".cache" / "marlwood";
     return {};
+#endif
 }
 
 // An entry: the magic line, the key's length and the bytes' length and checksum on one line,

@@ -23,7 +23,8 @@ class RangeCache {
     RangeCache(std::filesystem::path dir, std::uint64_t most_bytes)
         : dir_(std::move(dir)), most_bytes_(most_bytes) {}
 
-    // The folder: $XDG_CACHE_HOME/marlwood, else ~/.cache/marlwood; empty when neither is set.
+    // The folder: $XDG_CACHE_HOME/marlwood, else ~/.cache/marlwood (%LOCALAPPDATA%\marlwood on
+    // Windows); empty when none is set.
     static std::filesystem::path defaultDir();
 
     std::optional<std::string> bytes(const std::string& url, const std::string& etag,

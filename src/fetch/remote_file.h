@@ -9,8 +9,8 @@
 #include "common/result.h"
 #include "fetch/locations.h"
 
-// Files read by ranges from a server (libcurl, loaded when first needed) or a file:// URL, with
-// a cache of what was fetched on the user's disk.
+// Files read by ranges from a server (libcurl, loaded when first needed; WinHTTP on Windows) or a
+// file:// URL, with a cache of what was fetched on the user's disk.
 namespace marlwood {
 
 // What the run has fetched so far.
@@ -23,7 +23,9 @@ struct FetchCounts {
 // How a run fetches; the front end sets it before its first source.
 struct FetchSettings {
     bool use_cache = true;
-    std::string cache_dir;  // empty: $XDG_CACHE_HOME/marlwood, else ~/.cache/marlwood
+    // Empty: the user's, $XDG_CACHE_HOME/marlwood or ~/.cache/marlwood (%LOCALAPPDATA%\marlwood on
+    // Windows).
+    std::string cache_dir;
     std::uint64_t cache_bytes = std::uint64_t{4} << 30;  // oldest entries evicted past this
     double run_seconds = 3600;                           // every request of the run together
     double stall_seconds = 30;           // a request that moves no byte this long is given up

@@ -41,7 +41,14 @@ bool isConsoleKeyboard(const std::istream& in) {
 
 bool standardErrorIsTerminal() {
 #ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
+    if (_isatty(_fileno(stderr)) == 0) return false;
+    // Progress lines rewrite themselves with escape sequences, which a console takes once asked
+    // to; one that cannot (before Windows 10), or a device that is no console (NUL), shows none.
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(console, &mode)) return false;
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 #else
     return isatty(STDERR_FILENO) != 0;
 #endif

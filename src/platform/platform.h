@@ -12,7 +12,7 @@ namespace marlwood {
 // without echo. At the end of input it returns at once.
 void waitForKey(std::istream& in);
 
-// True when standard error is a terminal (where a progress line makes sense).
+// True when standard error is a terminal that can show a progress line (rewritten in place).
 bool standardErrorIsTerminal();
 
 // The folder that holds this program's executable, in UTF-8 (on Windows from GetModuleFileNameW,

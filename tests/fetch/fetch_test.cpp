@@ -10,6 +10,7 @@
 #include "fetch/locations.h"
 #include "support/temp_dir.h"
 #if MARLWOOD_HAS_FETCH
+#include "fetch/http_exchange.h"
 #include "fetch/range_cache.h"
 #endif
 
@@ -150,6 +151,29 @@ TEST(RangeCache, AnEntryThatDoesNotCheckIsDroppedAndTheOldestGoFirst) {
     EXPECT_TRUE(small.bytes("https://h/a.tif", "", 0, 1000));
     EXPECT_FALSE(small.bytes("https://h/a.tif", "", 1000, 1000));
     EXPECT_TRUE(small.bytes("https://h/a.tif", "", 2000, 1000));
+}
+
+// WinHTTP hands over a redirect's Location as the server wrote it; it is followed, and checked,
+// made whole.
+TEST(Redirects, ALocationIsMadeWholeAgainstTheUrlThatAnswered) {
+    const std::string from = "http://127.0.0.1:8080/a/b/t.tif?x=1#f";
+    const struct {
+        const char* location;
+        const char* url;
+    } cases[] = {
+        {"https://other/x.tif", "https://other/x.tif"},
+        {"HTTPS://other/x.tif", "HTTPS://other/x.tif"},
+        {"//other/x.tif", "http://other/x.tif"},
+        {"/c/t.tif", "http://127.0.0.1:8080/c/t.tif"},
+        {"u.tif", "http://127.0.0.1:8080/a/b/u.tif"},
+        {"?y=2", "http://127.0.0.1:8080/a/b/t.tif?y=2"},
+        {"file:///etc/passwd", "file:///etc/passwd"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fetch_detail::resolvedLocation(from, c.location), c.url) << c.location;
+    }
+    EXPECT_EQ(fetch_detail::resolvedLocation("https://h", "t.tif"), "https://h/t.tif");
+    EXPECT_EQ(fetch_detail::resolvedLocation("https://h?q", "/t.tif"), "https://h/t.tif");
 }
 #endif
 

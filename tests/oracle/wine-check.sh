@@ -11,7 +11,9 @@
 # with only that directory visible to wine: crops (on WGS 84 degrees too, through the datum grids
 # the zip carries), --size, merges (across zones too), GeoTIFFs and engine heightmaps against the
 # Linux build (the .ter bytes; for a GeoTIFF the CRS, geotransform
-# and every cell as GDAL reads them; for a heightmap every value and the sidecar's bytes).
+# and every cell as GDAL reads them; for a heightmap every value and the sidecar's bytes), and a
+# box of 3DEP tiles from a loopback server (python3's), read through WinHTTP, twice: the second
+# time from the cache, and servers that misbehave.
 #
 # The transfer comes with the repository (tests/data/usgs/); the neighbours to merge are written
 # by make_neighbours, from the Linux build's directory. Under CI=true a missing wine is a
@@ -67,7 +69,9 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all
 # No Mono or Gecko installer when the throwaway prefix is created.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+server_pid=""
 cleanup() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; fi
   if [ -n "$wineserver" ] && [ -d "$WINEPREFIX" ]; then
     "$wineserver" -k >/dev/null 2>&1 || true
   fi
@@ -300,6 +304,149 @@ for entry in "${cases[@]}"; do
     fi
   fi
 done
+
+# 3DEP tiles from a loopback server in USGS's bucket layout (range_server.py), read through
+# WinHTTP: the box GDAL reads as the Linux build's (libcurl's) to every cell, with the same report
+# line; a second run fetches nothing, its blocks kept under %LOCALAPPDATA%\marlwood.
+bucket=$work/bucket
+# Two stand-in tiles either side of 92 W, as USGS writes them (Float32 COG, DEFLATE with the
+# floating-point predictor, -999999 NoData, EPSG:4269), of 12" cells so that they are small.
+python3 - "$bucket" <<'PY'
+import array, math, os, sys
+side, overlap, cell = 312, 6, 1 / 300
+for west in (-93, -92):
+    corner = f"n47w{-west:03d}"
+    folder = os.path.join(sys.argv[1], "StagedProducts/Elevation/13/TIFF/current", corner)
+    os.makedirs(folder)
+    stem = os.path.join(folder, f"USGS_13_{corner}")
+    cells = array.array("f")
+    for r in range(side):
+        lat = 47 - (r - overlap + 0.5) * cell
+        for c in range(side):
+            lon = west + (c - overlap + 0.5) * cell
+            cells.append(300 + 80 * math.sin(lon * 40) * math.cos(lat * 33)
+                         + 20 * math.sin(lon * 300 + lat * 170))
+    if sys.byteorder != "little":
+        cells.byteswap()
+    with open(stem + ".bin", "wb") as f:
+        cells.tofile(f)
+    with open(stem + ".vrt", "w") as f:
+        f.write(f'<VRTDataset rasterXSize="{side}" rasterYSize="{side}"><SRS>EPSG:4269</SRS>'
+                f'<GeoTransform>{west - overlap * cell!r},{cell!r},0,{47 + overlap * cell!r},0,'
+                f'{-cell!r}</GeoTransform><VRTRasterBand dataType="Float32" band="1" '
+                f'subClass="VRTRawRasterBand"><NoDataValue>-999999</NoDataValue>'
+                f'<SourceFilename relativeToVRT="0">{stem}.bin</SourceFilename>'
+                f'<ImageOffset>0</ImageOffset><PixelOffset>4</PixelOffset>'
+                f'<LineOffset>{side * 4}</LineOffset><ByteOrder>LSB</ByteOrder>'
+                f'</VRTRasterBand></VRTDataset>')
+PY
+for vrt in "$bucket"/StagedProducts/Elevation/13/TIFF/current/*/*.vrt; do
+  gdal_translate -q -of COG -co COMPRESS=DEFLATE -co PREDICTOR=YES -co BLOCKSIZE=256 "$vrt" \
+    "${vrt%.vrt}.tif"
+  rm "$vrt" "${vrt%.vrt}.bin"
+done
+# start_server <mode>: range_server.py on a free port ($port, empty when it did not start).
+start_server() {
+  rm -f "$work/port" "$work/served.log"
+  python3 "$repo/tests/oracle/range_server.py" --root "$bucket" --port-file "$work/port" \
+    --log "$work/served.log" --mode "$1" &
+  server_pid=$!
+  for _ in $(seq 200); do [ -s "$work/port" ] && break; sleep 0.05; done
+  port=$(cat "$work/port" 2>/dev/null || true)
+}
+stop_server() {
+  kill "$server_pid" 2>/dev/null || true
+  wait "$server_pid" 2>/dev/null || true
+  server_pid=""
+}
+served() { if [ -f "$work/served.log" ]; then wc -l <"$work/served.log"; else echo 0; fi; }
+start_server normal
+if [ -z "$port" ]; then
+  echo "wine-check: 3DEP over HTTP: the loopback server did not start" >&2
+  status=1
+else
+  dep=(--3dep-url "http://127.0.0.1:$port" --bbox -92.1,46.5,-91.9,46.6 3dep:13)
+  rc_lin=0
+  rc_win=0
+  (cd "$work/linux" && XDG_CACHE_HOME=$work/linux-cache "$linux" -o dep.tif "${dep[@]}") \
+    >"$work/linux/dep.out" 2>&1 || rc_lin=$?
+  before=$(served)
+  win -o dep.tif "${dep[@]}" >"$work/windows/dep.raw" 2>&1 || rc_win=$?
+  perl -pe 's/\r\n/\n/g' "$work/windows/dep.raw" >"$work/windows/dep.out"
+  asked=$(($(served) - before))
+  if [ "$rc_lin" -eq 0 ] && [ "$rc_win" -ne 0 ] && [ "$asked" -eq 0 ] &&
+    grep -q "cannot connect to the server" "$work/windows/dep.out"; then
+    # Some wine builds' WinHTTP never reaches a loopback server; a real Windows does.
+    echo "wine-check: SKIPPED 3DEP over HTTP: this wine's WinHTTP cannot reach 127.0.0.1:" \
+      "$(tr -d '\r' <"$work/windows/dep.out" | head -n 1)"
+  elif [ "$rc_lin" -ne 0 ] || [ "$rc_win" -ne 0 ] ||
+    ! cmp -s "$work/linux/dep.out" "$work/windows/dep.out"; then
+    echo "wine-check: 3DEP over HTTP: exit status linux $rc_lin, windows $rc_win; reports:" >&2
+    cat "$work/linux/dep.out" "$work/windows/dep.out" >&2
+    status=1
+  else
+    facts_lin=$(gdal_facts "$work/linux/dep.tif") || facts_lin=""
+    facts_win=$(gdal_facts "$work/windows/dep.tif") || facts_win=""
+    if [ "$(grep -c . <<<"$facts_lin")" -eq 5 ] && [ "$facts_lin" = "$facts_win" ] &&
+      cmp -s "$work/linux/dep.tif.cells" "$work/windows/dep.tif.cells"; then
+      echo "wine-check: 3DEP over HTTP through WinHTTP ($asked requests): GDAL reads the Linux" \
+        "build's $(head -n 1 <<<"$facts_lin"), geotransform and every cell; $(tail -n 1 \
+        "$work/linux/dep.out")"
+    else
+      echo "wine-check: 3DEP over HTTP: GDAL reads the two GeoTIFFs differently:" >&2
+      diff <(echo "$facts_lin") <(echo "$facts_win") >&2 || true
+      status=1
+    fi
+    # Again: the server is asked nothing, the blocks come from the user's cache folder.
+    before=$(served)
+    rc_win=0
+    win -o dep-again.tif "${dep[@]}" >"$work/windows/dep-again.raw" 2>&1 || rc_win=$?
+    cache=("$WINEPREFIX"/drive_c/users/*/AppData/Local/marlwood/*.range)
+    if [ "$rc_win" -eq 0 ] && [ "$(served)" -eq "$before" ] && [ -f "${cache[0]}" ] &&
+      grep -q " 0 bytes fetched in 0 requests" "$work/windows/dep-again.raw" &&
+      cmp -s "$work/windows/dep.tif" "$work/windows/dep-again.tif"; then
+      echo "wine-check: 3DEP over HTTP again: nothing asked of the server, ${#cache[@]} ranges" \
+        "from %LOCALAPPDATA%\\marlwood, the same bytes"
+    else
+      echo "wine-check: 3DEP over HTTP again: exit status $rc_win, $(($(served) - before))" \
+        "requests, cache ${cache[0]}:" >&2
+      cat "$work/windows/dep-again.raw" >&2
+      status=1
+    fi
+    stop_server
+    # A server that misbehaves: the line the Linux build's tests expect of libcurl, exit status
+    # 1 and no file; or, answered 500 once, the box converted. A stall is given up after 1 s.
+    misbehaving=(
+      "lie|the server sent bytes 1-65536 of"
+      "truncate|was cut short"
+      "loop|more than 5 redirects"
+      "whole|the server sent more than the 65536 bytes asked"
+      "flaky|"
+      "stall|the server stopped sending bytes 0-65535 for 1 s"
+    )
+    for entry in "${misbehaving[@]}"; do
+      IFS='|' read -r mode line <<<"$entry"
+      start_server "$mode"
+      rc_win=0
+      MARLWOOD_STALL_SECONDS=1 win -q --no-cache --3dep-url "http://127.0.0.1:$port" \
+        --bbox -92.5,46.5,-92.4,46.6 -o "$mode.tif" 3dep:13 >"$work/windows/$mode.raw" 2>&1 ||
+        rc_win=$?
+      stop_server
+      said=$(tr -d '\r' <"$work/windows/$mode.raw")
+      if [ -z "$line" ] && [ "$rc_win" -eq 0 ] && [ -s "$work/windows/$mode.tif" ]; then
+        echo "wine-check: 3DEP over HTTP, server $mode: tried again, converted"
+      elif [ -n "$line" ] && [ "$rc_win" -eq 1 ] && [ "$(grep -c . <<<"$said")" -eq 1 ] &&
+        grep -qF "$line" <<<"$said" && [ ! -e "$work/windows/$mode.tif" ]; then
+        echo "wine-check: 3DEP over HTTP, server $mode: ${said##*: }"
+      else
+        echo "wine-check: 3DEP over HTTP, server $mode: exit status $rc_win:" >&2
+        echo "$said" >&2
+        status=1
+      fi
+    done
+  fi
+fi
+stop_server
 
 # Without proj.db beside it the executable says so, in one line, instead of finding another.
 mkdir "$work/alone"
