@@ -73,6 +73,7 @@ Result<TransferMetadata> readTags(const Input& input, bool, EventSink& events) {
     TransferMetadata metadata;
     metadata.values = sampleTypeName(info->sample_type);
     metadata.size = {info->height, info->width, std::min(info->height, info->width) - 1};
+    if (info->tiled) metadata.block_columns = static_cast<std::int32_t>(info->block_width);
     metadata.size_from = input.file.name;
     const bool feet = info->vertical_unit == LengthUnit::FootUS ||
                       info->vertical_unit == LengthUnit::FootInternational;

@@ -401,7 +401,17 @@ Result<DecodedGrid> readPieceWindow(const MergePiece& piece, const CellWindow& c
     Result<DecodedGrid> decoded = allocateDecodedGrid(
         {cells.rows, cells.columns, std::min(cells.rows, cells.columns) - 1}, thousandths);
     if (!decoded) return decoded;
-    const std::int32_t half = cells.columns / 2;
+    // Halves split on a block's edge, so that no block is read by both.
+    std::int32_t half = cells.columns / 2;
+    if (const std::int32_t block = piece.metadata.block_columns; block > 0) {
+        const std::int32_t edge =
+            (cells.first_column + half + block / 2) / block * block - cells.first_column;
+        if (edge <= 0 || edge >= cells.columns) {
+            return readGrid(piece.input, piece.metadata, cells, MetadataReading::Strict,
+                            thousandths, events);
+        }
+        half = edge;
+    }
     const CellWindow halves[2] = {
         {cells.first_row, cells.first_column, cells.rows, half},
         {cells.first_row, cells.first_column + half, cells.rows, cells.columns - half}};
@@ -472,40 +482,20 @@ inline std::optional<double> interiorBilinear(const ElevationGrid& from, const G
 // (unchanged within it) and the value there interpolated. Only void cells are filled: cells on
 // the lattice came first. With `own_area_only`, only cells whose centres lie in the piece's own
 // area (a 3DEP tile's degree square, not its overlap) are filled.
-Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousandths,
-                    bool own_area_only, ElevationGrid& into, EventSink& events, unsigned threads) {
-    // The transformation the plan made for the piece's outline, run backwards.
-    const Reprojection* to_piece = nullptr;
-    if (!onPlanSystem(piece, plan)) {
-        const Result<const Reprojection*> reprojection = toPlan(piece, plan);
-        if (!reprojection) return reprojection.error();
-        to_piece = *reprojection;
-    }
-    const CellWindow window = plan.window.value_or(CellWindow{});
-    const std::int32_t top = std::max(0, piece.row_offset - window.first_row);
-    const std::int32_t bottom =
-        std::min(plan.size.rows, piece.row_offset - window.first_row + piece.rows);
-    const std::int32_t left = std::max(0, piece.column_offset - window.first_column);
-    const std::int32_t right =
-        std::min(plan.size.columns, piece.column_offset - window.first_column + piece.columns);
-    if (top >= bottom || left >= right) return {};
+// Lays the void cells of `band` (rows and columns of the merged grid) from the piece: the cells
+// of it the band draws on read, then for each void cell its centre taken into the piece's system
+// (nodes placed over the whole `footprint`, so that a cell's point does not depend on the band)
+// and the value there interpolated.
+struct Rect {
+    std::int32_t top, bottom, left, right;
+};
+Status layBand(const MergePlan& plan, const MergePiece& piece, bool thousandths, bool own_area_only,
+               ElevationGrid& into, EventSink& events, unsigned threads,
+               const Reprojection* to_piece, const Rect& footprint, const Rect& band) {
+    const std::int32_t top = footprint.top, left = footprint.left, right = footprint.right;
+    const std::int32_t void_top = band.top, void_bottom = band.bottom, void_left = band.left,
+                       void_right = band.right;
     const std::int32_t valid_above = kVoidThreshold * (thousandths ? kThousandths : 1);
-    // Only void cells are filled: the footprint shrinks to those, and a piece whose footprint
-    // holds none (a tile's overlap where its neighbours own every cell) is not read at all.
-    std::int32_t void_top = bottom, void_bottom = top, void_left = right, void_right = left;
-    for (std::int32_t r = top; r < bottom; ++r) {
-        const std::int32_t* row = into[static_cast<std::size_t>(r)];
-        std::int32_t first = left;
-        while (first < right && row[first] > valid_above) ++first;
-        if (first == right) continue;
-        std::int32_t last = right - 1;
-        while (row[last] > valid_above) --last;
-        void_top = std::min(void_top, r);
-        void_bottom = r + 1;
-        void_left = std::min(void_left, first);
-        void_right = std::max(void_right, last + 1);
-    }
-    if (void_top >= void_bottom) return {};
     const Result<std::optional<CellWindow>> drawn =
         cellsDrawnOn(piece, plan, to_piece, void_top, void_left, void_bottom, void_right);
     if (!drawn) return drawn.error();
@@ -616,6 +606,75 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
     helper.join();
     if (!upper) return upper;
     return lower;
+}
+
+Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousandths,
+                    bool own_area_only, ElevationGrid& into, EventSink& events, unsigned threads) {
+    // The transformation the plan made for the piece's outline, run backwards.
+    const Reprojection* to_piece = nullptr;
+    if (!onPlanSystem(piece, plan)) {
+        const Result<const Reprojection*> reprojection = toPlan(piece, plan);
+        if (!reprojection) return reprojection.error();
+        to_piece = *reprojection;
+    }
+    const CellWindow window = plan.window.value_or(CellWindow{});
+    const Rect footprint{
+        std::max(0, piece.row_offset - window.first_row),
+        std::min(plan.size.rows, piece.row_offset - window.first_row + piece.rows),
+        std::max(0, piece.column_offset - window.first_column),
+        std::min(plan.size.columns, piece.column_offset - window.first_column + piece.columns)};
+    if (footprint.top >= footprint.bottom || footprint.left >= footprint.right) return {};
+    const std::int32_t valid_above = kVoidThreshold * (thousandths ? kThousandths : 1);
+    // Only void cells are filled, and only the cells of the piece around them are read: a piece
+    // whose footprint holds none (a tile's overlap where its neighbours own every cell) is not
+    // read at all, and the seams its neighbours leave along its edges (slanting across the grid
+    // where they follow a parallel) are read as the runs of squares of the grid that hold void
+    // cells, not as the box around them all.
+    constexpr std::int32_t kSquare = 128;
+    const std::int32_t down = (footprint.bottom - footprint.top + kSquare - 1) / kSquare;
+    const std::int32_t across = (footprint.right - footprint.left + kSquare - 1) / kSquare;
+    std::vector<char> holds_void(static_cast<std::size_t>(down) * across, 0);
+    for (std::int32_t r = footprint.top; r < footprint.bottom; ++r) {
+        const std::int32_t* row = into[static_cast<std::size_t>(r)];
+        char* squares =
+            holds_void.data() + static_cast<std::size_t>((r - footprint.top) / kSquare) * across;
+        for (std::int32_t c = footprint.left; c < footprint.right; ++c) {
+            if (row[c] <= valid_above) squares[(c - footprint.left) / kSquare] = 1;
+        }
+    }
+    std::vector<Rect> bands;
+    for (std::int32_t y = 0; y < down; ++y) {
+        for (std::int32_t x = 0; x < across;) {
+            if (!holds_void[static_cast<std::size_t>(y) * across + x]) {
+                ++x;
+                continue;
+            }
+            std::int32_t end = x;
+            while (end < across && holds_void[static_cast<std::size_t>(y) * across + end]) ++end;
+            const Rect run{footprint.top + y * kSquare,
+                           std::min(footprint.bottom, footprint.top + (y + 1) * kSquare),
+                           footprint.left + x * kSquare,
+                           std::min(footprint.right, footprint.left + end * kSquare)};
+            // A run under one of the same columns lengthens it.
+            const auto above = std::find_if(bands.begin(), bands.end(), [&](const Rect& band) {
+                return band.bottom == run.top && band.left == run.left && band.right == run.right;
+            });
+            if (above != bands.end()) {
+                above->bottom = run.bottom;
+            } else {
+                bands.push_back(run);
+            }
+            x = end;
+        }
+    }
+    for (const Rect& band : bands) {
+        if (Status laid = layBand(plan, piece, thousandths, own_area_only, into, events, threads,
+                                  to_piece, footprint, band);
+            !laid) {
+            return laid;
+        }
+    }
+    return {};
 }
 
 // A tile in degrees whose edges lie a few cells beyond whole degrees (3DEP's, 6 cells) owns the

@@ -54,6 +54,9 @@ struct TransferMetadata {
     };
     std::vector<Level> levels;
     std::int32_t level = 0;
+    // Cells across one block of the file (a tiled GeoTIFF's tile), when it is read a block at a
+    // time: windows side by side split on a block's edge read no block twice. 0: not so.
+    std::int32_t block_columns = 0;
 };
 
 // A decoded grid: the first CEL0 record is row 0, the northern row. Cells are in whole units of
