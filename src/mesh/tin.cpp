@@ -12,6 +12,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/large_buffer.h"
+
 namespace marlwood {
 
 namespace {
@@ -54,9 +56,10 @@ constexpr GridPoint unpack(Packed p) {
     return {static_cast<std::int32_t>(p & 0xFFFF), static_cast<std::int32_t>(p >> 16)};
 }
 
-// A growing array of plain records, grown by realloc: a large block is moved by remapping its
-// pages rather than copied into new ones that must each be faulted in, and the triangles of a
-// large grid run to a hundred megabytes.
+// A growing array of plain records on huge pages where the system has them: the triangles of a
+// large grid run to a hundred megabytes read in no order, and a page fault and a translation for
+// every 2 MiB rather than every 4 KiB is what an insertion waits for less. A large block is grown
+// by moving its pages, not copying them.
 template <class T>
 class Records {
     static_assert(std::is_trivially_copyable_v<T>);
@@ -65,7 +68,7 @@ class Records {
     Records() = default;
     Records(const Records&) = delete;
     Records& operator=(const Records&) = delete;
-    ~Records() { std::free(data_); }
+    ~Records() { reallocateHuge(data_, capacity_ * sizeof(T), 0); }
 
     T& operator[](std::size_t i) { return data_[i]; }
     const T& operator[](std::size_t i) const { return data_[i]; }
@@ -77,11 +80,12 @@ class Records {
     // A new record, as T{} makes it; its index.
     std::int32_t add() {
         if (size_ == capacity_) {
-            const std::size_t wanted = std::max<std::size_t>(64, capacity_ * 2);
-            void* moved = std::realloc(data_, wanted * sizeof(T));
+            const std::size_t wanted =
+                hugeBlockSize(std::max<std::size_t>(64, capacity_ * 2) * sizeof(T));
+            void* moved = reallocateHuge(data_, capacity_ * sizeof(T), wanted);
             if (moved == nullptr) throw std::bad_alloc();
             data_ = static_cast<T*>(moved);
-            capacity_ = wanted;
+            capacity_ = wanted / sizeof(T);
         }
         new (data_ + size_) T{};
         return static_cast<std::int32_t>(size_++);
@@ -101,15 +105,32 @@ class Records {
 class GreedyTin {
   public:
     GreedyTin(const HeightField& field, double max_error) : f_(field), max_error_(max_error) {
-        float low = field.at(0, 0), high = low;
-        for (std::int32_t y = 0; y < field.height; ++y) {
-            for (std::int32_t x = 0; x < field.width; ++x) {
-                low = std::min(low, field.at(x, y));
-                high = std::max(high, field.at(x, y));
+        // On a large grid a triangle's rows lie pages apart, and most reads of a scan wait for a
+        // page's translation: the heights are copied onto huge pages, one translation for 2 MiB.
+        const std::size_t points = static_cast<std::size_t>(field.width) * field.height;
+        if (hugeBlocksMapped && points * sizeof(float) >= hugeBlockFrom) {
+            const std::size_t bytes = hugeBlockSize(points * sizeof(float));
+            heights_ = static_cast<float*>(reallocateHuge(nullptr, 0, bytes));
+            if (heights_ == nullptr) throw std::bad_alloc();
+            heights_bytes_ = bytes;
+            for (std::int32_t y = 0; y < field.height; ++y) {
+                std::copy_n(field.heights + y * field.stride, field.width,
+                            heights_ + static_cast<std::size_t>(y) * field.width);
+            }
+            f_ = {field.width, field.height, field.width, heights_};
+        }
+        float low = f_.at(0, 0), high = low;
+        for (std::int32_t y = 0; y < f_.height; ++y) {
+            for (std::int32_t x = 0; x < f_.width; ++x) {
+                low = std::min(low, f_.at(x, y));
+                high = std::max(high, f_.at(x, y));
             }
         }
         span_ = static_cast<double>(high) - low + std::max(std::fabs(high), std::fabs(low)) * 1e-6;
     }
+    GreedyTin(const GreedyTin&) = delete;
+    GreedyTin& operator=(const GreedyTin&) = delete;
+    ~GreedyTin() { releaseHeights(); }
 
     Tin run() {
         const std::int32_t w = f_.width - 1, h = f_.height - 1;
@@ -157,8 +178,9 @@ class GreedyTin {
         const std::size_t run_bytes =
             tri_.capacity() * sizeof(Triangle) + heap_.capacity() * sizeof(Queued) +
             (pending_.capacity() + flips_.capacity()) * sizeof(std::int32_t) +
-            rows_.capacity() * sizeof(Row);
+            rows_.capacity() * sizeof(Row) + heights_bytes_;
         heap_ = {};
+        releaseHeights();
         const auto index = [this](Packed p) {
             return static_cast<std::size_t>(p >> 16) * static_cast<std::size_t>(f_.width) +
                    (p & 0xFFFF);
@@ -533,7 +555,15 @@ class GreedyTin {
         }
     }
 
-    const HeightField& f_;
+    void releaseHeights() {
+        reallocateHuge(heights_, heights_bytes_, 0);
+        heights_ = nullptr;
+        heights_bytes_ = 0;
+    }
+
+    HeightField f_;
+    float* heights_ = nullptr;  // the copy on huge pages, or none
+    std::size_t heights_bytes_ = 0;
     const double max_error_;
     Records<Triangle> tri_;
     std::vector<Queued> heap_;

@@ -35,4 +35,19 @@ class LargeBuffer {
     std::size_t mapped_ = 0;
 };
 
+// A growing array of plain records that is read all over, as a triangulation's are: from
+// `hugeBlockFrom` bytes on Linux a mapping of its own asked for huge pages (a page fault and a
+// translation for every 2 MiB rather than every 4 KiB), grown by moving its pages rather than
+// copying them; below that, and elsewhere, the C allocator's. `reallocateHuge(nullptr, 0, n)`
+// allocates, `(at, size, 0)` frees; sizes are those `hugeBlockSize` gives, and the contents up to
+// the smaller size are kept. nullptr when the memory cannot be had (the old block is kept then).
+constexpr std::size_t hugeBlockFrom = std::size_t{4} << 20;
+#ifdef __linux__
+constexpr bool hugeBlocksMapped = true;
+#else
+constexpr bool hugeBlocksMapped = false;
+#endif
+std::size_t hugeBlockSize(std::size_t size);
+void* reallocateHuge(void* at, std::size_t old_size, std::size_t size);
+
 }  // namespace marlwood

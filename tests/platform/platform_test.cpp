@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
+#include "platform/large_buffer.h"
 #include "platform/shared_library.h"
 
 namespace marlwood {
@@ -65,6 +68,33 @@ struct LibcWithAMissingFunction {
 struct NoSuchLibrary {
     int (*anything)() = nullptr;
 };
+
+// A block grown and shrunk across the size where it moves onto its own mapping, and between two
+// such sizes, keeps its bytes up to the smaller size.
+TEST(HugeBlocks, KeepTheirBytesThroughEveryResize) {
+    const std::size_t sizes[] = {
+        1000, hugeBlockFrom - 8, hugeBlockFrom, 3 * hugeBlockFrom + 12345, hugeBlockFrom + 1,
+        64,   5 * hugeBlockFrom};
+    const auto pattern = [](std::size_t i) { return static_cast<std::uint32_t>(i * 2654435761u); };
+    void* at = nullptr;
+    std::size_t size = 0;
+    for (const std::size_t wanted : sizes) {
+        const std::size_t given = hugeBlockSize(wanted);
+        SCOPED_TRACE(given);
+        EXPECT_GE(given, wanted);
+        void* moved = reallocateHuge(at, size, given);
+        ASSERT_NE(moved, nullptr);
+        auto* words = static_cast<std::uint32_t*>(moved);
+        const std::size_t kept = std::min(size, given) / 4;
+        std::size_t wrong = 0;
+        for (std::size_t i = 0; i < kept; ++i) wrong += words[i] != pattern(i);
+        EXPECT_EQ(wrong, 0u);
+        for (std::size_t i = 0; i < given / 4; ++i) words[i] = pattern(i);
+        at = moved;
+        size = given;
+    }
+    EXPECT_EQ(reallocateHuge(at, size, 0), nullptr);
+}
 
 TEST(SharedLibraries, LoadTheirFunctionsOnceOrSayWhyNot) {
 #ifndef _WIN32
