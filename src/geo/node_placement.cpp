@@ -56,13 +56,4 @@ Status NodePlacement::row(std::int32_t row) {
     return {};
 }
 
-GroundPoint NodePlacement::at(std::int32_t column) const {
-    const auto j = static_cast<std::size_t>((column - left_) / step_);
-    const double fx = static_cast<double>((column - left_) % step_) / step_;
-    const GroundPoint &a = above_[j], &b = above_[j + 1];
-    const GroundPoint &d = below_[j], &e = below_[j + 1];
-    return {(a.x * (1 - fx) + b.x * fx) * (1 - fy_) + (d.x * (1 - fx) + e.x * fx) * fy_,
-            (a.y * (1 - fx) + b.y * fx) * (1 - fy_) + (d.y * (1 - fx) + e.y * fx) * fy_};
-}
-
 }  // namespace marlwood

@@ -35,8 +35,15 @@ class NodePlacement {
     // Readies row `row` (at or below `top`; rows in order are cheapest): a row that starts a band
     // of nodes has PROJ place the next row of them. An Error in one line when PROJ cannot.
     Status row(std::int32_t row);
-    // Where the cell of the readied row in `column` lies.
-    GroundPoint at(std::int32_t column) const;
+    // Where the cell of the readied row in `column` lies (inline: it is asked for every cell).
+    GroundPoint at(std::int32_t column) const {
+        const auto j = static_cast<std::size_t>((column - left_) / step_);
+        const double fx = static_cast<double>((column - left_) % step_) / step_;
+        const GroundPoint &a = above_[j], &b = above_[j + 1];
+        const GroundPoint &d = below_[j], &e = below_[j + 1];
+        return {(a.x * (1 - fx) + b.x * fx) * (1 - fy_) + (d.x * (1 - fx) + e.x * fx) * fy_,
+                (a.y * (1 - fx) + b.y * fx) * (1 - fy_) + (d.y * (1 - fx) + e.y * fx) * fy_};
+    }
 
   private:
     Status nodeRow(std::int32_t band, std::vector<GroundPoint>& nodes) const;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/rounding.h"
@@ -188,20 +189,37 @@ void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGri
 }
 
 bool resampleReleasing(ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,
-                       const GridSize& into_size, std::int32_t valid_above,
-                       std::int32_t void_value) {
+                       const GridSize& into_size, std::int32_t valid_above, std::int32_t void_value,
+                       bool two_threads) {
     const RowResampler resampler(from_size, into_size, valid_above, void_value);
-    std::vector<const std::int32_t*> rows;
-    std::int32_t released = 0;  // source rows before this one are gone
-    for (std::int32_t i = 0; i < into_size.rows; ++i) {
-        if (!allocateRow(into, i, into_size.columns)) return false;
-        rows.clear();
-        for (std::int32_t r = resampler.firstRow(i); r <= resampler.lastRow(i); ++r) {
-            rows.push_back(from[static_cast<std::size_t>(r)]);
+    // New rows are made a block at a time, the block's rows shared between the threads; then the
+    // source rows no later block draws on are released.
+    constexpr std::int32_t kBlock = 64;
+    const auto make = [&](std::int32_t first, std::int32_t end, std::int32_t step) {
+        std::vector<const std::int32_t*> rows;
+        for (std::int32_t i = first; i < end; i += step) {
+            rows.clear();
+            for (std::int32_t r = resampler.firstRow(i); r <= resampler.lastRow(i); ++r) {
+                rows.push_back(from[static_cast<std::size_t>(r)]);
+            }
+            resampler.row(i, rows.data(), into[static_cast<std::size_t>(i)]);
         }
-        resampler.row(i, rows.data(), into[static_cast<std::size_t>(i)]);
+    };
+    std::int32_t released = 0;  // source rows before this one are gone
+    for (std::int32_t block = 0; block < into_size.rows; block += kBlock) {
+        const std::int32_t end = std::min(into_size.rows, block + kBlock);
+        for (std::int32_t i = block; i < end; ++i) {
+            if (!allocateRow(into, i, into_size.columns)) return false;
+        }
+        if (two_threads && end - block > 1) {
+            std::thread odd(make, block + 1, end, 2);
+            make(block, end, 2);
+            odd.join();
+        } else {
+            make(block, end, 1);
+        }
         const std::int32_t still_needed =
-            i + 1 < into_size.rows ? resampler.firstRow(i + 1) : from_size.rows;
+            end < into_size.rows ? resampler.firstRow(end) : from_size.rows;
         for (; released < still_needed; ++released) releaseRow(from, released);
     }
     return true;

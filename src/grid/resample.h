@@ -45,9 +45,10 @@ void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGri
 // whose rows are not: each new row is allocated as it is made and each source row released as
 // soon as no new row draws on it, so the two grids are never held whole at once. False when a
 // row cannot be had (`into` then holds the rows made so far).
+// With `two_threads`, a second thread makes every other row.
 bool resampleReleasing(ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,
-                       const GridSize& into_size, std::int32_t valid_above,
-                       std::int32_t void_value);
+                       const GridSize& into_size, std::int32_t valid_above, std::int32_t void_value,
+                       bool two_threads = false);
 
 // The same resampling a new row at a time, for source rows that come in order and are not all
 // held: new row i draws on source rows firstRow(i) .. lastRow(i), both rising with i.

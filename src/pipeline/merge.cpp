@@ -398,8 +398,11 @@ Result<DecodedGrid> readPieceWindow(const MergePiece& piece, const CellWindow& c
         return readGrid(piece.input, piece.metadata, cells, MetadataReading::Strict, thousandths,
                         events);
     }
-    Result<DecodedGrid> decoded = allocateDecodedGrid(
-        {cells.rows, cells.columns, std::min(cells.rows, cells.columns) - 1}, thousandths);
+    // Each row is made void by the row source before its cells come, and what no row reached is
+    // made void below: the grid need not be filled first.
+    Result<DecodedGrid> decoded =
+        allocateDecodedGrid({cells.rows, cells.columns, std::min(cells.rows, cells.columns) - 1},
+                            thousandths, 0, false);
     if (!decoded) return decoded;
     // Halves split on a block's edge, so that no block is read by both.
     std::int32_t half = cells.columns / 2;
@@ -427,9 +430,14 @@ Result<DecodedGrid> readPieceWindow(const MergePiece& piece, const CellWindow& c
                 return;
             }
             const std::int32_t at = k == 0 ? 0 : half;
-            for (std::int32_t r = 0;
-                 r < cells.rows && rows->next(decoded->grid[static_cast<std::size_t>(r)] + at);) {
+            std::int32_t r = 0;
+            while (r < cells.rows && rows->next(decoded->grid[static_cast<std::size_t>(r)] + at)) {
                 ++r;
+            }
+            const std::int32_t no_data = kNoData * (thousandths ? kThousandths : 1);
+            for (; r < cells.rows; ++r) {
+                std::int32_t* row = decoded->grid[static_cast<std::size_t>(r)] + at;
+                std::fill(row, row + halves[k].columns, no_data);
             }
             read[k] = rows->read();
         } catch (const std::bad_alloc&) {
@@ -544,6 +552,8 @@ Status layBand(const MergePlan& plan, const MergePiece& piece, bool thousandths,
                            plan.top_left.y - (r + 0.5) * posting};
     };
     const GridSize size = decoded->size;
+    // Cells per unit of the piece's system: a product for every cell rather than a quotient.
+    const double per_across = 1 / across, per_down = 1 / down;
     // Rows [from, to) of the footprint. Each band of rows places its own nodes over the whole
     // footprint, so a cell's point depends neither on the band nor on which cells were void;
     // PROJ is called by one band at a time.
@@ -569,8 +579,8 @@ Status layBand(const MergePlan& plan, const MergePiece& piece, bool thousandths,
                       p.y <= own->north)) {
                     continue;
                 }
-                const double x = (p.x - corner.x) / across - cells.first_column;
-                const double y = (corner.y - p.y) / down - cells.first_row;
+                const double x = (p.x - corner.x) * per_across - cells.first_column;
+                const double y = (corner.y - p.y) * per_down - cells.first_row;
                 if (const std::optional<double> value =
                         interiorBilinear(decoded->grid, size, x, y, valid_above)) {
                     row[c] = roundHalfAway(*value * to_metres);

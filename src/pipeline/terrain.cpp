@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <thread>
 
 #include "common/text.h"
 #include "grid/resample.h"
@@ -87,7 +88,7 @@ Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, std::int32_t longest) {
     return resampleDecoded(std::move(decoded), size);
 }
 
-Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, const GridSize& size) {
+Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, const GridSize& size, unsigned threads) {
     ConversionSettings asked;
     asked.size = std::max(size.rows, size.columns);
     if (Status fits = resamplingProblem(decoded.size, asked); !fits) return fits.error();
@@ -98,8 +99,11 @@ Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, const GridSize& size) {
     Result<DecodedGrid> resampled = reserveDecodedGrid(size, decoded.thousandths, source_bytes);
     if (!resampled) return resampled;
     const std::int32_t per_unit = decoded.thousandths ? kThousandths : 1;
+    constexpr std::int64_t kPointsWorthAThread = 1 << 20;
+    const bool two_threads = threads != 1 && std::thread::hardware_concurrency() >= 2 &&
+                             std::int64_t{size.rows} * size.columns >= kPointsWorthAThread;
     if (!resampleReleasing(decoded.grid, decoded.size, resampled->grid, size, validAbove(decoded),
-                           kNoData * per_unit) ||
+                           kNoData * per_unit, two_threads) ||
         !allocateRow(resampled->grid, size.rows, size.columns)) {
         return failure(noMemoryProblem(size));
     }
@@ -248,7 +252,8 @@ Result<Terrain> prepareTerrain(DecodedGrid decoded, const ConversionSettings& se
         terrain.resampled_from = decoded.resampled_from;  // resampled as it was decoded
     } else if (size) {
         terrain.resampled_from = decoded.size;
-        Result<DecodedGrid> resampled = resampleDecoded(std::move(decoded), *size);
+        Result<DecodedGrid> resampled =
+            resampleDecoded(std::move(decoded), *size, settings.threads);
         if (!resampled) return resampled.error();
         decoded = std::move(*resampled);
     }

@@ -53,7 +53,9 @@ struct Terrain {
 // the new grid, nothing more; an Error when the new grid does not fit in memory.
 Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, std::int32_t longest);
 // The same to a size of one's own: each side's posting follows its own factor.
-Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, const GridSize& size);
+// `threads`: 1 keeps to the calling thread; otherwise a large grid is made by two.
+Result<DecodedGrid> resampleDecoded(DecodedGrid decoded, const GridSize& size,
+                                    unsigned threads = 1);
 
 // What resampleDecoded tells of a grid it made of one of `from`'s size, spacing and place: its
 // spacing, place and extremes, and that it is resampled (for a grid resampled as it was decoded).

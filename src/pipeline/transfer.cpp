@@ -66,13 +66,14 @@ Result<DecodedGrid> reserveDecodedGrid(const GridSize& size, bool thousandths,
 }
 
 Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths,
-                                        std::uint64_t also_held) {
+                                        std::uint64_t also_held, bool void_filled) {
     DecodedGrid decoded;
     decoded.size = size;
     decoded.thousandths = thousandths;
     if (!fitsBeside(size, also_held) || !allocateRows(decoded.grid, size.rows, size.columns)) {
         return failure(noMemoryProblem(size));
     }
+    if (!void_filled) return decoded;
     const std::int32_t no_data = kNoData * (thousandths ? kThousandths : 1);
     for (std::int32_t i = 0; i < size.rows; ++i) {
         std::int32_t* row = decoded.grid[static_cast<std::size_t>(i)];

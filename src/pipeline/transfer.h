@@ -77,8 +77,9 @@ struct DecodedGrid {
 // The grid of `size`, every cell void, after asking the machine for the memory (thousandths:
 // void kept in thousandths); `also_held` bytes that will be held beside it count too. An Error
 // when it cannot be had.
+// `void_filled` false: the cells are left as they come, for a caller that writes every one.
 Result<DecodedGrid> allocateDecodedGrid(const GridSize& size, bool thousandths,
-                                        std::uint64_t also_held = 0);
+                                        std::uint64_t also_held = 0, bool void_filled = true);
 // The same grid's table alone, its rows to be allocated one at a time (resampleReleasing).
 Result<DecodedGrid> reserveDecodedGrid(const GridSize& size, bool thousandths,
                                        std::uint64_t also_held = 0);

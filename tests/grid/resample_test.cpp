@@ -22,14 +22,21 @@ Cells resampled(const Cells& cells, std::int32_t rows, std::int32_t columns) {
     resample(source, from, target, {rows, columns}, kVoidThreshold, V);
     Cells out(rows);
     for (std::int32_t r = 0; r < rows; ++r) out[r].assign(target[r], target[r] + columns);
-    // Made a row at a time from a source released as it goes, the same cells.
-    ElevationGrid made;
-    EXPECT_TRUE(allocateRowTable(made, rows));
-    EXPECT_TRUE(resampleReleasing(source, from, made, {rows, columns}, kVoidThreshold, V));
-    for (std::int32_t r = 0; r < rows; ++r) {
-        EXPECT_EQ(Cells::value_type(made[r], made[r] + columns), out[r]) << "row " << r;
+    // Made a row at a time (by one thread or two) from a source released as it goes, the same
+    // cells.
+    for (const bool two_threads : {false, true}) {
+        ElevationGrid copy, made;
+        EXPECT_TRUE(allocateRows(copy, from.rows, from.columns));
+        for (std::int32_t r = 0; r < from.rows; ++r)
+            std::copy(cells[r].begin(), cells[r].end(), copy[r]);
+        EXPECT_TRUE(allocateRowTable(made, rows));
+        EXPECT_TRUE(
+            resampleReleasing(copy, from, made, {rows, columns}, kVoidThreshold, V, two_threads));
+        for (std::int32_t r = 0; r < rows; ++r) {
+            EXPECT_EQ(Cells::value_type(made[r], made[r] + columns), out[r]) << "row " << r;
+        }
+        for (std::int32_t r = 0; r < from.rows; ++r) EXPECT_EQ(copy[r], nullptr) << "kept " << r;
     }
-    for (std::int32_t r = 0; r < from.rows; ++r) EXPECT_EQ(source[r], nullptr) << "kept " << r;
     return out;
 }
 
