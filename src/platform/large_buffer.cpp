@@ -113,7 +113,10 @@ void* reallocateHuge(void* at, std::size_t old_size, std::size_t size) {
     if (was_mapped || mapped) {
         void* to = mapped ? mapHuge(size) : size > 0 ? std::malloc(size) : nullptr;
         if (to == nullptr && size > 0) return nullptr;
-        std::memcpy(to, at, std::min(old_size, size));
+        // No bytes to move when either side is empty (and memcpy takes no null pointer then).
+        if (const std::size_t kept = std::min(old_size, size); kept > 0) {
+            std::memcpy(to, at, kept);
+        }
         if (was_mapped) {
             munmap(at, old_size);
         } else {
