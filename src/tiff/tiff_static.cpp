@@ -33,6 +33,8 @@ Result<const TiffLibrary*> tiffLibrary() {
         .read_raw_strip = &::TIFFReadRawStrip,
         .read_encoded_tile = &::TIFFReadEncodedTile,
         .read_encoded_strip = &::TIFFReadEncodedStrip,
+        .read_directory = &::TIFFReadDirectory,
+        .set_directory = &::TIFFSetDirectory,
     };
     return &library;
 }
