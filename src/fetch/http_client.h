@@ -1,28 +1,13 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "common/result.h"
+#include "fetch/http_exchange.h"
 #include "fetch/locations.h"
 
 namespace marlwood::fetch_detail {
-
-// What a request may take: the run's deadline, how long a request may move nothing, how often
-// one is tried again.
-struct RequestLimits {
-    std::chrono::steady_clock::time_point deadline;
-    double stall_seconds = 30;
-    int retries = 4;
-    double first_backoff_seconds = 0.5;
-};
-
-struct Answer {
-    std::string body;
-    std::uint64_t total = 0;  // the file's length, as the server gives it
-    std::string etag;
-};
 
 // The bytes of `range` of an http(s) URL, checked against what was asked: the status, the
 // Content-Range, the length, and `known_total` when it is not 0. Redirects are followed by

@@ -1,16 +1,34 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "fetch/http_client.h"
+#include "common/result.h"
+#include "fetch/locations.h"
 
 // What both HTTP clients share (libcurl's on Linux, WinHTTP's on Windows): how an answer is
 // judged, how a failed transfer is worded, and the loop of retries and redirects. Each client
 // only makes one request and tells what came back, so the two check and say the same.
 namespace marlwood::fetch_detail {
+
+// What a request may take: the run's deadline, how long a request may move nothing, how often
+// one is tried again.
+struct RequestLimits {
+    std::chrono::steady_clock::time_point deadline;
+    double stall_seconds = 30;
+    int retries = 4;
+    double first_backoff_seconds = 0.5;
+};
+
+struct Answer {
+    std::string body;
+    std::uint64_t total = 0;  // the file's length, as the server gives it
+    std::string etag;
+};
 
 // What one request came back with, whichever library made it.
 struct Response {
