@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -212,11 +213,28 @@ bool resampleReleasing(ElevationGrid& from, const GridSize& from_size, Elevation
             if (!allocateRow(into, i, into_size.columns)) return false;
         }
         if (two_threads && end - block > 1) {
-            std::thread odd(make, block + 1, end, 2);
-            make(block, end, 2);
+            bool odd_made = true;
+            std::thread odd([&] {
+                try {
+                    make(block + 1, end, 2);
+                } catch (const std::bad_alloc&) {
+                    odd_made = false;
+                }
+            });
+            try {
+                make(block, end, 2);
+            } catch (const std::bad_alloc&) {
+                odd.join();
+                return false;
+            }
             odd.join();
+            if (!odd_made) return false;
         } else {
-            make(block, end, 1);
+            try {
+                make(block, end, 1);
+            } catch (const std::bad_alloc&) {
+                return false;
+            }
         }
         const std::int32_t still_needed =
             end < into_size.rows ? resampler.firstRow(end) : from_size.rows;

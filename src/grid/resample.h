@@ -43,8 +43,8 @@ void resample(const ElevationGrid& from, const GridSize& from_size, ElevationGri
 
 // As resample, for a source read once, into a grid whose table is made (allocateRowTable) but
 // whose rows are not: each new row is allocated as it is made and each source row released as
-// soon as no new row draws on it, so the two grids are never held whole at once. False when a
-// row cannot be had (`into` then holds the rows made so far).
+// soon as no new row draws on it, so the two grids are never held whole at once. False when
+// memory for a row cannot be had (`into` then holds the rows made so far).
 // With `two_threads`, a second thread makes every other row.
 bool resampleReleasing(ElevationGrid& from, const GridSize& from_size, ElevationGrid& into,
                        const GridSize& into_size, std::int32_t valid_above, std::int32_t void_value,
