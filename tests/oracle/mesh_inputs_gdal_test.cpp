@@ -119,23 +119,6 @@ Held hold(const Raster& grid, const Obj& mesh, double posting_x, double posting_
     return held;
 }
 
-// A synthetic NAD27 quad of 30 m at 46.5 degrees north, `wide` degrees of longitude from `west`,
-// placed in UTM zone `zone`.
-Transfer quadInZone(const std::string& id, double west, double wide, int zone) {
-    const Degrees corners[] = {
-        {west, 46.5}, {west, 46.5625}, {west + wide, 46.5625}, {west + wide, 46.5}};
-    const Result<std::vector<GroundPoint>> at = projectDegrees(4267, 26700 + zone, corners);
-    if (!at) throw std::runtime_error(at.message());
-    const auto& p = *at;
-    const double x0 = std::min(p[0].x, p[1].x), x1 = std::max(p[2].x, p[3].x);
-    const double y0 = std::min(p[0].y, p[3].y), y1 = std::max(p[1].y, p[2].y);
-    Transfer t = makeQuad(static_cast<int>((y1 - y0) / 30), static_cast<int>((x1 - x0) / 30),
-                          CellFormat::Bi16, 30, id);
-    t.zone = zone;
-    t.corners = {p[0].x, p[0].y, p[1].x, p[1].y, p[2].x, p[2].y, p[3].x, p[3].y};
-    return t;
-}
-
 TEST(MeshInputsAgainstGdal, MergeAcrossZonesAndA3depTileLieOnTheirGrids) {
     MARLWOOD_REQUIRE_USGS_DATA(usgs);
     MARLWOOD_REQUIRE_GDAL();

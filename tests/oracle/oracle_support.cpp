@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "dialogue_text.h"
 #include "geo/projection.h"
+#include "quad_terrain.h"
 #include "sdts/metadata_readers.h"
 #include "sdts/module_reader.h"
 
@@ -191,6 +193,22 @@ std::filesystem::path projDataWithGrids(const std::filesystem::path& under) {
         }
     }
     return data;
+}
+
+testsupport::Transfer quadInZone(const std::string& id, double west, double wide, int zone) {
+    const Degrees corners[] = {
+        {west, 46.5}, {west, 46.5625}, {west + wide, 46.5625}, {west + wide, 46.5}};
+    const Result<std::vector<GroundPoint>> at = projectDegrees(4267, 26700 + zone, corners);
+    if (!at) throw std::runtime_error(at.message());
+    const auto& p = *at;
+    const double x0 = std::min(p[0].x, p[1].x), x1 = std::max(p[2].x, p[3].x);
+    const double y0 = std::min(p[0].y, p[3].y), y1 = std::max(p[1].y, p[2].y);
+    testsupport::Transfer t = testsupport::makeQuad(
+        static_cast<int>((y1 - y0) / 30), static_cast<int>((x1 - x0) / 30),
+        testsupport::CellFormat::Bi16, 30, id);
+    t.zone = zone;
+    t.corners = {p[0].x, p[0].y, p[1].x, p[1].y, p[2].x, p[2].y, p[3].x, p[3].y};
+    return t;
 }
 
 }  // namespace marlwood::oracle

@@ -14,6 +14,7 @@
 #include "expected_output.h"
 #include "files.h"
 #include "program.h"
+#include "sdts_writer.h"
 #include "sdts/record_decoder.h"
 #include "temp_dir.h"
 
@@ -109,5 +110,9 @@ struct Decoded {
 
 // `prefix` is the directory and the four digits, as typed at the prompt.
 Decoded decodeWithOurReaders(const std::string& prefix);
+
+// A synthetic NAD27 quad of 30 m at 46.5 degrees north, `wide` degrees of longitude from `west`,
+// placed in UTM zone `zone` by PROJ (neighbours across a zone line, for merges).
+testsupport::Transfer quadInZone(const std::string& id, double west, double wide, int zone);
 
 }  // namespace marlwood::oracle
