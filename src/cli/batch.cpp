@@ -436,8 +436,14 @@ int runMerge(const Options& options, std::ostream& out, std::ostream& err, Event
     // every source's elevations at once. The sources are found on every core: an archive is
     // unpacked to find its modules.
     std::vector<std::optional<Result<Input>>> founds(options.sources.size());
+    // Finding a source on a server waits for its header: as many at once as there are
+    // connections.
+    const bool all_remote = std::all_of(options.sources.begin(), options.sources.end(),
+                                        [](const std::string& s) { return namesRemote(s); });
+    const unsigned finders =
+        all_remote ? std::max(options.jobs, static_cast<unsigned>(kMostConnections)) : options.jobs;
     forEachOnCores(
-        founds.size(), options.jobs,
+        founds.size(), finders,
         [&](std::size_t i) {
             founds[i] = inputFormats().find(options.sources[i], Cel0Reading::WhenOpened);
         },

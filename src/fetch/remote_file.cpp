@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <fstream>
@@ -10,6 +11,8 @@
 #include <mutex>
 #include <semaphore>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "fetch/http_client.h"
 #include "fetch/range_cache.h"
@@ -29,13 +32,118 @@ constexpr std::uint64_t kHeadBytes = 64 << 10;
 // A read outside what is held fetches at least this much, so that libtiff's small reads of
 // tags do not each make a request.
 constexpr std::uint64_t kReadAhead = 64 << 10;
-constexpr std::size_t kReadAheadsHeld = 16;
 // Blocks less than this apart are fetched in one request: the bytes between cost less than
 // another request's round trip.
 constexpr std::uint64_t kMergeGap = 256 << 10;
 constexpr std::uint64_t kLongestRequest = 32 << 20;
 // How long a file's length and ETag are trusted without asking the server again.
 constexpr double kFactsFreshSeconds = 7 * 24 * 3600;
+using Fetched = std::shared_future<Result<std::string>>;
+
+// The run's requests, made by at most kMostConnections threads: those a reader waits for
+// first, then those told to come, each in the order asked.
+class FetchQueue {
+  public:
+    ~FetchQueue() { stop(); }
+
+    // `id` names the request for `hurry`.
+    Fetched add(std::function<Result<std::string>()> fetch, bool waited_for, std::uint64_t& id) {
+        Job job{std::move(fetch), {}, 0};
+        Fetched result = job.done.get_future().share();
+        std::unique_lock lock(mutex_);
+        id = job.id = ++last_id_;
+        auto& queue = waited_for ? urgent_ : ahead_;
+        queue.push_back(std::move(job));
+        if (idle_ == 0 && workers_.size() < kMostConnections) {
+            try {
+                workers_.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                // No thread to be had: the request is made here, now.
+                if (workers_.empty()) {
+                    Job now = std::move(queue.back());
+                    queue.pop_back();
+                    lock.unlock();
+                    now.run();
+                    return result;
+                }
+            }
+        }
+        lock.unlock();
+        wake_.notify_one();
+        return result;
+    }
+
+    // A request fetched ahead that a reader now waits for, made before the other ones ahead.
+    void hurry(std::uint64_t id) {
+        std::lock_guard lock(mutex_);
+        const auto it = std::find_if(ahead_.begin(), ahead_.end(),
+                                     [&](const Job& job) { return job.id == id; });
+        if (it == ahead_.end()) return;
+        urgent_.push_back(std::move(*it));
+        ahead_.erase(it);
+    }
+
+    // Requests not begun fail; those under way are waited for.
+    void stop() {
+        std::vector<std::thread> workers;
+        std::deque<Job> dropped;
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            workers.swap(workers_);
+            for (auto* queue : {&urgent_, &ahead_}) {
+                for (Job& job : *queue) dropped.push_back(std::move(job));
+                queue->clear();
+            }
+        }
+        wake_.notify_all();
+        for (Job& job : dropped) job.done.set_value(failure("the run ended"));
+        for (std::thread& worker : workers) worker.join();
+        std::lock_guard lock(mutex_);
+        stopping_ = false;
+        idle_ = 0;
+    }
+
+  private:
+    struct Job {
+        std::function<Result<std::string>()> fetch;
+        std::promise<Result<std::string>> done;
+        std::uint64_t id;
+        void run() {
+            try {
+                done.set_value(fetch());
+            } catch (const std::bad_alloc&) {
+                done.set_value(failure("not enough memory for what the server sent"));
+            }
+        }
+    };
+
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            ++idle_;
+            wake_.wait(lock, [&] { return stopping_ || !urgent_.empty() || !ahead_.empty(); });
+            --idle_;
+            if (stopping_) return;
+            auto& queue = urgent_.empty() ? ahead_ : urgent_;
+            Job job = std::move(queue.front());
+            queue.pop_front();
+            lock.unlock();
+            job.run();
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Job> urgent_, ahead_;
+    std::vector<std::thread> workers_;
+    std::size_t idle_ = 0;
+    std::uint64_t last_id_ = 0;
+    bool stopping_ = false;
+};
+
+class ServerFile;
 
 struct Run {
     std::mutex mutex;
@@ -43,6 +151,11 @@ struct Run {
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     FetchCounts counts;
     std::map<std::string, std::shared_ptr<RemoteFile>> files;
+    std::vector<std::shared_ptr<ServerFile>> servers;  // the files above on a server
+    // Bytes held by every file of the run, and those fetched ahead and not yet read.
+    std::uint64_t held = 0, ahead = 0;
+    std::uint64_t uses = 0;  // a clock of reads, for letting go the range used longest ago
+    FetchQueue queue;
 };
 
 Run& run() {
@@ -109,127 +222,91 @@ struct Connection {
     Connection& operator=(const Connection&) = delete;
 };
 
-using Fetched = std::shared_future<Result<std::string>>;
-
-// `fetch` on a thread of its own; on this one when no thread is to be had.
-template <typename F>
-Fetched started(F fetch) {
-    try {
-        return std::async(std::launch::async, fetch).share();
-    } catch (const std::system_error&) {
-        std::promise<Result<std::string>> done;
-        done.set_value(fetch());
-        return done.get_future().share();
-    }
+Fetched ready(Result<std::string> bytes) {
+    std::promise<Result<std::string>> done;
+    done.set_value(std::move(bytes));
+    return done.get_future().share();
 }
 
-// Held ranges of a file: the head for the file's life, those `expect` was told until the next
-// call, and a few read-aheads.
-class Held {
-  public:
-    const std::string* find(std::uint64_t offset, std::uint64_t length, std::uint64_t& at) const {
-        for (const auto* list : {&head_, &expected_, &read_aheads_}) {
-            for (const auto& [first, bytes] : *list) {
-                if (offset >= first && offset + length <= first + bytes.size()) {
-                    at = offset - first;
-                    return &bytes;
-                }
-            }
-        }
-        return nullptr;
-    }
-    void setHead(std::uint64_t first, std::string bytes) {
-        head_.assign(1, {first, std::move(bytes)});
-    }
-    void expectOnly() { expected_.clear(); }
-    void addExpected(std::uint64_t first, std::string bytes) {
-        expected_.emplace_back(first, std::move(bytes));
-    }
-    void addReadAhead(std::uint64_t first, std::string bytes) {
-        if (read_aheads_.size() == kReadAheadsHeld) read_aheads_.pop_front();
-        read_aheads_.emplace_back(first, std::move(bytes));
-    }
+void letGoHeld();
 
-  private:
-    std::deque<std::pair<std::uint64_t, std::string>> head_, expected_, read_aheads_;
-};
-
-class ServerFile final : public RemoteFile {
+// A file on a server. What the run fetched of it is held (within the run's held_bytes), each
+// range fetched once: a read of bytes under way waits for them.
+class ServerFile final : public RemoteFile, public std::enable_shared_from_this<ServerFile> {
   public:
     ServerFile(std::string url, FileFacts facts) : url_(std::move(url)), facts_(std::move(facts)) {}
 
     std::uint64_t size() const override { return facts_.total; }
 
-    void holdHead(std::string bytes) { held_.setHead(0, std::move(bytes)); }
+    void holdHead(std::string bytes) {
+        const std::uint64_t length = bytes.size();
+        std::lock_guard lock(mutex_);
+        held_.push_back({0, length, ready(std::move(bytes)), true, 0, 0});
+        std::lock_guard run_lock(run().mutex);
+        run().held += length;
+    }
 
     Status read(std::uint64_t offset, std::span<std::uint8_t> out) override {
-        std::lock_guard lock(mutex_);
         if (offset > facts_.total || out.size() > facts_.total - offset) {
             return failure("a read past the end of the file");
         }
-        std::uint64_t at = 0;
-        const std::string* bytes = held_.find(offset, out.size(), at);
-        if (bytes == nullptr) {
-            const ByteRange range{offset, std::min(std::max<std::uint64_t>(out.size(), kReadAhead),
-                                                   facts_.total - offset)};
-            Result<std::string> got = fetch(range);
-            if (!got) return got.error();
-            held_.addReadAhead(offset, std::move(*got));
-            bytes = held_.find(offset, out.size(), at);
-            if (bytes == nullptr) return failure("a read past the end of the file");
+        Fetched bytes;
+        std::uint64_t first = 0;
+        {
+            std::lock_guard lock(mutex_);
+            Held* held = holding(offset, out.size());
+            if (held == nullptr) {
+                const ByteRange range{offset,
+                                      std::min(std::max<std::uint64_t>(out.size(), kReadAhead),
+                                               facts_.total - offset)};
+                held = &start(range, true);
+            }
+            use(*held);
+            bytes = held->bytes;
+            first = held->first;
         }
-        std::memcpy(out.data(), bytes->data() + at, out.size());
+        letGoHeld();
+        const Result<std::string>& got = bytes.get();
+        if (!got) return forget(first, got.error());
+        if (offset - first + out.size() > got->size()) {
+            return failure("a read past the end of the file");
+        }
+        std::memcpy(out.data(), got->data() + (offset - first), out.size());
         return {};
     }
 
     Status expect(std::span<const ByteRange> now, std::span<const ByteRange> next,
                   std::uint64_t window_bytes) override {
         if (window_bytes > 0) count(Counted::Told, window_bytes);
-        std::lock_guard lock(mutex_);
-        held_.expectOnly();
-        // Each request of `now` from one fetched meanwhile that holds it, else started now, all
-        // of them at once.
-        std::vector<std::pair<ByteRange, Fetched>> coming;
-        for (const ByteRange& r : wanted(now)) {
-            const auto ahead = std::find_if(pending_.begin(), pending_.end(), [&](const auto& p) {
-                return p.first.first <= r.first && r.end() <= p.first.end();
-            });
-            if (ahead != pending_.end()) {
-                if (std::none_of(coming.begin(), coming.end(), [&](const auto& c) {
-                        return c.first.first == ahead->first.first;
-                    }))
-                    coming.push_back(*ahead);
-                continue;
+        std::vector<std::pair<std::uint64_t, Fetched>> waited;
+        {
+            std::lock_guard lock(mutex_);
+            for (const ByteRange& r : wanted(now)) start(r, true);
+            for (const ByteRange& r : now) {
+                if (Held* held = holding(r.first, r.length)) {
+                    if (!held->read && held->request != 0) run().queue.hurry(held->request);
+                    waited.emplace_back(held->first, held->bytes);
+                }
             }
-            coming.emplace_back(r, started([this, r] { return fetch(r); }));
-        }
-        std::erase_if(pending_, [&](const auto& p) {
-            return std::any_of(coming.begin(), coming.end(),
-                               [&](const auto& c) { return c.first.first == p.first.first; });
-        });
-        Status problem;
-        for (auto& [range, bytes] : coming) {
-            const Result<std::string>& got = bytes.get();
-            if (!got) {
-                if (problem) problem = got.error();
-                continue;
+            std::vector<ByteRange> ahead = wanted(next);
+            std::uint64_t room = 0;
+            {
+                Run& r = run();
+                std::lock_guard run_lock(r.mutex);
+                const std::uint64_t most = r.settings.ahead_bytes;
+                room = r.ahead < most ? most - r.ahead : 0;
             }
-            held_.addExpected(range.first, *got);
-        }
-        if (!problem) return problem;
-        // What comes next, fetched while this is read (what is fetched already is not again).
-        std::vector<std::pair<ByteRange, Fetched>> still;
-        for (const ByteRange& r : wanted(next)) {
-            const auto ahead = std::find_if(pending_.begin(), pending_.end(), [&](const auto& p) {
-                return p.first.first <= r.first && r.end() <= p.first.end();
-            });
-            if (ahead != pending_.end()) {
-                still.push_back(*ahead);
-            } else {
-                still.emplace_back(r, started([this, r] { return fetch(r); }));
+            for (const ByteRange& r : ahead) {
+                if (r.length > room) break;
+                room -= r.length;
+                start(r, false);
             }
         }
-        pending_ = std::move(still);
+        letGoHeld();
+        for (const auto& [first, bytes] : waited) {
+            if (const Result<std::string>& got = bytes.get(); !got)
+                return forget(first, got.error());
+        }
         return {};
     }
 
@@ -260,14 +337,105 @@ class ServerFile final : public RemoteFile {
         return std::move(answer->body);
     }
 
+    // Lets go of ranges read and fetched until `bytes` are let go or none is left; returns the
+    // bytes let go. Read ones go first, those used longest ago first.
+    std::uint64_t letGo(std::uint64_t bytes, std::uint64_t used_before) {
+        std::lock_guard lock(mutex_);
+        std::uint64_t gone = 0;
+        std::erase_if(held_, [&](const Held& h) {
+            if (gone >= bytes || !h.read || h.last_use >= used_before || h.first == 0) return false;
+            if (h.bytes.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+                return false;
+            }
+            gone += h.length;
+            return true;
+        });
+        return gone;
+    }
+
+    // The oldest use of a range read that could be let go, if any.
+    std::optional<std::uint64_t> oldestUse() {
+        std::lock_guard lock(mutex_);
+        std::optional<std::uint64_t> oldest;
+        for (const Held& h : held_) {
+            if (h.read && h.first != 0 && (!oldest || h.last_use < *oldest)) oldest = h.last_use;
+        }
+        return oldest;
+    }
+
   private:
-    // The requests that fetch `ranges`' bytes not held, neighbours together.
-    std::vector<ByteRange> wanted(std::span<const ByteRange> ranges) const {
+    struct Held {
+        std::uint64_t first = 0, length = 0;
+        Fetched bytes;
+        bool read = false;  // by a reader, not only fetched ahead
+        std::uint64_t last_use = 0;
+        std::uint64_t request = 0;  // the queue's, while it may wait there
+    };
+
+    Held* holding(std::uint64_t offset, std::uint64_t length) {
+        for (Held& h : held_) {
+            if (offset >= h.first && offset + length <= h.first + h.length) return &h;
+        }
+        return nullptr;
+    }
+
+    void use(Held& held) {
+        if (!held.read && held.request != 0) run().queue.hurry(held.request);
+        Run& r = run();
+        std::lock_guard lock(r.mutex);
+        if (!held.read) {
+            held.read = true;
+            r.ahead -= std::min(r.ahead, held.length);
+        }
+        held.last_use = ++r.uses;
+    }
+
+    // A request for `range` begun, its bytes held.
+    Held& start(ByteRange range, bool waited_for) {
+        {
+            Run& r = run();
+            std::lock_guard lock(r.mutex);
+            r.held += range.length;
+            if (!waited_for) r.ahead += range.length;
+        }
+        std::weak_ptr<ServerFile> self = weak_from_this();
+        std::uint64_t request = 0;
+        Fetched bytes = run().queue.add(
+            [self, range]() -> Result<std::string> {
+                const std::shared_ptr<ServerFile> file = self.lock();
+                if (!file) return failure("the run ended");
+                return file->fetch(range);
+            },
+            waited_for, request);
+        held_.push_back({range.first, range.length, std::move(bytes), waited_for, 0, request});
+        return held_.back();
+    }
+
+    // A range that failed is not held: asked again, it is fetched again.
+    Status forget(std::uint64_t first, const Error& error) {
+        std::lock_guard lock(mutex_);
+        std::erase_if(held_, [&](const Held& h) {
+            if (h.first != first) return false;
+            if (h.bytes.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+                return false;
+            }
+            const Result<std::string>& got = h.bytes.get();
+            if (got) return false;
+            Run& r = run();
+            std::lock_guard run_lock(r.mutex);
+            r.held -= std::min(r.held, h.length);
+            if (!h.read) r.ahead -= std::min(r.ahead, h.length);
+            return true;
+        });
+        return error;
+    }
+
+    // The requests that fetch `ranges`' bytes not held nor under way, neighbours together.
+    std::vector<ByteRange> wanted(std::span<const ByteRange> ranges) {
         std::vector<ByteRange> missing;
         for (const ByteRange& r : ranges) {
             if (r.first > facts_.total || r.length > facts_.total - r.first) continue;
-            std::uint64_t at = 0;
-            if (held_.find(r.first, r.length, at) == nullptr) missing.push_back(r);
+            if (holding(r.first, r.length) == nullptr) missing.push_back(r);
         }
         return mergeRanges(std::move(missing), kMergeGap, kLongestRequest);
     }
@@ -275,11 +443,47 @@ class ServerFile final : public RemoteFile {
     std::mutex mutex_;
     std::string url_;
     FileFacts facts_;
-    Held held_;
-    // Requests under way for what was told to come next. Declared last, so that a file let go
-    // waits for them before what they use goes.
-    std::vector<std::pair<ByteRange, Fetched>> pending_;
+    std::vector<Held> held_;
 };
+
+// Past the run's held_bytes, the ranges read longest ago in any file of the run are let go.
+void letGoHeld() {
+    Run& r = run();
+    std::vector<std::shared_ptr<ServerFile>> servers;
+    {
+        std::lock_guard lock(r.mutex);
+        if (r.held <= r.settings.held_bytes) return;
+        servers = r.servers;
+    }
+    for (;;) {
+        std::uint64_t excess = 0;
+        {
+            std::lock_guard lock(r.mutex);
+            if (r.held <= r.settings.held_bytes) return;
+            excess = r.held - r.settings.held_bytes;
+        }
+        // The file whose oldest read range is oldest gives up ranges up to the next file's.
+        std::shared_ptr<ServerFile> oldest;
+        std::uint64_t oldest_use = 0, next_use = ~std::uint64_t{0};
+        for (const auto& file : servers) {
+            const std::optional<std::uint64_t> use = file->oldestUse();
+            if (!use) continue;
+            if (!oldest || *use < oldest_use) {
+                if (oldest) next_use = std::min(next_use, oldest_use);
+                oldest = file;
+                oldest_use = *use;
+            } else {
+                next_use = std::min(next_use, *use);
+            }
+        }
+        if (!oldest) return;  // all that is held is under way or not yet read
+        const std::uint64_t gone =
+            oldest->letGo(excess, next_use == ~std::uint64_t{0} ? next_use : next_use + 1);
+        if (gone == 0) return;
+        std::lock_guard lock(r.mutex);
+        r.held -= std::min(r.held, gone);
+    }
+}
 
 // A file:// URL: a local file read where asked.
 class LocalFile final : public RemoteFile {
@@ -321,11 +525,19 @@ Result<std::shared_ptr<RemoteFile>> openLocal(const std::string& path) {
     return std::shared_ptr<RemoteFile>(std::make_shared<LocalFile>(std::move(in), size));
 }
 
+// A file on a server, known to the run, which lets go of what it holds.
+std::shared_ptr<RemoteFile> registered(std::shared_ptr<ServerFile> file) {
+    Run& r = run();
+    std::lock_guard lock(r.mutex);
+    r.servers.push_back(file);
+    return file;
+}
+
 Result<std::shared_ptr<RemoteFile>> openServer(const std::string& url) {
     std::optional<RangeCache> cache = cacheNow();
     if (cache) {
         if (const std::optional<FileFacts> facts = cache->facts(url, kFactsFreshSeconds)) {
-            return std::shared_ptr<RemoteFile>(std::make_shared<ServerFile>(url, *facts));
+            return registered(std::make_shared<ServerFile>(url, *facts));
         }
     }
     Result<Answer> head = failure("");
@@ -343,7 +555,7 @@ Result<std::shared_ptr<RemoteFile>> openServer(const std::string& url) {
     }
     auto file = std::make_shared<ServerFile>(url, facts);
     file->holdHead(std::move(head->body));
-    return std::shared_ptr<RemoteFile>(std::move(file));
+    return registered(std::move(file));
 }
 
 }  // namespace
@@ -365,14 +577,19 @@ FetchCounts fetchCounts() {
 
 void endFetchRun() {
     Run& r = run();
+    r.queue.stop();
     std::map<std::string, std::shared_ptr<RemoteFile>> files;
+    std::vector<std::shared_ptr<ServerFile>> servers;
     {
         std::lock_guard lock(r.mutex);
         files.swap(r.files);
+        servers.swap(r.servers);
     }
-    files.clear();  // outside the lock: a request still under way counts what it fetched
+    files.clear();  // outside the lock: a file let go gives back what it held
+    servers.clear();
     std::lock_guard lock(r.mutex);
     r.settings.progress = nullptr;
+    r.held = r.ahead = 0;
 }
 
 Result<std::shared_ptr<RemoteFile>> openRemote(const std::string& url) {

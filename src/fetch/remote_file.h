@@ -31,6 +31,12 @@ struct FetchSettings {
     double stall_seconds = 30;           // a request that moves no byte this long is given up
     int retries = 4;                     // of a request answered 5xx, or timed out
     double first_backoff_seconds = 0.5;  // doubled each retry
+    // What the run holds of what it fetched, so that no range is fetched twice (a merge's seams
+    // read again blocks its windows read); past it, the ranges read longest ago are let go.
+    std::uint64_t held_bytes = std::uint64_t{256} << 20;
+    // Ranges told to come are fetched ahead while no more than this is fetched and not yet
+    // read; beyond, they are fetched when their reader comes to them.
+    std::uint64_t ahead_bytes = std::uint64_t{128} << 20;
     // Told the counts after each request or cache hit, on the thread that made it.
     std::function<void(const FetchCounts&)> progress;
 };
@@ -54,9 +60,10 @@ class RemoteFile {
     // Fills `out` with the bytes at `offset`, all of them or a failure.
     virtual Status read(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
     // The ranges about to be read (`now`): fetched, neighbours together and on several
-    // connections, and held until the next call (what was held before is let go). Those to be
-    // read after them (`next`) are fetched meanwhile, for the next call. `window_bytes`: more
-    // bytes a reader will read (for the progress line).
+    // connections, and waited for. Those to be read after them (`next`) are fetched meanwhile,
+    // in the order told. Both are held for later reads (see FetchSettings::held_bytes), and what
+    // is held or under way is never asked again. `window_bytes`: more bytes a reader will read
+    // (for the progress line).
     virtual Status expect(std::span<const ByteRange> now, std::span<const ByteRange> next,
                           std::uint64_t window_bytes) = 0;
 };

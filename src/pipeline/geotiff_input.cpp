@@ -236,6 +236,14 @@ InputFormat geoTiffFormat() {
     };
     row.rows = openRows;
     row.windows_side_by_side = true;
+    row.prefetch = [](const Input& input, const CellWindow& w) {
+        if (!namesRemote(input.file.name)) return;
+        // Only a hint: what fails here fails again, and is said, when the window is read.
+        if (const Result<GeoTiffSource> source = sourceOf(input.file)) {
+            (void)GeoTiffRows::prefetch(
+                *source, {w.first_row, w.first_column, w.rows, w.columns, input.level});
+        }
+    };
     return row;
 }
 

@@ -485,18 +485,24 @@ inline std::optional<double> interiorBilinear(const ElevationGrid& from, const G
     return sum / weights;
 }
 
-// Lays a resampled piece into the merged grid: the cells of it the footprint draws on read, then
-// for each cell of the footprint the cell's centre taken into the piece's system by PROJ
-// (unchanged within it) and the value there interpolated. Only void cells are filled: cells on
-// the lattice came first. With `own_area_only`, only cells whose centres lie in the piece's own
-// area (a 3DEP tile's degree square, not its overlap) are filled.
+// Rows [top, bottom) and columns [left, right) of the merged grid.
+struct Rect {
+    std::int32_t top, bottom, left, right;
+};
+
+// The footprint on the merged grid that a piece laid by resampling covers.
+Rect footprintOf(const MergePlan& plan, const MergePiece& piece) {
+    const CellWindow window = plan.window.value_or(CellWindow{});
+    return {std::max(0, piece.row_offset - window.first_row),
+            std::min(plan.size.rows, piece.row_offset - window.first_row + piece.rows),
+            std::max(0, piece.column_offset - window.first_column),
+            std::min(plan.size.columns, piece.column_offset - window.first_column + piece.columns)};
+}
+
 // Lays the void cells of `band` (rows and columns of the merged grid) from the piece: the cells
 // of it the band draws on read, then for each void cell its centre taken into the piece's system
 // (nodes placed over the whole `footprint`, so that a cell's point does not depend on the band)
 // and the value there interpolated.
-struct Rect {
-    std::int32_t top, bottom, left, right;
-};
 Status layBand(const MergePlan& plan, const MergePiece& piece, bool thousandths, bool own_area_only,
                ElevationGrid& into, EventSink& events, unsigned threads,
                const Reprojection* to_piece, const Rect& footprint, const Rect& band) {
@@ -618,6 +624,11 @@ Status layBand(const MergePlan& plan, const MergePiece& piece, bool thousandths,
     return lower;
 }
 
+// Lays a resampled piece into the merged grid: the cells of it the footprint draws on read, then
+// for each cell of the footprint the cell's centre taken into the piece's system by PROJ
+// (unchanged within it) and the value there interpolated. Only void cells are filled: cells on
+// the lattice came first. With `own_area_only`, only cells whose centres lie in the piece's own
+// area (a 3DEP tile's degree square, not its overlap) are filled.
 Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousandths,
                     bool own_area_only, ElevationGrid& into, EventSink& events, unsigned threads) {
     // The transformation the plan made for the piece's outline, run backwards.
@@ -627,12 +638,7 @@ Status resampleInto(const MergePlan& plan, const MergePiece& piece, bool thousan
         if (!reprojection) return reprojection.error();
         to_piece = *reprojection;
     }
-    const CellWindow window = plan.window.value_or(CellWindow{});
-    const Rect footprint{
-        std::max(0, piece.row_offset - window.first_row),
-        std::min(plan.size.rows, piece.row_offset - window.first_row + piece.rows),
-        std::max(0, piece.column_offset - window.first_column),
-        std::min(plan.size.columns, piece.column_offset - window.first_column + piece.columns)};
+    const Rect footprint = footprintOf(plan, piece);
     if (footprint.top >= footprint.bottom || footprint.left >= footprint.right) return {};
     const std::int32_t valid_above = kVoidThreshold * (thousandths ? kThousandths : 1);
     // Only void cells are filled, and only the cells of the piece around them are read: a piece
@@ -1027,12 +1033,43 @@ Result<RowSource> openSpan(const MergePiece& piece, const PieceSpan& span, bool 
                            events);
 }
 
+// Every piece's window told to its format, in the order they are read, so that sources on a
+// server fetch what the later ones need while the first are read.
+void prefetchWindows(const MergePlan& plan) {
+    for (const bool resampled : {false, true}) {
+        for (const MergePiece& piece : plan.pieces) {
+            const InputFormat* format = piece.input.format;
+            if (piece.resampled != resampled || !format || !format->prefetch) continue;
+            if (!resampled) {
+                const PieceSpan span = spanOf(plan, piece);
+                if (span.cells.rows > 0 && span.cells.columns > 0) {
+                    format->prefetch(piece.input, span.cells);
+                }
+                continue;
+            }
+            const Rect footprint = footprintOf(plan, piece);
+            if (footprint.top >= footprint.bottom || footprint.left >= footprint.right) continue;
+            const Reprojection* to_piece = nullptr;
+            if (!onPlanSystem(piece, plan)) {
+                const Result<const Reprojection*> reprojection = toPlan(piece, plan);
+                if (!reprojection) continue;
+                to_piece = *reprojection;
+            }
+            const Result<std::optional<CellWindow>> drawn =
+                cellsDrawnOn(piece, plan, to_piece, footprint.top, footprint.left, footprint.bottom,
+                             footprint.right);
+            if (drawn && *drawn) format->prefetch(piece.input, **drawn);
+        }
+    }
+}
+
 }  // namespace
 
 Result<MergedGrid> decodeMerged(const MergePlan& plan, bool thousandths, EventSink& events,
                                 unsigned threads) {
     Result<DecodedGrid> decoded = allocateDecodedGrid(plan.size, thousandths, plan.held_bytes);
     if (!decoded) return decoded.error();
+    prefetchWindows(plan);
     MergedGrid merged{std::move(*decoded), 0};
     ElevationGrid& raw_grid = merged.decoded.grid;
     Extremes& extremes = merged.decoded.extremes;
@@ -1127,6 +1164,7 @@ Result<MergedGrid> decodeMergedResampled(const MergePlan& plan, const GridSize& 
                                          bool thousandths, EventSink& events, unsigned threads) {
     Result<DecodedGrid> decoded = allocateDecodedGrid(into, thousandths);
     if (!decoded) return decoded.error();
+    prefetchWindows(plan);
     MergedGrid merged{std::move(*decoded), 0};
     const std::int32_t scale = thousandths ? kThousandths : 1;
     const std::int32_t valid_above = kVoidThreshold * scale;

@@ -76,6 +76,9 @@ struct InputFormat {
     // Whether two windows side by side can be read at once (on two threads) at no more cost than
     // one: each reads only the blocks it needs.
     bool windows_side_by_side = false;
+    // Told of a window that will be read later, so that a source on a server fetches its bytes
+    // meanwhile; not given where reading costs no wait.
+    std::function<void(const Input&, const CellWindow&)> prefetch;
     // Bytes held beside the grid while the rows are read (a member unpacked when opened, a
     // format laid out whole before its first row); none when not given.
     std::function<std::uint64_t(const Input&, const TransferMetadata&)> reading_bytes;

@@ -455,6 +455,7 @@ struct GeoTiffRows::State {
     Status readBlockRow(std::uint32_t block_row);
     Status expectBlockRow(std::uint32_t block_row, const RangedBytes& ranged);
     std::vector<ByteSpan> blockRowSpans(std::uint32_t block_row, std::uint64_t size) const;
+    std::vector<ByteSpan> windowSpans(std::uint64_t size) const;
     std::uint32_t lastBlockRow() const {
         return static_cast<std::uint32_t>(window.first_row + window.rows - 1) / info.block_height;
     }
@@ -575,28 +576,63 @@ Status GeoTiffRows::State::readBlockRow(std::uint32_t index) {
     return {};
 }
 
+// The state of a window's rows, checked against the image; its buffers not yet made.
+static Result<std::unique_ptr<GeoTiffRows::State>> windowState(std::unique_ptr<OpenTiff> open,
+                                                               const RasterWindow& window) {
+    Result<GeoTiffInfo> info = readInfo(*open, window.level);
+    if (!info) return info.error();
+    const RasterWindow& w = window;
+    if (w.rows < 1 || w.columns < 1 || w.first_row < 0 || w.first_column < 0 ||
+        w.first_row > info->height - w.rows || w.first_column > info->width - w.columns) {
+        return failure("a window of " + std::to_string(w.rows) + " x " + std::to_string(w.columns) +
+                       " cells at row " + std::to_string(w.first_row) + ", column " +
+                       std::to_string(w.first_column) + " does not lie in the image of " +
+                       std::to_string(info->height) + " x " + std::to_string(info->width));
+    }
+    auto state = std::make_unique<GeoTiffRows::State>();
+    state->info = *info;
+    state->window = window;
+    state->first_block_column = static_cast<std::uint32_t>(w.first_column) / info->block_width;
+    state->last_block_column =
+        static_cast<std::uint32_t>(w.first_column + w.columns - 1) / info->block_width;
+    state->tiff = std::move(open);
+    return state;
+}
+
+// The bytes of every block of the window, row after row of blocks.
+std::vector<ByteSpan> GeoTiffRows::State::windowSpans(std::uint64_t size) const {
+    std::vector<ByteSpan> spans;
+    for (std::uint32_t r = static_cast<std::uint32_t>(window.first_row) / info.block_height;
+         r <= lastBlockRow(); ++r) {
+        for (const ByteSpan& span : blockRowSpans(r, size)) spans.push_back(span);
+    }
+    return spans;
+}
+
+Status GeoTiffRows::prefetch(const GeoTiffSource& source, const RasterWindow& window) {
+    if (!source.ranged || !source.ranged->expect) return {};
+    try {
+        Result<std::unique_ptr<OpenTiff>> open = openTiff(source);
+        if (!open) return open.error();
+        Result<std::unique_ptr<State>> state = windowState(std::move(*open), window);
+        if (!state) return state.error();
+        const RangedBytes& ranged = *source.ranged;
+        return ranged.expect({}, (*state)->windowSpans(ranged.size), 0);
+    } catch (const std::bad_alloc&) {
+        return failure("not enough memory to read " + source.name);
+    }
+}
+
 Result<GeoTiffRows> GeoTiffRows::open(const GeoTiffSource& source, const RasterWindow& window,
                                       InflateBy inflate) {
     try {
         Result<std::unique_ptr<OpenTiff>> open = openTiff(source);
         if (!open) return open.error();
-        Result<GeoTiffInfo> info = readInfo(**open, window.level);
-        if (!info) return info.error();
+        Result<std::unique_ptr<State>> made = windowState(std::move(*open), window);
+        if (!made) return made.error();
+        std::unique_ptr<State> state = std::move(*made);
+        const GeoTiffInfo* info = &state->info;
         const RasterWindow& w = window;
-        if (w.rows < 1 || w.columns < 1 || w.first_row < 0 || w.first_column < 0 ||
-            w.first_row > info->height - w.rows || w.first_column > info->width - w.columns) {
-            return failure("a window of " + std::to_string(w.rows) + " x " +
-                           std::to_string(w.columns) + " cells at row " +
-                           std::to_string(w.first_row) + ", column " +
-                           std::to_string(w.first_column) + " does not lie in the image of " +
-                           std::to_string(info->height) + " x " + std::to_string(info->width));
-        }
-        auto state = std::make_unique<State>();
-        state->info = *info;
-        state->window = window;
-        state->first_block_column = static_cast<std::uint32_t>(w.first_column) / info->block_width;
-        state->last_block_column =
-            static_cast<std::uint32_t>(w.first_column + w.columns - 1) / info->block_width;
         const std::size_t across = state->last_block_column - state->first_block_column + 1;
         const std::uint64_t held =
             across * info->block_height * state->rowBytes() +
@@ -614,21 +650,12 @@ Result<GeoTiffRows> GeoTiffRows::open(const GeoTiffSource& source, const RasterW
             Result<Inflater> inflater = Inflater::make();
             if (inflater) state->inflater.emplace(std::move(*inflater));
         }
-        state->tiff = std::move(*open);
         if (const auto& ranged = state->tiff->input.ranged; ranged && ranged->expect) {
-            // The window's bytes told, and its first row of blocks fetched from now on.
-            const std::uint32_t first =
-                static_cast<std::uint32_t>(w.first_row) / info->block_height;
+            // The window's bytes told, and its blocks fetched from now on, row after row.
+            const std::vector<ByteSpan> spans = state->windowSpans(ranged->size);
             std::uint64_t bytes = 0;
-            for (std::uint32_t r = first; r <= state->lastBlockRow(); ++r) {
-                for (const ByteSpan& span : state->blockRowSpans(r, ranged->size)) {
-                    bytes += span.length;
-                }
-            }
-            if (Status told = ranged->expect({}, state->blockRowSpans(first, ranged->size), bytes);
-                !told) {
-                return told.error();
-            }
+            for (const ByteSpan& span : spans) bytes += span.length;
+            if (Status told = ranged->expect({}, spans, bytes); !told) return told.error();
         }
         return GeoTiffRows(std::move(state));
     } catch (const std::bad_alloc&) {

@@ -115,8 +115,12 @@ enum class InflateBy { Libdeflate, Libtiff };
 // the rows leave it, so a whole tile's row of blocks is the most held at once.
 class GeoTiffRows {
   public:
+    struct State;  // what reading a window holds
     static Result<GeoTiffRows> open(const GeoTiffSource& source, const RasterWindow& window,
                                     InflateBy inflate = InflateBy::Libdeflate);
+    // The window's blocks told to a source read by ranges that has `expect`, to be fetched
+    // meanwhile; nothing for any other.
+    static Status prefetch(const GeoTiffSource& source, const RasterWindow& window);
     GeoTiffRows(GeoTiffRows&&) noexcept;
     GeoTiffRows& operator=(GeoTiffRows&&) noexcept;
     ~GeoTiffRows();
@@ -131,7 +135,6 @@ class GeoTiffRows {
     std::uint64_t fileBytes() const;  // the whole file
 
   private:
-    struct State;
     explicit GeoTiffRows(std::unique_ptr<State> state);
     std::unique_ptr<State> state_;
 };

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "conversation.h"
+#include "fetch/remote_file.h"
 #include "oracle_support.h"
 
 namespace marlwood::oracle {
@@ -306,6 +307,78 @@ TEST_F(Remote3dep, ATileTheServerHasNotIsVoidUnlessNoneIsThere) {
     EXPECT_EQ(count(none.err, "\n"), 1u) << none.err;
     EXPECT_NE(none.err.find("none of the box's 2 tiles"), std::string::npos) << none.err;
     EXPECT_FALSE(fs::exists(tmp / "none.tif"));
+}
+
+// A run's ranges: each fetched once while held, fetched ahead when told, asked again once let go,
+// and always the file's own bytes.
+TEST_F(Remote3dep, ARunFetchesEachRangeOnceWhileItHoldsIt) {
+    const fs::path root = tmp / "bucket";
+    fs::create_directories(root);
+    std::string content(1 << 20, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7919 >> 5);
+    std::ofstream(root / "file.bin", std::ios::binary) << content;
+    Server server(root, tmp.path(), "normal");
+    ASSERT_TRUE(server.up());
+    constexpr std::uint64_t kK = 1024;
+    struct Step {
+        bool told;  // `expect`ed to come next, not read
+        std::uint64_t first, length;
+    };
+    const struct {
+        const char* name;
+        std::uint64_t held, ahead;
+        std::vector<Step> steps;
+        std::size_t requests;  // after the file's head
+    } cases[] = {
+        {"read twice", 64 << 20, 64 << 20, {{false, 200 * kK, 100 * kK}, {false, 220 * kK, 8}}, 1},
+        {"told, then read",
+         64 << 20,
+         64 << 20,
+         {{true, 300 * kK, 100 * kK},
+          {true, 420 * kK, 50 * kK},
+          {false, 300 * kK, 100 * kK},
+          {false, 430 * kK, 10 * kK}},
+         2},
+        {"let go, asked again",
+         250 * kK,
+         64 << 20,
+         {{false, 100 * kK, 100 * kK},
+          {false, 400 * kK, 100 * kK},
+          {false, 700 * kK, 100 * kK},
+          {false, 100 * kK, 100 * kK}},
+         4},
+        {"too far ahead to fetch",
+         64 << 20,
+         10 * kK,
+         {{true, 500 * kK, 100 * kK}, {false, 900 * kK, 10 * kK}, {false, 500 * kK, 100 * kK}},
+         2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FetchSettings settings;
+        settings.use_cache = false;
+        settings.held_bytes = c.held;
+        settings.ahead_bytes = c.ahead;
+        beginFetchRun(settings);
+        const auto before = server.served().first;
+        Result<std::shared_ptr<RemoteFile>> file = openRemote(server.url() + "/file.bin");
+        ASSERT_TRUE(file) << file.message();
+        ASSERT_EQ((*file)->size(), content.size());
+        for (const Step& step : c.steps) {
+            if (step.told) {
+                const ByteRange next{step.first, step.length};
+                ASSERT_TRUE((*file)->expect({}, std::span(&next, 1), 0));
+                continue;
+            }
+            std::string bytes(step.length, '\0');
+            ASSERT_TRUE((*file)->read(
+                step.first,
+                std::span(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size())));
+            EXPECT_EQ(bytes, content.substr(step.first, step.length)) << step.first;
+        }
+        endFetchRun();
+        EXPECT_EQ(server.served().first - before, 1 + c.requests);
+    }
 }
 
 }  // namespace
