@@ -42,8 +42,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header(name, value)
         self.send_header("Content-Length", str(len(body) if length is None else length))
         self.end_headers()
-        self.wfile.write(body)
+        # Logged before the body goes: a client that has its answer finds it in the log.
         self.record(status, len(body))
+        self.wfile.write(body)
 
     def do_HEAD(self):
         if args.latency:
