@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <fstream>
 #include <future>
+#include <list>
 #include <map>
 #include <mutex>
 #include <semaphore>
@@ -86,18 +86,16 @@ class FetchQueue {
     // Requests not begun fail; those under way are waited for.
     void stop() {
         std::vector<std::thread> workers;
-        std::deque<Job> dropped;
+        std::list<Job> dropped;  // moved in without allocating
         {
             std::lock_guard lock(mutex_);
             stopping_ = true;
             workers.swap(workers_);
-            for (auto* queue : {&urgent_, &ahead_}) {
-                for (Job& job : *queue) dropped.push_back(std::move(job));
-                queue->clear();
-            }
+            dropped.splice(dropped.end(), urgent_);
+            dropped.splice(dropped.end(), ahead_);
         }
         wake_.notify_all();
-        for (Job& job : dropped) job.done.set_value(failure("the run ended"));
+        for (Job& job : dropped) job.fail("the run ended");
         for (std::thread& worker : workers) worker.join();
         std::lock_guard lock(mutex_);
         stopping_ = false;
@@ -113,7 +111,14 @@ class FetchQueue {
             try {
                 done.set_value(fetch());
             } catch (const std::bad_alloc&) {
-                done.set_value(failure("not enough memory for what the server sent"));
+                fail("not enough memory for what the server sent");
+            }
+        }
+        // Without memory for the line, whoever waits is told of a broken promise instead.
+        void fail(const char* why) {
+            try {
+                done.set_value(failure(why));
+            } catch (const std::exception&) {
             }
         }
     };
@@ -136,7 +141,7 @@ class FetchQueue {
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<Job> urgent_, ahead_;
+    std::list<Job> urgent_, ahead_;
     std::vector<std::thread> workers_;
     std::size_t idle_ = 0;
     std::uint64_t last_id_ = 0;
@@ -158,9 +163,11 @@ struct Run {
     FetchQueue queue;
 };
 
+// Never destroyed: a process may end (exit on another thread) while a conversion still reads,
+// and its files and queue must not go from under it then.
 Run& run() {
-    static Run r;
-    return r;
+    static Run* const r = new Run;
+    return *r;
 }
 
 RequestLimits limitsNow() {
@@ -228,6 +235,18 @@ Fetched ready(Result<std::string> bytes) {
     return done.get_future().share();
 }
 
+// Made before it may be needed: when it is, memory may be short.
+const Result<std::string> kBroken(failure("a request ended without an answer"));
+
+// The answer to a request, or why there is none; waits for it.
+const Result<std::string>& awaited(const Fetched& bytes) {
+    try {
+        return bytes.get();
+    } catch (const std::future_error&) {
+        return kBroken;
+    }
+}
+
 void letGoHeld();
 
 // A file on a server. What the run fetched of it is held (within the run's held_bytes), each
@@ -266,7 +285,7 @@ class ServerFile final : public RemoteFile, public std::enable_shared_from_this<
             first = held->first;
         }
         letGoHeld();
-        const Result<std::string>& got = bytes.get();
+        const Result<std::string>& got = awaited(bytes);
         if (!got) return forget(first, got.error());
         if (offset - first + out.size() > got->size()) {
             return failure("a read past the end of the file");
@@ -304,8 +323,9 @@ class ServerFile final : public RemoteFile, public std::enable_shared_from_this<
         }
         letGoHeld();
         for (const auto& [first, bytes] : waited) {
-            if (const Result<std::string>& got = bytes.get(); !got)
+            if (const Result<std::string>& got = awaited(bytes); !got) {
                 return forget(first, got.error());
+            }
         }
         return {};
     }
@@ -419,8 +439,7 @@ class ServerFile final : public RemoteFile, public std::enable_shared_from_this<
             if (h.bytes.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
                 return false;
             }
-            const Result<std::string>& got = h.bytes.get();
-            if (got) return false;
+            if (awaited(h.bytes)) return false;
             Run& r = run();
             std::lock_guard run_lock(r.mutex);
             r.held -= std::min(r.held, h.length);
