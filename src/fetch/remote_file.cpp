@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <semaphore>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -294,12 +295,16 @@ class ServerFile final : public RemoteFile, public std::enable_shared_from_this<
         return {};
     }
 
-    Status expect(std::span<const ByteRange> now, std::span<const ByteRange> next,
-                  std::uint64_t window_bytes) override {
-        if (window_bytes > 0) count(Counted::Told, window_bytes);
+    Status expect(std::span<const ByteRange> now, std::span<const ByteRange> next) override {
         std::vector<std::pair<std::uint64_t, Fetched>> waited;
+        std::uint64_t told = 0;
         {
             std::lock_guard lock(mutex_);
+            for (const auto* ranges : {&now, &next}) {
+                for (const ByteRange& r : *ranges) {
+                    if (told_.insert(r.first).second) told += r.length;
+                }
+            }
             for (const ByteRange& r : wanted(now)) start(r, true);
             for (const ByteRange& r : now) {
                 if (Held* held = holding(r.first, r.length)) {
@@ -321,6 +326,7 @@ class ServerFile final : public RemoteFile, public std::enable_shared_from_this<
                 start(r, false);
             }
         }
+        if (told > 0) count(Counted::Told, told);
         letGoHeld();
         for (const auto& [first, bytes] : waited) {
             if (const Result<std::string>& got = awaited(bytes); !got) {
@@ -463,6 +469,7 @@ class ServerFile final : public RemoteFile, public std::enable_shared_from_this<
     std::string url_;
     FileFacts facts_;
     std::vector<Held> held_;
+    std::set<std::uint64_t> told_;  // where the ranges told begin: each counted once
 };
 
 // Past the run's held_bytes, the ranges read longest ago in any file of the run are let go.
@@ -522,9 +529,7 @@ class LocalFile final : public RemoteFile {
         }
         return {};
     }
-    Status expect(std::span<const ByteRange>, std::span<const ByteRange>, std::uint64_t) override {
-        return {};
-    }
+    Status expect(std::span<const ByteRange>, std::span<const ByteRange>) override { return {}; }
 
   private:
     std::mutex mutex_;

@@ -17,7 +17,7 @@ namespace marlwood {
 struct FetchCounts {
     std::uint64_t requests = 0, bytes_fetched = 0;  // from servers
     std::uint64_t cache_hits = 0, bytes_from_cache = 0;
-    std::uint64_t bytes_told = 0;  // the windows' blocks the readers said they will read
+    std::uint64_t bytes_told = 0;  // the blocks the readers said they will read
 };
 
 // How a run fetches; the front end sets it before its first source.
@@ -62,10 +62,9 @@ class RemoteFile {
     // The ranges about to be read (`now`): fetched, neighbours together and on several
     // connections, and waited for. Those to be read after them (`next`) are fetched meanwhile,
     // in the order told. Both are held for later reads (see FetchSettings::held_bytes), and what
-    // is held or under way is never asked again. `window_bytes`: more bytes a reader will read
-    // (for the progress line).
-    virtual Status expect(std::span<const ByteRange> now, std::span<const ByteRange> next,
-                          std::uint64_t window_bytes) = 0;
+    // is held or under way is never asked again. Each range told the first time counts as bytes
+    // the run will read (FetchCounts::bytes_told).
+    virtual Status expect(std::span<const ByteRange> now, std::span<const ByteRange> next) = 0;
 };
 
 // The run's file at `url` (opened once a run): its length learnt from the server (or the

@@ -39,14 +39,14 @@ Result<GeoTiffSource> remoteSource(const std::string& url) {
     ranged->read = [file = *remote](std::uint64_t offset, std::span<std::uint8_t> out) {
         return file->read(offset, out);
     };
-    ranged->expect = [file = *remote](std::span<const ByteSpan> now, std::span<const ByteSpan> next,
-                                      std::uint64_t window_bytes) {
+    ranged->expect = [file = *remote](std::span<const ByteSpan> now,
+                                      std::span<const ByteSpan> next) {
         const auto ranges = [](std::span<const ByteSpan> spans) {
             std::vector<ByteRange> r;
             for (const ByteSpan& s : spans) r.push_back({s.offset, s.length});
             return r;
         };
-        return file->expect(ranges(now), ranges(next), window_bytes);
+        return file->expect(ranges(now), ranges(next));
     };
     return GeoTiffSource::ranges(url, std::move(ranged));
 }

@@ -555,7 +555,7 @@ Status GeoTiffRows::State::expectBlockRow(std::uint32_t index, const RangedBytes
     // The next row's blocks are fetched while these are decoded.
     const std::vector<ByteSpan> next =
         index < lastBlockRow() ? blockRowSpans(index + 1, ranged.size) : std::vector<ByteSpan>();
-    return tiff->input.problem ? Status(*tiff->input.problem) : ranged.expect(spans, next, 0);
+    return tiff->input.problem ? Status(*tiff->input.problem) : ranged.expect(spans, next);
 }
 
 Status GeoTiffRows::State::readBlockRow(std::uint32_t index) {
@@ -617,7 +617,7 @@ Status GeoTiffRows::prefetch(const GeoTiffSource& source, const RasterWindow& wi
         Result<std::unique_ptr<State>> state = windowState(std::move(*open), window);
         if (!state) return state.error();
         const RangedBytes& ranged = *source.ranged;
-        return ranged.expect({}, (*state)->windowSpans(ranged.size), 0);
+        return ranged.expect({}, (*state)->windowSpans(ranged.size));
     } catch (const std::bad_alloc&) {
         return failure("not enough memory to read " + source.name);
     }
@@ -651,11 +651,10 @@ Result<GeoTiffRows> GeoTiffRows::open(const GeoTiffSource& source, const RasterW
             if (inflater) state->inflater.emplace(std::move(*inflater));
         }
         if (const auto& ranged = state->tiff->input.ranged; ranged && ranged->expect) {
-            // The window's bytes told, and its blocks fetched from now on, row after row.
-            const std::vector<ByteSpan> spans = state->windowSpans(ranged->size);
-            std::uint64_t bytes = 0;
-            for (const ByteSpan& span : spans) bytes += span.length;
-            if (Status told = ranged->expect({}, spans, bytes); !told) return told.error();
+            // The window's blocks told, fetched from now on, row after row.
+            if (Status told = ranged->expect({}, state->windowSpans(ranged->size)); !told) {
+                return told.error();
+            }
         }
         return GeoTiffRows(std::move(state));
     } catch (const std::bad_alloc&) {

@@ -21,14 +21,12 @@ struct ByteSpan {
 
 // Bytes read on demand from elsewhere (a server): `size` of them, `read` filling `out` with those
 // at `offset` (all of them, or a failure). `expect`, when set, is told the spans about to be read
-// so that it can fetch them together, those to be read after them (`next`) so that it can fetch
-// them meanwhile, and, when a window is opened, how many bytes its blocks take (`window_bytes`).
+// so that it can fetch them together, and those to be read after them (`next`) so that it can
+// fetch them meanwhile.
 struct RangedBytes {
     std::uint64_t size = 0;
     std::function<Status(std::uint64_t offset, std::span<std::uint8_t> out)> read;
-    std::function<Status(std::span<const ByteSpan> now, std::span<const ByteSpan> next,
-                         std::uint64_t window_bytes)>
-        expect;
+    std::function<Status(std::span<const ByteSpan> now, std::span<const ByteSpan> next)> expect;
 };
 
 // Where a GeoTIFF's bytes are: a file, read a block at a time (a 3DEP tile is ~450 MB), bytes
