@@ -404,13 +404,14 @@ class GreedyTin {
         // Groups of four points. Most rows are short: the last group of a row overlaps the one
         // before rather than a loop taking the rest, and a row of fewer than four is measured by
         // the four points that end it, those before its start masked out.
-        const __m128 zs = _mm_set1_ps(z), gxs = _mm_set1_ps(gx), bases = _mm_set1_ps(base);
+        // |h - (z + base + gx i)|: the corner's height and the plane's base one term.
+        const __m128 gxs = _mm_set1_ps(gx), cs = _mm_set1_ps(z + base);
         const __m128 lanes = _mm_setr_ps(0.0F, 1.0F, 2.0F, 3.0F);
         const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
         const auto group = [&](std::int32_t i, __m128& index) {
             index = _mm_add_ps(_mm_set1_ps(static_cast<float>(i)), lanes);
-            const __m128 plane = _mm_add_ps(bases, _mm_mul_ps(gxs, index));
-            return _mm_and_ps(_mm_sub_ps(_mm_sub_ps(_mm_loadu_ps(from + i), zs), plane), magnitude);
+            const __m128 plane = _mm_add_ps(cs, _mm_mul_ps(gxs, index));
+            return _mm_and_ps(_mm_sub_ps(_mm_loadu_ps(from + i), plane), magnitude);
         };
         __m128 index, worst;
         if (n >= 4) {
