@@ -11,7 +11,8 @@
 # with only that directory visible to wine: crops (on WGS 84 degrees too, through the datum grids
 # the zip carries), --size, merges (across zones too), GeoTIFFs and engine heightmaps against the
 # Linux build (the .ter bytes; for a GeoTIFF the CRS, geotransform
-# and every cell as GDAL reads them; for a heightmap every value and the sidecar's bytes), and a
+# and every cell as GDAL reads them; for a heightmap every value and the sidecar's bytes; a
+# mesh's bytes), and a
 # box of 3DEP tiles from a loopback server (python3's), read through WinHTTP, twice: the second
 # time from the cache, and servers that misbehave.
 #
@@ -248,6 +249,8 @@ cases=(
   "crop by WGS 84 degrees, through the datum grid|degrees.ter|--degrees-on wgs84 --centre 46.799939,-92.060189 --extent 3 -o degrees.ter d/7172"
   "Unity raw of a crop, big-endian|unity.raw|--centre 46.8,-92.06 --extent 3 --size 257 --byte-order big -o unity.raw 7172.DEM.SDTS.TAR.GZ"
   "EXR of metres for Godot|godot.exr|--fill-voids -o godot.exr d/7172"
+  "STL of DULUTH to print|duluth.stl|--fill-voids -o duluth.stl d/7172"
+  "glb of a merge|merge.glb|--merge --fill-voids -o merge.glb ${quads[*]}"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r what output arguments <<<"$entry"
@@ -264,6 +267,18 @@ for entry in "${cases[@]}"; do
     status=1
   elif [[ $output == *.ter ]]; then
     same_ter "$what" "$work/linux/$output" "$work/windows/$output"
+  elif [[ $output == *.stl || $output == *.glb ]]; then
+    # A mesh: its bytes (the triangulation measures rows with the instructions the processor
+    # has, under wine as on Linux), and a glb's sidecar.
+    sidecar=${output%.*}.json
+    [[ $output == *.stl ]] && sidecar=$output
+    if [ -s "$work/linux/$output" ] && cmp -s "$work/linux/$output" "$work/windows/$output" &&
+      cmp -s "$work/linux/$sidecar" "$work/windows/$sidecar"; then
+      echo "wine-check: $what: the Linux build's bytes ($(wc -c <"$work/linux/$output"))"
+    else
+      echo "wine-check: $what: the mesh or its sidecar differs from the Linux build's" >&2
+      status=1
+    fi
   elif [[ $output == *.png || $output == *.r16 || $output == *.raw || $output == *.exr ]]; then
     # A heightmap: the PNG's values as GDAL reads them (zlib may pack them differently), a raw
     # file's bytes, and the sidecar's bytes.
