@@ -392,9 +392,9 @@ class GreedyTin {
         }
     };
 
-    // Rows of at least this many points and one are measured in groups of eight where that can
-    // be: shorter ones cost less inline than a call.
-    static constexpr std::int32_t kWideFrom = 15;
+    // Rows of this many points or more are measured in groups of eight where that can be:
+    // shorter ones cost less inline than a call.
+    static constexpr std::int32_t kWideFrom = 16;
 
     // The largest of |h - z - (base + gx i)| over the n heights from `from` (n >= 1), at column
     // x of its row, in single precision.
@@ -492,7 +492,7 @@ class GreedyTin {
                 const float* from = f_.heights + y * f_.stride + x0;
                 const float base = static_cast<float>(plane + gx * x0);
 #if defined(MARLWOOD_WIDE_ROWS)
-                const float worst = kWideRows && x1 - x0 >= kWideFrom
+                const float worst = kWideRows && x1 - x0 + 1 >= kWideFrom
                                         ? rowWorstWide(from, x1 - x0 + 1, zaf, base, gxf)
                                         : rowWorst(from, x1 - x0 + 1, x0, zaf, base, gxf);
 #else
