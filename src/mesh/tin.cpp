@@ -140,7 +140,7 @@ class Records {
 // triangle keeps its corners (as grid points, not indices into a list of vertices), twins, worst
 // grid point and place in the heap in one record of 32 bytes: a triangle is one read of memory,
 // which on a large grid is what an insertion waits for. Those worse than the allowed error wait
-// in a max-heap.
+// in a max-heap, worst first within an eighth of the error (`queueRank`).
 class GreedyTin {
   public:
     GreedyTin(const HeightField& field, double max_error) : f_(field), max_error_(max_error) {
@@ -194,11 +194,9 @@ class GreedyTin {
         Packed worst;            // its grid point farthest from its plane
         std::int32_t heap = -1;  // its place in the heap, or -1
     };
-    // The heap holds each triangle's error beside it, so that sifting reads no other array; in
-    // single precision, as it only orders the triangles (whether one is queued at all is decided
-    // in double precision).
+    // The heap holds each triangle's rank beside it, so that sifting reads no other array.
     struct Queued {
-        float error;
+        std::uint32_t rank;
         std::int32_t triangle;
     };
     // The rows of the triangle being scanned that may hold its worst point.
@@ -355,10 +353,22 @@ class GreedyTin {
     // Every triangle made or changed since the last insertion: its worst point found again, and
     // its place in the heap.
     void flush() {
+        // The rows of every triangle to scan asked of memory before the first is scanned: on a
+        // large grid each row is a read of memory, and asked together they arrive together.
+        for (const std::int32_t t : pending_) {
+            const Triangle& r = tri_[static_cast<std::size_t>(t)];
+            const GridPoint a = unpack(r.corner[0]), b = unpack(r.corner[1]);
+            const GridPoint c = unpack(r.corner[2]);
+            const std::int32_t west = std::min({a.x, b.x, c.x});
+            const float* row = f_.heights + std::min({a.y, b.y, c.y}) * f_.stride + west;
+            const float* const last = f_.heights + std::max({a.y, b.y, c.y}) * f_.stride + west;
+            for (; row <= last; row += f_.stride) __builtin_prefetch(row);
+        }
         for (const std::int32_t t : pending_) {
             const double error = scan(t);
             if (error > max_error_) {
-                heapPlace(t, static_cast<float>(error));
+                heapPlace(t, queueRank(static_cast<float>(error),
+                                       unpack(tri_[static_cast<std::size_t>(t)].worst)));
             } else if (tri_[static_cast<std::size_t>(t)].heap >= 0) {
                 heapRemove(t);
             }
@@ -557,7 +567,7 @@ class GreedyTin {
     void siftUp(std::int32_t i, Queued q) {
         while (i > 0) {
             const std::int32_t parent = (i - 1) / 8;
-            if (!(q.error > heap_[static_cast<std::size_t>(parent)].error)) break;
+            if (!(q.rank > heap_[static_cast<std::size_t>(parent)].rank)) break;
             put(i, heap_[static_cast<std::size_t>(parent)]);
             i = parent;
         }
@@ -571,26 +581,26 @@ class GreedyTin {
             std::int32_t top = first;
             const std::int32_t last = std::min(first + 8, n);
             for (std::int32_t child = first + 1; child < last; ++child) {
-                if (heap_[static_cast<std::size_t>(child)].error >
-                    heap_[static_cast<std::size_t>(top)].error) {
+                if (heap_[static_cast<std::size_t>(child)].rank >
+                    heap_[static_cast<std::size_t>(top)].rank) {
                     top = child;
                 }
             }
-            if (!(heap_[static_cast<std::size_t>(top)].error > q.error)) break;
+            if (!(heap_[static_cast<std::size_t>(top)].rank > q.rank)) break;
             put(i, heap_[static_cast<std::size_t>(top)]);
             i = top;
         }
         put(i, q);
     }
-    void heapPlace(std::int32_t t, float error) {
+    void heapPlace(std::int32_t t, std::uint32_t rank) {
         const std::int32_t i = tri_[static_cast<std::size_t>(t)].heap;
         if (i < 0) {
-            heap_.push_back({error, t});
-            siftUp(static_cast<std::int32_t>(heap_.size()) - 1, {error, t});
-        } else if (error > heap_[static_cast<std::size_t>(i)].error) {
-            siftUp(i, {error, t});
+            heap_.push_back({rank, t});
+            siftUp(static_cast<std::int32_t>(heap_.size()) - 1, {rank, t});
+        } else if (rank > heap_[static_cast<std::size_t>(i)].rank) {
+            siftUp(i, {rank, t});
         } else {
-            siftDown(i, {error, t});
+            siftDown(i, {rank, t});
         }
     }
     void heapRemove(std::int32_t t) {
@@ -599,7 +609,7 @@ class GreedyTin {
         const Queued last = heap_.back();
         heap_.pop_back();
         if (i == static_cast<std::int32_t>(heap_.size())) return;
-        if (i > 0 && last.error > heap_[static_cast<std::size_t>((i - 1) / 8)].error) {
+        if (i > 0 && last.rank > heap_[static_cast<std::size_t>((i - 1) / 8)].rank) {
             siftUp(i, last);
         } else {
             siftDown(i, last);
@@ -643,6 +653,21 @@ Tin fullGrid(const HeightField& f) {
 }
 
 }  // namespace
+
+std::uint32_t queueRank(float error, GridPoint worst) {
+    // The low ten bits of v, each moved to twice its place.
+    const auto spread = [](std::uint32_t v) {
+        v &= 0x3FF;
+        v = (v | v << 8) & 0x00FF00FF;
+        v = (v | v << 4) & 0x0F0F0F0F;
+        v = (v | v << 2) & 0x33333333;
+        return (v | v << 1) & 0x55555555;
+    };
+    const std::uint32_t tile = spread(static_cast<std::uint32_t>(worst.x) >> 6) |
+                               spread(static_cast<std::uint32_t>(worst.y) >> 6) << 1;
+    // Sign, exponent and three bits of the fraction, then the tile counted down.
+    return (std::bit_cast<std::uint32_t>(error) & 0xFFF00000) | (0xFFFFF - tile);
+}
 
 Tin triangulate(const HeightField& field, double max_error) {
     if (field.width < 2 || field.height < 2) return {};

@@ -143,6 +143,30 @@ TEST(Triangulate, FewerErrorAllowedMoreTriangles) {
     EXPECT_LT(fine, 2u * 119 * 79);
 }
 
+// The queue takes the worse error first unless the two lie within one step (an eighth), and
+// within a step the tile earlier in Z order; no tile, even the last, outranks a worse step.
+TEST(Triangulate, QueueRankOrdersByErrorStepThenTile) {
+    struct Case {
+        float error;
+        GridPoint worst;
+        float below_error;
+        GridPoint below_worst;
+    };
+    for (const Case& c : {
+             Case{1.2F, {65535, 65535}, 1.0F, {0, 0}},      // a step apart: the error decides
+             Case{1.125F, {65535, 65535}, 1.124F, {0, 0}},  // the step's first error
+             Case{1000.0F, {4000, 10}, 950.0F, {0, 0}},     // [960, 1024) above [896, 960)
+             Case{1.0F, {0, 0}, 1.1F, {64, 0}},             // one step: the earlier tile
+             Case{1.1F, {63, 63}, 1.0F, {64, 0}},           // (63, 63) lies in the first tile
+             Case{1.0F, {64, 0}, 1.0F, {0, 64}},            // Z order: east before south
+             Case{1.0F, {127, 127}, 1.0F, {128, 0}},        // a block of four before the next
+         }) {
+        EXPECT_GT(queueRank(c.error, c.worst), queueRank(c.below_error, c.below_worst))
+            << c.error << " at " << c.worst.x << "," << c.worst.y << " against " << c.below_error
+            << " at " << c.below_worst.x << "," << c.below_worst.y;
+    }
+}
+
 // A window's rows lie a stride apart in the larger grid; from a million points the heights are
 // copied before they are scanned.
 TEST(Triangulate, AWindowOfALargerGrid) {
