@@ -147,6 +147,7 @@ class GreedyTin {
         // On a large grid a triangle's rows lie pages apart, and most reads of a scan wait for a
         // page's translation: the heights are copied onto huge pages, one translation for 2 MiB.
         const std::size_t points = static_cast<std::size_t>(field.width) * field.height;
+        large_ = points * sizeof(float) >= hugeBlockFrom;
         if (hugeBlocksMapped && points * sizeof(float) >= hugeBlockFrom) {
             const std::size_t bytes = hugeBlockSize(points * sizeof(float));
             heights_ = static_cast<float*>(reallocateHuge(nullptr, 0, bytes));
@@ -354,8 +355,10 @@ class GreedyTin {
     // its place in the heap.
     void flush() {
         // The rows of every triangle to scan asked of memory before the first is scanned: on a
-        // large grid each row is a read of memory, and asked together they arrive together.
+        // large grid each row is a read of memory, and asked together they arrive together (a
+        // small grid's lie in the cache).
         for (const std::int32_t t : pending_) {
+            if (!large_) break;
             const Triangle& r = tri_[static_cast<std::size_t>(t)];
             const GridPoint a = unpack(r.corner[0]), b = unpack(r.corner[1]);
             const GridPoint c = unpack(r.corner[2]);
@@ -630,6 +633,7 @@ class GreedyTin {
     std::vector<Queued> heap_;
     std::vector<std::int32_t> pending_, flips_;
     double span_ = 0;  // the highest height less the lowest
+    bool large_ = false;  // the heights larger than a cache holds
     std::vector<Row> rows_;
 };
 
