@@ -148,7 +148,7 @@ class GreedyTin {
         // page's translation: the heights are copied onto huge pages, one translation for 2 MiB.
         const std::size_t points = static_cast<std::size_t>(field.width) * field.height;
         large_ = points * sizeof(float) >= hugeBlockFrom;
-        if (hugeBlocksMapped && points * sizeof(float) >= hugeBlockFrom) {
+        if (hugeBlocksMapped && large_) {
             const std::size_t bytes = hugeBlockSize(points * sizeof(float));
             heights_ = static_cast<float*>(reallocateHuge(nullptr, 0, bytes));
             if (heights_ == nullptr) throw std::bad_alloc();
@@ -351,14 +351,11 @@ class GreedyTin {
         flips_.push_back(3 * s);
     }
 
-    // Every triangle made or changed since the last insertion: its worst point found again, and
-    // its place in the heap.
-    void flush() {
-        // The rows of every triangle to scan asked of memory before the first is scanned: on a
-        // large grid each row is a read of memory, and asked together they arrive together (a
-        // small grid's lie in the cache).
+    // The rows of every triangle to scan asked of memory before the first is scanned: on a large
+    // grid each row is a read of memory, and asked together they arrive together (a small
+    // grid's lie in the cache).
+    void askRows() const {
         for (const std::int32_t t : pending_) {
-            if (!large_) break;
             const Triangle& r = tri_[static_cast<std::size_t>(t)];
             const GridPoint a = unpack(r.corner[0]), b = unpack(r.corner[1]);
             const GridPoint c = unpack(r.corner[2]);
@@ -367,6 +364,12 @@ class GreedyTin {
             const float* const last = f_.heights + std::max({a.y, b.y, c.y}) * f_.stride + west;
             for (; row <= last; row += f_.stride) __builtin_prefetch(row);
         }
+    }
+
+    // Every triangle made or changed since the last insertion: its worst point found again, and
+    // its place in the heap.
+    void flush() {
+        if (large_) askRows();
         for (const std::int32_t t : pending_) {
             const double error = scan(t);
             if (error > max_error_) {
